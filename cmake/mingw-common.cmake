@@ -1,0 +1,11 @@
+# Shared part of both toolchain files; NORVANE_TRIPLE names the target.
+set(CMAKE_C_COMPILER   ${NORVANE_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NORVANE_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${NORVANE_TRIPLE}-windres)
+set(NORVANE_WINDMC     ${NORVANE_TRIPLE}-windmc)
+set(CMAKE_FIND_ROOT_PATH /usr/${NORVANE_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
