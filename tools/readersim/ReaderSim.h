@@ -1,0 +1,123 @@
+#pragma once
+// A simulated reader on the far end of a COM port pair or of a TCP connection: it answers
+// the version query "i" with the reply of a chosen model and firmware, the read-once command
+// "r" with the key in its field, the binary frames of the Mifare models, and sends key lines
+// and "No card" lines when told to. The tests of the reader thread and of its protocols
+// drive it, and readersim.exe plays it for a manual run.
+#include <winsock2.h>
+#include <windows.h>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ReaderSimIdentity {
+    std::string name = "Vell-4 USB";
+    uint32_t code = 0x301;      // hardware model code, printed in brackets
+    int serial = 12345;
+    std::string firmware = "106";  // "Software version:" line; empty: none
+    std::string build;             // e.g. "Nov 16 2010 10:20:30"; empty: no "Build"
+    int fillerLines = 3;           // lines between the S/N line and the version line
+};
+
+// The reply bytes of a reader with this identity, each line ending in CR LF. The reply ends
+// with the line that carries the version (or the build date), as the readers send it.
+std::string MakeVersionReply(const ReaderSimIdentity& id);
+
+// One binary frame (start byte 0x02, sequence, length, code, payload, 16-bit sum).
+struct ReaderSimFrame {
+    BYTE seq = 0;
+    BYTE code = 0;
+    std::string payload;
+};
+std::string BuildSimFrame(BYTE seq, BYTE code, const std::string& payload);
+
+class CReaderSim {
+public:
+    CReaderSim();
+    virtual ~CReaderSim();
+    CReaderSim(const CReaderSim&) = delete;
+    CReaderSim& operator=(const CReaderSim&) = delete;
+
+    // Transports. ListenTcp binds 127.0.0.1:port (0 = any free port) and returns the port,
+    // 0 on failure; one peer at a time is served, and a new one is accepted after it leaves.
+    uint16_t ListenTcp(uint16_t port = 0);
+    bool OpenCom(const std::wstring& name);
+    void Stop();
+
+    // Settings (any thread).
+    void SetIdentity(const ReaderSimIdentity& id);
+    void SetVersionReply(const std::string& reply);   // raw reply to "i", replaces the identity's
+    // Answer only while the line runs at this speed (0: at any). The speed is known from the
+    // telnet baud-rate requests of a TCP peer (SetTelnet).
+    void SetAnswerSpeed(DWORD speed);
+    void SetTelnet(bool on);
+    void SetMute(bool on);    // answer nothing at all
+
+    // Cues (any thread). A key line is sent at once and the key stays in the field for the
+    // read-once command until RemoveKey.
+    void SendRaw(const std::string& bytes);
+    void SendLine(const std::string& line);           // appends CR LF
+    void PresentKey(const std::string& keyLine);
+    void RemoveKey();                                  // sends "No card" CR LF
+    void SetFieldKey(const std::string& keyLine);      // answer to "r" only, nothing sent
+    void DropPeer();                                   // closes the TCP peer's connection
+
+    // What the reader sent.
+    int QueryCount() const;         // "i" bytes answered or not
+    int ReadOnceCount() const;      // "r" lines
+    std::vector<ReaderSimFrame> Frames() const;
+    std::string ReceivedText() const;   // every byte received (telnet commands removed)
+    DWORD LineSpeed() const;
+    bool Connected() const;
+    int PeerCount() const;          // TCP peers accepted so far
+    // Waits until cond () holds (checked after every change), at most timeout ms.
+    bool WaitUntil(const std::function<bool()>& cond, DWORD timeout) const;
+
+protected:
+    // Hooks for protocol tests: a text line from the reader (without CR LF) and a binary
+    // frame; return the bytes to answer (an empty string answers nothing). Called on the
+    // simulator's thread with its lock released.
+    virtual std::string OnTextLine(const std::string& line);
+    // Default: status 0x55 and one data byte; "find card" (0x45) answers status 9, no card.
+    virtual std::string OnFrame(const ReaderSimFrame& frame);
+
+private:
+    void RunTcp();
+    void RunCom();
+    void OnBytes(const char* data, size_t n);
+    void ProcessInput();
+    void Answer(const std::string& bytes);
+    void WriteOut(const std::string& bytes);
+    std::string TelnetFilter(const char* data, size_t n);
+    bool MayAnswer() const;
+    void Notify();
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::thread m_thread;
+    HANDLE m_stop = nullptr;
+    SOCKET m_listen = INVALID_SOCKET;
+    SOCKET m_peer = INVALID_SOCKET;
+    HANDLE m_com = INVALID_HANDLE_VALUE;
+    mutable std::mutex m_writeMutex;
+
+    std::string m_versionReply;
+    DWORD m_answerSpeed = 0;
+    DWORD m_lineSpeed = 0;
+    bool m_telnet = false;
+    bool m_mute = false;
+    std::string m_fieldKey;
+
+    std::string m_input;        // bytes not yet handled
+    std::string m_telnetRaw;    // telnet bytes not yet filtered
+    std::string m_received;
+    std::vector<ReaderSimFrame> m_frames;
+    int m_queries = 0;
+    int m_readOnce = 0;
+    int m_peers = 0;
+    bool m_wsa = false;
+};
