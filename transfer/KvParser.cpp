@@ -3,7 +3,9 @@
 #include <cwctype>
 #include <limits>
 
+#include "core/Exceptions.h"
 #include "core/ResultCodes.h"
+#include "core/TextUtil.h"
 
 namespace {
 
@@ -161,40 +163,6 @@ int CountOnes(uint64_t v, int lo, int hi)
     return CountOnes(v & mask);
 }
 
-std::string MessageText(HRESULT code)
-{
-    wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             GetModuleHandleW(nullptr), static_cast<DWORD>(code), 0,
-                             reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer ? buffer : L"", n);
-    if (buffer)
-        LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
-        text.pop_back();
-    std::string out;
-    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size > 0)
-    {
-        out.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    }
-    return out;
-}
-
-std::string ToAnsi(const std::wstring& text)
-{
-    std::string out;
-    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size > 0)
-    {
-        out.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    }
-    return out;
-}
-
 }  // namespace
 
 // --- exception ------------------------------------------------------------------------
@@ -202,7 +170,10 @@ std::string ToAnsi(const std::wstring& text)
 CKvParserException::CKvParserException(HRESULT code, int position, const std::wstring& tokenText)
     : m_code(code), m_position(position)
 {
-    m_text = MessageText(code) + " \"" + ToAnsi(tokenText) + "\"";
+    std::wstring text;
+    GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(code));
+    text += L" \"" + tokenText + L"\"";
+    m_text = WStringToMultiByte(text, CP_ACP);
 }
 
 // --- evaluation -----------------------------------------------------------------------
