@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/Object.h"
+
 class CDocument;
 
 // bits points to the two words {word1, word2} of this delivery.
@@ -17,10 +19,10 @@ struct ObserverSlot {
     uint32_t pending2 = 0;
 };
 
-class CDocument {
+class CDocument : public CObject {
 public:
     CDocument() = default;
-    virtual ~CDocument() = default;
+    ~CDocument() override = default;
     CDocument(const CDocument&) = delete;
     CDocument& operator=(const CDocument&) = delete;
 
