@@ -1,0 +1,294 @@
+#include "framework/Dialog.h"
+#include "framework/WinApp.h"
+
+namespace {
+
+bool IsKeyboardOrMouse(UINT message)
+{
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+}
+
+// Messages whose dialog-procedure result is the message result itself.
+bool ReturnsResultDirectly(UINT message)
+{
+    return (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) || message == WM_COMPAREITEM ||
+           message == WM_VKEYTOITEM || message == WM_CHARTOITEM || message == WM_QUERYDRAGICON ||
+           message == WM_INITDIALOG;
+}
+
+// The windows a modal loop disables, so it can give them back in order.
+struct DisabledOwners {
+    HWND top = nullptr;   // the owner's root window, disabled when it is not the owner
+    HWND owner = nullptr; // disabled owner
+    HWND main = nullptr;  // disabled main window
+};
+
+HWND MainWindow()
+{
+    return GetApp() ? GetApp()->GetMainWindowHandle() : nullptr;
+}
+
+DisabledOwners DisableOwners(HWND dialog, HWND& ownerOut)
+{
+    HWND parent = GetParent(dialog);
+    HWND owner = parent ? parent : MainWindow();
+    while (owner && (GetWindowLongW(owner, GWL_STYLE) & WS_CHILD))
+        owner = GetParent(owner);
+    HWND top = owner ? FindRootWindow(owner) : nullptr;
+    if (!parent && owner)
+        owner = GetLastActivePopup(owner);
+
+    DisabledOwners d;
+    if (top && IsWindowEnabled(top) && top != owner) {
+        EnableWindow(top, FALSE);
+        d.top = top;
+    }
+    if (owner && owner != GetDesktopWindow() && IsWindowEnabled(owner)) {
+        EnableWindow(owner, FALSE);
+        d.owner = owner;
+    }
+    HWND main = MainWindow();
+    if (main && IsWindowEnabled(main)) {
+        EnableWindow(main, FALSE);
+        d.main = main;
+    }
+    ownerOut = owner;
+    return d;
+}
+
+void EnableOwners(const DisabledOwners& d, HWND owner, HWND dialog)
+{
+    if (d.main)
+        EnableWindow(d.main, TRUE);
+    if (d.owner)
+        EnableWindow(d.owner, TRUE);
+    if (owner && GetActiveWindow() == dialog)
+        SetActiveWindow(owner);
+    if (d.top && IsWindow(d.top))
+        EnableWindow(d.top, TRUE);
+}
+
+// The loop proper; throws whatever the application's hooks throw.
+void PumpModal(CWinApp& app, HWND dialog, int& result)
+{
+    const LONG style = GetWindowLongW(dialog, GWL_STYLE);
+    const bool sendEnterIdle = !(style & DS_NOIDLEMSG);
+    bool mustShow = !(style & WS_VISIBLE);
+    HWND parent = GetParent(dialog);
+    bool idle = true;
+    LPARAM idleCount = 0;
+
+    for (;;) {
+        while (idle && !app.IsMessageWaiting()) {
+            if (mustShow) {
+                ShowWindow(dialog, SW_SHOWNORMAL);
+                UpdateWindow(dialog);
+                mustShow = false;
+            }
+            if (sendEnterIdle && parent && idleCount == 0)
+                SendMessageW(parent, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(dialog));
+            if (!SendMessageW(dialog, WM_KICKIDLE, 0, idleCount++))
+                idle = false;
+        }
+        do {
+            if (!app.ProcessNextMessage()) {
+                // Every enclosing loop must see the quit too, with its exit code.
+                PostQuitMessage(static_cast<int>(app.m_pumpedMessage.wParam));
+                result = -1;
+                return;
+            }
+            if (result != -1) {
+                EndDialog(dialog, result);
+                return;
+            }
+            if (app.ResetsIdle(app.m_pumpedMessage)) {
+                idle = true;
+                idleCount = 0;
+            }
+        } while (app.IsMessageWaiting());
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK FrameworkDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CWnd* object;
+    if (message == WM_INITDIALOG) {
+        object = reinterpret_cast<CWnd*>(lParam);
+        if (object) {
+            object->m_hWnd = hwnd;
+            SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(object));
+        }
+    } else {
+        object = reinterpret_cast<CWnd*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (!object)
+        return FALSE;
+    const LRESULT result = object->Dispatch(hwnd, message, wParam, lParam);
+    if (result == 0)
+        return FALSE;
+    if (!ReturnsResultDirectly(message))
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return static_cast<INT_PTR>(result);
+}
+
+// ---- CDialog ----
+
+CDialog::~CDialog()
+{
+    // Destroyed here rather than in ~CWnd, so that the last messages still get the dialog's
+    // default processing (the dialog manager's) instead of DefWindowProcW.
+    CWnd::Destroy();
+}
+
+bool CDialog::CreateDialogWindow(HWND ownerOrParent)
+{
+    LPCWSTR name = MAKEINTRESOURCEW(m_templateId);
+    HWND hwnd = CreateDialogParamW(FindResourceModule(name, RT_DIALOG), name, ownerOrParent, &FrameworkDlgProc,
+                                   reinterpret_cast<LPARAM>(this));
+    m_hWnd = hwnd;
+    return hwnd != nullptr;
+}
+
+bool CDialog::PreTranslate(MSG* msg)
+{
+    if (!IsKeyboardOrMouse(msg->message))
+        return false;
+    CWnd* main = GetApp() ? GetApp()->m_pMainWnd : nullptr;
+    if (main && main != this && main->PreTranslate(msg))
+        return true;
+    return IsDialogMessageW(m_hWnd, msg) != FALSE;
+}
+
+LRESULT CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITMENUPOPUP:
+        GetApp()->OnInitMenuPopup(reinterpret_cast<HMENU>(wParam), LOWORD(lParam), HIWORD(lParam) != 0);
+        return 0;
+    case WM_DIALOGHELP:
+        if (!m_templateId)
+            return 0;
+        GetApp()->ShowHelp(m_templateId);
+        return 1;
+    default:
+        return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT CDialog::DefaultProc()
+{
+    return 0; // the dialog manager does the default
+}
+
+int CDialog::GetItemText(int controlId, std::wstring& text) const
+{
+    HWND item = m_hWnd ? GetDlgItem(m_hWnd, controlId) : nullptr;
+    if (!item) {
+        text.clear();
+        return 0;
+    }
+    return GetWindowString(item, text);
+}
+
+// ---- CModalDialog ----
+
+int CModalDialog::RunModal(HWND owner)
+{
+    m_result = -1;
+    if (!CreateDialogWindow(owner))
+        return -1;
+    RunModalLoop(m_hWnd, m_result);
+    Destroy();
+    return m_result;
+}
+
+bool CModalDialog::EndModal(int result)
+{
+    if (result == -1)
+        return false; // the loop could never see the end
+    m_result = result;
+    if (m_hWnd) {
+        PostMessageW(m_hWnd, WM_NULL, 0, 0);
+        EndDialog(m_hWnd, result);
+    }
+    return true;
+}
+
+bool CModalDialog::PreTranslate(MSG* msg)
+{
+    return IsKeyboardOrMouse(msg->message) && IsDialogMessageW(m_hWnd, msg);
+}
+
+LRESULT CModalDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        if (HICON icon = GetApp()->m_hIcon)
+            SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        if (m_templateId)
+            SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTEXTHELP);
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CONTEXTHELP && m_templateId) {
+            GetApp()->ShowHelp(m_templateId);
+            return 1;
+        }
+        return DefaultProc();
+    default:
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+int RunModalLoop(HWND dialog, int& result)
+{
+    result = -1;
+    CWinApp* app = GetApp();
+    if (!dialog || !app)
+        return result;
+    HWND owner = nullptr;
+    const DisabledOwners disabled = DisableOwners(dialog, owner);
+    try {
+        PumpModal(*app, dialog, result);
+    } catch (...) {
+        result = -1;
+    }
+    SetWindowPos(dialog, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EnableOwners(disabled, owner, dialog);
+    return result;
+}
+
+// ---- CBasePage ----
+
+LRESULT CBasePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+        style = (style & ~(WS_CAPTION | WS_DISABLED)) | WS_CLIPSIBLINGS | DS_CONTROL;
+        SetWindowLongW(hwnd, GWL_STYLE, style);
+        SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+        return TRUE;
+    }
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
+    default:
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+void CBasePage::ExchangeData(bool)
+{
+}
+
+void CBasePage::OnIdleUpdate()
+{
+}

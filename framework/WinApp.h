@@ -1,0 +1,57 @@
+#pragma once
+// Base of the program's single application object: the window map and current message of the
+// dispatch, the main window, the message pump and the hooks through which the framework asks the
+// program for help, pre-translation and handler-exception results.
+#include <windows.h>
+#include <exception>
+#include <unordered_map>
+#include "framework/Wnd.h"
+
+
+class CWinApp : public CObject
+{
+public:
+    CWinApp();
+    ~CWinApp() override;
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual void ShowHelp(int helpId) = 0;
+    // The message result to use when a handler of msg threw.
+    virtual LRESULT OnHandlerException(const std::exception& e, const MSG& msg);
+    virtual void OnInitMenuPopup(HMENU menu, int index, bool isSystemMenu);
+    // Pumps one message; false on WM_QUIT (the pumped message then holds it).
+    virtual bool ProcessNextMessage();
+    virtual bool PreTranslate(MSG* msg) = 0;
+    // True when the pumped message re-arms the idle passes.
+    virtual bool ResetsIdle(const MSG& msg);
+
+    // True when a message waits in the queue (peeked into the pumped message, not removed).
+    bool IsMessageWaiting();
+
+    // Starts Winsock once; throws COSException with WSAStartup's code on failure. The version is
+    // a parameter only so that the failure path can be exercised.
+    void StartWinsock(WORD version = MAKEWORD(2, 2));
+    bool IsWinsockStarted() const { return m_winsockStarted; }
+
+    void RemoveWindowHandle(CWnd* object);
+    HWND GetMainWindowHandle() const;
+
+    MSG m_pumpedMessage{};
+    MSG CurrentMessage{};
+    std::unordered_map<HWND, CWnd*> WindowMap;
+    CWnd* m_pMainWnd = nullptr;
+    HICON m_hIcon = nullptr;
+    HMODULE m_hRichEdit = nullptr;
+    COLORREF m_highlightColor;
+    COLORREF m_highlightTextColor;
+
+private:
+    bool m_winsockStarted = false;
+};
+
+// The application object; null before it is constructed and after it is destroyed.
+CWinApp* GetApp();
+
+// The module that holds a resource: the resource module when it has it, else the program module.
+HMODULE FindResourceModule(LPCWSTR name, LPCWSTR type);
