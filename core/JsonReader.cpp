@@ -1,7 +1,12 @@
 // JSON reader: standard JSON plus a leading '+' and the integer forms 0b.., 0x.. and 0...
 #include "core/Json.h"
 
+#include "core/Exceptions.h"
+#include "core/File.h"
+#include "core/TextUtil.h"
+
 #include <charconv>
+#include <cstring>
 #include <cwchar>
 #include <limits>
 #include <string>
@@ -366,4 +371,36 @@ bool CMemJson::LoadFromText(std::wstring_view text)
     m_parsedWhole = r.ok;
     m_stopOffset = static_cast<size_t>(r.stop - text.data());
     return r.ok;
+}
+
+bool CMemJson::LoadFromResource(UINT id)
+{
+    HMODULE module = GetResourceModule();
+    HRSRC res = module ? FindResourceW(module, MAKEINTRESOURCEW(id), RT_RCDATA) : nullptr;
+    if (!res)
+    {
+        module = GetProgramModule();
+        res = FindResourceW(module, MAKEINTRESOURCEW(id), RT_RCDATA);
+    }
+    HGLOBAL loaded = res ? LoadResource(module, res) : nullptr;
+    const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (!bytes)
+        ThrowOSError(GetLastError());
+    DWORD size = SizeofResource(module, res);
+    if (size > 2 && memcmp(bytes, "\xEF\xBB\xBF", 3) == 0)
+    {
+        bytes += 3;
+        size -= 3;
+    }
+    std::wstring text;
+    if (size)
+        MultiByteToWString(bytes, static_cast<int>(size), text, CP_UTF8);
+    return LoadFromText(text);
+}
+
+bool CMemJson::LoadFromFile(const std::wstring& path)
+{
+    std::wstring text;
+    ReadUtf8TextFile(path, text);
+    return LoadFromText(text);
 }

@@ -6,7 +6,10 @@
 #include <random>
 #include <string>
 
+#include "core/Exceptions.h"
+#include "core/File.h"
 #include "core/Json.h"
+#include "tests/support/TempFolder.h"
 
 namespace
 {
@@ -566,6 +569,49 @@ TEST(JsonDocument, LoadFromTextReportsPartialRoot)
     EXPECT_TRUE(doc.ParsedWhole());
     EXPECT_EQ(10u, doc.ParseStopOffset());
     EXPECT_EQ(nullptr, doc.Root.FindMember(L"main"));
+}
+
+TEST(JsonDocument, ResourceWithAndWithoutBomParseAlike)
+{
+    CMemJson withBom, plain;
+    EXPECT_TRUE(withBom.LoadFromResource(9001));
+    EXPECT_TRUE(plain.LoadFromResource(9002));
+    const wchar_t* expected = L"{\"name\":\"Norvane\",\"list\":[1,2.5,\"\u0416\"]}";
+    EXPECT_EQ(expected, Write(withBom.Root, L""));
+    EXPECT_EQ(expected, Write(plain.Root, L""));
+}
+
+TEST(JsonDocument, MissingResourceThrowsOSException)
+{
+    CMemJson doc;
+    try
+    {
+        doc.LoadFromResource(9999);
+        FAIL() << "no exception";
+    }
+    catch (const COSException& e)
+    {
+        DWORD code = e.GetCode();
+        EXPECT_TRUE(code == ERROR_RESOURCE_TYPE_NOT_FOUND || code == ERROR_RESOURCE_NAME_NOT_FOUND) << code;
+    }
+    EXPECT_TRUE(doc.Root.IsNull());
+}
+
+TEST(JsonDocument, FileBrokenInsideObjectKeepsMembersBeforeBreak)
+{
+    CTempFolder dir;
+    std::wstring path = dir.File(L"broken.json");
+    WriteUtf8TextFile(path, L"{\"a\": 1, \"b\": \"two\", \"c\": [3, ");
+    CMemJson doc;
+    EXPECT_FALSE(doc.LoadFromFile(path));
+    EXPECT_EQ(L"{\"a\":1,\"b\":\"two\",\"c\":[3,null]}", Write(doc.Root, L""));
+    // The written layout reads back whole.
+    std::wstring text;
+    doc.Root.Serialize(text, L"\r\n");
+    WriteUtf8TextFile(path, text);
+    EXPECT_TRUE(doc.LoadFromFile(path));
+    EXPECT_EQ(L"{\"a\":1,\"b\":\"two\",\"c\":[3,null]}", Write(doc.Root, L""));
+    EXPECT_THROW(doc.LoadFromFile(dir.File(L"missing.json")), CFileException);
 }
 
 // Seeded mutations and truncations of valid documents: the reader must always return,
