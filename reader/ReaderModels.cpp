@@ -65,10 +65,9 @@ int ReaderSpeedIndex(DWORD speed)
     return -1;
 }
 
-namespace {
 // Firmware 1.8 of the Vell-4 USB MF and above 2.9 of the Oblon III Net switch speeds on
 // command; so does every Vell-4 USB MFI.
-bool HasFastSpeeds(int model, PackedVersion fw)
+bool ReaderSwitchesSpeed(int model, PackedVersion fw)
 {
     const unsigned major = fw & 0xFF, minor = (fw >> 8) & 0xFF;
     switch (model) {
@@ -78,12 +77,11 @@ bool HasFastSpeeds(int model, PackedVersion fw)
     default: return false;
     }
 }
-} // namespace
 
 uint32_t ReaderAllowedSpeeds(int model, PackedVersion firmware, int protocol)
 {
     constexpr uint32_t s9600 = 1u << 0, s38400 = 1u << 2, s115200 = 1u << 4;
-    if (HasFastSpeeds(model, firmware))
+    if (ReaderSwitchesSpeed(model, firmware))
         return 0x1F;    // 9600 to 115200
     switch (model) {
     case 1: case 3: case 4: case 5: case 10: return s9600;

@@ -27,6 +27,9 @@ const wchar_t* KeyTypeShortName(int keyType);
 // The key types a model can deliver (bit i = key type i).
 uint32_t ReaderKeyTypeMask(int model, PackedVersion firmware, bool wiegand);
 
+// Whether the reader switches its speed on command (and so allows 9600 to 115200).
+bool ReaderSwitchesSpeed(int model, PackedVersion firmware);
+
 // Port speeds by index; the reader's speed command takes the index.
 constexpr int kReaderSpeedCount = 6;
 extern const DWORD ReaderSpeeds[kReaderSpeedCount];
