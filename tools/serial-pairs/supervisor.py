@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Keeps pseudo-terminal pairs alive for the serial-port tests.
+
+Each pair is one socat process joining two ptys, reachable through the links
+<dir>/pair<N>-a and <dir>/pair<N>-b. A test under Wine cannot kill a Linux
+process, so the supervisor listens on 127.0.0.1 (port written to
+<dir>/control.port) for one-line commands:
+
+    unplug N   stop pair N (both ends vanish, as when a USB adapter is pulled)
+    plug N     start pair N again (no-op when it is running)
+    ping       liveness check
+
+Every command is answered with "ok" or "error <text>" on one line.
+"""
+import argparse
+import os
+import select
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+LINK_WAIT = 5.0
+
+
+class Pair:
+    def __init__(self, index, folder, log):
+        self.index = index
+        self.a = os.path.join(folder, 'pair%d-a' % index)
+        self.b = os.path.join(folder, 'pair%d-b' % index)
+        self.log = log
+        self.proc = None
+        self.unplugged = False
+
+    def running(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def _remove_links(self):
+        for p in (self.a, self.b):
+            if os.path.lexists(p):
+                os.unlink(p)
+
+    def start(self):
+        if self.running():
+            return
+        self._remove_links()
+        self.proc = subprocess.Popen(
+            ['socat', 'pty,raw,echo=0,link=' + self.a, 'pty,raw,echo=0,link=' + self.b],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log,
+            start_new_session=True)
+        deadline = time.monotonic() + LINK_WAIT
+        while not (os.path.exists(self.a) and os.path.exists(self.b)):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError('socat for pair %d did not come up' % self.index)
+            time.sleep(0.01)
+        self.unplugged = False
+
+    def stop(self):
+        if self.proc is not None:
+            if self.proc.poll() is None:
+                self.proc.terminate()
+                try:
+                    self.proc.wait(LINK_WAIT)
+                except subprocess.TimeoutExpired:
+                    self.proc.kill()
+                    self.proc.wait()
+            self.proc = None
+        self._remove_links()
+
+
+def handle(line, pairs):
+    words = line.split()
+    if words == ['ping']:
+        return 'ok'
+    if len(words) != 2 or words[0] not in ('plug', 'unplug') or not words[1].isdigit():
+        return 'error bad command'
+    n = int(words[1])
+    if n >= len(pairs):
+        return 'error no pair %d' % n
+    try:
+        if words[0] == 'unplug':
+            pairs[n].stop()
+            pairs[n].unplugged = True
+        else:
+            pairs[n].start()
+    except Exception as e:  # reported to the test, which fails with the text
+        return 'error ' + str(e)
+    return 'ok'
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--dir', required=True)
+    ap.add_argument('--pairs', type=int, default=4)
+    args = ap.parse_args()
+    log = open(os.path.join(args.dir, 'supervisor.log'), 'a')
+    pairs = [Pair(i, args.dir, log) for i in range(args.pairs)]
+
+    def finish(*_):
+        for p in pairs:
+            p.stop()
+        for name in ('control.port',):
+            try:
+                os.unlink(os.path.join(args.dir, name))
+            except FileNotFoundError:
+                pass
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, finish)
+    signal.signal(signal.SIGINT, finish)
+    for p in pairs:
+        p.start()
+
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(('127.0.0.1', 0))
+    server.listen(8)
+    tmp = os.path.join(args.dir, 'control.port.tmp')
+    with open(tmp, 'w') as f:
+        f.write('%d\n' % server.getsockname()[1])
+    os.rename(tmp, os.path.join(args.dir, 'control.port'))
+
+    clients = {}
+    while True:
+        # The time-out only serves to bring back a pair whose socat died by itself.
+        ready, _, _ = select.select([server] + list(clients), [], [], 1.0)
+        for p in pairs:
+            if not p.unplugged and not p.running():
+                try:
+                    p.start()
+                except Exception as e:
+                    print('restart of pair %d failed: %s' % (p.index, e), file=log, flush=True)
+        for s in ready:
+            if s is server:
+                c, _ = server.accept()
+                clients[c] = b''
+                continue
+            data = s.recv(4096)
+            if not data:
+                del clients[s]
+                s.close()
+                continue
+            clients[s] += data
+            while b'\n' in clients[s]:
+                line, clients[s] = clients[s].split(b'\n', 1)
+                reply = handle(line.decode('ascii', 'replace'), pairs)
+                try:
+                    s.sendall((reply + '\n').encode('ascii'))
+                except OSError:
+                    pass
+
+
+if __name__ == '__main__':
+    main()
