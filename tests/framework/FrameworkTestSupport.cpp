@@ -273,12 +273,12 @@ bool SaveWindowBitmap(HWND hwnd, const std::wstring& path)
     HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(mem, dib);
-    bool drawn = PrintWindow(hwnd, mem, 0) != FALSE;
-    if (!drawn) {
-        HDC wdc = GetWindowDC(hwnd);
-        drawn = BitBlt(mem, 0, 0, width, height, wdc, 0, 0, SRCCOPY) != FALSE;
-        ReleaseDC(hwnd, wdc);
-    }
+    // The screen holds the picture exactly as shown; PrintWindow is the way for a covered window.
+    bool drawn = false;
+    if (IsWindowVisible(hwnd))
+        drawn = BitBlt(mem, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != FALSE;
+    if (!drawn)
+        drawn = PrintWindow(hwnd, mem, 0) != FALSE;
     GdiFlush();
     bool written = false;
     if (drawn && bits) {
