@@ -34,13 +34,37 @@ int DefaultButton(HWND dialog)
     return 0;
 }
 
-std::wstring TempFolder()
+// The text of the selected item of the dialog's tree view.
+std::wstring SelectedTreeText(HWND dialog)
+{
+    HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+    for (HWND child = GetWindow(dialog, GW_CHILD); !tree && child; child = GetWindow(child, GW_HWNDNEXT))
+        tree = FindWindowExW(child, nullptr, WC_TREEVIEWW, nullptr);
+    if (!tree)
+        return L"";
+    TVITEMW item{TVIF_TEXT};
+    item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    wchar_t text[MAX_PATH] = {};
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!item.hItem || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return L"";
+    return text;
+}
+
+// A folder of this process alone: other test processes change theirs while a dialog shows ours.
+std::wstring TempFolder(const wchar_t* name)
 {
     wchar_t buf[MAX_PATH];
     GetTempPathW(MAX_PATH, buf);
-    std::wstring folder = std::wstring(buf) + L"nv_framework_dialogs";
+    std::wstring folder = std::wstring(buf) + name + L"_" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
+}
+
+std::wstring LastComponent(const std::wstring& path)
+{
+    return path.substr(path.find_last_of(L'\\') + 1);
 }
 
 class MessageBoxes : public ::testing::Test
@@ -241,7 +265,7 @@ TEST_F(MessageBoxes, FileDialogCancelLeavesEverything)
 
 TEST_F(MessageBoxes, FileDialogOkGivesTheChosenPath)
 {
-    const std::wstring folder = TempFolder();
+    const std::wstring folder = TempFolder(L"nv_file_dialog");
     const std::wstring path = folder + L"\\chosen.txt";
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, f);
@@ -257,17 +281,29 @@ TEST_F(MessageBoxes, FileDialogOkGivesTheChosenPath)
     EXPECT_EQ(0, _wcsicmp(path.c_str(), names[0].c_str())) << std::filesystem::path(names[0]).string();
     EXPECT_EQ(1, filterIndex);
     DeleteFileW(path.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(MessageBoxes, BrowseForFolderPreselectsAndReturnsThePath)
 {
-    const std::wstring folder = TempFolder();
+    const std::wstring folder = TempFolder(L"nv_browse");
+    const std::wstring name = LastComponent(folder);
     {
-        CDialogRobot robot([](HWND d) { return HasButton(d, IDOK); }, [](HWND d) { PressButton(d, IDOK); });
+        // Ready once the preselected folder is the tree's selection.
+        std::wstring lastSelected;
+        CDialogRobot robot(
+            [&lastSelected, &name](HWND d) {
+                lastSelected = SelectedTreeText(d);
+                return HasButton(d, IDOK) && lastSelected == name;
+            },
+            [](HWND d) { PressButton(d, IDOK); }, 30000);
         wchar_t path[MAX_PATH];
         wcscpy(path, folder.c_str());
+        const ULONGLONG start = GetTickCount64();
         EXPECT_TRUE(BrowseForFolder(owner.m_hWnd, path));
         robot.Join();
+        EXPECT_TRUE(robot.found) << "selected: " << std::filesystem::path(lastSelected).string() << " after "
+                                 << GetTickCount64() - start << " ms";
         EXPECT_EQ(0, _wcsicmp(folder.c_str(), path)) << std::filesystem::path(path).string();
     }
     for (const std::wstring& start : {folder, std::wstring()}) {
@@ -278,4 +314,5 @@ TEST_F(MessageBoxes, BrowseForFolderPreselectsAndReturnsThePath)
         robot.Join();
         EXPECT_EQ(start, std::wstring(path)) << "cancel leaves the buffer";
     }
+    RemoveDirectoryW(folder.c_str());
 }
