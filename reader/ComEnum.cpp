@@ -268,12 +268,6 @@ DWORD AdapterDescriptionModelMask(const std::wstring& description)
     return 0;
 }
 
-IComDeviceSource& SystemComDeviceSource()
-{
-    static CSystemComDeviceSource source;
-    return source;
-}
-
 void EnumComPorts(std::vector<_PORT_INFO>& list, DWORD flags)
 {
     CSystemComDeviceSource source;

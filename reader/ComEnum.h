@@ -56,8 +56,7 @@ public:
         const std::function<void(const std::wstring& instanceId, const std::function<bool(std::wstring&)>& description)>& fn) = 0;
 };
 
-IComDeviceSource& SystemComDeviceSource();
-
-// Appends the ports found to list. Ports appended before a failure stay in the list.
+// Appends the ports found to list (from the registry and SetupAPI). Ports appended before a
+// failure stay in the list.
 void EnumComPorts(std::vector<_PORT_INFO>& list, DWORD flags);
 void EnumComPorts(std::vector<_PORT_INFO>& list, DWORD flags, IComDeviceSource& source);

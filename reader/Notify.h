@@ -85,6 +85,8 @@ public:
     CTNMsgChannel& operator=(const CTNMsgChannel&) = delete;
 
     void SetWindowSource(WindowSource source) { m_window = std::move(source); }
+    // Receives the information lines ("add key notification", ...) from whichever thread
+    // pushes or pops; it applies the log's own filter (enabled, level above 4).
     void SetLogSink(LogSink sink) { m_log = std::move(sink); }
 
     void PushKeyNotification(int keyType, const _KEY_NUMBER& keyNumber, DWORD extra);

@@ -140,6 +140,16 @@ HRESULT CKvTcpPort::Select(long events)
     return S_OK;
 }
 
+HRESULT CKvTcpPort::KeepAlive()
+{
+    // A converter that vanished without a word is noticed within about a minute.
+    tcp_keepalive keepAlive = {1, 60000, 10000};
+    DWORD returned = 0;
+    if (WSAIoctl(m_socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof(keepAlive), nullptr, 0, &returned, nullptr, nullptr) != 0)
+        return LastSocketError();
+    return S_OK;
+}
+
 HRESULT CKvTcpPort::Open(DWORD timeout)
 {
     if (IsOpen())
@@ -176,14 +186,9 @@ HRESULT CKvTcpPort::Open(DWORD timeout)
     if (m_commEvent)
         ResetEvent(m_commEvent);
 
-    tcp_keepalive keepAlive = {1, 60000, 10000};
-    DWORD returned = 0;
-    if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &keepAlive, sizeof(keepAlive), nullptr, 0, &returned, nullptr, nullptr) != 0) {
-        HRESULT hr = LastSocketError();
-        Close();
-        return hr;
-    }
-    HRESULT hr = Select(FD_CONNECT);
+    HRESULT hr = KeepAlive();
+    if (SUCCEEDED(hr))
+        hr = Select(FD_CONNECT);
     if (FAILED(hr)) {
         Close();
         return hr;
@@ -257,10 +262,9 @@ HRESULT CKvTcpPort::Attach(SOCKET socket)
     ResetConnectionState();
     if (m_commEvent)
         ResetEvent(m_commEvent);
-    tcp_keepalive keepAlive = {1, 60000, 10000};
-    DWORD returned = 0;
-    WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof(keepAlive), nullptr, 0, &returned, nullptr, nullptr);
-    HRESULT hr = Select(FD_READ | FD_CLOSE);
+    HRESULT hr = KeepAlive();
+    if (SUCCEEDED(hr))
+        hr = Select(FD_READ | FD_CLOSE);
     if (FAILED(hr))
         Close();
     return hr;

@@ -64,6 +64,7 @@ protected:
     ~CKvTcpPort() override;
 
 private:
+    HRESULT KeepAlive();
     HRESULT Select(long events);
     HRESULT Connected();
     HRESULT Send();

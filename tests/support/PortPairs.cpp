@@ -266,7 +266,7 @@ ComPair::~ComPair()
     }
     auto result = m_far.Open(m_info.farName);
     if (!result)
-        return result;
+        return result << " (are the test services running? tools/test-services.sh start build/x64)";
     m_far.Purge();
     m_port.Reset(new CKvComPort);
     m_port->Init(m_info.nearName.c_str(), m_events.cancel, m_events.writeDone, m_events.readDone, m_events.comm);
