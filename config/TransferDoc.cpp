@@ -1,0 +1,351 @@
+#include "config/TransferDoc.h"
+#include <stdexcept>
+#include "config/ConfigFile.h"
+#include "core/Exceptions.h"
+
+namespace {
+
+bool IsExistingFile(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+const TransferDetailWords kNoDetails;
+
+}  // namespace
+
+CTransferDoc::CTransferDoc()
+{
+    m_formatsById.rehash(8);
+    m_formatsById.max_load_factor(1.0f);
+    m_destinations[DEST_KEYBOARD - 1] = std::make_shared<_TRANS_DST_KEYBOARD>();
+    m_destinations[DEST_CLIPBOARD - 1] = std::make_shared<_TRANS_DST>(DEST_CLIPBOARD);
+    m_destinations[DEST_PORTAVO - 1] = std::make_shared<_TRANS_DST_PORTAVO>();
+    m_destinations[DEST_CMDLINE - 1] = std::make_shared<_TRANS_DST_CMDLINE>();
+    m_destinations[DEST_HTTP - 1] = std::make_shared<_TRANS_DST_HTTPREQUEST>();
+    SetDefaults();
+}
+
+CTransferDoc::~CTransferDoc() = default;
+
+void CTransferDoc::SetDefaults()
+{
+    m_sourceKind = SOURCE_NONE;
+    m_sourceValue.clear();
+    m_destType = DEST_KEYBOARD;
+    m_destText.clear();
+    m_sourceState = 0;
+    m_destState = 0;
+    reader = ReaderSettings();
+
+    m_keys.clear();
+    keyListSort = 0;
+    keyListTimerEnabled = false;
+    keyListTimerInterval = 1000;
+    keyListNoDuplicates = 0;
+
+    for (auto& destination : m_destinations)
+        destination->SetDefaults();
+
+    ClearFormats();
+    newId = kFirstFormatId;
+    presetsVersion = 0;
+    presetsLanguage = 0;
+    formatsSort = 0;
+
+    m_keyFilters.clear();
+    keyFiltersSort = 0;
+    keyFilterNewId = 1;
+    selectedKeyFilter = 0;
+    defaultId = 0;
+
+    readKeys = ReadKeysSettings();
+    m_mifareCKeys.clear();
+    m_mifarePKeys.clear();
+}
+
+void CTransferDoc::ClearFormats()
+{
+    m_formats.clear();
+    m_formatsByName.clear();
+    m_formatsById.clear();
+}
+
+void CTransferDoc::SetPathName(const std::wstring& path)
+{
+    if (path == m_path)
+        return;
+    CDocUpdateScope scope(*this);
+    m_path = path;
+    SetModified(TDC_PATH);
+}
+
+void CTransferDoc::SetUnsaved(bool unsaved)
+{
+    if (unsaved == m_unsaved)
+        return;
+    m_unsaved = unsaved;
+    SetModified(TDC_UNSAVED);
+}
+
+void CTransferDoc::Open()
+{
+    if (m_open)
+        return;
+    CDocUpdateScope scope(*this);
+    SetUnsaved(false);
+
+    bool keyFiltersRead = false;
+    if (!m_path.empty() && IsExistingFile(m_path)) {
+        CAppCfgFile file(m_path);
+        file.Load();
+        bool unsaved = file.GetVersion() != kSettingsFileVersion;
+        if (file.IsReadable())
+            keyFiltersRead = LoadTransferConfig(*this, file);
+        SetUnsaved(unsaved);
+    }
+    if (!m_path.empty() && !keyFiltersRead)
+        ResetKeyFiltersToPresets();
+
+    m_open = true;
+    RaiseStateChange(TDS_OPEN);
+}
+
+void CTransferDoc::SaveToFile(const std::wstring& path, bool whole)
+{
+    CAppCfgFile file(path);
+    if (!whole && IsExistingFile(path)) {
+        file.Load();
+        // Only a current file keeps the members this configuration does not write.
+        if (file.GetVersion() != kSettingsFileVersion)
+            file.Clear();
+    }
+    file.StampHeader();
+    SaveTransferConfig(*this, file);
+    file.Save();
+}
+
+void CTransferDoc::Save(bool whole)
+{
+    CDocUpdateScope scope(*this);
+    SaveToFile(m_path, whole);
+    SetUnsaved(false);
+}
+
+void CTransferDoc::Close(bool save)
+{
+    if (!m_open)
+        return;
+    CDocUpdateScope scope(*this);
+    if (save && m_unsaved)
+        Save(false);
+    m_open = false;
+    RaiseStateChange(TDS_OPEN);
+    SetUnsaved(false);
+}
+
+void CTransferDoc::RaiseChange(uint32_t word1, uint32_t word2, bool markUnsaved)
+{
+    if (markUnsaved && !m_unsaved) {
+        m_unsaved = true;
+        word1 |= TDC_UNSAVED;
+    }
+    SetModified(word1, word2);
+}
+
+void CTransferDoc::RaiseStateChange(uint32_t mask)
+{
+    CDocUpdateScope scope(*this);
+    m_details.state |= mask;
+    RaiseChange(TDC_STATE, 0, false);
+}
+
+void CTransferDoc::RaiseFormatsChange(uint32_t mask, bool markUnsaved)
+{
+    CDocUpdateScope scope(*this);
+    m_details.formats |= mask;
+    RaiseChange(TDC_FORMATS, 0, markUnsaved);
+}
+
+void CTransferDoc::RaiseKeyListChange(uint32_t mask, bool resetSort)
+{
+    CDocUpdateScope scope(*this);
+    m_details.keyList |= mask;
+    RaiseChange(TDC_KEYLIST, 0, false);
+    if ((mask & TDK_LOADED) != 0 && IsSavedPart(SAVED_KEYLIST) && !m_unsaved)
+        RaiseChange(0, 0, true);
+    if (resetSort && keyListSort != 0) {
+        keyListSort = 0;
+        RaiseChange(TDC_KEYLIST_SORT, 0, IsSavedPart(SAVED_KEYLIST));
+    }
+}
+
+void CTransferDoc::FormatListChanged(uint32_t mask)
+{
+    CDocUpdateScope scope(*this);
+    m_details.formatList |= mask;
+    RaiseFormatsChange(TDF_FORMAT_LIST, true);
+    if (formatsSort != 0) {
+        formatsSort = 0;
+        RaiseFormatsChange(TDF_FORMATS_SORT, true);
+    }
+}
+
+void CTransferDoc::SetSourceState(int32_t state)
+{
+    if (state == m_sourceState)
+        return;
+    CDocUpdateScope scope(*this);
+    m_sourceState = state;
+    RaiseStateChange(TDS_SOURCE_STATE);
+}
+
+void CTransferDoc::SetDestinationState(int32_t state)
+{
+    if (state == m_destState)
+        return;
+    CDocUpdateScope scope(*this);
+    m_destState = state;
+    RaiseStateChange(TDS_DEST_STATE);
+}
+
+void CTransferDoc::SetModified(uint32_t word1, uint32_t word2)
+{
+    m_pending1 |= word1;
+    m_pending2 |= word2;
+    CDocument::SetModified(word1, word2);
+}
+
+void CTransferDoc::NotifyObservers()
+{
+    CDocUpdateScope scope(*this);
+    TransferDetailWords delivered = m_details;
+    m_details = TransferDetailWords();
+    m_pending1 = 0;
+    m_pending2 = 0;
+    const TransferDetailWords* saved = m_snapshot;
+    m_snapshot = &delivered;
+    try {
+        CDocument::NotifyObservers();
+    } catch (...) {
+        m_snapshot = saved;
+        throw;
+    }
+    m_snapshot = saved;
+}
+
+const TransferDetailWords& CTransferDoc::GetDetails() const
+{
+    return m_snapshot ? *m_snapshot : kNoDetails;
+}
+
+std::shared_ptr<_TRANS_DST> CTransferDoc::GetDestination(int32_t type) const
+{
+    if (type < 1 || type > kDestinationCount)
+        return nullptr;
+    return m_destinations[type - 1];
+}
+
+_TRANS_DST_KEYBOARD& CTransferDoc::Keyboard() const
+{
+    return static_cast<_TRANS_DST_KEYBOARD&>(*m_destinations[DEST_KEYBOARD - 1]);
+}
+
+_TRANS_DST_PORTAVO& CTransferDoc::Portavo() const
+{
+    return static_cast<_TRANS_DST_PORTAVO&>(*m_destinations[DEST_PORTAVO - 1]);
+}
+
+_TRANS_DST_CMDLINE& CTransferDoc::CmdLine() const
+{
+    return static_cast<_TRANS_DST_CMDLINE&>(*m_destinations[DEST_CMDLINE - 1]);
+}
+
+_TRANS_DST_HTTPREQUEST& CTransferDoc::HttpRequest() const
+{
+    return static_cast<_TRANS_DST_HTTPREQUEST&>(*m_destinations[DEST_HTTP - 1]);
+}
+
+size_t CTransferDoc::AddKey(const _KV_KEY& key)
+{
+    CDocUpdateScope scope(*this);
+    m_keys.push_back(std::make_shared<_KV_KEY>(key));
+    RaiseKeyListChange(TDK_ADDED, true);
+    return m_keys.size() - 1;
+}
+
+KvFormatPtr CTransferDoc::FindFormatById(uint32_t id) const
+{
+    auto it = m_formatsById.find(id);
+    return it == m_formatsById.end() ? nullptr : it->second;
+}
+
+uint32_t CTransferDoc::NextFormatId()
+{
+    const uint32_t start = newId;
+    // Upward from newId; each id tried moves newId past it.
+    if (start != 0xFFFFFFFF) {
+        for (uint32_t id = start; id <= 0xFFFFFFFE; ++id) {
+            newId = id + 1;
+            if (m_formatsById.find(id) == m_formatsById.end())
+                return id;
+            if (id == 0xFFFFFFFE)
+                break;
+        }
+    }
+    // Range used up: wrap to the first user id and search below where we started.
+    newId = kFirstFormatId;
+    const uint32_t limit = std::max(start, kFirstFormatId);
+    for (uint32_t id = kFirstFormatId; id < limit; ++id) {
+        newId = id + 1;
+        if (m_formatsById.find(id) == m_formatsById.end())
+            return id;
+    }
+    return 0;
+}
+
+size_t CTransferDoc::AddFormat(const _KV_FORMAT& format)
+{
+    auto copy = std::make_shared<_KV_FORMAT>(format);
+    if (copy->id == 0)
+        copy->id = NextFormatId();
+    if (copy->id == 0)
+        throw CComException(KV_E_INDEX_RANGE);
+    if (m_formatsById.count(copy->id) != 0)
+        throw CComException(KV_E_PARAM_TYPE);
+
+    CDocUpdateScope scope(*this);
+    m_formatsById.emplace(copy->id, copy);
+    try {
+        // A name already present keeps its first format in the name map.
+        m_formatsByName.emplace(copy->name, copy);
+        m_formats.push_back(copy);
+    } catch (...) {
+        m_formatsById.erase(copy->id);
+        auto named = m_formatsByName.find(copy->name);
+        if (named != m_formatsByName.end() && named->second == copy)
+            m_formatsByName.erase(named);
+        throw;
+    }
+    FormatListChanged(TDL_ADDED);
+    return m_formats.size() - 1;
+}
+
+uint32_t NextKeyFilterId(const std::vector<KeyFilter>& filters, uint32_t& counter)
+{
+    return NextFreeKeyFilterId(
+        [&filters](uint32_t id) {
+            for (const KeyFilter& filter : filters)
+                if (filter.id == id)
+                    return true;
+            return false;
+        },
+        counter);
+}
+
+// The presets resource and its merge come with the formats' editing operations; until then
+// a load keeps exactly what the file holds.
+void CTransferDoc::LoadPresets(bool /*withKeyFilters*/) {}
+
+void CTransferDoc::ResetKeyFiltersToPresets() {}

@@ -1,0 +1,295 @@
+#pragma once
+// The transfer document: the current configuration (source, destinations, reader, key list,
+// formats, key filters, card reading, Mifare key lists). Stored either in the main settings
+// file or in a configuration file of its own. UI thread only.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+#include "config/Format.h"
+#include "config/KeyNumber.h"
+#include "config/TransferRecords.h"
+#include "core/Document.h"
+
+class CConfigFile;
+
+using KvFormatPtr = std::shared_ptr<_KV_FORMAT>;
+
+// Change bits of the transfer document (change word 1; word 2 stays 0).
+constexpr uint32_t TDC_UNSAVED = 0x1;
+constexpr uint32_t TDC_PATH = 0x2;
+constexpr uint32_t TDC_STATE = 0x4;
+constexpr uint32_t TDC_SOURCE = 0x8;
+constexpr uint32_t TDC_DESTINATION = 0x10;
+constexpr uint32_t TDC_READER = 0x20;
+constexpr uint32_t TDC_KEYLIST = 0x40;
+constexpr uint32_t TDC_KEYLIST_SORT = 0x80;
+constexpr uint32_t TDC_KEYLIST_TIMER = 0x100;
+constexpr uint32_t TDC_KEYLIST_NODUPS = 0x200;
+constexpr uint32_t TDC_KEYBOARD = 0x400;
+constexpr uint32_t TDC_PORTAVO = 0x800;
+constexpr uint32_t TDC_CMDLINE = 0x1000;
+constexpr uint32_t TDC_HTTP = 0x2000;
+constexpr uint32_t TDC_FORMATS = 0x4000;
+constexpr uint32_t TDC_KEYTYPES = 0x40000;
+constexpr uint32_t TDC_VELL4MODE = 0x80000;
+constexpr uint32_t TDC_MIFARE_CLASSIC = 0x100000;
+constexpr uint32_t TDC_MIFARE_PLUS = 0x200000;
+constexpr uint32_t TDC_MIFARE_UL = 0x400000;
+constexpr uint32_t TDC_TEMIC = 0x800000;
+constexpr uint32_t TDC_MIFARE_CKEYS = 0x1000000;
+constexpr uint32_t TDC_MIFARE_PKEYS = 0x2000000;
+constexpr uint32_t TDC_CARD_KIND_SWITCH = 0x4000000;
+
+// Formats detail word.
+constexpr uint32_t TDF_FORMAT_LIST = 0x1;
+constexpr uint32_t TDF_PRESETS = 0x2;
+constexpr uint32_t TDF_FORMATS_SORT = 0x4;
+constexpr uint32_t TDF_KEY_FILTERS = 0x8;
+constexpr uint32_t TDF_SELECTED_FILTER = 0x10;
+constexpr uint32_t TDF_DEFAULT_ID = 0x20;
+constexpr uint32_t TDF_KEY_FILTERS_SORT = 0x40;
+
+// State detail word.
+constexpr uint32_t TDS_OPEN = 0x1;
+constexpr uint32_t TDS_SOURCE_STATE = 0x2;
+constexpr uint32_t TDS_DEST_STATE = 0x4;
+
+// Key-list detail word.
+constexpr uint32_t TDK_ADDED = 0x4007;
+constexpr uint32_t TDK_REMOVED = 0x8000;
+constexpr uint32_t TDK_LOADED = 0xE007;
+
+// Format-list detail word.
+constexpr uint32_t TDL_ADDED = 0x403E;
+constexpr uint32_t TDL_REMOVED = 0x8000;
+constexpr uint32_t TDL_LOADED = 0xE03E;
+
+// Saved-parts bits: which parts belong to the stored configuration.
+constexpr uint32_t SAVED_SOURCE = 1u << 3;
+constexpr uint32_t SAVED_DESTINATION = 1u << 4;
+constexpr uint32_t SAVED_KEYLIST = 1u << 5;
+constexpr uint32_t SAVED_MIFARE_KEYS = 1u << 6;
+constexpr uint32_t kSavedPartsAll = 0x3FFF;
+
+// Version of the built-in presets this program brings.
+constexpr uint32_t kPresetsVersion = 26;
+constexpr uint32_t kFirstFormatId = 1001;
+
+struct TransferDetailWords
+{
+    uint32_t formats = 0;
+    uint32_t state = 0;
+    uint32_t keyList = 0;
+    uint32_t formatList = 0;
+};
+
+// FNV-1a over the id's four bytes, lowest first.
+struct FormatIdHash
+{
+    size_t operator()(uint32_t id) const noexcept
+    {
+        uint32_t h = 0x811C9DC5u;
+        for (int i = 0; i < 4; ++i) {
+            h ^= (id >> (8 * i)) & 0xFF;
+            h *= 0x01000193u;
+        }
+        return h;
+    }
+};
+
+using FormatsByName = std::map<std::wstring, KvFormatPtr>;
+using FormatsById = std::unordered_map<uint32_t, KvFormatPtr, FormatIdHash>;
+
+class CTransferDoc : public CDocument
+{
+public:
+    CTransferDoc();
+    ~CTransferDoc() override;
+
+    // Every member back to its default without raising changes.
+    void SetDefaults();
+
+    const std::wstring& GetPathName() const { return m_path; }
+    void SetPathName(const std::wstring& path);
+    bool IsUnsaved() const { return m_unsaved; }
+    bool IsOpen() const { return m_open; }
+
+    // Loads the configuration file at the path; a missing file leaves the defaults.
+    // Read errors throw.
+    void Open();
+    // Writes to the own path and clears the unsaved flag; throws on failure.
+    void Save(bool whole);
+    // Writes the configuration part into a settings file: whole gives a fresh file, else
+    // the file's other members are kept when it is a current one. Throws on failure.
+    void SaveToFile(const std::wstring& path, bool whole);
+    // Ends the open state, saving first when asked and unsaved.
+    void Close(bool save);
+
+    // Which parts belong to the stored configuration (SAVED_*).
+    uint32_t GetSavedParts() const { return m_savedParts; }
+    bool IsSavedPart(uint32_t bit) const { return (m_savedParts & bit) != 0; }
+    void SetSavedParts(uint32_t mask) { m_savedParts = mask; }
+
+    // The application shell says when the interface language has been applied; presets are
+    // merged at a load only after that.
+    void SetInterfaceLanguageApplied(bool applied) { m_languageApplied = applied; }
+    bool IsInterfaceLanguageApplied() const { return m_languageApplied; }
+
+    // Change raising, inside an update scope. With markUnsaved and the document saved, the
+    // unsaved flag is set and TDC_UNSAVED goes out with the change.
+    void RaiseChange(uint32_t word1, uint32_t word2, bool markUnsaved);
+    void RaiseStateChange(uint32_t mask);
+    void RaiseFormatsChange(uint32_t mask, bool markUnsaved);
+    void RaiseKeyListChange(uint32_t mask, bool resetSort);
+    void FormatListChanged(uint32_t mask);
+
+    void SetModified(uint32_t word1, uint32_t word2 = 0) override;
+    void NotifyObservers() override;
+
+    // Detail words of the notification being delivered (all zero outside one).
+    const TransferDetailWords& GetDetails() const;
+    // Change words raised since the last notification.
+    uint32_t GetPendingChanges() const { return m_pending1; }
+
+    // Source and destination.
+    int32_t GetSourceKind() const { return m_sourceKind; }
+    const std::wstring& GetSourceValue() const { return m_sourceValue; }
+    int32_t GetDestinationType() const { return m_destType; }
+    const std::wstring& GetDestinationText() const { return m_destText; }
+    // Connection states kept here by the application shell (1 ready); not stored.
+    int32_t GetSourceState() const { return m_sourceState; }
+    int32_t GetDestinationState() const { return m_destState; }
+    void SetSourceState(int32_t state);
+    void SetDestinationState(int32_t state);
+
+    // Destination records by type 1 to 5 (none for other types).
+    std::shared_ptr<_TRANS_DST> GetDestination(int32_t type) const;
+    _TRANS_DST_KEYBOARD& Keyboard() const;
+    _TRANS_DST_PORTAVO& Portavo() const;
+    _TRANS_DST_CMDLINE& CmdLine() const;
+    _TRANS_DST_HTTPREQUEST& HttpRequest() const;
+
+    // Key list: a copy of the record is appended; returns its index.
+    size_t AddKey(const _KV_KEY& key);
+    const std::vector<KvKeyPtr>& GetKeys() const { return m_keys; }
+
+    // Formats: a shared copy is appended and entered in both maps (an id of 0 first gets a
+    // new one); returns its index. An id that is already taken throws.
+    size_t AddFormat(const _KV_FORMAT& format);
+    // A free format id from newId upward, or 0.
+    uint32_t NextFormatId();
+    const std::vector<KvFormatPtr>& GetFormats() const { return m_formats; }
+    const FormatsByName& GetFormatsByName() const { return m_formatsByName; }
+    const FormatsById& GetFormatsById() const { return m_formatsById; }
+    KvFormatPtr FindFormatById(uint32_t id) const;
+
+    // Built-in presets (formats and key filters).
+    void LoadPresets(bool withKeyFilters);
+    void ResetKeyFiltersToPresets();
+
+    // Pages edit these lists in place and then report the change.
+    const std::vector<KeyFilter>& GetKeyFilters() const { return m_keyFilters; }
+    std::vector<KeyFilter>& KeyFilters() { return m_keyFilters; }
+    const std::vector<_KEY_NUMBER>& GetMifareClassicKeys() const { return m_mifareCKeys; }
+    std::vector<_KEY_NUMBER>& MifareClassicKeys() { return m_mifareCKeys; }
+    const std::vector<_KEY_NUMBER>& GetMifarePlusKeys() const { return m_mifarePKeys; }
+    std::vector<_KEY_NUMBER>& MifarePlusKeys() { return m_mifarePKeys; }
+
+    // Setting groups, read directly by the pages and the reader. Change them through the
+    // setters, or raise the matching change afterwards.
+    ReaderSettings reader;
+    int32_t keyListSort = 0;
+    bool keyListTimerEnabled = false;
+    int32_t keyListTimerInterval = 1000;
+    uint32_t keyListNoDuplicates = 0;
+
+    uint32_t newId = kFirstFormatId;
+    uint32_t presetsVersion = 0;
+    uint16_t presetsLanguage = 0;
+    int32_t formatsSort = 0;
+    int32_t keyFiltersSort = 0;
+    uint32_t keyFilterNewId = 1;
+    uint32_t selectedKeyFilter = 0;
+    uint32_t defaultId = 0;
+
+    ReadKeysSettings readKeys;
+
+private:
+    friend bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file);
+    friend void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);
+    friend class CTransferConfigReader;
+    friend class CTransferConfigWriter;
+
+    void SetUnsaved(bool unsaved);
+    void ClearFormats();
+
+    std::wstring m_path;
+    bool m_unsaved = false;
+    bool m_open = false;
+    int32_t m_sourceKind = SOURCE_NONE;
+    std::wstring m_sourceValue;
+    int32_t m_destType = DEST_KEYBOARD;
+    std::wstring m_destText;
+    int32_t m_sourceState = 0;
+    int32_t m_destState = 0;
+
+    std::vector<KvKeyPtr> m_keys;
+    std::array<std::shared_ptr<_TRANS_DST>, kDestinationCount> m_destinations;
+
+    std::vector<KvFormatPtr> m_formats;
+    FormatsByName m_formatsByName;
+    FormatsById m_formatsById;
+
+    std::vector<KeyFilter> m_keyFilters;
+    std::vector<_KEY_NUMBER> m_mifareCKeys;
+    std::vector<_KEY_NUMBER> m_mifarePKeys;
+
+    uint32_t m_pending1 = 0;
+    uint32_t m_pending2 = 0;
+    TransferDetailWords m_details;
+    const TransferDetailWords* m_snapshot = nullptr;
+    uint32_t m_savedParts = kSavedPartsAll;
+    bool m_languageApplied = false;
+};
+
+// A free key-filter id from the counter upward (the counter moves past it), or 0.
+uint32_t NextKeyFilterId(const std::vector<KeyFilter>& filters, uint32_t& counter);
+
+// The same search over any test of the ids in use: upward from the counter to 0xFFFFFFFE,
+// then from 1 up to below where it started. A counter of 0xFFFFFFFF starts over at 1.
+template <class InUse>
+uint32_t NextFreeKeyFilterId(InUse inUse, uint32_t& counter)
+{
+    const uint32_t start = counter;
+    if (start != 0xFFFFFFFF) {
+        for (uint32_t id = start == 0 ? 1 : start;; ++id) {
+            counter = id + 1;
+            if (!inUse(id))
+                return id;
+            if (id == 0xFFFFFFFE) {
+                counter = 1;
+                if (start < 2)
+                    return 0;
+                break;
+            }
+        }
+    } else {
+        counter = 1;
+    }
+    for (uint32_t id = 1; id < start; ++id) {
+        counter = id + 1;
+        if (!inUse(id))
+            return id;
+    }
+    return 0;
+}
+
+// Reads the configuration part of a loaded settings file into the document, part by part,
+// in one update scope. Returns true when the file brought key filters of its own.
+bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file);
+// Writes the configuration part into the file's JSON document.
+void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);

@@ -1,0 +1,120 @@
+#pragma once
+// Helpers of the transfer document tests: configuration text in memory, temporary folders,
+// the golden files.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <string>
+#include "config/ConfigFile.h"
+#include "config/TransferDoc.h"
+#include "core/File.h"
+#include "core/Json.h"
+
+namespace transfer_test {
+
+// A test-data file: the build passes a Unix path, which Wine reaches through drive Z:.
+inline std::wstring DataPath(const wchar_t* name)
+{
+    std::wstring path = MultiByteToWString(std::string(NORVANE_TEST_DATA), CP_UTF8);
+    if (!path.empty() && path[0] == L'/')
+        path = L"Z:" + path;
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path + L"\\" + name;
+}
+
+inline std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(h);
+    return bytes;
+}
+
+inline void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    CloseHandle(h);
+}
+
+inline std::string Utf8(const std::wstring& text)
+{
+    return WStringToMultiByte(text, CP_UTF8);
+}
+
+// A folder of its own under %TEMP%, removed with the object.
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        static int serial = 0;
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        m_path = std::wstring(base) + L"nv_transfer_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                 std::to_wstring(++serial);
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    std::wstring File(const wchar_t* name) const { return m_path + L"\\" + name; }
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
+// A settings file held in memory: the text parsed and its header read as a load reads it.
+inline void ParseConfig(CConfigFile& file, const std::wstring& text)
+{
+    file.LoadFromText(text);
+    PackedVersion version = 0;
+    const JsonValue* info = file.Root.FindMember(L"info", JSON_OBJECT);
+    std::wstring name, versionText;
+    if (info && info->GetString(L"name", name) && name == L"Norvane" && info->GetString(L"version", versionText))
+        ParseVersion(versionText.c_str(), version);
+    file.SetVersion(version);
+}
+
+// The configuration part of the document as the settings files hold it.
+inline std::wstring SaveText(CTransferDoc& doc)
+{
+    CAppCfgFile file;
+    file.StampHeader();
+    SaveTransferConfig(doc, file);
+    std::wstring text;
+    file.Root.Serialize(text, L"\r\n");
+    return text;
+}
+
+// Loads a whole settings file text.
+inline bool LoadText(CTransferDoc& doc, const std::wstring& text)
+{
+    CAppCfgFile file;
+    ParseConfig(file, text);
+    return LoadTransferConfig(doc, file);
+}
+
+// Loads members (the inside of the root object) of a file of the given version.
+inline bool LoadMembers(CTransferDoc& doc, const wchar_t* version, const std::wstring& members)
+{
+    CAppCfgFile file;
+    ParseConfig(file, std::wstring(L"{\"info\": {\"name\": \"Norvane\", \"version\": \"") + version + L"\"}" +
+                          (members.empty() ? L"" : L", ") + members + L"}");
+    return LoadTransferConfig(doc, file);
+}
+
+}  // namespace transfer_test
