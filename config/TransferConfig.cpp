@@ -17,6 +17,9 @@ constexpr PackedVersion kVersion1_2 = 0x0201;
 constexpr PackedVersion kVersion1_4 = 0x0401;
 constexpr PackedVersion kVersion1_6 = 0x0601;
 
+constexpr int64_t kLastReaderModel = 12;  // the PC/SC reader closes the model list
+constexpr int64_t kLastKeyType = 21;
+
 bool ReadRanged(const JsonValue* parent, const wchar_t* key, int64_t low, int64_t high, int64_t& out)
 {
     int64_t value;
@@ -209,7 +212,7 @@ private:
         ReadFlag(reader, L"protVell4", r.flags, READER_PROT_VELL4);
 
         int64_t model;
-        if (ReadRanged(reader, L"model", 0, kReaderModelCount - 1, model))
+        if (ReadRanged(reader, L"model", 0, kLastReaderModel, model))
             r.model = static_cast<int32_t>(model);
         ReadUInt32(reader, L"speed", r.speed);
         uint32_t stopBits;
@@ -271,7 +274,7 @@ private:
         for (const JsonValue& element : *keys) {
             _KV_KEY key;
             int64_t keyType;
-            if (ReadRanged(&element, L"keyType", 0, kKeyTypeCount - 1, keyType))
+            if (ReadRanged(&element, L"keyType", 0, kLastKeyType, keyType))
                 key.keyType = static_cast<int32_t>(keyType);
             std::wstring number;
             if (ReadString(&element, L"keyNumber", number))

@@ -27,7 +27,6 @@ struct _KV_KEY
 };
 using KvKeyPtr = std::shared_ptr<_KV_KEY>;
 
-constexpr int kKeyTypeCount = 22;
 constexpr uint32_t kAllKeyTypes = 0x3FFFFF;
 
 constexpr uint32_t KEYFILTER_VISIBLE = 0x1;
@@ -147,8 +146,6 @@ constexpr uint32_t SEARCH_FILTER_VIDPID = 0x04;
 constexpr uint32_t SEARCH_FILTER_DESC = 0x08;
 constexpr uint32_t SEARCH_IP = 0x10;
 constexpr uint32_t SEARCH_CCID = 0x20;
-
-constexpr int32_t kReaderModelCount = 13;
 
 // Reader connection and search; the reader thread takes a copy under its lock.
 struct ReaderSettings
