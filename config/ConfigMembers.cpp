@@ -5,7 +5,7 @@ namespace cfg {
 
 const JsonValue* FindObject(const JsonValue* parent, const wchar_t* key)
 {
-    return parent ? parent->FindMember(key, JSON_OBJECT) : nullptr;
+    return parent ? CConfigFile::FindObject(*parent, key) : nullptr;
 }
 
 const JsonArray* FindArray(const JsonValue* parent, const wchar_t* key)
@@ -58,25 +58,17 @@ bool ReadFlag(const JsonValue* parent, const wchar_t* key, uint32_t& flags, uint
 
 JsonValue& CMemberWriter::Object(JsonValue& parent, const wchar_t* key)
 {
-    JsonValue& member = parent.Member(key);
-    member.AssignObject();
-    m_file.SetModified();
-    return member;
+    return m_file.WriteObject(parent, key);
 }
 
 JsonArray& CMemberWriter::NewArray(JsonValue& parent, const wchar_t* key)
 {
-    JsonValue& member = parent.Member(key);
-    JsonArray& array = member.AssignArray();
-    array.clear();
-    m_file.SetModified();
-    return array;
+    return m_file.WriteArray(parent, key);
 }
 
 void CMemberWriter::Bool(JsonValue& parent, const wchar_t* key, bool value)
 {
-    parent.SetBool(key, value);
-    m_file.SetModified();
+    m_file.WriteBool(parent, key, value);
 }
 
 void CMemberWriter::Int(JsonValue& parent, const wchar_t* key, int32_t value)
@@ -91,14 +83,12 @@ void CMemberWriter::UInt(JsonValue& parent, const wchar_t* key, uint32_t value)
 
 void CMemberWriter::Int64(JsonValue& parent, const wchar_t* key, int64_t value)
 {
-    parent.SetInt64(key, value);
-    m_file.SetModified();
+    m_file.WriteInt64(parent, key, value);
 }
 
 void CMemberWriter::String(JsonValue& parent, const wchar_t* key, const std::wstring& value)
 {
-    parent.SetString(key, value);
-    m_file.SetModified();
+    m_file.WriteString(parent, key, value);
 }
 
 }  // namespace cfg

@@ -140,8 +140,8 @@ std::wstring FormatTemicParams(const std::vector<uint32_t>& params)
 class CTransferConfigReader
 {
 public:
-    CTransferConfigReader(CTransferDoc& doc, CConfigFile& file)
-        : m_doc(doc), m_version(file.GetVersion()), m_root(&file.Root)
+    CTransferConfigReader(CTransferDoc& doc, const JsonValue& root, PackedVersion version)
+        : m_doc(doc), m_version(version), m_root(&root)
     {
     }
 
@@ -748,7 +748,12 @@ private:
 
 bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file)
 {
-    return CTransferConfigReader(doc, file).Run();
+    return CTransferConfigReader(doc, file.Root, file.GetVersion()).Run();
+}
+
+bool LoadTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version)
+{
+    return CTransferConfigReader(doc, root, version).Run();
 }
 
 void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file)

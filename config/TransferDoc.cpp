@@ -5,12 +5,6 @@
 
 namespace {
 
-bool IsExistingFile(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 const TransferDetailWords kNoDetails;
 
 }  // namespace
@@ -97,13 +91,14 @@ void CTransferDoc::Open()
     SetUnsaved(false);
 
     bool keyFiltersRead = false;
-    if (!m_path.empty() && IsExistingFile(m_path)) {
+    if (!m_path.empty() && IsExistingSettingsFile(m_path)) {
         CAppCfgFile file(m_path);
+        // A file that does not parse is kept aside by the load and reads as version 0, so
+        // nothing of it is taken and the next save writes the configuration whole.
         file.Load();
-        bool unsaved = file.GetVersion() != kSettingsFileVersion;
         if (file.IsReadable())
             keyFiltersRead = LoadTransferConfig(*this, file);
-        SetUnsaved(unsaved);
+        SetUnsaved(!file.IsCurrentVersion());
     }
     if (!m_path.empty() && !keyFiltersRead)
         ResetKeyFiltersToPresets();
@@ -115,13 +110,9 @@ void CTransferDoc::Open()
 void CTransferDoc::SaveToFile(const std::wstring& path, bool whole)
 {
     CAppCfgFile file(path);
-    if (!whole && IsExistingFile(path)) {
-        file.Load();
-        // Only a current file keeps the members this configuration does not write.
-        if (file.GetVersion() != kSettingsFileVersion)
-            file.Clear();
-    }
-    file.StampHeader();
+    // Only a current file keeps the members this configuration does not write; any other
+    // is rewritten from scratch.
+    file.PrepareSave(whole);
     SaveTransferConfig(*this, file);
     file.Save();
 }
@@ -313,7 +304,7 @@ size_t CTransferDoc::AddFormat(const _KV_FORMAT& format)
     if (copy->id == 0)
         throw CComException(KV_E_INDEX_RANGE);
     if (m_formatsById.count(copy->id) != 0)
-        throw CComException(KV_E_PARAM_TYPE);
+        throw CComException(E_INVALIDARG);
 
     CDocUpdateScope scope(*this);
     m_formatsById.emplace(copy->id, copy);

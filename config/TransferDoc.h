@@ -13,8 +13,10 @@
 #include "config/KeyNumber.h"
 #include "config/TransferRecords.h"
 #include "core/Document.h"
+#include "core/TextUtil.h"
 
 class CConfigFile;
+class JsonValue;
 
 using KvFormatPtr = std::shared_ptr<_KV_FORMAT>;
 
@@ -219,7 +221,6 @@ public:
     ReadKeysSettings readKeys;
 
 private:
-    friend bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file);
     friend void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);
     friend class CTransferConfigReader;
     friend class CTransferConfigWriter;
@@ -291,5 +292,7 @@ uint32_t NextFreeKeyFilterId(InUse inUse, uint32_t& counter)
 // Reads the configuration part of a loaded settings file into the document, part by part,
 // in one update scope. Returns true when the file brought key filters of its own.
 bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file);
+// The same over a root value read elsewhere, with the format version of its file.
+bool LoadTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version);
 // Writes the configuration part into the file's JSON document.
 void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);

@@ -392,6 +392,8 @@ TEST(TransferConfig, CardReadingMembers)
         {L"1.2", L"\"readKeys\": {\"mifareClassic\": {\"key\": \"112233445566\"}}", classic,
          L"0,0,FFFFFFFF,112233445566,0,1"},
         {L"1.2", L"\"readKeys\": {\"mifareClassic\": {\"key\": 1}}", classic, L"0,0,FFFFFFFF,3C917A5E08D4,0,1"},
+        {L"1.1", L"\"readKeys\": {\"mifareClassic\": {\"key\": \"A1B2\"}}", classic, L"0,0,FFFFFFFF,A1B2,0,1"},
+        {L"1.3", L"\"readKeys\": {\"mifareClassic\": {\"key\": 1}}", classic, L"0,0,FFFFFFFF,000000000001,0,1"},
         {L"1.6", L"\"readKeys\": {\"mifareClassic\": {\"mask\": -1, \"keyB\": 1}}", classic,
          L"0,0,FFFFFFFF,3C917A5E08D4,0,1"},
         {L"1.6", L"", plus, L"0,0,FFFFFFFF,6B21E0945F3AC708D27E41B90C65F31A,0,1"},
@@ -483,6 +485,8 @@ TEST(TransferConfig, MifareKeyLists)
         {L"1.2", L"\"mifareKeys\": {\"keys\": [\"112233445566\", 5, \"ABCDEF\"]}", lists,
          L"112233445566 3C917A5E08D4 ABCDEF|"},
         {L"1.2", L"\"mifareCKeys\": {\"keys\": [1]}", lists, L"|"},
+        {L"1.1", L"\"mifareKeys\": {\"keys\": [\"0A\"]}", lists, L"0A|"},
+        {L"1", L"\"mifareKeys\": {\"keys\": [\"0A\"]}", lists, L"0A|"},
         {L"1.3", L"\"mifareCKeys\": {\"keys\": [1]}, \"mifareKeys\": {\"keys\": [\"AA\"]}", lists, L"000000000001|"},
     });
 

@@ -427,3 +427,25 @@ TEST(TransferDoc, NextKeyFilterIdSkipsIdsInUseAndWraps)
         EXPECT_EQ(c.counterAfter, counter);
     }
 }
+
+// A file cut short would otherwise give only part of the configuration, which the next save
+// would write over the whole file.
+TEST(TransferDoc, DamagedFileIsKeptAsideAndNotRead)
+{
+    TempFolder folder;
+    const std::wstring path = folder.File(L"c.nv2");
+    std::string full = ReadBytes(DataPath(L"full.nv2"));
+    std::string cut = full.substr(0, full.find("\"keyboard\""));
+    WriteBytes(path, cut);
+    CTransferDoc doc;
+    doc.SetPathName(path);
+    doc.Open();
+    EXPECT_TRUE(doc.IsOpen());
+    EXPECT_TRUE(doc.IsUnsaved());
+    EXPECT_EQ(SOURCE_NONE, doc.GetSourceKind());
+    EXPECT_TRUE(doc.GetKeys().empty());
+    EXPECT_EQ(cut, ReadBytes(path + L".bad"));
+    doc.Save(false);
+    EXPECT_FALSE(doc.IsUnsaved());
+    EXPECT_EQ(ReadBytes(DataPath(L"default.nv2")), ReadBytes(path));
+}

@@ -77,16 +77,15 @@ private:
     std::wstring m_path;
 };
 
-// A settings file held in memory: the text parsed and its header read as a load reads it.
-inline void ParseConfig(CConfigFile& file, const std::wstring& text)
+// The format version that a load reads from the text's header.
+inline PackedVersion HeaderVersion(const JsonValue& root)
 {
-    file.LoadFromText(text);
     PackedVersion version = 0;
-    const JsonValue* info = file.Root.FindMember(L"info", JSON_OBJECT);
-    std::wstring name, versionText;
-    if (info && info->GetString(L"name", name) && name == L"Norvane" && info->GetString(L"version", versionText))
-        ParseVersion(versionText.c_str(), version);
-    file.SetVersion(version);
+    const JsonValue* info = root.FindMember(L"info", JSON_OBJECT);
+    std::wstring name, text;
+    if (info && info->GetString(L"name", name) && name == L"Norvane" && info->GetString(L"version", text))
+        ParseVersion(text.c_str(), version);
+    return version;
 }
 
 // The configuration part of the document as the settings files hold it.
@@ -100,21 +99,19 @@ inline std::wstring SaveText(CTransferDoc& doc)
     return text;
 }
 
-// Loads a whole settings file text.
+// Loads a whole settings file text held in memory.
 inline bool LoadText(CTransferDoc& doc, const std::wstring& text)
 {
-    CAppCfgFile file;
-    ParseConfig(file, text);
-    return LoadTransferConfig(doc, file);
+    JsonValue root;
+    JsonParse(text, root);
+    return LoadTransferConfig(doc, root, HeaderVersion(root));
 }
 
 // Loads members (the inside of the root object) of a file of the given version.
 inline bool LoadMembers(CTransferDoc& doc, const wchar_t* version, const std::wstring& members)
 {
-    CAppCfgFile file;
-    ParseConfig(file, std::wstring(L"{\"info\": {\"name\": \"Norvane\", \"version\": \"") + version + L"\"}" +
-                          (members.empty() ? L"" : L", ") + members + L"}");
-    return LoadTransferConfig(doc, file);
+    return LoadText(doc, std::wstring(L"{\"info\": {\"name\": \"Norvane\", \"version\": \"") + version + L"\"}" +
+                             (members.empty() ? L"" : L", ") + members + L"}");
 }
 
 }  // namespace transfer_test
