@@ -147,7 +147,7 @@ public:
 
     bool Run()
     {
-        CDocUpdateScope scope(m_doc);
+        CDocUpdateScope scope(m_doc, m_doc.GetCurrentSender());
         ReadSourceAndDestination();
         ReadReader();
         ReadKeyList();

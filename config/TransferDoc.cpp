@@ -70,7 +70,7 @@ void CTransferDoc::SetPathName(const std::wstring& path)
 {
     if (path == m_path)
         return;
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_path = path;
     SetModified(TDC_PATH);
 }
@@ -87,7 +87,7 @@ void CTransferDoc::Open()
 {
     if (m_open)
         return;
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     SetUnsaved(false);
 
     bool keyFiltersRead = false;
@@ -119,7 +119,7 @@ void CTransferDoc::SaveToFile(const std::wstring& path, bool whole)
 
 void CTransferDoc::Save(bool whole)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     SaveToFile(m_path, whole);
     SetUnsaved(false);
 }
@@ -128,7 +128,7 @@ void CTransferDoc::Close(bool save)
 {
     if (!m_open)
         return;
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     if (save && m_unsaved)
         Save(false);
     m_open = false;
@@ -147,21 +147,21 @@ void CTransferDoc::RaiseChange(uint32_t word1, uint32_t word2, bool markUnsaved)
 
 void CTransferDoc::RaiseStateChange(uint32_t mask)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_details.state |= mask;
     RaiseChange(TDC_STATE, 0, false);
 }
 
 void CTransferDoc::RaiseFormatsChange(uint32_t mask, bool markUnsaved)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_details.formats |= mask;
     RaiseChange(TDC_FORMATS, 0, markUnsaved);
 }
 
 void CTransferDoc::RaiseKeyListChange(uint32_t mask, bool resetSort)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_details.keyList |= mask;
     RaiseChange(TDC_KEYLIST, 0, false);
     if ((mask & TDK_LOADED) != 0 && IsSavedPart(SAVED_KEYLIST) && !m_unsaved)
@@ -174,7 +174,7 @@ void CTransferDoc::RaiseKeyListChange(uint32_t mask, bool resetSort)
 
 void CTransferDoc::FormatListChanged(uint32_t mask)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_details.formatList |= mask;
     RaiseFormatsChange(TDF_FORMAT_LIST, true);
     if (formatsSort != 0) {
@@ -187,7 +187,7 @@ void CTransferDoc::SetSourceState(int32_t state)
 {
     if (state == m_sourceState)
         return;
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_sourceState = state;
     RaiseStateChange(TDS_SOURCE_STATE);
 }
@@ -196,7 +196,7 @@ void CTransferDoc::SetDestinationState(int32_t state)
 {
     if (state == m_destState)
         return;
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_destState = state;
     RaiseStateChange(TDS_DEST_STATE);
 }
@@ -210,7 +210,7 @@ void CTransferDoc::SetModified(uint32_t word1, uint32_t word2)
 
 void CTransferDoc::NotifyObservers()
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     TransferDetailWords delivered = m_details;
     m_details = TransferDetailWords();
     m_pending1 = 0;
@@ -260,7 +260,7 @@ _TRANS_DST_HTTPREQUEST& CTransferDoc::HttpRequest() const
 
 size_t CTransferDoc::AddKey(const _KV_KEY& key)
 {
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_keys.push_back(std::make_shared<_KV_KEY>(key));
     RaiseKeyListChange(TDK_ADDED, true);
     return m_keys.size() - 1;
@@ -306,7 +306,7 @@ size_t CTransferDoc::AddFormat(const _KV_FORMAT& format)
     if (m_formatsById.count(copy->id) != 0)
         throw CComException(E_INVALIDARG);
 
-    CDocUpdateScope scope(*this);
+    CDocUpdateScope scope(*this, GetCurrentSender());
     m_formatsById.emplace(copy->id, copy);
     try {
         // A name already present keeps its first format in the name map.

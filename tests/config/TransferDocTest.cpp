@@ -449,3 +449,20 @@ TEST(TransferDoc, DamagedFileIsKeptAsideAndNotRead)
     EXPECT_FALSE(doc.IsUnsaved());
     EXPECT_EQ(ReadBytes(DataPath(L"default.nv2")), ReadBytes(path));
 }
+
+// A page that changes the document inside its own scope is not told of its change; the
+// document's operations keep the page as the sender.
+TEST(TransferDoc, OperationsKeepTheCurrentSender)
+{
+    CTransferDoc doc;
+    Recorder page(doc);
+    Recorder other(doc);
+    {
+        CDocUpdateScope scope(doc, &page);
+        doc.SetDestinationState(1);
+        LoadMembers(doc, L"1.6", L"");
+    }
+    EXPECT_TRUE(page.calls.empty());
+    ASSERT_EQ(1u, other.calls.size());
+    EXPECT_EQ(TDS_DEST_STATE, other.calls[0].details.state);
+}
