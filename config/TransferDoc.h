@@ -221,7 +221,6 @@ public:
     ReadKeysSettings readKeys;
 
 private:
-    friend void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);
     friend class CTransferConfigReader;
     friend class CTransferConfigWriter;
 
