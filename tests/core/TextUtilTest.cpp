@@ -108,9 +108,16 @@ TEST(AppendFormatString, AlwaysTakes1023CharactersAndNothingOnOverflow)
 // ---- string resources and the language library
 
 namespace {
+// The build folder is a host path; under Wine the host's root is drive Z:.
 std::wstring TestLangPath()
 {
-    return MultiByteToWString(std::string(NORVANE_TOOLS_DIR) + "/NorvaneTestLang.dll", CP_ACP);
+    std::wstring path = MultiByteToWString(std::string(NORVANE_TOOLS_DIR) + "/NorvaneTestLang.dll", CP_ACP);
+    if (!path.empty() && path[0] == L'/')
+        path.insert(0, L"Z:");
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
 }
 
 // Loads the test language library as the program loads one, and restores the built-in
