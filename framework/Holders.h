@@ -1,0 +1,127 @@
+#pragma once
+// Owning holders of GDI objects, device contexts and menus, and the exception thrown when such
+// a resource cannot be obtained.
+#include <windows.h>
+
+#include "core/Exceptions.h"
+#include "core/Object.h"
+
+constexpr UINT IDS_RESOURCE_UNAVAILABLE = 182;  // "A required resource was unavailable."
+
+class CResourceException : public CException
+{
+public:
+    CResourceException();
+};
+
+[[noreturn]] void ThrowResourceException();
+
+class CGdiObject : public CObject
+{
+public:
+    CGdiObject() = default;
+    explicit CGdiObject(HGDIOBJ object) : m_object(object) {}
+    ~CGdiObject() override { Delete(); }
+    CGdiObject(const CGdiObject&) = delete;
+    CGdiObject& operator=(const CGdiObject&) = delete;
+
+    HGDIOBJ Get() const { return m_object; }
+    void Attach(HGDIOBJ object)
+    {
+        Delete();
+        m_object = object;
+    }
+    HGDIOBJ Detach()
+    {
+        HGDIOBJ o = m_object;
+        m_object = nullptr;
+        return o;
+    }
+    void Delete()
+    {
+        if (m_object)
+        {
+            DeleteObject(m_object);
+            m_object = nullptr;
+        }
+    }
+
+private:
+    HGDIOBJ m_object = nullptr;
+};
+
+class CDC : public CObject
+{
+public:
+    CDC() = default;
+    explicit CDC(HDC dc) : m_hDC(dc) {}
+    ~CDC() override
+    {
+        if (m_hDC)
+            DeleteDC(m_hDC);
+    }
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+
+    HDC Get() const { return m_hDC; }
+    operator HDC() const { return m_hDC; }
+
+protected:
+    HDC m_hDC = nullptr;
+};
+
+// The client-area context of a window, given back with ReleaseDC.
+class CClientDC : public CDC
+{
+public:
+    explicit CClientDC(HWND window);
+    ~CClientDC() override;
+
+private:
+    HWND m_hWnd;
+};
+
+// The whole-window context of a window, given back with ReleaseDC.
+class CWindowDC : public CDC
+{
+public:
+    explicit CWindowDC(HWND window);
+    ~CWindowDC() override;
+
+private:
+    HWND m_hWnd;
+};
+
+class CMenu : public CObject
+{
+public:
+    CMenu() = default;
+    explicit CMenu(HMENU menu) : m_hMenu(menu) {}
+    ~CMenu() override { Destroy(); }
+    CMenu(const CMenu&) = delete;
+    CMenu& operator=(const CMenu&) = delete;
+
+    HMENU Get() const { return m_hMenu; }
+    void Attach(HMENU menu)
+    {
+        Destroy();
+        m_hMenu = menu;
+    }
+    HMENU Detach()
+    {
+        HMENU m = m_hMenu;
+        m_hMenu = nullptr;
+        return m;
+    }
+    void Destroy()
+    {
+        if (m_hMenu)
+        {
+            DestroyMenu(m_hMenu);
+            m_hMenu = nullptr;
+        }
+    }
+
+private:
+    HMENU m_hMenu = nullptr;
+};
