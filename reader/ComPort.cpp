@@ -187,8 +187,9 @@ HRESULT CKvComPort::GetBytesAvailable(int* count)
     *count = 0;
     if (!IsOpen())
         return S_OK;
-    // A read that finished in the background holds bytes the driver no longer counts.
-    HRESULT hr = CompleteRead();
+    // An outstanding read may hold bytes the driver no longer counts: settle it first.
+    std::vector<BYTE> none;
+    HRESULT hr = SettleRead(none, 0, false);
     if (FAILED(hr))
         return hr;
     COMSTAT stat = {};
@@ -250,6 +251,33 @@ HRESULT CKvComPort::CompleteRead()
     return PortResultFromWin32(e);
 }
 
+HRESULT CKvComPort::SettleRead(std::vector<BYTE>& out, size_t target, bool readOn)
+{
+    if (!(m_ioFlags & KV_IO_READ_PENDING))
+        return S_OK;
+    // Some drivers (Wine's) keep a read outstanding even with the interval time-out, and
+    // bytes already in the driver may still be on their way into it: settle it, so that a
+    // read whose time is up gets what has arrived.
+    CancelAndWait(m_ovRead);
+    m_ioFlags &= ~KV_IO_READ_PENDING;
+    if (m_readDone)
+        ResetEvent(m_readDone);
+    DWORD n = 0;
+    if (GetOverlappedResult(m_handle, &m_ovRead, &n, FALSE))
+        Append(m_chunk.data(), n);
+    else if (GetLastError() != ERROR_OPERATION_ABORTED)
+        return LastPortError();
+    if (!readOn)
+        return S_OK;
+    HRESULT hr = ReadBurst();
+    if (FAILED(hr))
+        return hr;
+    size_t move = std::min(target - out.size(), m_received.size());
+    out.insert(out.end(), m_received.begin(), m_received.begin() + move);
+    m_received.erase(m_received.begin(), m_received.begin() + move);
+    return S_OK;
+}
+
 HRESULT CKvComPort::CompleteEvent()
 {
     if (!IsOpen())
@@ -298,7 +326,7 @@ HRESULT CKvComPort::Read(std::vector<BYTE>& out, size_t count, DWORD timeout)
         if (out.size() >= target)
             return S_OK;
         if (TicksSince(start) >= timeout)
-            return S_OK;
+            return SettleRead(out, target, true);
 
         HANDLE handles[3];
         DWORD n = 0, cancelAt = MAXDWORD, commAt = MAXDWORD, readAt = MAXDWORD;

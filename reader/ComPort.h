@@ -34,6 +34,9 @@ private:
     HRESULT Configure(DWORD speed, BYTE stopBits, BYTE eventChar, bool keepDeviceSpeed);
     HRESULT ArmCommEvent();
     HRESULT ReadBurst();
+    // Ends an outstanding read, keeping what it took; with readOn, reads what the driver
+    // holds into out, up to target.
+    HRESULT SettleRead(std::vector<BYTE>& out, size_t target, bool readOn);
     HRESULT StartWrite();
     HRESULT DeviceGone();
     // Cancels the operation of ov when it is outstanding and waits until the system has
