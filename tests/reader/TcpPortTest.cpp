@@ -82,12 +82,22 @@ TEST(TcpPortOpen, ConnectTimesOutWhenTheListenerNeverAccepts)
     }
     ASSERT_TRUE(full) << "the accept queue never filled";
 
-    CTestPortEvents events;
-    auto port = MakePort(listener.Name(), events);
-    DWORD start = GetTickCount();
-    EXPECT_EQ(KV_E_TCP_CONNECT_TIMEOUT, port->Open(300));
-    EXPECT_GE(GetTickCount() - start, 250u);
-    EXPECT_FALSE(port->IsOpen());
+    // Also when the network event is signalled without a connection behind it.
+    for (bool spuriousWake : {false, true}) {
+        CTestPortEvents events;
+        auto port = MakePort(listener.Name(), events);
+        std::thread waker([&] {
+            if (spuriousWake) {
+                Sleep(50);
+                SetEvent(events.comm);
+            }
+        });
+        DWORD start = GetTickCount();
+        EXPECT_EQ(KV_E_TCP_CONNECT_TIMEOUT, port->Open(300)) << "spurious wake " << spuriousWake;
+        EXPECT_GE(GetTickCount() - start, 250u);
+        EXPECT_FALSE(port->IsOpen());
+        waker.join();
+    }
     for (SOCKET s : fillers)
         closesocket(s);
 }
