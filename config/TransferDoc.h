@@ -118,6 +118,9 @@ public:
     const std::wstring& GetPathName() const { return m_path; }
     void SetPathName(const std::wstring& path);
     bool IsUnsaved() const { return m_unsaved; }
+    // Raises TDC_UNSAVED when the flag changes. The settings document sets it after loading
+    // or saving a configuration that lives in the main settings file.
+    void SetUnsaved(bool unsaved);
     bool IsOpen() const { return m_open; }
 
     // Loads the configuration file at the path; a missing file leaves the defaults.
@@ -224,7 +227,6 @@ private:
     friend class CTransferConfigReader;
     friend class CTransferConfigWriter;
 
-    void SetUnsaved(bool unsaved);
     void ClearFormats();
 
     std::wstring m_path;

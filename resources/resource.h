@@ -5,6 +5,7 @@
 
 // config/
 #define IDS_NEW_TOOL 300
+#define IDR_EXT_TOOLS 838 // RCDATA: the built-in external tools
 
 // framework/
 #define IDS_APP_NAME 102
