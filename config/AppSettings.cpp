@@ -60,7 +60,7 @@ void CAppSettings::SetDefaults()
     singleInstance = true;
     autoStart = false;
     transferLog = false;
-    debugLog = AppDebugLogOptions();
+    debugLog = kDefaultDebugLog;
     m_transferOn = false;
     m_lastTransfer = _LAST_TRANSFER();
     knownReaders.clear();
@@ -182,6 +182,18 @@ void CAppSettings::MakeDocumentPath(const std::wstring& name, std::wstring& out,
     StripFileName(folder);
     if (!CreateDirectoryPath(folder))
         ThrowOSError(GetLastError());
+}
+
+std::wstring CAppSettings::ResolveLogFolder()
+{
+    std::wstring folder;
+    try {
+        ResolveDocumentsFolder(folder, true);
+    } catch (const COSException&) {
+        // The log has nowhere to report its own folder; it writes nothing.
+        folder.clear();
+    }
+    return folder;
 }
 
 void CAppSettings::GetConfigDisplayPath(std::wstring& out) const

@@ -13,6 +13,7 @@
 #include "config/ConfigFile.h"
 #include "config/KeyNumber.h"
 #include "config/TransferDoc.h"
+#include "core/AppContext.h"
 #include "core/Document.h"
 #include "core/SysUtil.h"
 #include "framework/ColumnDesc.h"
@@ -189,13 +190,8 @@ struct WindowSlot
 };
 
 // Options the pages read and write in place (raising the matching change afterwards).
-struct AppDebugLogOptions
-{
-    bool enabled = false;
-    int32_t logLevel = 5;       // 1 to 6
-    int32_t maxSize = -1;       // megabytes, -1 no limit
-    bool clearOnStartup = true;
-};
+// "debugLog": logLevel 1 to 6, maxSize in megabytes (-1 no limit).
+constexpr DebugLogSettings kDefaultDebugLog = {false, 5, -1, true};
 
 struct AppViewOptions
 {
@@ -240,7 +236,7 @@ JsonValue* GetKeyFiltersPageGroup(JsonValue& ui, PackedVersion version, bool cre
 // The array "keyFilters" of an object; with create, made an array when missing.
 JsonArray* GetKeyFilterArray(JsonValue& parent, bool create);
 
-class CAppSettings : public CDocument
+class CAppSettings : public CDocument, public ILogSettingsSource
 {
 public:
     CAppSettings();
@@ -289,6 +285,11 @@ public:
     // count -1 (or above the size): all records.
     int FindReader(const std::wstring& name, int count = -1) const;
     int FindLanguage(const std::wstring& name) const;
+
+    // What the debug log reads: the documents folder (created; empty when that fails) and
+    // the "debugLog" group.
+    std::wstring ResolveLogFolder() override;
+    DebugLogSettings GetDebugLogSettings() override { return debugLog; }
 
     // Change raising, inside an update scope.
     void RaiseChange(uint32_t word1, uint32_t word2, bool markUnsaved);
@@ -388,7 +389,7 @@ public:
     bool singleInstance = true;             // "main"
     bool transferLog = false;               // "transfer", with ASC_LOG_SWITCHES
     bool autoStart = false;
-    AppDebugLogOptions debugLog;
+    DebugLogSettings debugLog = kDefaultDebugLog;
     AppViewOptions view;
     CsvOptions csv;
     ManageSettingsState manageSettings;

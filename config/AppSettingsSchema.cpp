@@ -299,8 +299,8 @@ private:
     void ReadDebugLog()
     {
         const JsonValue* log = ObjectOrNull(&m_root, L"debugLog");
-        AppDebugLogOptions& o = m_s.debugLog;
-        o = AppDebugLogOptions();
+        DebugLogSettings& o = m_s.debugLog;
+        o = kDefaultDebugLog;
         cfg::ReadBool(log, L"enabled", o.enabled);
         ReadRange(log, L"logLevel", o.logLevel, 1, 6);
         cfg::ReadInt32(log, L"maxSize", o.maxSize);

@@ -385,9 +385,12 @@ TEST_F(AppSettingsTest, DocumentPathsAndFolderCreation)
     settings.MakeDocumentPath(L"x.nv2", out, true);
     EXPECT_NE(GetFileAttributesW((dir.Path() + L"\\A\\B").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 
+    EXPECT_EQ(settings.ResolveLogFolder(), dir.Path() + L"\\A\\B");
+
     // A file where a folder must go.
     WriteBytes(dir.File(L"blocker"), "x");
     settings.SetDocumentsFolder(L"blocker\\sub");
+    EXPECT_EQ(settings.ResolveLogFolder(), L"");
     try {
         settings.ResolveDocumentsFolder(out, true);
         ADD_FAILURE() << "no exception";
