@@ -472,6 +472,12 @@ void CAppSettings::SetLastTransferInfo(const CTimeValue& time, int32_t keyType, 
     RaiseStateChange(ASS_LAST_TRANSFER, IsHistory(HIST_LAST_TRANSFER));
 }
 
+void CAppSettings::SetTransferCounter(int32_t counter)
+{
+    ChangeValue(*this, m_lastTransfer.counter, counter,
+                [this] { RaiseStateChange(ASS_COUNTER, IsHistory(HIST_LAST_TRANSFER)); });
+}
+
 void CAppSettings::SetKeyViewFormat(int32_t value)
 {
     ChangeValue(*this, m_keyViewFormat, value, [this] { RaiseUiChange(ASU_KEY_VIEW_FORMAT, true); });

@@ -315,6 +315,9 @@ public:
     void SetLastTransferInfo(const CTimeValue& time, int32_t keyType, const _KEY_NUMBER& key, uint32_t formatId,
                              const wchar_t* statusText, int32_t errorCode, const wchar_t* errorText,
                              const wchar_t* formatName, const wchar_t* transferred, const wchar_t* where);
+    // The transfer counter of the last transfer; unsaved only under "history" bit 8, as
+    // the record it belongs to.
+    void SetTransferCounter(int32_t counter);
     void SetKeyViewFormat(int32_t format);
     void SetKeyEditFormat(int32_t format);
     void SetKeyListImport(int32_t type);

@@ -63,6 +63,8 @@ public:
     // Runs the delivery pass when this is the outermost scope, so it may throw.
     ~CDocUpdateScope() noexcept(false);
     CDocUpdateScope(const CDocUpdateScope&) = delete;
+    // Records a change on the scope's document (through its own SetModified).
+    void SetModified(uint32_t word1, uint32_t word2 = 0) { m_doc.SetModified(word1, word2); }
     CDocUpdateScope& operator=(const CDocUpdateScope&) = delete;
 
 private:

@@ -449,6 +449,7 @@ TEST_F(AppSettingsTest, HistoryGatedSettersChangeWithoutUnsaved)
         {"last", HIST_LAST_TRANSFER,
          [](CAppSettings& s) { s.SetLastTransferInfo(CTimeValue(), 2, _KEY_NUMBER(), 0, L"x", 0, nullptr, nullptr, nullptr, nullptr); },
          ASC_STATE, 0},
+        {"counter", HIST_LAST_TRANSFER, [](CAppSettings& s) { s.SetTransferCounter(4); }, ASC_STATE, 0},
     };
     for (const auto& c : cases) {
         for (bool bitSet : {false, true}) {
