@@ -353,7 +353,8 @@ private:
         m_s.m_eventLogEnabled = false;
         m_s.m_eventLogLimit = kEventLogNoLimit;
         cfg::ReadBool(log, L"enabled", m_s.m_eventLogEnabled);
-        cfg::ReadInt32(log, L"limit", m_s.m_eventLogLimit);
+        // A limit below one record would leave the event table's ring without room.
+        ReadRange(log, L"limit", m_s.m_eventLogLimit, 1, kEventLogNoLimit);
         m_s.RaiseChange(ASC_EVENTLOG_ON | ASC_EVENTLOG_LIMIT, 0, false);
     }
 

@@ -51,6 +51,8 @@ TEST_F(AppSettingsSchemaTest, ReadingRules)
          [](auto& s) { return s.singleInstance && !s.GetCloneNewConfig(); }},
         {R"("eventLog": {"enabled": true, "limit": 1000})",
          [](auto& s) { return s.IsEventLogEnabled() && s.GetEventLogLimit() == 1000; }},
+        {R"("eventLog": {"limit": 0})", [](auto& s) { return s.GetEventLogLimit() == 2147483647; }},
+        {R"("eventLog": {"limit": -5})", [](auto& s) { return s.GetEventLogLimit() == 2147483647; }},
         // Page list: "pages" only together with a bool "collapsed".
         {R"("ui": {"pageList": {"pages": 5}})", [](auto& s) { return s.GetPageListPages() == 0x700001; }},
         {R"("ui": {"pageList": {"collapsed": 1, "pages": 5}})",
