@@ -1,0 +1,177 @@
+#pragma once
+// The main window (class "Norvane2"): hosts the panels and the current page, collects deferred
+// work in its dirty-bit word for the idle passes, and owns the tool tips, the rich tip and the
+// tray icon. Panels and pages that are not built yet stay empty slots.
+#include <windows.h>
+#include <dbt.h>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/IdleLoop.h"
+#include "core/Document.h"
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "framework/Holders.h"
+#include "resources/resource.h"
+
+// Dirty bits, worked off by IdleUpdate in the order below.
+constexpr uint32_t MFD_PAGES = 0x100;         // pages' own idle updates
+constexpr uint32_t MFD_CAPTION = 0x001;
+constexpr uint32_t MFD_SERIAL_PORTS = 0x002;  // device change: serial ports only
+constexpr uint32_t MFD_ALL_PORTS = 0x004;     // serial and PC/SC, maybe a reader search
+constexpr uint32_t MFD_TRAY = 0x008;
+constexpr uint32_t MFD_TOOLBAR = 0x010;       // Start/Stop/Restart states
+constexpr uint32_t MFD_HOTKEYS = 0x200;
+constexpr uint32_t MFD_TOPMOST = 0x400;
+constexpr uint32_t MFD_LAYOUT = 0x1000;
+constexpr uint32_t MFD_STATUS = 0x800;
+constexpr uint32_t MFD_MENU_END = 0x2000;
+
+// "panels" bits.
+constexpr uint32_t PANEL_PAGELIST = 0x01;
+constexpr uint32_t PANEL_STATUSBAR = 0x02;
+constexpr uint32_t PANEL_TOOLBAR = 0x04;
+constexpr uint32_t PANEL_HEADER = 0x08;
+
+// Control ids and resources of the frame.
+constexpr int IDC_PAGE_TOOLBAR = 1005;
+constexpr int IDC_STATUS_BAR = 1168;
+constexpr int IDC_PAGE_HEADER = 1220;
+constexpr int IDI_APP = IDI_APP_ICON;
+constexpr int IDI_IDLE = IDI_IDLE_ICON;
+constexpr int IDB_SMALL_IMAGES = IDB_SMALL_IMAGE_LIST;
+constexpr int IDB_LARGE_IMAGES = IDB_LARGE_IMAGE_LIST;
+constexpr UINT kTrayIconId = 109;
+constexpr UINT WM_READER_NOTIFY = WM_USER + 1;
+constexpr UINT WM_BRIDGE_NOTIFY = WM_USER + 2;
+constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3;
+constexpr UINT WM_SEARCH_NOTIFY = WM_USER + 4;
+constexpr UINT WM_CCID_READERS = WM_USER + 5;
+constexpr UINT WM_HELP_QUERY = 0x365;
+// WM_TCARD from other programs: wParam 5555, lParam 0x10000 + command id.
+constexpr WPARAM kExternalCommandTag = 5555;
+constexpr LPARAM kExternalCommandBase = 0x10000;
+
+// Command ids the frame itself uses.
+constexpr int ID_APP_ABOUT = 32778;
+constexpr int ID_APP_EXIT = 32779;
+constexpr int ID_TRANSFER_START = 32785;
+constexpr int ID_TRANSFER_STOP = 32786;
+constexpr int ID_TRANSFER_RESTART = 32787;
+constexpr int ID_TOPMOST = 32797;
+constexpr int ID_MAIN_MENU = 32801;
+constexpr int ID_PAGE_HELP = 32967;
+constexpr int kFirstDynamicCommand = 10000;
+
+constexpr int kPageSlotCount = 25;
+constexpr int kMinTrackWidth = 750;
+constexpr int kMinTrackHeight = 642;
+constexpr int kSnapDistance = 10;
+
+// One row of the page table: page id, its dialog (also its title string and help id) and how
+// its object is made (null while the page is not built).
+struct PageTableEntry
+{
+    int id;
+    int dialogId;
+    CBasePage* (*create)();
+};
+// The 13 pages in page-id order.
+extern const PageTableEntry kPageTable[13];
+const PageTableEntry* FindPageEntry(int pageId);
+
+// Whether a device interface name is one of the USB serial adapters whose arrival or removal
+// refreshes the port list.
+bool IsWatchedSerialAdapter(const wchar_t* interfaceName);
+// Whether an id may be posted by another program through WM_TCARD: a command of the static
+// command table (menus, toolbars, accelerators), never a dynamic menu id.
+bool IsExternalCommandAllowed(int commandId);
+
+// A menu entry made while a menu with placeholders opens (id = 10000 + index).
+struct DynCommand
+{
+    int32_t kind;  // 0 configuration, 1 language, 2 page
+    int32_t value;
+};
+
+class CMainFrame : public CWnd, public IIdleTarget
+{
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    bool PreTranslate(MSG* msg) override;
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+
+    // IIdleTarget
+    bool HasIdleWork() const override { return dirty != 0; }
+    void IdleUpdate() override;
+
+    bool CreatePage(int pageId);
+    bool ShowPage(int pageId);
+    // -1, -1: the current client size.
+    void RecalcLayout(int width = -1, int height = -1);
+    void LayoutPage(int width = -1, int height = -1);
+    void ApplyPanels();
+    void BuildCaption(std::wstring& out) const;
+    void ApplyTopmost();
+    void ShowMainWindow(bool show);
+    bool SetTimer(UINT_PTR id, UINT milliseconds);
+    void KillTimer(UINT_PTR id);
+    void UpdateKeyListTimer();
+    bool CanClose();
+    // The WM_COPYDATA 101 text, already checked to be a terminated UTF-16 line.
+    bool OnHandOver(const wchar_t* commandLine);
+    void UnregisterHotkeys();
+
+    static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
+    static void OnTransferDocChanged(void* key, CDocument* doc, const uint32_t* bits);
+
+    HWND prevFocus = nullptr;
+    uint32_t dirty = 0;
+    HWND pageToolbar = nullptr;
+    CGdiObject uiFont;
+    HWND header = nullptr;
+    CGdiObject headerFont;
+    CToolTipCtrl toolTip;
+    CSubclassedWnd statusBar;
+    CWnd richTip;
+    CTrayIcon trayIcon;
+    HICON idleIcon = nullptr;
+    std::array<std::unique_ptr<CBasePage>, kPageSlotCount> pages;
+    int currentPage = -1;
+    int hotkeyCount = 0;
+    HACCEL accelTable = nullptr;
+    HDEVNOTIFY devNotify = nullptr;
+    std::array<int32_t, 2> soundState{-1, -1};
+    uint32_t timerMask = 0;
+    int settingsObserver = -1;
+    int transferObserver = -1;
+    std::vector<DynCommand> dynCommands;
+
+private:
+    LRESULT OnCreate();
+    void OnDestroy();
+    LRESULT OnDeviceChange(WPARAM event, LPARAM data);
+    LRESULT OnCopyData(const COPYDATASTRUCT* data);
+    void OnHelp();
+    void OnMoving(RECT* rect);
+    void OnTimer(UINT_PTR id);
+    void DrawHeader(const DRAWITEMSTRUCT* item);
+    void CreateHeader();
+    void CreateStatusBar();
+    void UpdatePageToolbarVisibility();
+    void UpdateHeaderText();
+    void SetToolbarStates();
+    void UpdateTrayIcon();
+    void RegisterRichTipClass();
+    bool SaveOnClose(bool saveConfiguration);
+
+    POINT m_dragOffset{};          // the cursor's offset in the window while it is moved
+    bool m_registeredRichTip = false;
+    UINT m_taskbarCreated = 0;
+};
