@@ -8,6 +8,7 @@
 
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
+#include "config/KeyNumber.h"
 #include "core/TextUtil.h"
 #include "transfer/KvParser.h"
 
@@ -596,6 +597,12 @@ void RenderFormat(std::wstring& out, KeyVector* keys, const std::wstring& templ,
     const std::vector<int64_t>& values = parser.Evaluate(keyBytes, keyLength);
     CPrinter printer(out, values, keys != nullptr);
     ScanTemplate(text.data(), text.size(), printer);
+}
+
+void RenderFormat(std::wstring& out, KeyVector* keys, const std::wstring& templ, const std::wstring& params,
+                  const _KEY_NUMBER& key)
+{
+    RenderFormat(out, keys, templ, params, key.bytes, std::min<int>(key.length, KEY_NUMBER_MAX_BYTES));
 }
 
 HRESULT ValidateFormat(const std::wstring& params, const std::wstring& templ, int* position, std::wstring* message)

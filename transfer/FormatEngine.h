@@ -42,6 +42,8 @@ constexpr size_t kMaxRenderedLength = 4095;
 // entries to it (the caller empties it first); without, they give nothing.
 // Errors of the params leave as CKvParserException.
 void RenderFormat(std::wstring& out, KeyVector* keys, const std::wstring& templ, const std::wstring& params,
+                  const _KEY_NUMBER& key);
+void RenderFormat(std::wstring& out, KeyVector* keys, const std::wstring& templ, const std::wstring& params,
                   const BYTE* keyBytes, int keyLength);
 
 // Checks a template (as stored) and params pair: 0, KV_E_TEMPLATE_SPEC with the index of

@@ -5,6 +5,7 @@
 
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
+#include "core/SysUtil.h"
 #include "core/TextUtil.h"
 
 namespace {
@@ -105,18 +106,6 @@ int IndexCode(wchar_t c)
     }
 }
 
-BYTE Crc8(const BYTE* data, int length)
-{
-    BYTE crc = 0;
-    for (int i = 0; i < length; ++i)
-    {
-        BYTE b = data[i];
-        for (int bit = 0; bit < 8; ++bit, b >>= 1)
-            crc = ((b ^ crc) & 1) ? static_cast<BYTE>((crc >> 1) ^ 0x8C) : static_cast<BYTE>(crc >> 1);
-    }
-    return crc;
-}
-
 // CRC-8 of a 1-Wire ROM image: family code 0x01, then up to `count` key bytes, zero filled.
 int RomCrc(const BYTE* key, int keyLength, int count)
 {
@@ -125,7 +114,7 @@ int RomCrc(const BYTE* key, int keyLength, int count)
     BYTE rom[7] = {0x01};
     for (int i = 0; i < count && i < keyLength; ++i)
         rom[i + 1] = key[i];
-    return Crc8(rom, 7);
+    return DallasCrc8(rom, 7);
 }
 
 int ByteAt(int code, const BYTE* key, int keyLength)
@@ -359,7 +348,7 @@ int64_t CKvFuncNode::Evaluate(const BYTE* key, int keyLength)
             for (int b = 0; b < n; ++b)
                 bytes.push_back(static_cast<BYTE>(v >> (8 * b)));
         }
-        return Crc8(bytes.data(), static_cast<int>(bytes.size()));
+        return DallasCrc8(bytes.data(), static_cast<int>(bytes.size()));
     }
     case KVFN_W: return EvaluateWiegand(true, key, keyLength);
     case KVFN_W2: return EvaluateWiegand(false, key, keyLength);

@@ -1,0 +1,23 @@
+#include "config/Format.h"
+
+#include "config/KeyNumber.h"
+#include "transfer/FormatEngine.h"
+#include "transfer/KvParser.h"
+
+void _KV_FORMAT::UpdateSample(const _KEY_NUMBER& key)
+{
+    if (flags & KVF_SAMPLE_CURRENT)
+        return;
+    sampleText.clear();
+    try
+    {
+        std::wstring text;
+        RenderFormat(text, nullptr, templ, params, key);
+        EscapeControlChars(sampleText, text.c_str(), static_cast<int>(text.size()));
+    }
+    catch (const CKvParserException&)
+    {
+        // A preview only: the sample stays empty, and the format check names the fault.
+    }
+    flags |= KVF_SAMPLE_CURRENT;
+}
