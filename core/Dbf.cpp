@@ -384,15 +384,37 @@ void CDbf::Pack()
             ReadRecord(current);
         return;
     }
-    m_header.recordCount = kept;
+    Truncate(kept);
+}
+
+void CDbf::Truncate(uint32_t count)
+{
+    if (m_dirty)
+        FlushRecord();
+    if (count > m_header.recordCount)
+        ThrowBadValue();
+    m_header.recordCount = count;
     const SYSTEMTIME today = Today();
     m_header.year = static_cast<uint8_t>(today.wYear - 1900);
     m_header.month = static_cast<uint8_t>(today.wMonth);
     m_header.day = static_cast<uint8_t>(today.wDay);
+    // The count is written before the file is cut: a failed cut leaves surplus bytes that
+    // the next open ignores, never a count past the end.
     WriteHeaderImage();
-    m_file.SetLength(RecordOffset(kept));
+    m_file.SetLength(RecordOffset(count));
     std::fill(m_record.begin(), m_record.end(), ' ');
     m_current = -1;
+}
+
+void CDbf::CopyRecord(int from, int to)
+{
+    if (to < 0 || static_cast<uint32_t>(to) >= m_header.recordCount)
+        ThrowDamaged();
+    ReadRecord(from);
+    if (from == to)
+        return;
+    m_current = to;
+    FlushRecord();
 }
 
 const DbfFieldDescriptor& CDbf::CheckedField(int i) const

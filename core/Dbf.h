@@ -70,6 +70,10 @@ public:
     void MoveRecords(int n);
     // Drops the records marked deleted and shortens the file.
     void Pack();
+    // Copies record `from` over the existing record `to`, which becomes current.
+    void CopyRecord(int from, int to);
+    // Keeps the first count records and cuts the file after them; no record is current.
+    void Truncate(uint32_t count);
 
     // Field i (0-based) of the buffer; throws CDbfException "Bad Value" for a text that does
     // not fit or a bad date or number. The narrow form takes ANSI text.

@@ -415,6 +415,45 @@ TEST_F(DbfTest, MoveRecordsThatDoNothingOrAreRefused)
     EXPECT_EQ(Attrs(), (std::vector<std::string>{"r0", "r1", "r2"}));
 }
 
+TEST_F(DbfTest, CopyRecordOverwritesOneRecord)
+{
+    const struct { int from; int to; std::vector<std::string> after; } cases[] = {
+        {3, 1, {"r0", "r3", "r2", "r3"}},
+        {0, 3, {"r0", "r1", "r2", "r0"}},
+        {2, 2, {"r0", "r1", "r2", "r3"}},
+    };
+    for (const auto& c : cases) {
+        db.Close();
+        MakeNumbered(4);
+        db.ReadRecord(2);
+        db.SetRecordDeleted(true);      // a pending change is written before the copy
+        db.CopyRecord(c.from, c.to);
+        EXPECT_EQ(db.GetCurrentRecord(), c.to);
+        EXPECT_EQ(db.IsRecordDeleted(), c.from == 2) << c.from << "->" << c.to;
+        EXPECT_EQ(Attrs(), c.after) << c.from << "->" << c.to;
+    }
+    EXPECT_THROW(db.CopyRecord(1, 4), CDbfException);
+    EXPECT_THROW(db.CopyRecord(4, 1), CDbfException);
+    EXPECT_THROW(db.CopyRecord(1, -1), CDbfException);
+    EXPECT_EQ(db.GetRecordCount(), 4u);
+}
+
+TEST_F(DbfTest, TruncateKeepsTheFirstRecords)
+{
+    MakeNumbered(4);
+    db.ReadRecord(3);
+    db.SetFieldValue(4, "changed");
+    db.Truncate(2);                     // the change is written first, then cut away
+    EXPECT_EQ(db.GetCurrentRecord(), -1);
+    EXPECT_EQ(Attrs(), (std::vector<std::string>{"r0", "r1"}));
+    EXPECT_THROW(db.Truncate(3), CDbfException);
+    db.Truncate(0);
+    db.Close();
+    EXPECT_EQ(ReadAll(path).size(), 257u);
+    db.Open(path, false);
+    EXPECT_EQ(db.GetRecordCount(), 0u);
+}
+
 // A valid table of three records whose bytes the damage cases below start from.
 Bytes ValidTable(const std::wstring& path)
 {
