@@ -1,0 +1,270 @@
+#include "transfer/HttpDest.h"
+
+#include <cwctype>
+#include <vector>
+
+#include "core/ResultCodes.h"
+#include "core/TextUtil.h"
+#include "reader/ReaderModels.h"
+
+const wchar_t kHttpUserAgent[] = L"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:71.0) Gecko/20100101 Firefox/71.0";
+const wchar_t kHttpFormHeaders[] = L"Content-Type: application/x-www-form-urlencoded";
+
+namespace {
+
+constexpr DWORD kMaxDiscardedBody = 1024 * 1024;
+
+HRESULT ResultFromWin32(DWORD error)
+{
+    return error == 0 ? E_FAIL : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
+}
+
+void SetTimeouts(HINTERNET handle, DWORD ms)
+{
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+        InternetSetOptionW(handle, option, &ms, sizeof ms);
+}
+
+bool IsAsciiAlnum(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+void AppendPercentByte(std::wstring& out, unsigned byte)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    out += L'%';
+    out += digits[(byte >> 4) & 0xF];
+    out += digits[byte & 0xF];
+}
+
+} // namespace
+
+// ---- HttpClient ----
+
+bool HttpClient::Open(const wchar_t* userAgent, const std::wstring& host, INTERNET_PORT port, bool secure,
+                      const wchar_t* userName, const wchar_t* password)
+{
+    if (IsOpen())
+        return true;
+    m_internet.Attach(InternetOpenW(userAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!m_internet) {
+        m_lastError = ::GetLastError();
+        return false;
+    }
+    SetTimeouts(m_internet.Get(), timeoutMs);
+    DWORD flags = INTERNET_FLAG_KEEP_CONNECTION;
+    if (secure)
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+    m_connection.Attach(InternetConnectW(m_internet.Get(), host.c_str(), port, userName, password,
+                                         INTERNET_SERVICE_HTTP, flags, 1));
+    if (!m_connection) {
+        m_lastError = ::GetLastError();
+        Close();
+        return false;
+    }
+    SetTimeouts(m_connection.Get(), timeoutMs);
+    m_secure = secure;
+    ++m_openCount;
+    return true;
+}
+
+bool HttpClient::SendGet(const std::wstring& path, const std::wstring& referrer)
+{
+    m_request.Close();
+    if (!IsOpen()) {
+        m_lastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    const wchar_t* accept[] = {L"*/*", nullptr};
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION;
+    if (m_secure)
+        flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+    m_request.Attach(HttpOpenRequestW(m_connection.Get(), L"GET", path.empty() ? L"/" : path.c_str(), nullptr,
+                                      referrer.empty() ? nullptr : referrer.c_str(), accept, flags, 1));
+    if (!m_request) {
+        m_lastError = ::GetLastError();
+        return false;
+    }
+    SetTimeouts(m_request.Get(), timeoutMs);
+    if (!HttpSendRequestW(m_request.Get(), m_headers.empty() ? nullptr : m_headers.c_str(),
+                          static_cast<DWORD>(m_headers.size()), nullptr, 0)) {
+        m_lastError = ::GetLastError();
+        m_request.Close();
+        return false;
+    }
+    return true;
+}
+
+DWORD HttpClient::QueryStatus() const
+{
+    if (!m_request)
+        return 0;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoW(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return 0;
+    return status;
+}
+
+void HttpClient::DiscardBody()
+{
+    if (!m_request)
+        return;
+    std::vector<char> buffer(8192);
+    DWORD total = 0;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(m_request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) || read == 0)
+            return;
+        total += read;
+        // A body without end (or a trickle) must not hold the UI thread: the connection is
+        // given up instead, and the next request opens another.
+        if (total > kMaxDiscardedBody || GetTickCount64() > deadline) {
+            m_request.Close();
+            return;
+        }
+    }
+}
+
+void HttpClient::Close()
+{
+    m_request.Close();
+    m_connection.Close();
+    m_internet.Close();
+}
+
+// ---- URL ----
+
+void UrlEncode(const wchar_t* text, int length, std::wstring& out)
+{
+    out.clear();
+    if (text == nullptr)
+        return;
+    const size_t n = length < 0 ? wcslen(text) : static_cast<size_t>(length);
+    for (size_t i = 0; i < n; ++i) {
+        const wchar_t c = text[i];
+        if (IsAsciiAlnum(c)) {
+            out += c;
+            continue;
+        }
+        if (c == L' ') {
+            out += L'+';
+            continue;
+        }
+        // UTF-8 of the code point; an unpaired surrogate stands for U+FFFD.
+        uint32_t cp = c;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((static_cast<uint32_t>(c) - 0xD800) << 10) + (static_cast<uint32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            AppendPercentByte(out, cp);
+        } else if (cp < 0x800) {
+            AppendPercentByte(out, 0xC0 | (cp >> 6));
+            AppendPercentByte(out, 0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            AppendPercentByte(out, 0xE0 | (cp >> 12));
+            AppendPercentByte(out, 0x80 | ((cp >> 6) & 0x3F));
+            AppendPercentByte(out, 0x80 | (cp & 0x3F));
+        } else {
+            AppendPercentByte(out, 0xF0 | (cp >> 18));
+            AppendPercentByte(out, 0x80 | ((cp >> 12) & 0x3F));
+            AppendPercentByte(out, 0x80 | ((cp >> 6) & 0x3F));
+            AppendPercentByte(out, 0x80 | (cp & 0x3F));
+        }
+    }
+}
+
+void ExpandUrlTemplate(const std::wstring& templ, const wchar_t* text, int length, const ReaderIdentity* reader,
+                       std::wstring& url)
+{
+    url.clear();
+    std::wstring encoded;
+    size_t pos = 0;
+    while (pos < templ.size()) {
+        const size_t open = templ.find(L'%', pos);
+        if (open == std::wstring::npos) {
+            url.append(templ, pos, std::wstring::npos);
+            break;
+        }
+        url.append(templ, pos, open - pos);
+        const size_t close = templ.find(L'%', open + 1);
+        if (close == std::wstring::npos)
+            break;   // a macro still open at the end is dropped
+        std::wstring name = templ.substr(open + 1, close - open - 1);
+        for (wchar_t& c : name)
+            c = static_cast<wchar_t>(std::towlower(c));
+        if (name.empty()) {
+            url += L'%';
+        } else if (name == L"keynum") {
+            UrlEncode(text, length, encoded);
+            url += encoded;
+        } else if (name == L"readermodel") {
+            if (reader != nullptr && reader->model > 0 && reader->model < kReaderModelCount) {
+                UrlEncode(ReaderModelNames[reader->model], -1, encoded);
+                url += encoded;
+            }
+        } else if (name == L"readersn") {
+            if (reader != nullptr && reader->serialNumber >= 0)
+                url += IntToWString(reader->serialNumber);
+        }
+        pos = close + 1;
+    }
+}
+
+// ---- The destination ----
+
+HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destination, const wchar_t* text,
+                        int length, const ReaderIdentity* reader, std::wstring& destinationText, int& status)
+{
+    status = 0;
+    if (destination.address.empty())
+        return E_INVALIDARG;
+    std::wstring url;
+    ExpandUrlTemplate(destination.address, text, length, reader, url);
+
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = 1;
+    parts.dwHostNameLength = 1;
+    parts.dwUserNameLength = 1;
+    parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+        return ResultFromWin32(GetLastError());
+    // Pointers into url; the path (or, without one, the query) ends the server part.
+    size_t pathStart = url.size();
+    if (parts.lpszUrlPath != nullptr && parts.dwUrlPathLength > 0)
+        pathStart = static_cast<size_t>(parts.lpszUrlPath - url.c_str());
+    else if (parts.lpszExtraInfo != nullptr && parts.dwExtraInfoLength > 0)
+        pathStart = static_cast<size_t>(parts.lpszExtraInfo - url.c_str());
+    const std::wstring serverKey = url.substr(0, pathStart);
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    if (client.IsOpen() && client.serverKey != serverKey)
+        client.Close();
+    if (!client.IsOpen()) {
+        client.serverKey = serverKey;
+        const std::wstring host(parts.lpszHostName != nullptr ? parts.lpszHostName : L"", parts.dwHostNameLength);
+        const bool hasUser = parts.lpszUserName != nullptr && parts.dwUserNameLength > 0;
+        const std::wstring user = hasUser ? std::wstring(parts.lpszUserName, parts.dwUserNameLength) : std::wstring();
+        const std::wstring password = hasUser && parts.lpszPassword != nullptr
+                                          ? std::wstring(parts.lpszPassword, parts.dwPasswordLength)
+                                          : std::wstring();
+        if (!client.Open(kHttpUserAgent, host, parts.nPort, secure, hasUser ? user.c_str() : nullptr,
+                         hasUser ? password.c_str() : nullptr))
+            return ResultFromWin32(client.GetLastError());
+    }
+
+    if (!client.SendGet(url.substr(pathStart), serverKey))
+        return ResultFromWin32(client.GetLastError());
+    destinationText = url;
+    status = static_cast<int>(client.QueryStatus());
+    client.DiscardBody();
+    return status == 200 ? S_OK : KV_E_HTTP_SERVER;
+}
