@@ -1,0 +1,321 @@
+#pragma once
+// The reader thread: owns the configured reader's port, identifies the reader, runs the
+// reader's protocol whenever the port signals input or a time-out falls due, keeps the keys
+// in the field, and reports keys, errors and connection changes to the UI thread through its
+// notification queue. It reconnects by itself after a failure.
+//
+// One critical section guards everything the UI thread touches: the settings and request
+// bits it writes, and the change bits, state, identification, last error, job and queue it
+// reads. The UI writes under the lock and then signals the wake event; waits never hold it.
+#include <windows.h>
+#include <atomic>
+#include <functional>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+#include "config/KeyNumber.h"
+#include "core/TextUtil.h"
+#include "reader/ReaderThreadBase.h"
+#include "reader/CcidLink.h"
+#include "reader/Notify.h"
+#include "reader/Port.h"
+
+// Reader option flags of the settings.
+constexpr uint32_t RDF_WIEGAND = 0x01;
+constexpr uint32_t RDF_BINARY = 0x02;
+constexpr uint32_t RDF_DIFFERENT_QM100 = 0x04;
+constexpr uint32_t RDF_TO_KEYLIST = 0x08;
+constexpr uint32_t RDF_NVT = 0x10;
+constexpr uint32_t RDF_PROT_VELL4 = 0x20;
+
+// Request bits (owner -> thread).
+constexpr uint32_t RDREQ_RECONNECT = 0x01;
+constexpr uint32_t RDREQ_SETTINGS = 0x02;      // speed or mode settings changed
+constexpr uint32_t RDREQ_POLL_ALLOWED = 0x08;
+constexpr uint32_t RDREQ_POLL_SUSPENDED = 0x10;
+
+// Change bits (thread -> owner), swapped with 0 by the owner.
+constexpr uint32_t RDCHG_STATE = 0x01;
+constexpr uint32_t RDCHG_ERROR = 0x02;
+constexpr uint32_t RDCHG_CARD_STATE = 0x04;
+constexpr uint32_t RDCHG_JOB = 0x08;
+
+enum ReaderState : int { RDST_DISCONNECTED = 0, RDST_CONNECTED = 1, RDST_CONNECTING = 2 };
+
+enum ReaderProtocol : int { RDPROT_NONE = 0, RDPROT_TEXT = 1, RDPROT_FRAME = 2, RDPROT_ESCAPED = 3, RDPROT_BYTE = 4 };
+
+// Flags of the thread itself.
+constexpr uint32_t RTF_UNSUPPORTED = 0x01;      // no automatic reconnect
+constexpr uint32_t RTF_INPUT = 0x02;            // input arrived
+constexpr uint32_t RTF_POLL_SUSPENDED = 0x10;
+constexpr uint32_t RTF_QM100 = 0x20;            // "differentQM100" in force
+constexpr uint32_t RTF_SPEED_CHANGED = 0x100;
+constexpr uint32_t RTF_SPEED_ON_COMMAND = 0x2000;
+constexpr uint32_t RTF_BINARY_FRAMES = 0x4000;
+constexpr uint32_t RTF_EXTENDED = 0x8000;       // Temic cards and extended key lines
+constexpr uint32_t RTF_CLEARED_ON_CONNECT = 0xE0A8;
+
+// Jobs the owner hands to the thread.
+constexpr int RDJOB_TEMIC_INIT = 1;
+constexpr int RDJOB_WRITE_KEYS = 2;
+constexpr HRESULT RDJOB_PENDING = E_PENDING;    // 0x8000000A
+
+// Card-memory results of a key in the field.
+constexpr HRESULT KEYMEM_REPORT_KEY = 1;        // report the key number
+constexpr HRESULT KEYMEM_REPORT_MEMORY = 0;     // report the card-memory number
+constexpr HRESULT KEYMEM_READING = E_PENDING;   // the read has not ended yet
+
+struct ReaderSettings {
+    std::wstring portName;
+    DWORD speed = 0;                // 0: the model's default or highest
+    BYTE stopBits = 0;              // 0 one, 1 one and a half, 2 two
+    int connectTimeout = 10000;
+    int connectPeriod = 3000;       // -1: no automatic reconnect
+    int checkInPeriod = -1;
+    int receiveTimeout = 3000;
+    int maxTries = 2;
+    uint32_t flags = RDF_BINARY;
+    int model = 0;                  // model chosen in the settings, 0 = not chosen
+    int vell4Mode = 0;
+    uint32_t keyTypes = 0x3FFFFF;   // key types that are read and reported
+};
+
+struct ReaderTemicSettings {
+    BYTE enabled = 0;
+    uint32_t flags = 0;
+    int block = 1;
+    int count = 1;
+    uint32_t password = 0;
+    std::vector<uint32_t> params;
+
+    bool operator==(const ReaderTemicSettings&) const = default;
+};
+
+// One key in the reader's field.
+struct _KEY_PRESENCE {
+    int keyType = 0;
+    uint32_t extra = 0;
+    WORD temicParam = 0;
+    _KEY_NUMBER key;
+    _KEY_NUMBER memory;
+    HRESULT memResult = KEYMEM_REPORT_KEY;
+    BYTE stale = 0;
+};
+
+// Where the reader's debug-log lines go.
+struct ReaderLogTarget {
+    int level = 0;     // the debug log's "logLevel" while it is enabled; 0 while it is off
+    // kind 1 information, 2 warning, 3 error; source is the reader's port name.
+    std::function<void(int kind, const std::wstring& source, const std::wstring& text)> write;
+};
+
+class CReader : public CReaderThreadBase {
+public:
+    enum { EV_CANCEL, EV_WAKE, EV_WRITE_DONE, EV_READ_DONE, EV_COMM, EV_COUNT };
+
+    CReader();
+    ~CReader() override;
+    CReader(const CReader&) = delete;
+    CReader& operator=(const CReader&) = delete;
+
+    // Owner (UI thread) ------------------------------------------------------------------
+    // The five manual-reset events, unsignalled; a failure throws COSException.
+    void CreateEvents();
+    void Start();
+    void Stop();
+    void Reconnect();
+    void SetTemicParams(const ReaderTemicSettings& temic);
+    bool PopNotification(std::unique_ptr<CTNMsg>& msg);
+    // Where WM_USER+1 goes; nothing is posted while it gives no window.
+    void SetNotifyWindowSource(CTNMsgChannel::WindowSource source);
+    void SetCcidWatcher(ICcidWatcher* watcher) { m_ccid = watcher; }
+    void SetLogTarget(ReaderLogTarget target);
+
+    CRITICAL_SECTION& Lock() { return m_cs; }
+    CTNMsgChannel& Channel() { return m_channel; }
+
+    // Guarded by Lock(): written by the owner.
+    ReaderSettings settings;
+    ReaderTemicSettings temic;
+    uint32_t requests = 0;
+    // Guarded by Lock(): written by the thread.
+    uint32_t changes = 0;
+    int state = RDST_DISCONNECTED;
+    int model = 0;
+    int serial = -1;
+    PackedVersion version = 0;
+    std::wstring versionText;
+    HRESULT lastError = S_OK;
+    std::wstring lastErrorText;
+    // The job: written by the owner while no job is pending, then by the thread.
+    int jobType = 0;
+    HRESULT jobState = S_OK;
+    int jobParam = 0;               // non-zero: 16-byte keys, else 6
+    std::vector<_KEY_NUMBER> jobKeys;
+    int jobProgress = 0;
+    int jobTotal = 0;
+
+    HANDLE events[EV_COUNT] = {};
+    const int pollPeriod;
+
+    // Turns of the thread's loop so far (each wait that returned); any thread.
+    uint32_t GetWakeCount() const { return m_wakes.load(); }
+
+protected:
+    DWORD Run() override;
+
+private:
+    friend class CReaderTestPeer;
+    struct ConnectParams {
+        std::wstring portName;
+        BYTE stopBits = 0;
+        int connectTimeout = 0;
+        int checkInPeriod = -1;
+        int receiveTimeout = 0;
+        int maxTries = 0;
+        uint32_t flags = 0;
+        int model = 0;
+        DWORD speed = 0;
+    };
+
+    // Thread body pieces.
+    void ProcessRequests();
+    void ConnectIfDue();
+    bool ConnectReader();
+    void ProtocolStep();
+    void WaitForEvents();
+    void Disconnect();
+    void SetState(int s);
+    void OnThreadError(int kind, HRESULT code, const std::wstring& text);
+    void SetLastError(HRESULT code, const std::wstring& text = std::wstring());
+    HRESULT GetLastErrorCode();
+    void FinishJob(HRESULT result);
+    void RunJob();
+    void LowerWait(DWORD ms);
+    bool IsRunning() const;
+
+    // Identification and set-up.
+    bool ConnectByModel(const ConnectParams& p, std::wstring& versionText);
+    bool IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,
+                        std::wstring& text);
+    bool SetupProtocol();
+    bool ApplySpeed(DWORD wanted);
+    void OpenPort(DWORD speed);
+    void OpenPortAt(DWORD speed);
+    void ReconfigurePort(DWORD speed, BYTE eventChar);
+    void ClosePort();
+    bool PortIsTcpWithoutTelnet() const;
+
+    // Port I/O; failures are thrown as CKvPortException with the port name.
+    void PortWrite(const void* data, size_t length, DWORD timeout, bool hex);
+    size_t PortRead(size_t count, DWORD timeout, bool hex);
+    int PortBytesAvailable();
+    bool ReadReplyLines(std::string& out, int lines, DWORD timeout, bool checkKeyLines);
+    void CapReceiveBuffer();
+
+    // Keys in the field.
+    void KeySeen(const _KEY_PRESENCE& entry, bool notify);
+    void AddKeyPresence(const _KEY_PRESENCE& entry, bool notify);
+    void RemoveKeyPresence(size_t index);
+    void RemoveTemicKeys();
+    void ClearKeyPresence();
+    void NoCard(bool temic);
+    void NotifyKeyResult(const _KEY_PRESENCE& entry, HRESULT result, const _KEY_NUMBER& number);
+
+    // PC/SC readers.
+    static void OnCardEvent(void* owner, ICcidWatcher* watcher, const CcidCardEvent* event);
+    void ProcessCardEvents();
+    void LeaveCcid();
+    void MarkConnected();
+
+    // Notifications (each under the lock, with the post).
+    void PushKeyNotification(int keyType, const _KEY_NUMBER& key, uint32_t extra);
+    void PushConnectNotification();
+    void PushDisconnectNotification();
+    void PushErrorNotification(HRESULT code, const std::wstring& text = std::wstring());
+    void Post();
+
+    // Log lines with the port name as source; info lines need a log level above 4.
+    bool LogWanted(int threshold);
+    void WriteLog(int kind, int threshold, const std::wstring& text);
+    void LogInfo(UINT id, ...);
+    void LogError(UINT id, ...);
+    void LogInfoText(const wchar_t* format, ...);
+    void LogWarningText(const wchar_t* format, ...);
+    void LogKey(UINT id, const _KEY_PRESENCE& entry);
+    void LogBytes(UINT id, const BYTE* data, size_t length, bool hex);
+
+    // Text-line protocol (protocol 1).
+    bool TextSetup(int variant);
+    void TextProtocolTick();
+    void ReceiveLines();
+    void ProcessLines();
+    bool HandleKeyLine(const std::wstring& line);
+    bool ReadKeyOnce(_KEY_PRESENCE& entry);
+    bool ConnectPoll();
+    bool ProgramOutput(const char* templ, const char* args);
+    bool SendProgramLine(const std::string& line);
+    bool InitializeTemicCard();
+
+    // Binary frame protocol (protocol 2) and its commands.
+    bool SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status, std::vector<BYTE>* reply);
+    bool ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout);
+    bool SendModeSpeed(BYTE mode, BYTE speedIndex);
+    bool SendIndication(BYTE value);
+    bool SendEndSearch();
+    bool WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus);
+    bool FrameProtocolStart();
+    void FrameProtocolTick();
+
+    // Escaped frame protocol (protocol 3) and single-byte protocol (protocol 4).
+    bool EscapedProtocolStart();
+    void EscapedProtocolTick();
+    bool ByteProtocolStart();
+    void ByteProtocolTick();
+
+    CRITICAL_SECTION m_cs;
+    CTNMsgChannel m_channel;
+    CTNMsgChannel::WindowSource m_windowSource;
+    ReaderLogTarget m_log;
+    ICcidWatcher* m_ccid = nullptr;
+    std::atomic<uint32_t> m_wakes{0};
+
+    // Thread-private.
+    ConnectParams m_cp;                 // the settings of the current connection
+    CKvPort* m_port = nullptr;          // holds a reference
+    int m_protocol = RDPROT_NONE;
+    uint32_t m_flags = 0;
+    bool m_attempted = false;
+    DWORD m_lastAttempt = 0;
+    DWORD m_connectTick = 0;
+    DWORD m_lastPoll = 0;
+    DWORD m_nextWait = INFINITE;
+    std::vector<BYTE> m_recv;
+    std::vector<BYTE> m_send;
+    std::vector<BYTE> m_reply;
+    std::vector<_KEY_PRESENCE> m_keys;  // guarded by the lock
+    bool m_noCard = false;
+    DWORD m_noCardTick = 0;
+    int m_byteState = 0;
+    int m_vell4Mode = 0;
+    bool m_overflowReported = false;
+    bool m_unrecognisedReported = false;
+    DWORD m_lastCheckIn = 0;
+    BYTE m_frameSeq = 0;
+    DWORD m_lastFrameTick = 0;
+
+    // PC/SC registration. The watcher's thread queues its events under the lock; they are
+    // handled in order, so a card that comes and goes at once is not left behind as present.
+    UINT m_ccidId = 0;
+    std::vector<CcidCardEvent> m_ccidEvents;
+
+    // Back-off of repeating thread errors.
+    HRESULT m_repeatCode = S_OK;
+    DWORD m_repeatPause = 0;
+    DWORD m_lastErrorReport = 0;
+};
+
+// Checks one binary frame (count bytes from its start byte): S_OK with its sequence number,
+// code and payload, else 0x80040218.
+HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload);

@@ -1,0 +1,458 @@
+// Connecting: opening the port, identifying the reader and setting up its protocol.
+#include <algorithm>
+#include "config/KeyNumber.h"
+#include "core/Exceptions.h"
+#include "core/ResultCodes.h"
+#include "reader/ComPort.h"
+#include "reader/Reader.h"
+#include "reader/ReaderModels.h"
+#include "reader/TcpPort.h"
+#include "reader/ReaderText.h"
+#include "resources/resource.h"
+
+namespace {
+
+const wchar_t* StopBitsText(BYTE code)
+{
+    return code == 1 ? L"1.5" : code == 2 ? L"2" : L"1";
+}
+
+// A reply longer than this many lines without its last line is not a version reply.
+constexpr int kMaxVersionLines = 32;
+constexpr size_t kMaxCardEvents = 64;
+
+} // namespace
+
+bool CReader::ConnectReader()
+{
+    m_lastAttempt = GetTickCount();
+    m_attempted = true;
+    if (state == RDST_CONNECTED)
+        return true;
+    SetState(RDST_CONNECTING);
+
+    {
+        CReaderLock lock(&m_cs);
+        m_cp.portName = settings.portName;
+        m_cp.stopBits = settings.stopBits;
+        m_cp.connectTimeout = settings.connectTimeout;
+        m_cp.checkInPeriod = settings.checkInPeriod;
+        m_cp.receiveTimeout = settings.receiveTimeout;
+        m_cp.maxTries = settings.maxTries;
+        m_cp.flags = settings.flags;
+        m_cp.model = settings.model;
+        m_cp.speed = settings.speed;
+    }
+
+    try {
+        std::wstring text;
+        if (ConnectByModel(m_cp, text)) {
+            m_protocol = RDPROT_NONE;
+            m_flags &= ~RTF_CLEARED_ON_CONNECT;
+            if (m_cp.flags & RDF_DIFFERENT_QM100)
+                m_flags |= RTF_QM100;
+            ClearKeyPresence();
+            m_byteState = 0;
+            m_noCard = false;
+            m_overflowReported = false;
+            m_unrecognisedReported = false;
+            m_connectTick = GetTickCount();
+            m_lastCheckIn = m_connectTick;
+            if (SetupProtocol()) {
+                {
+                    CReaderLock lock(&m_cs);
+                    versionText = text;
+                }
+                if (model != kReaderModelPcsc || (m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId)))
+                    MarkConnected();
+            }
+        }
+    } catch (const CKvPortException& e) {
+        SetLastError(e.GetCode(), MultiByteToWString(e.what(), CP_ACP));
+    } catch (const std::exception& e) {
+        SetLastError(E_FAIL, MultiByteToWString(e.what(), CP_ACP));
+    }
+
+    if (state == RDST_CONNECTING && model != kReaderModelPcsc) {
+        SetState(RDST_DISCONNECTED);
+        HRESULT code;
+        std::wstring text;
+        {
+            CReaderLock lock(&m_cs);
+            code = lastError;
+            text = lastErrorText;
+        }
+        if (code != E_ABORT) {
+            std::wstring shown = LoadResStringText(IDS_UNABLE_TO_CONNECT);
+            shown += L' ';
+            shown += text;
+            PushErrorNotification(code, shown);
+        }
+        LogError(IDS_LOG_CONNECT_FAILED, static_cast<unsigned>(code), text.c_str());
+        ClosePort();
+        m_protocol = RDPROT_NONE;
+        FinishJob(code);
+    }
+    return state == RDST_CONNECTED;
+}
+
+void CReader::MarkConnected()
+{
+    SetState(RDST_CONNECTED);
+    m_repeatCode = S_OK;
+    m_repeatPause = 0;
+    std::wstring what = ReaderModelName(model);
+    if (serial != -1) {
+        what += L' ';
+        what += FormatResText(IDS_SERIAL_NUMBER, serial);
+    }
+    if (version != 0) {
+        what += L' ';
+        what += FormatResText(IDS_FIRMWARE_VERSION, VersionToString(version).c_str());
+    }
+    LogInfo(IDS_LOG_READER_CONNECTED, what.c_str());
+    PushConnectNotification();
+}
+
+bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
+{
+    text.clear();
+    const int kind = ClassifyPortName(p.portName);
+    if (kind == PORT_NAME_OTHER) {
+        // A PC/SC reader: the watcher reads its cards on its own thread.
+        LeaveCcid();
+        HRESULT hr = E_FAIL;
+        UINT id = 0;
+        if (m_ccid)
+            hr = m_ccid->AddReader(p.portName.c_str(), &id, this, &CReader::OnCardEvent);
+        SetLastError(hr);
+        if (FAILED(hr)) {
+            CReaderLock lock(&m_cs);
+            model = 0;
+            return false;
+        }
+        m_ccidId = id;
+        CReaderLock lock(&m_cs);
+        model = kReaderModelPcsc;
+        serial = -1;
+        version = 0;
+        return true;
+    }
+
+    uint32_t code = 0;
+    int sn = -1;
+    PackedVersion fw = 0;
+    bool ok;
+    if (p.model == 0 || p.model == 3) {
+        OpenPortAt(9600);
+        ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+        HRESULT why = GetLastErrorCode();
+        if (!ok && (why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE)) {
+            ReconfigurePort(115200, '\n');
+            ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+        }
+    } else if (p.model == 9) {
+        OpenPortAt(115200);
+        ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+    } else {
+        OpenPort(9600);
+        ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+    }
+    if (!ok)
+        return false;
+
+    const int m = ReaderModelFromCode(code);
+    {
+        CReaderLock lock(&m_cs);
+        model = m;
+        serial = sn;
+        version = fw;
+    }
+    if (m == 0) {
+        m_flags |= RTF_UNSUPPORTED;
+        SetLastError(E_FAIL, FormatResText(IDS_MODEL_NOT_SUPPORTED, static_cast<unsigned>(code)));
+        return false;
+    }
+    return true;
+}
+
+bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,
+                             std::wstring& text)
+{
+    const DWORD wait = static_cast<DWORD>(std::max(timeout, 0));
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        // What is left of an earlier answer is not the reply to this query.
+        m_recv.clear();
+        PortWrite("i", 1, wait, false);
+        std::string reply, line;
+        if (!ReadReplyLines(reply, 1, wait, true) || reply.find("S/N:") == std::string::npos)
+            continue;
+        bool complete = false;
+        for (int n = 1; n < kMaxVersionLines && !complete; ++n) {
+            if (!ReadReplyLines(line, 1, wait, false))
+                break;
+            reply += line;
+            complete = line.find("Software version:") != std::string::npos || line.find("Build") != std::string::npos;
+        }
+        if (!complete) {
+            if (GetLastErrorCode() != KV_E_RESPONSE_TIMEOUT)
+                SetLastError(KV_E_INVALID_RESPONSE);
+            continue;
+        }
+        text = MultiByteToWString(reply, CP_ACP);
+        {
+            CReaderLock lock(&m_cs);
+            versionText = text;
+        }
+        if (ParseReaderVersion(text, code, serialOut, versionOut))
+            return true;
+        SetLastError(KV_E_INVALID_RESPONSE);
+        return false;
+    }
+    if (GetLastErrorCode() != KV_E_INVALID_RESPONSE || tries <= 0)
+        SetLastError(KV_E_RESPONSE_TIMEOUT);
+    return false;
+}
+
+// Ports ---------------------------------------------------------------------------------------
+
+void CReader::OpenPort(DWORD speed)
+{
+    const bool network = ClassifyPortName(m_cp.portName) == PORT_NAME_NETWORK;
+    if (m_port) {
+        std::wstring name;
+        m_port->GetName(name);
+        const bool isTcp = dynamic_cast<CKvTcpPort*>(m_port) != nullptr;
+        if (name != m_cp.portName || isTcp != network)
+            ClosePort();
+    }
+    if (!m_port) {
+        if (network) {
+            auto* tcp = new CKvTcpPort();
+            tcp->SetTelnetMode((m_cp.flags & RDF_NVT) != 0);
+            m_port = tcp;
+        } else {
+            m_port = new CKvComPort();
+        }
+        m_port->AddRef();
+    }
+    if (m_port->IsOpen()) {
+        m_port->Close();
+        LogInfo(IDS_LOG_PORT_CLOSED);
+    }
+    HRESULT hr = m_port->Init(m_cp.portName.c_str(), events[EV_CANCEL], events[EV_WRITE_DONE], events[EV_READ_DONE],
+                              events[EV_COMM]);
+    if (SUCCEEDED(hr)) {
+        m_port->SetWaitSlice(m_cp.checkInPeriod < 0 ? KV_NO_WAIT_SLICE : static_cast<DWORD>(m_cp.checkInPeriod));
+        hr = m_port->SetParams(speed, m_cp.stopBits, '\n');
+    }
+    if (SUCCEEDED(hr))
+        hr = m_port->Open(static_cast<DWORD>(std::max(m_cp.connectTimeout, 0)));
+    if (FAILED(hr)) {
+        std::wstring why = GetResultCodeText(hr);
+        LogError(IDS_LOG_PORT_OPEN_FAILED, static_cast<unsigned>(hr), why.c_str());
+        ThrowPortError(hr, m_cp.portName.c_str());
+    }
+    m_recv.clear();
+    LogInfo(IDS_LOG_PORT_OPENED, static_cast<int>(speed), L'N', 8, StopBitsText(m_cp.stopBits));
+}
+
+void CReader::OpenPortAt(DWORD speed)
+{
+    std::wstring name;
+    if (m_port && m_port->IsOpen() && SUCCEEDED(m_port->GetName(name)) && name == m_cp.portName)
+        ReconfigurePort(speed, '\n');
+    else
+        OpenPort(speed);
+}
+
+void CReader::ReconfigurePort(DWORD speed, BYTE eventChar)
+{
+    DWORD old = 0;
+    BYTE stop = m_cp.stopBits;
+    m_port->GetParams(&old, &stop, nullptr);
+    m_port->SetWaitSlice(m_cp.checkInPeriod < 0 ? KV_NO_WAIT_SLICE : static_cast<DWORD>(m_cp.checkInPeriod));
+    HRESULT hr = m_port->SetParams(speed, stop, eventChar);
+    if (FAILED(hr)) {
+        std::wstring why = GetResultCodeText(hr);
+        LogError(IDS_LOG_PORT_RECONFIG_FAILED, static_cast<int>(speed), L'N', 8, StopBitsText(stop),
+                 static_cast<unsigned>(hr), why.c_str());
+        ThrowPortError(hr, m_cp.portName.c_str());
+    }
+    if (speed != old)
+        m_flags |= RTF_SPEED_CHANGED;
+    LogInfo(IDS_LOG_PORT_RECONFIGURED, static_cast<int>(speed), L'N', 8, StopBitsText(stop));
+}
+
+bool CReader::PortIsTcpWithoutTelnet() const
+{
+    auto* tcp = dynamic_cast<CKvTcpPort*>(m_port);
+    return tcp && !tcp->GetTelnetMode();
+}
+
+// Protocol set-up -----------------------------------------------------------------------------
+
+bool CReader::SetupProtocol()
+{
+    const bool vell4 = (m_cp.flags & RDF_PROT_VELL4) != 0;
+    DWORD speed = 0;
+    BYTE stop = 0;
+    if (m_port)
+        m_port->GetParams(&speed, &stop, nullptr);
+
+    switch (model) {
+    case 1:
+        m_protocol = RDPROT_TEXT;
+        if (version > 105)
+            m_flags |= RTF_EXTENDED;
+        return TextSetup(0);
+
+    case 3: case 4: case 5: case 11: {
+        ReconfigurePort(speed, 0);
+        m_flags |= RTF_BINARY_FRAMES;
+        if (ReaderSwitchesSpeed(model, version))
+            m_flags |= RTF_SPEED_ON_COMMAND;
+        if (m_cp.flags & RDF_BINARY) {
+            m_protocol = RDPROT_FRAME;
+            return SendModeSpeed(1, 0x80) && ApplySpeed(m_cp.speed) && FrameProtocolStart();
+        }
+        m_protocol = RDPROT_TEXT;
+        if (!ApplySpeed(m_cp.speed))
+            return false;
+        m_port->GetParams(&speed, &stop, nullptr);
+        ReconfigurePort(speed, '\n');
+        return TextSetup(0);
+    }
+
+    case 6: case 7:
+        if (vell4) {
+            m_protocol = RDPROT_BYTE;
+            ReconfigurePort(38400, 0);
+            m_port->SetDtr(true);
+            m_port->SetRts(false);
+            m_byteState = 0;
+            return ByteProtocolStart();
+        }
+        m_protocol = RDPROT_TEXT;
+        if (model == 6) {
+            m_flags |= RTF_EXTENDED;
+            return TextSetup(5);
+        }
+        if (m_cp.flags & RDF_WIEGAND) {
+            if (!ProgramOutput("Em-Marine[%.2X%.2X] %.3d,%.5d\\r\\n", "b4 b3 b2 w01"))
+                return false;
+        } else if (!ProgramOutput("DALLAS[%.2X%.2X%.2X%.2X%.2X%.2X%.2X%.2X] 000,00000\\r\\n",
+                                  "b7 b6 b5 b4 b3 b2 b1 b0")) {
+            return false;
+        }
+        return TextSetup(0);
+
+    case 9:
+        m_protocol = RDPROT_ESCAPED;
+        ReconfigurePort(115200, 0xC0);
+        return EscapedProtocolStart();
+
+    case 10:
+        m_flags |= RTF_EXTENDED;
+        m_protocol = RDPROT_TEXT;
+        return TextSetup(9);
+
+    case kReaderModelPcsc:
+        return true;
+
+    default:
+        m_protocol = RDPROT_TEXT;
+        return TextSetup(model - 1);
+    }
+}
+
+bool CReader::ApplySpeed(DWORD wanted)
+{
+    if (model == 0 || !m_port)
+        return true;
+    const uint32_t allowed = ReaderAllowedSpeeds(model, version, m_protocol);
+    const int index = ChooseReaderSpeedIndex(allowed, wanted, PortIsTcpWithoutTelnet());
+    if (index < 0)
+        return true;
+    DWORD current = 0;
+    BYTE evChar = 0;
+    m_port->GetParams(&current, nullptr, &evChar);
+    if (ReaderSpeeds[index] == current)
+        return true;
+    try {
+        if (m_flags & RTF_SPEED_ON_COMMAND)
+            return SendModeSpeed(m_protocol == RDPROT_TEXT ? 0 : 1, static_cast<BYTE>(index));
+        ReconfigurePort(ReaderSpeeds[index], evChar);
+        return true;
+    } catch (const CKvPortException& e) {
+        if (e.GetCode() == E_ABORT)
+            throw;
+        SetLastError(e.GetCode(), MultiByteToWString(e.what(), CP_ACP));
+        return false;
+    }
+}
+
+// PC/SC readers -------------------------------------------------------------------------------
+
+void CReader::LeaveCcid()
+{
+    // Outside the lock: the watcher stops its thread here, and that thread may be waiting
+    // for this reader's lock in OnCardEvent.
+    if (m_ccidId && m_ccid)
+        m_ccid->RemoveReader(m_ccidId);
+    m_ccidId = 0;
+    CReaderLock lock(&m_cs);
+    m_ccidEvents.clear();
+}
+
+void CReader::OnCardEvent(void* owner, ICcidWatcher*, const CcidCardEvent* event)
+{
+    auto* self = static_cast<CReader*>(owner);
+    if (!self || !event)
+        return;
+    {
+        CReaderLock lock(&self->m_cs);
+        // A reader thread that cannot keep up keeps the latest events.
+        if (self->m_ccidEvents.size() >= kMaxCardEvents)
+            self->m_ccidEvents.erase(self->m_ccidEvents.begin());
+        self->m_ccidEvents.push_back(*event);
+    }
+    if (self->events[EV_WAKE])
+        SetEvent(self->events[EV_WAKE]);
+}
+
+void CReader::ProcessCardEvents()
+{
+    std::vector<CcidCardEvent> pending;
+    {
+        CReaderLock lock(&m_cs);
+        pending.swap(m_ccidEvents);
+    }
+    for (const CcidCardEvent& e : pending) {
+        if (e.code == CCID_READER_CHANGED) {
+            const bool present = m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId);
+            if (present && state != RDST_CONNECTED) {
+                MarkConnected();
+            } else if (!present && state != RDST_DISCONNECTED) {
+                const bool wasConnected = state == RDST_CONNECTED;
+                ClearKeyPresence();
+                SetState(RDST_DISCONNECTED);
+                m_lastAttempt = GetTickCount();
+                if (wasConnected) {
+                    LogInfo(IDS_LOG_READER_DISCONNECTED);
+                    PushDisconnectNotification();
+                }
+            }
+        } else if (e.code == CCID_CARD_LOST) {
+            ClearKeyPresence();
+        } else if (e.code == CCID_CARD_READ && state == RDST_CONNECTED) {
+            _KEY_PRESENCE card;
+            card.keyType = e.cardType;
+            card.key = e.uid;
+            card.extra = e.cardFlags;
+            card.memory = e.data;
+            card.memResult = e.readResult;
+            KeySeen(card, true);
+        }
+    }
+}

@@ -1,0 +1,111 @@
+// The keys in the reader's field: a key is reported once while it stays there, and again
+// only when its card-memory result changes.
+#include "reader/Reader.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr int kKeyTypeTemic = 8;
+constexpr DWORD kNoCardGrace = 3000;
+
+} // namespace
+
+void CReader::NotifyKeyResult(const _KEY_PRESENCE& entry, HRESULT result, const _KEY_NUMBER& number)
+{
+    if (result == KEYMEM_REPORT_KEY || result == KEYMEM_REPORT_MEMORY)
+        PushKeyNotification(entry.keyType, number, entry.extra);
+    else if (result != KEYMEM_READING)   // a read still under way reports when it ends
+        PushErrorNotification(result);
+}
+
+void CReader::KeySeen(const _KEY_PRESENCE& entry, bool notify)
+{
+    if (entry.key.length == 0) {
+        for (size_t i = m_keys.size(); i-- > 0;)
+            if (!((m_flags & RTF_EXTENDED) && m_keys[i].keyType == kKeyTypeTemic))
+                RemoveKeyPresence(i);
+        return;
+    }
+    size_t i = 0;
+    while (i < m_keys.size() && !(m_keys[i].keyType == entry.keyType && KeysEqual(m_keys[i].key, entry.key)))
+        ++i;
+    if (i == m_keys.size()) {
+        AddKeyPresence(entry, notify);
+    } else if (entry.memResult == KEYMEM_READING) {
+        // Nothing new yet.
+    } else if (entry.memResult == m_keys[i].memResult) {
+        // Still in the field: no repeat. A changed memory number is kept silently.
+        if (entry.memResult == KEYMEM_REPORT_MEMORY && !KeysEqual(entry.memory, m_keys[i].memory)) {
+            CReaderLock lock(&m_cs);
+            m_keys[i].memory = entry.memory;
+        }
+    } else {
+        _KEY_PRESENCE stored;
+        HRESULT old;
+        {
+            CReaderLock lock(&m_cs);
+            _KEY_PRESENCE& k = m_keys[i];
+            old = k.memResult;
+            k.memResult = entry.memResult;
+            if (entry.memResult != KEYMEM_REPORT_MEMORY)
+                k.memory = _KEY_NUMBER{};
+            else
+                k.memory = entry.memory;
+            stored = k;
+        }
+        if (notify && old != KEYMEM_REPORT_MEMORY)
+            NotifyKeyResult(stored, stored.memResult,
+                            stored.memResult == KEYMEM_REPORT_MEMORY ? stored.memory : stored.key);
+    }
+    m_noCard = false;
+}
+
+void CReader::AddKeyPresence(const _KEY_PRESENCE& entry, bool notify)
+{
+    {
+        CReaderLock lock(&m_cs);
+        m_keys.push_back(entry);
+    }
+    LogKey(IDS_LOG_FOUND_KEY, entry);
+    if (notify)
+        NotifyKeyResult(entry, entry.memResult, entry.memResult == KEYMEM_REPORT_MEMORY ? entry.memory : entry.key);
+}
+
+void CReader::RemoveKeyPresence(size_t index)
+{
+    _KEY_PRESENCE gone;
+    {
+        CReaderLock lock(&m_cs);
+        if (index >= m_keys.size())
+            return;
+        gone = m_keys[index];
+        m_keys.erase(m_keys.begin() + static_cast<ptrdiff_t>(index));
+    }
+    LogKey(IDS_LOG_LOST_KEY, gone);
+}
+
+void CReader::RemoveTemicKeys()
+{
+    for (size_t i = m_keys.size(); i-- > 0;)
+        if (m_keys[i].keyType == kKeyTypeTemic)
+            RemoveKeyPresence(i);
+}
+
+void CReader::ClearKeyPresence()
+{
+    for (size_t i = m_keys.size(); i-- > 0;)
+        RemoveKeyPresence(i);
+}
+
+void CReader::NoCard(bool temicGrace)
+{
+    if (temicGrace) {
+        // Temic keys are read in a cycle; a "No card" line does not mean they left yet.
+        m_noCard = true;
+        m_noCardTick = GetTickCount();
+        LowerWait(kNoCardGrace);
+        return;
+    }
+    m_noCard = false;
+    KeySeen(_KEY_PRESENCE{}, true);
+}

@@ -1,0 +1,197 @@
+#pragma once
+// A reader thread under test with what the UI thread would do around it: a window that
+// counts the posts, a drain of the queue, and a capture of the debug-log lines.
+#include <winsock2.h>
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+#include "reader/Reader.h"
+#include "tests/support/PortPairs.h"
+#include "tools/readersim/ReaderSim.h"
+
+
+inline const char kKeyA[] = "Em-Marine[0055] 085,12345";   // 39 30 55 55 00
+inline const char kKeyB[] = "Em-Marine[0011] 017,00042";   // 2A 00 11 11 00
+inline const char kHexA[] = "3930555500";
+inline const char kHexB[] = "2A00111100";
+
+inline std::string Hex(const _KEY_NUMBER& k)
+{
+    std::string s;
+    char buf[4];
+    for (int i = 0; i < k.length; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", k.bytes[i]);
+        s += buf;
+    }
+    return s;
+}
+
+// What the UI thread would see: the notifications in order and the posts that announced them.
+struct Seen {
+    int type = 0;
+    int keyType = 0;
+    std::string key;
+    HRESULT code = S_OK;
+    std::wstring text;
+};
+
+inline LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_USER + 1) {
+        auto* count = reinterpret_cast<int*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        ++*count;
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+class ReaderThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(winsock.Ok());
+        sim = std::make_unique<CReaderSim>();
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = CountingProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"NvReaderTestSink";
+        RegisterClassW(&wc);
+        wnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        ASSERT_TRUE(wnd);
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&posts));
+
+        reader = std::make_unique<CReader>();
+        reader->CreateEvents();
+        HWND target = wnd;
+        reader->SetNotifyWindowSource([target] { return target; });
+        ReaderLogTarget log;
+        log.level = 6;
+        log.write = [this](int kind, const std::wstring& source, const std::wstring& text) {
+            std::lock_guard<std::mutex> l(logMutex);
+            logLines.push_back(std::wstring(1, L" IWE"[kind]) + L" " + source + L" " + text);
+        };
+        reader->SetLogTarget(log);
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            std::lock_guard<std::mutex> l(logMutex);
+            for (const auto& line : logLines)
+                std::printf("log: %ls\n", line.c_str());
+        }
+        if (reader)
+            reader->Stop();
+        reader.reset();
+        sim.reset();
+        if (wnd)
+            DestroyWindow(wnd);
+    }
+
+    // Settings of a fast test reader on the simulator's TCP port.
+    void UseTcp(uint32_t flags = RDF_BINARY)
+    {
+        uint16_t port = sim->ListenTcp();
+        ASSERT_NE(0, port);
+        CReaderLock lock(&reader->Lock());
+        reader->settings.portName = L"127.0.0.1:" + std::to_wstring(port);
+        reader->settings.receiveTimeout = 400;
+        reader->settings.maxTries = 1;
+        reader->settings.connectTimeout = 2000;
+        reader->settings.connectPeriod = 3000;
+        reader->settings.flags = flags;
+    }
+
+    template <class F>
+    void Configure(F f)
+    {
+        CReaderLock lock(&reader->Lock());
+        f(reader->settings);
+    }
+
+    void Drain()
+    {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&m);
+        std::unique_ptr<CTNMsg> msg;
+        while (reader->PopNotification(msg)) {
+            Seen s;
+            s.type = msg->m_type;
+            if (auto* k = dynamic_cast<CRdKeyMsg*>(msg.get())) {
+                s.keyType = k->m_keyType;
+                s.key = Hex(k->m_keyNumber);
+            } else if (auto* e = dynamic_cast<CRdErrorMsg*>(msg.get())) {
+                s.code = e->m_code;
+                s.text = e->m_text;
+            }
+            seen.push_back(s);
+        }
+    }
+
+    // Pumps the test thread's messages and drains the queue until cond holds.
+    template <class F>
+    bool WaitFor(F cond, DWORD timeout = 6000)
+    {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            Drain();
+            if (cond())
+                return true;
+            if (GetTickCount() - start > timeout)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+
+    int Count(int type) const
+    {
+        int n = 0;
+        for (const auto& s : seen)
+            n += s.type == type;
+        return n;
+    }
+    std::vector<std::string> Keys() const
+    {
+        std::vector<std::string> keys;
+        for (const auto& s : seen)
+            if (s.type == RDMSG_KEY)
+                keys.push_back(s.key);
+        return keys;
+    }
+    std::vector<HRESULT> Errors() const
+    {
+        std::vector<HRESULT> codes;
+        for (const auto& s : seen)
+            if (s.type == RDMSG_ERROR)
+                codes.push_back(s.code);
+        return codes;
+    }
+    bool Logged(const std::wstring& text)
+    {
+        std::lock_guard<std::mutex> l(logMutex);
+        for (const auto& line : logLines)
+            if (line.find(text) != std::wstring::npos)
+                return true;
+        return false;
+    }
+    int State()
+    {
+        CReaderLock lock(&reader->Lock());
+        return reader->state;
+    }
+    bool Connected() { return Count(RDMSG_CONNECT) > 0; }
+
+    CWinsock winsock;
+    std::unique_ptr<CReaderSim> sim;
+    std::unique_ptr<CReader> reader;
+    HWND wnd = nullptr;
+    int posts = 0;
+    std::vector<Seen> seen;
+    std::mutex logMutex;
+    std::vector<std::wstring> logLines;
+};
+

@@ -1,0 +1,493 @@
+// The reader thread end to end, against the simulated reader on a TCP socket (and on a COM
+// port pair where the machine has them).
+#include <winsock2.h>
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+#include "core/ResultCodes.h"
+#include "reader/Reader.h"
+#include "tests/support/PortPairs.h"
+#include "tools/readersim/ReaderSim.h"
+#include "tests/reader/ReaderTestFixture.h"
+
+// Reaches the thread's own reply reader for the timing rules of multi-line replies.
+class CReaderTestPeer {
+public:
+    static void OpenPort(CReader& r, const std::wstring& name)
+    {
+        r.m_cp = CReader::ConnectParams{};
+        r.m_cp.portName = name;
+        r.m_cp.connectTimeout = 3000;
+        r.m_run = true;
+        r.OpenPort(9600);
+    }
+    static bool ReadLines(CReader& r, std::string& out, int lines, DWORD timeout)
+    {
+        return r.ReadReplyLines(out, lines, timeout, false);
+    }
+    static void Close(CReader& r)
+    {
+        r.m_run = false;
+        r.ClosePort();
+    }
+};
+
+
+TEST_F(ReaderThreadTest, ConnectsToModel1AndReportsItOnce)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    EXPECT_TRUE(Logged(L"I 127.0.0.1:"));
+    EXPECT_TRUE(Logged(L"Reader connected (Vell-4 USB s/n 12345 FW v106)."));
+    EXPECT_TRUE(Logged(L"<< (1) i"));
+    EXPECT_TRUE(Logged(L"<< (2) r\\n"));
+    EXPECT_TRUE(Logged(L">> ("));
+    EXPECT_GE(posts, 1);
+    EXPECT_EQ(1, Count(RDMSG_CONNECT));
+    EXPECT_EQ(0, Count(RDMSG_ERROR));
+    EXPECT_EQ("ir\n", sim->ReceivedText());
+    CReaderLock lock(&reader->Lock());
+    EXPECT_EQ(RDST_CONNECTED, reader->state);
+    EXPECT_EQ(1, reader->model);
+    EXPECT_EQ(12345, reader->serial);
+    EXPECT_EQ(106u, reader->version);
+    EXPECT_EQ(L"Vell-4 USB S/N: 12345 [301]\r\nReader of contactless keys\r\nInterfaces: USB, RS-485\r\n"
+              L"Output: text lines\r\nSoftware version: 106\r\n",
+              reader->versionText);
+    EXPECT_NE(0u, reader->changes & RDCHG_STATE);
+}
+
+TEST_F(ReaderThreadTest, ConnectsOverASerialPortPair)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const SerialPairInfo* pair = GetSerialPair(1);
+    ASSERT_TRUE(pair);
+    ASSERT_TRUE(sim->OpenCom(pair->farName));
+    Configure([&](ReaderSettings& s) {
+        s.portName = pair->nearName;
+        s.receiveTimeout = 1000;
+        s.maxTries = 2;
+    });
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    EXPECT_TRUE(Logged(L"Port opened (9600,N,8,1)."));
+    EXPECT_TRUE(Logged(L"Reader connected (Vell-4 USB s/n 12345 FW v106)."));
+    sim->PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 1; }));
+    EXPECT_EQ(kHexA, Keys()[0]);
+    reader->Stop();
+    EXPECT_TRUE(Logged(L"Port closed."));
+    Drain();
+    EXPECT_EQ(1, Count(RDMSG_DISCONNECT));
+}
+
+TEST_F(ReaderThreadTest, AKeyInTheFieldIsReportedOnce)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    for (int i = 0; i < 5; ++i)
+        sim->SendLine(kKeyA);
+    sim->SendLine(kKeyB);   // marks the end of the repeats
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 2; }));
+    sim->SendLine("No card");
+    sim->SendLine(kKeyA);
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 3; }));
+    sim->SendLine(kKeyA);
+    sim->SendLine("NO CARD and more");
+    sim->SendLine(kKeyB);
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 4; }));
+    EXPECT_EQ((std::vector<std::string>{kHexA, kHexB, kHexA, kHexB}), Keys());
+    EXPECT_TRUE(Logged(L"Found key EM 085,12345"));
+    EXPECT_TRUE(Logged(L"Lost key EM 017,00042"));
+    EXPECT_EQ(0, Count(RDMSG_ERROR));
+}
+
+TEST_F(ReaderThreadTest, AKeyOnTheReaderAtConnectIsNotReported)
+{
+    UseTcp();
+    sim->SetFieldKey(kKeyA);
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    sim->SendLine(kKeyA);
+    sim->SendLine(kKeyB);
+    ASSERT_TRUE(WaitFor([&] { return !Keys().empty(); }));
+    EXPECT_EQ((std::vector<std::string>{kHexB}), Keys());
+    EXPECT_EQ(1, sim->ReadOnceCount());
+}
+
+TEST_F(ReaderThreadTest, UnrecognisedLinesAreReportedOncePerConnection)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    sim->SendLine("Hello: [1234]");
+    sim->SendLine("Garbage");
+    sim->SendLine("Em-Marine[0055]");   // no decimals: not a key
+    sim->SendLine(kKeyB);
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 1; }));
+    EXPECT_EQ((std::vector<HRESULT>{KV_E_UNRECOGNIZED_MSG}), Errors());
+}
+
+TEST_F(ReaderThreadTest, AReaderOnlyAt115200IsFoundAfterThe9600TimeOut)
+{
+    UseTcp(RDF_BINARY | RDF_NVT);
+    sim->SetTelnet(true);
+    sim->SetAnswerSpeed(115200);
+    Configure([](ReaderSettings& s) { s.receiveTimeout = 300; });
+    const DWORD start = GetTickCount();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    EXPECT_GE(GetTickCount() - start, 280u);
+    EXPECT_EQ(2, sim->QueryCount());
+    EXPECT_EQ(115200u, sim->LineSpeed());
+    EXPECT_TRUE(Logged(L"Port opened (9600,N,8,1)."));
+    EXPECT_TRUE(Logged(L"Port reconfigured (115200,N,8,1)."));
+    EXPECT_EQ(0, Count(RDMSG_ERROR));
+}
+
+TEST_F(ReaderThreadTest, BadVersionRepliesEndTheAttempt)
+{
+    const struct {
+        std::string reply;
+        HRESULT code;
+        const wchar_t* text;
+        int queries;
+    } cases[] = {
+        // Four lines only: rejected at 9600 and again at 115200.
+        {"Vell-4 USB S/N: 1 [301]\r\nInterfaces: USB\r\nOutput: text\r\nSoftware version: 106\r\n",
+         KV_E_INVALID_RESPONSE, L"Unable to connect to the reader. Reader sent an invalid response.", 2},
+        // No "S/N:" in the first line: the tries run out.
+        {"Vell-4 USB [301]\r\na1\r\na2\r\na3\r\nSoftware version: 106\r\n", KV_E_RESPONSE_TIMEOUT,
+         L"Unable to connect to the reader. Timeout response data from the port.", 2},
+        // A model the program does not know: no further attempts.
+        {MakeVersionReply({"Mystery", 0x123, 7, "1.0", "", 3}), E_FAIL,
+         L"Unable to connect to the reader. Reader model (0x123) is not supported.", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        TearDown();
+        seen.clear();
+        SetUp();
+        UseTcp();
+        Configure([](ReaderSettings& s) { s.connectPeriod = 100; });
+        sim->SetVersionReply(c.reply);
+        reader->Start();
+        ASSERT_TRUE(WaitFor([&] { return !Errors().empty(); }));
+        EXPECT_EQ(c.code, Errors()[0]);
+        EXPECT_EQ(c.text, seen.back().text);
+        EXPECT_TRUE(sim->WaitUntil([&] { return sim->QueryCount() == c.queries; }, 1000));
+        EXPECT_EQ(0, Count(RDMSG_CONNECT));
+        if (c.code == E_FAIL) {
+            // Five connect periods later nothing more was tried; a reconnect request tries again.
+            WaitFor([] { return false; }, 500);
+            EXPECT_EQ(1, sim->QueryCount());
+            EXPECT_EQ(1u, Errors().size());
+            reader->Reconnect();
+            ASSERT_TRUE(WaitFor([&] { return Errors().size() == 2; }));
+            EXPECT_EQ(2, sim->QueryCount());
+        }
+    }
+}
+
+TEST_F(ReaderThreadTest, ABuildDateStandsForTheVersion)
+{
+    UseTcp();
+    sim->SetIdentity({"Oblon V", 0x802, 5, "", "Nov 16 2010 10:20:30", 3});
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    EXPECT_TRUE(Logged(L"Reader connected (Oblon V s/n 5 FW v9.99)."));
+    CReaderLock lock(&reader->Lock());
+    EXPECT_EQ(8, reader->model);
+    EXPECT_EQ(0x6309u, reader->version);
+}
+
+TEST_F(ReaderThreadTest, AClosedFarEndDisconnectsAndRetriesAfterTheConnectPeriod)
+{
+    UseTcp();
+    Configure([](ReaderSettings& s) { s.connectPeriod = 300; });
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    WaitFor([] { return false; }, 400);   // the retry counts from the last attempt
+    sim->DropPeer();
+    ASSERT_TRUE(WaitFor([&] { return Count(RDMSG_DISCONNECT) == 1; }));
+    const DWORD lost = GetTickCount();
+    EXPECT_EQ((std::vector<HRESULT>{KV_E_PORT_DISCONNECTED}), Errors());
+    EXPECT_TRUE(Logged(L"Reader disconnected"));
+    EXPECT_TRUE(Logged(L"Port error (code 0x80040213): Port is disconnected."));
+    ASSERT_TRUE(WaitFor([&] { return Count(RDMSG_CONNECT) == 2; }));
+    EXPECT_GE(GetTickCount() - lost, 250u);
+    EXPECT_EQ(2, sim->PeerCount());
+    EXPECT_EQ(RDST_CONNECTED, State());
+}
+
+TEST_F(ReaderThreadTest, ConnectPeriodMinusOneMakesExactlyOneAttempt)
+{
+    UseTcp();
+    sim->SetMute(true);
+    Configure([](ReaderSettings& s) {
+        s.connectPeriod = -1;
+        s.receiveTimeout = 150;
+        s.maxTries = 2;
+    });
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return !Errors().empty(); }));
+    WaitFor([] { return false; }, 800);
+    // Two tries at 9600, two at 115200, one error notification.
+    EXPECT_EQ(4, sim->QueryCount());
+    EXPECT_EQ((std::vector<HRESULT>{KV_E_RESPONSE_TIMEOUT}), Errors());
+    EXPECT_EQ(RDST_DISCONNECTED, State());
+    EXPECT_TRUE(Logged(L"Failed to connect to reader (code 0x80040217): Timeout response data from the port."));
+}
+
+TEST_F(ReaderThreadTest, StopDuringConnectReportsNoError)
+{
+    UseTcp();
+    sim->SetMute(true);
+    Configure([](ReaderSettings& s) { s.receiveTimeout = 20000; });
+    reader->Start();
+    ASSERT_TRUE(sim->WaitUntil([&] { return sim->QueryCount() == 1; }, 5000));
+    const DWORD start = GetTickCount();
+    reader->Stop();
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    Drain();
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(RDST_DISCONNECTED, State());
+}
+
+TEST_F(ReaderThreadTest, ReconnectDuringAReplyWaitReportsNoError)
+{
+    UseTcp();
+    sim->SetMute(true);
+    Configure([](ReaderSettings& s) { s.receiveTimeout = 20000; });
+    reader->Start();
+    ASSERT_TRUE(sim->WaitUntil([&] { return sim->QueryCount() == 1; }, 5000));
+    sim->SetMute(false);
+    reader->Reconnect();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }, 3000));
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(2, sim->QueryCount());
+}
+
+TEST_F(ReaderThreadTest, AnEndlessLineIsCappedAndReportedOnce)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    const std::string junk(5000, 'x');
+    sim->SendRaw(junk);
+    ASSERT_TRUE(WaitFor([&] { return !Errors().empty(); }));
+    sim->SendRaw(junk);
+    sim->SendRaw(junk);
+    sim->SendLine("");
+    sim->SendLine(kKeyA);
+    ASSERT_TRUE(WaitFor([&] { return !Keys().empty(); }));
+    EXPECT_EQ((std::vector<std::string>{kHexA}), Keys());
+    const std::vector<HRESULT> errors = Errors();
+    EXPECT_EQ(KV_E_INVALID_RESPONSE, errors[0]);
+    // What is left of the last run ends with the empty line: at most one unrecognised line.
+    EXPECT_LE(errors.size(), 2u);
+    EXPECT_EQ(1, static_cast<int>(std::count(errors.begin(), errors.end(), KV_E_INVALID_RESPONSE)));
+}
+
+TEST_F(ReaderThreadTest, AnIdleReaderWakesByItsCheckInPeriodOnly)
+{
+    const struct { int checkIn; uint32_t most; uint32_t least; } cases[] = {
+        {-1, 1, 0},     // nothing to do: the thread sleeps
+        {500, 6, 2},    // about four check-ins in two seconds
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.checkIn);
+        TearDown();
+        seen.clear();
+        SetUp();
+        UseTcp();
+        Configure([&](ReaderSettings& s) { s.checkInPeriod = c.checkIn; });
+        reader->Start();
+        ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+        WaitFor([] { return false; }, 300);   // the network events of the connection settle
+        const uint32_t before = reader->GetWakeCount();
+        WaitFor([] { return false; }, 2000);
+        const uint32_t wakes = reader->GetWakeCount() - before;
+        EXPECT_LE(wakes, c.most);
+        EXPECT_GE(wakes, c.least);
+    }
+}
+
+TEST_F(ReaderThreadTest, RepeatingLoopErrorsBackOff)
+{
+    // A reader whose wait handles are gone fails its wait on every turn.
+    UseTcp();
+    Configure([](ReaderSettings& s) { s.connectPeriod = -1; });
+    HANDLE wake = reader->events[CReader::EV_WAKE];
+    reader->events[CReader::EV_WAKE] = nullptr;
+    reader->Start();
+    WaitFor([] { return false; }, 1500);
+    const uint32_t wakes = reader->GetWakeCount();
+    const std::vector<HRESULT> errors = Errors();
+    reader->Stop();
+    CloseHandle(wake);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_TRUE(FAILED(errors.back()));
+    EXPECT_LE(errors.size(), 2u);
+    EXPECT_LE(wakes, 8u);
+    EXPECT_GE(wakes, 2u);
+}
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int x : b)
+        s += static_cast<char>(x);
+    return s;
+}
+
+} // namespace
+
+TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
+{
+    UseTcp(RDF_BINARY);
+    sim->SetIdentity({"CP-Vell-4MF", 0xF11, 77, "1.2", "", 3});
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    auto frames = sim->Frames();
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(0x2F, frames[0].code);
+    EXPECT_EQ(Bytes({1, 0x80}), frames[0].payload);
+    EXPECT_EQ(0x24, frames[1].code);
+
+    std::vector<_KEY_NUMBER> keys(20);
+    for (int i = 0; i < 20; ++i) {
+        const BYTE b[6] = {static_cast<BYTE>(i), 1, 2, 3, 4, 5};
+        keys[i] = i == 5 ? _KEY_NUMBER{} : MakeKeyNumber(b, 6);
+    }
+    {
+        CReaderLock lock(&reader->Lock());
+        reader->jobType = RDJOB_WRITE_KEYS;
+        reader->jobParam = 0;
+        reader->jobKeys = keys;
+        reader->jobProgress = 0;
+        reader->jobState = RDJOB_PENDING;
+    }
+    SetEvent(reader->events[CReader::EV_WAKE]);
+    ASSERT_TRUE(WaitFor([&] {
+        CReaderLock lock(&reader->Lock());
+        return reader->jobState != RDJOB_PENDING;
+    }));
+    std::vector<std::string> sent;
+    for (const auto& f : sim->Frames())
+        if (f.code == 0x5F)
+            sent.push_back(f.payload);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 20; ++i)
+        if (i != 5)
+            expected.push_back(Bytes({i > 15 ? 1 : 0, i > 15 ? i - 16 : i, i, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(expected, sent);
+    CReaderLock lock(&reader->Lock());
+    EXPECT_EQ(S_OK, reader->jobState);
+    EXPECT_EQ(19, reader->jobProgress);
+    EXPECT_NE(0u, reader->changes & RDCHG_JOB);
+}
+
+TEST_F(ReaderThreadTest, WriteKeysJobNeedsTheBinaryProtocol)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    {
+        CReaderLock lock(&reader->Lock());
+        reader->jobType = RDJOB_WRITE_KEYS;
+        reader->jobKeys.assign(3, MakeKeyNumber(reinterpret_cast<const uint8_t*>("abcdef"), 6));
+        reader->jobState = RDJOB_PENDING;
+    }
+    SetEvent(reader->events[CReader::EV_WAKE]);
+    ASSERT_TRUE(WaitFor([&] {
+        CReaderLock lock(&reader->Lock());
+        return reader->jobState != RDJOB_PENDING;
+    }));
+    CReaderLock lock(&reader->Lock());
+    EXPECT_EQ(KV_E_NOT_SUPPORTED, reader->jobState);
+}
+
+TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
+{
+    UseTcp(RDF_BINARY | RDF_NVT);
+    sim->SetTelnet(true);
+    sim->SetIdentity({"Vell-4 USB MF", 0x811, 9, "1.8", "", 3});
+    Configure([](ReaderSettings& s) { s.speed = 57600; });
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    EXPECT_EQ(57600u, sim->LineSpeed());
+    EXPECT_TRUE(Logged(L"Port reconfigured (57600,N,8,1)."));
+    auto frames = sim->Frames();
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_EQ(Bytes({1, 0x80}), frames[0].payload);
+    EXPECT_EQ(0x2F, frames[1].code);
+    EXPECT_EQ(Bytes({1, 3}), frames[1].payload);
+
+    // Automatic speed: the highest the model allows.
+    {
+        CReaderLock lock(&reader->Lock());
+        reader->settings.speed = 0;
+        reader->requests |= RDREQ_SETTINGS;
+    }
+    SetEvent(reader->events[CReader::EV_WAKE]);
+    ASSERT_TRUE(sim->WaitUntil([&] { return sim->LineSpeed() == 115200; }, 5000));
+    frames = sim->Frames();
+    EXPECT_EQ(Bytes({1, 4}), frames.back().payload);
+
+    // Leaving puts the reader back into text mode at 9600 Bd.
+    reader->Stop();
+    frames = sim->Frames();
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(0x20, frames[frames.size() - 2].code);
+    EXPECT_EQ(Bytes({0x95, 1}), frames[frames.size() - 2].payload);
+    EXPECT_EQ(Bytes({0, 0}), frames.back().payload);
+    EXPECT_TRUE(sim->WaitUntil([&] { return sim->LineSpeed() == 9600; }, 3000));
+}
+
+TEST(ReaderReplyLines, TheNextLineTimeOutCountsFromTheLastLine)
+{
+    CWinsock winsock;
+    const struct { DWORD gap; int lines; bool ok; } cases[] = {
+        {250, 4, true},    // 750 ms in all, never 500 ms without a line
+        {800, 2, false},   // the second line comes too late
+    };
+    for (const auto& c : cases) {
+        CReaderSim sim;
+        uint16_t port = sim.ListenTcp();
+        ASSERT_NE(0, port);
+        CReader reader;
+        reader.CreateEvents();
+        CReaderTestPeer::OpenPort(reader, L"127.0.0.1:" + std::to_wstring(port));
+        ASSERT_TRUE(sim.WaitUntil([&] { return sim.PeerCount() == 1; }, 3000));
+        std::thread talker([&] {
+            for (int i = 0; i < c.lines; ++i) {
+                if (i)
+                    Sleep(c.gap);
+                sim.SendLine("line " + std::to_string(i));
+            }
+        });
+        std::string out;
+        const DWORD start = GetTickCount();
+        const bool ok = CReaderTestPeer::ReadLines(reader, out, c.lines, 10000);
+        const DWORD took = GetTickCount() - start;
+        talker.join();
+        EXPECT_EQ(c.ok, ok) << c.gap;
+        if (c.ok) {
+            EXPECT_EQ("line 0\r\nline 1\r\nline 2\r\nline 3\r\n", out);
+        } else {
+            EXPECT_LT(took, 750u);
+            EXPECT_GE(took, 450u);
+        }
+        CReaderTestPeer::Close(reader);
+    }
+}
