@@ -2,6 +2,7 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include "core/SysUtil.h"
 
 int CardTypeFromSak(BYTE sak, WORD atqa, uint32_t* extra)
 {
@@ -32,18 +33,6 @@ int CardTypeFromSak(BYTE sak, WORD atqa, uint32_t* extra)
 }
 
 namespace {
-
-// The 1-Wire CRC-8 (reflected polynomial 0x8C, initial 0) that ends a Dallas ROM code.
-BYTE OneWireCrc8(const BYTE* bytes, int length)
-{
-    BYTE crc = 0;
-    for (int i = 0; i < length; ++i) {
-        BYTE b = bytes[i];
-        for (int bit = 0; bit < 8; ++bit, b >>= 1)
-            crc = ((crc ^ b) & 1) ? static_cast<BYTE>((crc >> 1) ^ 0x8C) : static_cast<BYTE>(crc >> 1);
-    }
-    return crc;
-}
 
 int HexValue(wchar_t c)
 {
@@ -250,7 +239,7 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         key.length = 3;
     } else if (p.name == L"dallas") {
         keyType = 7;
-        if (n == 8 && p.le[7] == OneWireCrc8(p.le, 7)) {
+        if (n == 8 && p.le[7] == DallasCrc8(p.le, 7)) {
             // A 1-Wire serial number: family code and CRC are not part of the key.
             std::memcpy(key.bytes, p.le + 1, 6);
             key.length = 6;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
+#include "core/SysUtil.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
 
@@ -45,7 +46,7 @@ void CReader::CreateEvents()
 
 void CReader::SetNotifyWindowSource(CTNMsgChannel::WindowSource source)
 {
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     m_windowSource = source;
     m_channel.SetWindowSource(std::move(source));
 }
@@ -55,24 +56,24 @@ void CReader::SetNotifyWindowSource(CTNMsgChannel::WindowSource source)
 void CReader::Start()
 {
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         requests |= RDREQ_RECONNECT;
         model = 0;
         serial = -1;
         version = 0;
     }
-    CReaderThreadBase::Start();
+    CThread::Start();
 }
 
 void CReader::Stop()
 {
-    if (m_hThread) {
-        m_run = false;
-        SetEvent(events[EV_CANCEL]);
-        SetEvent(events[EV_WAKE]);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
+    if (IsStarted()) {
+        RequestStop();
+        if (events[EV_CANCEL])
+            SetEvent(events[EV_CANCEL]);
+        if (events[EV_WAKE])
+            SetEvent(events[EV_WAKE]);
+        CThread::Stop();
     }
     try {
         Disconnect();
@@ -85,14 +86,14 @@ void CReader::Reconnect()
 {
     bool noPort;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         noPort = settings.portName.empty();
     }
     if (noPort) {
         Stop();
-    } else if (m_hThread) {
+    } else if (IsStarted()) {
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             requests |= RDREQ_RECONNECT;
         }
         SetEvent(events[EV_CANCEL]);
@@ -104,7 +105,7 @@ void CReader::Reconnect()
 
 void CReader::SetTemicParams(const ReaderTemicSettings& t)
 {
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     if (temic == t)
         return;
     temic = t;
@@ -114,8 +115,6 @@ void CReader::SetTemicParams(const ReaderTemicSettings& t)
 bool CReader::PopNotification(std::unique_ptr<CTNMsg>& msg) { return m_channel.PopNotification(msg); }
 
 // Thread body ---------------------------------------------------------------------------------
-
-bool CReader::IsRunning() const { return m_run; }
 
 void CReader::LowerWait(DWORD ms)
 {
@@ -129,7 +128,7 @@ DWORD CReader::Run()
         try {
             bool pending;
             {
-                CReaderLock lock(&m_cs);
+                CCriticalSectionLock lock(&m_cs);
                 pending = requests != 0;
             }
             if (pending)
@@ -140,7 +139,7 @@ DWORD CReader::Run()
                 // Events first: one of them may be the reader's going away.
                 bool cardEvents;
                 {
-                    CReaderLock lock(&m_cs);
+                    CCriticalSectionLock lock(&m_cs);
                     cardEvents = !m_ccidEvents.empty();
                 }
                 if (cardEvents)
@@ -153,7 +152,7 @@ DWORD CReader::Run()
                 if (state == RDST_CONNECTED) {
                     HRESULT job;
                     {
-                        CReaderLock lock(&m_cs);
+                        CCriticalSectionLock lock(&m_cs);
                         job = jobState;
                     }
                     if (job == RDJOB_PENDING)
@@ -182,7 +181,7 @@ void CReader::ConnectIfDue()
 {
     int period;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         period = settings.connectPeriod;
     }
     if (m_attempted) {
@@ -238,7 +237,7 @@ void CReader::ProcessRequests()
     DWORD speed;
     int vell4;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         req = requests;
         requests = 0;
         speed = settings.speed;
@@ -268,7 +267,7 @@ void CReader::ProcessRequests()
 
 void CReader::SetState(int s)
 {
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     if (state == s)
         return;
     state = s;
@@ -287,20 +286,20 @@ void CReader::Post()
 void CReader::SetLastError(HRESULT code, const std::wstring& text)
 {
     std::wstring t = text.empty() ? GetResultCodeText(code) : text;
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     lastError = code;
     lastErrorText = std::move(t);
 }
 
 HRESULT CReader::GetLastErrorCode()
 {
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     return lastError;
 }
 
 void CReader::FinishJob(HRESULT result)
 {
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     if (jobState != RDJOB_PENDING)
         return;
     jobState = result;
@@ -336,7 +335,7 @@ void CReader::OnThreadError(int kind, HRESULT code, const std::wstring& text)
         Disconnect();
     if (report) {
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             changes |= RDCHG_ERROR;
             Post();
         }
@@ -379,7 +378,7 @@ void CReader::Disconnect()
                 LogWarningText(L"%hs", e.what());
             }
             m_flags &= ~RTF_SPEED_ON_COMMAND;
-        } else if (!m_hThread) {
+        } else if (!IsStarted()) {
             ResetEvent(events[EV_CANCEL]);
         }
         ClosePort();
@@ -390,7 +389,7 @@ void CReader::Disconnect()
     m_protocol = RDPROT_NONE;
     bool wasConnected;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         wasConnected = state == RDST_CONNECTED;
     }
     if (wasConnected) {
@@ -409,7 +408,7 @@ void CReader::RunJob()
     int type, param;
     std::vector<_KEY_NUMBER> keys;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         type = jobType;
         param = jobParam;
         keys = jobKeys;
@@ -427,7 +426,7 @@ void CReader::RunJob()
         } else {
             for (size_t i = 0; i < keys.size(); ++i) {
                 {
-                    CReaderLock lock(&m_cs);
+                    CCriticalSectionLock lock(&m_cs);
                     if (jobState != RDJOB_PENDING)
                         return;
                 }
@@ -439,7 +438,7 @@ void CReader::RunJob()
                     result = GetLastErrorCode();
                     break;
                 }
-                CReaderLock lock(&m_cs);
+                CCriticalSectionLock lock(&m_cs);
                 ++jobProgress;
             }
         }

@@ -9,14 +9,16 @@
 // reads. The UI writes under the lock and then signals the wake event; waits never hold it.
 #include <windows.h>
 #include <atomic>
+#include <cstdarg>
 #include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 #include "config/KeyNumber.h"
+#include "core/AppContext.h"
 #include "core/TextUtil.h"
-#include "reader/ReaderThreadBase.h"
+#include "framework/Thread.h"
 #include "reader/CcidLink.h"
 #include "reader/Notify.h"
 #include "reader/Port.h"
@@ -103,14 +105,7 @@ struct _KEY_PRESENCE {
     BYTE stale = 0;
 };
 
-// Where the reader's debug-log lines go.
-struct ReaderLogTarget {
-    int level = 0;     // the debug log's "logLevel" while it is enabled; 0 while it is off
-    // kind 1 information, 2 warning, 3 error; source is the reader's port name.
-    std::function<void(int kind, const std::wstring& source, const std::wstring& text)> write;
-};
-
-class CReader : public CReaderThreadBase {
+class CReader : public CThread {
 public:
     enum { EV_CANCEL, EV_WAKE, EV_WRITE_DONE, EV_READ_DONE, EV_COMM, EV_COUNT };
 
@@ -130,7 +125,9 @@ public:
     // Where WM_USER+1 goes; nothing is posted while it gives no window.
     void SetNotifyWindowSource(CTNMsgChannel::WindowSource source);
     void SetCcidWatcher(ICcidWatcher* watcher) { m_ccid = watcher; }
-    void SetLogTarget(ReaderLogTarget target);
+    // The application whose debug log takes the reader's lines (the process's one by
+    // default); it names the reader by its port name.
+    void SetAppContext(CAppContext* app) { m_app = app; }
 
     CRITICAL_SECTION& Lock() { return m_cs; }
     CTNMsgChannel& Channel() { return m_channel; }
@@ -193,7 +190,8 @@ private:
     void FinishJob(HRESULT result);
     void RunJob();
     void LowerWait(DWORD ms);
-    bool IsRunning() const;
+    // A started thread told to stop: replies are no longer waited for.
+    bool StopRequested() const { return IsStarted() && !IsRunning(); }
 
     // Identification and set-up.
     bool ConnectByModel(const ConnectParams& p, std::wstring& versionText);
@@ -237,8 +235,8 @@ private:
     void Post();
 
     // Log lines with the port name as source; info lines need a log level above 4.
-    bool LogWanted(int threshold);
-    void WriteLog(int kind, int threshold, const std::wstring& text);
+    CAppContext* LogApp(int threshold);
+    void WriteLogV(int kind, int threshold, const wchar_t* format, va_list args);
     void LogInfo(UINT id, ...);
     void LogError(UINT id, ...);
     void LogInfoText(const wchar_t* format, ...);
@@ -277,7 +275,7 @@ private:
     CRITICAL_SECTION m_cs;
     CTNMsgChannel m_channel;
     CTNMsgChannel::WindowSource m_windowSource;
-    ReaderLogTarget m_log;
+    CAppContext* m_app = nullptr;
     ICcidWatcher* m_ccid = nullptr;
     std::atomic<uint32_t> m_wakes{0};
 

@@ -4,6 +4,7 @@
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "reader/ComPort.h"
+#include "core/SysUtil.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
 #include "reader/TcpPort.h"
@@ -32,7 +33,7 @@ bool CReader::ConnectReader()
     SetState(RDST_CONNECTING);
 
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         m_cp.portName = settings.portName;
         m_cp.stopBits = settings.stopBits;
         m_cp.connectTimeout = settings.connectTimeout;
@@ -60,7 +61,7 @@ bool CReader::ConnectReader()
             m_lastCheckIn = m_connectTick;
             if (SetupProtocol()) {
                 {
-                    CReaderLock lock(&m_cs);
+                    CCriticalSectionLock lock(&m_cs);
                     versionText = text;
                 }
                 if (model != kReaderModelPcsc || (m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId)))
@@ -78,7 +79,7 @@ bool CReader::ConnectReader()
         HRESULT code;
         std::wstring text;
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             code = lastError;
             text = lastErrorText;
         }
@@ -127,12 +128,12 @@ bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
             hr = m_ccid->AddReader(p.portName.c_str(), &id, this, &CReader::OnCardEvent);
         SetLastError(hr);
         if (FAILED(hr)) {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             model = 0;
             return false;
         }
         m_ccidId = id;
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         model = kReaderModelPcsc;
         serial = -1;
         version = 0;
@@ -163,7 +164,7 @@ bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
 
     const int m = ReaderModelFromCode(code);
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         model = m;
         serial = sn;
         version = fw;
@@ -201,7 +202,7 @@ bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& vers
         }
         text = MultiByteToWString(reply, CP_ACP);
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             versionText = text;
         }
         if (ParseReaderVersion(text, code, serialOut, versionOut))
@@ -401,7 +402,7 @@ void CReader::LeaveCcid()
     if (m_ccidId && m_ccid)
         m_ccid->RemoveReader(m_ccidId);
     m_ccidId = 0;
-    CReaderLock lock(&m_cs);
+    CCriticalSectionLock lock(&m_cs);
     m_ccidEvents.clear();
 }
 
@@ -411,7 +412,7 @@ void CReader::OnCardEvent(void* owner, ICcidWatcher*, const CcidCardEvent* event
     if (!self || !event)
         return;
     {
-        CReaderLock lock(&self->m_cs);
+        CCriticalSectionLock lock(&self->m_cs);
         // A reader thread that cannot keep up keeps the latest events.
         if (self->m_ccidEvents.size() >= kMaxCardEvents)
             self->m_ccidEvents.erase(self->m_ccidEvents.begin());
@@ -425,7 +426,7 @@ void CReader::ProcessCardEvents()
 {
     std::vector<CcidCardEvent> pending;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         pending.swap(m_ccidEvents);
     }
     for (const CcidCardEvent& e : pending) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "core/ResultCodes.h"
 #include "reader/KeyLine.h"
+#include "core/SysUtil.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
 
@@ -80,7 +81,7 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
     const DWORD start = GetTickCount();
     DWORD lastLine = start;
     int left = lines;
-    while (IsRunning()) {
+    while (!StopRequested()) {
         for (;;) {
             auto lf = std::find(m_recv.begin(), m_recv.end(), '\n');
             if (lf == m_recv.end())
@@ -96,7 +97,7 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
                 if (IsNoCardLine(w)) {
                     bool temicOn;
                     {
-                        CReaderLock lock(&m_cs);
+                        CCriticalSectionLock lock(&m_cs);
                         temicOn = temic.enabled != 0;
                     }
                     NoCard((m_flags & RTF_EXTENDED) && temicOn);

@@ -1,5 +1,6 @@
 // The keys in the reader's field: a key is reported once while it stays there, and again
 // only when its card-memory result changes.
+#include "core/SysUtil.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
 
@@ -36,14 +37,14 @@ void CReader::KeySeen(const _KEY_PRESENCE& entry, bool notify)
     } else if (entry.memResult == m_keys[i].memResult) {
         // Still in the field: no repeat. A changed memory number is kept silently.
         if (entry.memResult == KEYMEM_REPORT_MEMORY && !KeysEqual(entry.memory, m_keys[i].memory)) {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             m_keys[i].memory = entry.memory;
         }
     } else {
         _KEY_PRESENCE stored;
         HRESULT old;
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             _KEY_PRESENCE& k = m_keys[i];
             old = k.memResult;
             k.memResult = entry.memResult;
@@ -63,7 +64,7 @@ void CReader::KeySeen(const _KEY_PRESENCE& entry, bool notify)
 void CReader::AddKeyPresence(const _KEY_PRESENCE& entry, bool notify)
 {
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         m_keys.push_back(entry);
     }
     LogKey(IDS_LOG_FOUND_KEY, entry);
@@ -75,7 +76,7 @@ void CReader::RemoveKeyPresence(size_t index)
 {
     _KEY_PRESENCE gone;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         if (index >= m_keys.size())
             return;
         gone = m_keys[index];

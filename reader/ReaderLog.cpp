@@ -1,123 +1,74 @@
-// The reader's debug-log lines. The source of each is the reader's port name; information
-// lines need a log level above 4, warnings above 2, errors above 1.
+// The reader's debug-log lines. Their source is the reader's port name; information lines
+// and port traffic need a log level above 4, warnings above 2, errors above 1.
 #include <cstdarg>
 #include "config/KeyNumber.h"
+#include "core/AppLog.h"
 #include "core/TextUtil.h"
+#include "framework/SysFunctions.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
-#include "reader/ReaderText.h"
 
-namespace {
-
-constexpr int kLogInfo = 1, kLogWarning = 2, kLogError = 3;
-
-std::wstring HexSpaced(const BYTE* data, size_t length)
+CAppContext* CReader::LogApp(int threshold)
 {
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring s;
-    for (size_t i = 0; i < length; ++i) {
-        if (i)
-            s += L' ';
-        s += digits[data[i] >> 4];
-        s += digits[data[i] & 15];
-    }
-    return s;
+    CAppContext* app = m_app ? m_app : GetAppContext();
+    return app && app->IsLogged(threshold) ? app : nullptr;
 }
 
-// Bytes as text for the log: CR and LF made visible.
-std::wstring Escaped(const BYTE* data, size_t length)
+void CReader::WriteLogV(int kind, int threshold, const wchar_t* format, va_list args)
 {
-    std::wstring s;
-    for (size_t i = 0; i < length; ++i) {
-        if (data[i] == '\r')
-            s += L"\\r";
-        else if (data[i] == '\n')
-            s += L"\\n";
-        else
-            s += static_cast<wchar_t>(data[i]);
-    }
-    return s;
-}
-
-} // namespace
-
-void CReader::SetLogTarget(ReaderLogTarget target)
-{
-    CReaderLock lock(&m_cs);
-    m_log = std::move(target);
-}
-
-bool CReader::LogWanted(int threshold)
-{
-    CReaderLock lock(&m_cs);
-    return m_log.write && m_log.level > threshold;
-}
-
-void CReader::WriteLog(int kind, int threshold, const std::wstring& text)
-{
-    ReaderLogTarget target;
+    CAppContext* app = LogApp(threshold);
+    if (!app || !format)
+        return;
+    std::wstring text;
+    text.reserve(4096);
+    AppendFormatStringV(text, format, args);
     std::wstring source;
-    {
-        CReaderLock lock(&m_cs);
-        if (!m_log.write || m_log.level <= threshold)
-            return;
-        target = m_log;
-        source = settings.portName;
-    }
-    target.write(kind, source, text);
+    app->WriteLogLine(kind, app->LogSourceText(this, source), text.c_str(), static_cast<int>(text.size()));
 }
 
 void CReader::LogInfo(UINT id, ...)
 {
-    if (!LogWanted(4))
+    if (!LogApp(LOG_THRESHOLD_TRACE))
         return;
-    std::wstring format = LoadResStringText(id), text;
+    std::wstring format;
+    LoadResString(id, format);
     va_list args;
     va_start(args, id);
-    FormatStringV(text, format.c_str(), args);
+    WriteLogV(LOG_INFO, LOG_THRESHOLD_TRACE, format.c_str(), args);
     va_end(args);
-    WriteLog(kLogInfo, 4, text);
 }
 
 void CReader::LogError(UINT id, ...)
 {
-    if (!LogWanted(1))
+    if (!LogApp(LOG_THRESHOLD_ERROR))
         return;
-    std::wstring format = LoadResStringText(id), text;
+    std::wstring format;
+    LoadResString(id, format);
     va_list args;
     va_start(args, id);
-    FormatStringV(text, format.c_str(), args);
+    WriteLogV(LOG_ERROR, LOG_THRESHOLD_ERROR, format.c_str(), args);
     va_end(args);
-    WriteLog(kLogError, 1, text);
 }
 
 void CReader::LogInfoText(const wchar_t* format, ...)
 {
-    if (!LogWanted(4))
-        return;
-    std::wstring text;
     va_list args;
     va_start(args, format);
-    FormatStringV(text, format, args);
+    WriteLogV(LOG_INFO, LOG_THRESHOLD_TRACE, format, args);
     va_end(args);
-    WriteLog(kLogInfo, 4, text);
 }
 
 void CReader::LogWarningText(const wchar_t* format, ...)
 {
-    if (!LogWanted(2))
-        return;
-    std::wstring text;
     va_list args;
     va_start(args, format);
-    FormatStringV(text, format, args);
+    WriteLogV(LOG_WARNING, LOG_THRESHOLD_WARNING, format, args);
     va_end(args);
-    WriteLog(kLogWarning, 2, text);
 }
 
 void CReader::LogKey(UINT id, const _KEY_PRESENCE& entry)
 {
-    if (!LogWanted(4))
+    if (!LogApp(LOG_THRESHOLD_TRACE))
         return;
     std::wstring key;
     KeyToText(key, entry.key, ResolveKeyViewFormat(KEY_VIEW_AUTO, entry.keyType));
@@ -126,8 +77,10 @@ void CReader::LogKey(UINT id, const _KEY_PRESENCE& entry)
 
 void CReader::LogBytes(UINT id, const BYTE* data, size_t length, bool hex)
 {
-    if (!LogWanted(4))
+    if (!LogApp(LOG_THRESHOLD_TRACE))
         return;
-    const std::wstring shown = hex ? HexSpaced(data, length) : Escaped(data, length);
-    LogInfo(id, static_cast<int>(length), shown.c_str());
+    const int n = static_cast<int>(length);
+    const std::wstring shown = hex ? BytesToHexSpaced(data, n)
+                                   : EscapeLineBreaksA(reinterpret_cast<const char*>(data), n);
+    LogInfo(id, n, shown.c_str());
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "core/ResultCodes.h"
 #include "reader/KeyLine.h"
+#include "core/SysUtil.h"
 #include "reader/Reader.h"
 
 namespace {
@@ -105,7 +106,7 @@ void CReader::ProcessLines()
         if (IsNoCardLine(w)) {
             bool temicOn;
             {
-                CReaderLock lock(&m_cs);
+                CCriticalSectionLock lock(&m_cs);
                 temicOn = temic.enabled != 0;
             }
             NoCard((m_flags & RTF_EXTENDED) && temicOn);
@@ -128,7 +129,7 @@ bool CReader::HandleKeyLine(const std::wstring& line)
         return false;
     uint32_t keyTypes;
     {
-        CReaderLock lock(&m_cs);
+        CCriticalSectionLock lock(&m_cs);
         keyTypes = settings.keyTypes;
     }
     if (!(keyTypes & (1u << entry.keyType)))
@@ -202,7 +203,7 @@ bool CReader::InitializeTemicCard()
     static const char command[] = "t57 01 00 00 14 80 40 02 00\r";
     for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
         {
-            CReaderLock lock(&m_cs);
+            CCriticalSectionLock lock(&m_cs);
             if (jobState != RDJOB_PENDING)
                 break;
         }

@@ -96,14 +96,7 @@ protected:
         });
         reader->Start();
     }
-    bool Found(size_t n)
-    {
-        std::lock_guard<std::mutex> l(logMutex);
-        size_t count = 0;
-        for (const auto& line : logLines)
-            count += line.find(L"Found key") != std::wstring::npos;
-        return count >= n;
-    }
+    bool Found(int n) { return LogCount(L"Found key") >= n; }
 
     CFakeCcid ccid;
 };

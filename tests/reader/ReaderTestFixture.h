@@ -8,7 +8,11 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include "core/AppContext.h"
+#include "core/SysUtil.h"
+#include "core/TextUtil.h"
 #include "reader/Reader.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/PortPairs.h"
 #include "tools/readersim/ReaderSim.h"
 
@@ -28,6 +32,20 @@ inline std::string Hex(const _KEY_NUMBER& k)
     }
     return s;
 }
+
+// The debug log on, at its most detailed level, in a folder of the test's own.
+class CTestLogSettings : public ILogSettingsSource {
+public:
+    std::wstring ResolveLogFolder() override { return folder; }
+    DebugLogSettings GetDebugLogSettings() override
+    {
+        DebugLogSettings s;
+        s.enabled = true;
+        s.logLevel = 6;
+        return s;
+    }
+    std::wstring folder;
+};
 
 // What the UI thread would see: the notifications in order and the posts that announced them.
 struct Seen {
@@ -67,25 +85,26 @@ protected:
         reader->CreateEvents();
         HWND target = wnd;
         reader->SetNotifyWindowSource([target] { return target; });
-        ReaderLogTarget log;
-        log.level = 6;
-        log.write = [this](int kind, const std::wstring& source, const std::wstring& text) {
-            std::lock_guard<std::mutex> l(logMutex);
-            logLines.push_back(std::wstring(1, L" IWE"[kind]) + L" " + source + L" " + text);
+        app = std::make_unique<CAppContext>();
+        logSettings.folder = temp.Path();
+        app->LogSettings = &logSettings;
+        CReader* r = reader.get();
+        app->Reader = r;
+        app->ReaderPortName = [r] {
+            CCriticalSectionLock lock(&r->Lock());
+            return r->settings.portName;
         };
-        reader->SetLogTarget(log);
+        reader->SetAppContext(app.get());
     }
 
     void TearDown() override
     {
-        if (HasFailure()) {
-            std::lock_guard<std::mutex> l(logMutex);
-            for (const auto& line : logLines)
-                std::printf("log: %ls\n", line.c_str());
-        }
+        if (HasFailure())
+            std::printf("%ls\n", LogText().c_str());
         if (reader)
             reader->Stop();
         reader.reset();
+        app.reset();
         sim.reset();
         if (wnd)
             DestroyWindow(wnd);
@@ -96,7 +115,7 @@ protected:
     {
         uint16_t port = sim->ListenTcp();
         ASSERT_NE(0, port);
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         reader->settings.portName = L"127.0.0.1:" + std::to_wstring(port);
         reader->settings.receiveTimeout = 400;
         reader->settings.maxTries = 1;
@@ -108,7 +127,7 @@ protected:
     template <class F>
     void Configure(F f)
     {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         f(reader->settings);
     }
 
@@ -170,28 +189,45 @@ protected:
                 codes.push_back(s.code);
         return codes;
     }
-    bool Logged(const std::wstring& text)
+    // The debug log as written so far.
+    std::wstring LogText()
     {
-        std::lock_guard<std::mutex> l(logMutex);
-        for (const auto& line : logLines)
-            if (line.find(text) != std::wstring::npos)
-                return true;
-        return false;
+        std::string bytes;
+        HANDLE h = CreateFileW(temp.File(L"Norvane.log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return std::wstring();
+        char buf[4096];
+        DWORD n = 0;
+        while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n)
+            bytes.append(buf, n);
+        CloseHandle(h);
+        return MultiByteToWString(bytes, CP_ACP);
+    }
+    bool Logged(const std::wstring& text) { return LogText().find(text) != std::wstring::npos; }
+    int LogCount(const std::wstring& text)
+    {
+        const std::wstring log = LogText();
+        int n = 0;
+        for (size_t p = log.find(text); p != std::wstring::npos; p = log.find(text, p + 1))
+            ++n;
+        return n;
     }
     int State()
     {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         return reader->state;
     }
     bool Connected() { return Count(RDMSG_CONNECT) > 0; }
 
     CWinsock winsock;
+    CTempFolder temp;
+    CTestLogSettings logSettings;
+    std::unique_ptr<CAppContext> app;
     std::unique_ptr<CReaderSim> sim;
     std::unique_ptr<CReader> reader;
     HWND wnd = nullptr;
     int posts = 0;
     std::vector<Seen> seen;
-    std::mutex logMutex;
-    std::vector<std::wstring> logLines;
 };
 

@@ -23,18 +23,13 @@ public:
         r.m_cp = CReader::ConnectParams{};
         r.m_cp.portName = name;
         r.m_cp.connectTimeout = 3000;
-        r.m_run = true;
         r.OpenPort(9600);
     }
     static bool ReadLines(CReader& r, std::string& out, int lines, DWORD timeout)
     {
         return r.ReadReplyLines(out, lines, timeout, false);
     }
-    static void Close(CReader& r)
-    {
-        r.m_run = false;
-        r.ClosePort();
-    }
+    static void Close(CReader& r) { r.ClosePort(); }
 };
 
 
@@ -43,7 +38,7 @@ TEST_F(ReaderThreadTest, ConnectsToModel1AndReportsItOnce)
     UseTcp();
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
-    EXPECT_TRUE(Logged(L"I 127.0.0.1:"));
+    EXPECT_TRUE(Logged(L"[I 127.0.0.1:"));
     EXPECT_TRUE(Logged(L"Reader connected (Vell-4 USB s/n 12345 FW v106)."));
     EXPECT_TRUE(Logged(L"<< (1) i"));
     EXPECT_TRUE(Logged(L"<< (2) r\\n"));
@@ -52,7 +47,7 @@ TEST_F(ReaderThreadTest, ConnectsToModel1AndReportsItOnce)
     EXPECT_EQ(1, Count(RDMSG_CONNECT));
     EXPECT_EQ(0, Count(RDMSG_ERROR));
     EXPECT_EQ("ir\n", sim->ReceivedText());
-    CReaderLock lock(&reader->Lock());
+    CCriticalSectionLock lock(&reader->Lock());
     EXPECT_EQ(RDST_CONNECTED, reader->state);
     EXPECT_EQ(1, reader->model);
     EXPECT_EQ(12345, reader->serial);
@@ -203,7 +198,7 @@ TEST_F(ReaderThreadTest, ABuildDateStandsForTheVersion)
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
     EXPECT_TRUE(Logged(L"Reader connected (Oblon V s/n 5 FW v9.99)."));
-    CReaderLock lock(&reader->Lock());
+    CCriticalSectionLock lock(&reader->Lock());
     EXPECT_EQ(8, reader->model);
     EXPECT_EQ(0x6309u, reader->version);
 }
@@ -370,7 +365,7 @@ TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
         keys[i] = i == 5 ? _KEY_NUMBER{} : MakeKeyNumber(b, 6);
     }
     {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         reader->jobType = RDJOB_WRITE_KEYS;
         reader->jobParam = 0;
         reader->jobKeys = keys;
@@ -379,7 +374,7 @@ TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
     }
     SetEvent(reader->events[CReader::EV_WAKE]);
     ASSERT_TRUE(WaitFor([&] {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         return reader->jobState != RDJOB_PENDING;
     }));
     std::vector<std::string> sent;
@@ -391,7 +386,7 @@ TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
         if (i != 5)
             expected.push_back(Bytes({i > 15 ? 1 : 0, i > 15 ? i - 16 : i, i, 1, 2, 3, 4, 5}));
     EXPECT_EQ(expected, sent);
-    CReaderLock lock(&reader->Lock());
+    CCriticalSectionLock lock(&reader->Lock());
     EXPECT_EQ(S_OK, reader->jobState);
     EXPECT_EQ(19, reader->jobProgress);
     EXPECT_NE(0u, reader->changes & RDCHG_JOB);
@@ -403,17 +398,17 @@ TEST_F(ReaderThreadTest, WriteKeysJobNeedsTheBinaryProtocol)
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
     {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         reader->jobType = RDJOB_WRITE_KEYS;
         reader->jobKeys.assign(3, MakeKeyNumber(reinterpret_cast<const uint8_t*>("abcdef"), 6));
         reader->jobState = RDJOB_PENDING;
     }
     SetEvent(reader->events[CReader::EV_WAKE]);
     ASSERT_TRUE(WaitFor([&] {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         return reader->jobState != RDJOB_PENDING;
     }));
-    CReaderLock lock(&reader->Lock());
+    CCriticalSectionLock lock(&reader->Lock());
     EXPECT_EQ(KV_E_NOT_SUPPORTED, reader->jobState);
 }
 
@@ -435,7 +430,7 @@ TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
 
     // Automatic speed: the highest the model allows.
     {
-        CReaderLock lock(&reader->Lock());
+        CCriticalSectionLock lock(&reader->Lock());
         reader->settings.speed = 0;
         reader->requests |= RDREQ_SETTINGS;
     }

@@ -105,7 +105,7 @@ bool CReaderSim::OpenCom(const std::wstring& name)
     dcb.BaudRate = 9600;
     dcb.ByteSize = 8;
     COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 0};
-    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t) || !SetCommMask(h, EV_RXCHAR)) {
+    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &t)) {
         CloseHandle(h);
         return false;
     }
@@ -530,41 +530,33 @@ void CReaderSim::RunTcp()
 
 void CReaderSim::RunCom()
 {
-    OVERLAPPED ev{}, rd{};
-    ev.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // One read outstanding at a time. Where a pending read waits for more than what is there,
+    // it is settled every few milliseconds, so bytes never wait long and Stop is seen.
+    OVERLAPPED rd{};
     rd.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD mask = 0;
-    bool armed = false;
+    char buf[1024];
     for (;;) {
-        if (!armed) {
-            ResetEvent(ev.hEvent);
-            if (WaitCommEvent(m_com, &mask, &ev) || GetLastError() == ERROR_IO_PENDING)
-                armed = true;
-        }
-        HANDLE hs[2] = {m_stop, ev.hEvent};
-        // The comm event may not fire for every byte everywhere; look at the line anyway.
-        DWORD r = WaitForMultipleObjects(armed ? 2 : 1, hs, FALSE, 20);
-        if (r == WAIT_OBJECT_0)
-            break;
-        if (r == WAIT_OBJECT_0 + 1) {
-            DWORD n;
-            GetOverlappedResult(m_com, &ev, &n, FALSE);
-            armed = false;
-        }
-        char buf[1024];
-        for (;;) {
-            DWORD n = 0;
-            ResetEvent(rd.hEvent);
-            if (!ReadFile(m_com, buf, sizeof buf, &n, &rd)) {
-                if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(m_com, &rd, &n, TRUE))
-                    break;
-            }
-            if (n == 0)
+        ResetEvent(rd.hEvent);
+        DWORD n = 0;
+        if (!ReadFile(m_com, buf, sizeof buf, &n, &rd)) {
+            if (GetLastError() != ERROR_IO_PENDING)
                 break;
-            OnBytes(buf, n);
+            HANDLE hs[2] = {m_stop, rd.hEvent};
+            const DWORD r = WaitForMultipleObjects(2, hs, FALSE, 10);
+            if (r != WAIT_OBJECT_0 + 1)
+                CancelIoEx(m_com, &rd);
+            n = 0;
+            GetOverlappedResult(m_com, &rd, &n, TRUE);
+            if (n)
+                OnBytes(buf, n);
+            if (r == WAIT_OBJECT_0)
+                break;
+            continue;
         }
+        if (n)
+            OnBytes(buf, n);
+        else if (WaitForSingleObject(m_stop, 10) == WAIT_OBJECT_0)
+            break;
     }
-    CancelIo(m_com);
-    CloseHandle(ev.hEvent);
     CloseHandle(rd.hEvent);
 }
