@@ -81,7 +81,10 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
     const DWORD start = GetTickCount();
     DWORD lastLine = start;
     int left = lines;
-    while (!StopRequested()) {
+    for (;;) {
+        // A stop request ends the wait as a cancelled port wait does.
+        if (StopRequested())
+            ThrowPortError(E_ABORT, m_cp.portName.c_str());
         for (;;) {
             auto lf = std::find(m_recv.begin(), m_recv.end(), '\n');
             if (lf == m_recv.end())
