@@ -87,7 +87,7 @@ void CReader::Reconnect()
     bool noPort;
     {
         CCriticalSectionLock lock(&m_cs);
-        noPort = settings.portName.empty();
+        noPort = portName.empty();
     }
     if (noPort) {
         Stop();
@@ -103,12 +103,14 @@ void CReader::Reconnect()
     }
 }
 
-void CReader::SetTemicParams(const ReaderTemicSettings& t)
+void CReader::SetTemicParams(const TemicSettings& t)
 {
     CCriticalSectionLock lock(&m_cs);
-    if (temic == t)
+    TemicSettings& mine = readKeys.temic;
+    if (mine.enabled == t.enabled && mine.flags == t.flags && mine.block == t.block && mine.count == t.count &&
+        mine.password == t.password && mine.params == t.params)
         return;
-    temic = t;
+    mine = t;
     requests |= RDREQ_SETTINGS;
 }
 
@@ -241,8 +243,8 @@ void CReader::ProcessRequests()
         req = requests;
         requests = 0;
         speed = settings.speed;
-        vell4 = settings.vell4Mode;
-        if (settings.flags & RDF_DIFFERENT_QM100)
+        vell4 = readKeys.vell4Mode;
+        if (settings.flags & READER_DIFFERENT_QM100)
             m_flags |= RTF_QM100;
         else
             m_flags &= ~RTF_QM100;

@@ -16,20 +16,13 @@
 #include <string>
 #include <vector>
 #include "config/KeyNumber.h"
+#include "config/TransferRecords.h"
 #include "core/AppContext.h"
 #include "core/TextUtil.h"
 #include "framework/Thread.h"
 #include "reader/CcidLink.h"
 #include "reader/Notify.h"
 #include "reader/Port.h"
-
-// Reader option flags of the settings.
-constexpr uint32_t RDF_WIEGAND = 0x01;
-constexpr uint32_t RDF_BINARY = 0x02;
-constexpr uint32_t RDF_DIFFERENT_QM100 = 0x04;
-constexpr uint32_t RDF_TO_KEYLIST = 0x08;
-constexpr uint32_t RDF_NVT = 0x10;
-constexpr uint32_t RDF_PROT_VELL4 = 0x20;
 
 // Request bits (owner -> thread).
 constexpr uint32_t RDREQ_RECONNECT = 0x01;
@@ -68,32 +61,6 @@ constexpr HRESULT KEYMEM_REPORT_KEY = 1;        // report the key number
 constexpr HRESULT KEYMEM_REPORT_MEMORY = 0;     // report the card-memory number
 constexpr HRESULT KEYMEM_READING = E_PENDING;   // the read has not ended yet
 
-struct ReaderSettings {
-    std::wstring portName;
-    DWORD speed = 0;                // 0: the model's default or highest
-    BYTE stopBits = 0;              // 0 one, 1 one and a half, 2 two
-    int connectTimeout = 10000;
-    int connectPeriod = 3000;       // -1: no automatic reconnect
-    int checkInPeriod = -1;
-    int receiveTimeout = 3000;
-    int maxTries = 2;
-    uint32_t flags = RDF_BINARY;
-    int model = 0;                  // model chosen in the settings, 0 = not chosen
-    int vell4Mode = 0;
-    uint32_t keyTypes = 0x3FFFFF;   // key types that are read and reported
-};
-
-struct ReaderTemicSettings {
-    BYTE enabled = 0;
-    uint32_t flags = 0;
-    int block = 1;
-    int count = 1;
-    uint32_t password = 0;
-    std::vector<uint32_t> params;
-
-    bool operator==(const ReaderTemicSettings&) const = default;
-};
-
 // One key in the reader's field.
 struct _KEY_PRESENCE {
     int keyType = 0;
@@ -120,7 +87,8 @@ public:
     void Start();
     void Stop();
     void Reconnect();
-    void SetTemicParams(const ReaderTemicSettings& temic);
+    // Stores the Temic settings when they differ and asks the thread to take them.
+    void SetTemicParams(const TemicSettings& temic);
     bool PopNotification(std::unique_ptr<CTNMsg>& msg);
     // Where WM_USER+1 goes; nothing is posted while it gives no window.
     void SetNotifyWindowSource(CTNMsgChannel::WindowSource source);
@@ -132,9 +100,11 @@ public:
     CRITICAL_SECTION& Lock() { return m_cs; }
     CTNMsgChannel& Channel() { return m_channel; }
 
-    // Guarded by Lock(): written by the owner.
+    // Guarded by Lock(): written by the owner. The thread copies the card-reading settings
+    // at each use, so the owner may change them at any time.
+    std::wstring portName;
     ReaderSettings settings;
-    ReaderTemicSettings temic;
+    ReadKeysSettings readKeys;
     uint32_t requests = 0;
     // Guarded by Lock(): written by the thread.
     uint32_t changes = 0;

@@ -34,7 +34,7 @@ bool CReader::ConnectReader()
 
     {
         CCriticalSectionLock lock(&m_cs);
-        m_cp.portName = settings.portName;
+        m_cp.portName = portName;
         m_cp.stopBits = settings.stopBits;
         m_cp.connectTimeout = settings.connectTimeout;
         m_cp.checkInPeriod = settings.checkInPeriod;
@@ -50,7 +50,7 @@ bool CReader::ConnectReader()
         if (ConnectByModel(m_cp, text)) {
             m_protocol = RDPROT_NONE;
             m_flags &= ~RTF_CLEARED_ON_CONNECT;
-            if (m_cp.flags & RDF_DIFFERENT_QM100)
+            if (m_cp.flags & READER_DIFFERENT_QM100)
                 m_flags |= RTF_QM100;
             ClearKeyPresence();
             m_byteState = 0;
@@ -230,7 +230,7 @@ void CReader::OpenPort(DWORD speed)
     if (!m_port) {
         if (network) {
             auto* tcp = new CKvTcpPort();
-            tcp->SetTelnetMode((m_cp.flags & RDF_NVT) != 0);
+            tcp->SetTelnetMode((m_cp.flags & READER_NVT) != 0);
             m_port = tcp;
         } else {
             m_port = new CKvComPort();
@@ -295,7 +295,7 @@ bool CReader::PortIsTcpWithoutTelnet() const
 
 bool CReader::SetupProtocol()
 {
-    const bool vell4 = (m_cp.flags & RDF_PROT_VELL4) != 0;
+    const bool vell4 = (m_cp.flags & READER_PROT_VELL4) != 0;
     DWORD speed = 0;
     BYTE stop = 0;
     if (m_port)
@@ -313,7 +313,7 @@ bool CReader::SetupProtocol()
         m_flags |= RTF_BINARY_FRAMES;
         if (ReaderSwitchesSpeed(model, version))
             m_flags |= RTF_SPEED_ON_COMMAND;
-        if (m_cp.flags & RDF_BINARY) {
+        if (m_cp.flags & READER_BINARY) {
             m_protocol = RDPROT_FRAME;
             return SendModeSpeed(1, 0x80) && ApplySpeed(m_cp.speed) && FrameProtocolStart();
         }
@@ -339,7 +339,7 @@ bool CReader::SetupProtocol()
             m_flags |= RTF_EXTENDED;
             return TextSetup(5);
         }
-        if (m_cp.flags & RDF_WIEGAND) {
+        if (m_cp.flags & READER_WIEGAND) {
             if (!ProgramOutput("Em-Marine[%.2X%.2X] %.3d,%.5d\\r\\n", "b4 b3 b2 w01"))
                 return false;
         } else if (!ProgramOutput("DALLAS[%.2X%.2X%.2X%.2X%.2X%.2X%.2X%.2X] 000,00000\\r\\n",

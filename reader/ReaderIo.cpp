@@ -101,7 +101,7 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
                     bool temicOn;
                     {
                         CCriticalSectionLock lock(&m_cs);
-                        temicOn = temic.enabled != 0;
+                        temicOn = readKeys.temic.enabled;
                     }
                     NoCard((m_flags & RTF_EXTENDED) && temicOn);
                     continue;

@@ -107,7 +107,7 @@ void CReader::ProcessLines()
             bool temicOn;
             {
                 CCriticalSectionLock lock(&m_cs);
-                temicOn = temic.enabled != 0;
+                temicOn = readKeys.temic.enabled;
             }
             NoCard((m_flags & RTF_EXTENDED) && temicOn);
             continue;
@@ -130,7 +130,7 @@ bool CReader::HandleKeyLine(const std::wstring& line)
     uint32_t keyTypes;
     {
         CCriticalSectionLock lock(&m_cs);
-        keyTypes = settings.keyTypes;
+        keyTypes = readKeys.keyTypes;
     }
     if (!(keyTypes & (1u << entry.keyType)))
         return true;

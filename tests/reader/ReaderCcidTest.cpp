@@ -90,10 +90,8 @@ protected:
     void StartCcid()
     {
         reader->SetCcidWatcher(&ccid);
-        Configure([](ReaderSettings& s) {
-            s.portName = L"Fake Reader 0";
-            s.connectPeriod = 300;
-        });
+        SetPort(L"Fake Reader 0");
+        Configure([](ReaderSettings& s) { s.connectPeriod = 300; });
         reader->Start();
     }
     bool Found(int n) { return LogCount(L"Found key") >= n; }

@@ -92,7 +92,7 @@ protected:
         app->Reader = r;
         app->ReaderPortName = [r] {
             CCriticalSectionLock lock(&r->Lock());
-            return r->settings.portName;
+            return r->portName;
         };
         reader->SetAppContext(app.get());
     }
@@ -111,17 +111,23 @@ protected:
     }
 
     // Settings of a fast test reader on the simulator's TCP port.
-    void UseTcp(uint32_t flags = RDF_BINARY)
+    void UseTcp(uint32_t flags = READER_BINARY)
     {
         uint16_t port = sim->ListenTcp();
         ASSERT_NE(0, port);
         CCriticalSectionLock lock(&reader->Lock());
-        reader->settings.portName = L"127.0.0.1:" + std::to_wstring(port);
+        reader->portName = L"127.0.0.1:" + std::to_wstring(port);
         reader->settings.receiveTimeout = 400;
         reader->settings.maxTries = 1;
         reader->settings.connectTimeout = 2000;
         reader->settings.connectPeriod = 3000;
         reader->settings.flags = flags;
+    }
+
+    void SetPort(const std::wstring& name)
+    {
+        CCriticalSectionLock lock(&reader->Lock());
+        reader->portName = name;
     }
 
     template <class F>

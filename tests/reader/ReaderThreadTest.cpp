@@ -64,8 +64,8 @@ TEST_F(ReaderThreadTest, ConnectsOverASerialPortPair)
     const SerialPairInfo* pair = GetSerialPair(1);
     ASSERT_TRUE(pair);
     ASSERT_TRUE(sim->OpenCom(pair->farName));
+    SetPort(pair->nearName);
     Configure([&](ReaderSettings& s) {
-        s.portName = pair->nearName;
         s.receiveTimeout = 1000;
         s.maxTries = 2;
     });
@@ -132,7 +132,7 @@ TEST_F(ReaderThreadTest, UnrecognisedLinesAreReportedOncePerConnection)
 
 TEST_F(ReaderThreadTest, AReaderOnlyAt115200IsFoundAfterThe9600TimeOut)
 {
-    UseTcp(RDF_BINARY | RDF_NVT);
+    UseTcp(READER_BINARY | READER_NVT);
     sim->SetTelnet(true);
     sim->SetAnswerSpeed(115200);
     Configure([](ReaderSettings& s) { s.receiveTimeout = 300; });
@@ -349,7 +349,7 @@ std::string Bytes(std::initializer_list<int> b)
 
 TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
 {
-    UseTcp(RDF_BINARY);
+    UseTcp(READER_BINARY);
     sim->SetIdentity({"CP-Vell-4MF", 0xF11, 77, "1.2", "", 3});
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
@@ -414,7 +414,7 @@ TEST_F(ReaderThreadTest, WriteKeysJobNeedsTheBinaryProtocol)
 
 TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
 {
-    UseTcp(RDF_BINARY | RDF_NVT);
+    UseTcp(READER_BINARY | READER_NVT);
     sim->SetTelnet(true);
     sim->SetIdentity({"Vell-4 USB MF", 0x811, 9, "1.8", "", 3});
     Configure([](ReaderSettings& s) { s.speed = 57600; });
