@@ -56,6 +56,9 @@ constexpr int RDJOB_TEMIC_INIT = 1;
 constexpr int RDJOB_WRITE_KEYS = 2;
 constexpr HRESULT RDJOB_PENDING = E_PENDING;    // 0x8000000A
 
+// How long Temic keys stay after a "No card" line on readers that read them in a cycle.
+constexpr DWORD kNoCardGrace = 3000;
+
 // Card-memory results of a key in the field.
 constexpr HRESULT KEYMEM_REPORT_KEY = 1;        // report the key number
 constexpr HRESULT KEYMEM_REPORT_MEMORY = 0;     // report the card-memory number
@@ -257,7 +260,6 @@ private:
     bool m_attempted = false;
     DWORD m_lastAttempt = 0;
     DWORD m_connectTick = 0;
-    DWORD m_lastPoll = 0;
     DWORD m_nextWait = INFINITE;
     std::vector<BYTE> m_recv;
     std::vector<BYTE> m_send;

@@ -7,7 +7,9 @@
 namespace {
 
 constexpr int kKeyTypeTemic = 8;
-constexpr DWORD kNoCardGrace = 3000;
+// More keys than a reader can hold in its field: a device that sends ever new numbers and
+// never "No card" must not grow the list without end. The oldest entry gives way.
+constexpr size_t kMaxKeysInField = 64;
 
 } // namespace
 
@@ -63,6 +65,8 @@ void CReader::KeySeen(const _KEY_PRESENCE& entry, bool notify)
 
 void CReader::AddKeyPresence(const _KEY_PRESENCE& entry, bool notify)
 {
+    while (m_keys.size() >= kMaxKeysInField)
+        RemoveKeyPresence(0);
     {
         CCriticalSectionLock lock(&m_cs);
         m_keys.push_back(entry);

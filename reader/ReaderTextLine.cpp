@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr DWORD kNoCardGrace = 3000;
 constexpr size_t kCheckInChunk = 64;
 constexpr int kMaxCheckInChunks = 64;
 

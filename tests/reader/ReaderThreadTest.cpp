@@ -104,6 +104,24 @@ TEST_F(ReaderThreadTest, AKeyInTheFieldIsReportedOnce)
     EXPECT_EQ(0, Count(RDMSG_ERROR));
 }
 
+TEST_F(ReaderThreadTest, EndlessNewKeysDoNotGrowTheFieldWithoutEnd)
+{
+    UseTcp();
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    for (int i = 0; i < 70; ++i)
+        sim->SendLine("Em-Marine[00] 001," + std::to_string(i + 1));
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 70; }));
+    // The first keys gave way to the newest: seen again, they are new again.
+    sim->SendLine("Em-Marine[00] 001,1");
+    sim->SendLine("Em-Marine[00] 001,70");
+    sim->SendLine("Em-Marine[00] 001,99");
+    ASSERT_TRUE(WaitFor([&] { return Keys().size() == 72; }));
+    EXPECT_EQ("0100010000", Keys()[70]);
+    EXPECT_EQ("6300010000", Keys()[71]);
+    EXPECT_EQ(8, LogCount(L"Lost key EM"));   // six for keys 65 to 70, one for each new key after
+}
+
 TEST_F(ReaderThreadTest, AKeyOnTheReaderAtConnectIsNotReported)
 {
     UseTcp();
