@@ -4,6 +4,7 @@
 // and shutdown that follow it in wWinMain.
 #include <windows.h>
 #include <shellapi.h>
+#include <cstdint>
 #include <string>
 
 #include "app/CommandLine.h"
@@ -71,8 +72,13 @@ struct StartUpHooks
     const wchar_t* programPath = nullptr;
     HRESULT (*isElevated)(bool* elevated) = nullptr;
     BOOL (*shellExecute)(SHELLEXECUTEINFOW* info) = nullptr;
+    DWORD mutexWaitMs = kInstanceMutexWaitMs;
 };
 StartUpHooks& GetStartUpHooks();
+
+// Whether the main window is shown at start-up; the saved show state (bit 0 minimized, bit 1
+// maximized) is adjusted to the way the program was started.
+bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t history, int32_t& showState);
 
 // Main road --------------------------------------------------------------------------------
 

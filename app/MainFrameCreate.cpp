@@ -1,0 +1,189 @@
+// Creation and teardown of the main frame.
+#include "app/MainFrame.h"
+
+#include <commctrl.h>
+#include <initguid.h>
+
+#include "app/NorvaneApp.h"
+#include "app/ShellLog.h"
+#include "core/AppLog.h"
+#include "core/TextUtil.h"
+#include "framework/Layout.h"
+#include "resources/resource.h"
+
+namespace {
+
+// The ports device class: serial adapters appear and vanish under it.
+const GUID kPortsClassGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+const wchar_t kRichTipClass[] = L"RichTip";
+constexpr DWORD kPageToolbarStyle = 0x4000294E;
+constexpr int kRichTipWidth = 400;
+constexpr int kRichTipHeight = 200;
+
+HICON LoadAppIcon(int id, int size)
+{
+    LPCWSTR name = MAKEINTRESOURCEW(id);
+    return static_cast<HICON>(
+        LoadImageW(FindResourceModule(name, RT_GROUP_ICON), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+} // namespace
+
+HDEVNOTIFY (*RegisterPortsNotification)(HWND window) = [](HWND window) -> HDEVNOTIFY {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kPortsClassGuid;
+    return RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+};
+
+void CMainFrame::RegisterRichTipClass()
+{
+    WNDCLASSEXW existing{sizeof(existing)};
+    if (GetClassInfoExW(GetProgramModule(), kRichTipClass, &existing))
+        return;
+    if (RegisterWndClass(kRichTipClass, CS_DROPSHADOW, LoadCursorW(nullptr, IDC_ARROW), nullptr, nullptr, nullptr))
+        m_registeredRichTip = true;
+}
+
+LRESULT CMainFrame::OnCreate()
+{
+    CNorvaneApp& app = App();
+    CAppSettings& settings = app.settings;
+
+    // 1. Fonts.
+    currentPage = -1;
+    NONCLIENTMETRICSW ncm{sizeof(ncm)};
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
+        uiFont.Attach(CreateFontIndirectW(&ncm.lfMessageFont));
+
+    // 2. Tray record and the About item of the system menu.
+    trayIcon.m_data.hWnd = m_hWnd;
+    std::wstring about;
+    if (LoadResString(IDS_ABOUT_MENU, about) > 0) {
+        HMENU system = GetSystemMenu(m_hWnd, FALSE);
+        AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(system, MF_STRING, ID_APP_ABOUT, about.c_str());
+    }
+
+    // 3. Common controls and the rich tip.
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_USEREX_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    RegisterRichTipClass();
+    if (!richTip.Create(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kRichTipClass, nullptr,
+                        WS_POPUP | WS_CLIPCHILDREN | WS_BORDER, 0, 0, kRichTipWidth, kRichTipHeight, m_hWnd,
+                        nullptr))
+        return -1;
+
+    // 4. Tool tips.
+    if (toolTip.Create(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr)) {
+        SendMessageW(toolTip.m_hWnd, TTM_SETMAXTIPWIDTH, 0, 400);
+        SendMessageW(toolTip.m_hWnd, TTM_ACTIVATE, TRUE, 0);
+    }
+
+    // 5. Page toolbar.
+    pageToolbar = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr, kPageToolbarStyle, 0, 0, 100, 24, m_hWnd,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PAGE_TOOLBAR)),
+                                  GetProgramModule(), nullptr);
+    if (!pageToolbar)
+        return -1;
+    SendMessageW(pageToolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(pageToolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(app.GetSmallImageList()));
+    TBBUTTON buttons[] = {
+        {11, ID_TOPMOST, TBSTATE_ENABLED, BTNS_CHECK, {}, 0, 0},
+        {0, 0, 0, BTNS_SEP, {}, 0, 0},
+        {12, ID_PAGE_HELP, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+        {13, ID_MAIN_MENU, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+    };
+    SendMessageW(pageToolbar, TB_ADDBUTTONSW, ARRAYSIZE(buttons), reinterpret_cast<LPARAM>(buttons));
+    FitToolbar(pageToolbar, 4);
+    ShowWindow(pageToolbar, SW_SHOWNOACTIVATE);
+
+    // 6. The tray icon of a stopped transfer.
+    idleIcon = LoadAppIcon(IDI_IDLE, GetSystemMetrics(SM_CXSMICON));
+
+    // 7. Serial adapters coming and going. Without the notification the port list is still
+    // refreshed by DBT_DEVNODES_CHANGED and on request, so the window goes on without it.
+    devNotify = RegisterPortsNotification(m_hWnd);
+    if (!devNotify)
+        LogShellError(IDS_LOG_DEVNOTIFY_FAILED, GetLastError());
+
+    // 9. Observers.
+    if (toolTip.m_hWnd)
+        SetWindowPos(toolTip.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    settingsObserver = settings.AddObserver(this, &CMainFrame::OnSettingsChanged);
+    transferObserver = settings.GetTransferDoc().AddObserver(this, &CMainFrame::OnTransferDocChanged);
+    m_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+    // 10. Panels, topmost, caption and toolbar states now.
+    dirty |= MFD_STATUS | MFD_HOTKEYS | MFD_TRAY;
+    ApplyPanels();
+    ApplyTopmost();
+    std::wstring caption;
+    BuildCaption(caption);
+    SetWindowTextW(m_hWnd, caption.c_str());
+    dirty &= ~MFD_CAPTION;
+    SetToolbarStates();
+    dirty &= ~MFD_TOOLBAR;
+
+    // 11. The page of the settings.
+    if (settings.GetCurrentPage() != currentPage)
+        ShowPage(settings.GetCurrentPage());
+    RecalcLayout();
+    return 0;
+}
+
+void CMainFrame::UnregisterHotkeys()
+{
+    for (; hotkeyCount > 0; --hotkeyCount)
+        UnregisterHotKey(m_hWnd, hotkeyCount);
+    if (accelTable) {
+        DestroyAcceleratorTable(accelTable);
+        accelTable = nullptr;
+    }
+}
+
+void CMainFrame::OnDestroy()
+{
+    CNorvaneApp& app = App();
+    app.settings.GetTransferDoc().RemoveObserver(transferObserver);
+    app.settings.RemoveObserver(settingsObserver);
+    app.StopTransfer();
+    UnregisterHotkeys();
+    if (devNotify) {
+        UnregisterDeviceNotification(devNotify);
+        devNotify = nullptr;
+    }
+    KillTimer(1);
+    statusBar.Destroy();
+    richTip.Destroy();
+    if (m_registeredRichTip) {
+        UnregisterClassW(kRichTipClass, GetProgramModule());
+        m_registeredRichTip = false;
+    }
+    trayIcon.Remove();
+    for (auto& page : pages) {
+        if (page)
+            page->Destroy();
+        page.reset();
+    }
+    currentPage = -1;
+    if (pageToolbar) {
+        DestroyWindow(pageToolbar);
+        pageToolbar = nullptr;
+    }
+    if (header) {
+        DestroyWindow(header);
+        header = nullptr;
+    }
+    headerFont.Delete();
+    toolTip.Destroy();
+    if (idleIcon) {
+        DestroyIcon(idleIcon);
+        idleIcon = nullptr;
+    }
+    uiFont.Delete();
+    PostQuitMessage(0);
+}

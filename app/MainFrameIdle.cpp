@@ -1,0 +1,222 @@
+// Deferred work of the main frame (the idle update), its caption, topmost state and showing,
+// and its reactions to document changes.
+#include "app/MainFrame.h"
+
+#include <commctrl.h>
+
+#include "app/NorvaneApp.h"
+#include "core/File.h"
+#include "core/SysUtil.h"
+#include "core/TextUtil.h"
+#include "resources/resource.h"
+
+namespace {
+
+// "trayIcon" flags.
+constexpr uint32_t TRAY_WHEN_MINIMIZED = 0x1;
+constexpr uint32_t TRAY_ALWAYS = 0x2;
+
+// Second-word details of a UI change that the view commands raise.
+constexpr uint32_t UI2_TOPMOST = 0x04;
+constexpr uint32_t UI2_TASKBAR_BUTTON = 0x10;
+constexpr uint32_t UI2_CAPTION = 0x20;
+constexpr uint32_t UI2_PANELS = 0x40;
+// Raised by the key list page when its selection changes.
+constexpr uint32_t kKeyListSelectionChange = 0x40000;
+
+CAppSettings& Settings()
+{
+    return App().settings;
+}
+
+} // namespace
+
+void CMainFrame::IdleUpdate()
+{
+    if (dirty & MFD_PAGES) {
+        dirty &= ~MFD_PAGES;
+        for (auto& page : pages) {
+            if (page && page->m_hWnd)
+                page->OnIdleUpdate();
+        }
+    }
+    if (dirty & MFD_CAPTION) {
+        dirty &= ~MFD_CAPTION;
+        std::wstring caption;
+        BuildCaption(caption);
+        SetWindowTextW(m_hWnd, caption.c_str());
+    }
+    if (dirty & (MFD_SERIAL_PORTS | MFD_ALL_PORTS)) {
+        const bool serialOnly = !(dirty & MFD_ALL_PORTS);
+        dirty &= ~(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
+        App().RefreshPortList(serialOnly);
+    }
+    if (dirty & MFD_TRAY) {
+        dirty &= ~MFD_TRAY;
+        UpdateTrayIcon();
+    }
+    if (dirty & MFD_TOOLBAR) {
+        dirty &= ~MFD_TOOLBAR;
+        SetToolbarStates();
+    }
+    if (dirty & MFD_HOTKEYS) {
+        dirty &= ~MFD_HOTKEYS;
+        // Registration comes with the command handling; until then none is held.
+        UnregisterHotkeys();
+    }
+    if (dirty & MFD_TOPMOST)
+        ApplyTopmost();
+    if (dirty & MFD_LAYOUT)
+        RecalcLayout();
+    if (dirty & MFD_STATUS)
+        dirty &= ~MFD_STATUS;  // the status texts come with the status bar's own object
+    if (dirty & MFD_MENU_END) {
+        dirty &= ~MFD_MENU_END;
+        dynCommands.clear();
+    }
+}
+
+void CMainFrame::BuildCaption(std::wstring& out) const
+{
+    const CAppSettings& settings = Settings();
+    std::wstring name;
+    settings.GetConfigDisplayPath(name);
+    // A plain file name is shown without its extension; a path keeps it.
+    if (name.find(L'\\') == std::wstring::npos) {
+        const size_t cut = name.find_last_of(L".:\\");
+        if (cut != std::wstring::npos && name[cut] == L'.')
+            name.resize(cut);
+    }
+    LoadResString(IDS_APP_NAME, out);
+    if (settings.view.versionTitle) {
+        std::wstring path, version;
+        if (GetModuleFilePath(path))
+            VersionToString(GetFilePackedVersion(path.c_str()), version);
+        out += L" v";
+        out += version;
+    }
+    if (settings.IsTransferEnabled()) {
+        std::wstring running;
+        LoadResString(IDS_RUNNING, running);
+        out += L" (" + running + L")";
+    }
+    if (!name.empty()) {
+        out += L" - [" + name;
+        if (settings.GetTransferDoc().IsUnsaved())
+            out += L"*";
+        out += L"]";
+    }
+}
+
+void CMainFrame::ApplyTopmost()
+{
+    dirty &= ~MFD_TOPMOST;
+    const bool topMost = Settings().view.topMost;
+    SetWindowPos(m_hWnd, topMost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (pageToolbar) {
+        UpdatingScope updating(m_hWnd);
+        SendMessageW(pageToolbar, TB_CHECKBUTTON, ID_TOPMOST, MAKELPARAM(topMost ? TRUE : FALSE, 0));
+    }
+}
+
+void CMainFrame::SetToolbarStates()
+{
+    // The Start/Stop/Restart buttons live on the transfer toolbar; without it nothing shows them.
+}
+
+void CMainFrame::UpdateTrayIcon()
+{
+    const CAppSettings& settings = Settings();
+    const uint32_t flags = settings.GetTrayIconFlags();
+    const bool show = (flags & TRAY_ALWAYS) || ((flags & TRAY_WHEN_MINIMIZED) && IsIconic(m_hWnd));
+    if (!show) {
+        trayIcon.Remove();
+        return;
+    }
+    if (!trayIcon.m_data.hIcon) {
+        trayIcon.m_data.hWnd = m_hWnd;
+        trayIcon.m_data.hIcon = idleIcon;
+        trayIcon.m_data.uFlags = NIF_MESSAGE | NIF_ICON;
+        trayIcon.Add();
+    }
+}
+
+void CMainFrame::ShowMainWindow(bool show)
+{
+    if (show) {
+        if (IsIconic(m_hWnd))
+            ShowWindow(m_hWnd, SW_RESTORE);
+        else if (!IsWindowVisible(m_hWnd))
+            ShowWindow(m_hWnd, SW_SHOW);
+        SetForegroundWindow(m_hWnd);
+        return;
+    }
+    const CAppSettings& settings = Settings();
+    ShowWindow(m_hWnd, SW_MINIMIZE);
+    const uint32_t flags = settings.GetTrayIconFlags();
+    if ((flags & TRAY_WHEN_MINIMIZED) || ((flags & TRAY_ALWAYS) && !settings.view.taskbarButton))
+        ShowWindow(m_hWnd, SW_HIDE);
+}
+
+void CMainFrame::UpdateKeyListTimer()
+{
+    // The key-list timer runs with the transfer control; nothing starts it yet.
+}
+
+void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
+{
+    auto* frame = static_cast<CMainFrame*>(key);
+    CAppSettings& settings = Settings();
+    const uint32_t change = bits[0];
+    const uint32_t word2 = bits[1];
+    const uint32_t ui = settings.GetDetails().ui;
+    if (change & ASC_UI) {
+        if (ui & ASU_CURRENT_PAGE)
+            frame->ShowPage(settings.GetCurrentPage());
+        if (word2 & UI2_CAPTION)
+            frame->dirty |= MFD_CAPTION | MFD_TRAY;
+        if (word2 & UI2_TOPMOST)
+            frame->dirty |= MFD_TOPMOST;
+        if (ui & ASU_TRAY)
+            frame->dirty |= MFD_TRAY;
+        if ((ui & ASU_PANELS) || (word2 & UI2_PANELS))
+            frame->ApplyPanels();
+        if (word2 & UI2_TASKBAR_BUTTON) {
+            const LONG_PTR ex = GetWindowLongPtrW(frame->m_hWnd, GWL_EXSTYLE);
+            const LONG_PTR want = settings.view.taskbarButton ? (ex | WS_EX_APPWINDOW) : (ex & ~WS_EX_APPWINDOW);
+            if (want != ex)
+                SetWindowLongPtrW(frame->m_hWnd, GWL_EXSTYLE, want);
+        }
+    }
+    if (change & ASC_UNSAVED)
+        frame->dirty |= MFD_CAPTION | MFD_TRAY;
+    if (change & (ASC_HOTKEYS_ON | ASC_HOTKEYS))
+        frame->dirty |= MFD_HOTKEYS;
+    if (change & ASC_TRANSFER_ON)
+        frame->dirty |= MFD_CAPTION | MFD_TRAY | MFD_TOOLBAR;
+    const bool keyListSource = settings.GetTransferDoc().GetSourceKind() == SOURCE_KEYLIST;
+    if (frame->statusBar.m_hWnd &&
+        ((change & (ASC_TRANSFER_ON | ASC_LOG_SWITCHES)) || ((change & ASC_UI) && (ui & ASU_KEY_VIEW_FORMAT)) ||
+         ((change & ASC_STATE) && (settings.GetDetails().state & (ASS_LAST_TRANSFER | 0x08))) ||
+         ((change & kKeyListSelectionChange) && keyListSource)))
+        frame->dirty |= MFD_STATUS;
+    if (frame->dirty & MFD_LAYOUT)
+        frame->RecalcLayout();
+}
+
+void CMainFrame::OnTransferDocChanged(void* key, CDocument* doc, const uint32_t* bits)
+{
+    auto* frame = static_cast<CMainFrame*>(key);
+    const auto* transfer = static_cast<const CTransferDoc*>(doc);
+    const uint32_t change = bits[0];
+    if (change & (TDC_UNSAVED | TDC_PATH))
+        frame->dirty |= MFD_CAPTION | MFD_TRAY;
+    const bool keyListSource = transfer->GetSourceKind() == SOURCE_KEYLIST;
+    if (frame->statusBar.m_hWnd &&
+        ((change & TDC_SOURCE) || ((change & TDC_STATE) && (transfer->GetDetails().state & 0x08)) ||
+         ((change & TDC_KEYLIST) && keyListSource)))
+        frame->dirty |= MFD_STATUS;
+    if (change & TDC_KEYLIST_TIMER)
+        frame->UpdateKeyListTimer();
+}

@@ -1,0 +1,245 @@
+// Panels, layout and pages of the main frame.
+#include "app/MainFrame.h"
+
+#include <commctrl.h>
+
+#include "app/NorvaneApp.h"
+#include "core/TextUtil.h"
+
+namespace {
+
+constexpr DWORD kHeaderStyle = 0x5480020D;  // child, visible, clip siblings, border, centred, owner draw
+// Pages on which the page toolbar shows even with no panel above the page.
+constexpr int kToolbarPages[] = {0, 12, 21, 22, 23, 24};
+// Right edges of the status bar's parts, counted from the right border (the last one -1).
+constexpr int kStatusPartOffsets[] = {370, 345, 320, 280, 80};
+
+int WindowHeight(HWND hwnd)
+{
+    RECT rc{};
+    if (hwnd)
+        GetWindowRect(hwnd, &rc);
+    return rc.bottom - rc.top;
+}
+
+SIZE WindowSize(HWND hwnd)
+{
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    return {rc.right - rc.left, rc.bottom - rc.top};
+}
+
+} // namespace
+
+const PageTableEntry* FindPageEntry(int pageId)
+{
+    for (const PageTableEntry& e : kPageTable) {
+        if (e.id == pageId)
+            return &e;
+    }
+    return nullptr;
+}
+
+void CMainFrame::CreateHeader()
+{
+    HWND h = CreateWindowExW(0, L"Static", nullptr, kHeaderStyle, 0, 0, 100, 20, m_hWnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PAGE_HEADER)), GetProgramModule(),
+                             nullptr);
+    if (!h)
+        return;
+    header = h;
+    LOGFONTW gui{};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(gui), &gui);
+    LOGFONTW lf{};
+    HDC dc = GetDC(m_hWnd);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    int points = 12;
+    if (gui.lfHeight < 0)
+        points = MulDiv(-gui.lfHeight, 72, dpi) + 4;
+    lf.lfHeight = -MulDiv(points, dpi, 72);
+    lf.lfWeight = FW_BOLD;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    wcscpy_s(lf.lfFaceName, L"Segoe UI");
+    headerFont.Attach(CreateFontIndirectW(&lf));
+    SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(headerFont.Get()), FALSE);
+    HGDIOBJ old = SelectObject(dc, headerFont.Get());
+    SIZE letter{};
+    GetTextExtentPoint32W(dc, L"W", 1, &letter);
+    SelectObject(dc, old);
+    ReleaseDC(m_hWnd, dc);
+    const int height = std::max(WindowHeight(pageToolbar) + 2, static_cast<int>(letter.cy) + 4);
+    SetWindowPos(header, nullptr, 0, 0, 100, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateHeaderText();
+}
+
+void CMainFrame::UpdateHeaderText()
+{
+    if (!header)
+        return;
+    std::wstring title;
+    if (const PageTableEntry* page = FindPageEntry(currentPage))
+        LoadResString(page->dialogId, title);
+    SetWindowTextW(header, title.c_str());
+    InvalidateRect(header, nullptr, TRUE);
+}
+
+void CMainFrame::DrawHeader(const DRAWITEMSTRUCT* item)
+{
+    FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_HIGHLIGHT));
+    std::wstring text;
+    GetWindowString(item->hwndItem, text);
+    RECT rc = item->rcItem;
+    rc.left += 8;
+    SetBkMode(item->hDC, TRANSPARENT);
+    SetTextColor(item->hDC, GetSysColor(COLOR_HIGHLIGHTTEXT));
+    HGDIOBJ old = headerFont.Get() ? SelectObject(item->hDC, headerFont.Get()) : nullptr;
+    DrawTextW(item->hDC, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    if (old)
+        SelectObject(item->hDC, old);
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    if (!statusBar.Create(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, m_hWnd,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR))))
+        return;
+    SendMessageW(statusBar.m_hWnd, WM_SIZE, 0, 0);
+    dirty |= MFD_STATUS;
+}
+
+void CMainFrame::ApplyPanels()
+{
+    const uint32_t panels = App().settings.GetPanels();
+    bool changed = false;
+    // The transfer toolbar and the page list bar come with their own windows later; their
+    // bits have nothing to create yet.
+    if ((panels & PANEL_HEADER) && !header) {
+        CreateHeader();
+        changed = true;
+    } else if (!(panels & PANEL_HEADER) && header) {
+        DestroyWindow(header);
+        header = nullptr;
+        headerFont.Delete();
+        changed = true;
+    }
+    if ((panels & PANEL_STATUSBAR) && !statusBar.m_hWnd) {
+        CreateStatusBar();
+        changed = true;
+    } else if (!(panels & PANEL_STATUSBAR) && statusBar.m_hWnd) {
+        statusBar.Destroy();
+        changed = true;
+    }
+    if (!changed)
+        return;
+    UpdatePageToolbarVisibility();
+    dirty |= MFD_LAYOUT;
+}
+
+void CMainFrame::UpdatePageToolbarVisibility()
+{
+    if (!pageToolbar)
+        return;
+    bool show = header != nullptr;
+    for (int id : kToolbarPages)
+        show = show || currentPage == id;
+    ShowWindow(pageToolbar, show ? SW_SHOWNOACTIVATE : SW_HIDE);
+    if (show)
+        InvalidateRect(pageToolbar, nullptr, TRUE);
+}
+
+void CMainFrame::RecalcLayout(int width, int height)
+{
+    dirty &= ~MFD_LAYOUT;
+    if (!m_hWnd)
+        return;
+    if (width < 0 || height < 0) {
+        RECT rc;
+        GetClientRect(m_hWnd, &rc);
+        width = rc.right;
+        height = rc.bottom;
+    }
+    HDWP batch = BeginDeferWindowPos(4);
+    auto place = [&batch](HWND hwnd, int x, int y, int w, int h) {
+        if (batch)
+            batch = DeferWindowPos(batch, hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+        else
+            SetWindowPos(hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    int top = 0, bottom = height, left = 0;
+    if (pageToolbar) {
+        const SIZE s = WindowSize(pageToolbar);
+        place(pageToolbar, width - s.cx - 1, 1, s.cx, s.cy);
+    }
+    if (statusBar.m_hWnd) {
+        const int h = WindowHeight(statusBar.m_hWnd);
+        bottom -= h;
+        place(statusBar.m_hWnd, 0, bottom, width, h);
+        int parts[6];
+        for (int i = 0; i < 5; ++i)
+            parts[i] = width - kStatusPartOffsets[i];
+        parts[5] = -1;
+        SendMessageW(statusBar.m_hWnd, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(parts));
+    }
+    if (header) {
+        const int h = WindowHeight(header);
+        place(header, left, top, width - left, h);
+        top += h;
+    }
+    if (batch)
+        EndDeferWindowPos(batch);
+    LayoutPage(width, height);
+}
+
+void CMainFrame::LayoutPage(int width, int height)
+{
+    CBasePage* page = currentPage >= 0 && currentPage < kPageSlotCount ? pages[currentPage].get() : nullptr;
+    if (!page || !page->m_hWnd)
+        return;
+    if (width < 0 || height < 0) {
+        RECT rc;
+        GetClientRect(m_hWnd, &rc);
+        width = rc.right;
+        height = rc.bottom;
+    }
+    const int top = header ? WindowHeight(header) : 0;
+    const int bottom = height - (statusBar.m_hWnd ? WindowHeight(statusBar.m_hWnd) : 0);
+    SetWindowPos(page->m_hWnd, nullptr, 0, top, width, std::max(0, bottom - top), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool CMainFrame::CreatePage(int pageId)
+{
+    const PageTableEntry* entry = FindPageEntry(pageId);
+    if (!entry || !entry->create)
+        return false;
+    std::unique_ptr<CBasePage> page(entry->create());
+    if (!page)
+        return false;
+    HWND focus = GetFocus();
+    if (!page->CreateDialogWindow(m_hWnd))
+        return false;
+    pages[pageId] = std::move(page);
+    if (focus && IsWindow(focus))
+        SetFocus(focus);
+    return true;
+}
+
+bool CMainFrame::ShowPage(int pageId)
+{
+    if (pageId == currentPage)
+        return true;
+    if (currentPage >= 0 && currentPage < kPageSlotCount && pages[currentPage] && pages[currentPage]->m_hWnd)
+        ShowWindow(pages[currentPage]->m_hWnd, SW_HIDE);
+    if (pageId >= 0 && pageId < kPageSlotCount && !pages[pageId])
+        CreatePage(pageId);
+    dirty |= MFD_STATUS;
+    currentPage = pageId;
+    UpdatePageToolbarVisibility();
+    CBasePage* page = pageId >= 0 && pageId < kPageSlotCount ? pages[pageId].get() : nullptr;
+    if (page && page->m_hWnd) {
+        LayoutPage();
+        ShowWindow(page->m_hWnd, SW_SHOWNOACTIVATE);
+        SetFocus(page->m_hWnd);
+    }
+    UpdateHeaderText();
+    return true;
+}

@@ -1,0 +1,111 @@
+#include "app/NorvaneApp.h"
+
+#include <exception>
+
+#include "app/MainFrame.h"
+#include "core/TextUtil.h"
+
+const wchar_t kMainWindowClass[] = L"Norvane2";
+const wchar_t kOwnerWindowClass[] = L"Norvane2_Base";
+
+CNorvaneApp& App()
+{
+    // Made on first use so that it never runs before the statics the settings rely on.
+    static CNorvaneApp app;
+    return app;
+}
+
+LRESULT CBaseAppWnd::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE || message == WM_DESTROY)
+        return 0;
+    return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+CNorvaneApp::ImageListHolder::~ImageListHolder()
+{
+    if (handle)
+        ImageList_Destroy(handle);
+}
+
+CNorvaneApp::CNorvaneApp()
+{
+    // The settings document tells the debug log where it goes and whether it is on.
+    LogSettings = &settings;
+}
+
+CNorvaneApp::~CNorvaneApp()
+{
+    RemoveObservers();
+    if (mainFrame) {
+        mainFrame->Destroy();
+        mainFrame.reset();
+    }
+    m_pMainWnd = nullptr;
+    if (mainClassAtom) {
+        UnregisterClassW(kMainWindowClass, GetProgramModule());
+        mainClassAtom = 0;
+    }
+    DestroyOwnerWindow();
+    LogSettings = nullptr;
+}
+
+HWND CNorvaneApp::GetMainFrameWindow() const
+{
+    return mainFrame ? mainFrame->m_hWnd : nullptr;
+}
+
+void CNorvaneApp::AddObservers()
+{
+    if (settingsObserver < 0)
+        settingsObserver = settings.AddObserver(this, &CNorvaneApp::OnSettingsChanged);
+    if (configObserver < 0)
+        configObserver = settings.GetTransferDoc().AddObserver(this, &CNorvaneApp::OnConfigurationChanged);
+}
+
+void CNorvaneApp::RemoveObservers()
+{
+    settings.GetTransferDoc().RemoveObserver(configObserver);
+    settings.RemoveObserver(settingsObserver);
+}
+
+bool CNorvaneApp::PreTranslate(MSG* msg)
+{
+    CMainFrame* frame = mainFrame.get();
+    if (!frame || !frame->m_hWnd)
+        return false;
+    if (frame->toolTip.m_hWnd)
+        SendMessageW(frame->toolTip.m_hWnd, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
+    if (frame->richTip.m_hWnd && frame->richTip.PreTranslate(msg))
+        return true;
+    for (HWND hwnd = msg->hwnd; hwnd; hwnd = GetParent(hwnd)) {
+        if (CWnd* object = FindWindowObject(hwnd); object && object->PreTranslate(msg))
+            return true;
+        if (hwnd == frame->m_hWnd)
+            break;
+    }
+    // Other top-level windows (modeless dialogs) get the frame's accelerators last.
+    if (!msg->hwnd || GetAncestor(msg->hwnd, GA_ROOT) == frame->m_hWnd)
+        return false;
+    return frame->PreTranslate(msg);
+}
+
+HIMAGELIST CNorvaneApp::GetSmallImageList()
+{
+    if (!m_smallImages.handle) {
+        LPCWSTR name = MAKEINTRESOURCEW(IDB_SMALL_IMAGES);
+        m_smallImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 16, 18,
+                                                    RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    }
+    return m_smallImages.handle;
+}
+
+HIMAGELIST CNorvaneApp::GetLargeImageList()
+{
+    if (!m_largeImages.handle) {
+        LPCWSTR name = MAKEINTRESOURCEW(IDB_LARGE_IMAGES);
+        m_largeImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 32, 8,
+                                                    RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    }
+    return m_largeImages.handle;
+}

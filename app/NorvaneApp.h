@@ -1,0 +1,101 @@
+#pragma once
+// The program's single application object: owner of the settings document (with the current
+// configuration inside it), the main frame, the hidden owner window and the shared image
+// lists. The operations of each area live in their own source files of app/.
+#include <windows.h>
+#include <commctrl.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/AppSettings.h"
+#include "core/AppContext.h"
+#include "core/SysUtil.h"
+#include "framework/WinApp.h"
+
+class CMainFrame;
+
+// The hidden tool window that owns the main window, so that the main window has a taskbar
+// button only through WS_EX_APPWINDOW.
+class CBaseAppWnd : public CWnd
+{
+public:
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+};
+
+// Window class names; the main window's class is also how a second instance finds the first.
+extern const wchar_t kMainWindowClass[];   // "Norvane2"
+extern const wchar_t kOwnerWindowClass[];  // "Norvane2_Base"
+
+class CNorvaneApp : public CWinApp, public CAppContext
+{
+public:
+    CNorvaneApp();
+    ~CNorvaneApp() override;
+
+    // CWinApp
+    void ShowHelp(int helpId) override;
+    bool PreTranslate(MSG* msg) override;
+    // CAppContext
+    HWND GetMainFrameWindow() const override;
+
+    // Owner window, window classes and main window (created hidden); false on any failure.
+    bool CreateMainWindow();
+    void DestroyOwnerWindow();
+    // Registers the application as observer of both documents (once).
+    void AddObservers();
+    void RemoveObservers();
+
+    // Shared image lists of bitmaps 712 (16 px) and 713 (32 px), made on first use.
+    HIMAGELIST GetSmallImageList();
+    HIMAGELIST GetLargeImageList();
+
+    // Transfer control.
+    void StartTransfer(bool interactive);
+    void StopTransfer();
+    void RestartTransfer(bool interactive);
+    // Brings the reader worker and the bridge link in line with the running state.
+    void ApplyTransferState();
+
+    // Port list and configuration list.
+    void RefreshPortList(bool serialOnly);
+    void ListConfigurations();
+    // Main window placement: save (true) into the settings or restore (false) from them,
+    // showing the window when show is set.
+    void ExchangeWindowPlacement(bool save, bool show);
+    // Opens or closes the event table as "eventLog" "enabled" says.
+    void UpdateEventLog();
+    // Finds the installed language libraries and applies the chosen language.
+    void ApplyLanguage();
+
+    // Document observers.
+    static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
+    static void OnConfigurationChanged(void* key, CDocument* doc, const uint32_t* bits);
+
+    std::unique_ptr<CMainFrame> mainFrame;
+    ATOM mainClassAtom = 0;
+    ATOM ownerClassAtom = 0;
+    CBaseAppWnd ownerWnd;
+    std::vector<std::wstring> keyTypeNames;  // loaded on first use
+    std::wstring dataFolder;                  // no trailing backslash
+    bool portable = false;
+    CAppSettings settings;
+    int settingsObserver = -1;
+    int configObserver = -1;
+    CCriticalSection lock;
+
+private:
+    struct ImageListHolder
+    {
+        HIMAGELIST handle = nullptr;
+        ~ImageListHolder();
+    };
+    ImageListHolder m_smallImages;
+    ImageListHolder m_largeImages;
+    HICON m_classIcon = nullptr;
+    HICON m_classSmallIcon = nullptr;
+
+};
+
+// The application object (static storage, constructed before wWinMain).
+CNorvaneApp& App();

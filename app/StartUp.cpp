@@ -1,0 +1,255 @@
+// The start-up sequence, from the data folder to the start action.
+#include "app/StartUp.h"
+
+#include <string>
+
+#include "app/JumpList.h"
+#include "app/MainFrame.h"
+#include "app/NorvaneApp.h"
+#include "app/ShellLog.h"
+#include "core/File.h"
+#include "core/SysUtil.h"
+#include "resources/resource.h"
+
+const wchar_t kInstanceMutexName[] = L"Norvane2";
+
+namespace {
+
+// "history" bit: the main window's show state is remembered, so it is always shown.
+constexpr uint32_t kHistoryShowStates = 0x200;
+constexpr int32_t kPlacementMinimized = 0x1;
+constexpr int32_t kPlacementMaximized = 0x2;
+constexpr DWORD kHandOverTimeoutMs = 10000;
+
+std::wstring ProgramPath()
+{
+    if (const wchar_t* path = GetStartUpHooks().programPath)
+        return path;
+    std::wstring path;
+    GetModuleFilePath(path);
+    return path;
+}
+
+HRESULT CheckElevation(bool* elevated)
+{
+    if (auto hook = GetStartUpHooks().isElevated)
+        return hook(elevated);
+    return IsProcessElevated(elevated);
+}
+
+void PerformStartAction(const _CMDLINE_INFO& info, bool interactive)
+{
+    CNorvaneApp& app = App();
+    switch (info.action) {
+    case CMDA_START:
+        app.StartTransfer(interactive);
+        break;
+    case CMDA_STOP:
+        app.StopTransfer();
+        break;
+    case CMDA_RESTART:
+        app.RestartTransfer(interactive);
+        break;
+    default:
+        if (app.settings.autoStart && app.settings.GetTransferDoc().GetSourceKind() != SOURCE_NONE)
+            app.StartTransfer(interactive);
+        break;
+    }
+    app.ApplyTransferState();
+}
+
+// Steps 2 to 4: the settings file, then what the command line replaces.
+void LoadSettings(const _CMDLINE_INFO& info, _CMDLINE_INFO& effective)
+{
+    CAppSettings& settings = App().settings;
+    const std::wstring path = App().dataFolder + L"\\" + kSettingsFileName;
+    if (settings.GetSettingsPath() != path)
+        settings.SetSettingsPath(path);
+    settings.LoadOrDefaults(!info.Has(CMDF_CONFIG));
+    if (info.Has(CMDF_DOCDIR))
+        settings.SetDocumentsFolder(info.docDir);
+    if (info.Has(CMDF_LANGUAGE))
+        settings.SetLanguage(info.language);
+    if (info.Has(CMDF_CONFIG)) {
+        std::wstring configPath;
+        settings.MakeDocumentPath(info.configFile, configPath, false);
+        settings.GetTransferDoc().SetPathName(configPath);
+    }
+    effective = info;
+    if (!info.Has(CMDF_HANDOVER | CMDF_NEW) && settings.singleInstance)
+        effective.flags |= CMDF_HANDOVER;
+}
+
+} // namespace
+
+bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t history, int32_t& showState)
+{
+    if (info.Has(CMDF_AUTORUN)) {
+        showState |= kPlacementMinimized;
+        return false;
+    }
+    if (history & kHistoryShowStates)
+        return true;
+    switch (showMode) {
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+        showState |= kPlacementMinimized;
+        return false;
+    case SW_SHOWMAXIMIZED:
+        showState |= kPlacementMaximized;
+        return true;
+    default:
+        return true;
+    }
+}
+
+StartUpHooks& GetStartUpHooks()
+{
+    static StartUpHooks hooks;
+    return hooks;
+}
+
+// ---- CInstanceMutex ----
+
+bool CInstanceMutex::Create(const wchar_t* name)
+{
+    Close();
+    m_handle = CreateMutexW(nullptr, FALSE, name);
+    return m_handle != nullptr;
+}
+
+bool CInstanceMutex::Acquire(DWORD timeoutMs)
+{
+    if (!m_handle)
+        return false;
+    if (m_owned)
+        return true;
+    m_lastWait = WaitForSingleObject(m_handle, timeoutMs);
+    // An abandoned mutex is ours now: its owner died, and nothing it guarded is half done
+    // from our point of view (a start-up holds nothing but windows of its own).
+    m_owned = m_lastWait == WAIT_OBJECT_0 || m_lastWait == WAIT_ABANDONED;
+    return m_owned;
+}
+
+void CInstanceMutex::Release()
+{
+    if (m_owned) {
+        ReleaseMutex(m_handle);
+        m_owned = false;
+    }
+}
+
+void CInstanceMutex::Close()
+{
+    Release();
+    if (m_handle) {
+        CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+// ---- Hand-over and elevated restart ----
+
+bool HandOverToRunningInstance(const wchar_t* commandLine, bool autorun)
+{
+    HWND window = FindWindowW(kMainWindowClass, nullptr);
+    if (!window)
+        return false;
+    if (!autorun) {
+        const int show = IsZoomed(window) ? SW_SHOWMAXIMIZED : IsIconic(window) ? SW_RESTORE : SW_SHOW;
+        ShowWindow(window, show);
+        SetForegroundWindow(window);
+    }
+    if (commandLine && *commandLine) {
+        const size_t length = wcslen(commandLine);
+        COPYDATASTRUCT data{};
+        data.dwData = kHandOverDataId;
+        data.cbData = static_cast<DWORD>((length + 1) * sizeof(wchar_t));
+        data.lpData = const_cast<wchar_t*>(commandLine);
+        DWORD_PTR result = 0;
+        // A hung first instance must not hang the second one too.
+        SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                            kHandOverTimeoutMs, &result);
+    }
+    return true;
+}
+
+bool RestartElevated(const wchar_t* commandLine)
+{
+    const std::wstring program = ProgramPath();
+    SHELLEXECUTEINFOW info{sizeof(info)};
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE;  // 0x4400
+    info.lpVerb = IsWindowsVistaOrLater() ? L"runas" : L"open";
+    info.lpFile = program.c_str();
+    info.lpParameters = commandLine;
+    info.nShow = SW_SHOWNORMAL;
+    auto execute = GetStartUpHooks().shellExecute ? GetStartUpHooks().shellExecute : &ShellExecuteExW;
+    return execute(&info) != FALSE;
+}
+
+// ---- Start-up ----
+
+int StartApplication(const wchar_t* commandLine, int showMode)
+{
+    CNorvaneApp& app = App();
+    std::wstring roaming;
+    GetRoamingAppDataPath(roaming);
+    if (!ChooseDataFolder(ProgramPath(), roaming, app.GetMainFrameWindow(), app.dataFolder, app.portable))
+        return kStartEnd;
+    app.settings.SetDataFolder(app.dataFolder, app.portable);
+
+    CDocUpdateScope scope(app.settings);
+    _CMDLINE_INFO parsed, info;
+    ParseCommandLine(commandLine, parsed);
+    LoadSettings(parsed, info);
+
+    // 5. The mutex: a second instance started at the same moment waits here until the first
+    // has made its main window; a first instance that hangs does not keep it waiting for ever.
+    CInstanceMutex mutex;
+    if (!mutex.Create())
+        return kStartEnd;
+    if (!mutex.Acquire(GetStartUpHooks().mutexWaitMs))
+        LogShellWarning(IDS_LOG_MUTEX_TIMEOUT, mutex.GetLastWaitResult());
+
+    // 6. Hand-over.
+    if (info.WantsHandOver() && HandOverToRunningInstance(commandLine, info.Has(CMDF_AUTORUN)))
+        return kStartEnd;
+
+    // 7. Elevated restart; when it is declined or fails this instance simply goes on.
+    bool elevated = true;
+    if (info.Has(CMDF_ADMIN) && SUCCEEDED(CheckElevation(&elevated)) && !elevated) {
+        mutex.Release();
+        if (RestartElevated(commandLine))
+            return kStartEnd;
+        LogShellWarning(IDS_LOG_ELEVATION_FAILED, GetLastError());
+        mutex.Acquire(GetStartUpHooks().mutexWaitMs);
+    }
+
+    // 8. The ordered initialisation.
+    app.settings.GetTransferDoc().Open();
+    app.AddObservers();
+    app.ApplyLanguage();
+    if (IsWindowsVistaOrLater())
+        AddJumpListTasks();
+    if (!app.CreateMainWindow())
+        return kStartEnd;
+
+    // 9. Start-up is past the point where a second instance could race it.
+    mutex.Close();
+    app.RefreshPortList(false);
+    app.ListConfigurations();
+
+    // 10. First show.
+    const bool show =
+        DecideMainWindowShow(info, showMode, app.settings.GetHistoryFlags(), app.settings.showStates[0]);
+    app.ExchangeWindowPlacement(false, show);
+
+    // 11. Event table.
+    if (app.settings.IsEventLogEnabled())
+        app.UpdateEventLog();
+
+    // 12. Start action.
+    PerformStartAction(info, show);
+    return kStartContinue;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// What the application tests share: a portable program folder of their own around an in-process
+// start-up of the program, a robot that answers the program's message boxes, window pictures and
+// small file helpers.
+#include <windows.h>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/NorvaneApp.h"
+#include "app/StartUp.h"
+#include "tests/support/TempFolder.h"
+
+// The folder of the running test executable.
+std::wstring TestExeFolder();
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+// The threads of this process.
+int CountProcessThreads();
+// A 24-bit BMP of the window as it is on the screen.
+bool SaveWindowBitmap(HWND hwnd, const std::wstring& path);
+// Dispatches what waits in the queue (no idle passes).
+void PumpWaitingMessages();
+
+// Answers the first visible dialog of the UI thread for which `ready` holds, on a thread of its
+// own. On a time-out it closes every dialog of the thread so that no test hangs.
+class CBoxRobot
+{
+public:
+    CBoxRobot(std::function<bool(HWND)> ready, std::function<void(HWND)> act, DWORD timeoutMs = 10000);
+    ~CBoxRobot();
+    void Join();
+    std::atomic<bool> found{false};
+
+private:
+    std::thread m_thread;
+};
+
+// The texts of a dialog's descendants, in window order.
+std::vector<std::wstring> DialogTexts(HWND dialog);
+bool HasText(HWND dialog, const std::wstring& text);
+void PressButton(HWND dialog, int id);
+
+// A program folder holding the portable marker; the in-process program runs from it, so its
+// settings file is this folder's "Norvane.json".
+class AppTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // StartApplication with the command line and show mode.
+    int Start(const wchar_t* commandLine = L"/n", int showMode = SW_SHOWNORMAL);
+    CMainFrame* Frame() const;
+    HWND FrameWindow() const;
+    // Runs the program's message loop until WM_QUIT; its code.
+    int RunLoop();
+    // Ends a frame that is still there without any question, then shuts down.
+    void ShutDown();
+    std::wstring SettingsPath() const { return m_folder.File(L"Norvane.json"); }
+
+    CTempFolder m_folder;
+    std::wstring m_programPath;
+};

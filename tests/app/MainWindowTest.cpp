@@ -1,0 +1,462 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+
+#include "app/MainFrame.h"
+#include "core/TextUtil.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace {
+
+class MainWindow : public AppTest
+{
+protected:
+    std::wstring WindowText() const
+    {
+        std::wstring text;
+        GetWindowString(FrameWindow(), text);
+        return text;
+    }
+    // The WM_COMMAND ids waiting for the frame (taken from the queue).
+    std::vector<WPARAM> TakeCommands()
+    {
+        std::vector<WPARAM> ids;
+        MSG msg;
+        while (PeekMessageW(&msg, FrameWindow(), WM_COMMAND, WM_COMMAND, PM_REMOVE))
+            ids.push_back(msg.wParam);
+        return ids;
+    }
+};
+
+// A device-interface broadcast record with room for its name.
+struct DeviceRecord {
+    DEV_BROADCAST_DEVICEINTERFACE_W header;
+    wchar_t room[128];
+};
+
+DeviceRecord MakeDeviceRecord(const wchar_t* name)
+{
+    DeviceRecord r{};
+    const size_t length = wcslen(name);
+    r.header.dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
+                                            (length + 1) * sizeof(wchar_t));
+    r.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    wcscpy(r.header.dbcc_name, name);
+    return r;
+}
+
+} // namespace
+
+TEST_F(MainWindow, CreatedWithItsClassSizeStylesOwnerAndMenu)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    HWND hwnd = FrameWindow();
+    ASSERT_TRUE(hwnd);
+    wchar_t cls[32] = {};
+    GetClassNameW(hwnd, cls, 32);
+    EXPECT_STREQ(L"Norvane2", cls);
+    EXPECT_EQ(hwnd, FindWindowW(L"Norvane2", nullptr));
+    EXPECT_EQ(0x02CF0000u, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)) & ~(WS_VISIBLE | WS_MAXIMIZE | WS_MINIMIZE | WS_CLIPSIBLINGS));
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW) << "taskbarButton is on by default";
+    RECT rc;
+    GetWindowRect(hwnd, &rc);
+    EXPECT_EQ(725, rc.right - rc.left);
+    EXPECT_EQ(642, rc.bottom - rc.top);
+    EXPECT_EQ(L"Norvane", WindowText());
+
+    // Owned by the hidden tool window.
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    ASSERT_TRUE(owner);
+    GetClassNameW(owner, cls, 32);
+    EXPECT_STREQ(L"Norvane2_Base", cls);
+    EXPECT_TRUE(GetWindowLongW(owner, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    EXPECT_FALSE(IsWindowVisible(owner));
+
+    // The menu bar.
+    HMENU menu = GetMenu(hwnd);
+    ASSERT_TRUE(menu);
+    const wchar_t* tops[] = {L"&File", L"&Transfer", L"&View", L"&Help"};
+    ASSERT_EQ(4, GetMenuItemCount(menu));
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[32] = {};
+        GetMenuStringW(menu, i, text, 32, MF_BYPOSITION);
+        EXPECT_STREQ(tops[i], text);
+    }
+    EXPECT_NE(-1, GetMenuState(menu, ID_APP_EXIT, MF_BYCOMMAND));
+    // The system menu ends with the About item.
+    HMENU system = GetSystemMenu(hwnd, FALSE);
+    wchar_t about[64] = {};
+    GetMenuStringW(system, ID_APP_ABOUT, about, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(L"&About Norvane...", about);
+
+    // Page toolbar: four buttons, top right; the header shows the current page's title.
+    HWND toolbar = GetDlgItem(hwnd, IDC_PAGE_TOOLBAR);
+    ASSERT_TRUE(toolbar);
+    EXPECT_EQ(0x4000294Eu, static_cast<DWORD>(GetWindowLongW(toolbar, GWL_STYLE)) & ~WS_VISIBLE);
+    EXPECT_EQ(4, SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0));
+    for (int id : {ID_TOPMOST, ID_PAGE_HELP, ID_MAIN_MENU})
+        EXPECT_NE(-1, SendMessageW(toolbar, TB_COMMANDTOINDEX, id, 0)) << id;
+    HWND header = GetDlgItem(hwnd, IDC_PAGE_HEADER);
+    ASSERT_TRUE(header) << "panels 9 include the page header";
+    EXPECT_EQ(0x5480020Du, static_cast<DWORD>(GetWindowLongW(header, GWL_STYLE)));
+    std::wstring title;
+    GetWindowString(header, title);
+    EXPECT_EQ(L"Transfer", title);
+    RECT client, bar;
+    GetClientRect(hwnd, &client);
+    GetWindowRect(toolbar, &bar);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_EQ(client.right - 1, bar.right);
+    EXPECT_EQ(1, bar.top);
+    EXPECT_FALSE(GetDlgItem(hwnd, IDC_STATUS_BAR)) << "panels 9 leave the status bar off";
+
+    // A picture for a person to look at.
+    PumpWaitingMessages();
+    UpdateWindow(hwnd);
+    EXPECT_TRUE(SaveWindowBitmap(hwnd, TestExeFolder() + L"\\MainWindow.bmp"));
+}
+
+TEST_F(MainWindow, MinimumTrackSize)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    MINMAXINFO mmi{};
+    SendMessageW(FrameWindow(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
+    EXPECT_EQ(750, mmi.ptMinTrackSize.x);
+    EXPECT_EQ(642, mmi.ptMinTrackSize.y);
+    // Sizing below it is held at it.
+    MoveWindow(FrameWindow(), 10, 10, 300, 200, TRUE);
+    RECT rc;
+    GetWindowRect(FrameWindow(), &rc);
+    EXPECT_EQ(750, rc.right - rc.left);
+    EXPECT_EQ(642, rc.bottom - rc.top);
+}
+
+TEST_F(MainWindow, CaptionForConfigurationsWithAndWithoutTheirOwnFile)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    CTransferDoc& transfer = settings.GetTransferDoc();
+    const std::wstring docs = m_folder.Path();
+    struct Case {
+        const char* what;
+        std::wstring path;
+        bool unsaved;
+        bool version;
+        bool running;
+        const wchar_t* caption;
+    } cases[] = {
+        {"default configuration", L"", false, false, false, L"Norvane"},
+        {"default, unsaved: no mark without a name", L"", true, false, false, L"Norvane"},
+        {"own file", docs + L"\\Office.nv2", false, false, false, L"Norvane - [Office]"},
+        {"own file, unsaved", docs + L"\\Office.nv2", true, false, false, L"Norvane - [Office*]"},
+        {"in a sub-folder the extension stays", docs + L"\\Sites\\Gate.nv2", false, false, false,
+         L"Norvane - [Sites\\Gate.nv2]"},
+        {"outside the documents folder", L"C:\\Other\\Far.nv2", true, false, false, L"Norvane - [C:\\Other\\Far.nv2*]"},
+        {"version title", L"", false, true, false, L"Norvane v2.6"},
+        {"running", docs + L"\\A.b.nv2", false, false, true, L"Norvane (Running) - [A.b]"},
+        {"everything", docs + L"\\Office.nv2", true, true, true, L"Norvane v2.6 (Running) - [Office*]"},
+    };
+    for (const Case& c : cases) {
+        {
+            CDocUpdateScope scope(settings);
+            CDocUpdateScope tscope(transfer);
+            transfer.SetPathName(c.path);
+            transfer.Close(false);
+            transfer.Open();  // no file there: saved defaults
+            if (c.unsaved)
+                transfer.RaiseChange(TDC_SOURCE, 0, true);
+            settings.view.versionTitle = c.version;
+            settings.SetTransferEnabled(c.running);
+        }
+        std::wstring caption;
+        Frame()->BuildCaption(caption);
+        EXPECT_EQ(std::wstring(c.caption), caption) << c.what;
+        // The observers mark the caption; the idle update puts it up.
+        Frame()->dirty |= MFD_CAPTION;
+        Frame()->IdleUpdate();
+        EXPECT_EQ(std::wstring(c.caption), WindowText()) << c.what;
+    }
+    DeleteFileW((docs + L"\\Office.nv2").c_str());
+}
+
+TEST_F(MainWindow, DocumentChangesMarkTheCaptionForTheIdlePass)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CTransferDoc& transfer = App().settings.GetTransferDoc();
+    Frame()->dirty = 0;
+    transfer.SetPathName(m_folder.File(L"Lab.nv2"));
+    EXPECT_EQ(MFD_CAPTION | MFD_TRAY, Frame()->dirty & (MFD_CAPTION | MFD_TRAY));
+    EXPECT_EQ(L"Norvane", WindowText()) << "nothing is drawn before the idle pass";
+    Frame()->IdleUpdate();
+    EXPECT_EQ(L"Norvane - [Lab]", WindowText());
+    EXPECT_EQ(0u, Frame()->dirty & MFD_CAPTION);
+}
+
+TEST_F(MainWindow, ExternalCommandsThroughTCard)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    TakeCommands();
+    struct {
+        WPARAM tag;
+        LPARAM value;
+        std::vector<WPARAM> posted;
+    } cases[] = {
+        {5555, 0x10000 + 32785, {32785}},
+        {5555, 0x10000 + 32786, {32786}},
+        {5555, 0x10000, {}},                 // at or below 0xFFFF nothing happens
+        {5555, 0xFFFF, {}},
+        {5555, 32785, {}},
+        {5554, 0x10000 + 32785, {}},         // another tag
+        {5555, 0x10000 + 10000, {}},         // a dynamic menu id
+        {5555, 0x10000 + 10003, {}},
+        {5555, 0x10000 + 12345, {}},         // no command at all
+        {5555, 0x10000 + 0x10000 + 32785, {}},  // beyond 16 bits
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(0, SendMessageW(FrameWindow(), WM_TCARD, c.tag, c.value));
+        EXPECT_EQ(c.posted, TakeCommands()) << c.tag << " " << std::hex << c.value;
+    }
+}
+
+TEST_F(MainWindow, DeviceChangesOfTheReadersAdaptersRefreshThePortList)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    struct {
+        WPARAM event;
+        const wchar_t* name;
+        bool refresh;
+    } cases[] = {
+        {DBT_DEVICEARRIVAL, L"\\\\?\\USB#VID_0403&PID_6001#A600XYZA#{4d36e978-e325-11ce-bfc1-08002be10318}", true},
+        {DBT_DEVICEREMOVECOMPLETE, L"\\\\?\\USB#VID_0403&PID_6001#A600XYZA#{4d36e978-e325-11ce-bfc1-08002be10318}",
+         true},
+        {DBT_DEVICEARRIVAL, L"\\\\?\\USB#VID_0403&PID_6010#A600XYZA#{4d36e978-e325-11ce-bfc1-08002be10318}", false},
+        {DBT_DEVICEARRIVAL, L"\\\\?\\USB#VID_3168&PID_0106#1#{4d36e978-e325-11ce-bfc1-08002be10318}", true},
+        {DBT_DEVICEQUERYREMOVE, L"\\\\?\\USB#VID_0403&PID_6001#A600XYZA#{guid}", false},
+        {DBT_DEVNODES_CHANGED, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        Frame()->dirty = 0;
+        DeviceRecord record = MakeDeviceRecord(c.name ? c.name : L"");
+        const LPARAM data = c.name ? reinterpret_cast<LPARAM>(&record) : 0;
+        EXPECT_EQ(0, SendMessageW(FrameWindow(), WM_DEVICECHANGE, c.event, data));
+        EXPECT_EQ(c.refresh ? MFD_SERIAL_PORTS : 0u, Frame()->dirty) << (c.name ? c.name : L"nodes changed");
+    }
+    // A record of another kind, and one whose size does not hold a name, are ignored.
+    DEV_BROADCAST_HDR volume{sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};
+    Frame()->dirty = 0;
+    SendMessageW(FrameWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    DeviceRecord cut = MakeDeviceRecord(L"\\\\?\\USB#VID_0403&PID_6001#A600XYZA#{guid}");
+    cut.header.dbcc_size = sizeof(DEV_BROADCAST_HDR);
+    SendMessageW(FrameWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&cut));
+    EXPECT_EQ(0u, Frame()->dirty);
+}
+
+TEST_F(MainWindow, HandOverDataMustBeATerminatedUtf16Line)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    wchar_t good[] = L"/language=Deutsch";
+    wchar_t unterminated[] = {L'/', L's', L't'};
+    struct {
+        const char* what;
+        ULONG_PTR id;
+        void* data;
+        DWORD size;
+        LRESULT result;
+    } cases[] = {
+        {"valid", 101, good, sizeof(good), TRUE},
+        {"another data id", 100, good, sizeof(good), FALSE},
+        {"odd size", 101, good, sizeof(good) - 1, FALSE},
+        {"no terminator", 101, unterminated, sizeof(unterminated), FALSE},
+        {"terminator not last", 101, good, sizeof(good) - 2, FALSE},
+        {"empty", 101, good, 0, FALSE},
+        {"no data", 101, nullptr, 4, FALSE},
+        {"just the terminator", 101, good + 17, 2, TRUE},
+    };
+    for (const auto& c : cases) {
+        COPYDATASTRUCT cds{c.id, c.size, c.data};
+        EXPECT_EQ(c.result, SendMessageW(FrameWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds))) << c.what;
+    }
+    EXPECT_EQ(L"Deutsch", App().settings.GetLanguage()) << "the valid line was applied";
+}
+
+TEST_F(MainWindow, UnsavedConfigurationAsksAndCancelKeepsTheWindow)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    CTransferDoc& transfer = settings.GetTransferDoc();
+    settings.SetConfirmFlags(settings.GetConfirmFlags() | 0x02);
+    transfer.SetPathName(m_folder.File(L"Night shift.nv2"));
+    {
+        CDocUpdateScope scope(transfer);
+        transfer.RaiseChange(TDC_SOURCE, 0, true);
+    }
+    ASSERT_TRUE(transfer.IsUnsaved());
+    const std::wstring question = L"Save the changes to the configuration \"Night shift.nv2\"?";
+
+    bool asked = false;
+    {
+        CBoxRobot robot([&](HWND d) { return HasText(d, question); },
+                        [&](HWND d) {
+                            asked = true;
+                            PressButton(d, IDCANCEL);
+                        });
+        PostMessageW(FrameWindow(), WM_CLOSE, 0, 0);
+        PumpWaitingMessages();
+        robot.Join();
+    }
+    EXPECT_TRUE(asked);
+    ASSERT_TRUE(IsWindow(FrameWindow())) << "Cancel keeps the window";
+    EXPECT_TRUE(transfer.IsUnsaved());
+    EXPECT_FALSE(FileExists(m_folder.File(L"Night shift.nv2")));
+
+    // Yes saves the configuration into its own file and closes.
+    const int threadsBefore = CountProcessThreads();
+    asked = false;
+    CBoxRobot robot([&](HWND d) { return HasText(d, question); },
+                    [&](HWND d) {
+                        asked = true;
+                        PressButton(d, IDYES);
+                    });
+    PostMessageW(FrameWindow(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, RunLoop());
+    robot.Join();
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(FrameWindow());
+    EXPECT_FALSE(transfer.IsUnsaved());
+    EXPECT_TRUE(FileExists(m_folder.File(L"Night shift.nv2")));
+    ShutDownApplication();
+    EXPECT_LE(CountProcessThreads(), threadsBefore) << "no worker thread is left";
+}
+
+TEST_F(MainWindow, ClosingWritesTheSettingsFile)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    ASSERT_FALSE(FileExists(SettingsPath()));
+    CAppSettings& settings = App().settings;
+    settings.SetConfirmFlags(0);  // no questions
+    settings.SetLanguage(L"Italiano");  // a main setting that is now unsaved
+    PostMessageW(FrameWindow(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, RunLoop());
+    EXPECT_FALSE(FrameWindow());
+    ShutDownApplication();
+    const std::string text = ReadFileBytes(SettingsPath());
+    EXPECT_NE(std::string::npos, text.find("\"Italiano\"")) << text.substr(0, 300);
+    EXPECT_NE(std::string::npos, text.find("\"info\""));
+    EXPECT_FALSE(FindWindowW(L"Norvane2", nullptr));
+    EXPECT_FALSE(FindWindowW(L"Norvane2_Base", nullptr));
+}
+
+TEST_F(MainWindow, ExitQuestionWhenAskedFor)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    App().settings.SetConfirmFlags(0x01);
+    for (int button : {IDCANCEL, IDOK}) {
+        bool asked = false;
+        CBoxRobot robot([&](HWND d) { return HasText(d, L"Exit?"); },
+                        [&](HWND d) {
+                            asked = true;
+                            PressButton(d, button);
+                        });
+        EXPECT_EQ(button == IDOK, Frame()->CanClose());
+        robot.Join();
+        EXPECT_TRUE(asked);
+    }
+}
+
+TEST_F(MainWindow, QuietProgramMakesNoWakeUps)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    // Let start-up's own messages settle.
+    PumpWaitingMessages();
+    Frame()->IdleUpdate();
+    static std::atomic<int> taken{0};
+    taken = 0;
+    HHOOK hook = SetWindowsHookExW(
+        WH_GETMESSAGE,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            if (code == HC_ACTION && wParam == PM_REMOVE)
+                ++taken;
+            return CallNextHookEx(nullptr, code, wParam, lParam);
+        },
+        nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(hook);
+    const DWORD ui = GetCurrentThreadId();
+    // The quiet period itself is what is measured.
+    std::thread quitter([ui] {
+        Sleep(400);
+        PostThreadMessageW(ui, WM_QUIT, 5, 0);
+    });
+    EXPECT_EQ(5, RunLoop());
+    quitter.join();
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(1, taken.load()) << "only the quit message was taken";
+    EXPECT_EQ(0u, Frame()->timerMask);
+}
+
+TEST_F(MainWindow, FailedDeviceNotificationIsLoggedAndTheWindowStillComes)
+{
+    auto saved = RegisterPortsNotification;
+    RegisterPortsNotification = [](HWND) -> HDEVNOTIFY {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    };
+    // A settings file that turns the debug log on.
+    WriteFileBytes(SettingsPath(), "{\"info\":{\"name\":\"Norvane\",\"version\":\"1.6\"},"
+                                   "\"debugLog\":{\"enabled\":true,\"logLevel\":6,\"clearOnStartup\":false}}");
+    const int rc = Start();
+    RegisterPortsNotification = saved;
+    ASSERT_EQ(kStartContinue, rc);
+    EXPECT_TRUE(IsWindow(FrameWindow()));
+    EXPECT_FALSE(Frame()->devNotify);
+    const std::string log = ReadFileBytes(m_folder.File(L"Norvane.log"));
+
+    EXPECT_NE(std::string::npos,
+              log.find("[E] Device notifications of the serial ports are not available (error 13)."))
+        << log;
+}
+
+TEST_F(MainWindow, DeclinedElevatedRestartContinuesTheStartUp)
+{
+    static std::vector<std::wstring> calls;
+    calls.clear();
+    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+        *elevated = false;
+        return S_FALSE;
+    };
+    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW* info) -> BOOL {
+        calls.push_back(std::wstring(info->lpVerb) + L"|" + info->lpFile + L"|" + info->lpParameters + L"|" +
+                        std::to_wstring(info->fMask) + L"|" + std::to_wstring(info->nShow));
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
+    };
+    ASSERT_EQ(kStartContinue, Start(L"/admin /n"));
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(L"runas|" + m_programPath + L"|/admin /n|17408|1", calls[0]);
+    EXPECT_TRUE(IsWindow(FrameWindow())) << "the declined restart leaves this instance running";
+}
+
+TEST_F(MainWindow, StartedElevatedCopyEndsThisInstance)
+{
+    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+        *elevated = false;
+        return S_FALSE;
+    };
+    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL { return TRUE; };
+    EXPECT_EQ(kStartEnd, Start(L"/admin /n"));
+    EXPECT_FALSE(FrameWindow());
+    // Already elevated, or the test not answering: no restart is tried.
+    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+        *elevated = true;
+        return S_OK;
+    };
+    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL {
+        ADD_FAILURE() << "no restart when elevated";
+        return TRUE;
+    };
+    EXPECT_EQ(kStartContinue, Start(L"/admin /n"));
+    ShutDown();
+    GetStartUpHooks().isElevated = [](bool*) -> HRESULT { return E_FAIL; };
+    EXPECT_EQ(kStartContinue, Start(L"/admin /n"));
+}
