@@ -184,8 +184,8 @@ bool RestartElevated(const wchar_t* commandLine)
     info.lpFile = program.c_str();
     info.lpParameters = commandLine;
     info.nShow = SW_SHOWNORMAL;
-    auto execute = GetStartUpHooks().shellExecute ? GetStartUpHooks().shellExecute : &ShellExecuteExW;
-    return execute(&info) != FALSE;
+    const auto hook = GetStartUpHooks().shellExecute;
+    return (hook ? hook(&info) : ShellExecuteExW(&info)) != FALSE;
 }
 
 // ---- Start-up ----
