@@ -49,3 +49,6 @@
 #define IDB_SMALL_IMAGE_LIST 712
 #define IDB_LARGE_IMAGE_LIST 713
 #define IDS_RUN_AS_ADMIN 33028
+
+// app/: log commands and the event table
+#define IDS_REMOVE_FILE_QUESTION 106

@@ -195,11 +195,13 @@ int CEventLogDb::AddEvent(const _EVENT_RECORD& event)
 {
     ClampPosition();
     const int32_t i = m_position;
+    // Checked before the table is touched: a refused event leaves no record behind.
+    const FieldTexts fields = PrepareFields(event);
     if (static_cast<uint32_t>(i) < m_table.GetRecordCount())
         m_table.ReadRecord(i);
     else
         m_table.AppendBlankRecords(1);
-    WriteEventFields(event);
+    StoreFields(fields);
     m_table.FlushRecord();
     m_position = i % Maximum() + 1;
     WritePosition();
@@ -208,32 +210,37 @@ int CEventLogDb::AddEvent(const _EVENT_RECORD& event)
 
 void CEventLogDb::WriteEventFields(const _EVENT_RECORD& event)
 {
-    // Everything that can be refused is checked before the buffer is touched, so a refused
-    // event never leaves half an event behind.
+    StoreFields(PrepareFields(event));
+}
+
+CEventLogDb::FieldTexts CEventLogDb::PrepareFields(const _EVENT_RECORD& event) const
+{
     if (event.stringId > 99999 || event.stringId < -9999)
         throw CDbfException(m_path, CDbfException::badValue);
-
-    std::wstring date;
-    std::wstring time;
+    FieldTexts f;
     SYSTEMTIME st;
     if (event.time != 0 && CTimeValue(event.time).GetSystemTime(st)) {
-        FormatString(date, L"%.2d.%.2d.%.2d", st.wDay, st.wMonth, st.wYear % 100);
-        IntToWString(st.wHour * 3600 + st.wMinute * 60 + st.wSecond, time);
+        FormatString(f.text[fieldDate], L"%.2d.%.2d.%.2d", st.wDay, st.wMonth, st.wYear % 100);
+        IntToWString(st.wHour * 3600 + st.wMinute * 60 + st.wSecond, f.text[fieldTime]);
     }
     const int level = event.level >= EVENT_INFO && event.level <= EVENT_ERROR ? event.level : EVENT_NONE;
-    const std::wstring type(1, kLevelLetters[level]);
-    const std::wstring attr = event.attribute.substr(0, kAttrLength);
-    const std::wstring msg = event.message.substr(0, kMsgLength);
-    const std::wstring msg2 = event.message.size() > kMsgLength ? event.message.substr(kMsgLength, kMsgLength)
-                                                                  : std::wstring();
+    f.text[fieldType].assign(1, kLevelLetters[level]);
+    IntToWString(event.stringId, f.text[fieldStrId]);
+    f.text[fieldAttr] = event.attribute.substr(0, kAttrLength);
+    f.text[fieldMsg] = event.message.substr(0, kMsgLength);
+    if (event.message.size() > kMsgLength)
+        f.text[fieldMsg2] = event.message.substr(kMsgLength, kMsgLength);
+    // Texts the table's code page cannot hold at all are refused here too.
+    for (int i = fieldType; i < fieldCount; ++i)
+        if (!f.text[i].empty() && WStringToMultiByte(f.text[i], CDbf::kOemCodePage).empty())
+            throw CDbfException(m_path, CDbfException::badValue);
+    return f;
+}
 
-    m_table.SetFieldValue(fieldDate, date);
-    m_table.SetFieldValue(fieldTime, time);
-    m_table.SetFieldValue(fieldType, type);
-    m_table.SetFieldValue(fieldStrId, IntToWString(event.stringId));
-    m_table.SetFieldValue(fieldAttr, attr);
-    m_table.SetFieldValue(fieldMsg, msg);
-    m_table.SetFieldValue(fieldMsg2, msg2);
+void CEventLogDb::StoreFields(const FieldTexts& fields)
+{
+    for (int i = 0; i < fieldCount; ++i)
+        m_table.SetFieldValue(i, fields.text[i]);
 }
 
 namespace {

@@ -87,6 +87,15 @@ public:
     static const DbfFieldDescriptor* GetFieldDescriptors();
 
 private:
+    struct FieldTexts
+    {
+        std::wstring text[fieldCount];
+    };
+    // The field texts of an event; throws CDbfException "Bad Value" for one the table cannot
+    // hold, before anything is stored.
+    FieldTexts PrepareFields(const _EVENT_RECORD& event) const;
+    void StoreFields(const FieldTexts& fields);
+
     // The maximum as the ring uses it: never below 1.
     int32_t Maximum() const { return m_recordLimit < 1 ? 1 : m_recordLimit; }
     bool HasEventLayout() const;

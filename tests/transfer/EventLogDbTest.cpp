@@ -530,16 +530,26 @@ TEST_F(EventLogDbTest, ClearLeavesTheHeaderRecord)
 
 TEST_F(EventLogDbTest, RefusedEventLeavesTheRingAsItWas)
 {
-    db.SetRecordLimit(2);
-    db.Open(path);
-    Add({L"A", L"B"});
-    const Bytes before = ReadAll(path);
-    EXPECT_THROW(db.AddEvent(Event(L"C", EVENT_INFO, 123456)), CDbfException);
-    EXPECT_EQ(db.GetRingPosition(), 1);
-    db.Close();
-    EXPECT_EQ(ReadAll(path), before);
-    db.Open(path);
-    EXPECT_EQ(Records(), (Strings{L"A", L"B"}));
+    // A full ring (the event would overwrite) and one with room (it would be appended).
+    for (int32_t limit : {2, 10}) {
+        db.Close();
+        DeleteFileW(path.c_str());
+        db.SetRecordLimit(limit);
+        db.Open(path);
+        Add({L"A", L"B"});
+        const int32_t position = db.GetRingPosition();
+        db.Close();
+        const Bytes before = ReadAll(path);
+        db.Open(path);
+        EXPECT_THROW(db.AddEvent(Event(L"C", EVENT_INFO, 123456)), CDbfException) << limit;
+        EXPECT_THROW(db.AddEvent(Event(L"C", EVENT_INFO, -10000)), CDbfException) << limit;
+        EXPECT_EQ(db.GetRingPosition(), position) << limit;
+        EXPECT_EQ(db.GetEventCount(), 2u) << limit;
+        db.Close();
+        EXPECT_EQ(ReadAll(path), before) << limit;
+        db.Open(path);
+        EXPECT_EQ(Records(), (Strings{L"A", L"B"})) << limit;
+    }
 }
 
 TEST_F(EventLogDbTest, CloseWritesAChangedRecord)

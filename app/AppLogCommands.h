@@ -1,0 +1,55 @@
+#pragma once
+// The log commands (open and clear the transfer log and the debug log) and the application's
+// side of the event table: when it is opened and closed, and how an event is written. UI thread.
+#include <windows.h>
+#include <ctime>
+#include <string>
+
+#include "app/CheckedFormat.h"
+
+class CAppSettings;
+
+extern const wchar_t kTransferLogFileName[];   // "Transfer.log"
+
+// The question before a file is removed; the default shows the message box. Tests replace it.
+using ConfirmRemoveFn = int (*)(const std::wstring& text, UINT style, HWND owner, bool* dontAsk);
+void SetConfirmRemoveFn(ConfirmRemoveFn fn);
+
+// Open the log in the documents folder with the shell's program for it; COSException when
+// the start fails.
+void OpenTransferLog(const CAppSettings& settings);
+void OpenAppLog(const CAppSettings& settings);
+// Asks first while "confirm" bit 0x100 is set (ticking "Do not ask" clears it), then removes
+// the file when it exists. False when the question was declined; COSException when the file
+// cannot be removed.
+bool ClearTransferLog(CAppSettings& settings, HWND owner);
+bool ClearAppLog(CAppSettings& settings, HWND owner);
+
+// Opens "EventLog.dbf" in the data folder with the limit of the settings; false, with the
+// table closed and nothing reported, when it cannot be opened. Unless "history" bit 0x2000
+// is set the events of the last run are dropped.
+bool OpenEventLog(CAppSettings& settings);
+// Only while open: drops the events unless kept between runs, writes back and closes.
+void CloseEventLog(CAppSettings& settings);
+// Opens or closes the table as "eventLog" "enabled" says and applies a changed limit.
+void UpdateEventLog(CAppSettings& settings);
+
+// Writes one event (only while the table is open): the message is string resource `id` used
+// as a printf format with the arguments, checked against them (a translation that does not
+// fit falls back to the program's own text, then to the text unformatted). A failure of the
+// table is written to the debug log (of the process's application context) and goes no
+// further. Raises state change 0x80 after a written event.
+void LogEventArgs(CAppSettings& settings, __time64_t time, int level, UINT id, const wchar_t* attribute,
+                  const FormatArg* args, size_t count);
+
+template <class... Args>
+void LogEvent(CAppSettings& settings, __time64_t time, int level, UINT id, const wchar_t* attribute,
+              const Args&... args)
+{
+    if constexpr (sizeof...(Args) == 0) {
+        LogEventArgs(settings, time, level, id, attribute, nullptr, 0);
+    } else {
+        const FormatArg list[] = {FormatArg(args)...};
+        LogEventArgs(settings, time, level, id, attribute, list, sizeof...(Args));
+    }
+}
