@@ -389,6 +389,14 @@ private:
                 continue;
             if (preset)
                 format->name.insert(0, 1, L'\n');
+            // Names are unique too (the name map holds every format): a repeated one is
+            // numbered rather than dropped, so the user's format survives the load.
+            if (m_doc.m_formatsByName.count(format->name) != 0) {
+                std::wstring unique;
+                if (!MakeUniqueName(m_doc.m_formatsByName, format->name.c_str(), unique))
+                    continue;
+                format->name = std::move(unique);
+            }
             m_doc.m_formatsById.emplace(format->id, format);
             m_doc.m_formatsByName.emplace(format->name, format);
             m_doc.m_formats.push_back(std::move(format));

@@ -75,11 +75,23 @@ constexpr uint32_t SAVED_SOURCE = 1u << 3;
 constexpr uint32_t SAVED_DESTINATION = 1u << 4;
 constexpr uint32_t SAVED_KEYLIST = 1u << 5;
 constexpr uint32_t SAVED_MIFARE_KEYS = 1u << 6;
+// The saved parts are the settings document's copy of its "history" word; bit 12 says
+// whether the key-filter sort column is remembered.
+constexpr uint32_t SAVED_KEYFILTERS_SORT = 1u << 12;
 constexpr uint32_t kSavedPartsAll = 0x3FFF;
 
 // Version of the built-in presets this program brings.
 constexpr uint32_t kPresetsVersion = 26;
 constexpr uint32_t kFirstFormatId = 1001;
+// Key-filter ids are bits of a format's key-filter mask (bit 0 is the unfiltered list).
+constexpr uint32_t kLastKeyFilterId = 31;
+
+// Format fields of CTransferDoc::UpdateFormat; the same bits go into the format-list detail.
+constexpr uint32_t KVF_FIELD_NAME = 0x2;
+constexpr uint32_t KVF_FIELD_TEMPLATE = 0x4;
+constexpr uint32_t KVF_FIELD_PARAMS = 0x8;
+constexpr uint32_t KVF_FIELD_COMMENT = 0x10;
+constexpr uint32_t KVF_FIELD_KEYFILTERS = 0x20;
 
 struct TransferDetailWords
 {
@@ -178,21 +190,119 @@ public:
     _TRANS_DST_CMDLINE& CmdLine() const;
     _TRANS_DST_HTTPREQUEST& HttpRequest() const;
 
+    // Setters: an equal value does nothing; a change raises its bit and marks the document
+    // unsaved unless the part is not stored.
+    void SetSource(const std::wstring& value, int32_t kind);
+    void SetDestination(const std::wstring& text, int32_t type);
+
+    void SetReaderSpeed(uint32_t value);
+    void SetReaderStopBits(uint8_t value);
+    void SetConnectTimeout(int32_t ms);
+    void SetCheckInPeriod(int32_t ms);
+    void SetReceiveTimeout(int32_t ms);
+    void SetMaxTries(int32_t count);
+    void SetConnectPeriod(int32_t ms);
+    void SetReaderFlags(uint32_t flags);
+    void SetSearchFlags(uint32_t flags);
+    void SetSearchReceiveTimeout(int32_t ms);
+    void SetSearchMaxTries(int32_t count);
+
+    void SetKeyListSort(int32_t column);
+    // Only bit 0 is a setting of its own (TDC_KEYLIST_NODUPS); other bits are stored quietly.
+    void SetKeyListNoDuplicates(uint32_t flags);
+    void SetKeyListTimerEnabled(bool enabled);
+    void SetKeyListTimerInterval(int32_t ms);
+
+    // Methods outside 1 to 3 are ignored.
+    void SetKeyboardMethod(int32_t method);
+    void SetAfterActivateDelay(uint32_t ms);
+    void SetAfterPressDelay(uint32_t ms);
+    void SetAfterReleaseDelay(uint32_t ms);
+    void SetKeyboardStartAdmin(bool admin);
+    void SetWindowFilterEnabled(bool enabled);
+    void SetWindowFilterClass(const std::wstring& mask);
+    void SetWindowFilterTitle(const std::wstring& mask);
+    void SetWindowFilterFile(const std::wstring& mask);
+
+    // Types outside 0 to 2 are ignored.
+    void SetPortavoType(int32_t type);
+    void SetPortavoNvt(bool nvt);
+    void SetPortavoServer(uint16_t port, int32_t maxConnections);
+    void SetPortavoClient(const std::wstring& address, int32_t connectPeriod);
+
+    void SetCmdLineProgram(const std::wstring& program);
+    void SetCmdLineArguments(const std::wstring& arguments);
+    void SetHttpAddress(const std::wstring& address);
+
+    bool SetReadKeyTypes(uint32_t mask);
+    void SetVell4Mode(int32_t mode);
+    void SetMifareClassicEnabled(bool enabled);
+    void SetMifareClassicFlags(uint32_t flags);
+    void SetMifareClassicSector(int32_t sector);
+    void SetMifareClassicBlock(int32_t block);
+    void SetMifareClassicKey(const _KEY_NUMBER& key);
+    void SetMifareClassicMask(uint32_t mask);
+    void SetMifarePlusEnabled(bool enabled);
+    void SetMifarePlusFlags(uint32_t flags);
+    void SetMifarePlusSector(int32_t sector);
+    void SetMifarePlusBlock(int32_t block);
+    void SetMifarePlusKey(const _KEY_NUMBER& key);
+    void SetMifarePlusMask(uint32_t mask);
+    void SetMifareULEnabled(bool enabled);
+    void SetMifareULPage(int32_t page);
+    void SetMifareULCount(int32_t count);
+    void SetTemicEnabled(bool enabled);
+    void SetTemicFlags(uint32_t flags);
+    // Called after editing an authorization-key list in place.
+    void MifareClassicKeysChanged();
+    void MifarePlusKeysChanged();
+
     // Key list: a copy of the record is appended; returns its index.
     size_t AddKey(const _KV_KEY& key);
     const std::vector<KvKeyPtr>& GetKeys() const { return m_keys; }
+    // Removes the entries carrying KVKEY_DELETE; returns how many went.
+    size_t DeleteMarkedKeys();
+    // Removes every later entry equal (key type and key number) to an earlier one; the first
+    // of equal entries stays. Returns how many went.
+    size_t DeleteDuplicateKeys();
+    // Renders the entry's output text through the format of its key, unless it is current.
+    void UpdateKeyText(_KV_KEY& key) const;
 
     // Formats: a shared copy is appended and entered in both maps (an id of 0 first gets a
-    // new one); returns its index. An id that is already taken throws.
+    // new one); returns its index. A taken id throws E_INVALIDARG, a taken name
+    // KV_E_FORMAT_NAME_EXISTS, no free id KV_E_INDEX_RANGE; the document is then unchanged.
     size_t AddFormat(const _KV_FORMAT& format);
+    // The same at a list position (appended past the end); returns the position.
+    size_t InsertFormat(size_t index, const _KV_FORMAT& format);
+    // Copies the fields (KVF_FIELD_*) of source that differ into target, a format of this
+    // document. True when anything changed. A name that another format has throws
+    // KV_E_FORMAT_NAME_EXISTS and changes nothing.
+    bool UpdateFormat(uint32_t fields, const _KV_FORMAT& source, const KvFormatPtr& target);
+    void DeleteFormat(size_t index);
+    // Removes the formats carrying KVF_DELETE; returns how many went.
+    size_t DeleteMarkedFormats();
     // A free format id from newId upward, or 0.
     uint32_t NextFormatId();
     const std::vector<KvFormatPtr>& GetFormats() const { return m_formats; }
     const FormatsByName& GetFormatsByName() const { return m_formatsByName; }
     const FormatsById& GetFormatsById() const { return m_formatsById; }
     KvFormatPtr FindFormatById(uint32_t id) const;
+    // Index of the first format whose name equals this one without regard to case, or -1.
+    int FindFormatByName(const std::wstring& name) const;
+    // The format a key gets: its key filter's format, else the default one; none when that
+    // id names no format.
+    KvFormatPtr FindFormatForKey(int32_t keyType, int keySize) const;
 
-    // Built-in presets (formats and key filters).
+    void SetFormatsSort(int32_t column);
+    void SetDefaultFormatId(uint32_t id);
+    // The key filter whose formats the formats page lists; 0 all.
+    void SetFormatsKeyFilter(uint32_t id);
+    void SetKeyFiltersSort(int32_t column);
+    // Pages edit the key filters in place and then call this.
+    void KeyFiltersChanged(bool checkSelection);
+
+    // Built-in presets: merges the preset formats for the interface language when they are
+    // not current, and with withKeyFilters replaces the key filters by the preset ones.
     void LoadPresets(bool withKeyFilters);
     void ResetKeyFiltersToPresets();
 
@@ -229,6 +339,15 @@ private:
 
     void ClearFormats();
 
+    // Compares, stores and raises: the common body of the setters.
+    template <class T, class V>
+    bool ChangeValue(T& member, const V& value, uint32_t change, bool markUnsaved);
+    size_t PlaceFormat(size_t index, const _KV_FORMAT& format);
+    void EraseFormatFromMaps(const KvFormatPtr& format);
+    void MergePresetFormats(const JsonValue& presets, uint16_t language);
+    void GiveUpName(const std::wstring& name, const KvFormatPtr& keeper);
+    bool RenumberFormat(const KvFormatPtr& format);
+
     std::wstring m_path;
     bool m_unsaved = false;
     bool m_open = false;
@@ -261,34 +380,41 @@ private:
 // A free key-filter id from the counter upward (the counter moves past it), or 0.
 uint32_t NextKeyFilterId(const std::vector<KeyFilter>& filters, uint32_t& counter);
 
-// The same search over any test of the ids in use: upward from the counter to 0xFFFFFFFE,
-// then from 1 up to below where it started. A counter of 0xFFFFFFFF starts over at 1.
+// The same search over any test of the ids in use. Ids run from 1 to 31, since a format
+// lists its key filters as bits of a 32-bit mask: upward from the counter to 31, then from 1
+// up to below where it started; a counter outside 1 to 31 starts at 1. The counter ends one
+// past the id returned; 0 when all 31 are taken.
 template <class InUse>
 uint32_t NextFreeKeyFilterId(InUse inUse, uint32_t& counter)
 {
-    const uint32_t start = counter;
-    if (start != 0xFFFFFFFF) {
-        for (uint32_t id = start == 0 ? 1 : start;; ++id) {
-            counter = id + 1;
-            if (!inUse(id))
-                return id;
-            if (id == 0xFFFFFFFE) {
-                counter = 1;
-                if (start < 2)
-                    return 0;
-                break;
-            }
-        }
-    } else {
-        counter = 1;
+    const uint32_t start = counter >= 1 && counter <= kLastKeyFilterId ? counter : 1;
+    for (uint32_t id = start; id <= kLastKeyFilterId; ++id) {
+        counter = id + 1;
+        if (!inUse(id))
+            return id;
     }
     for (uint32_t id = 1; id < start; ++id) {
         counter = id + 1;
         if (!inUse(id))
             return id;
     }
+    counter = 1;
     return 0;
 }
+
+// Index of the first key filter whose key types hold the key type and whose size is 0 or
+// the key's size, or -1. Hidden filters match too.
+int FindKeyFilterForKey(const std::vector<KeyFilter>& filters, int32_t keyType, int keySize);
+
+// A name that no format (key filter) bears, built from the base name (string "Format" or
+// "Filter" when null or empty): the base without its " (n)" suffix when that is free, else
+// with " (n)" counted from n + 1 (or 2). False when every number is taken.
+bool MakeUniqueName(const FormatsByName& formats, const wchar_t* baseName, std::wstring& out);
+bool MakeUniqueKeyFilterName(const std::vector<KeyFilter>& filters, const wchar_t* baseName, std::wstring& out);
+
+// The language the presets are merged for: the thread's interface language while the
+// resource module brings the presets, else US English.
+uint16_t GetPresetsLanguage();
 
 // Reads the configuration part of a loaded settings file into the document, part by part,
 // in one update scope. Returns true when the file brought key filters of its own.

@@ -6,6 +6,9 @@
 // config/
 #define IDS_NEW_TOOL 300
 #define IDR_EXT_TOOLS 838 // RCDATA: the built-in external tools
+#define IDS_DEFAULT_FORMAT_NAME 134
+#define IDS_DEFAULT_FILTER_NAME 152
+#define IDR_PRESETS 803 // RCDATA: the built-in formats and key filters
 
 // framework/
 #define IDS_APP_NAME 102

@@ -271,10 +271,11 @@ TEST(TransferConfig, FormatMembers)
         {L"1.6", L"\"formats\": {\"formats\": [{\"id\": -1, \"preset\": false, \"name\": \"big\"}]}", Formats,
          L"4294967295:big:1"},
         // Key filters and the default format name formats by id: the first format keeps it.
+        // A repeated name is numbered, so both formats stay apart in the name map.
         {L"1.6",
          L"\"formats\": {\"formats\": [{\"id\": 5, \"name\": \"A\"}, {\"id\": 5, \"name\": \"B\"},"
-         L"{\"id\": 6, \"name\": \"A\"}]}",
-         Formats, L"5:A:1 6:A:1"},
+         L"{\"id\": 6, \"name\": \"A\"}, {\"id\": 9, \"name\": \"A\"}]}",
+         Formats, L"5:A:1 6:A (2):1 9:A (3):1"},
         {L"1.6", L"\"formats\": {\"formats\": [1, \"x\", {\"id\": 8, \"name\": \"y\"}]}", Formats, L"8:y:1"},
     });
 

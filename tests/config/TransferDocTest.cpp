@@ -161,10 +161,14 @@ TEST(TransferDoc, OpenOfAMissingFileKeepsTheDefaultsAndCountsAsSaved)
         doc.Open();
         EXPECT_TRUE(doc.IsOpen());
         EXPECT_FALSE(doc.IsUnsaved());
+        // The key filters come from the presets, quietly: the document stays saved.
         ASSERT_EQ(1u, recorder.calls.size());
-        EXPECT_EQ(TDC_STATE, recorder.calls[0].word);
+        EXPECT_EQ(TDC_STATE | TDC_FORMATS, recorder.calls[0].word);
         EXPECT_EQ(TDS_OPEN, recorder.calls[0].details.state);
+        EXPECT_EQ(TDF_KEY_FILTERS, recorder.calls[0].details.formats);
+        EXPECT_EQ(6u, doc.GetKeyFilters().size());
         CTransferDoc fresh;
+        fresh.ResetKeyFiltersToPresets();
         EXPECT_EQ(SaveText(fresh), SaveText(doc));
         // A second Open of an open document does nothing.
         doc.Open();
@@ -447,7 +451,11 @@ TEST(TransferDoc, DamagedFileIsKeptAsideAndNotRead)
     EXPECT_EQ(cut, ReadBytes(path + L".bad"));
     doc.Save(false);
     EXPECT_FALSE(doc.IsUnsaved());
-    EXPECT_EQ(ReadBytes(DataPath(L"default.nv2")), ReadBytes(path));
+    // Nothing of the damaged file was read: the defaults with the preset key filters.
+    CTransferDoc fresh;
+    fresh.ResetKeyFiltersToPresets();
+    fresh.SaveToFile(path + L".fresh", true);
+    EXPECT_EQ(ReadBytes(path + L".fresh"), ReadBytes(path));
 }
 
 // A page that changes the document inside its own scope is not told of its change; the

@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <vector>
 #include "config/ConfigFile.h"
 #include "config/TransferDoc.h"
 #include "core/File.h"
@@ -112,6 +114,38 @@ inline bool LoadMembers(CTransferDoc& doc, const wchar_t* version, const std::ws
 {
     return LoadText(doc, std::wstring(L"{\"info\": {\"name\": \"Norvane\", \"version\": \"") + version + L"\"}" +
                              (members.empty() ? L"" : L", ") + members + L"}");
+}
+
+// Every delivery of a document to one observer: the change word and the detail words that
+// the document offered meanwhile.
+class ChangeLog
+{
+public:
+    struct Call
+    {
+        uint32_t word;
+        TransferDetailWords details;
+    };
+    explicit ChangeLog(CTransferDoc& doc) : m_doc(doc) { m_slot = doc.AddObserver(this, &ChangeLog::OnChange); }
+    ~ChangeLog() { m_doc.RemoveObserver(m_slot); }
+    ChangeLog(const ChangeLog&) = delete;
+    ChangeLog& operator=(const ChangeLog&) = delete;
+
+    std::vector<Call> calls;
+
+private:
+    static void OnChange(void* key, CDocument* document, const uint32_t* bits)
+    {
+        static_cast<ChangeLog*>(key)->calls.push_back({bits[0], static_cast<CTransferDoc*>(document)->GetDetails()});
+    }
+    CTransferDoc& m_doc;
+    int m_slot = -1;
+};
+
+inline _KEY_NUMBER Key(std::initializer_list<uint8_t> bytes)
+{
+    std::vector<uint8_t> list(bytes);
+    return MakeKeyNumber(list.data(), list.size());
 }
 
 }  // namespace transfer_test
