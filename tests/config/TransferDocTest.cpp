@@ -405,33 +405,6 @@ TEST(TransferDoc, AddFormatRefusesATakenIdAndKeepsTheMapsInStep)
     EXPECT_TRUE(doc.IsUnsaved());
 }
 
-TEST(TransferDoc, NextKeyFilterIdSkipsIdsInUseAndWraps)
-{
-    struct Case
-    {
-        uint32_t counter;
-        std::vector<uint32_t> taken;
-        uint32_t id;
-        uint32_t counterAfter;
-    } cases[] = {
-        {1, {}, 1, 2},
-        {1, {1, 2, 4}, 3, 4},
-        {0xFFFFFFFF, {1}, 2, 3},
-        {0xFFFFFFFE, {0xFFFFFFFE}, 1, 2},
-        {0xFFFFFFFE, {0xFFFFFFFE, 1, 2}, 3, 4},
-        {0, {}, 1, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.counter);
-        std::vector<KeyFilter> filters;
-        for (uint32_t id : c.taken)
-            filters.push_back(KeyFilter{id});
-        uint32_t counter = c.counter;
-        EXPECT_EQ(c.id, NextKeyFilterId(filters, counter));
-        EXPECT_EQ(c.counterAfter, counter);
-    }
-}
-
 // A file cut short would otherwise give only part of the configuration, which the next save
 // would write over the whole file.
 TEST(TransferDoc, DamagedFileIsKeptAsideAndNotRead)
