@@ -2,8 +2,27 @@
 // the output text of an entry.
 #include <algorithm>
 #include <numeric>
-#include "config/FormatRender.h"
 #include "config/TransferDoc.h"
+#include "transfer/FormatEngine.h"
+
+namespace {
+
+// The key rendered through template and params, in its one-line display form.
+void RenderDisplayText(std::wstring& out, const std::wstring& templ, const std::wstring& params,
+                       const _KEY_NUMBER& key)
+{
+    try {
+        std::wstring text;
+        RenderFormat(text, nullptr, templ, params, key);
+        EscapeControlChars(out, text.c_str(), static_cast<int>(text.size()));
+    } catch (...) {
+        // Broken templates and params are the user's data, not a program error: the format
+        // check names the fault, and the text shown here simply stays empty.
+        out.clear();
+    }
+}
+
+}  // namespace
 
 size_t CTransferDoc::AddKey(const _KV_KEY& key)
 {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <functional>
-#include "config/FormatRender.h"
 #include "tests/config/TransferTestUtil.h"
 
 using namespace transfer_test;
@@ -376,39 +375,13 @@ TEST(TransferKeyList, OutputTextIsRenderedOnceThroughTheKeysFormat)
     EXPECT_EQ(L"", other.outputText);
     EXPECT_EQ(KVKEY_OUTPUT_CURRENT, other.flags);
 
-#if __has_include("transfer/FormatEngine.h")
+    // Rendered in the one-line form.
     doc.SetDefaultFormatId(decimal);
     key.flags = 0;
     doc.UpdateKeyText(key);
     EXPECT_EQ(L"5", key.outputText);
-#endif
-}
-
-TEST(FormatSample, SampleIsRenderedOnceAndShownOnOneLine)
-{
-    _KV_FORMAT format;
-    format.templ = L"%u";
-    format.params = L"(";
-    format.sampleText = L"stale";
-    format.UpdateSample(Key({1}));
-    EXPECT_EQ(L"", format.sampleText);
-    EXPECT_EQ(KVF_SAMPLE_CURRENT, format.flags);
-    format.sampleText = L"kept";
-    format.params = L"b0";
-    format.UpdateSample(Key({1}));
-    EXPECT_EQ(L"kept", format.sampleText);
-
-    std::wstring shown;
-    EscapeControlChars(shown, L"a\tb\nc\rd\"e'f\\g");
-    EXPECT_EQ(L"a\\tb\\nc\\rd\\\"e\\'f\\g", shown);
-    EscapeControlChars(shown, L"xy\tz", 2);
-    EXPECT_EQ(L"xy", shown);
-
-#if __has_include("transfer/FormatEngine.h")
-    format.flags = 0;
-    format.templ = L"%u\\t";
-    format.params = L"m01234567";
-    format.UpdateSample(Key({0x2A, 0x01}));
-    EXPECT_EQ(L"298\\t", format.sampleText);
-#endif
+    doc.GetFormats()[1]->templ = L"%u\\t\\r'";
+    key.flags = 0;
+    doc.UpdateKeyText(key);
+    EXPECT_EQ(L"5\\t\\r\\'", key.outputText);
 }
