@@ -11,8 +11,6 @@
 #include "resources/resource.h"
 #include "transfer/EventLogDb.h"
 
-const wchar_t kTransferLogFileName[] = L"Transfer.log";
-
 namespace {
 
 constexpr uint32_t kConfirmRemoveFile = 0x100;

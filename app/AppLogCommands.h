@@ -6,10 +6,9 @@
 #include <string>
 
 #include "app/CheckedFormat.h"
+#include "transfer/TransferLog.h"  // kTransferLogFileName
 
 class CAppSettings;
-
-extern const wchar_t kTransferLogFileName[];   // "Transfer.log"
 
 // The question before a file is removed; the default shows the message box. Tests replace it.
 using ConfirmRemoveFn = int (*)(const std::wstring& text, UINT style, HWND owner, bool* dontAsk);

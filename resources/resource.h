@@ -55,3 +55,19 @@
 
 // app/: log commands and the event table
 #define IDS_REMOVE_FILE_QUESTION 106
+
+// transfer/ (dispatcher and transfer log)
+#define IDS_PRESET_PREFIX 183       // "[P] " before a preset format's name
+#define IDS_DEST_NAME_BASE 194      // + destination type 1..5: the destination's name
+#define IDS_DEST_KEYBOARD 195
+#define IDS_DEST_CLIPBOARD 196
+#define IDS_DEST_PORTAVO 197
+#define IDS_DEST_CMDLINE 198
+#define IDS_DEST_HTTP 199
+#define IDS_EVENT_TRANSFER_OK 204
+#define IDS_EVENT_TRANSFER_ERROR 205
+#define IDS_TRANSFER_LOG_TEXTS 239
+#define IDS_TRANSFERRED_KEY 489
+
+// app/ (action catalogue)
+#define IDR_ACTIONS 808 // RCDATA: the commands that hotkeys can be bound to
