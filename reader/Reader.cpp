@@ -259,6 +259,7 @@ void CReader::ProcessRequests()
         ApplySpeed(speed);
         m_vell4Mode = vell4;
         m_byteState = 0;
+        TemicSettingsChanged();
     }
     if (req & RDREQ_RECONNECT) {
         Disconnect();

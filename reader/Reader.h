@@ -45,6 +45,7 @@ constexpr uint32_t RTF_UNSUPPORTED = 0x01;      // no automatic reconnect
 constexpr uint32_t RTF_INPUT = 0x02;            // input arrived
 constexpr uint32_t RTF_POLL_SUSPENDED = 0x10;
 constexpr uint32_t RTF_QM100 = 0x20;            // "differentQM100" in force
+constexpr uint32_t RTF_TEMIC_CYCLE = 0x80;      // a Temic cycle has read since its last end
 constexpr uint32_t RTF_SPEED_CHANGED = 0x100;
 constexpr uint32_t RTF_SPEED_ON_COMMAND = 0x2000;
 constexpr uint32_t RTF_BINARY_FRAMES = 0x4000;
@@ -137,6 +138,7 @@ protected:
 
 private:
     friend class CReaderTestPeer;
+    friend class CTextProtocolTestPeer;
     struct ConnectParams {
         std::wstring portName;
         BYTE stopBits = 0;
@@ -217,7 +219,7 @@ private:
     void LogKey(UINT id, const _KEY_PRESENCE& entry);
     void LogBytes(UINT id, const BYTE* data, size_t length, bool hex);
 
-    // Text-line protocol (protocol 1).
+    // Text-line protocol (protocol 1) and its Temic T5557 commands.
     bool TextSetup(int variant);
     void TextProtocolTick();
     void ReceiveLines();
@@ -225,8 +227,19 @@ private:
     bool HandleKeyLine(const std::wstring& line);
     bool ReadKeyOnce(_KEY_PRESENCE& entry);
     bool ConnectPoll();
+    bool ReadUltralightPages(int page, BYTE (&buffer)[16]);
+    // The card-memory number (or the error) of an Ultralight key from the pages asked for.
+    void ReadUltralightMemory(_KEY_PRESENCE& entry, int page, int count);
     bool ProgramOutput(const char* templ, const char* args);
+    bool SendTemplateLine(const char* templ);
+    bool SendArgumentLine(const char* args);
+    bool SendNoCardLine();
     bool SendProgramLine(const std::string& line);
+    void TemicTick();
+    void TemicStep();
+    void TemicSettingsChanged();
+    bool ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint32_t password, bool usePassword);
+    bool ResetTemic();
     bool InitializeTemicCard();
 
     // Binary frame protocol (protocol 2) and its commands.
@@ -272,6 +285,11 @@ private:
     bool m_overflowReported = false;
     bool m_unrecognisedReported = false;
     DWORD m_lastCheckIn = 0;
+    // Temic cycle: the next parameter entry (-1: the first), the pause after the last
+    // command (-1: stopped, the list is empty) and when that command was sent.
+    int m_temicIndex = -1;
+    int m_temicDelay = 0;
+    DWORD m_lastTemicCommand = 0;
     BYTE m_frameSeq = 0;
     DWORD m_lastFrameTick = 0;
 

@@ -2,6 +2,7 @@
 #include <ws2tcpip.h>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -255,15 +256,146 @@ void CReaderSim::Notify()
     m_changed.notify_all();
 }
 
+void CReaderSim::SetUltralightPages(const std::string& bytes)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_pages = bytes;
+    m_pages.resize(64, '\0');
+}
+
+void CReaderSim::SetTemicCard(const ReaderSimTemicCard* card)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_temicPresent = card != nullptr;
+    if (card)
+        m_temic = *card;
+}
+
+void CReaderSim::SetAnswer(const std::string& command, const std::string& answer)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    for (auto it = m_answers.begin(); it != m_answers.end(); ++it)
+        if (it->first == command) {
+            m_answers.erase(it);
+            break;
+        }
+    if (!answer.empty())
+        m_answers.emplace_back(command, answer);
+}
+
+std::vector<std::string> CReaderSim::CommandLines() const
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    return m_lines;
+}
+
+int CReaderSim::CommandCount(const std::string& command) const
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    int n = 0;
+    for (const auto& line : m_lines)
+        n += line == command;
+    return n;
+}
+
+namespace {
+
+// The hexadecimal numbers of a command after its first `skip` words.
+std::vector<unsigned> CommandNumbers(const std::string& line, int skip)
+{
+    std::vector<unsigned> out;
+    size_t pos = 0;
+    int word = 0;
+    while (pos < line.size()) {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+        size_t end = line.find(' ', pos);
+        if (end == std::string::npos)
+            end = line.size();
+        if (end > pos && word++ >= skip)
+            out.push_back(static_cast<unsigned>(std::strtoul(line.substr(pos, end - pos).c_str(), nullptr, 16)));
+        pos = end;
+    }
+    return out;
+}
+
+std::string HexLine(const BYTE* b, size_t n)
+{
+    std::string s;
+    char buf[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", b[i]);
+        s += buf;
+    }
+    return s + "\r\n";
+}
+
+} // namespace
+
 std::string CReaderSim::OnTextLine(const std::string& line)
 {
+    std::lock_guard<std::mutex> l(m_mutex);
+    for (const auto& a : m_answers)
+        if (a.first == line)
+            return a.second;
     if (line == "r") {
-        std::lock_guard<std::mutex> l(m_mutex);
         ++m_readOnce;
         return (m_fieldKey.empty() ? std::string("No card") : m_fieldKey) + "\r\n";
     }
     if (line.compare(0, 4, "tFMT") == 0 || line.compare(0, 4, "tARG") == 0 || line.compare(0, 4, "tNOC") == 0)
         return "ok\r\n";
+    if (line.compare(0, 4, "get ") == 0) {
+        const std::vector<unsigned> n = CommandNumbers(line, 1);
+        if (n.size() != 1)
+            return "err\r\n";
+        if (m_fieldKey.empty())
+            return "No card\r\n";
+        std::string r = "ok\r\n";
+        char buf[40];
+        for (unsigned i = 0; i < 4; ++i) {
+            const unsigned page = (n[0] + i) & 15;
+            const auto* p = reinterpret_cast<const BYTE*>(m_pages.data()) + 4 * page;
+            std::snprintf(buf, sizeof buf, "%02x: %02x %02x %02x %02x\r\n", page, p[0], p[1], p[2], p[3]);
+            r += buf;
+        }
+        return r;
+    }
+    if (line.compare(0, 4, "t57 ") == 0) {
+        const std::vector<unsigned> n = CommandNumbers(line, 1);
+        if (n.empty())
+            return "err\r\n";
+        switch (n[0]) {
+        case 0x00:
+            return n.size() == 1 ? "ok\r\n" : "err\r\n";
+        case 0x01:
+            if (n.size() != 8)
+                return "err\r\n";
+            return m_temicPresent ? "ok\r\n" : "err no t5557\r\n";
+        case 0x05:
+        case 0x06: {
+            const bool withPassword = n[0] == 0x06;
+            if (n.size() != (withPassword ? 8u : 4u))
+                return "err\r\n";
+            const unsigned block = n[1];
+            const unsigned p1 = n[n.size() - 2], p2 = n[n.size() - 1];
+            const uint32_t password = withPassword ? n[2] | n[3] << 8 | n[4] << 16 | n[5] << 24 : 0;
+            const ReaderSimTemicCard& c = m_temic;
+            if (!m_temicPresent || (c.p1 >= 0 && static_cast<unsigned>(c.p1) != p1) ||
+                (c.p2 >= 0 && static_cast<unsigned>(c.p2) != p2) || c.usePassword != withPassword ||
+                (withPassword && c.password != password))
+                return "err no t5557\r\n";
+            if (block == 0x81)
+                return HexLine(c.id1, 4);
+            if (block == 0x82)
+                return HexLine(c.id2, 4);
+            if (block < 8)
+                return HexLine(c.data[block], 4);
+            return "err\r\n";
+        }
+        default:
+            return "err\r\n";
+        }
+    }
     return std::string();
 }
 
@@ -403,6 +535,7 @@ void CReaderSim::ProcessInput()
         in.erase(0, skip);
         if (line.empty())
             continue;
+        m_lines.push_back(line);
         l.unlock();
         Answer(OnTextLine(line));
     }

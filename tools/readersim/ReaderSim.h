@@ -1,8 +1,9 @@
 #pragma once
 // A simulated reader on the far end of a COM port pair or of a TCP connection: it answers
-// the version query "i" with the reply of a chosen model and firmware, the read-once command
-// "r" with the key in its field, the binary frames of the Mifare models, and sends key lines
-// and "No card" lines when told to. The tests of the reader thread and of its protocols
+// the version query "i" with the reply of a chosen model and firmware, the text commands
+// (read once "r", Ultralight pages "get", output programming "tFMT"/"tARG"/"tNOC", the Temic
+// "t57" commands) from the cards in its field, the binary frames of the Mifare models, and
+// sends key lines and "No card" lines when told to. The tests of the reader thread and of its protocols
 // drive it, and readersim.exe plays it for a manual run.
 #include <winsock2.h>
 #include <windows.h>
@@ -35,6 +36,16 @@ struct ReaderSimFrame {
 };
 std::string BuildSimFrame(BYTE seq, BYTE code, const std::string& payload);
 
+// A Temic T5557 card in the simulated reader's field, read through the "t57" commands.
+struct ReaderSimTemicCard {
+    BYTE id1[4] = {};           // block 0x81
+    BYTE id2[4] = {};           // block 0x82
+    BYTE data[8][4] = {};       // data blocks 0 to 7
+    int p1 = -1, p2 = -1;       // the read parameters it answers to; -1: any
+    bool usePassword = false;   // answers only "t57 06" with this password
+    uint32_t password = 0;
+};
+
 class CReaderSim {
 public:
     CReaderSim();
@@ -65,12 +76,22 @@ public:
     void RemoveKey();                                  // sends "No card" CR LF
     void SetFieldKey(const std::string& keyLine);      // answer to "r" only, nothing sent
     void DropPeer();                                   // closes the TCP peer's connection
+    // The 16 pages of the Mifare Ultralight card in the field (64 bytes); "get" reads four
+    // of them. An empty field answers "No card".
+    void SetUltralightPages(const std::string& bytes);
+    // The Temic card in the field; nullptr takes it away.
+    void SetTemicCard(const ReaderSimTemicCard* card);
+    // The answer to one exact command line (without its line end), in place of the reader's
+    // own; an empty answer restores it.
+    void SetAnswer(const std::string& command, const std::string& answer);
 
     // What the reader sent.
     int QueryCount() const;         // "i" bytes answered or not
     int ReadOnceCount() const;      // "r" lines
     std::vector<ReaderSimFrame> Frames() const;
     std::string ReceivedText() const;   // every byte received (telnet commands removed)
+    std::vector<std::string> CommandLines() const;   // text commands, without line ends
+    int CommandCount(const std::string& command) const;
     DWORD LineSpeed() const;
     bool Connected() const;
     int PeerCount() const;          // TCP peers accepted so far
@@ -111,6 +132,11 @@ private:
     bool m_telnet = false;
     bool m_mute = false;
     std::string m_fieldKey;
+    std::string m_pages = std::string(64, '\0');
+    bool m_temicPresent = false;
+    ReaderSimTemicCard m_temic;
+    std::vector<std::pair<std::string, std::string>> m_answers;
+    std::vector<std::string> m_lines;
 
     std::string m_input;        // bytes not yet handled
     std::string m_telnetRaw;    // telnet bytes not yet filtered

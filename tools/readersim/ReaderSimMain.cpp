@@ -2,12 +2,34 @@
 // seconds, until it is ended.
 //   readersim --tcp 4001 | --com COM12  [--telnet] [--name TEXT] [--code HEX] [--serial N]
 //             [--fw TEXT] [--build "Nov 16 2010 10:20:30"] [--key LINE] [--every MS] [--hold MS]
+//             [--pages HEX] [--temic HEX]
+// --pages gives the Ultralight pages from page 0 (two digits a byte), --temic the 8 bytes of
+// the identification blocks 0x81 and 0x82 of a Temic card that lies on the reader.
 #include "tools/readersim/ReaderSim.h"
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
+
+// Two hexadecimal digits a byte; false on anything else.
+bool HexToBytes(const std::string& hex, std::string& out)
+{
+    if (hex.size() % 2)
+        return false;
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = hex.substr(i, 2);
+        const unsigned long v = std::strtoul(pair.c_str(), &end, 16);
+        if (*end)
+            return false;
+        out += static_cast<char>(v);
+    }
+    return true;
+}
 
 std::string Narrow(const wchar_t* s)
 {
@@ -20,7 +42,8 @@ std::string Narrow(const wchar_t* s)
 int Usage()
 {
     std::fwprintf(stderr, L"usage: readersim --tcp PORT | --com NAME [--telnet] [--name TEXT] [--code HEX]\n"
-                          L"       [--serial N] [--fw TEXT] [--build TEXT] [--key LINE] [--every MS] [--hold MS]\n");
+                          L"       [--serial N] [--fw TEXT] [--build TEXT] [--key LINE] [--every MS] [--hold MS]\n"
+                          L"       [--pages HEX] [--temic HEX]\n");
     return 2;
 }
 
@@ -34,6 +57,7 @@ int wmain(int argc, wchar_t** argv)
     bool telnet = false;
     std::string key = "Em-Marine[0055] 085,12345";
     DWORD every = 5000, hold = 1000;
+    std::string pages, temic;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -61,8 +85,15 @@ int wmain(int argc, wchar_t** argv)
             every = static_cast<DWORD>(_wtoi(argv[++i]));
         else if (a == L"--hold")
             hold = static_cast<DWORD>(_wtoi(argv[++i]));
-        else
+        else if (a == L"--pages") {
+            if (!HexToBytes(Narrow(argv[++i]), pages) || pages.size() > 64)
+                return Usage();
+        } else if (a == L"--temic") {
+            if (!HexToBytes(Narrow(argv[++i]), temic) || temic.size() != 8)
+                return Usage();
+        } else {
             return Usage();
+        }
     }
     if ((tcp < 0) == com.empty() || hold >= every)
         return Usage();
@@ -70,6 +101,14 @@ int wmain(int argc, wchar_t** argv)
     CReaderSim sim;
     sim.SetIdentity(id);
     sim.SetTelnet(telnet);
+    if (!pages.empty())
+        sim.SetUltralightPages(pages);
+    if (!temic.empty()) {
+        ReaderSimTemicCard card;
+        std::memcpy(card.id1, temic.data(), 4);
+        std::memcpy(card.id2, temic.data() + 4, 4);
+        sim.SetTemicCard(&card);
+    }
     if (tcp >= 0) {
         uint16_t port = sim.ListenTcp(static_cast<uint16_t>(tcp));
         if (!port) {
