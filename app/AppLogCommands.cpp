@@ -1,4 +1,5 @@
 #include "app/AppLogCommands.h"
+#include "app/NorvaneApp.h"
 
 #include <exception>
 
@@ -53,9 +54,8 @@ bool ClearLogFile(CAppSettings& settings, const wchar_t* name, HWND owner)
 
 // The table's failures reach the debug log only: the event table is a record, not a task
 // whose failure the user must answer.
-void LogTableError(const char* what)
+void LogTableError(CAppContext* log, const char* what)
 {
-    CAppContext* log = GetAppContext();
     if (log != nullptr && log->IsLogged(LOG_THRESHOLD_ERROR))
         LogMessage(log, nullptr, LOG_ERROR, L"Event table: %s", MultiByteToWString(what, CP_ACP).c_str());
 }
@@ -72,7 +72,7 @@ bool KeepsEvents(const CAppSettings& settings)
 }
 
 // Applies a changed "limit"; true when it had changed.
-bool ApplyLimit(CAppSettings& settings)
+bool ApplyLimit(CAppSettings& settings, CAppContext* log)
 {
     CEventLogDb& table = settings.GetEventLog();
     if (settings.GetEventLogLimit() == table.GetRecordLimit())
@@ -82,7 +82,7 @@ bool ApplyLimit(CAppSettings& settings)
         try {
             table.ApplyMaxRecords();
         } catch (const std::exception& e) {
-            LogTableError(e.what());
+            LogTableError(log, e.what());
         }
     }
     return true;
@@ -115,30 +115,30 @@ bool ClearAppLog(CAppSettings& settings, HWND owner)
     return ClearLogFile(settings, kLogFileName, owner);
 }
 
-bool OpenEventLog(CAppSettings& settings)
+bool OpenEventLog(CAppSettings& settings, CAppContext* log)
 {
     CEventLogDb& table = settings.GetEventLog();
     const std::wstring path = settings.GetDataFolder() + L"\\" + kEventLogFileName;
-    ApplyLimit(settings);
+    ApplyLimit(settings, log);
     try {
         table.Open(path);
     } catch (const std::exception& e) {
         // A missing folder or a table held by another program: the log stays off quietly.
-        LogTableError(e.what());
+        LogTableError(log, e.what());
         return false;
     }
     if (table.GetEventCount() > 0 && !KeepsEvents(settings)) {
         try {
             table.Clear();
         } catch (const std::exception& e) {
-            LogTableError(e.what());
+            LogTableError(log, e.what());
         }
     }
     RaiseEventTableChange(settings);
     return true;
 }
 
-void CloseEventLog(CAppSettings& settings)
+void CloseEventLog(CAppSettings& settings, CAppContext* log)
 {
     CEventLogDb& table = settings.GetEventLog();
     if (!table.IsOpen())
@@ -148,7 +148,7 @@ void CloseEventLog(CAppSettings& settings)
         try {
             table.Clear();
         } catch (const std::exception& e) {
-            LogTableError(e.what());
+            LogTableError(log, e.what());
         }
     }
     table.Close();
@@ -156,21 +156,21 @@ void CloseEventLog(CAppSettings& settings)
         RaiseEventTableChange(settings);
 }
 
-void UpdateEventLog(CAppSettings& settings)
+void UpdateEventLog(CAppSettings& settings, CAppContext* log)
 {
     CEventLogDb& table = settings.GetEventLog();
     if (settings.IsEventLogEnabled() != table.IsOpen()) {
         if (settings.IsEventLogEnabled())
-            OpenEventLog(settings);
+            OpenEventLog(settings, log);
         else
-            CloseEventLog(settings);
+            CloseEventLog(settings, log);
     }
-    if (ApplyLimit(settings) && table.IsOpen())
+    if (ApplyLimit(settings, log) && table.IsOpen())
         RaiseEventTableChange(settings);
 }
 
-void LogEventArgs(CAppSettings& settings, __time64_t time, int level, UINT id, const wchar_t* attribute,
-                  const FormatArg* args, size_t count)
+void LogEventArgs(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
+                  const wchar_t* attribute, const FormatArg* args, size_t count)
 {
     CEventLogDb& table = settings.GetEventLog();
     if (!table.IsOpen())
@@ -193,8 +193,25 @@ void LogEventArgs(CAppSettings& settings, __time64_t time, int level, UINT id, c
     try {
         table.AddEvent(event);
     } catch (const std::exception& e) {
-        LogTableError(e.what());
+        LogTableError(log, e.what());
         return;
     }
     RaiseEventTableChange(settings);
+}
+
+// ---- The application object's side ----
+
+bool CNorvaneApp::OpenEventLog()
+{
+    return ::OpenEventLog(settings, this);
+}
+
+void CNorvaneApp::CloseEventLog()
+{
+    ::CloseEventLog(settings, this);
+}
+
+void CNorvaneApp::UpdateEventLog()
+{
+    ::UpdateEventLog(settings, this);
 }

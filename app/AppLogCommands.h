@@ -9,6 +9,7 @@
 #include "transfer/TransferLog.h"  // kTransferLogFileName
 
 class CAppSettings;
+class CAppContext;
 
 // The question before a file is removed; the default shows the message box. Tests replace it.
 using ConfirmRemoveFn = int (*)(const std::wstring& text, UINT style, HWND owner, bool* dontAsk);
@@ -24,31 +25,34 @@ void OpenAppLog(const CAppSettings& settings);
 bool ClearTransferLog(CAppSettings& settings, HWND owner);
 bool ClearAppLog(CAppSettings& settings, HWND owner);
 
+// The event table's operations report the table's failures only to the debug log of `log`
+// (the application object), never to the user.
+
 // Opens "EventLog.dbf" in the data folder with the limit of the settings; false, with the
 // table closed and nothing reported, when it cannot be opened. Unless "history" bit 0x2000
 // is set the events of the last run are dropped.
-bool OpenEventLog(CAppSettings& settings);
+bool OpenEventLog(CAppSettings& settings, CAppContext* log);
 // Only while open: drops the events unless kept between runs, writes back and closes.
-void CloseEventLog(CAppSettings& settings);
+void CloseEventLog(CAppSettings& settings, CAppContext* log);
 // Opens or closes the table as "eventLog" "enabled" says and applies a changed limit.
-void UpdateEventLog(CAppSettings& settings);
+void UpdateEventLog(CAppSettings& settings, CAppContext* log);
 
 // Writes one event (only while the table is open): the message is string resource `id` used
 // as a printf format with the arguments, checked against them (a translation that does not
 // fit falls back to the program's own text, then to the text unformatted). A failure of the
-// table is written to the debug log (of the process's application context) and goes no
-// further. Raises state change 0x80 after a written event.
-void LogEventArgs(CAppSettings& settings, __time64_t time, int level, UINT id, const wchar_t* attribute,
-                  const FormatArg* args, size_t count);
+// table is written to the debug log and goes no further. Raises state change 0x80 after a
+// written event.
+void LogEventArgs(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
+                  const wchar_t* attribute, const FormatArg* args, size_t count);
 
 template <class... Args>
-void LogEvent(CAppSettings& settings, __time64_t time, int level, UINT id, const wchar_t* attribute,
-              const Args&... args)
+void LogEvent(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
+              const wchar_t* attribute, const Args&... args)
 {
     if constexpr (sizeof...(Args) == 0) {
-        LogEventArgs(settings, time, level, id, attribute, nullptr, 0);
+        LogEventArgs(settings, log, time, level, id, attribute, nullptr, 0);
     } else {
         const FormatArg list[] = {FormatArg(args)...};
-        LogEventArgs(settings, time, level, id, attribute, list, sizeof...(Args));
+        LogEventArgs(settings, log, time, level, id, attribute, list, sizeof...(Args));
     }
 }

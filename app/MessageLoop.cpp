@@ -46,7 +46,7 @@ void ShutDownApplication()
         app.mainClassAtom = 0;
     }
     app.DestroyOwnerWindow();
-    app.settings.GetEventLog().Close();
+    app.CloseEventLog();
 }
 
 int RunApplication(HINSTANCE instance, const wchar_t* commandLine, int showMode)

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppLogCommands.h"
 #include "config/AppSettings.h"
 #include "core/AppContext.h"
 #include "core/SysUtil.h"
@@ -67,6 +68,16 @@ public:
     void UpdateEventLog();
     // Finds the installed language libraries and applies the chosen language.
     void ApplyLanguage();
+
+    // Event table (app/AppLogCommands.cpp): open and close with the history rule; one event
+    // of string `id` printed with the arguments, only while the table is open.
+    bool OpenEventLog();
+    void CloseEventLog();
+    template <class... Args>
+    void LogEvent(__time64_t time, int level, UINT id, const wchar_t* attribute, const Args&... args)
+    {
+        ::LogEvent(settings, this, time, level, id, attribute, args...);
+    }
 
     // Document observers.
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);

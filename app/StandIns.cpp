@@ -51,10 +51,6 @@ void CNorvaneApp::ExchangeWindowPlacement(bool save, bool show)
     UpdateWindow(hwnd);
 }
 
-void CNorvaneApp::UpdateEventLog()
-{
-}
-
 void CNorvaneApp::ApplyLanguage()
 {
     settings.GetTransferDoc().SetInterfaceLanguageApplied(true);

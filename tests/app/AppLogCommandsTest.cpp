@@ -29,7 +29,7 @@ protected:
     }
     void TearDown() override
     {
-        CloseEventLog(settings);
+        CloseEventLog(settings, log);
         SettingsFixture::TearDown();
     }
     void Enable(int32_t limit, bool keepEvents)
@@ -39,7 +39,7 @@ protected:
     }
     void Log(const wchar_t* key, int n = 1)
     {
-        LogEvent(settings, 1741165623, EVENT_INFO, kKeyReadId, L"COM3", key, n);
+        LogEvent(settings, log, 1741165623, EVENT_INFO, kKeyReadId, L"COM3", key, n);
     }
     Strings Messages()
     {
@@ -55,13 +55,14 @@ protected:
     bool StateRaised() const { return (recorder.details.state & ASS_EVENT_TABLE) != 0; }
 
     std::wstring tablePath;
+    CAppContext* log = nullptr;   // the debug log of the table's failures
 };
 
 TEST_F(EventTableShellTest, EnabledTableOpensInTheDataFolderAndEventsReachIt)
 {
     Enable(100, false);
     recorder.Reset();
-    UpdateEventLog(settings);
+    UpdateEventLog(settings, log);
     ASSERT_TRUE(settings.GetEventLog().IsOpen());
     EXPECT_EQ(settings.GetEventLog().GetPath(), tablePath);
     EXPECT_TRUE(StateRaised());
@@ -79,7 +80,7 @@ TEST_F(EventTableShellTest, EnabledTableOpensInTheDataFolderAndEventsReachIt)
 
     // Switched off: closed, and a closed table takes no events.
     LoadMembers("\"eventLog\": {\"enabled\": false, \"limit\": 100}");
-    UpdateEventLog(settings);
+    UpdateEventLog(settings, log);
     EXPECT_FALSE(settings.GetEventLog().IsOpen());
     recorder.Reset();
     Log(L"x");
@@ -91,20 +92,20 @@ TEST_F(EventTableShellTest, EventsOfTheLastRunGoUnlessTheyAreKept)
 {
     for (bool keep : {false, true}) {
         Enable(100, keep);
-        ASSERT_TRUE(OpenEventLog(settings));
+        ASSERT_TRUE(OpenEventLog(settings, log));
         settings.GetEventLog().Clear();
         Log(L"A");
         Log(L"B");
-        CloseEventLog(settings);
+        CloseEventLog(settings, log);
         EXPECT_FALSE(settings.GetEventLog().IsOpen());
         {
             CEventLogDb look;
             look.Open(tablePath);
             EXPECT_EQ(look.GetEventCount(), keep ? 2u : 0u) << keep;
         }
-        ASSERT_TRUE(OpenEventLog(settings));
+        ASSERT_TRUE(OpenEventLog(settings, log));
         EXPECT_EQ(Messages(), keep ? (Strings{L"Key A read (1)", L"Key B read (1)"}) : Strings{}) << keep;
-        CloseEventLog(settings);
+        CloseEventLog(settings, log);
     }
 }
 
@@ -118,51 +119,51 @@ TEST_F(EventTableShellTest, TableOfAnEarlierRunIsEmptiedOnOpenWithoutTheHistoryB
         earlier.AddEvent(e);
     }
     Enable(100, false);
-    ASSERT_TRUE(OpenEventLog(settings));
+    ASSERT_TRUE(OpenEventLog(settings, log));
     EXPECT_EQ(settings.GetEventLog().GetEventCount(), 0u);
 }
 
 TEST_F(EventTableShellTest, TableHeldByAnotherProgramFailsQuietly)
 {
     Enable(100, true);
-    ASSERT_TRUE(OpenEventLog(settings));
+    ASSERT_TRUE(OpenEventLog(settings, log));
     Log(L"A");
-    CloseEventLog(settings);
+    CloseEventLog(settings, log);
     const std::string before = ReadBytes(tablePath);
 
     HANDLE held = CreateFileW(tablePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     recorder.Reset();
-    EXPECT_FALSE(OpenEventLog(settings));
+    EXPECT_FALSE(OpenEventLog(settings, log));
     EXPECT_FALSE(settings.GetEventLog().IsOpen());
     EXPECT_FALSE(StateRaised());
-    UpdateEventLog(settings);   // enabled, still held: stays closed, nothing thrown
+    UpdateEventLog(settings, log);   // enabled, still held: stays closed, nothing thrown
     EXPECT_FALSE(settings.GetEventLog().IsOpen());
     CloseHandle(held);
     EXPECT_EQ(ReadBytes(tablePath), before);
 
     settings.SetDataFolder(dir.File(L"no such folder"), false);
-    EXPECT_FALSE(OpenEventLog(settings));
+    EXPECT_FALSE(OpenEventLog(settings, log));
 }
 
 TEST_F(EventTableShellTest, LoweringTheLimitRearrangesAnOpenTableAtOnce)
 {
     Enable(10, true);
-    UpdateEventLog(settings);
+    UpdateEventLog(settings, log);
     for (const wchar_t* k : {L"1", L"2", L"3", L"4", L"5"})
         Log(k);
     EXPECT_EQ(settings.GetEventLog().GetRecordLimit(), 10);
 
     LoadMembers("\"main\": {\"history\": 8192}, \"eventLog\": {\"enabled\": true, \"limit\": 2}");
     recorder.Reset();
-    UpdateEventLog(settings);
+    UpdateEventLog(settings, log);
     EXPECT_EQ(settings.GetEventLog().GetRecordLimit(), 2);
     EXPECT_EQ(Messages(), (Strings{L"Key 4 read (1)", L"Key 5 read (1)"}));
     EXPECT_EQ(settings.GetEventLog().GetRingPosition(), 1);
     EXPECT_TRUE(StateRaised());
 
     recorder.Reset();
-    UpdateEventLog(settings);   // nothing changed: nothing raised
+    UpdateEventLog(settings, log);   // nothing changed: nothing raised
     EXPECT_FALSE(StateRaised());
 }
 
@@ -179,18 +180,20 @@ public:
 
 TEST_F(EventTableShellTest, TableFailuresGoToTheDebugLogOnly)
 {
-    LoggingContext log(settings);
-    ASSERT_EQ(GetAppContext(), &log.context);
+    LoggingContext logging(settings);
+    log = &logging.context;
     Enable(100, true);
     settings.debugLog = DebugLogSettings{true, 6, -1, false};
-    ASSERT_TRUE(OpenEventLog(settings));
+    ASSERT_TRUE(OpenEventLog(settings, log));
     recorder.Reset();
     // A string id the STRID field cannot hold: the table refuses the event.
-    EXPECT_NO_THROW(LogEvent(settings, 1741165623, EVENT_ERROR, 123456u, nullptr, L"x"));
+    EXPECT_NO_THROW(LogEvent(settings, log, 1741165623, EVENT_ERROR, 123456u, nullptr, L"x"));
     EXPECT_EQ(settings.GetEventLog().GetEventCount(), 0u) << (Messages().empty() ? std::wstring() : Messages()[0]);
     EXPECT_FALSE(StateRaised());
     const std::string logText = ReadBytes(dir.File(kLogFileName));
     EXPECT_NE(logText.find("Event table: Bad Value"), std::string::npos) << logText;
+    CloseEventLog(settings, log);
+    log = nullptr;
 }
 
 class LanguageLibrary {
@@ -221,7 +224,7 @@ TEST_F(EventTableShellTest, TranslationsThatDoNotFitTheirArgumentsAreNotPrintedW
     LanguageLibrary language;
     ASSERT_TRUE(language.Loaded()) << "build the NorvaneEventTestLang tool";
     Enable(100, true);
-    ASSERT_TRUE(OpenEventLog(settings));
+    ASSERT_TRUE(OpenEventLog(settings, log));
     const struct {
         UINT id;
         const wchar_t* expected;
@@ -233,7 +236,7 @@ TEST_F(EventTableShellTest, TranslationsThatDoNotFitTheirArgumentsAreNotPrintedW
     };
     for (const auto& c : cases) {
         settings.GetEventLog().Clear();
-        LogEvent(settings, 1741165623, EVENT_INFO, c.id, nullptr, L"K1", 3);
+        LogEvent(settings, log, 1741165623, EVENT_INFO, c.id, nullptr, L"K1", 3);
         EXPECT_EQ(Messages(), Strings{c.expected}) << c.id;
     }
 }
