@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/transfer/KeyInputRecorder.h"
+#include "transfer/KeyboardDest.h"
+#include "transfer/KeySender.h"
+
+namespace
+{
+
+using Events = std::vector<std::string>;
+
+const std::string kCtrlDown = "11/1D down", kCtrlUp = "11/1D up";
+const std::string kAltDown = "12/38 down", kAltUp = "12/38 up";
+const std::string kShiftDown = "10/2A down", kShiftUp = "10/2A up";
+const std::string kWinDown = "5B/5B down ext", kWinUp = "5B/5B up ext";
+
+Events Seq(std::initializer_list<Events> parts)
+{
+    Events all;
+    for (const Events& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Events Uni(wchar_t ch)
+{
+    char down[24], up[24];
+    std::snprintf(down, sizeof(down), "U+%04X down", static_cast<unsigned>(ch));
+    std::snprintf(up, sizeof(up), "U+%04X up", static_cast<unsigned>(ch));
+    return {down, up};
+}
+
+TEST(SendKeyWithModifiers, ChangesOnlyDifferingModifiersInFixedOrder)
+{
+    struct Case
+    {
+        UINT from, to;
+        Events expected;
+    } cases[] = {
+        {0, 0xF, {kCtrlDown, kAltDown, kShiftDown, kWinDown}},
+        {0xF, 0, {kCtrlUp, kAltUp, kShiftUp, kWinUp}},
+        {KEYMOD_CTRL | KEYMOD_SHIFT, KEYMOD_ALT | KEYMOD_SHIFT, {kCtrlUp, kAltDown}},
+        {KEYMOD_WIN, KEYMOD_SHIFT | KEYMOD_WIN, {kShiftDown}},
+        {KEYMOD_SHIFT, KEYMOD_SHIFT, {}},
+        {0, 0, {}},
+    };
+    for (const Case& c : cases)
+    {
+        CKeyInputRecorder rec;
+        UINT state = c.from;
+        SendKeyWithModifiers(0, c.to, 5, 5, state);
+        EXPECT_EQ(rec.events, c.expected) << c.from << " -> " << c.to;
+        EXPECT_EQ(state, c.to);
+    }
+}
+
+TEST(SendKeyWithModifiers, ExtendedFlagForNavigationWindowsDivideAndRightModifiers)
+{
+    struct Case
+    {
+        UINT vk;
+        bool extended;
+    } cases[] = {
+        {VK_SPACE, false}, {VK_PRIOR, true},  {VK_END, true},     {VK_LEFT, true},     {VK_DOWN, true},
+        {VK_SNAPSHOT, true}, {VK_DELETE, true}, {VK_HELP, true},  {'0', false},        {'Z', false},
+        {VK_LWIN, true},   {VK_RWIN, true},   {VK_APPS, true},    {0x5E, false},       {VK_SLEEP, false},
+        {VK_DECIMAL, false}, {VK_DIVIDE, true}, {VK_F1, false},   {VK_LCONTROL, false}, {VK_RCONTROL, true},
+        {VK_LMENU, false}, {VK_RMENU, true},  {VK_RETURN, false}, {VK_LSHIFT, false},  {VK_RSHIFT, false},
+    };
+    for (const Case& c : cases)
+    {
+        CKeyInputRecorder rec;
+        UINT state = 0;
+        SendKeyWithModifiers(c.vk, 0, 0, 0, state);
+        EXPECT_EQ(rec.events, KeyPress(c.vk, c.extended)) << "vk " << c.vk;
+        EXPECT_EQ(IsExtendedKey(c.vk), c.extended) << "vk " << c.vk;
+    }
+}
+
+TEST(SendKeyWithModifiers, DelaysFollowPressAndRelease)
+{
+    CKeyInputRecorder rec;
+    UINT state = 0;
+    SendKeyWithModifiers(VK_RETURN, KEYMOD_SHIFT, 3, 4, state);
+    Events press = KeyPress(VK_RETURN);
+    EXPECT_EQ(rec.events, (Events{kShiftDown, press[0], "pause 3", press[1], "pause 4"}));
+    EXPECT_EQ(state, KEYMOD_SHIFT);
+}
+
+TEST(TypeUnicodeText, KeyEntriesCharactersAndPauses)
+{
+    struct Case
+    {
+        const wchar_t* name;
+        std::wstring text;
+        std::vector<uint32_t> keys;
+        DWORD press, release;
+        Events expected;
+    };
+    const Case cases[] = {
+        {L"Ctrl+A then Ctrl+C presses Ctrl once",
+         L"\x01\x01",
+         {0x241, 0x243},
+         0,
+         0,
+         Seq({{"block on", kCtrlDown}, KeyPress('A'), KeyPress('C'), {kCtrlUp, "block off"}})},
+        {L"held modifiers released before a plain character",
+         L"\x01\x01x",
+         {0x241, 0x243},
+         0,
+         0,
+         Seq({{"block on", kCtrlDown}, KeyPress('A'), KeyPress('C'), {kCtrlUp}, Uni(L'x'), {"block off"}})},
+        {L"more markers than entries: the extras skipped",
+         L"a\x01\x01\x01z",
+         {0x0D},
+         0,
+         0,
+         Seq({{"block on"}, Uni(L'a'), KeyPress(VK_RETURN), Uni(L'z'), {"block off"}})},
+        {L"character with both delays",
+         L"1",
+         {},
+         5,
+         7,
+         {"block on", "U+0031 down", "pause 5", "U+0031 up", "pause 7", "block off"}},
+        {L"pause entry sleeps", L"\x01z", {0x800000FA}, 0, 0,
+         Seq({{"block on", "pause 250"}, Uni(L'z'), {"block off"}})},
+        {L"modifier change between keys",
+         L"\x01\x01",
+         {0x441, 0x142},
+         0,
+         0,
+         Seq({{"block on", kShiftDown}, KeyPress('A'), {kAltDown, kShiftUp}, KeyPress('B'), {kAltUp, "block off"}})},
+        {L"characters outside the keyboard as they are", L"\x0416\xD83D\xDE00", {}, 0, 0,
+         Seq({{"block on"}, Uni(0x0416), Uni(0xD83D), Uni(0xDE00), {"block off"}})},
+        {L"empty text", L"", {0x0D}, 0, 0, {"block on", "block off"}},
+    };
+    for (const Case& c : cases)
+    {
+        CKeyInputRecorder rec;
+        TypeUnicodeText(c.text, c.keys, c.press, c.release);
+        EXPECT_EQ(rec.events, c.expected) << testing::PrintToString(std::wstring(c.name));
+    }
+}
+
+TEST(TypeLayoutKeys, ShiftStateFromTheLayoutAndSkippedCharacters)
+{
+    // The test thread's own layout is US English under the test display.
+    struct Case
+    {
+        const wchar_t* name;
+        std::wstring text;
+        std::vector<uint32_t> keys;
+        Events expected;
+    };
+    const Case cases[] = {
+        {L"Aa: Shift for the first letter only", L"Aa",
+         {}, Seq({{"block on", kShiftDown}, KeyPress('A'), {kShiftUp}, KeyPress('A'), {"block off"}})},
+        {L"A! keeps Shift held", L"A!", {}, Seq({{"block on", kShiftDown}, KeyPress('A'), KeyPress('1'), {kShiftUp, "block off"}})},
+        {L"a character no layout has is skipped", L"1\x4E2D" L"2", {},
+         Seq({{"block on"}, KeyPress('1'), KeyPress('2'), {"block off"}})},
+        {L"key entries and pauses as in method 1", L"\x01q\x01\x01", {0x80000010, 0x20D},
+         Seq({{"block on", "pause 16"}, KeyPress('Q'), {kCtrlDown}, KeyPress(VK_RETURN), {kCtrlUp, "block off"}})},
+    };
+    for (const Case& c : cases)
+    {
+        CKeyInputRecorder rec;
+        TypeLayoutKeys(c.text, c.keys, 0, 0, nullptr);
+        EXPECT_EQ(rec.events, c.expected) << testing::PrintToString(std::wstring(c.name));
+    }
+}
+
+TEST(TypingMethods, InputUnblockedAndModifiersReleasedWhenTypingThrows)
+{
+    // The second event (the A after Ctrl went down) fails.
+    for (int method = 1; method <= 2; ++method)
+    {
+        CKeyInputRecorder rec;
+        rec.throwAtSend = 2;
+        const std::wstring text = L"\x01x";
+        const std::vector<uint32_t> keys = {0x241};
+        if (method == 1)
+            EXPECT_THROW(TypeUnicodeText(text, keys, 0, 0), std::runtime_error);
+        else
+            EXPECT_THROW(TypeLayoutKeys(text, keys, 0, 0, nullptr), std::runtime_error);
+        EXPECT_EQ(rec.events, (Events{"block on", kCtrlDown, kCtrlUp, "block off"})) << "method " << method;
+    }
+}
+
+}  // namespace
