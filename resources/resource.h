@@ -71,3 +71,17 @@
 
 // app/ (action catalogue)
 #define IDR_ACTIONS 808 // RCDATA: the commands that hotkeys can be bound to
+
+// transfer/
+#define IDS_PTV_START 220
+#define IDS_PTV_STOP 221
+#define IDS_PTV_RESTART 222
+#define IDS_PTV_LISTEN_OPEN 223
+#define IDS_PTV_LISTEN_FAILED 224
+#define IDS_PTV_LISTEN_CLOSED 225
+#define IDS_PTV_CONNECTED 226
+#define IDS_PTV_BROKEN 227
+#define IDS_PTV_REJECTED 228
+#define IDS_PTV_CONNECT_ERROR 229
+#define IDS_PTV_SENT 230
+#define IDS_PTV_NOT_SENT 231

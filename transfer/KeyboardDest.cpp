@@ -14,8 +14,6 @@ const wchar_t kAutoItLibraryName[] = L"AutoItX3.dll";
 namespace
 {
 
-constexpr wchar_t kKeyMarker = L'\x0001';
-constexpr uint32_t kPauseBit = 0x80000000u;
 constexpr int kWindowTextRoom = 261;  // 260 characters and the terminator
 // A walk of the stacking order that meets more windows than this has met a changing order.
 constexpr int kMaxWalk = 65536;
@@ -107,9 +105,9 @@ private:
 // One key-vector entry of methods 1 and 2: a pause, or a key whose modifiers stay held.
 void SendKeyEntry(uint32_t entry, DWORD pressDelay, DWORD releaseDelay, UINT& modifiers)
 {
-    if (entry & kPauseBit)
+    if (entry & KEYVEC_PAUSE)
     {
-        if (DWORD ms = entry & ~kPauseBit)
+        if (DWORD ms = entry & ~KEYVEC_PAUSE)
             GetKeyInput().Pause(ms);
         return;
     }
@@ -245,7 +243,7 @@ HWND FindTargetWindow(const wchar_t* classMask, const wchar_t* titleMask, const 
 }
 
 HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow, const std::wstring& text,
-                           const std::vector<uint32_t>& keys, std::wstring& destination)
+                           const KeyVector& keys, std::wstring& destination)
 {
     const HRESULT notFound = settings.filterEnabled ? KV_E_WINDOW_NOT_FOUND : KV_E_NO_INPUT_FIELD;
     HWND foreground = GetForegroundWindow();
@@ -286,7 +284,7 @@ HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow,
     }
 }
 
-void TypeUnicodeText(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                      DWORD releaseDelay)
 {
     CTypingScope scope;
@@ -296,7 +294,7 @@ void TypeUnicodeText(const std::wstring& text, const std::vector<uint32_t>& keys
     {
         if (ch == 0)
             break;
-        if (ch == kKeyMarker)
+        if (ch == KEYVEC_CHAR)
         {
             if (next < keys.size())
                 SendKeyEntry(keys[next++], pressDelay, releaseDelay, scope.Modifiers());
@@ -312,7 +310,7 @@ void TypeUnicodeText(const std::wstring& text, const std::vector<uint32_t>& keys
     }
 }
 
-void TypeLayoutKeys(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+void TypeLayoutKeys(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                     DWORD releaseDelay, HWND target)
 {
     CTypingScope scope;
@@ -323,7 +321,7 @@ void TypeLayoutKeys(const std::wstring& text, const std::vector<uint32_t>& keys,
     {
         if (ch == 0)
             break;
-        if (ch == kKeyMarker)
+        if (ch == KEYVEC_CHAR)
         {
             if (next < keys.size())
                 SendKeyEntry(keys[next++], pressDelay, releaseDelay, scope.Modifiers());
@@ -337,7 +335,7 @@ void TypeLayoutKeys(const std::wstring& text, const std::vector<uint32_t>& keys,
     }
 }
 
-HRESULT TypeWithAutoIt(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+HRESULT TypeWithAutoIt(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                        DWORD releaseDelay)
 {
     std::wstring path;
@@ -365,7 +363,7 @@ HRESULT TypeWithAutoIt(const std::wstring& text, const std::vector<uint32_t>& ke
     {
         if (ch == 0)
             break;
-        if (ch != kKeyMarker)
+        if (ch != KEYVEC_CHAR)
         {
             AppendAutoItChar(out, ch);
             continue;
@@ -373,13 +371,13 @@ HRESULT TypeWithAutoIt(const std::wstring& text, const std::vector<uint32_t>& ke
         if (next >= keys.size())
             continue;
         uint32_t entry = keys[next++];
-        if (entry & kPauseBit)
+        if (entry & KEYVEC_PAUSE)
         {
             // What comes before the pause must be on the screen before it.
             if (!out.empty())
                 send(out.c_str(), 0);
             out.clear();
-            if (DWORD ms = entry & ~kPauseBit)
+            if (DWORD ms = entry & ~KEYVEC_PAUSE)
                 GetKeyInput().Pause(ms);
         }
         else

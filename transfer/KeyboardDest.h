@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "transfer/FormatEngine.h"
+
 struct _TRANS_DST_KEYBOARD;
 
 // File name of the external typing library, looked for beside the program.
@@ -19,7 +21,7 @@ extern const wchar_t kAutoItLibraryName[];
 // the target's title. 0, KV_E_WINDOW_NOT_FOUND (filter on) or KV_E_NO_INPUT_FIELD (filter
 // off) when there is no target, or the codes of the library method.
 HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow, const std::wstring& text,
-                           const std::vector<uint32_t>& keys, std::wstring& destination);
+                           const KeyVector& keys, std::wstring& destination);
 
 // The first visible top-level window from start (the foreground window when null) downward
 // in stacking order, other than mainWindow, whose class, title and process image path match
@@ -28,13 +30,13 @@ HWND FindTargetWindow(const wchar_t* classMask, const wchar_t* titleMask, const 
                       HWND mainWindow);
 
 // Method 1: Unicode keystrokes.
-void TypeUnicodeText(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                      DWORD releaseDelay);
 // Method 2: virtual keys of the target's keyboard layout, else of the US layout.
-void TypeLayoutKeys(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+void TypeLayoutKeys(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                     DWORD releaseDelay, HWND target);
 // Method 3: the external typing library.
-HRESULT TypeWithAutoIt(const std::wstring& text, const std::vector<uint32_t>& keys, DWORD pressDelay,
+HRESULT TypeWithAutoIt(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                        DWORD releaseDelay);
 
 // The library's name of a virtual key ("{ENTER}", "{F5}", "7", "{a}"); empty when it has none.
