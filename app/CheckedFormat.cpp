@@ -77,10 +77,10 @@ int64_t CutInteger(int64_t v, Length length, bool isSigned)
     }
 }
 
-void AppendPrinted(std::wstring& out, const std::wstring& spec, int width, int precision, auto value)
+void AppendPrinted(std::wstring& out, const std::wstring& specText, int width, int precision, auto value)
 {
     std::vector<wchar_t> buffer(static_cast<size_t>(width > 0 ? width : 0) + (precision > 0 ? precision : 0) + 400);
-    const int n = _snwprintf(buffer.data(), buffer.size() - 1, spec.c_str(), value);
+    const int n = _snwprintf(buffer.data(), buffer.size() - 1, specText.c_str(), value);
     if (n > 0)
         out.append(buffer.data(), static_cast<size_t>(n));
 }
@@ -124,11 +124,11 @@ bool FormatChecked(std::wstring& out, const wchar_t* format, const FormatArg* ar
             return out.clear(), false;
         ++p;
 
-        std::wstring spec = L"%" + flags;
+        std::wstring specText = L"%" + flags;
         if (width >= 0)
-            spec += std::to_wstring(width);
+            specText += std::to_wstring(width);
         if (hasPrecision)
-            spec += L"." + std::to_wstring(precision);
+            specText += L"." + std::to_wstring(precision);
         if (next >= count)
             return out.clear(), false;
         const FormatArg& arg = args[next++];
@@ -137,7 +137,7 @@ bool FormatChecked(std::wstring& out, const wchar_t* format, const FormatArg* ar
             if (arg.GetKind() != FormatArg::kInteger)
                 return out.clear(), false;
             const bool isSigned = conversion == L'd' || conversion == L'i';
-            AppendPrinted(out, spec + L"I64" + conversion, width, precision,
+            AppendPrinted(out, specText + L"I64" + conversion, width, precision,
                           static_cast<long long>(CutInteger(arg.Integer(), length, isSigned)));
             break;
         }
@@ -145,23 +145,23 @@ bool FormatChecked(std::wstring& out, const wchar_t* format, const FormatArg* ar
             if (arg.GetKind() != FormatArg::kInteger)
                 return out.clear(), false;
             // Wide character; "hc" and "C" name a narrow one, taken as its code.
-            AppendPrinted(out, spec + L"c", width, precision, static_cast<wint_t>(arg.Integer() & 0xFFFF));
+            AppendPrinted(out, specText + L"c", width, precision, static_cast<wint_t>(arg.Integer() & 0xFFFF));
             break;
         case L's': case L'S':
             if (arg.GetKind() != FormatArg::kString)
                 return out.clear(), false;
-            AppendPrinted(out, spec + L"ls", width, precision, arg.String());
+            AppendPrinted(out, specText + L"ls", width, precision, arg.String());
             break;
         case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A':
             if (arg.GetKind() != FormatArg::kDouble)
                 return out.clear(), false;
-            AppendPrinted(out, spec + (conversion == L'F' ? L'f' : conversion), width, precision, arg.Double());
+            AppendPrinted(out, specText + (conversion == L'F' ? L'f' : conversion), width, precision, arg.Double());
             break;
         case L'p':
             if (arg.GetKind() == FormatArg::kPointer)
-                AppendPrinted(out, spec + L"p", width, precision, arg.Pointer());
+                AppendPrinted(out, specText + L"p", width, precision, arg.Pointer());
             else if (arg.GetKind() == FormatArg::kInteger)
-                AppendPrinted(out, spec + L"p", width, precision,
+                AppendPrinted(out, specText + L"p", width, precision,
                               reinterpret_cast<const void*>(static_cast<uintptr_t>(arg.Integer())));
             else
                 return out.clear(), false;

@@ -20,7 +20,7 @@ constexpr int kFieldCap = static_cast<int>(kMaxRenderedLength) + 1;
 const wchar_t* const kPrefixes[] = {L"ll", L"I32", L"I64", L"h", L"l", L"w", L"I"};
 enum { PFX_NONE = -1, PFX_LL, PFX_I32, PFX_I64, PFX_H, PFX_L, PFX_W, PFX_I };
 
-struct Spec
+struct SpecText
 {
     size_t offset = 0;    // index of the "%"
     size_t convPos = 0;   // index of the conversion character (the text's end when none)
@@ -64,46 +64,46 @@ size_t ReadDigits(const wchar_t* s, size_t n, size_t i, int& value)
 }
 
 // Reads the specifier whose "%" stands at i (not a "%%" pair).
-Spec ReadSpec(const wchar_t* s, size_t n, size_t i)
+SpecText ReadSpec(const wchar_t* s, size_t n, size_t i)
 {
-    Spec spec;
-    spec.offset = i++;
+    SpecText specText;
+    specText.offset = i++;
     for (; i < n; ++i)
     {
-        if (s[i] == L'-') spec.left = true;
-        else if (s[i] == L'+') spec.plus = true;
-        else if (s[i] == L'0') spec.zero = true;
-        else if (s[i] == L' ') spec.space = true;
-        else if (s[i] == L'#') spec.alt = true;
+        if (s[i] == L'-') specText.left = true;
+        else if (s[i] == L'+') specText.plus = true;
+        else if (s[i] == L'0') specText.zero = true;
+        else if (s[i] == L' ') specText.space = true;
+        else if (s[i] == L'#') specText.alt = true;
         else break;
     }
     if (i < n && s[i] == L'*')
-        spec.widthStar = true, ++i;
+        specText.widthStar = true, ++i;
     else
-        i = ReadDigits(s, n, i, spec.width);
+        i = ReadDigits(s, n, i, specText.width);
     if (i < n && s[i] == L'.')
     {
         ++i;
         if (i < n && s[i] == L'*')
-            spec.precisionStar = true, ++i;
+            specText.precisionStar = true, ++i;
         else
-            i = ReadDigits(s, n, i, spec.precision);
+            i = ReadDigits(s, n, i, specText.precision);
     }
     for (int p = 0; p < static_cast<int>(std::size(kPrefixes)); ++p)
     {
         const size_t len = wcslen(kPrefixes[p]);
         if (n - i >= len && wmemcmp(s + i, kPrefixes[p], len) == 0)
         {
-            spec.prefix = p;
+            specText.prefix = p;
             i += len;
             break;
         }
     }
-    spec.convPos = i;
-    spec.conv = i < n ? s[i] : 0;
-    spec.end = i < n ? i + 1 : n;
-    spec.cls = ClassOf(spec.conv, spec.prefix);
-    return spec;
+    specText.convPos = i;
+    specText.conv = i < n ? s[i] : 0;
+    specText.end = i < n ? i + 1 : n;
+    specText.cls = ClassOf(specText.conv, specText.prefix);
+    return specText;
 }
 
 // Walks a template: plain text, "%%" pairs and specifiers, in order.
@@ -126,10 +126,10 @@ void ScanTemplate(const wchar_t* s, size_t n, Visitor& visitor)
             i = at + 2;
             continue;
         }
-        const Spec spec = ReadSpec(s, n, at);
-        if (!visitor.Specifier(spec, s))
+        const SpecText specText = ReadSpec(s, n, at);
+        if (!visitor.Specifier(specText, s))
             return;
-        i = spec.end;
+        i = specText.end;
     }
 }
 
@@ -175,25 +175,25 @@ void PutField(CLimitedText& out, const Field& f, std::wstring_view prefix, size_
     }
 }
 
-void PutInteger(CLimitedText& out, const Spec& spec, Field f, int precision, int64_t value)
+void PutInteger(CLimitedText& out, const SpecText& specText, Field f, int precision, int64_t value)
 {
-    const bool isSigned = spec.conv == L'd' || spec.conv == L'i';
+    const bool isSigned = specText.conv == L'd' || specText.conv == L'i';
     bool negative = false;
     uint64_t magnitude;
     if (isSigned)
     {
-        const int64_t v = spec.cls == TSC_SHORT ? static_cast<int16_t>(value)
-                        : spec.cls == TSC_INT32 ? static_cast<int32_t>(value) : value;
+        const int64_t v = specText.cls == TSC_SHORT ? static_cast<int16_t>(value)
+                        : specText.cls == TSC_INT32 ? static_cast<int32_t>(value) : value;
         negative = v < 0;
         magnitude = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
     }
     else
     {
-        magnitude = spec.cls == TSC_SHORT ? static_cast<uint16_t>(value)
-                  : spec.cls == TSC_INT32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
+        magnitude = specText.cls == TSC_SHORT ? static_cast<uint16_t>(value)
+                  : specText.cls == TSC_INT32 ? static_cast<uint32_t>(value) : static_cast<uint64_t>(value);
     }
-    const unsigned base = spec.conv == L'o' ? 8 : (spec.conv == L'x' || spec.conv == L'X') ? 16 : 10;
-    const wchar_t* digitSet = spec.conv == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    const unsigned base = specText.conv == L'o' ? 8 : (specText.conv == L'x' || specText.conv == L'X') ? 16 : 10;
+    const wchar_t* digitSet = specText.conv == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
 
     wchar_t buffer[24];
     wchar_t* end = buffer + std::size(buffer);
@@ -208,17 +208,17 @@ void PutInteger(CLimitedText& out, const Spec& spec, Field f, int precision, int
     size_t prefixLength = 0;
     if (negative)
         prefix[prefixLength++] = L'-';
-    else if (isSigned && spec.plus)
+    else if (isSigned && specText.plus)
         prefix[prefixLength++] = L'+';
-    else if (isSigned && spec.space)
+    else if (isSigned && specText.space)
         prefix[prefixLength++] = L' ';
-    if (spec.alt && base == 16 && magnitude != 0)
+    if (specText.alt && base == 16 && magnitude != 0)
     {
         prefix[prefixLength++] = L'0';
-        prefix[prefixLength++] = spec.conv;
+        prefix[prefixLength++] = specText.conv;
     }
     size_t zeros = precision > 0 && static_cast<size_t>(precision) > digits ? precision - digits : 0;
-    if (spec.alt && base == 8 && zeros == 0 && (digits == 0 || *p != L'0'))
+    if (specText.alt && base == 8 && zeros == 0 && (digits == 0 || *p != L'0'))
         zeros = 1;
     f.zeroPad = f.zeroPad && precision < 0;
     PutField(out, f, std::wstring_view(prefix, prefixLength), zeros, std::wstring_view(p, digits));
@@ -231,11 +231,11 @@ void ForcePoint(std::string& body, size_t exponentAt)
         body.insert(std::min(exponentAt, body.size()), 1, '.');
 }
 
-void PutDouble(CLimitedText& out, const Spec& spec, Field f, int precision, int64_t value)
+void PutDouble(CLimitedText& out, const SpecText& specText, Field f, int precision, int64_t value)
 {
     const double v = static_cast<double>(value);
     const double a = std::fabs(v);
-    const wchar_t conv = spec.conv;
+    const wchar_t conv = specText.conv;
     const bool upper = conv == L'E' || conv == L'G' || conv == L'A';
     char buffer[kFieldCap + 64];
     char* const last = buffer + sizeof(buffer);
@@ -251,18 +251,18 @@ void PutDouble(CLimitedText& out, const Spec& spec, Field f, int precision, int6
     {
     case L'f':
         print(std::chars_format::fixed, precision < 0 ? 6 : precision);
-        if (spec.alt)
+        if (specText.alt)
             ForcePoint(body, body.size());
         break;
     case L'e': case L'E':
         print(std::chars_format::scientific, precision < 0 ? 6 : precision);
-        if (spec.alt)
+        if (specText.alt)
             ForcePoint(body, 1);
         break;
     case L'g': case L'G':
     {
         const int p = precision < 0 ? 6 : precision == 0 ? 1 : precision;
-        if (!spec.alt)
+        if (!specText.alt)
         {
             print(std::chars_format::general, p);
             break;
@@ -277,7 +277,7 @@ void PutDouble(CLimitedText& out, const Spec& spec, Field f, int precision, int6
     }
     default:  // a, A
         print(std::chars_format::hex, precision);
-        if (spec.alt)
+        if (specText.alt)
             ForcePoint(body, 1);
         break;
     }
@@ -290,9 +290,9 @@ void PutDouble(CLimitedText& out, const Spec& spec, Field f, int precision, int6
     size_t prefixLength = 0;
     if (std::signbit(v))
         prefix[prefixLength++] = L'-';
-    else if (spec.plus)
+    else if (specText.plus)
         prefix[prefixLength++] = L'+';
-    else if (spec.space)
+    else if (specText.space)
         prefix[prefixLength++] = L' ';
     if (conv == L'a' || conv == L'A')
     {
@@ -327,41 +327,41 @@ public:
         m_out.Put(L'%');
         return !m_out.Full();
     }
-    bool Specifier(const Spec& spec, const wchar_t* s)
+    bool Specifier(const SpecText& specText, const wchar_t* s)
     {
         Field f;
-        f.left = spec.left;
-        f.width = spec.width;
-        int precision = spec.precision;
-        if (spec.widthStar)
+        f.left = specText.left;
+        f.width = specText.width;
+        int precision = specText.precision;
+        if (specText.widthStar)
         {
             const int32_t w = static_cast<int32_t>(Next());
             if (w < 0)
                 f.left = true;
             f.width = static_cast<int>(std::min<int64_t>(std::abs(static_cast<int64_t>(w)), kFieldCap));
         }
-        if (spec.precisionStar)
+        if (specText.precisionStar)
         {
             const int32_t p = static_cast<int32_t>(Next());
             precision = p < 0 ? -1 : std::min<int32_t>(p, kFieldCap);
         }
         const int64_t value = Next();
-        f.zeroPad = spec.zero && !f.left;
+        f.zeroPad = specText.zero && !f.left;
 
-        switch (spec.cls)
+        switch (specText.cls)
         {
         case TSC_SHORT:
         case TSC_INT32:
         case TSC_INT64:
-            PutInteger(m_out, spec, f, precision, value);
+            PutInteger(m_out, specText, f, precision, value);
             break;
         case TSC_DOUBLE:
-            PutDouble(m_out, spec, f, precision, value);
+            PutDouble(m_out, specText, f, precision, value);
             break;
         case TSC_CHAR:
         case TSC_WCHAR:
         {
-            const wchar_t c = spec.cls == TSC_CHAR ? NarrowCharToWide(value) : static_cast<wchar_t>(value & 0xFFFF);
+            const wchar_t c = specText.cls == TSC_CHAR ? NarrowCharToWide(value) : static_cast<wchar_t>(value & 0xFFFF);
             // As in the template: a U+0001 of a value would take a key-vector entry.
             const size_t length = m_keyboard && c == KEYVEC_CHAR ? 0 : 1;
             PutField(m_out, f, {}, 0, std::wstring_view(&c, length));
@@ -384,7 +384,7 @@ public:
             break;
         default:
             // Shown as written, so the user sees what was not understood.
-            m_out.Put(std::wstring_view(s + spec.offset, spec.end - spec.offset));
+            m_out.Put(std::wstring_view(s + specText.offset, specText.end - specText.offset));
             break;
         }
         return !m_out.Full();
@@ -424,21 +424,21 @@ public:
             rewritten->append(L"%%");
         return true;
     }
-    bool Specifier(const Spec& spec, const wchar_t* s)
+    bool Specifier(const SpecText& specText, const wchar_t* s)
     {
-        if (spec.widthStar)
-            AddSlot(TSC_INT32, spec.offset);
-        if (spec.precisionStar)
-            AddSlot(TSC_INT32, spec.offset);
-        AddSlot(spec.cls, spec.offset);
+        if (specText.widthStar)
+            AddSlot(TSC_INT32, specText.offset);
+        if (specText.precisionStar)
+            AddSlot(TSC_INT32, specText.offset);
+        AddSlot(specText.cls, specText.offset);
         if (offsets)
-            offsets->push_back(static_cast<int>(spec.offset));
+            offsets->push_back(static_cast<int>(specText.offset));
         if (rewritten)
         {
-            rewritten->append(s + spec.offset, spec.convPos - spec.offset);
-            if (spec.prefix == PFX_NONE && spec.cls == TSC_INT64)
+            rewritten->append(s + specText.offset, specText.convPos - specText.offset);
+            if (specText.prefix == PFX_NONE && specText.cls == TSC_INT64)
                 rewritten->append(L"ll");
-            rewritten->append(s + spec.convPos, spec.end - spec.convPos);
+            rewritten->append(s + specText.convPos, specText.end - specText.convPos);
         }
         return true;
     }
