@@ -460,3 +460,101 @@ TEST_F(MainWindow, StartedElevatedCopyEndsThisInstance)
     GetStartUpHooks().isElevated = [](bool*) -> HRESULT { return E_FAIL; };
     EXPECT_EQ(kStartContinue, Start(L"/admin /n"));
 }
+
+TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    HWND hwnd = FrameWindow();
+    HWND toolbar = GetDlgItem(hwnd, IDC_PAGE_TOOLBAR);
+
+    settings.SetPanels(PANEL_STATUSBAR);
+    EXPECT_FALSE(GetDlgItem(hwnd, IDC_PAGE_HEADER));
+    HWND status = GetDlgItem(hwnd, IDC_STATUS_BAR);
+    ASSERT_TRUE(status);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    int parts[8] = {};
+    ASSERT_EQ(6, SendMessageW(status, SB_GETPARTS, 8, reinterpret_cast<LPARAM>(parts)));
+    const int w = client.right;
+    const int expected[6] = {w - 370, w - 345, w - 320, w - 280, w - 80, -1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(expected[i], parts[i]) << i;
+    RECT bar;
+    GetWindowRect(status, &bar);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_EQ(client.bottom, bar.bottom);
+
+    // Without the header the page toolbar shows only on some pages.
+    settings.SetPanels(0);
+    EXPECT_FALSE(GetDlgItem(hwnd, IDC_STATUS_BAR));
+    struct {
+        int page;
+        bool visible;
+    } pages[] = {{0, true}, {1, false}, {12, true}, {2, false}, {21, true}, {22, true}, {23, true},
+                 {24, true}, {3, false}, {20, false}, {-1, false}};
+    for (const auto& p : pages) {
+        Frame()->ShowPage(p.page);
+        EXPECT_EQ(p.page, Frame()->currentPage);
+        EXPECT_EQ(p.visible, IsWindowVisible(toolbar) != FALSE) << p.page;
+    }
+    // With the header back it always shows, and the header names the page.
+    settings.SetPanels(PANEL_HEADER);
+    EXPECT_TRUE(IsWindowVisible(toolbar));
+    Frame()->ShowPage(20);
+    std::wstring title;
+    GetWindowString(GetDlgItem(hwnd, IDC_PAGE_HEADER), title);
+    EXPECT_EQ(L"Formats", title);
+}
+
+TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    struct {
+        uint32_t tray;
+        bool taskbarButton;
+        bool visible;
+    } cases[] = {{0, true, true}, {0, false, true}, {1, true, false}, {2, true, true}, {2, false, false},
+                 {3, true, false}};
+    for (const auto& c : cases) {
+        settings.SetTrayIconFlags(c.tray);
+        settings.view.taskbarButton = c.taskbarButton;
+        Frame()->ShowMainWindow(false);
+        EXPECT_TRUE(IsIconic(FrameWindow())) << c.tray;
+        EXPECT_EQ(c.visible, IsWindowVisible(FrameWindow()) != FALSE) << c.tray << " " << c.taskbarButton;
+        Frame()->ShowMainWindow(true);
+        EXPECT_FALSE(IsIconic(FrameWindow()));
+        EXPECT_TRUE(IsWindowVisible(FrameWindow()));
+    }
+}
+
+TEST_F(MainWindow, MovingSnapsToTheWorkAreaEdges)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    App().settings.view.snapToEdges = true;
+    HWND hwnd = FrameWindow();
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = 760, height = 650;
+    struct {
+        int x, y;
+        int snappedX, snappedY;
+    } cases[] = {
+        {work.left + 5, work.top + 9, work.left, work.top},
+        {work.left + 10, work.top + 10, work.left + 10, work.top + 10},  // 10 pixels away: no snap
+        {work.right - width - 3, work.bottom - height - 1, work.right - width, work.bottom - height},
+        {work.left - 4, work.top + 200, work.left, work.top + 200},
+    };
+    for (const auto& c : cases) {
+        MoveWindow(hwnd, c.x, c.y, width, height, FALSE);
+        SendMessageW(hwnd, WM_ENTERSIZEMOVE, 0, 0);
+        RECT rc{c.x, c.y, c.x + width, c.y + height};
+        EXPECT_EQ(TRUE, SendMessageW(hwnd, WM_MOVING, WMSZ_TOP, reinterpret_cast<LPARAM>(&rc)));
+        EXPECT_EQ(c.snappedX, rc.left) << c.x;
+        EXPECT_EQ(c.snappedY, rc.top) << c.y;
+        EXPECT_EQ(width, rc.right - rc.left);
+        EXPECT_EQ(height, rc.bottom - rc.top);
+        SendMessageW(hwnd, WM_EXITSIZEMOVE, 0, 0);
+    }
+}
