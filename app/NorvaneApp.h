@@ -66,6 +66,8 @@ public:
     void ExchangeWindowPlacement(bool save, bool show);
     // Opens or closes the event table as "eventLog" "enabled" says.
     void UpdateEventLog();
+    // The start event: the program's and the system's versions.
+    void RecordStartEvent();
     // Finds the installed language libraries and applies the chosen language.
     void ApplyLanguage();
 

@@ -246,8 +246,10 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     app.ExchangeWindowPlacement(false, show);
 
     // 11. Event table.
-    if (app.settings.IsEventLogEnabled())
+    if (app.settings.IsEventLogEnabled()) {
         app.UpdateEventLog();
+        app.RecordStartEvent();
+    }
 
     // 12. Start action.
     PerformStartAction(info, show);

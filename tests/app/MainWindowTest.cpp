@@ -558,3 +558,14 @@ TEST_F(MainWindow, MovingSnapsToTheWorkAreaEdges)
         SendMessageW(hwnd, WM_EXITSIZEMOVE, 0, 0);
     }
 }
+
+TEST_F(MainWindow, StartIsRecordedInTheEventTable)
+{
+    WriteFileBytes(SettingsPath(), "{\"info\":{\"name\":\"Norvane\",\"version\":\"1.6\"},"
+                                   "\"eventLog\":{\"enabled\":true,\"limit\":100}}");
+    ASSERT_EQ(kStartContinue, Start());
+    ASSERT_TRUE(App().settings.GetEventLog().IsOpen());
+    App().settings.GetEventLog().Close();  // written back, so the file can be read here
+    const std::string table = ReadFileBytes(m_folder.File(L"EventLog.dbf"));
+    EXPECT_NE(std::string::npos, table.find("Norvane v2.6 (Windows v")) << table.size();
+}
