@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
 #include "reader/ReaderModels.h"
@@ -267,4 +268,12 @@ HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destin
     status = static_cast<int>(client.QueryStatus());
     client.DiscardBody();
     return status == 200 ? S_OK : KV_E_HTTP_SERVER;
+}
+
+std::wstring HttpServerErrorText(int status)
+{
+    std::wstring text;
+    GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(KV_E_HTTP_SERVER));
+    AppendFormatString(text, L" Code: %d.", status);
+    return text;
 }

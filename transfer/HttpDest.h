@@ -108,3 +108,7 @@ void ExpandUrlTemplate(const std::wstring& templ, const wchar_t* text, int lengt
 // Win32 error as a result code, or KV_E_HTTP_SERVER for a status other than 200.
 HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destination, const wchar_t* text,
                         int length, const ReaderIdentity* reader, std::wstring& destinationText, int& status);
+
+// The error text of a status other than 200: the message-table text of KV_E_HTTP_SERVER
+// followed by " Code: %d." with the status ("Error http server. Code: 404.").
+std::wstring HttpServerErrorText(int status);

@@ -493,6 +493,24 @@ TEST_F(EventLogDbTest, DamagedOrEmptyFilesAreReplaced)
     }
 }
 
+TEST_F(EventLogDbTest, TruncatedTableKeepsItsWholeRecords)
+{
+    db.Open(path);
+    Add({L"A", L"B", L"C"});
+    db.Close();
+    Bytes bytes = ReadAll(path);
+    bytes.resize(bytes.size() - 100);   // the last record cut short
+    WriteAll(path, bytes);
+
+    db.Open(path);
+    EXPECT_EQ(Records(), (Strings{L"A", L"B"}));
+    EXPECT_EQ(db.GetRingPosition(), 3);   // the stored 4 lay past the records
+    EXPECT_EQ(db.AddEvent(Event(L"D")), 3);
+    db.Close();
+    db.Open(path);
+    EXPECT_EQ(Records(), (Strings{L"A", L"B", L"D"}));
+}
+
 TEST_F(EventLogDbTest, LockedOrMissingPlacesThrowAndLoseNothing)
 {
     db.Open(path);

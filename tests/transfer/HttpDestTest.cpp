@@ -307,6 +307,7 @@ TEST_F(HttpDestTest, StatusOtherThan200IsAServerError)
 {
     EXPECT_EQ(Send(Url(server.Port(), L"/404?k=%keynum%")), KV_E_HTTP_SERVER);
     EXPECT_EQ(status, 404);
+    EXPECT_EQ(HttpServerErrorText(status), L"Error http server. Code: 404.");
     EXPECT_EQ(UnreadBody(client), 0u);
     // The same connection then carries a good request.
     EXPECT_EQ(Send(Url(server.Port(), L"/ok")), S_OK);
