@@ -15,6 +15,7 @@
 #include "framework/WinApp.h"
 
 class CMainFrame;
+class CActionHdBk;
 
 // The hidden tool window that owns the main window, so that the main window has a taskbar
 // button only through WS_EX_APPWINDOW.
@@ -96,6 +97,14 @@ public:
     int settingsObserver = -1;
     int configObserver = -1;
     CCriticalSection lock;
+
+    // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/ActionCatalogue.cpp) ----
+    // Renders the key through its format, hands the text to the destination and records the
+    // outcome. The extra value travels with the last-transfer record only. The result code.
+    HRESULT TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra);
+    // The commands that hotkeys can be bound to, read from the resource on first use.
+    std::shared_ptr<CActionHdBk> GetActionCatalogue();
+    std::shared_ptr<CActionHdBk> actionCatalogue;
 
 private:
     struct ImageListHolder

@@ -1,0 +1,379 @@
+// A key's whole transfer: format lookup, rendering, each destination, and what is recorded of
+// it (counter, last transfer, sounds, balloon, transfer log, event table, debug log).
+#include <gtest/gtest.h>
+#include <winsock2.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppTransfer.h"
+#include "app/NorvaneApp.h"
+#include "config/AppSettings.h"
+#include "config/KeyNumber.h"
+#include "core/AppContext.h"
+#include "core/File.h"
+#include "core/ResultCodes.h"
+#include "core/TextUtil.h"
+#include "tests/app/TransferTestSupport.h"
+#include "tests/support/TempFolder.h"
+#include "transfer/EventLogDb.h"
+#include "transfer/KeySender.h"
+
+using namespace transfer_test;
+
+namespace {
+
+constexpr uint32_t kExtra = 0x15;
+
+class TransferKeyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        settings.SetDataFolder(folder.Path(), false);
+        settings.transferLog = true;
+        settings.debugLog = {true, 5, -1, false};
+        settings.SetSoundsEnabled(true);
+        context.LogSettings = &settings;
+        context.LogClock = FixedLogClock;
+        settings.GetEventLog().Open(folder.File(L"EventLog.dbf"));
+
+        shell.settings = &settings;
+        shell.log = &context;
+        shell.clock = FixedTime;
+        shell.playSound = [this](int soundEvent) { sounds.push_back(soundEvent); };
+        shell.showBalloon = [this](const std::wstring& title, const std::wstring& text) {
+            balloons.push_back(title + L"|" + text);
+        };
+    }
+
+    CTransferDoc& Doc() { return settings.GetTransferDoc(); }
+
+    // A format that becomes the default one.
+    void UseFormat(const wchar_t* name, const wchar_t* templ, const wchar_t* params = L"")
+    {
+        _KV_FORMAT format;
+        format.name = name;
+        format.templ = templ;
+        format.params = params;
+        const size_t index = Doc().AddFormat(format);
+        Doc().SetDefaultFormatId(Doc().GetFormats()[index]->id);
+    }
+
+    HRESULT Transfer(int keyType = 1, const _KEY_NUMBER& key = kKey0A0B0C)
+    {
+        return RunKeyTransfer(shell, keyType, key, kExtra);
+    }
+
+    std::string TransferLog() const { return ReadFileBytes(folder.File(L"Transfer.log")); }
+    std::string DebugLog() const { return ReadFileBytes(folder.File(L"Norvane.log")); }
+    std::vector<_EVENT_RECORD> Events()
+    {
+        std::vector<_EVENT_RECORD> events;
+        CEventLogDb& table = settings.GetEventLog();
+        for (uint32_t i = 1; i <= table.GetEventCount(); ++i)
+        {
+            _EVENT_RECORD event;
+            table.ReadEvent(static_cast<int>(i), event);
+            events.push_back(event);
+        }
+        return events;
+    }
+
+    CTempFolder folder;
+    CAppSettings settings;
+    CAppContext context;
+    TransferShell shell;
+    std::vector<int> sounds;
+    std::vector<std::wstring> balloons;
+};
+
+}  // namespace
+
+TEST_F(TransferKeyTest, ClipboardTransferIsRecordedEverywhere)
+{
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+
+    EXPECT_EQ(Transfer(), S_OK);
+
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"Std\"] \"123\" -> \"Copy to Clipboard\"\r\n");
+    EXPECT_EQ(ClipboardText(), L"123");
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    EXPECT_EQ(last.counter, 1);
+    EXPECT_EQ(last.time.GetTime(), FixedTime());
+    EXPECT_EQ(last.keyType, 1);
+    EXPECT_TRUE(KeysEqual(last.keyNumber, kKey0A0B0C));
+    EXPECT_EQ(last.formatId, kExtra);
+    EXPECT_EQ(last.errorCode, 0);
+    EXPECT_EQ(last.errorText, L"");
+    EXPECT_EQ(last.formatName, L"Std");
+    EXPECT_EQ(last.transferred, L"123");
+
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].level, 1);
+    EXPECT_EQ(events[0].stringId, 204);
+    EXPECT_EQ(events[0].message, L"\"123\" -> \"Copy to Clipboard\" (EM 0C0B0A, \"Std\")");
+    EXPECT_EQ(events[0].time, FixedTime());
+
+    EXPECT_TRUE(EndsWith(DebugLog(), "09:07:03.000 [I] Transfer ok\r\n")) << DebugLog();
+    EXPECT_EQ(sounds, std::vector<int>{kTransferSoundSuccess});
+    EXPECT_TRUE(balloons.empty());
+
+    // The counter goes on from the stored one.
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(settings.GetLastTransfer().counter, 2);
+}
+
+TEST_F(TransferKeyTest, KeyWithoutFormatFailsWithoutLogLineOrCount)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+
+    EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
+
+    EXPECT_EQ(TransferLog(), "<missing>");
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    EXPECT_EQ(last.counter, 0);
+    EXPECT_EQ(last.errorCode, KV_E_NO_FORMAT);
+    EXPECT_EQ(last.errorText, L"Format is not specified.");
+    EXPECT_EQ(last.formatName, L"");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].level, 3);
+    EXPECT_EQ(events[0].stringId, 205);
+    EXPECT_EQ(events[0].message,
+              L"Transfer error (EM 0C0B0A, \"\") (code 0x8004023E): Format is not specified.");
+    EXPECT_TRUE(EndsWith(DebugLog(), "09:07:03.000 [E] Transfer fail: Format is not specified.\r\n")) << DebugLog();
+    EXPECT_EQ(sounds, std::vector<int>{kTransferSoundFailure});
+}
+
+TEST_F(TransferKeyTest, KeyFilterOfTheKeyTypeChoosesTheFormat)
+{
+    UseFormat(L"Default", L"D");
+    _KV_FORMAT other;
+    other.name = L"Hid";
+    other.templ = L"H";
+    const uint32_t hidId = Doc().GetFormats()[Doc().AddFormat(other)]->id;
+    KeyFilter filter;
+    filter.id = 1;
+    filter.name = L"HID only";
+    filter.keyTypes = 1u << 2;
+    filter.formatId = hidId;
+    Doc().KeyFilters().push_back(filter);
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+
+    EXPECT_EQ(Transfer(2, kKey0A0B0C), S_OK);
+    EXPECT_EQ(ClipboardText(), L"H");
+    EXPECT_EQ(Transfer(1, kKey0A0B0C), S_OK);
+    EXPECT_EQ(ClipboardText(), L"D");
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [HID 0C0B0A, \"Hid\"] \"H\" -> \"Copy to Clipboard\"\r\n"
+                             "05.03.2025 09:07:03 [EM 0C0B0A, \"Default\"] \"D\" -> \"Copy to Clipboard\"\r\n");
+}
+
+TEST_F(TransferKeyTest, PresetNamesAndEscapesInTheRecords)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"\nWiegand", L"W\"1");
+    EXPECT_EQ(Transfer(), S_OK);
+    UseFormat(L"q\"b\\s]e", L"x");
+    EXPECT_EQ(Transfer(), S_OK);
+
+    // The bracket escapes the "]" of the prefix too; reading the line back undoes it.
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"[P\\] Wiegand\"] \"W\"1\" -> \"Copy to Clipboard\"\r\n"
+                             "05.03.2025 09:07:03 [EM 0C0B0A, \"q\\\"b\\\\s\\]e\"] \"x\" -> \"Copy to Clipboard\"\r\n");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].message, L"\"W\"1\" -> \"Copy to Clipboard\" (EM 0C0B0A, \"[P] Wiegand\")");
+    // Only the transfer log escapes.
+    EXPECT_EQ(events[1].message, L"\"x\" -> \"Copy to Clipboard\" (EM 0C0B0A, \"q\"b\\s]e\")");
+    EXPECT_EQ(settings.GetLastTransfer().formatName, L"q\"b\\s]e");
+}
+
+TEST_F(TransferKeyTest, OutputWithLineBreaksStaysOneLogLine)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"Lines", L"1\\r\\n2\\n");
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(ClipboardText(), L"1\r\n2\n");
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"Lines\"] \"1\\r\\n2\\n\" -> \"Copy to Clipboard\"\r\n");
+    EXPECT_EQ(settings.GetLastTransfer().transferred, L"1\r\n2\n");
+}
+
+TEST_F(TransferKeyTest, SwitchedOffRecordsAreNotWritten)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"Std", L"123");
+    settings.transferLog = false;
+    settings.debugLog.logLevel = 3;  // errors only
+    settings.SetSoundsEnabled(false);
+    settings.GetEventLog().Close();
+
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(TransferLog(), "<missing>");
+    EXPECT_EQ(DebugLog().find("Transfer ok"), std::string::npos);
+    EXPECT_TRUE(sounds.empty());
+    EXPECT_EQ(settings.GetLastTransfer().counter, 1);
+
+    // Errors reach a debug log at level 2 and above.
+    settings.debugLog.logLevel = 2;
+    Doc().SetDefaultFormatId(0);
+    EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
+    EXPECT_NE(DebugLog().find("[E] Transfer fail: Format is not specified."), std::string::npos);
+    settings.debugLog.logLevel = 1;
+    EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
+    EXPECT_EQ(CountOf(DebugLog(), "Transfer fail"), 1);
+}
+
+TEST_F(TransferKeyTest, BalloonShowsTheCutOutputWhenAsked)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"Long", L"%0300d", L"1");
+    settings.SetTrayIconFlags(0x4);
+    EXPECT_EQ(Transfer(), S_OK);
+    ASSERT_EQ(balloons.size(), 1u);
+    EXPECT_EQ(balloons[0], L"Transferred key|" + std::wstring(255, L'0'));
+    EXPECT_EQ(ClipboardText(), std::wstring(299, L'0') + L"1");
+
+    // A failed transfer shows none.
+    Doc().SetDefaultFormatId(0);
+    EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
+    EXPECT_EQ(balloons.size(), 1u);
+}
+
+TEST_F(TransferKeyTest, RenderingErrorIsCaughtAsAFailureWithItsText)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"Broken", L"%d", L"b0 +");
+    const HRESULT hr = Transfer();
+    EXPECT_EQ(hr, E_FAIL);
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    EXPECT_EQ(last.errorCode, E_FAIL);
+    EXPECT_FALSE(last.errorText.empty());
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].message,
+              L"Transfer error (EM 0C0B0A, \"Broken\") (code 0x80004005): " + last.errorText);
+    EXPECT_EQ(TransferLog(), "<missing>");
+}
+
+TEST_F(TransferKeyTest, UnknownDestinationTypeFails)
+{
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", 6);
+    if (Doc().GetDestinationType() != 6)
+        GTEST_SKIP() << "the document keeps destination types to 1-5";
+    EXPECT_EQ(Transfer(), E_FAIL);
+}
+
+TEST_F(TransferKeyTest, FailingRecordsNeverChangeTheResult)
+{
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    UseFormat(L"Std", L"123");
+    // A folder in the place of the transfer log, and an event table whose file went away
+    // under it, so that neither can be written.
+    ASSERT_TRUE(CreateDirectoryW(folder.File(L"Transfer.log").c_str(), nullptr));
+    BreakEventTable(settings.GetEventLog());
+
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(settings.GetLastTransfer().counter, 1);
+    EXPECT_EQ(ClipboardText(), L"123");
+    const std::string log = DebugLog();
+    EXPECT_NE(log.find("[E] Transfer log: "), std::string::npos) << log;
+    EXPECT_TRUE(EndsWith(log, "[I] Transfer ok\r\n")) << log;
+    EXPECT_EQ(settings.GetEventLog().GetEventCount(), 0u);
+}
+
+TEST_F(TransferKeyTest, KeyboardTypesIntoTheForegroundWindowAndRecordsKeyCodes)
+{
+    UseFormat(L"Enter", L"12\\k0D");
+    Doc().SetDestination(L"", DEST_KEYBOARD);
+    Doc().SetAfterActivateDelay(kSettleMs);
+    Doc().SetAfterPressDelay(0);
+    Doc().SetAfterReleaseDelay(0);
+    CTypingTarget target(L"Typing Target");
+    ASSERT_TRUE(target.MakeForeground());
+    {
+        CPumpingInput input;
+        EXPECT_EQ(Transfer(), S_OK);
+    }
+    PumpPending();
+    EXPECT_EQ(target.EditText(), L"12\r\n");
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"Enter\"] \"12\\k00D\" -> \"Typing Target\"\r\n");
+    EXPECT_EQ(settings.GetLastTransfer().transferred, L"12\\k00D");
+    EXPECT_EQ(settings.GetLastTransfer().where, L"Typing Target");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].message, L"\"12\\k00D\" -> \"Typing Target\" (EM 0C0B0A, \"Enter\")");
+}
+
+TEST_F(TransferKeyTest, CommandLineStartsTheProgramWithTheText)
+{
+    CArgEcho echo(folder);
+    ASSERT_TRUE(echo.Ready());
+    UseFormat(L"Std", L"123");
+    Doc().SetCmdLineProgram(echo.Program());
+    Doc().SetCmdLineArguments(L"k=%KeyNum%");
+    Doc().SetDestination(L"", DEST_CMDLINE);
+
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(echo.WaitForArguments(), std::vector<std::wstring>{L"k=123"});
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"Std\"] \"123\" -> \"Command Line\"\r\n");
+
+    Doc().SetCmdLineProgram(L"");
+    EXPECT_EQ(Transfer(), E_INVALIDARG);
+    EXPECT_EQ(settings.GetLastTransfer().errorText, SystemText(E_INVALIDARG));
+}
+
+TEST_F(TransferKeyTest, HttpRequestWithStatusCodes)
+{
+    CHttpResponder server;
+    UseFormat(L"Std", L"1 2");
+    Doc().SetDestination(L"", DEST_HTTP);
+    const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(server.Port());
+
+    Doc().SetHttpAddress(base + L"/add?k=%keynum%");
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET /add?k=1+2 HTTP/1.1"});
+    EXPECT_EQ(TransferLog(), "05.03.2025 09:07:03 [EM 0C0B0A, \"Std\"] \"1 2\" -> \"" +
+                                 WStringToMultiByte(base, CP_ACP) + "/add?k=1+2\"\r\n");
+
+    Doc().SetHttpAddress(base + L"/404?k=%keynum%");
+    EXPECT_EQ(Transfer(), KV_E_HTTP_SERVER);
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    EXPECT_EQ(last.errorText, L"Error http server. Code: 404.");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].message,
+              L"Transfer error (EM 0C0B0A, \"Std\") (code 0x80040245): Error http server. Code: 404.");
+    EXPECT_EQ(settings.GetLastTransfer().counter, 1);
+}
+
+TEST(ApplicationTransfer, TransferKeyWorksOnTheApplicationsSettings)
+{
+    CTempFolder folder;
+    CAppSettings& settings = App().settings;
+    settings.SetDataFolder(folder.Path(), false);
+    settings.transferLog = true;
+    settings.SetSoundsEnabled(true);
+    CTransferDoc& doc = settings.GetTransferDoc();
+    _KV_FORMAT format;
+    format.name = L"App";
+    format.templ = L"A1";
+    doc.SetDefaultFormatId(doc.GetFormats()[doc.AddFormat(format)]->id);
+    doc.SetDestination(L"", DEST_CLIPBOARD);
+    const int soundsBefore = GetTransferShellRequests().sounds;
+
+    EXPECT_EQ(App().TransferKey(7, kKey0A0B0C, 0), S_OK);
+    EXPECT_EQ(ClipboardText(), L"A1");
+    EXPECT_EQ(GetTransferShellRequests().sounds, soundsBefore + 1);
+    EXPECT_EQ(GetTransferShellRequests().lastSound, kTransferSoundSuccess);
+    const std::string line = ReadFileBytes(folder.File(L"Transfer.log"));
+    EXPECT_NE(line.find(" [DS 0C0B0A, \"App\"] \"A1\" -> \"Copy to Clipboard\"\r\n"), std::string::npos) << line;
+
+    settings.transferLog = false;
+    settings.SetSoundsEnabled(false);
+    settings.SetDataFolder(L"", false);
+}

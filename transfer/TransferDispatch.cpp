@@ -1,0 +1,110 @@
+#include "transfer/TransferDispatch.h"
+
+#include <exception>
+#include <new>
+
+#include "config/KeyNumber.h"
+#include "config/TransferDoc.h"
+#include "core/Exceptions.h"
+#include "core/SysUtil.h"
+#include "core/TextUtil.h"
+#include "transfer/CmdLineDest.h"
+#include "transfer/FormatEngine.h"
+#include "transfer/HttpDest.h"
+#include "transfer/KeyboardDest.h"
+#include "transfer/Portavo.h"
+#include "transfer/TransferLog.h"
+
+namespace
+{
+
+HRESULT DeliverToBridge(CPortavo* bridge, const std::wstring& output, std::wstring& destination)
+{
+    if (!bridge || bridge->GetState() != PTV_STATE_CONNECTED)
+        return KV_E_NO_PORTAVO;
+    const std::string bytes = WStringToMultiByte(output, CP_ACP);
+    // An empty text has nothing to wake the link for.
+    if (!bytes.empty())
+        bridge->AppendToSendBuffer(bytes.data(), bytes.size());
+    const PortavoSettings settings = bridge->GetSettings();
+    if (bridge->GetActiveMode() == PORTAVO_CLIENT)
+        destination = settings.address;
+    else
+        FormatString(destination, L"%d", static_cast<int>(settings.port));
+    return S_OK;
+}
+
+HRESULT DeliverToHttp(const CTransferDoc& doc, const TransferTargets& targets, TransferTexts& texts)
+{
+    if (targets.http)
+        return SendHttpRequest(*targets.http, doc.HttpRequest(), texts.output.c_str(),
+                               static_cast<int>(texts.output.size()), targets.reader, texts.destination,
+                               texts.httpStatus);
+    HttpClient once;
+    return SendHttpRequest(once, doc.HttpRequest(), texts.output.c_str(), static_cast<int>(texts.output.size()),
+                           targets.reader, texts.destination, texts.httpStatus);
+}
+
+HRESULT Deliver(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key, const TransferTargets& targets,
+                TransferTexts& texts)
+{
+    KvFormatPtr format = doc.FindFormatForKey(keyType, key.length);
+    if (!format)
+        return KV_E_NO_FORMAT;
+    texts.formatName = MakeFormatDisplayName(format->name);
+
+    const int type = doc.GetDestinationType();
+    if (type == DEST_KEYBOARD)
+    {
+        KeyVector keys;
+        RenderFormat(texts.output, &keys, format->templ, format->params, key);
+        HRESULT hr = TypeToTargetWindow(doc.Keyboard(), targets.mainWindow, texts.output, keys, texts.destination);
+        if (SUCCEEDED(hr))
+            texts.output = KeyboardLoggedText(texts.output, keys);
+        return hr;
+    }
+
+    RenderFormat(texts.output, nullptr, format->templ, format->params, key);
+    switch (type)
+    {
+    case DEST_CLIPBOARD:
+        // A busy clipboard is no reason to fail the key: the user sees the text is not there.
+        SetClipboardText(texts.output.c_str(), static_cast<int>(texts.output.size()));
+        return S_OK;
+    case DEST_PORTAVO:
+        return DeliverToBridge(targets.bridge, texts.output, texts.destination);
+    case DEST_CMDLINE:
+        return RunCommandLine(doc.CmdLine(), texts.output);
+    case DEST_HTTP:
+        return DeliverToHttp(doc, targets, texts);
+    default:
+        return E_FAIL;
+    }
+}
+
+}  // namespace
+
+HRESULT DeliverKey(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key, const TransferTargets& targets,
+                   TransferTexts& texts)
+{
+    try
+    {
+        return Deliver(doc, keyType, key, targets, texts);
+    }
+    catch (const std::exception& e)
+    {
+        texts.error = MultiByteToWString(std::string(e.what()), CP_ACP);
+        return E_FAIL;
+    }
+}
+
+std::wstring TransferErrorText(HRESULT result, int httpStatus)
+{
+    std::wstring text;
+    if (!GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(result)) &&
+        GetResourceModule() != GetProgramModule())
+        GetSystemMessageText(text, GetProgramModule(), static_cast<DWORD>(result));
+    if (result == KV_E_HTTP_SERVER)
+        AppendFormatString(text, L" Code: %d.", httpStatus);
+    return text;
+}
