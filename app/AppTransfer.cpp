@@ -51,8 +51,8 @@ void RecordFailure(const TransferShell& shell, const CTimeValue& time, int keyTy
         shell.playSound(kTransferSoundFailure);
     if (settings.GetEventLog().IsOpen())
         WriteRecord(shell.log, L"Event table", [&] {
-            LogEvent(settings, time.GetTime(), kEventError, IDS_EVENT_TRANSFER_ERROR, nullptr, KeyTypeCode(keyType),
-                     keyText, texts.formatName, static_cast<unsigned>(result), texts.error);
+            LogEvent(settings, shell.log, time.GetTime(), kEventError, IDS_EVENT_TRANSFER_ERROR, nullptr,
+                     KeyTypeCode(keyType), keyText, texts.formatName, static_cast<unsigned>(result), texts.error);
         });
     if (shell.log && shell.log->IsLogged(LOG_THRESHOLD_ERROR))
         LogMessage(shell.log, nullptr, LOG_ERROR, L"Transfer fail: %s", texts.error.c_str());
@@ -78,8 +78,8 @@ void RecordSuccess(const TransferShell& shell, const CTimeValue& time, int keyTy
         });
     if (settings.GetEventLog().IsOpen())
         WriteRecord(shell.log, L"Event table", [&] {
-            LogEvent(settings, time.GetTime(), kEventInformation, IDS_EVENT_TRANSFER_OK, nullptr, texts.output,
-                     texts.destination, KeyTypeCode(keyType), keyText, texts.formatName);
+            LogEvent(settings, shell.log, time.GetTime(), kEventInformation, IDS_EVENT_TRANSFER_OK, nullptr,
+                     texts.output, texts.destination, KeyTypeCode(keyType), keyText, texts.formatName);
         });
     if (shell.log && shell.log->IsLogged(LOG_THRESHOLD_TRACE))
         LogMessage(shell.log, nullptr, LOG_INFO, L"Transfer ok");

@@ -12,26 +12,15 @@
 #include "transfer/FormatEngine.h"
 #include "transfer/HttpDest.h"
 #include "transfer/KeyboardDest.h"
-#include "transfer/Portavo.h"
 #include "transfer/TransferLog.h"
 
 namespace
 {
 
-HRESULT DeliverToBridge(CPortavo* bridge, const std::wstring& output, std::wstring& destination)
+// The bridge link is not part of the program yet: it never reports a connection.
+HRESULT DeliverToBridge(CPortavo* /*bridge*/, const std::wstring& /*output*/, std::wstring& /*destination*/)
 {
-    if (!bridge || bridge->GetState() != PTV_STATE_CONNECTED)
-        return KV_E_NO_PORTAVO;
-    const std::string bytes = WStringToMultiByte(output, CP_ACP);
-    // An empty text has nothing to wake the link for.
-    if (!bytes.empty())
-        bridge->AppendToSendBuffer(bytes.data(), bytes.size());
-    const PortavoSettings settings = bridge->GetSettings();
-    if (bridge->GetActiveMode() == PORTAVO_CLIENT)
-        destination = settings.address;
-    else
-        FormatString(destination, L"%d", static_cast<int>(settings.port));
-    return S_OK;
+    return KV_E_NO_PORTAVO;
 }
 
 HRESULT DeliverToHttp(const CTransferDoc& doc, const TransferTargets& targets, TransferTexts& texts)

@@ -84,7 +84,8 @@ TEST(CommandTexts, HotkeyMapTakesTheLastEntryOfACommandAndIsEmptyWhileSwitchedOf
                                            MakeHotkeyEntry(ID_TEST_CMD_A, kCtrlShiftF5 | HOTKEY_GLOBAL)};
     hotkeys.Rebuild(entries, true);
     ASSERT_EQ(hotkeys.byCommand.size(), 2u);
-    EXPECT_EQ(hotkeys.byCommand.at(ID_TEST_CMD_A & 0xFFFF), MakeHotkeyEntry(ID_TEST_CMD_A, kCtrlShiftF5 | HOTKEY_GLOBAL));
+    EXPECT_EQ(hotkeys.byCommand.at(ID_TEST_CMD_A & 0xFFFF),
+              MakeHotkeyEntry(ID_TEST_CMD_A, kCtrlShiftF5 | HOTKEY_GLOBAL));
     EXPECT_EQ(hotkeys.byCommand.at(ID_TEST_CMD_B & 0xFFFF), MakeHotkeyEntry(ID_TEST_CMD_B, kAltF9));
 
     hotkeys.Rebuild(entries, false);

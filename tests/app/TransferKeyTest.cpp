@@ -282,6 +282,7 @@ TEST_F(TransferKeyTest, FailingRecordsNeverChangeTheResult)
     EXPECT_EQ(ClipboardText(), L"123");
     const std::string log = DebugLog();
     EXPECT_NE(log.find("[E] Transfer log: "), std::string::npos) << log;
+    EXPECT_NE(log.find("[E] Event table: "), std::string::npos) << log;
     EXPECT_TRUE(EndsWith(log, "[I] Transfer ok\r\n")) << log;
     EXPECT_EQ(settings.GetEventLog().GetEventCount(), 0u);
 }

@@ -73,7 +73,8 @@ TEST(TransferLogLine, FieldsAndEscapes)
         {1, Key({0x12}), L"F", L"12\r\n34\n", L"d", "[EM 12, \"F\"] \"12\\r\\n34\\n\" -> \"d\"\r\n"},
         {1, Key({0x12}), L"F", L"o", L"a\nb", "[EM 12, \"F\"] \"o\" -> \"a\\nb\"\r\n"},
         {0, Key({}), L"", L"", L"", "[X , \"\"] \"\" -> \"\"\r\n"},
-        {21, Key({0xAB, 0xCD, 0xEF, 0x01}), L"[P] Wiegand", L"1", L"2", "[MINI 01EFCDAB, \"[P\\] Wiegand\"] \"1\" -> \"2\"\r\n"},
+        {21, Key({0xAB, 0xCD, 0xEF, 0x01}), L"[P] Wiegand", L"1", L"2",
+         "[MINI 01EFCDAB, \"[P\\] Wiegand\"] \"1\" -> \"2\"\r\n"},
         {22, Key({0x05}), L"N", L"1", L"2", "[X 05, \"N\"] \"1\" -> \"2\"\r\n"},
         {-1, Key({0x05}), L"N", L"1", L"2", "[X 05, \"N\"] \"1\" -> \"2\"\r\n"},
     };
