@@ -378,3 +378,16 @@ TEST(ApplicationTransfer, TransferKeyWorksOnTheApplicationsSettings)
     settings.SetSoundsEnabled(false);
     settings.SetDataFolder(L"", false);
 }
+
+TEST_F(TransferKeyTest, BridgeLinkThatDoesNotRunFails)
+{
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_PORTAVO);
+    EXPECT_EQ(Transfer(), KV_E_NO_PORTAVO);
+    EXPECT_EQ(settings.GetLastTransfer().errorText, L"No connection with Portavo.");
+    EXPECT_EQ(settings.GetLastTransfer().counter, 0);
+    EXPECT_EQ(TransferLog(), "<missing>");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].message, L"Transfer error (EM 0C0B0A, \"Std\") (code 0x80040240): No connection with Portavo.");
+}
