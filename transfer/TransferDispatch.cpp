@@ -89,11 +89,11 @@ HRESULT DeliverKey(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key,
 
 std::wstring TransferErrorText(HRESULT result, int httpStatus)
 {
+    if (result == KV_E_HTTP_SERVER)
+        return HttpServerErrorText(httpStatus);
     std::wstring text;
     if (!GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(result)) &&
         GetResourceModule() != GetProgramModule())
         GetSystemMessageText(text, GetProgramModule(), static_cast<DWORD>(result));
-    if (result == KV_E_HTTP_SERVER)
-        AppendFormatString(text, L" Code: %d.", httpStatus);
     return text;
 }
