@@ -228,7 +228,8 @@ void CReader::WaitForEvents()
     HRESULT hr = i == 1 ? m_port->CompleteWrite() : i == 2 ? m_port->CompleteRead() : m_port->CompleteEvent();
     if (FAILED(hr))
         ThrowPortError(hr, m_cp.portName.c_str());
-    if (i == 3)
+    // A completed read holds bytes as well: under Wine the comm event may not follow it.
+    if (i == 2 || i == 3)
         m_flags |= RTF_INPUT;
 }
 

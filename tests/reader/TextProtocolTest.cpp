@@ -170,9 +170,10 @@ protected:
         sim->SendRaw(std::string(kKeyB) + "\r\n" + kKeyA + "\r\n");
         if (!WaitFor([&] { return Keys().size() == 2; }))
             return Notifications();
+        const int partials = LogCount(L"034,0777");
         sim->SendRaw("No card\r\nEm-Marine[0022] 034,0777");
         // The partial line is in the reader's hands before its end comes.
-        if (!WaitFor([&] { return Logged(L"034,0777"); }))
+        if (!WaitFor([&] { return LogCount(L"034,0777") > partials; }))
             return {"partial line not received"};
         sim->SendRaw("7\r\n");
         sim->SendLine("HID[0A0B0C] 12345,0");             // a key type that is not read
@@ -473,7 +474,7 @@ TEST_F(TextReceiveTest, ACheckInReadEndsWhileBytesKeepComing)
     std::thread talker([&] {
         const std::string burst = KeyLines(0, 40);
         const DWORD start = GetTickCount();
-        while (!stop && GetTickCount() - start < 8000)
+        while (!stop && GetTickCount() - start < 3000)
             sim.SendRaw(burst);
     });
     ASSERT_TRUE(WaitForBytes(64));
