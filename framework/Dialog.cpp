@@ -78,6 +78,10 @@ void PumpModal(CWinApp& app, HWND dialog, int& result)
     bool idle = true;
     LPARAM idleCount = 0;
 
+    if (result != -1) { // ended while it was being created (WM_INITDIALOG)
+        EndDialog(dialog, result);
+        return;
+    }
     for (;;) {
         while (idle && !app.IsMessageWaiting()) {
             if (mustShow) {
@@ -123,7 +127,7 @@ INT_PTR CALLBACK FrameworkDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     } else {
         object = reinterpret_cast<CWnd*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     }
-    if (!object)
+    if (!object || !GetApp())
         return FALSE;
     const LRESULT result = object->Dispatch(hwnd, message, wParam, lParam);
     if (result == 0)
@@ -243,10 +247,11 @@ LRESULT CModalDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
 
 int RunModalLoop(HWND dialog, int& result)
 {
-    result = -1;
+    // The result is not reset here: a dialog may end itself while it is created, and that
+    // result must end the loop at once. The dialog object starts at -1 (and RunModal resets it).
     CWinApp* app = GetApp();
     if (!dialog || !app)
-        return result;
+        return result = -1;
     HWND owner = nullptr;
     const DisabledOwners disabled = DisableOwners(dialog, owner);
     try {

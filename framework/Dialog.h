@@ -44,7 +44,9 @@ public:
     int m_result = -1;
 };
 
-// Runs a dialog that was created modeless as modal until the result word is no longer -1.
+// Runs a dialog that was created modeless as modal until the result word is no longer -1 (the
+// caller starts it at -1; a result already set while the dialog was created ends at once).
+// Returns the result: -1 also when the loop was left by WM_QUIT or an exception.
 int RunModalLoop(HWND dialog, int& result);
 
 class CBasePage : public CDialog

@@ -359,13 +359,13 @@ UpdatingScope::UpdatingScope(HWND hwnd)
         m_previous = UpdatingWindow;
         UpdatingWindow = hwnd;
     } else {
-        m_previous = NotChanged;
+        m_previous = NotChanged();
     }
 }
 
 UpdatingScope::~UpdatingScope()
 {
-    if (m_previous != NotChanged)
+    if (m_previous != NotChanged())
         UpdatingWindow = m_previous;
 }
 
@@ -383,7 +383,8 @@ LRESULT CALLBACK FrameworkWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     } else {
         object = reinterpret_cast<CWnd*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
-    if (object)
+    // Without an application object there is no window map to dispatch through (process exit).
+    if (object && GetApp())
         return object->Dispatch(hwnd, message, wParam, lParam);
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }

@@ -68,8 +68,8 @@ public:
     UpdatingScope& operator=(const UpdatingScope&) = delete;
 
 private:
-    HWND m_previous; // the window to put back, or NotChanged
-    static inline const HWND NotChanged = reinterpret_cast<HWND>(-1);
+    static HWND NotChanged() { return reinterpret_cast<HWND>(-1); }
+    HWND m_previous; // the window to put back, or NotChanged()
 };
 
 LRESULT CALLBACK FrameworkWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

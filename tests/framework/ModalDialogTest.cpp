@@ -220,6 +220,20 @@ TEST_F(ModalLoop, QuitEndsEveryNestedLoopAndIsPostedAgainWithItsCode)
     EXPECT_EQ(nullptr, inner.m_hWnd);
 }
 
+TEST_F(ModalLoop, EndedWhileCreatedEndsWithoutIdlePasses)
+{
+    CScriptDialog dlg(IDD_TEST_DIALOG);
+    dlg.onMessage = [&](HWND, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_INITDIALOG)
+            dlg.EndModal(IDCANCEL); // e.g. nothing to show
+        return std::nullopt;
+    };
+    EXPECT_EQ(IDCANCEL, dlg.RunModal(owner.m_hWnd));
+    EXPECT_TRUE(dlg.kickIdle.empty());
+    EXPECT_EQ(0, std::count(dlg.messages.begin(), dlg.messages.end(), UINT(WM_SHOWWINDOW))) << "never shown";
+    EXPECT_TRUE(IsWindowEnabled(owner.m_hWnd));
+}
+
 TEST_F(ModalLoop, MissingTemplateGivesMinusOneWithoutALoop)
 {
     CScriptDialog dlg(8999);
