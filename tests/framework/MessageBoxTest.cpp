@@ -52,12 +52,13 @@ std::wstring SelectedTreeText(HWND dialog)
     return text;
 }
 
-// A folder of this process alone: other test processes change theirs while a dialog shows ours.
+// A folder of this process alone, outside the busy (and hidden) temporary folder: other test
+// processes change theirs while a dialog shows ours.
 std::wstring TempFolder(const wchar_t* name)
 {
-    wchar_t buf[MAX_PATH];
-    GetTempPathW(MAX_PATH, buf);
-    std::wstring folder = std::wstring(buf) + name + L"_" + std::to_wstring(GetCurrentProcessId());
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring folder = std::wstring(windows, 3) + name + L"_" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
