@@ -1,4 +1,5 @@
 #include "framework/Dialog.h"
+#include "core/AppLog.h"
 #include "framework/WinApp.h"
 
 namespace {
@@ -256,8 +257,14 @@ int RunModalLoop(HWND dialog, int& result)
     const DisabledOwners disabled = DisableOwners(dialog, owner);
     try {
         PumpModal(*app, dialog, result);
+    } catch (const std::exception& e) {
+        result = -1;
+        if (app->IsLogged(LOG_THRESHOLD_ERROR))
+            LogMessage(app, nullptr, LOG_ERROR, L"Modal loop ended by an exception: %hs", e.what());
     } catch (...) {
         result = -1;
+        if (app->IsLogged(LOG_THRESHOLD_ERROR))
+            LogMessage(app, nullptr, LOG_ERROR, L"Modal loop ended by an unknown exception");
     }
     SetWindowPos(dialog, nullptr, 0, 0, 0, 0,
                  SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

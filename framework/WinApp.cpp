@@ -1,5 +1,6 @@
 #include <winsock2.h>
 #include "framework/WinApp.h"
+#include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/TextUtil.h"
 
@@ -32,7 +33,7 @@ CWinApp::~CWinApp()
         TheApp = nullptr;
 }
 
-LRESULT CWinApp::OnHandlerException(const std::exception&, const MSG& msg)
+LRESULT HandlerExceptionResult(const MSG& msg) noexcept
 {
     switch (msg.message) {
     case WM_CREATE:
@@ -43,6 +44,13 @@ LRESULT CWinApp::OnHandlerException(const std::exception&, const MSG& msg)
     default:
         return 0;
     }
+}
+
+LRESULT CWinApp::OnHandlerException(const std::exception& e, const MSG& msg)
+{
+    if (IsLogged(LOG_THRESHOLD_ERROR))
+        LogMessage(this, nullptr, LOG_ERROR, L"Message 0x%04X failed: %hs", msg.message, e.what());
+    return HandlerExceptionResult(msg);
 }
 
 void CWinApp::OnInitMenuPopup(HMENU, int, bool)

@@ -1,14 +1,15 @@
 #pragma once
 // Base of the program's single application object: the window map and current message of the
 // dispatch, the main window, the message pump and the hooks through which the framework asks the
-// program for help, pre-translation and handler-exception results.
+// program for help, pre-translation and handler-exception results. It is also the application
+// context of the core services (the debug log's lock, path and sources).
 #include <windows.h>
 #include <exception>
 #include <unordered_map>
+#include "core/AppContext.h"
 #include "framework/Wnd.h"
 
-
-class CWinApp : public CObject
+class CWinApp : public CObject, public CAppContext
 {
 public:
     CWinApp();
@@ -17,7 +18,8 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual void ShowHelp(int helpId) = 0;
-    // The message result to use when a handler of msg threw.
+    // The message result to use when a handler of msg threw; the base logs the failure as an
+    // error entry and answers -1 for WM_CREATE, 0 with the window validated for WM_PAINT, else 0.
     virtual LRESULT OnHandlerException(const std::exception& e, const MSG& msg);
     virtual void OnInitMenuPopup(HMENU menu, int index, bool isSystemMenu);
     // Pumps one message; false on WM_QUIT (the pumped message then holds it).
@@ -36,6 +38,7 @@ public:
 
     void RemoveWindowHandle(CWnd* object);
     HWND GetMainWindowHandle() const;
+    HWND GetMainFrameWindow() const override { return GetMainWindowHandle(); }
 
     MSG m_pumpedMessage{};
     MSG CurrentMessage{};
@@ -49,6 +52,10 @@ public:
 private:
     bool m_winsockStarted = false;
 };
+
+// The answer to a message whose handler threw: -1 for WM_CREATE (creation fails), 0 with the
+// window validated for WM_PAINT (no repaint loop), 0 otherwise.
+LRESULT HandlerExceptionResult(const MSG& msg) noexcept;
 
 // The application object; null before it is constructed and after it is destroyed.
 CWinApp* GetApp();

@@ -20,13 +20,13 @@ public:
     const char* what() const noexcept override { return "Unknown exception in a message handler"; }
 };
 
-LRESULT HandlerExceptionResult(CWinApp* app, const std::exception& e)
+LRESULT AskApplication(CWinApp* app, const std::exception& e)
 {
     try {
         return app->OnHandlerException(e, app->CurrentMessage);
     } catch (...) {
-        // The override failed too; the base answer still keeps the system safe.
-        return app->CWinApp::OnHandlerException(e, app->CurrentMessage);
+        // The application's handler failed too; the plain answer still keeps the system safe.
+        return HandlerExceptionResult(app->CurrentMessage);
     }
 }
 
@@ -168,9 +168,9 @@ LRESULT CWnd::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     try {
         result = HandleMessage(hwnd, message, wParam, lParam);
     } catch (const std::exception& e) {
-        result = HandlerExceptionResult(app, e);
+        result = AskApplication(app, e);
     } catch (...) {
-        result = HandlerExceptionResult(app, CUnknownHandlerError());
+        result = AskApplication(app, CUnknownHandlerError());
     }
 
     // The handle dies with WM_NCDESTROY; a stale one could later name another window.

@@ -9,6 +9,7 @@
 #include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "framework/Thread.h"
+#include "tests/framework/FrameworkTestSupport.h"
 #include "tests/support/TempFolder.h"
 
 namespace
@@ -171,7 +172,9 @@ TEST(Thread, EscapingExceptionIsLoggedNotFatal)
     CTempFolder dir;
     CLogSettings settings;
     settings.folder = dir.Path();
-    CAppContext app;
+    // The test exe's application object is the process's context; an earlier entry of this
+    // process may already have fixed the log's path.
+    CAppContext& app = TestApp();
     ASSERT_EQ(&app, GetAppContext());
     app.LogSettings = &settings;
     for (bool standard : {true, false})
@@ -187,7 +190,8 @@ TEST(Thread, EscapingExceptionIsLoggedNotFatal)
         CloseHandle(dup);
         EXPECT_EQ(static_cast<DWORD>(E_UNEXPECTED), code);
     }
-    std::string log = ReadAll(dir.File(L"Norvane.log"));
+    app.LogSettings = nullptr;
+    std::string log = ReadAll(app.GetLogPath());
     EXPECT_NE(std::string::npos, log.find("[E] Worker thread ended by an exception: reader port vanished\r\n")) << log;
     EXPECT_NE(std::string::npos, log.find("[E] Worker thread ended by an unknown exception\r\n")) << log;
 }

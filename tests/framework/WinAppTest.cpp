@@ -1,6 +1,10 @@
 #include <winsock2.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/TextUtil.h"
 #include "tests/framework/FrameworkTestSupport.h"
@@ -156,4 +160,53 @@ TEST(WinApp, ResourcesComeFromTheResourceModuleFirst)
     }
     SetResourceModule(nullptr);
     FreeLibrary(library);
+}
+
+TEST(WinApp, HandlerExceptionsAreLoggedAsErrors)
+{
+    struct Settings : ILogSettingsSource {
+        std::wstring folder;
+        std::wstring ResolveLogFolder() override { return folder; }
+        DebugLogSettings GetDebugLogSettings() override { return {true, 2, -1, false}; }
+    } settings;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    settings.folder = std::wstring(temp) + L"nv_framework_log_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(settings.folder.c_str(), nullptr);
+    // An earlier entry of this process may have fixed the log's path: read what is added.
+    const std::wstring cached = TestApp().GetLogPath();
+    const bool firstEntry = cached.empty();
+    std::error_code ec;
+    const auto offset = firstEntry ? 0 : std::filesystem::file_size(std::filesystem::path(cached), ec);
+
+    CScriptWnd wnd;
+    ASSERT_TRUE(wnd.CreateTop());
+    wnd.onMessage = [](HWND, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_USER + 4)
+            throw std::runtime_error("broken handler");
+        if (m == WM_USER + 5)
+            throw 5;
+        return std::nullopt;
+    };
+    TestApp().LogSettings = &settings;
+    SendMessageW(wnd.m_hWnd, WM_USER + 4, 0, 0);
+    SendMessageW(wnd.m_hWnd, WM_USER + 5, 0, 0);
+    TestApp().LogSettings = nullptr;
+    SendMessageW(wnd.m_hWnd, WM_USER + 4, 0, 0); // logging off: no line
+    wnd.Destroy();
+
+    std::ifstream in(std::filesystem::path(TestApp().GetLogPath()), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::vector<std::string> entries;
+    std::string line;
+    while (std::getline(in, line))
+        entries.push_back(line.substr(13)); // after "hh:mm:ss.mmm "
+    if (firstEntry) {
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ("[I] Log", entries[0].substr(0, 7)) << "the version line of a new log";
+        entries.erase(entries.begin());
+    }
+    EXPECT_EQ((std::vector<std::string>{"[E] Message 0x0404 failed: broken handler\r",
+                                        "[E] Message 0x0405 failed: Unknown exception in a message handler\r"}),
+              entries);
 }
