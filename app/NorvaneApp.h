@@ -29,7 +29,8 @@ public:
 extern const wchar_t kMainWindowClass[];   // "Norvane2"
 extern const wchar_t kOwnerWindowClass[];  // "Norvane2_Base"
 
-class CNorvaneApp : public CWinApp, public CAppContext
+// CWinApp is also the core services' application context (CAppContext).
+class CNorvaneApp : public CWinApp
 {
 public:
     CNorvaneApp();
@@ -38,7 +39,7 @@ public:
     // CWinApp
     void ShowHelp(int helpId) override;
     bool PreTranslate(MSG* msg) override;
-    // CAppContext
+    // CAppContext (through CWinApp)
     HWND GetMainFrameWindow() const override;
 
     // Owner window, window classes and main window (created hidden); false on any failure.
