@@ -46,10 +46,12 @@ public:
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    bool PreTranslate(MSG* msg) override { return onPreTranslate ? onPreTranslate(msg) : false; }
 
     int Count(UINT message) const;
 
     MessageHook onMessage;
+    std::function<bool(MSG*)> onPreTranslate;
     std::function<bool(int, int, HWND)> onCommand;
     std::vector<UINT> messages;
     std::vector<int> commands;

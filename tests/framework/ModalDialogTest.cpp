@@ -405,3 +405,50 @@ TEST_F(ModalLoop, PageBecomesABorderlessControlParent)
     page.Destroy();
     EXPECT_EQ(nullptr, FindWindowObject(handle));
 }
+
+TEST_F(ModalLoop, PagePreTranslationAsksTheMainWindowFirst)
+{
+    CScriptWnd mainWnd;
+    ASSERT_TRUE(mainWnd.CreateTop(L"Main"));
+    std::vector<UINT> offered;
+    bool mainConsumes = true;
+    mainWnd.onPreTranslate = [&](MSG* m) {
+        offered.push_back(m->message);
+        return mainConsumes;
+    };
+    TestApp().m_pMainWnd = &mainWnd;
+    CTestPage page;
+    ASSERT_TRUE(page.CreateDialogWindow(mainWnd.m_hWnd));
+    HWND edit = GetDlgItem(page.m_hWnd, IDC_TEST_EDIT);
+
+    struct Case {
+        UINT message;
+        bool mainConsumes;
+        bool consumed;
+        bool offeredToMain;
+    } cases[] = {
+        {WM_KEYDOWN, true, true, true},
+        {WM_MOUSEMOVE, true, true, true},
+        {WM_KEYDOWN, false, true, true}, // the dialog manager takes the Tab key
+        {WM_TIMER, true, false, false},  // neither keyboard nor mouse
+        {WM_PAINT, true, false, false},
+    };
+    for (const Case& c : cases) {
+        offered.clear();
+        mainConsumes = c.mainConsumes;
+        MSG msg{edit, c.message, c.message == WM_KEYDOWN ? WPARAM(VK_TAB) : 0, 0};
+        EXPECT_EQ(c.consumed, page.PreTranslate(&msg)) << std::hex << c.message;
+        EXPECT_EQ(c.offeredToMain, !offered.empty()) << std::hex << c.message;
+    }
+    // A modal dialog goes to the dialog manager only.
+    CScriptDialog dlg(IDD_TEST_DIALOG);
+    ASSERT_TRUE(dlg.CreateDialogWindow(owner.m_hWnd));
+    offered.clear();
+    MSG tab{GetDlgItem(dlg.m_hWnd, IDC_TEST_EDIT), WM_KEYDOWN, VK_TAB, 0};
+    EXPECT_TRUE(dlg.PreTranslate(&tab));
+    MSG timer{dlg.m_hWnd, WM_TIMER, 1, 0};
+    EXPECT_FALSE(dlg.PreTranslate(&timer));
+    EXPECT_TRUE(offered.empty());
+    dlg.Destroy();
+    page.Destroy();
+}
