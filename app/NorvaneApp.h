@@ -83,6 +83,12 @@ public:
         ::LogEvent(settings, this, time, level, id, attribute, args...);
     }
 
+    // Keyboard destination (app/AppKeyboard.cpp): the first visible top-level window from
+    // start (the foreground window when null) downward, other than the main window, whose class,
+    // title and process image path match the masks.
+    HWND FindTargetWindow(const wchar_t* classMask, const wchar_t* titleMask, const wchar_t* fileMask,
+                          HWND start = nullptr) const;
+
     // Document observers.
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
     static void OnConfigurationChanged(void* key, CDocument* doc, const uint32_t* bits);
