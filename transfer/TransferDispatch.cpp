@@ -12,15 +12,23 @@
 #include "transfer/FormatEngine.h"
 #include "transfer/HttpDest.h"
 #include "transfer/KeyboardDest.h"
+#include "transfer/Portavo.h"
 #include "transfer/TransferLog.h"
 
 namespace
 {
 
-// The bridge link is not part of the program yet: it never reports a connection.
-HRESULT DeliverToBridge(CPortavo* /*bridge*/, const std::wstring& /*output*/, std::wstring& /*destination*/)
+// Only the append touches the link's data; the worker writes the bytes to its peers.
+HRESULT DeliverToBridge(CPortavo* bridge, const std::wstring& output, std::wstring& destination)
 {
-    return KV_E_NO_PORTAVO;
+    if (!bridge || bridge->GetState() != PTV_STATE_CONNECTED)
+        return KV_E_NO_PORTAVO;
+    const PortavoSettings settings = bridge->GetSettings();
+    destination = bridge->GetActiveMode() == 2 ? std::to_wstring(settings.port) : settings.address;
+    const std::string bytes = WStringToMultiByte(output, CP_ACP);
+    if (!bytes.empty())
+        bridge->AppendToSendBuffer(bytes.data(), bytes.size());
+    return S_OK;
 }
 
 HRESULT DeliverToHttp(const CTransferDoc& doc, const TransferTargets& targets, TransferTexts& texts)

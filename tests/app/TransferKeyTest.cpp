@@ -391,3 +391,59 @@ TEST_F(TransferKeyTest, BridgeLinkThatDoesNotRunFails)
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].message, L"Transfer error (EM 0C0B0A, \"Std\") (code 0x80040240): No connection with Portavo.");
 }
+
+// A loopback listener plays the bridge program; the link connects to it as a client.
+TEST_F(TransferKeyTest, ConnectedBridgeLinkCarriesTheTextToThePeer)
+{
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    int len = sizeof(addr);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::wstring address = L"127.0.0.1:" + std::to_wstring(ntohs(addr.sin_port));
+
+    PortavoSettings link;
+    link.type = 1;
+    link.nvt = false;
+    link.address = address;
+    CPortavo bridge(&context, link);
+    shell.targets.bridge = &bridge;
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_PORTAVO);
+
+    bridge.Start();
+    SOCKET peer = accept(listener, nullptr, nullptr);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    for (int i = 0; i < 500 && bridge.GetState() != PTV_STATE_CONNECTED; ++i)
+        Sleep(10);
+    ASSERT_EQ(bridge.GetState(), PTV_STATE_CONNECTED);
+
+    EXPECT_EQ(Transfer(), S_OK);
+    DWORD timeout = 5000;
+    setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    char buffer[16] = {};
+    int got = 0;
+    while (got < 3)
+    {
+        const int n = recv(peer, buffer + got, static_cast<int>(sizeof(buffer)) - got, 0);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    EXPECT_EQ(std::string(buffer, got), "123");
+    EXPECT_EQ(settings.GetLastTransfer().where, address);
+    EXPECT_EQ(settings.GetLastTransfer().counter, 1);
+    EXPECT_NE(TransferLog().find("\"123\" -> \"" + WStringToMultiByte(address, CP_ACP) + "\"\r\n"), std::string::npos);
+
+    bridge.Stop();
+    shell.targets.bridge = nullptr;
+    closesocket(peer);
+    closesocket(listener);
+    WSACleanup();
+}
