@@ -20,6 +20,7 @@
 #include "tests/support/TempFolder.h"
 #include "transfer/EventLogDb.h"
 #include "transfer/KeySender.h"
+#include "transfer/Portavo.h"
 
 using namespace transfer_test;
 
@@ -446,4 +447,23 @@ TEST_F(TransferKeyTest, ConnectedBridgeLinkCarriesTheTextToThePeer)
     closesocket(peer);
     closesocket(listener);
     WSACleanup();
+}
+
+TEST_F(TransferKeyTest, RunningBridgeLinkWithoutAPeerFailsAndQueuesNothing)
+{
+    PortavoSettings link;
+    link.type = 1;
+    link.address = L"127.0.0.1:1";  // nothing listens on port 1
+    link.connectPeriod = -1;
+    CPortavo bridge(&context, link);
+    shell.targets.bridge = &bridge;
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_PORTAVO);
+    bridge.Start();
+
+    EXPECT_EQ(Transfer(), KV_E_NO_PORTAVO);
+    EXPECT_EQ(settings.GetLastTransfer().counter, 0);
+    EXPECT_EQ(TransferLog(), "<missing>");
+    bridge.Stop();
+    shell.targets.bridge = nullptr;
 }
