@@ -38,9 +38,9 @@ nv_build() {
   cmake --build "$dir" --parallel "$(nproc)" "${t[@]}" || nv_die "build of $arch failed"
 }
 
-# Wine for the x64 build: private prefix, a persistent server, a display.
+# Wine for the x64 build: a private prefix (the tests' one unless another is given).
 nv_wine_env() {
-  export WINEPREFIX="$ROOT/build/x64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  export WINEPREFIX="${1:-$ROOT/build/x64/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
   "$ROOT/cmake/wine-prefix.sh" "$WINEPREFIX" || nv_die "could not create the Wine prefix"
 }
 
@@ -65,7 +65,14 @@ nv_start_wineserver() {
 }
 
 nv_stop_all() {
-  [ -n "${WINEPREFIX:-}" ] && "$NV_WINESERVER" -k >/dev/null 2>&1
-  [ -n "$NV_STARTED_XVFB" ] && kill "$NV_STARTED_XVFB" >/dev/null 2>&1
+  if [ -n "${WINEPREFIX:-}" ]; then
+    "$NV_WINESERVER" -k >/dev/null 2>&1
+    "$NV_WINESERVER" -w >/dev/null 2>&1
+  fi
+  if [ -n "$NV_STARTED_XVFB" ]; then
+    kill "$NV_STARTED_XVFB" >/dev/null 2>&1
+    wait "$NV_STARTED_XVFB" 2>/dev/null
+    NV_STARTED_XVFB=
+  fi
   return 0
 }

@@ -2,7 +2,9 @@
 // seconds, until it is ended.
 //   readersim --tcp 4001 | --com COM12  [--telnet] [--name TEXT] [--code HEX] [--serial N]
 //             [--fw TEXT] [--build "Nov 16 2010 10:20:30"] [--key LINE] [--every MS] [--hold MS]
-//             [--pages HEX] [--temic HEX]
+//             [--step N] [--pages HEX] [--temic HEX]
+// --step adds N to the key line's last number after each presentation (keeping its width), so
+// that each presentation is a new key.
 // --pages gives the Ultralight pages from page 0 (two digits a byte), --temic the 8 bytes of
 // the identification blocks 0x81 and 0x82 of a Temic card that lies on the reader.
 #include "tools/readersim/ReaderSim.h"
@@ -39,11 +41,31 @@ std::string Narrow(const wchar_t* s)
     return out;
 }
 
+// The line with its last run of digits raised by step, as many digits as before (wrapping).
+std::string NextKeyLine(const std::string& line, unsigned step)
+{
+    const size_t end = line.find_last_of("0123456789");
+    if (end == std::string::npos || step == 0)
+        return line;
+    size_t begin = end;
+    while (begin > 0 && line[begin - 1] >= '0' && line[begin - 1] <= '9')
+        --begin;
+    const size_t width = end + 1 - begin;
+    unsigned long long modulus = 1;
+    for (size_t i = 0; i < width && i < 18; ++i)
+        modulus *= 10;
+    const unsigned long long next = (std::strtoull(line.c_str() + begin, nullptr, 10) + step) % modulus;
+    std::string digits = std::to_string(next);
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return line.substr(0, begin) + digits + line.substr(end + 1);
+}
+
 int Usage()
 {
     std::fwprintf(stderr, L"usage: readersim --tcp PORT | --com NAME [--telnet] [--name TEXT] [--code HEX]\n"
                           L"       [--serial N] [--fw TEXT] [--build TEXT] [--key LINE] [--every MS] [--hold MS]\n"
-                          L"       [--pages HEX] [--temic HEX]\n");
+                          L"       [--step N] [--pages HEX] [--temic HEX]\n");
     return 2;
 }
 
@@ -57,6 +79,7 @@ int wmain(int argc, wchar_t** argv)
     bool telnet = false;
     std::string key = "Em-Marine[0055] 085,12345";
     DWORD every = 5000, hold = 1000;
+    unsigned step = 0;
     std::string pages, temic;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -85,6 +108,8 @@ int wmain(int argc, wchar_t** argv)
             every = static_cast<DWORD>(_wtoi(argv[++i]));
         else if (a == L"--hold")
             hold = static_cast<DWORD>(_wtoi(argv[++i]));
+        else if (a == L"--step")
+            step = static_cast<unsigned>(_wtoi(argv[++i]));
         else if (a == L"--pages") {
             if (!HexToBytes(Narrow(argv[++i]), pages) || pages.size() > 64)
                 return Usage();
@@ -126,7 +151,10 @@ int wmain(int argc, wchar_t** argv)
     for (;;) {
         Sleep(every - hold);
         sim.PresentKey(key);
+        std::wprintf(L"readersim: key %hs\n", key.c_str());
+        std::fflush(stdout);
         Sleep(hold);
         sim.RemoveKey();
+        key = NextKeyLine(key, step);
     }
 }
