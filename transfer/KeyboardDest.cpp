@@ -221,6 +221,27 @@ void AppendAutoItChar(std::wstring& out, wchar_t ch)
         out += ch;
 }
 
+// Walks the text up to its first NUL: each U+0001 marker sends the next key-vector entry
+// (surplus markers are skipped), every other character goes to typeChar.
+template <class TypeChar>
+void WalkTypedText(const std::wstring& text, const KeyVector& keys, DWORD pressDelay, DWORD releaseDelay,
+                   UINT& modifiers, TypeChar typeChar)
+{
+    size_t next = 0;
+    for (wchar_t ch : text)
+    {
+        if (ch == 0)
+            break;
+        if (ch == KEYVEC_CHAR)
+        {
+            if (next < keys.size())
+                SendKeyEntry(keys[next++], pressDelay, releaseDelay, modifiers);
+            continue;
+        }
+        typeChar(ch);
+    }
+}
+
 }  // namespace
 
 HWND FindTargetWindow(const wchar_t* classMask, const wchar_t* titleMask, const wchar_t* fileMask, HWND start,
@@ -289,17 +310,7 @@ void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pres
 {
     CTypingScope scope;
     IKeyInput& input = GetKeyInput();
-    size_t next = 0;
-    for (wchar_t ch : text)
-    {
-        if (ch == 0)
-            break;
-        if (ch == KEYVEC_CHAR)
-        {
-            if (next < keys.size())
-                SendKeyEntry(keys[next++], pressDelay, releaseDelay, scope.Modifiers());
-            continue;
-        }
+    WalkTypedText(text, keys, pressDelay, releaseDelay, scope.Modifiers(), [&](wchar_t ch) {
         SendKeyWithModifiers(0, 0, 0, 0, scope.Modifiers());
         SendUnicodeEvent(input, ch, false);
         if (pressDelay)
@@ -307,7 +318,7 @@ void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pres
         SendUnicodeEvent(input, ch, true);
         if (releaseDelay)
             input.Pause(releaseDelay);
-    }
+    });
 }
 
 void TypeLayoutKeys(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
@@ -316,23 +327,13 @@ void TypeLayoutKeys(const std::wstring& text, const KeyVector& keys, DWORD press
     CTypingScope scope;
     HKL targetLayout = GetKeyboardLayout(target ? GetWindowThreadProcessId(target, nullptr) : 0);
     CUsLayout us;
-    size_t next = 0;
-    for (wchar_t ch : text)
-    {
-        if (ch == 0)
-            break;
-        if (ch == KEYVEC_CHAR)
-        {
-            if (next < keys.size())
-                SendKeyEntry(keys[next++], pressDelay, releaseDelay, scope.Modifiers());
-            continue;
-        }
+    WalkTypedText(text, keys, pressDelay, releaseDelay, scope.Modifiers(), [&](wchar_t ch) {
         SHORT key = 0;
         if (!FindLayoutKey(ch, targetLayout, key) && !FindLayoutKey(ch, us.Get(), key))
-            continue;  // no layout has it
+            return;  // no layout has it
         SendKeyWithModifiers(key & 0xFF, ModifiersOfShiftState((key >> 8) & 0xFF), pressDelay, releaseDelay,
                              scope.Modifiers());
-    }
+    });
 }
 
 HRESULT TypeWithAutoIt(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
