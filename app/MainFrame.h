@@ -15,6 +15,7 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
+#include "reader/Notify.h"
 #include "resources/resource.h"
 
 // Dirty bits, worked off by IdleUpdate in the order below.
@@ -45,8 +46,7 @@ constexpr int IDI_IDLE = IDI_IDLE_ICON;
 constexpr int IDB_SMALL_IMAGES = IDB_SMALL_IMAGE_LIST;
 constexpr int IDB_LARGE_IMAGES = IDB_LARGE_IMAGE_LIST;
 constexpr UINT kTrayIconId = 109;
-constexpr UINT WM_READER_NOTIFY = WM_USER + 1;
-constexpr UINT WM_BRIDGE_NOTIFY = WM_USER + 2;
+// WM_READER_NOTIFY (WM_USER+1) and WM_BRIDGE_NOTIFY (WM_USER+2) come with the workers' queues.
 constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3;
 constexpr UINT WM_SEARCH_NOTIFY = WM_USER + 4;
 constexpr UINT WM_CCID_READERS = WM_USER + 5;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/NorvaneApp.h"
+#include "app/ShellServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
@@ -63,7 +64,7 @@ bool CMainFrame::SaveOnClose(bool saveConfiguration)
     CTransferDoc& transfer = settings.GetTransferDoc();
     try {
         // 3. Placement and the pages' pending edits.
-        app.ExchangeWindowPlacement(true, false);
+        app.ExchangeWindowPlacement(true, m_hWnd, kPlacementMainWindow, kShowStateMainWindow);
         for (auto& page : pages) {
             if (page && page->m_hWnd)
                 page->ExchangeData(true);

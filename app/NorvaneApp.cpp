@@ -4,6 +4,7 @@
 
 #include "app/MainFrame.h"
 #include "core/TextUtil.h"
+#include "reader/Reader.h"
 
 const wchar_t kMainWindowClass[] = L"Norvane2";
 const wchar_t kOwnerWindowClass[] = L"Norvane2_Base";

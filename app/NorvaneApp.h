@@ -4,6 +4,7 @@
 // lists. The operations of each area live in their own source files of app/.
 #include <windows.h>
 #include <commctrl.h>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,9 +14,11 @@
 #include "core/AppContext.h"
 #include "core/SysUtil.h"
 #include "framework/WinApp.h"
+#include "reader/ReaderModels.h"
 
 class CMainFrame;
 class CActionHdBk;
+class CReader;
 
 // The hidden tool window that owns the main window, so that the main window has a taskbar
 // button only through WS_EX_APPWINDOW.
@@ -38,6 +41,9 @@ public:
 
     // CWinApp
     void ShowHelp(int helpId) override;
+    // An exception that escaped a window's message handler: its text becomes the main window's
+    // caption and the debug log records it.
+    LRESULT OnHandlerException(const std::exception& e, const MSG& msg) override;
     bool PreTranslate(MSG* msg) override;
     // CAppContext (through CWinApp)
     HWND GetMainFrameWindow() const override;
@@ -63,9 +69,12 @@ public:
     // Port list and configuration list.
     void RefreshPortList(bool serialOnly);
     void ListConfigurations();
-    // Main window placement: save (true) into the settings or restore (false) from them,
-    // showing the window when show is set.
-    void ExchangeWindowPlacement(bool save, bool show);
+    // A window's placement slot (and show-state slot, -1 none): save (true) into the settings,
+    // or restore (false) from them, centring what has no stored position or a position on no
+    // monitor. False when the placement cannot be read or applied; the settings stay untouched.
+    bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot);
+    // The key-type names of RCDATA 800, once; names the resource lacks stay empty.
+    void LoadKeyTypeNames();
     // Opens or closes the event table as "eventLog" "enabled" says.
     void UpdateEventLog();
     // The start event: the program's and the system's versions.
@@ -97,9 +106,12 @@ public:
     ATOM mainClassAtom = 0;
     ATOM ownerClassAtom = 0;
     CBaseAppWnd ownerWnd;
-    std::vector<std::wstring> keyTypeNames;  // loaded on first use
+    std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // index = key type; LoadKeyTypeNames
+    bool keyTypeNamesLoaded = false;
     std::wstring dataFolder;                  // no trailing backslash
     bool portable = false;
+    // The reader worker while a reader source needs it (or a reader job runs).
+    std::unique_ptr<CReader> reader;
     CAppSettings settings;
     int settingsObserver = -1;
     int configObserver = -1;

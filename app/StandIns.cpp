@@ -4,13 +4,6 @@
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 
-namespace {
-
-constexpr int32_t kPlacementMinimized = 0x1;
-constexpr int32_t kPlacementMaximized = 0x2;
-
-} // namespace
-
 void CNorvaneApp::ShowHelp(int)
 {
 }
@@ -31,24 +24,8 @@ void CNorvaneApp::ApplyTransferState()
 {
 }
 
-void CNorvaneApp::RefreshPortList(bool)
-{
-}
-
 void CNorvaneApp::ListConfigurations()
 {
-}
-
-void CNorvaneApp::ExchangeWindowPlacement(bool save, bool show)
-{
-    HWND hwnd = GetMainFrameWindow();
-    if (save || !hwnd || !show)
-        return;
-    const int32_t state = settings.showStates[0];
-    ShowWindow(hwnd, (state & kPlacementMinimized) ? SW_SHOWMINIMIZED
-                     : (state & kPlacementMaximized) ? SW_SHOWMAXIMIZED
-                                                     : SW_SHOWNORMAL);
-    UpdateWindow(hwnd);
 }
 
 void CNorvaneApp::ApplyLanguage()

@@ -7,6 +7,7 @@
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 #include "app/ShellLog.h"
+#include "app/ShellServices.h"
 #include "core/File.h"
 #include "core/SysUtil.h"
 #include "resources/resource.h"
@@ -175,7 +176,7 @@ bool HandOverToRunningInstance(const wchar_t* commandLine, bool autorun)
     return true;
 }
 
-bool RestartElevated(const wchar_t* commandLine)
+bool LaunchElevated(const wchar_t* commandLine)
 {
     const std::wstring program = ProgramPath();
     SHELLEXECUTEINFOW info{sizeof(info)};
@@ -220,7 +221,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     bool elevated = true;
     if (info.Has(CMDF_ADMIN) && SUCCEEDED(CheckElevation(&elevated)) && !elevated) {
         mutex.Release();
-        if (RestartElevated(commandLine))
+        if (LaunchElevated(commandLine))
             return kStartEnd;
         LogShellWarning(IDS_LOG_ELEVATION_FAILED, GetLastError());
         mutex.Acquire(GetStartUpHooks().mutexWaitMs);
@@ -243,7 +244,12 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     // 10. First show.
     const bool show =
         DecideMainWindowShow(info, showMode, app.settings.GetHistoryFlags(), app.settings.showStates[0]);
-    app.ExchangeWindowPlacement(false, show);
+    HWND mainWindow = app.GetMainFrameWindow();
+    app.ExchangeWindowPlacement(false, mainWindow, kPlacementMainWindow, kShowStateMainWindow);
+    // Not shown: it stays minimised out of sight, so a tray icon "when minimized" still
+    // leads back to it.
+    if (!show && IsWindowVisible(mainWindow))
+        ShowWindow(mainWindow, SW_HIDE);
 
     // 11. Event table.
     if (app.settings.IsEventLogEnabled()) {

@@ -62,8 +62,9 @@ private:
 bool HandOverToRunningInstance(const wchar_t* commandLine, bool autorun);
 
 // Starts the program again elevated ("runas") with the command line; true when the new
-// process was started, false when the start failed or the user declined.
-bool RestartElevated(const wchar_t* commandLine);
+// process was started, false when the start failed or the user declined (GetLastError says
+// which).
+bool LaunchElevated(const wchar_t* commandLine);
 
 // Test seams for what a test cannot arrange with the real system: the program path, the
 // elevation test and the shell start. Null members use the system.

@@ -54,6 +54,25 @@
 #define IDB_LARGE_IMAGE_LIST 713
 #define IDS_RUN_AS_ADMIN 33028
 
+// app/: shell dialogs and window services
+#define IDR_KEY_TYPES 800           // RCDATA: the key-type names, one a line
+#define IDD_ABOUT 900
+#define IDC_ABOUT_NAME 1000
+#define IDC_ABOUT_VERSION 1001
+#define IDC_ABOUT_LINK_WEB 1002
+#define IDC_ABOUT_LINK_MAIL 1003
+#define IDC_ABOUT_ICON 1283
+#define IDS_ABOUT_WEB 400           // the program's web address
+#define IDS_ABOUT_MAIL 401          // the support mail address with a subject
+#define IDD_PROGRESS 970
+#define IDC_PROGRESS_TEXT 1218
+#define IDC_PROGRESS_BAR 1219
+#define IDS_JOB_PROGRESS 188        // "To execute the command "%s"..."
+#define IDS_JOB_SUCCEEDED 189
+#define IDS_JOB_FAILED 190
+#define IDS_JOB_TEMIC_INIT 192
+#define IDS_JOB_WRITE_KEYS 193
+
 // app/: log commands and the event table
 #define IDS_REMOVE_FILE_QUESTION 106
 

@@ -1,0 +1,138 @@
+// The port list refresh: known readers of the settings against the ports present now.
+#include "app/PortList.h"
+
+#include <exception>
+
+#include "app/NorvaneApp.h"
+#include "app/ShellLog.h"
+#include "core/AppLog.h"
+#include "core/SysUtil.h"
+#include "reader/ComEnum.h"
+#include "reader/Reader.h"
+#include "reader/ReaderModels.h"
+
+namespace {
+
+// The PC/SC watcher owns the application's smart-card context. Until the watcher is part of
+// the application there is no context, and the refresh lists serial ports only.
+SCARDCONTEXT ApplicationPcscContext()
+{
+    return 0;
+}
+
+void ListApplicationPcscReaders(std::vector<std::wstring>& names)
+{
+    ListSmartCardReaders(ApplicationPcscContext(), names);
+}
+
+KnownReader NewReader(const std::wstring& name, int32_t value, int32_t present, int32_t kind, int32_t model)
+{
+    KnownReader r;
+    r.name = name;
+    r.fields = {value, present, kind, model, -1, 0};
+    return r;
+}
+
+// Copies what the reader worker learnt of its reader into its record; true when it changed.
+bool RecordWorkerIdentity(CReader& worker, std::vector<KnownReader>& readers)
+{
+    CCriticalSectionLock lock(&worker.Lock());
+    if (worker.portName.empty() || worker.model == 0)
+        return false;
+    for (KnownReader& r : readers) {
+        if (r.name.size() != worker.portName.size() || _wcsicmp(r.name.c_str(), worker.portName.c_str()) != 0)
+            continue;
+        const int32_t firmware = static_cast<int32_t>(worker.version);
+        if (r.fields[KR_MODEL] == worker.model && r.fields[KR_FIRMWARE] == firmware &&
+            r.fields[KR_SERIAL] == worker.serial && r.description == worker.versionText)
+            return false;
+        r.fields[KR_MODEL] = worker.model;
+        r.fields[KR_FIRMWARE] = firmware;
+        r.fields[KR_SERIAL] = worker.serial;
+        r.description = worker.versionText;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void (*PcscReaderLister)(std::vector<std::wstring>& names) = &ListApplicationPcscReaders;
+
+void ListSmartCardReaders(SCARDCONTEXT context, std::vector<std::wstring>& names)
+{
+    if (!context)
+        return;
+    LPWSTR list = nullptr;
+    DWORD length = SCARD_AUTOALLOCATE;
+    if (SCardListReadersW(context, nullptr, reinterpret_cast<LPWSTR>(&list), &length) != SCARD_S_SUCCESS || !list)
+        return;  // SCARD_E_NO_READERS_AVAILABLE and every failure alike
+    for (const wchar_t* p = list; *p; p += wcslen(p) + 1)
+        names.emplace_back(p);
+    SCardFreeMemory(context, list);
+}
+
+void CNorvaneApp::RefreshPortList(bool serialOnly)
+{
+    CDocUpdateScope scope(settings);
+    std::vector<KnownReader>& readers = settings.knownReaders;
+    // 1. The records present before the refresh, none seen yet.
+    const int oldCount = static_cast<int>(readers.size());
+    std::vector<bool> seen(readers.size(), false);
+    bool changed = false;
+
+    // 2. Serial ports by the configuration's search flags.
+    std::vector<_PORT_INFO> ports;
+    bool complete = true;
+    try {
+        EnumComPorts(ports, settings.GetTransferDoc().reader.searchFlags);
+    } catch (const std::exception& e) {
+        // A failed enumeration says nothing about the ports it did not reach: they stay.
+        complete = false;
+        if (IsLogged(LOG_THRESHOLD_WARNING))
+            LogMessage(this, nullptr, LOG_WARNING, L"The serial ports could not be listed: %hs", e.what());
+    }
+    // 3. PC/SC readers.
+    std::vector<std::wstring> pcsc;
+    if (!serialOnly && PcscReaderLister)
+        PcscReaderLister(pcsc);
+
+    // 4. Serial ports: known ones take the port's value, new ones are appended.
+    for (const _PORT_INFO& port : ports) {
+        const int index = settings.FindReader(port.name, oldCount);
+        if (index >= 0) {
+            seen[index] = true;
+            readers[index].fields[KR_VALUE] = static_cast<int32_t>(port.modelMask);
+        } else {
+            readers.push_back(NewReader(port.name, static_cast<int32_t>(port.modelMask), 0,
+                                        static_cast<int32_t>(port.source), kReaderModelUnknown));
+            changed = true;
+        }
+    }
+    // 5. PC/SC readers.
+    for (const std::wstring& name : pcsc) {
+        const int index = settings.FindReader(name, oldCount);
+        if (index >= 0) {
+            seen[index] = true;
+            readers[index].fields[KR_VALUE] = kPcscPortValue;
+        } else {
+            readers.push_back(NewReader(name, kPcscPortValue, 1, KR_KIND_PCSC, kReaderModelPcsc));
+            changed = true;
+        }
+    }
+    // 6. Records gone from the system; a serial-only refresh removes only device ports.
+    if (complete) {
+        for (int i = oldCount - 1; i >= 0; --i) {
+            if (seen[i] || (serialOnly && readers[i].fields[KR_KIND] != KR_KIND_DEVICE))
+                continue;
+            readers.erase(readers.begin() + i);
+            changed = true;
+        }
+    }
+    // 7. The list changed.
+    if (changed)
+        settings.RaiseStateChange(ASS_KNOWN_READERS, false);
+    // 8. What the running reader reports of itself.
+    if (reader && RecordWorkerIdentity(*reader, readers))
+        settings.RaiseStateChange(ASS_KNOWN_READERS, false);
+}
