@@ -169,6 +169,21 @@ void UpdateEventLog(CAppSettings& settings, CAppContext* log)
         RaiseEventTableChange(settings);
 }
 
+namespace {
+
+void AddEventRecord(CAppSettings& settings, CAppContext* log, const _EVENT_RECORD& event)
+{
+    try {
+        settings.GetEventLog().AddEvent(event);
+    } catch (const std::exception& e) {
+        LogTableError(log, e.what());
+        return;
+    }
+    RaiseEventTableChange(settings);
+}
+
+}  // namespace
+
 void LogEventArgs(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
                   const wchar_t* attribute, const FormatArg* args, size_t count)
 {
@@ -190,13 +205,21 @@ void LogEventArgs(CAppSettings& settings, CAppContext* log, __time64_t time, int
         if (!FormatChecked(event.message, own.c_str(), args, count))
             event.message = format;
     }
-    try {
-        table.AddEvent(event);
-    } catch (const std::exception& e) {
-        LogTableError(log, e.what());
+    AddEventRecord(settings, log, event);
+}
+
+void LogEventText(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
+                  const wchar_t* attribute, const std::wstring& message)
+{
+    if (!settings.GetEventLog().IsOpen())
         return;
-    }
-    RaiseEventTableChange(settings);
+    _EVENT_RECORD event;
+    event.time = time;
+    event.level = level;
+    event.stringId = static_cast<int32_t>(id);
+    event.attribute = attribute != nullptr ? attribute : L"";
+    event.message = message;
+    AddEventRecord(settings, log, event);
 }
 
 // ---- The application object's side ----

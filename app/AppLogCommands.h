@@ -45,6 +45,10 @@ void UpdateEventLog(CAppSettings& settings, CAppContext* log);
 void LogEventArgs(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
                   const wchar_t* attribute, const FormatArg* args, size_t count);
 
+// The same with a message composed by the caller; id is the string the record names.
+void LogEventText(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
+                  const wchar_t* attribute, const std::wstring& message);
+
 template <class... Args>
 void LogEvent(CAppSettings& settings, CAppContext* log, __time64_t time, int level, UINT id,
               const wchar_t* attribute, const Args&... args)

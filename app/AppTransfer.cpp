@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "app/AppTransfer.h"
 
 #include <exception>
@@ -9,7 +11,10 @@
 #include "core/AppLog.h"
 #include "core/Document.h"
 #include "core/TextUtil.h"
+#include "reader/Reader.h"
 #include "resources/resource.h"
+#include "transfer/HttpDest.h"
+#include "transfer/Portavo.h"
 #include "transfer/TransferLog.h"
 
 namespace
@@ -124,17 +129,29 @@ TransferShellRequests& GetTransferShellRequests()
     return requests;
 }
 
+void CNorvaneApp::RequestSound(int soundEvent)
+{
+    TransferShellRequests& requests = GetTransferShellRequests();
+    ++requests.sounds;
+    requests.lastSound = soundEvent;
+}
+
 HRESULT CNorvaneApp::TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra)
 {
     TransferShell shell;
     shell.settings = &settings;
     shell.log = this;
     shell.targets.mainWindow = GetMainFrameWindow();
-    shell.playSound = [](int soundEvent) {
-        TransferShellRequests& requests = GetTransferShellRequests();
-        ++requests.sounds;
-        requests.lastSound = soundEvent;
-    };
+    shell.targets.bridge = bridgeLink.get();
+    shell.targets.http = inetSession.get();
+    ReaderIdentity identity;
+    if (reader) {
+        CCriticalSectionLock readerLock(&reader->Lock());
+        identity.model = reader->model;
+        identity.serialNumber = reader->serial;
+        shell.targets.reader = &identity;
+    }
+    shell.playSound = [this](int soundEvent) { RequestSound(soundEvent); };
     shell.showBalloon = [](const std::wstring& title, const std::wstring& text) {
         TransferShellRequests& requests = GetTransferShellRequests();
         ++requests.balloons;

@@ -163,6 +163,15 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_CCID_READERS:
         App().RefreshPortList(false);
         return 0;
+    case WM_READER_NOTIFY:
+        App().ProcessReaderMessages();
+        return 1;
+    case WM_BRIDGE_NOTIFY:
+        App().ProcessBridgeMessages();
+        return 1;
+    case WM_SEARCH_NOTIFY:
+        OnSearchResults();
+        return 0;
     default:
         if (message == m_taskbarCreated && m_taskbarCreated) {
             if (trayIcon.m_data.hIcon)
@@ -252,6 +261,12 @@ void CMainFrame::OnMoving(RECT* rect)
 void CMainFrame::OnTimer(UINT_PTR id)
 {
     switch (id) {
+    case 1:
+        App().TransferNextKey();
+        break;
+    case 2:
+        OnJobTimer();
+        break;
     case 3:
     case 4:
         // Tray single clicks: the double-click time has passed without a second click.

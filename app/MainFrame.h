@@ -15,7 +15,7 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
-#include "reader/Notify.h"
+#include "reader/Notify.h"  // WM_READER_NOTIFY, WM_BRIDGE_NOTIFY
 #include "resources/resource.h"
 
 // Dirty bits, worked off by IdleUpdate in the order below.
@@ -46,7 +46,6 @@ constexpr int IDI_IDLE = IDI_IDLE_ICON;
 constexpr int IDB_SMALL_IMAGES = IDB_SMALL_IMAGE_LIST;
 constexpr int IDB_LARGE_IMAGES = IDB_LARGE_IMAGE_LIST;
 constexpr UINT kTrayIconId = 109;
-// WM_READER_NOTIFY (WM_USER+1) and WM_BRIDGE_NOTIFY (WM_USER+2) come with the workers' queues.
 constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3;
 constexpr UINT WM_SEARCH_NOTIFY = WM_USER + 4;
 constexpr UINT WM_CCID_READERS = WM_USER + 5;
@@ -100,6 +99,8 @@ struct DynCommand
     int32_t value;
 };
 
+class CProgressDialog;
+
 class CMainFrame : public CWnd, public IIdleTarget
 {
 public:
@@ -125,7 +126,19 @@ public:
     void ShowMainWindow(bool show);
     bool SetTimer(UINT_PTR id, UINT milliseconds);
     void KillTimer(UINT_PTR id);
+    // Timer 1 ("Next key" by the key-list timer) runs exactly while its conditions hold.
     void UpdateKeyListTimer();
+
+    // Reader jobs (app/MainFrameReader.cpp). confirm asks first.
+    void InitializeTemic(bool confirm);
+    // plus: the Mifare Plus keys, else the Mifare Classic keys; slot bit i - 1 for slot i
+    // (-1 all).
+    void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm);
+    // After the reader's job state changed: the end of the job, its message and its records.
+    void PollReaderJob();
+    // Reader search; false when there is nothing to search.
+    bool StartReaderSearch();
+    void OnSearchResults();
     bool CanClose();
     // The WM_COPYDATA 101 text, already checked to be a terminated UTF-16 line.
     bool OnHandOver(const wchar_t* commandLine);
@@ -155,6 +168,8 @@ public:
     int settingsObserver = -1;
     int transferObserver = -1;
     std::vector<DynCommand> dynCommands;
+    // The reader job's progress dialog while it runs modally (timer 2); null otherwise.
+    CProgressDialog* progressDialog = nullptr;
 
 private:
     LRESULT OnCreate();
@@ -164,6 +179,8 @@ private:
     void OnHelp();
     void OnMoving(RECT* rect);
     void OnTimer(UINT_PTR id);
+    void OnJobTimer();
+    void StartReaderJob(int kind, bool plus, std::vector<_KEY_NUMBER> keys, int total);
     void DrawHeader(const DRAWITEMSTRUCT* item);
     void CreateHeader();
     void CreateStatusBar();
@@ -177,4 +194,5 @@ private:
     POINT m_dragOffset{};          // the cursor's offset in the window while it is moved
     bool m_registeredRichTip = false;
     UINT m_taskbarCreated = 0;
+    UINT m_keyListPeriod = 0;      // period of the running key-list timer
 };

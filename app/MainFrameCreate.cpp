@@ -151,12 +151,16 @@ void CMainFrame::OnDestroy()
     app.settings.GetTransferDoc().RemoveObserver(transferObserver);
     app.settings.RemoveObserver(settingsObserver);
     app.StopTransfer();
+    // A reader kept for a pending job goes too: no worker outlives the window.
+    app.ReleaseReader(true);
+    app.ReleaseBridgeLink(false);
     UnregisterHotkeys();
     if (devNotify) {
         UnregisterDeviceNotification(devNotify);
         devNotify = nullptr;
     }
     KillTimer(1);
+    KillTimer(2);
     statusBar.Destroy();
     richTip.Destroy();
     if (m_registeredRichTip) {

@@ -159,11 +159,6 @@ void CMainFrame::ShowMainWindow(bool show)
         ShowWindow(m_hWnd, SW_HIDE);
 }
 
-void CMainFrame::UpdateKeyListTimer()
-{
-    // The key-list timer runs with the transfer control; nothing starts it yet.
-}
-
 void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
 {
     auto* frame = static_cast<CMainFrame*>(key);
@@ -217,6 +212,10 @@ void CMainFrame::OnTransferDocChanged(void* key, CDocument* doc, const uint32_t*
         ((change & TDC_SOURCE) || ((change & TDC_STATE) && (transfer->GetDetails().state & 0x08)) ||
          ((change & TDC_KEYLIST) && keyListSource)))
         frame->dirty |= MFD_STATUS;
-    if (change & TDC_KEYLIST_TIMER)
+    const uint32_t state = transfer->GetDetails().state;
+    if ((change & TDC_KEYLIST_TIMER) ||
+        (transfer->keyListTimerEnabled &&
+         ((change & TDC_SOURCE) || ((change & TDC_STATE) && (state & (TDS_SOURCE_STATE | TDS_DEST_STATE))) ||
+          ((change & TDC_READER) && transfer->GetSourceKind() == SOURCE_READER))))
         frame->UpdateKeyListTimer();
 }

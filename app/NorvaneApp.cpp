@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "app/NorvaneApp.h"
 
 #include <exception>
@@ -5,6 +7,8 @@
 #include "app/MainFrame.h"
 #include "core/TextUtil.h"
 #include "reader/Reader.h"
+#include "transfer/HttpDest.h"
+#include "transfer/Portavo.h"
 
 const wchar_t kMainWindowClass[] = L"Norvane2";
 const wchar_t kOwnerWindowClass[] = L"Norvane2_Base";
@@ -42,6 +46,7 @@ CNorvaneApp::~CNorvaneApp()
         mainFrame->Destroy();
         mainFrame.reset();
     }
+    ReleaseWorkers();
     m_pMainWnd = nullptr;
     if (mainClassAtom) {
         UnregisterClassW(kMainWindowClass, GetProgramModule());
@@ -49,6 +54,24 @@ CNorvaneApp::~CNorvaneApp()
     }
     DestroyOwnerWindow();
     LogSettings = nullptr;
+}
+
+void CNorvaneApp::ReleaseWorkers()
+{
+    // The frame's end stops them; this is for an end that did not pass there. Their threads log
+    // through the settings, so they go before the settings do.
+    inetSession.reset();
+    if (bridgeLink) {
+        bridgeLink->Stop();
+        BridgeLink = nullptr;
+        bridgeLink.reset();
+    }
+    if (reader) {
+        reader->Stop();
+        Reader = nullptr;
+        ReaderPortName = nullptr;
+        reader.reset();
+    }
 }
 
 HWND CNorvaneApp::GetMainFrameWindow() const

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@
 class CMainFrame;
 class CActionHdBk;
 class CReader;
+class CPortavo;
+class HttpClient;
+class CTNMsg;
+class CRdErrorMsg;
 
 // The hidden tool window that owns the main window, so that the main window has a taskbar
 // button only through WS_EX_APPWINDOW.
@@ -59,12 +64,45 @@ public:
     HIMAGELIST GetSmallImageList();
     HIMAGELIST GetLargeImageList();
 
-    // Transfer control.
-    void StartTransfer(bool interactive);
+    // ---- Transfer control (app/TransferControl.cpp) ----
+    // False when the transfer did not start (no source, an elevated restart, an error).
+    bool StartTransfer(bool interactive);
     void StopTransfer();
-    void RestartTransfer(bool interactive);
-    // Brings the reader worker and the bridge link in line with the running state.
+    bool RestartTransfer(bool interactive);
+    // The first selected eligible row of the key list: transferred, marked, and the selection
+    // moved on. False when nothing was transferred or the transfer failed.
+    bool TransferNextKey();
+    // The two ready words of the configuration, recomputed; a change raises state change 4.
+    void UpdateSourceState();
+    void UpdateDestinationState();
+
+    // ---- Reader and bridge link workers (app/AppReader.cpp, app/AppBridge.cpp) ----
+    // Creates the reader for the source's port (replacing one of another port), copies the
+    // settings into it and wakes or starts it. connect false keeps it from polling.
+    void ApplyReaderSettings(bool logStart, bool connect);
+    void ReleaseReader(bool logStop);
+    // Drains the reader's change word and queue (WM_USER+1).
+    void ProcessReaderMessages();
+    void OnReaderError(const CRdErrorMsg& message);
+    void OnReaderConnected(const CTNMsg& message);
+    void ApplyBridgeLink(bool logStart);
+    // Stops and deletes the bridge link; logStop writes its debug entry.
+    void ReleaseBridgeLink(bool logStop);
+    // Drains the bridge link's change word and queue (WM_USER+2).
+    void ProcessBridgeMessages();
+    // The HTTP client record, made on first use.
+    HttpClient& EnsureInetSession();
+    // Asks for a sound event; the main window plays the requests.
+    void RequestSound(int soundEvent);
+
+    // ---- Reactions to document changes (app/AppDocChanges.cpp) ----
+    // Brings the reader worker and the bridge link in line with the running state, then the
+    // two ready words.
     void ApplyTransferState();
+    void ApplySourceLink();
+    void ApplyDestinationLinks();
+    // The key list's selection (KVKEY_SELECTED of its entries, kept for the key-list page).
+    bool HasSelectedKey() const;
 
     // Port list and configuration list.
     void RefreshPortList(bool serialOnly);
@@ -110,8 +148,12 @@ public:
     bool keyTypeNamesLoaded = false;
     std::wstring dataFolder;                  // no trailing backslash
     bool portable = false;
-    // The reader worker while a reader source needs it (or a reader job runs).
+    // The reader worker while a reader source needs it (or a reader job runs), the bridge link
+    // while the transfer runs to it, the HTTP client from its first use. Their threads log
+    // through the settings, so the destructor stops and frees them before the settings go.
     std::unique_ptr<CReader> reader;
+    std::unique_ptr<CPortavo> bridgeLink;
+    std::unique_ptr<HttpClient> inetSession;
     CAppSettings settings;
     int settingsObserver = -1;
     int configObserver = -1;
@@ -124,8 +166,15 @@ public:
     // The commands that hotkeys can be bound to, read from the resource on first use.
     std::shared_ptr<CActionHdBk> GetActionCatalogue();
     std::shared_ptr<CActionHdBk> actionCatalogue;
+    // Command id to its hotkey entry, while hotkeys are enabled; a later entry wins.
+    std::map<uint16_t, uint32_t> commandHotkeys;
 
 private:
+    void DrainReader(CReader& worker);
+    void DrainBridge(CPortavo& link);
+    void WireReader(CReader& worker);
+    void ReleaseWorkers();
+
     struct ImageListHolder
     {
         HIMAGELIST handle = nullptr;
@@ -137,6 +186,12 @@ private:
     HICON m_classSmallIcon = nullptr;
 
 };
+
+// Sound events.
+constexpr int kSoundTransferOk = 0;
+constexpr int kSoundTransferFailed = 1;
+constexpr int kSoundReaderConnected = 2;
+constexpr int kSoundReaderDisconnected = 3;
 
 // The application object (static storage, constructed before wWinMain).
 CNorvaneApp& App();

@@ -73,6 +73,22 @@
 #define IDS_JOB_TEMIC_INIT 192
 #define IDS_JOB_WRITE_KEYS 193
 
+// app/: transfer control and the reader jobs
+#define IDS_REALLY 121
+#define IDS_NO_SOURCE 126
+#define IDS_SOURCE_NAME_BASE 189    // + source kind 2..4: the source's name
+#define IDS_SOURCE_KEYLIST 191
+#define IDS_TRANSFER_STARTED 201
+#define IDS_TRANSFER_STOPPED 202
+#define IDS_TRANSFER_RESTARTED 203
+#define IDS_LOG_READER_START 232
+#define IDS_LOG_READER_STOP 233
+#define IDS_LOG_READER_RECONNECT 234
+#define IDS_PTV_CLIENT 249
+#define IDS_PTV_SERVER 250
+#define IDS_KEY_TYPES_OFF 519
+#define IDS_NO_KEYS_TO_WRITE 521
+
 // app/: log commands and the event table
 #define IDS_REMOVE_FILE_QUESTION 106
 

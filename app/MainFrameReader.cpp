@@ -1,0 +1,196 @@
+// The main frame's side of the reader: the key-list timer, the reader jobs (Temic
+// initialisation, writing Mifare keys into the reader) and the reader search.
+#include <winsock2.h>
+
+#include "app/MainFrame.h"
+
+#include <exception>
+
+#include "app/NorvaneApp.h"
+#include "app/ProgressDialog.h"
+#include "core/TextUtil.h"
+#include "framework/MessageBox.h"
+#include "reader/Reader.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr UINT_PTR kKeyListTimer = 1;
+constexpr UINT_PTR kJobTimer = 2;
+constexpr UINT kJobTimerPeriod = 1000;
+constexpr uint32_t CONFIRM_TEMIC = 0x04;
+constexpr uint32_t CONFIRM_WRITE_KEYS = 0x08;
+// Transfer-document state details of a job's start and end.
+constexpr uint32_t kJobStateChange = 0x0A;
+constexpr UINT kQuestionStyle = 0x21;
+constexpr UINT kErrorStyle = 0x10;
+constexpr UINT kInformationStyle = 0x40;
+
+bool KeyListFeedsTransfer(const CTransferDoc& doc)
+{
+    const int32_t kind = doc.GetSourceKind();
+    return kind == SOURCE_KEYLIST || (kind == SOURCE_READER && (doc.reader.flags & READER_TO_KEYLIST));
+}
+
+// "Really?" with its "Do not ask" box, which clears the confirm bit. True for OK.
+bool ConfirmJob(HWND owner, uint32_t confirmBit)
+{
+    CAppSettings& settings = App().settings;
+    bool dontAsk = false;
+    const int answer = ShowMessageId(IDS_REALLY, kQuestionStyle, owner, &dontAsk);
+    if (dontAsk)
+        settings.SetConfirmFlags(settings.GetConfirmFlags() & ~confirmBit);
+    return answer == IDOK;
+}
+
+}  // namespace
+
+void CMainFrame::UpdateKeyListTimer()
+{
+    const CTransferDoc& doc = App().settings.GetTransferDoc();
+    const bool run = doc.keyListTimerEnabled && doc.keyListTimerInterval > 0 && doc.GetSourceState() == 1 &&
+                     KeyListFeedsTransfer(doc) && doc.GetDestinationState() == 1;
+    if (!run) {
+        KillTimer(kKeyListTimer);
+        m_keyListPeriod = 0;
+        return;
+    }
+    const UINT period = static_cast<UINT>(doc.keyListTimerInterval);
+    if (!(timerMask & (1u << kKeyListTimer)) || period != m_keyListPeriod) {
+        if (SetTimer(kKeyListTimer, period))
+            m_keyListPeriod = period;
+    }
+}
+
+// ---- Reader jobs ----
+
+void CMainFrame::InitializeTemic(bool confirm)
+{
+    if (confirm && !ConfirmJob(m_hWnd, CONFIRM_TEMIC))
+        return;
+    StartReaderJob(RDJOB_TEMIC_INIT, false, {}, 1);
+}
+
+void CMainFrame::WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm)
+{
+    if (confirm && !ConfirmJob(m_hWnd, CONFIRM_WRITE_KEYS))
+        return;
+    const CTransferDoc& doc = App().settings.GetTransferDoc();
+    const std::vector<_KEY_NUMBER>& list = plus ? doc.GetMifarePlusKeys() : doc.GetMifareClassicKeys();
+    // The reader writes slot i from entry i; the slots not asked for stay empty.
+    std::vector<_KEY_NUMBER> keys(list.size());
+    int count = 0;
+    for (size_t i = 0; i < list.size() && i < 32; ++i) {
+        if ((slotMask & (1u << i)) && list[i].length != 0) {
+            keys[i] = list[i];
+            ++count;
+        }
+    }
+    if (count == 0) {
+        ShowMessageId(IDS_NO_KEYS_TO_WRITE, kInformationStyle, m_hWnd);
+        return;
+    }
+    StartReaderJob(RDJOB_WRITE_KEYS, plus, std::move(keys), count);
+}
+
+void CMainFrame::StartReaderJob(int kind, bool plus, std::vector<_KEY_NUMBER> keys, int total)
+{
+    CNorvaneApp& app = App();
+    try {
+        if (!app.reader)
+            app.ApplyReaderSettings(true, true);
+        CReader& worker = *app.reader;
+        {
+            CCriticalSectionLock lock(&worker.Lock());
+            worker.jobType = kind;
+            worker.jobState = RDJOB_PENDING;
+            worker.jobTotal = total;
+            if (kind == RDJOB_TEMIC_INIT) {
+                worker.jobProgress = 0;
+            } else {
+                worker.jobParam = plus ? 1 : 0;
+                worker.jobKeys = std::move(keys);
+            }
+        }
+        SetEvent(worker.events[CReader::EV_WAKE]);
+        CDocUpdateScope scope(app.settings.GetTransferDoc());
+        app.settings.GetTransferDoc().RaiseStateChange(kJobStateChange);
+    } catch (const std::exception& e) {
+        ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorStyle, m_hWnd);
+        return;
+    }
+    if (!(timerMask & (1u << kJobTimer)))
+        SetTimer(kJobTimer, kJobTimerPeriod);
+}
+
+void CMainFrame::OnJobTimer()
+{
+    KillTimer(kJobTimer);
+    CNorvaneApp& app = App();
+    if (!app.reader || progressDialog)
+        return;
+    {
+        CCriticalSectionLock lock(&app.reader->Lock());
+        if (app.reader->jobState != RDJOB_PENDING)
+            return;
+    }
+    CProgressDialog dialog;
+    progressDialog = &dialog;
+    dialog.Run(m_hWnd, *app.reader, [this] { KillTimer(kJobTimer); });
+    progressDialog = nullptr;
+    // The dialog held the reader; what the job's end does to it comes now.
+    PollReaderJob();
+}
+
+void CMainFrame::PollReaderJob()
+{
+    CNorvaneApp& app = App();
+    if (!app.reader)
+        return;
+    int kind;
+    HRESULT result;
+    {
+        CCriticalSectionLock lock(&app.reader->Lock());
+        kind = app.reader->jobType;
+        result = app.reader->jobState;
+    }
+    if (result == RDJOB_PENDING || kind == 0)
+        return;
+    KillTimer(kJobTimer);
+    if (progressDialog) {
+        // The rest follows when the dialog has ended and let go of the reader.
+        if (progressDialog->IsOpen())
+            progressDialog->Finish();
+        return;
+    }
+    {
+        // Reported once.
+        CCriticalSectionLock lock(&app.reader->Lock());
+        app.reader->jobType = 0;
+    }
+    if (!app.settings.IsTransferEnabled())
+        app.ReleaseReader(true);
+    {
+        CDocUpdateScope scope(app.settings.GetTransferDoc());
+        app.settings.GetTransferDoc().RaiseStateChange(kJobStateChange);
+    }
+
+    std::wstring name, text;
+    LoadResString(kind == RDJOB_TEMIC_INIT ? IDS_JOB_TEMIC_INIT : IDS_JOB_WRITE_KEYS, name);
+    FormatResString(text, SUCCEEDED(result) ? IDS_JOB_SUCCEEDED : IDS_JOB_FAILED, name.c_str());
+    if (statusBar.m_hWnd)
+        SendMessageW(statusBar.m_hWnd, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ShowMessage(text, SUCCEEDED(result) ? kInformationStyle : kErrorStyle, m_hWnd);
+}
+
+// ---- Reader search ----
+
+bool CMainFrame::StartReaderSearch()
+{
+    // The search worker comes with its own class; until then there is nothing to run.
+    return false;
+}
+
+void CMainFrame::OnSearchResults()
+{
+}

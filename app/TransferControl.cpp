@@ -1,0 +1,274 @@
+// Transfer control: start, stop and restart, the two ready words and "Next key".
+#include <winsock2.h>
+
+#include "app/NorvaneApp.h"
+
+#include <exception>
+
+#include "app/MainFrame.h"
+#include "app/ShellServices.h"
+#include "app/StartUp.h"
+#include "core/AppLog.h"
+#include "core/ResultCodes.h"
+#include "core/SysUtil.h"
+#include "core/TextUtil.h"
+#include "framework/MessageBox.h"
+#include "reader/Notify.h"
+#include "reader/Reader.h"
+#include "resources/resource.h"
+#include "transfer/HttpDest.h"
+#include "transfer/Portavo.h"
+
+namespace {
+
+constexpr int kEventInformation = 1;
+constexpr int kEventError = 3;
+constexpr int kKeyListPageId = 4;
+constexpr UINT kErrorBoxStyle = 0x10;
+// Settings change of the key list's selection.
+constexpr uint32_t kKeyListSelectionChange = 0x40000;
+// Key-list detail: the transferred marks.
+constexpr uint32_t kKeyListTransferredMarks = 0x4;
+
+bool IsElevated()
+{
+    bool elevated = true;
+    const auto hook = GetStartUpHooks().isElevated;
+    const HRESULT result = hook ? hook(&elevated) : IsProcessElevated(&elevated);
+    return FAILED(result) || elevated;
+}
+
+bool KeyListFeedsTransfer(const CTransferDoc& doc)
+{
+    const int32_t kind = doc.GetSourceKind();
+    return kind == SOURCE_KEYLIST || (kind == SOURCE_READER && (doc.reader.flags & READER_TO_KEYLIST));
+}
+
+bool IsEligible(const CTransferDoc& doc, const _KV_KEY& key)
+{
+    return key.keyType >= 0 && key.keyType < 32 && (doc.readKeys.keyTypes & (1u << key.keyType));
+}
+
+std::wstring SourceText(const CTransferDoc& doc)
+{
+    const int32_t kind = doc.GetSourceKind();
+    std::wstring text;
+    if (kind == SOURCE_READER)
+        text = doc.GetSourceValue();
+    else if (kind >= SOURCE_KEYLIST && kind <= 4)
+        LoadResString(IDS_SOURCE_NAME_BASE + kind, text);
+    return text;
+}
+
+std::wstring DestinationText(const CTransferDoc& doc)
+{
+    const int32_t type = doc.GetDestinationType();
+    std::wstring text;
+    if (type >= DEST_KEYBOARD && type <= DEST_HTTP)
+        LoadResString(IDS_DEST_NAME_BASE + type, text);
+    return text;
+}
+
+void StorePageEdits(CMainFrame* frame)
+{
+    if (!frame)
+        return;
+    for (auto& page : frame->pages)
+        if (page && page->m_hWnd)
+            page->ExchangeData(true);
+}
+
+}  // namespace
+
+// ---- Ready words ----
+
+bool CNorvaneApp::HasSelectedKey() const
+{
+    for (const KvKeyPtr& key : settings.GetTransferDoc().GetKeys())
+        if (key && (key->flags & KVKEY_SELECTED))
+            return true;
+    return false;
+}
+
+void CNorvaneApp::UpdateSourceState()
+{
+    CTransferDoc& doc = settings.GetTransferDoc();
+    int32_t word = 0;
+    if (settings.IsTransferEnabled()) {
+        if (KeyListFeedsTransfer(doc)) {
+            if (doc.GetSourceKind() == SOURCE_KEYLIST && mainFrame && !mainFrame->pages[kKeyListPageId])
+                mainFrame->CreatePage(kKeyListPageId);
+            word = HasSelectedKey() ? 1 : 0;
+        } else if (doc.GetSourceKind() == SOURCE_READER) {
+            // The link state is a single word the thread writes; no lock is needed to read it.
+            word = reader ? reader->state : 0;
+        }
+    }
+    if (word != doc.GetSourceState()) {
+        CDocUpdateScope scope(doc);
+        doc.SetSourceState(word);
+    }
+}
+
+void CNorvaneApp::UpdateDestinationState()
+{
+    CTransferDoc& doc = settings.GetTransferDoc();
+    int32_t word = 0;
+    if (settings.IsTransferEnabled()) {
+        switch (doc.GetDestinationType()) {
+        case DEST_KEYBOARD:
+        case DEST_CLIPBOARD:
+            word = 1;
+            break;
+        case DEST_PORTAVO:
+            word = bridgeLink ? bridgeLink->GetState() : 0;
+            break;
+        case DEST_CMDLINE:
+            word = doc.CmdLine().program.empty() ? 0 : 1;
+            break;
+        case DEST_HTTP:
+            word = inetSession ? 1 : 0;
+            break;
+        default:
+            break;
+        }
+    }
+    if (word != doc.GetDestinationState()) {
+        CDocUpdateScope scope(doc);
+        doc.SetDestinationState(word);
+    }
+}
+
+// ---- Start, stop, restart ----
+
+bool CNorvaneApp::StartTransfer(bool interactive)
+{
+    CTransferDoc& doc = settings.GetTransferDoc();
+    try {
+        StorePageEdits(mainFrame.get());
+        if (doc.GetSourceKind() == SOURCE_NONE) {
+            if (interactive)
+                ShowMessageId(IDS_NO_SOURCE, kErrorBoxStyle, GetMainFrameWindow());
+            return false;
+        }
+        if (doc.GetDestinationType() == DEST_KEYBOARD && doc.Keyboard().startAdmin && IsWindowsVistaOrLater() &&
+            !IsElevated()) {
+            RestartElevated(L"/N /start");
+            return false;
+        }
+
+        CDocUpdateScope settingsScope(settings);
+        CDocUpdateScope docScope(doc);
+        settings.SetTransferEnabled(true);
+        ApplyTransferState();
+        const std::wstring source = SourceText(doc);
+        const std::wstring destination = DestinationText(doc);
+        LogEvent(_time64(nullptr), kEventInformation, IDS_TRANSFER_STARTED, nullptr, source, destination);
+        if (IsLogged(LOG_THRESHOLD_INFO))
+            LogMessageById(this, nullptr, LOG_INFO, IDS_TRANSFER_STARTED, source.c_str(), destination.c_str());
+        return true;
+    } catch (const std::exception& e) {
+        if (interactive)
+            ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorBoxStyle, GetMainFrameWindow());
+        return false;
+    }
+}
+
+void CNorvaneApp::StopTransfer()
+{
+    try {
+        const bool wasRunning = settings.IsTransferEnabled();
+        CDocUpdateScope settingsScope(settings);
+        CDocUpdateScope docScope(settings.GetTransferDoc());
+        settings.SetTransferEnabled(false);
+        ApplyTransferState();
+        if (wasRunning) {
+            LogEvent(_time64(nullptr), kEventInformation, IDS_TRANSFER_STOPPED, nullptr);
+            if (IsLogged(LOG_THRESHOLD_INFO))
+                LogMessageById(this, nullptr, LOG_INFO, IDS_TRANSFER_STOPPED);
+        }
+    } catch (const std::exception& e) {
+        // Stopping runs on the way out too; it must not end the close.
+        if (IsLogged(LOG_THRESHOLD_ERROR))
+            LogMessage(this, nullptr, LOG_ERROR, L"%hs", e.what());
+    }
+}
+
+bool CNorvaneApp::RestartTransfer(bool interactive)
+{
+    try {
+        CDocUpdateScope scope(settings);
+        StorePageEdits(mainFrame.get());
+        settings.RaiseChange(ASC_TRANSFER_ON, 0, false);
+        ReleaseReader(true);
+        ReleaseBridgeLink(true);
+        ApplyTransferState();
+        const CTransferDoc& doc = settings.GetTransferDoc();
+        const std::wstring source = SourceText(doc);
+        const std::wstring destination = DestinationText(doc);
+        LogEvent(_time64(nullptr), kEventInformation, IDS_TRANSFER_RESTARTED, nullptr, source, destination);
+        if (IsLogged(LOG_THRESHOLD_INFO))
+            LogMessageById(this, nullptr, LOG_INFO, IDS_TRANSFER_RESTARTED, source.c_str(), destination.c_str());
+        return true;
+    } catch (const std::exception& e) {
+        if (interactive)
+            ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorBoxStyle, GetMainFrameWindow());
+        return false;
+    }
+}
+
+// ---- Next key ----
+
+bool CNorvaneApp::TransferNextKey()
+{
+    CTransferDoc& doc = settings.GetTransferDoc();
+    if (doc.GetSourceState() != 1 || doc.GetDestinationState() != 1)
+        return false;
+
+    CDocUpdateScope scope(settings);
+    if (mainFrame && !mainFrame->pages[kKeyListPageId])
+        mainFrame->CreatePage(kKeyListPageId);
+
+    // Held by value: the transfer's observers may change the list.
+    const std::vector<KvKeyPtr> keys = doc.GetKeys();
+    size_t row = 0;
+    while (row < keys.size() && !(keys[row] && (keys[row]->flags & KVKEY_SELECTED)))
+        ++row;
+    while (row < keys.size() && !(keys[row] && IsEligible(doc, *keys[row])))
+        ++row;
+    if (row >= keys.size()) {
+        if (settings.IsSoundsEnabled())
+            RequestSound(kSoundTransferFailed);
+        LogEvent(_time64(nullptr), kEventError, IDS_LOG_ERROR, nullptr, static_cast<unsigned>(KV_E_END_OF_KEYLIST),
+                 GetResultCodeText(KV_E_END_OF_KEYLIST));
+        return false;
+    }
+
+    if (IsLogged(LOG_THRESHOLD_INFO))
+        LogMessage(this, nullptr, LOG_INFO, L"Next key");
+    const KvKeyPtr key = keys[row];
+    const HRESULT result = TransferKey(key->keyType, key->keyNumber, 0);
+    if (FAILED(result)) {
+        // The key stays selected, so it is the next one tried; the timer would only fail it
+        // again and again, hiding the error behind later keys.
+        if (mainFrame)
+            mainFrame->KillTimer(1);
+        return false;
+    }
+    if (!(key->flags & KVKEY_TRANSFERRED)) {
+        key->flags |= KVKEY_TRANSFERRED;
+        doc.RaiseKeyListChange(kKeyListTransferredMarks, false);
+    }
+
+    size_t next = row + 1;
+    while (next < keys.size() && !(keys[next] && IsEligible(doc, *keys[next])))
+        ++next;
+    for (const KvKeyPtr& entry : keys)
+        if (entry)
+            entry->flags &= ~KVKEY_SELECTED;
+    if (next < keys.size())
+        keys[next]->flags |= KVKEY_SELECTED;
+    settings.RaiseChange(kKeyListSelectionChange, 0, false);
+    UpdateSourceState();
+    return true;
+}

@@ -1,0 +1,343 @@
+// The road of one key through the running program: a simulated reader on a TCP port or a COM
+// pair, the application's drain of the reader, the transfer to the clipboard and its records;
+// the reactions to setting changes and the transfer's start and stop.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainFrame.h"
+#include "app/NorvaneApp.h"
+#include "core/ResultCodes.h"
+#include "core/TextUtil.h"
+#include "reader/Reader.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/TransferTestSupport.h"
+#include "tests/support/PortPairs.h"
+#include "tools/readersim/ReaderSim.h"
+
+namespace {
+
+const char kKeyA[] = "Em-Marine[0055] 085,12345";  // bytes 39 30 55 55 00
+const char kKeyB[] = "Em-Marine[0011] 017,00042";  // bytes 2A 00 11 11 00
+constexpr int kEmMarine = 1;
+
+_KEY_NUMBER Key(std::initializer_list<uint8_t> bytes)
+{
+    const std::vector<uint8_t> v(bytes);
+    return MakeKeyNumber(v.data(), v.size());
+}
+
+class ReaderTransferTest : public AppTest
+{
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        ASSERT_EQ(kStartContinue, Start());
+        CAppSettings& settings = App().settings;
+        CDocUpdateScope scope(settings);
+        settings.debugLog = {true, 5, -1, false};
+        settings.transferLog = true;
+        settings.SetEventLogEnabled(true);
+        CTransferDoc& doc = Doc();
+        doc.SetReceiveTimeout(400);
+        doc.SetMaxTries(1);
+        doc.SetConnectTimeout(2000);
+        doc.SetConnectPeriod(300);
+        _KV_FORMAT format;
+        format.name = L"First";
+        format.templ = L"%d";
+        format.params = L"x[0]";
+        doc.SetDefaultFormatId(doc.GetFormats()[doc.AddFormat(format)]->id);
+        doc.SetDestination(L"", DEST_CLIPBOARD);
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            for (const _EVENT_RECORD& event : Events())
+                std::printf("event %d %d [%ls] %ls\n", event.level, event.stringId, event.attribute.c_str(),
+                            event.message.c_str());
+            std::printf("%s\n", DebugLog().c_str());
+        }
+        App().StopTransfer();
+        sims.clear();
+        AppTest::TearDown();
+    }
+
+    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+
+    // A simulated reader on a loopback port; its port name.
+    std::wstring TcpReader()
+    {
+        sims.push_back(std::make_unique<CReaderSim>());
+        const uint16_t port = sims.back()->ListenTcp();
+        EXPECT_NE(0, port);
+        return L"127.0.0.1:" + std::to_wstring(port);
+    }
+    CReaderSim& Sim(size_t index = 0) { return *sims.at(index); }
+
+    // Starts the transfer from the reader and waits until it is connected.
+    void StartFromReader(const std::wstring& port)
+    {
+        Doc().SetSource(port, SOURCE_READER);
+        ASSERT_TRUE(App().StartTransfer(false));
+        ASSERT_TRUE(WaitFor([] {
+            if (!App().reader)
+                return false;
+            CCriticalSectionLock lock(&App().reader->Lock());
+            return App().reader->state == RDST_CONNECTED;
+        })) << DebugLog();
+        // The connect notification follows the state.
+        ASSERT_TRUE(WaitFor([] { return !EventsOf(215).empty(); }));
+    }
+
+    // Pumps the program's messages until cond holds.
+    template <class F>
+    bool WaitFor(F cond, DWORD timeout = 8000)
+    {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            PumpWaitingMessages();
+            if (cond())
+                return true;
+            if (GetTickCount() - start > timeout)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    void PumpFor(DWORD ms)
+    {
+        WaitFor([] { return false; }, ms);
+    }
+
+    static int Counter() { return App().settings.GetLastTransfer().counter; }
+    std::string TransferLog() const { return ReadFileBytes(m_folder.File(L"Transfer.log")); }
+    std::string DebugLog() const { return ReadFileBytes(m_folder.File(L"Norvane.log")); }
+    static std::vector<_EVENT_RECORD> Events()
+    {
+        std::vector<_EVENT_RECORD> events;
+        CEventLogDb& table = App().settings.GetEventLog();
+        for (uint32_t i = 1; i <= table.GetEventCount(); ++i) {
+            _EVENT_RECORD event;
+            table.ReadEvent(static_cast<int>(i), event);
+            events.push_back(event);
+        }
+        return events;
+    }
+    static std::vector<_EVENT_RECORD> EventsOf(int stringId)
+    {
+        std::vector<_EVENT_RECORD> found;
+        for (const _EVENT_RECORD& event : Events())
+            if (event.stringId == stringId)
+                found.push_back(event);
+        return found;
+    }
+    // A key notification as the reader thread queues it, with its post.
+    static void QueueKey(int keyType, const _KEY_NUMBER& key)
+    {
+        ASSERT_TRUE(App().reader);
+        App().reader->Channel().PushKeyNotification(keyType, key, 0);
+    }
+
+    std::vector<std::unique_ptr<CReaderSim>> sims;
+};
+
+}  // namespace
+
+TEST_F(ReaderTransferTest, AKeyFromTheReaderReachesTheClipboardWithEveryRecord)
+{
+    const std::wstring port = TcpReader();
+    StartFromReader(port);
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+
+    EXPECT_EQ(transfer_test::ClipboardText(), L"57");
+    EXPECT_TRUE(transfer_test::EndsWith(TransferLog(), " [EM 0055553039, \"First\"] \"57\" -> \"Copy to Clipboard\"\r\n"))
+        << TransferLog();
+    EXPECT_EQ(transfer_test::CountOf(TransferLog(), "\r\n"), 1);
+    EXPECT_NE(DebugLog().find("Transfer ok"), std::string::npos);
+    EXPECT_NE(DebugLog().find("Starting the connection to the reader..."), std::string::npos);
+
+    const std::vector<_EVENT_RECORD> started = EventsOf(201);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].message, L"Transfer started (\"" + port + L"\" -> \"Copy to Clipboard\")");
+    const std::vector<_EVENT_RECORD> connected = EventsOf(215);
+    ASSERT_EQ(connected.size(), 1u);
+    EXPECT_EQ(connected[0].level, 1);
+    EXPECT_EQ(connected[0].attribute, port);
+    EXPECT_EQ(connected[0].message, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
+    const std::vector<_EVENT_RECORD> transferred = EventsOf(204);
+    ASSERT_EQ(transferred.size(), 1u);
+    EXPECT_EQ(transferred[0].message, L"\"57\" -> \"Copy to Clipboard\" (EM 0055553039, \"First\")");
+    EXPECT_EQ(Doc().GetDestinationState(), 1);
+}
+
+TEST_F(ReaderTransferTest, AKeyThatStaysInTheFieldIsTransferredOnce)
+{
+    StartFromReader(TcpReader());
+    for (int i = 0; i < 5; ++i)
+        Sim().SendLine(kKeyA);
+    // The next key marks the end of the repeats.
+    Sim().SendLine(kKeyB);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 2; })) << DebugLog();
+    PumpFor(300);
+    EXPECT_EQ(Counter(), 2);
+    EXPECT_EQ(transfer_test::ClipboardText(), L"42");
+    EXPECT_EQ(transfer_test::CountOf(TransferLog(), "\"57\" -> "), 1);
+    EXPECT_EQ(transfer_test::CountOf(TransferLog(), "\"42\" -> "), 1);
+}
+
+TEST_F(ReaderTransferTest, KeysGoToTheKeyListWhateverTheirTypeAndDuplicatesOnlyWhenAllowed)
+{
+    Doc().SetReaderFlags(READER_BINARY | READER_TO_KEYLIST);
+    Doc().SetReadKeyTypes(1u << 2);  // Em-Marine keys would not be transferred
+    StartFromReader(TcpReader());
+    // An empty list has no selected row: the reader with "toKeylist" is not a ready source.
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Doc().GetKeys().size() == 1; }));
+    EXPECT_EQ(Doc().GetKeys()[0]->keyType, kEmMarine);
+    EXPECT_EQ(Doc().GetKeys()[0]->flags, 0u);
+    EXPECT_EQ(Counter(), 0);
+
+    const _KEY_NUMBER same = Doc().GetKeys()[0]->keyNumber;
+    QueueKey(kEmMarine, same);
+    ASSERT_TRUE(WaitFor([] { return Doc().GetKeys().size() == 2; }));
+
+    Doc().SetKeyListNoDuplicates(1);
+    QueueKey(kEmMarine, same);
+    QueueKey(2, same);  // the same number with another type is another key
+    QueueKey(kEmMarine, Key({1, 2, 3}));
+    ASSERT_TRUE(WaitFor([] { return Doc().GetKeys().size() == 4; }));
+    PumpFor(200);
+    ASSERT_EQ(Doc().GetKeys().size(), 4u);
+    EXPECT_EQ(Doc().GetKeys()[2]->keyType, 2);
+    EXPECT_TRUE(KeysEqual(Doc().GetKeys()[2]->keyNumber, same));
+    EXPECT_TRUE(KeysEqual(Doc().GetKeys()[3]->keyNumber, Key({1, 2, 3})));
+    EXPECT_EQ(Counter(), 0);
+}
+
+TEST_F(ReaderTransferTest, AKeyTypeOutsideTheTransferMaskIsDroppedSilently)
+{
+    Doc().SetReadKeyTypes(1u << 2);
+    StartFromReader(TcpReader());
+    const size_t eventsBefore = Events().size();
+    QueueKey(kEmMarine, Key({9, 9}));
+    QueueKey(2, Key({7}));
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; }));
+    EXPECT_EQ(transfer_test::ClipboardText(), L"7");
+    EXPECT_EQ(Events().size(), eventsBefore + 1);  // the one transfer
+    EXPECT_TRUE(Doc().GetKeys().empty());
+}
+
+TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
+{
+    StartFromReader(TcpReader());
+    EXPECT_EQ(Doc().GetSourceState(), 1);
+    EXPECT_EQ(Doc().GetDestinationState(), 1);
+    App().StopTransfer();
+    EXPECT_FALSE(App().reader);
+    EXPECT_EQ(Doc().GetSourceState(), 0);
+    EXPECT_EQ(Doc().GetDestinationState(), 0);
+    ASSERT_EQ(EventsOf(202).size(), 1u);
+    EXPECT_EQ(EventsOf(202)[0].message, L"Transfer stopped");
+    // Stopping what is not running records nothing more.
+    App().StopTransfer();
+    EXPECT_EQ(EventsOf(202).size(), 1u);
+
+    // A reader that never connects keeps its job pending.
+    Doc().SetSource(L"127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()), SOURCE_READER);
+    EXPECT_FALSE(App().reader);
+    ASSERT_TRUE(App().StartTransfer(false));
+    ASSERT_TRUE(App().reader);
+    {
+        CCriticalSectionLock lock(&App().reader->Lock());
+        App().reader->jobType = RDJOB_TEMIC_INIT;
+        App().reader->jobState = RDJOB_PENDING;
+    }
+    App().StopTransfer();
+    ASSERT_TRUE(App().reader);
+    EXPECT_TRUE(App().reader->IsStarted());
+    {
+        CCriticalSectionLock lock(&App().reader->Lock());
+        App().reader->jobState = S_OK;
+        App().reader->jobType = 0;
+    }
+    Doc().SetReaderStopBits(2);  // a reader change applies the source link again
+    EXPECT_FALSE(App().reader);
+}
+
+TEST_F(ReaderTransferTest, ASpeedChangeKeepsTheWorkerAndAnotherPortReplacesIt)
+{
+    const std::wstring first = TcpReader();
+    const std::wstring second = TcpReader();
+    StartFromReader(first);
+    CReader* worker = App().reader.get();
+    const HANDLE thread = worker->GetThreadHandle();
+    {
+        // Held so that the worker cannot take the request before it is seen here.
+        CCriticalSectionLock lock(&worker->Lock());
+        Doc().SetReaderSpeed(19200);
+        EXPECT_EQ(App().reader.get(), worker);
+        EXPECT_EQ(worker->GetThreadHandle(), thread);
+        EXPECT_EQ(worker->requests & (RDREQ_SETTINGS | RDREQ_RECONNECT), RDREQ_SETTINGS);
+        EXPECT_EQ(worker->settings.speed, 19200u);
+    }
+    {
+        CCriticalSectionLock lock(&worker->Lock());
+        Doc().SetReaderStopBits(2);
+        EXPECT_EQ(App().reader.get(), worker);
+        EXPECT_NE(worker->requests & RDREQ_RECONNECT, 0u);
+    }
+
+    Doc().SetSource(second, SOURCE_READER);
+    ASSERT_TRUE(App().reader);
+    {
+        CCriticalSectionLock lock(&App().reader->Lock());
+        EXPECT_EQ(App().reader->portName, second);
+    }
+    ASSERT_TRUE(WaitFor([&] { return Sim(1).Connected() && Doc().GetSourceState() == 1; })) << DebugLog();
+    EXPECT_NE(DebugLog().find("Reconnecting to the reader (" + WStringToMultiByte(second, CP_ACP) + ")..."),
+              std::string::npos);
+    Sim(1).PresentKey(kKeyB);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; }));
+    EXPECT_EQ(transfer_test::ClipboardText(), L"42");
+}
+
+TEST_F(ReaderTransferTest, AnUnpluggedReaderIsDisconnectedAndComesBackByItself)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    struct PlugBack
+    {
+        ~PlugBack() { SerialPairControl("plug " + std::to_string(kUnplugPairIndex)); }
+    } plugBack;
+    ASSERT_EQ("", SerialPairControl("plug " + std::to_string(kUnplugPairIndex)));
+    const SerialPairInfo* pair = GetSerialPair(kUnplugPairIndex);
+    ASSERT_TRUE(pair);
+    sims.push_back(std::make_unique<CReaderSim>());
+    ASSERT_TRUE(Sim().OpenCom(pair->farName));
+    Doc().SetReceiveTimeout(1000);
+    Doc().SetMaxTries(2);
+    StartFromReader(pair->nearName);
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+
+    ASSERT_EQ("", SerialPairControl("unplug " + std::to_string(kUnplugPairIndex)));
+    sims.clear();
+    ASSERT_TRUE(WaitFor([] { return Doc().GetSourceState() == 0; })) << DebugLog();
+    ASSERT_TRUE(WaitFor([] { return !EventsOf(217).empty(); }));
+    EXPECT_EQ(EventsOf(217)[0].attribute, pair->nearName);
+    EXPECT_EQ(EventsOf(217)[0].message, L"Reader disconnected");
+
+    ASSERT_EQ("", SerialPairControl("plug " + std::to_string(kUnplugPairIndex)));
+    sims.push_back(std::make_unique<CReaderSim>());
+    ASSERT_TRUE(Sim().OpenCom(pair->farName));
+    ASSERT_TRUE(WaitFor([] { return Doc().GetSourceState() == 1 && EventsOf(215).size() == 2; }, 15000));
+    Sim().PresentKey(kKeyB);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 2; })) << DebugLog();
+    EXPECT_EQ(transfer_test::ClipboardText(), L"42");
+}
