@@ -213,8 +213,9 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
     if ((change & TDC_DESTINATION) || ((change & TDC_PORTAVO) && destination == DEST_PORTAVO) ||
         ((change & TDC_HTTP) && destination == DEST_HTTP))
         app->ApplyDestinationLinks();
-    if ((change & (TDC_SOURCE | TDC_DESTINATION)) || (readerSource && (change & TDC_READER)))
-    {
+    // The ready words follow the links; a command line is ready once it names a program.
+    if ((change & (TDC_SOURCE | TDC_DESTINATION)) || (readerSource && (change & TDC_READER)) ||
+        ((change & TDC_CMDLINE) && destination == DEST_CMDLINE)) {
         app->UpdateSourceState();
         app->UpdateDestinationState();
     }

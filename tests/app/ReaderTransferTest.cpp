@@ -341,3 +341,53 @@ TEST_F(ReaderTransferTest, AnUnpluggedReaderIsDisconnectedAndComesBackByItself)
     ASSERT_TRUE(WaitFor([] { return Counter() == 2; })) << DebugLog();
     EXPECT_EQ(transfer_test::ClipboardText(), L"42");
 }
+
+TEST_F(ReaderTransferTest, ReaderErrorsAreEventsAndOnlySomeReplaceTheLastTransferWhileConnected)
+{
+    const std::wstring port = TcpReader();
+    StartFromReader(port);
+    // No key has gone yet: the last transfer shows the reader's connect text.
+    EXPECT_EQ(App().settings.GetLastTransfer().statusText, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
+
+    App().reader->Channel().PushErrorNotification(KV_E_READER_ERROR, L"Reader said no");
+    ASSERT_TRUE(WaitFor([] { return !EventsOf(206).empty(); }));
+    EXPECT_EQ(EventsOf(206)[0].level, 3);
+    EXPECT_EQ(EventsOf(206)[0].attribute, port);
+    EXPECT_EQ(EventsOf(206)[0].message, L"Error (code 0x80040219): Reader said no");
+    EXPECT_EQ(App().settings.GetLastTransfer().errorCode, 0);
+
+    App().reader->Channel().PushErrorNotification(KV_E_UNRECOGNIZED_MSG, L"What was that");
+    ASSERT_TRUE(WaitFor([] { return EventsOf(206).size() == 2; }));
+    const _LAST_TRANSFER& last = App().settings.GetLastTransfer();
+    EXPECT_EQ(static_cast<HRESULT>(last.errorCode), KV_E_UNRECOGNIZED_MSG);
+    EXPECT_EQ(last.errorText, L"What was that");
+    EXPECT_EQ(last.keyNumber.length, 0);
+}
+
+TEST_F(ReaderTransferTest, RestartMakesANewReaderThatDeliversAgain)
+{
+    const std::wstring port = TcpReader();
+    StartFromReader(port);
+    ASSERT_TRUE(App().RestartTransfer(false));
+    ASSERT_TRUE(App().reader);
+    const std::vector<_EVENT_RECORD> restarted = EventsOf(203);
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(restarted[0].message, L"Transfer restarted (\"" + port + L"\" -> \"Copy to Clipboard\")");
+    EXPECT_NE(DebugLog().find("Stop connecting to the reader..."), std::string::npos);
+    ASSERT_TRUE(WaitFor([this] { return Sim().PeerCount() == 2 && Doc().GetSourceState() == 1; })) << DebugLog();
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; }));
+    EXPECT_EQ(transfer_test::ClipboardText(), L"57");
+}
+
+TEST_F(ReaderTransferTest, ClosingTheWindowLeavesNoWorker)
+{
+    StartFromReader(TcpReader());
+    ShutDown();
+    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().bridgeLink);
+    EXPECT_FALSE(App().inetSession);
+    EXPECT_FALSE(App().settings.IsTransferEnabled());
+    // The reader's peer went away with it.
+    EXPECT_TRUE(Sim().WaitUntil([this] { return !Sim().Connected(); }, 3000));
+}
