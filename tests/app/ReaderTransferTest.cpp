@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -390,4 +391,106 @@ TEST_F(ReaderTransferTest, ClosingTheWindowLeavesNoWorker)
     EXPECT_FALSE(App().settings.IsTransferEnabled());
     // The reader's peer went away with it.
     EXPECT_TRUE(Sim().WaitUntil([this] { return !Sim().Connected(); }, 3000));
+}
+
+namespace {
+
+// Authorization keys in slots 1 to 3 of the Mifare Classic list.
+void PutClassicKeys()
+{
+    std::vector<_KEY_NUMBER>& keys = App().settings.GetTransferDoc().MifareClassicKeys();
+    keys.assign(3, _KEY_NUMBER{});
+    for (int i = 0; i < 3; ++i) {
+        const uint8_t bytes[6] = {static_cast<uint8_t>(0x10 + i), 1, 2, 3, 4, 5};
+        keys[static_cast<size_t>(i)] = MakeKeyNumber(bytes, 6);
+    }
+    App().settings.GetTransferDoc().MifareClassicKeysChanged();
+}
+
+std::vector<std::string> WrittenKeyFrames(const CReaderSim& sim)
+{
+    std::vector<std::string> written;
+    for (const ReaderSimFrame& frame : sim.Frames())
+        if (frame.code == 0x5F)
+            written.push_back(frame.payload);
+    return written;
+}
+
+}  // namespace
+
+TEST_F(ReaderTransferTest, WritingKeysIntoTheReaderSendsTheChosenSlotsAndTellsTheOutcome)
+{
+    const std::wstring port = TcpReader();
+    Sim().SetIdentity({"CP-Vell-4MF", 0xF11, 77, "1.2", "", 3});
+    PutClassicKeys();
+    // Not running: the job makes the reader and lets it go afterwards.
+    Doc().SetSource(port, SOURCE_READER);
+    ASSERT_FALSE(App().reader);
+    {
+        CBoxRobot robot(
+            [](HWND d) { return HasText(d, L"The command \"Write keys to the reader memory\" has been successfully completed."); },
+            [](HWND d) { PressButton(d, IDOK); });
+        Frame()->WriteKeysToReader(false, 0x5, false);  // slots 1 and 3
+        ASSERT_TRUE(App().reader);
+        ASSERT_TRUE(WaitFor([&robot] { return robot.found.load() && !App().reader; })) << DebugLog();
+    }
+    const std::string slot1 = std::string("\x00\x00\x10\x01\x02\x03\x04\x05", 8);
+    const std::string slot3 = std::string("\x00\x02\x12\x01\x02\x03\x04\x05", 8);
+    EXPECT_EQ(WrittenKeyFrames(Sim()), (std::vector<std::string>{slot1, slot3}));
+    EXPECT_FALSE(Frame()->timerMask & 0x4);
+}
+
+TEST_F(ReaderTransferTest, ACancelledJobEndsItsProgressDialogAndReportsTheFailure)
+{
+    const std::wstring port = TcpReader();
+    Sim().SetIdentity({"CP-Vell-4MF", 0xF11, 77, "1.2", "", 3});
+    PutClassicKeys();
+    // A reader that no longer answers keeps the job waiting past the dialog's delay.
+    Doc().SetReceiveTimeout(6000);
+    StartFromReader(port);
+    Sim().SetMute(true);
+    std::atomic<bool> sawProgress{false};
+    CBoxRobot cancel(
+        [](HWND d) { return HasText(d, L"To execute the command \"Write keys to the reader memory\"..."); },
+        [&sawProgress](HWND d) {
+            sawProgress = true;
+            PressButton(d, IDCANCEL);
+        });
+    CBoxRobot failure(
+        [](HWND d) { return HasText(d, L"Failed to execute the command \"Write keys to the reader memory\"."); },
+        [](HWND d) { PressButton(d, IDOK); });
+    Frame()->WriteKeysToReader(false, 0xFFFFFFFF, false);
+    EXPECT_TRUE(Frame()->timerMask & 0x4);
+    // Timer 2 opens the dialog; its Cancel aborts the job, and the failure is told.
+    ASSERT_TRUE(WaitFor([&failure] { return failure.found.load(); }, 15000));
+    EXPECT_TRUE(sawProgress);
+    EXPECT_FALSE(Frame()->progressDialog);
+    EXPECT_FALSE(Frame()->timerMask & 0x4);
+    // The transfer runs: the reader stays.
+    ASSERT_TRUE(App().reader);
+    CCriticalSectionLock lock(&App().reader->Lock());
+    EXPECT_EQ(App().reader->jobState, E_ABORT);
+}
+
+TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)
+{
+    Doc().SetSource(TcpReader(), SOURCE_READER);
+    {
+        CBoxRobot robot([](HWND d) { return HasText(d, L"No keys for writing"); },
+                        [](HWND d) { PressButton(d, IDOK); });
+        Frame()->WriteKeysToReader(true, 0xFFFFFFFF, false);
+        robot.Join();
+        EXPECT_TRUE(robot.found);
+    }
+    EXPECT_FALSE(App().reader);
+    {
+        const uint32_t confirm = App().settings.GetConfirmFlags() | 0x04;
+        App().settings.SetConfirmFlags(confirm);
+        CBoxRobot robot([](HWND d) { return HasText(d, L"Really?"); }, [](HWND d) { PressButton(d, IDCANCEL); });
+        Frame()->InitializeTemic(true);
+        robot.Join();
+        EXPECT_TRUE(robot.found);
+    }
+    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(Frame()->timerMask & 0x4);
 }
