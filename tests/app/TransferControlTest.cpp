@@ -14,6 +14,8 @@
 #include "core/ResultCodes.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/TransferTestSupport.h"
+#include "tests/support/PortPairs.h"
+#include "transfer/Portavo.h"
 
 namespace {
 
@@ -265,4 +267,119 @@ TEST_F(TransferControlTest, DestinationsGetTheirLinksOnlyWhileTheTransferRuns)
     EXPECT_EQ(Doc().GetDestinationState(), 0);
     EXPECT_EQ(Doc().GetSourceState(), 0);
     EXPECT_FALSE(App().TransferNextKey());
+}
+
+namespace {
+
+SOCKET ConnectToLoopback(USHORT port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+std::wstring LocalName(SOCKET s)
+{
+    sockaddr_in address{};
+    int size = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+    return L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+}
+
+}  // namespace
+
+TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyWord)
+{
+    CWinsock winsock;
+    AddKey(kEmMarine, 5);
+    const USHORT port = UnusedLoopbackPort();
+    Doc().SetPortavoType(PORTAVO_SERVER);
+    Doc().SetPortavoNvt(false);
+    Doc().SetPortavoServer(port, 2);
+    Doc().SetDestination(L"", DEST_PORTAVO);
+    StartFromKeyList();
+    ASSERT_TRUE(App().bridgeLink);
+    EXPECT_EQ(Doc().GetDestinationState(), 0);
+
+    CFarSocket peer(ConnectToLoopback(port));
+    ASSERT_TRUE(peer.IsOpen());
+    const std::wstring name = LocalName(peer.Get());
+    ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 1 && !EventsOf(226).empty(); }));
+    EXPECT_EQ(EventsOf(226)[0].attribute, L"Portavo");
+    EXPECT_EQ(EventsOf(226)[0].message, L"Connection is established (" + name + L")");
+
+    EXPECT_TRUE(App().TransferNextKey());
+    EXPECT_EQ(peer.Receive(1, 5000), "5");
+
+    peer.Close();
+    ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 0 && !EventsOf(227).empty(); }));
+    EXPECT_EQ(EventsOf(227)[0].message, L"Connection is broken (" + name + L")");
+
+    // Another port while running: a new link; the same settings again: the same link.
+    CPortavo* link = App().bridgeLink.get();
+    Doc().SetPortavoNvt(false);
+    EXPECT_EQ(App().bridgeLink.get(), link);
+    const USHORT other = UnusedLoopbackPort();
+    Doc().SetPortavoServer(other, 2);
+    ASSERT_TRUE(App().bridgeLink);
+    EXPECT_EQ(App().bridgeLink->GetSettings().port, other);
+    const std::string log = transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log"));
+    EXPECT_NE(log.find("Reconnecting to Portavo (Server " + std::to_string(other) + ")..."), std::string::npos);
+    CFarSocket second(ConnectToLoopback(other));
+    ASSERT_TRUE(second.IsOpen());
+    ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 1; }));
+
+    App().StopTransfer();
+    EXPECT_FALSE(App().bridgeLink);
+    EXPECT_NE(transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log")).find("Stop connection to Portavo..."),
+              std::string::npos);
+}
+
+TEST_F(TransferControlTest, AnOpenedConfigurationWarnsOfKeyTypesItWillNotTransfer)
+{
+    AddKey(kEmMarine, 5);
+    StartFromKeyList();
+    {
+        CDocUpdateScope scope(Doc());
+        Doc().RaiseStateChange(TDS_OPEN);
+    }
+    EXPECT_TRUE(EventsOf(519).empty());  // every key type of the list is transferred
+
+    AddKey(kCod433, 6);
+    {
+        CDocUpdateScope scope(Doc());
+        Doc().RaiseStateChange(TDS_OPEN);
+    }
+    const std::vector<_EVENT_RECORD> warnings = EventsOf(519);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].level, 2);
+    EXPECT_EQ(warnings[0].message, L"Some key types are turned off in the Norvane settings");
+}
+
+TEST_F(TransferControlTest, TheHotkeyMapFollowsTheListWhileHotkeysAreOn)
+{
+    CAppSettings& settings = App().settings;
+    {
+        CDocUpdateScope scope(settings);
+        settings.hotkeys = {MakeHotkeyEntry(32785, 0x70), MakeHotkeyEntry(32786, 0x71),
+                            MakeHotkeyEntry(32785, 0x72)};
+        settings.RaiseChange(ASC_HOTKEYS, 0, false);
+    }
+    ASSERT_EQ(App().commandHotkeys.size(), 2u);
+    EXPECT_EQ(App().commandHotkeys.at(32785), MakeHotkeyEntry(32785, 0x72));  // the later entry
+    EXPECT_EQ(App().commandHotkeys.at(32786), MakeHotkeyEntry(32786, 0x71));
+
+    {
+        CDocUpdateScope scope(settings);
+        settings.SetHotkeysEnabled(false);
+        settings.RaiseChange(ASC_HOTKEYS, 0, false);
+    }
+    EXPECT_TRUE(App().commandHotkeys.empty());
 }
