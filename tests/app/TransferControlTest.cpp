@@ -308,8 +308,9 @@ TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyW
     ASSERT_TRUE(App().bridgeLink);
     EXPECT_EQ(Doc().GetDestinationState(), 0);
 
-    CFarSocket peer(ConnectToLoopback(port));
-    ASSERT_TRUE(peer.IsOpen());
+    // The link listens a moment after it starts.
+    CFarSocket peer;
+    ASSERT_TRUE(WaitFor([&] { return (peer = CFarSocket(ConnectToLoopback(port))).IsOpen(); }));
     const std::wstring name = LocalName(peer.Get());
     ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 1 && !EventsOf(226).empty(); }));
     EXPECT_EQ(EventsOf(226)[0].attribute, L"Portavo");
@@ -332,8 +333,8 @@ TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyW
     EXPECT_EQ(App().bridgeLink->GetSettings().port, other);
     const std::string log = transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log"));
     EXPECT_NE(log.find("Reconnecting to Portavo (Server " + std::to_string(other) + ")..."), std::string::npos);
-    CFarSocket second(ConnectToLoopback(other));
-    ASSERT_TRUE(second.IsOpen());
+    CFarSocket second;
+    ASSERT_TRUE(WaitFor([&] { return (second = CFarSocket(ConnectToLoopback(other))).IsOpen(); }));
     ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 1; }));
 
     App().StopTransfer();
