@@ -47,8 +47,11 @@ void CNorvaneApp::WireReader(CReader& worker)
     worker.CreateEvents();
     worker.SetNotifyWindowSource([this] { return GetMainFrameWindow(); });
     worker.SetAppContext(this);
-    Reader = &worker;
-    ReaderPortName = [this] { return reader ? PortNameOf(*reader) : std::wstring(); };
+    // The log asks from the worker's own thread: it names this worker, never the member,
+    // which the UI thread replaces.
+    CReader* named = &worker;
+    Reader = named;
+    ReaderPortName = [named] { return PortNameOf(*named); };
 }
 
 void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)

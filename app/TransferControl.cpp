@@ -100,8 +100,10 @@ void CNorvaneApp::UpdateSourceState()
                 mainFrame->CreatePage(kKeyListPageId);
             word = HasSelectedKey() ? 1 : 0;
         } else if (doc.GetSourceKind() == SOURCE_READER) {
-            // The link state is a single word the thread writes; no lock is needed to read it.
-            word = reader ? reader->state : 0;
+            if (reader) {
+                CCriticalSectionLock lock(&reader->Lock());
+                word = reader->state;
+            }
         }
     }
     if (word != doc.GetSourceState()) {
