@@ -143,6 +143,13 @@ void CNorvaneApp::DrainReader(CReader& worker)
     CTransferDoc& doc = settings.GetTransferDoc();
     CDocUpdateScope settingsScope(settings);
     CDocUpdateScope docScope(doc);
+    struct DrainedReader
+    {
+        CReader*& slot;
+        CReader* previous;
+        ~DrainedReader() { slot = previous; }
+    } drained{m_drainedReader, m_drainedReader};
+    m_drainedReader = &worker;
 
     uint32_t changes;
     {
@@ -210,14 +217,18 @@ void CNorvaneApp::DrainReader(CReader& worker)
 
 void CNorvaneApp::OnReaderError(const CRdErrorMsg& message)
 {
-    CReader* worker = reader.get();
+    CReader* worker = m_drainedReader ? m_drainedReader : reader.get();
     const std::wstring port = worker ? PortNameOf(*worker) : settings.GetTransferDoc().GetSourceValue();
     if (settings.GetEventLog().IsOpen())
         LogEvent(message.m_time, kEventError, IDS_LOG_ERROR, port.c_str(), static_cast<unsigned>(message.m_code),
                  message.m_text);
     // While the reader is connected, only the errors that need the user's action replace what
     // the last transfer shows.
-    const bool connected = worker && worker->state == RDST_CONNECTED;
+    bool connected = false;
+    if (worker) {
+        CCriticalSectionLock lock(&worker->Lock());
+        connected = worker->state == RDST_CONNECTED;
+    }
     if (!connected || message.m_code == KV_E_UNRECOGNIZED_MSG || message.m_code == KV_E_MIFARE_BINARY_MODE)
         settings.SetLastTransferInfo(CTimeValue(message.m_time), 0, _KEY_NUMBER{}, 0, nullptr, message.m_code,
                                      message.m_text.c_str(), nullptr, nullptr, nullptr);
@@ -225,18 +236,19 @@ void CNorvaneApp::OnReaderError(const CRdErrorMsg& message)
 
 void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
 {
-    if (!reader)
+    CReader* worker = m_drainedReader ? m_drainedReader : reader.get();
+    if (!worker)
         return;
     std::wstring port, versionText;
     int model, serial;
     PackedVersion firmware;
     {
-        CCriticalSectionLock lock(&reader->Lock());
-        port = reader->portName;
-        model = reader->model;
-        serial = reader->serial;
-        firmware = reader->version;
-        versionText = reader->versionText;
+        CCriticalSectionLock lock(&worker->Lock());
+        port = worker->portName;
+        model = worker->model;
+        serial = worker->serial;
+        firmware = worker->version;
+        versionText = worker->versionText;
     }
 
     const int index = settings.FindReader(port);

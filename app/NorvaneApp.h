@@ -171,6 +171,8 @@ public:
 
 private:
     void DrainReader(CReader& worker);
+    // The reader whose queue is being drained (also one already taken out to be released).
+    CReader* m_drainedReader = nullptr;
     void DrainBridge(CPortavo& link);
     void WireReader(CReader& worker);
     void ReleaseWorkers();
