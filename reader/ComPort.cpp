@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr DWORD kCancelWaitMs = 1000;
+
 HRESULT LastPortError()
 {
     return PortResultFromWin32(GetLastError());
@@ -150,8 +152,12 @@ void CKvComPort::CancelAndWait(OVERLAPPED& ov)
     if (!outstanding)
         return;
     CancelIoEx(m_handle, &ov);
+    // Wine now and then never completes a cancelled comm wait: a bounded wait keeps a close
+    // or a stop from hanging for ever; closing the handle ends what is still outstanding.
+    if (ov.hEvent && ov.Internal == STATUS_PENDING)
+        WaitForSingleObject(ov.hEvent, kCancelWaitMs);
     DWORD n = 0;
-    GetOverlappedResult(m_handle, &ov, &n, TRUE);
+    GetOverlappedResult(m_handle, &ov, &n, FALSE);
 }
 
 HRESULT CKvComPort::Close()
