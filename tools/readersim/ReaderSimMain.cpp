@@ -1,5 +1,5 @@
-// readersim: plays a reader on a COM port or a TCP listen port and presents a key every few
-// seconds, until it is ended.
+// readersim: plays a reader on a COM port or a TCP listen port and, once it has been asked for
+// its version, presents a key every few seconds, until it is ended.
 //   readersim --tcp 4001 | --com COM12  [--telnet] [--name TEXT] [--code HEX] [--serial N]
 //             [--fw TEXT] [--build "Nov 16 2010 10:20:30"] [--key LINE] [--every MS] [--hold MS]
 //             [--step N] [--pages HEX] [--temic HEX]
@@ -147,6 +147,10 @@ int wmain(int argc, wchar_t** argv)
     } else {
         std::wprintf(L"readersim: playing a reader on %ls\n", com.c_str());
     }
+    std::fflush(stdout);
+    // Keys presented before the program has found the reader would only be lost.
+    sim.WaitUntil([&] { return sim.QueryCount() > 0; }, INFINITE);
+    std::wprintf(L"readersim: asked for its version; a key every %lu ms from now on\n", every);
     std::fflush(stdout);
     for (;;) {
         Sleep(every - hold);
