@@ -86,7 +86,7 @@ void RecordSuccess(const TransferShell& shell, const CTimeValue& time, int keyTy
             LogEvent(settings, shell.log, time.GetTime(), kEventInformation, IDS_EVENT_TRANSFER_OK, nullptr,
                      texts.output, texts.destination, KeyTypeCode(keyType), keyText, texts.formatName);
         });
-    if (shell.log && shell.log->IsLogged(LOG_THRESHOLD_TRACE))
+    if (shell.log && shell.log->IsLogged(LOG_THRESHOLD_INFO))
         LogMessage(shell.log, nullptr, LOG_INFO, L"Transfer ok");
 }
 

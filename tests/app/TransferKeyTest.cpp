@@ -467,3 +467,15 @@ TEST_F(TransferKeyTest, RunningBridgeLinkWithoutAPeerFailsAndQueuesNothing)
     bridge.Stop();
     shell.targets.bridge = nullptr;
 }
+
+TEST_F(TransferKeyTest, TransferOkIsLoggedFromLevelFourOn)
+{
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    settings.debugLog = {true, 3, -1, false};
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(DebugLog().find("Transfer ok"), std::string::npos);
+    settings.debugLog = {true, 4, -1, false};
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_NE(DebugLog().find("Transfer ok"), std::string::npos);
+}
