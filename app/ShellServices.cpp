@@ -181,8 +181,10 @@ bool ActivateTargetWindow(HWND* found)
 {
     CNorvaneApp& app = App();
     const _TRANS_DST_KEYBOARD& keyboard = app.settings.GetTransferDoc().Keyboard();
+    // The whole stacking order from the top: the window to activate may lie above the
+    // foreground window (a minimised one, or the foreground being a tool window of ours).
     HWND target = app.FindTargetWindow(keyboard.filterClass.c_str(), keyboard.filterTitle.c_str(),
-                                       keyboard.filterFile.c_str());
+                                       keyboard.filterFile.c_str(), GetTopWindow(nullptr));
     if (!target) {
         std::wstring text;
         GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(KV_E_WINDOW_NOT_FOUND));
