@@ -26,6 +26,7 @@ public:
     HRESULT CompleteRead() override;
     HRESULT CompleteWrite() override;
     HRESULT CompleteEvent() override;
+    HRESULT CheckMissedInput(bool* arrived) override;
 
 protected:
     ~CKvComPort() override;

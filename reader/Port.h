@@ -51,6 +51,10 @@ struct IKvPort : public IUnknown
     virtual HRESULT CompleteRead() = 0;
     virtual HRESULT CompleteWrite() = 0;
     virtual HRESULT CompleteEvent() = 0;
+    // Asked by the owner when its wait has run a while without any completion: *arrived is
+    // true when input lies in the driver that no completion has announced (a driver that failed
+    // to signal); the port then takes back what it had outstanding.
+    virtual HRESULT CheckMissedInput(bool* arrived) = 0;
 
 protected:
     // Deleted only through Release.
@@ -78,6 +82,11 @@ public:
     HRESULT SetRts(bool) override { return S_OK; }
     HRESULT CompleteRead() override { return S_OK; }
     HRESULT CompleteWrite() override { return S_OK; }
+    HRESULT CheckMissedInput(bool* arrived) override
+    {
+        *arrived = false;
+        return S_OK;
+    }
 
     // No single wait inside Read lasts longer than this (set before each open or
     // reconfiguration; KV_NO_WAIT_SLICE = none).

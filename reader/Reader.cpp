@@ -3,6 +3,7 @@
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
+#include "reader/ComPort.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
 
@@ -210,13 +211,47 @@ void CReader::ProtocolStep()
     }
 }
 
+// A serial driver that fails to signal would leave bytes lying unread for good (seen under
+// Wine): a long wait on a connected serial port is cut into slices, and after each quiet slice
+// the port is asked whether input lies there unannounced. Healthy ports answer no at the cost
+// of one driver call a slice.
+DWORD CReader::WaitWatchingPort(HANDLE (&waits)[4])
+{
+    const bool watch = state == RDST_CONNECTED && m_port && dynamic_cast<CKvComPort*>(m_port) != nullptr;
+    if (!watch)
+        return WaitForMultipleObjects(4, waits, FALSE, m_nextWait);
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD slice = kMissedInputSliceMs;
+        if (m_nextWait != INFINITE) {
+            const DWORD passed = TicksSince(start);
+            if (passed >= m_nextWait)
+                return WAIT_TIMEOUT;
+            slice = std::min(slice, m_nextWait - passed);
+        }
+        const DWORD r = WaitForMultipleObjects(4, waits, FALSE, slice);
+        if (r != WAIT_TIMEOUT)
+            return r;
+        bool arrived = false;
+        HRESULT hr = m_port->CheckMissedInput(&arrived);
+        if (FAILED(hr))
+            ThrowPortError(hr, m_cp.portName.c_str());
+        if (arrived)
+            return kMissedInput;
+    }
+}
+
 void CReader::WaitForEvents()
 {
     HANDLE waits[4] = {events[EV_WAKE], events[EV_WRITE_DONE], events[EV_READ_DONE], events[EV_COMM]};
-    DWORD r = WaitForMultipleObjects(4, waits, FALSE, m_nextWait);
+    DWORD r = WaitWatchingPort(waits);
     ++m_wakes;
     if (r == WAIT_TIMEOUT)
         return;
+    if (r == kMissedInput) {
+        m_flags |= RTF_INPUT;
+        return;
+    }
     if (r == WAIT_FAILED)
         ThrowOSError(GetLastError());   // a broken wait must not turn into a spinning loop
     const DWORD i = r - WAIT_OBJECT_0;

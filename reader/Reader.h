@@ -157,6 +157,10 @@ private:
     bool ConnectReader();
     void ProtocolStep();
     void WaitForEvents();
+    // The wait of WaitForEvents; kMissedInput when a serial port held input unannounced.
+    static constexpr DWORD kMissedInput = 0x200;
+    static constexpr DWORD kMissedInputSliceMs = 200;
+    DWORD WaitWatchingPort(HANDLE (&waits)[4]);
     void Disconnect();
     void SetState(int s);
     void OnThreadError(int kind, HRESULT code, const std::wstring& text);

@@ -137,6 +137,26 @@ TEST_F(ComPortTest, ReadWithTimeoutZeroGetsBytesAnOutstandingReadIsTaking)
     EXPECT_EQ(0, misses);
 }
 
+// The reader's safety net against a driver that stops signalling: bytes lying in the driver
+// count as missed input until a read takes them.
+TEST_F(ComPortTest, InputLyingInTheDriverIsReportedUntilRead)
+{
+    ASSERT_EQ(S_OK, pair.OpenPort());
+    bool arrived = true;
+    EXPECT_EQ(S_OK, pair.Port()->CheckMissedInput(&arrived));
+    EXPECT_FALSE(arrived);
+
+    ASSERT_TRUE(pair.Far().Write("key\r\n"));
+    ASSERT_TRUE(WaitAvailable(pair.Port(), 5));
+    EXPECT_EQ(S_OK, pair.Port()->CheckMissedInput(&arrived));
+    EXPECT_TRUE(arrived);
+    std::vector<BYTE> out;
+    EXPECT_EQ(S_OK, pair.Port()->Read(out, 10, 0));
+    EXPECT_EQ("key\r\n", Text(out));
+    EXPECT_EQ(S_OK, pair.Port()->CheckMissedInput(&arrived));
+    EXPECT_FALSE(arrived);
+}
+
 TEST_F(ComPortTest, ReadCollectsExactlyTheCountAsked)
 {
     ASSERT_EQ(S_OK, pair.OpenPort());
