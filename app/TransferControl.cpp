@@ -78,6 +78,17 @@ void StorePageEdits(CMainFrame* frame)
             page->ExchangeData(true);
 }
 
+// The event and debug-log line of a start or restart, with the source and destination texts.
+void RecordSourceAndDestination(CNorvaneApp& app, UINT id)
+{
+    const CTransferDoc& doc = app.settings.GetTransferDoc();
+    const std::wstring source = SourceText(doc);
+    const std::wstring destination = DestinationText(doc);
+    app.LogEvent(_time64(nullptr), kEventInformation, id, nullptr, source, destination);
+    if (app.IsLogged(LOG_THRESHOLD_INFO))
+        LogMessageById(&app, nullptr, LOG_INFO, id, source.c_str(), destination.c_str());
+}
+
 }  // namespace
 
 // ---- Ready words ----
@@ -163,11 +174,7 @@ bool CNorvaneApp::StartTransfer(bool interactive)
         CDocUpdateScope docScope(doc);
         settings.SetTransferEnabled(true);
         ApplyTransferState();
-        const std::wstring source = SourceText(doc);
-        const std::wstring destination = DestinationText(doc);
-        LogEvent(_time64(nullptr), kEventInformation, IDS_TRANSFER_STARTED, nullptr, source, destination);
-        if (IsLogged(LOG_THRESHOLD_INFO))
-            LogMessageById(this, nullptr, LOG_INFO, IDS_TRANSFER_STARTED, source.c_str(), destination.c_str());
+        RecordSourceAndDestination(*this, IDS_TRANSFER_STARTED);
         return true;
     } catch (const std::exception& e) {
         if (interactive)
@@ -205,12 +212,7 @@ bool CNorvaneApp::RestartTransfer(bool interactive)
         ReleaseReader(true);
         ReleaseBridgeLink(true);
         ApplyTransferState();
-        const CTransferDoc& doc = settings.GetTransferDoc();
-        const std::wstring source = SourceText(doc);
-        const std::wstring destination = DestinationText(doc);
-        LogEvent(_time64(nullptr), kEventInformation, IDS_TRANSFER_RESTARTED, nullptr, source, destination);
-        if (IsLogged(LOG_THRESHOLD_INFO))
-            LogMessageById(this, nullptr, LOG_INFO, IDS_TRANSFER_RESTARTED, source.c_str(), destination.c_str());
+        RecordSourceAndDestination(*this, IDS_TRANSFER_RESTARTED);
         return true;
     } catch (const std::exception& e) {
         if (interactive)

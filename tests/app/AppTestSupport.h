@@ -27,6 +27,21 @@ bool SaveWindowBitmap(HWND hwnd, const std::wstring& path);
 // Dispatches what waits in the queue (no idle passes).
 void PumpWaitingMessages();
 
+// Pumps the thread's messages until cond holds; false when timeout ms pass first.
+template <class F>
+bool PumpUntil(F cond, DWORD timeout = 8000)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        PumpWaitingMessages();
+        if (cond())
+            return true;
+        if (GetTickCount() - start > timeout)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 // Answers the first visible dialog of the UI thread for which `ready` holds, on a thread of its
 // own. On a time-out it closes every dialog of the thread so that no test hangs.
 class CBoxRobot

@@ -96,15 +96,7 @@ protected:
     template <class F>
     bool WaitFor(F cond, DWORD timeout = 8000)
     {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            PumpWaitingMessages();
-            if (cond())
-                return true;
-            if (GetTickCount() - start > timeout)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
+        return PumpUntil(cond, timeout);
     }
 };
 
