@@ -20,25 +20,6 @@ constexpr BYTE kTemicIdBlock2 = 0x82;
 constexpr int kTemicDataBlocks = 8;
 constexpr int kMaxDataBlocksRead = 4;
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool Contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string TemicReadCommand(BYTE block, BYTE p1, BYTE p2, uint32_t password, bool usePassword)
@@ -57,7 +38,7 @@ bool ParseTemicBlock(std::string_view answer, BYTE (&block)[4])
     BYTE bytes[4] = {};
     size_t digits = 0;
     for (char c : answer) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0 || digits == 8)
             break;
         bytes[digits / 2] = static_cast<BYTE>(bytes[digits / 2] << 4 | d);
@@ -233,9 +214,9 @@ bool CReader::ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint3
         std::string answer;
         if (!ReadReplyLines(answer, 1, wait, true))
             return false;
-        answer = Lower(answer);
-        if (Contains(answer, "err")) {
-            SetLastError(Contains(answer, "no t5") ? KV_E_NO_KEY : KV_E_READER_ERROR);
+        answer = LowerAscii(answer);
+        if (ContainsText(answer, "err")) {
+            SetLastError(ContainsText(answer, "no t5") ? KV_E_NO_KEY : KV_E_READER_ERROR);
             return false;
         }
         if (ParseTemicBlock(answer, out)) {
@@ -256,7 +237,7 @@ bool CReader::ResetTemic()
     std::string answer;
     if (!ReadReplyLines(answer, 1, wait, true))
         return false;
-    if (Contains(Lower(answer), "err")) {
+    if (ContainsText(LowerAscii(answer), "err")) {
         SetLastError(KV_E_READER_ERROR);
         return false;
     }
@@ -277,12 +258,12 @@ bool CReader::InitializeTemicCard()
         std::string answer;
         if (!ReadReplyLines(answer, 1, wait, true))
             return false;
-        answer = Lower(answer);
-        if (Contains(answer, "err")) {
-            SetLastError(Contains(answer, "no t5") ? KV_E_NO_KEY : KV_E_READER_ERROR);
+        answer = LowerAscii(answer);
+        if (ContainsText(answer, "err")) {
+            SetLastError(ContainsText(answer, "no t5") ? KV_E_NO_KEY : KV_E_READER_ERROR);
             return false;
         }
-        if (Contains(answer, "ok"))
+        if (ContainsText(answer, "ok"))
             return true;
         SetLastError(KV_E_INVALID_RESPONSE);
     }

@@ -8,6 +8,27 @@
 #include "reader/KeyLine.h"
 #include "reader/Reader.h"
 
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool ContainsText(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 const char kReadOnceCommand[] = "r\n";
 const char kNoCardProgramLine[] = "tNOCNo card\\r\\n\r\n";
 
@@ -21,32 +42,11 @@ constexpr DWORD kUltralightLineTimeout = 500;
 constexpr int kKeyTypeUltralight = 9;
 constexpr int kUltralightLastPage = 15;
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool Contains(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
-
 std::string TrimLineEnd(std::string s)
 {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n'))
         s.pop_back();
     return s;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void SkipBlanks(std::string_view s, size_t& pos)
@@ -61,10 +61,10 @@ bool ReadHex(std::string_view s, size_t& pos, uint32_t& value)
     SkipBlanks(s, pos);
     const size_t start = pos;
     value = 0;
-    while (pos < s.size() && HexDigit(s[pos]) >= 0) {
+    while (pos < s.size() && HexDigitValue(s[pos]) >= 0) {
         if (pos - start == 8)
             return false;
-        value = value << 4 | static_cast<uint32_t>(HexDigit(s[pos]));
+        value = value << 4 | static_cast<uint32_t>(HexDigitValue(s[pos]));
         ++pos;
     }
     return pos > start;
@@ -340,19 +340,19 @@ bool CReader::ReadUltralightPages(int page, BYTE (&buffer)[16])
         std::string first;
         if (!ReadReplyLines(first, 1, wait, false))
             return false;
-        const std::string status = Lower(first);
-        if (Contains(status, "no card")) {
+        const std::string status = LowerAscii(first);
+        if (ContainsText(status, "no card")) {
             SetLastError(KV_E_NO_KEY);
             return false;
         }
-        if (Contains(status, "err")) {
+        if (ContainsText(status, "err")) {
             SetLastError(KV_E_READER_ERROR);
             return false;
         }
         std::string more;
         ReadReplyLines(more, 4, kUltralightLineTimeout, false);   // what came is judged below
         const std::string text = first + more;
-        if (Contains(Lower(text), "ok") && ParseUltralightPages(text, buffer)) {
+        if (ContainsText(LowerAscii(text), "ok") && ParseUltralightPages(text, buffer)) {
             SetLastError(S_OK);
             return true;
         }
@@ -370,7 +370,7 @@ bool CReader::SendProgramLine(const std::string& line)
     std::string answer;
     if (!ReadReplyLines(answer, 1, wait, false))
         return false;
-    if (Contains(Lower(answer), "err")) {
+    if (ContainsText(LowerAscii(answer), "err")) {
         SetLastError(KV_E_READER_ERROR);
         return false;
     }

@@ -8,6 +8,12 @@
 #include <vector>
 #include "config/KeyNumber.h"
 
+// Small text helpers for the readers' answers (ASCII only).
+std::string LowerAscii(std::string s);
+bool ContainsText(const std::string& s, const char* what);
+// 0-15 of a hexadecimal digit of either case; -1 for anything else.
+int HexDigitValue(char c);
+
 // Bytes that came in before a command are not its answer: they wait aside while the command
 // is exchanged and are put back in front of whatever follows the answer.
 class CSetAsideInput {
