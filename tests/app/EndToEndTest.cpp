@@ -149,7 +149,7 @@ TEST_P(EndToEnd, KeystrokesReachTheEditOfTheForegroundWindow)
     auto waitForText = [&](const std::wstring& text) {
         const ULONGLONG end = GetTickCount64() + kKeyMs;
         while (target.EditText() != text && GetTickCount64() < end)
-            transfer_test::PumpFor(20);
+            PumpFor(20);
         return target.EditText() == text;
     };
     m_sim.PresentKey(kKeyLine);

@@ -8,6 +8,7 @@
 
 #include "config/TransferRecords.h"
 #include "core/ResultCodes.h"
+#include "tests/support/PumpingInput.h"
 #include "tests/transfer/KeyInputRecorder.h"
 #include "transfer/FormatEngine.h"
 #include "transfer/KeyboardDest.h"
@@ -18,52 +19,6 @@ namespace
 
 constexpr wchar_t kTargetClass[] = L"NvKbdTarget";
 constexpr wchar_t kFrontClass[] = L"NvKbdFront";
-
-void PumpPending()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Pumps for ms milliseconds. The display tells the window system of a focus change late, with
-// the keyboard state it knows (no injected Shift): typing waits for that, as the program's
-// activation delay lets it.
-void PumpFor(DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    for (DWORD elapsed = 0; elapsed < ms; elapsed = GetTickCount() - start)
-    {
-        PumpPending();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
-    }
-    PumpPending();
-}
-
-constexpr DWORD kSettleMs = 100;
-
-// The system's input, with the queue pumped after each event and during pauses.
-class CPumpingInput : public IKeyInput
-{
-public:
-    CPumpingInput() { m_previous = SetKeyInput(this); }
-    ~CPumpingInput() { SetKeyInput(m_previous); }
-    UINT Send(const INPUT& input) override
-    {
-        INPUT copy = input;
-        UINT sent = SendInput(1, &copy, sizeof(INPUT));
-        PumpPending();
-        return sent;
-    }
-    bool Block(bool on) override { return BlockInput(on) != FALSE; }
-    void Pause(DWORD ms) override { PumpFor(ms); }
-
-private:
-    IKeyInput* m_previous;
-};
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
