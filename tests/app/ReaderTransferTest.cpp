@@ -170,6 +170,32 @@ TEST_F(ReaderTransferTest, AKeyFromTheReaderReachesTheClipboardWithEveryRecord)
     EXPECT_EQ(Doc().GetDestinationState(), 1);
 }
 
+TEST_F(ReaderTransferTest, AKeyFromAReaderOnASerialPortReachesTheClipboard)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const SerialPairInfo* pair = GetSerialPair(1);
+    ASSERT_TRUE(pair);
+    sims.push_back(std::make_unique<CReaderSim>());
+    ASSERT_TRUE(Sim().OpenCom(pair->farName));
+    StartFromReader(pair->nearName);
+    // Presented again and again while it stays in the field: one transfer.
+    for (int i = 0; i < 5; ++i)
+        Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+    PumpFor(300);
+
+    EXPECT_EQ(Counter(), 1);
+    EXPECT_EQ(transfer_test::ClipboardText(), L"57");
+    EXPECT_TRUE(transfer_test::EndsWith(TransferLog(), " [EM 0055553039, \"First\"] \"57\" -> \"Copy to Clipboard\"\r\n"))
+        << TransferLog();
+    EXPECT_EQ(transfer_test::CountOf(TransferLog(), "\r\n"), 1);
+    EXPECT_NE(DebugLog().find("Transfer ok"), std::string::npos);
+    ASSERT_EQ(EventsOf(215).size(), 1u);
+    EXPECT_EQ(EventsOf(215)[0].attribute, pair->nearName);
+    ASSERT_EQ(EventsOf(204).size(), 1u);
+    EXPECT_EQ(EventsOf(204)[0].message, L"\"57\" -> \"Copy to Clipboard\" (EM 0055553039, \"First\")");
+}
+
 TEST_F(ReaderTransferTest, AKeyThatStaysInTheFieldIsTransferredOnce)
 {
     StartFromReader(TcpReader());
