@@ -1,5 +1,5 @@
-// The shell operations whose full forms come with the port list, the configurations, the
-// window services, the languages and help. These keep start-up and shutdown whole meanwhile.
+// The shell operations whose full forms come with the configurations, the languages and help.
+// These keep start-up and shutdown whole meanwhile.
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 
