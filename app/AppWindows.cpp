@@ -12,13 +12,6 @@ constexpr DWORD kMainWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;  // 0x
 constexpr int kMainWindowWidth = 725;
 constexpr int kMainWindowHeight = 642;
 
-HICON LoadIconSized(int id, int size)
-{
-    LPCWSTR name = MAKEINTRESOURCEW(id);
-    return static_cast<HICON>(
-        LoadImageW(FindResourceModule(name, RT_GROUP_ICON), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 } // namespace
 
 bool CNorvaneApp::CreateMainWindow()
@@ -39,9 +32,9 @@ bool CNorvaneApp::CreateMainWindow()
     // 3. The main window class with the program's icons.
     if (!mainClassAtom) {
         if (!m_classSmallIcon)
-            m_classSmallIcon = LoadIconSized(IDI_APP, GetSystemMetrics(SM_CXSMICON));
+            m_classSmallIcon = LoadResourceIcon(IDI_APP, GetSystemMetrics(SM_CXSMICON));
         if (!m_classIcon)
-            m_classIcon = LoadIconSized(IDI_APP, GetSystemMetrics(SM_CXICON));
+            m_classIcon = LoadResourceIcon(IDI_APP, GetSystemMetrics(SM_CXICON));
         mainClassAtom = RegisterWndClass(kMainWindowClass, CS_VREDRAW | CS_HREDRAW, LoadCursorW(nullptr, IDC_ARROW),
                                          reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), m_classIcon, m_classSmallIcon);
         if (!mainClassAtom)

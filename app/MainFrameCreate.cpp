@@ -21,13 +21,6 @@ constexpr DWORD kPageToolbarStyle = 0x4000294E;
 constexpr int kRichTipWidth = 400;
 constexpr int kRichTipHeight = 200;
 
-HICON LoadAppIcon(int id, int size)
-{
-    LPCWSTR name = MAKEINTRESOURCEW(id);
-    return static_cast<HICON>(
-        LoadImageW(FindResourceModule(name, RT_GROUP_ICON), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 } // namespace
 
 HDEVNOTIFY (*RegisterPortsNotification)(HWND window) = [](HWND window) -> HDEVNOTIFY {
@@ -102,7 +95,7 @@ LRESULT CMainFrame::OnCreate()
     ShowWindow(pageToolbar, SW_SHOWNOACTIVATE);
 
     // 6. The tray icon of a stopped transfer.
-    idleIcon = LoadAppIcon(IDI_IDLE, GetSystemMetrics(SM_CXSMICON));
+    idleIcon = LoadResourceIcon(IDI_IDLE, GetSystemMetrics(SM_CXSMICON));
 
     // 7. Serial adapters coming and going. Without the notification the port list is still
     // refreshed by DBT_DEVNODES_CHANGED and on request, so the window goes on without it.

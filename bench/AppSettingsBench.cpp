@@ -5,21 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/BenchClock.h"
 #include "config/AppSettings.h"
 
 namespace {
-
-double NowMs()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 void Fill(CTransferDoc& doc, int keys, int formats)
 {

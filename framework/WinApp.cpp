@@ -111,3 +111,10 @@ HMODULE FindResourceModule(LPCWSTR name, LPCWSTR type)
         return resources;
     return GetProgramModule();
 }
+
+HICON LoadResourceIcon(int id, int size)
+{
+    LPCWSTR name = MAKEINTRESOURCEW(id);
+    return static_cast<HICON>(
+        LoadImageW(FindResourceModule(name, RT_GROUP_ICON), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}

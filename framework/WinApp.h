@@ -62,3 +62,5 @@ CWinApp* GetApp();
 
 // The module that holds a resource: the resource module when it has it, else the program module.
 HMODULE FindResourceModule(LPCWSTR name, LPCWSTR type);
+// An icon of the resources at the given size, from the module that holds it; null when none.
+HICON LoadResourceIcon(int id, int size);

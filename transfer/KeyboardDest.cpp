@@ -187,24 +187,21 @@ void AppendAutoItKey(std::wstring& out, uint32_t entry)
     std::wstring name = AutoItKeyName(entry & 0xFF);
     if (name.empty())
         return;
-    UINT modifiers = (entry >> 8) & KEYMOD_ALL;
-    if (modifiers & KEYMOD_CTRL)
-        out += L"{CTRLDOWN}";
-    if (modifiers & KEYMOD_ALT)
-        out += L"{ALTDOWN}";
-    if (modifiers & KEYMOD_SHIFT)
-        out += L"{SHIFTDOWN}";
-    if (modifiers & KEYMOD_WIN)
-        out += L"{LWINDOWN}";
+    // Pressed in this order, released in the same order.
+    static const struct { UINT bit; const wchar_t* down; const wchar_t* up; } kModifiers[] = {
+        {KEYMOD_CTRL, L"{CTRLDOWN}", L"{CTRLUP}"},
+        {KEYMOD_ALT, L"{ALTDOWN}", L"{ALTUP}"},
+        {KEYMOD_SHIFT, L"{SHIFTDOWN}", L"{SHIFTUP}"},
+        {KEYMOD_WIN, L"{LWINDOWN}", L"{LWINUP}"},
+    };
+    const UINT modifiers = (entry >> 8) & KEYMOD_ALL;
+    for (const auto& m : kModifiers)
+        if (modifiers & m.bit)
+            out += m.down;
     out += name;
-    if (modifiers & KEYMOD_CTRL)
-        out += L"{CTRLUP}";
-    if (modifiers & KEYMOD_ALT)
-        out += L"{ALTUP}";
-    if (modifiers & KEYMOD_SHIFT)
-        out += L"{SHIFTUP}";
-    if (modifiers & KEYMOD_WIN)
-        out += L"{LWINUP}";
+    for (const auto& m : kModifiers)
+        if (modifiers & m.bit)
+            out += m.up;
 }
 
 void AppendAutoItChar(std::wstring& out, wchar_t ch)
