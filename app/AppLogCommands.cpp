@@ -10,7 +10,7 @@
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "core/Document.h"
 #include "core/TextUtil.h"
 #include "reader/Reader.h"
+#include "reader/ReaderModels.h"
 #include "resources/resource.h"
 #include "transfer/HttpDest.h"
 #include "transfer/Portavo.h"
@@ -147,7 +148,8 @@ HRESULT CNorvaneApp::TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t e
     ReaderIdentity identity;
     if (reader) {
         CCriticalSectionLock readerLock(&reader->Lock());
-        identity.model = reader->model;
+        if (reader->model > kReaderModelUnknown && reader->model < kReaderModelCount)
+            identity.modelName = ReaderModelName(reader->model);
         identity.serialNumber = reader->serial;
         shell.targets.reader = &identity;
     }

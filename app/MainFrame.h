@@ -15,7 +15,7 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
-#include "reader/Notify.h"  // WM_READER_NOTIFY, WM_BRIDGE_NOTIFY
+#include "comm/Notify.h"  // WM_READER_NOTIFY, WM_BRIDGE_NOTIFY
 #include "resources/resource.h"
 
 // Dirty bits, worked off by IdleUpdate in the order below.

@@ -13,7 +13,7 @@
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
-#include "reader/Notify.h"
+#include "comm/Notify.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
 #include "transfer/HttpDest.h"

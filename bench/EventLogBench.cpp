@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/BenchClock.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 
 int main()
 {

@@ -17,7 +17,7 @@
 #include "core/Document.h"
 #include "core/SysUtil.h"
 #include "framework/ColumnDesc.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 
 constexpr const wchar_t* kSettingsFileName = L"Norvane.json";
 

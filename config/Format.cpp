@@ -1,8 +1,8 @@
 #include "config/Format.h"
 
 #include "config/KeyNumber.h"
-#include "transfer/FormatEngine.h"
-#include "transfer/KvParser.h"
+#include "config/FormatEngine.h"
+#include "config/KvParser.h"
 
 void _KV_FORMAT::UpdateSample(const _KEY_NUMBER& key)
 {

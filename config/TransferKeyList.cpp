@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <numeric>
 #include "config/TransferDoc.h"
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
-#include "reader/ComPort.h"
+#include "comm/ComPort.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
 

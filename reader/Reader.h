@@ -21,8 +21,8 @@
 #include "core/TextUtil.h"
 #include "framework/Thread.h"
 #include "reader/CcidLink.h"
-#include "reader/Notify.h"
-#include "reader/Port.h"
+#include "comm/Notify.h"
+#include "comm/Port.h"
 
 // Request bits (owner -> thread).
 constexpr uint32_t RDREQ_RECONNECT = 0x01;

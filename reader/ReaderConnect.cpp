@@ -3,11 +3,11 @@
 #include "config/KeyNumber.h"
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
-#include "reader/ComPort.h"
+#include "comm/ComPort.h"
 #include "core/SysUtil.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
-#include "reader/TcpPort.h"
+#include "comm/TcpPort.h"
 #include "reader/ReaderText.h"
 #include "resources/resource.h"
 

@@ -6,7 +6,6 @@
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
-#include "reader/ReaderModels.h"
 
 const wchar_t kHttpUserAgent[] = L"Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:71.0) Gecko/20100101 Firefox/71.0";
 const wchar_t kHttpFormHeaders[] = L"Content-Type: application/x-www-form-urlencoded";
@@ -205,8 +204,8 @@ void ExpandUrlTemplate(const std::wstring& templ, const wchar_t* text, int lengt
             UrlEncode(text, length, encoded);
             url += encoded;
         } else if (name == L"readermodel") {
-            if (reader != nullptr && reader->model > 0 && reader->model < kReaderModelCount) {
-                UrlEncode(ReaderModelNames[reader->model], -1, encoded);
+            if (reader != nullptr && !reader->modelName.empty()) {
+                UrlEncode(reader->modelName.c_str(), -1, encoded);
                 url += encoded;
             }
         } else if (name == L"readersn") {

@@ -89,7 +89,7 @@ private:
 // What the URL macros take of the current reader; the caller reads it under the reader's lock.
 struct ReaderIdentity
 {
-    int model = 0;            // index of the reader model names; 0 unknown
+    std::wstring modelName;   // empty: unknown
     int serialNumber = -1;    // -1 none
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 
 struct _TRANS_DST_KEYBOARD;
 

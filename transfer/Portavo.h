@@ -12,8 +12,8 @@
 
 #include "core/SysUtil.h"
 #include "framework/Thread.h"
-#include "reader/Notify.h"
-#include "reader/TcpPort.h"
+#include "comm/Notify.h"
+#include "comm/TcpPort.h"
 
 class CAppContext;
 struct _TRANS_DST_PORTAVO;

@@ -9,7 +9,7 @@
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
 #include "transfer/CmdLineDest.h"
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 #include "transfer/HttpDest.h"
 #include "transfer/KeyboardDest.h"
 #include "transfer/Portavo.h"

@@ -9,7 +9,7 @@
 #include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/TextUtil.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "core/TextUtil.h"
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/TempFolder.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 #include "transfer/KeySender.h"
 #include "transfer/Portavo.h"
 

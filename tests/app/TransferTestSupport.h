@@ -20,7 +20,7 @@
 #include "core/TextUtil.h"
 #include "tests/support/PumpingInput.h"
 #include "tests/support/TempFolder.h"
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 #include "transfer/KeySender.h"
 
 namespace transfer_test {

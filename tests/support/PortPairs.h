@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "reader/ComPort.h"
-#include "reader/TcpPort.h"
+#include "comm/ComPort.h"
+#include "comm/TcpPort.h"
 
 // ---------------------------------------------------------------------------------------
 // Serial pairs

@@ -210,8 +210,8 @@ TEST(UrlEncode, LettersDigitsBlanksAndUtf8Bytes)
 
 TEST(UrlTemplate, MacrosExpandAsTheyAreNamed)
 {
-    const ReaderIdentity reader{3, 12345};
-    const ReaderIdentity unknownReader{0, -1};
+    const ReaderIdentity reader{L"Vell-4 USB MF", 12345};
+    const ReaderIdentity unknownReader{L"", -1};
     const struct {
         const wchar_t* templ;
         const ReaderIdentity* reader;

@@ -10,7 +10,7 @@
 #include "core/ResultCodes.h"
 #include "tests/support/PumpingInput.h"
 #include "tests/transfer/KeyInputRecorder.h"
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 #include "transfer/KeyboardDest.h"
 #include "transfer/KeySender.h"
 

@@ -17,7 +17,7 @@
 #include "core/AppLog.h"
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
-#include "reader/Notify.h"
+#include "comm/Notify.h"
 #include "tests/support/PortPairs.h"
 #include "tests/support/TempFolder.h"
 #include "transfer/Portavo.h"

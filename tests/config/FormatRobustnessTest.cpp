@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "transfer/FormatEngine.h"
-#include "transfer/KvParser.h"
+#include "config/FormatEngine.h"
+#include "config/KvParser.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <thread>
 #include "core/ResultCodes.h"
-#include "reader/Notify.h"
+#include "comm/Notify.h"
 
 namespace {
 

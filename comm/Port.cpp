@@ -1,4 +1,4 @@
-#include "reader/Port.h"
+#include "comm/Port.h"
 
 #include "core/Exceptions.h"
 #include "core/TextUtil.h"

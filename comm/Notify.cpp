@@ -1,4 +1,4 @@
-#include "reader/Notify.h"
+#include "comm/Notify.h"
 
 #include <ctime>
 #include "core/Exceptions.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
-#include "transfer/KvParser.h"
+#include "config/KvParser.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "transfer/EventLogDb.h"
+#include "config/EventLogDb.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
-#include "reader/TcpPort.h"
+#include "comm/TcpPort.h"
 
 TEST(PortErrors, Win32CodesMapToPortResults)
 {

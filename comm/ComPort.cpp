@@ -1,4 +1,4 @@
-#include "reader/ComPort.h"
+#include "comm/ComPort.h"
 
 #include <algorithm>
 

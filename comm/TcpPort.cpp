@@ -2,7 +2,7 @@
 #include <ws2tcpip.h>
 #include <mstcpip.h>
 
-#include "reader/TcpPort.h"
+#include "comm/TcpPort.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "transfer/KvParser.h"
+#include "config/KvParser.h"
 
 #include <cwctype>
 #include <limits>

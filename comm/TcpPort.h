@@ -4,7 +4,7 @@
 // it speaks enough of the COM-port control option (RFC 2217) to set the converter's speed.
 // Winsock users: include <winsock2.h> before this header's <windows.h>.
 #include <deque>
-#include "reader/Port.h"
+#include "comm/Port.h"
 
 // Telnet bytes.
 constexpr BYTE TELNET_IAC = 0xFF;

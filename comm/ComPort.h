@@ -1,7 +1,7 @@
 #pragma once
 // Serial port over overlapped I/O. Reads never block in the driver (interval time-out
 // MAXDWORD): framing comes from Read's own loop, the comm event only wakes it early.
-#include "reader/Port.h"
+#include "comm/Port.h"
 
 class CKvComPort : public CKvPort
 {

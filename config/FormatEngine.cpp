@@ -1,4 +1,4 @@
-#include "transfer/FormatEngine.h"
+#include "config/FormatEngine.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,7 +10,7 @@
 #include "core/ResultCodes.h"
 #include "config/KeyNumber.h"
 #include "core/TextUtil.h"
-#include "transfer/KvParser.h"
+#include "config/KvParser.h"
 
 namespace {
 

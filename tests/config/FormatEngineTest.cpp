@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
-#include "transfer/FormatEngine.h"
-#include "transfer/KvParser.h"
+#include "config/FormatEngine.h"
+#include "config/KvParser.h"
 
 namespace {
 
