@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kKeyListPageId = 4;
 constexpr int kEventWarning = 2;
 constexpr uint32_t kKeyListSelectionChange = 0x40000;
 // Run-time state details of the settings.
@@ -87,8 +86,8 @@ void CNorvaneApp::ApplySourceLink()
     }
 
     if (running && KeyListFeedsTransfer(doc)) {
-        if (mainFrame && !mainFrame->pages[kKeyListPageId])
-            mainFrame->CreatePage(kKeyListPageId);
+        if (mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+            mainFrame->CreatePage(PAGE_KEY_LIST);
         const std::vector<KvKeyPtr>& keys = doc.GetKeys();
         if (!HasSelectedKey() && !keys.empty() && keys.front()) {
             keys.front()->flags |= KVKEY_SELECTED;

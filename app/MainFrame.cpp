@@ -156,8 +156,8 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
         return OnDeviceChange(wParam, lParam);
     case WM_HELP_QUERY: {
-        const PageTableEntry* page = FindPageEntry(currentPage);
-        App().ShowHelp(page ? page->dialogId : 0);
+        const PageTableEntry* page = FindPage(currentPage);
+        App().ShowHelp(page ? page->helpId : 0);
         return 1;
     }
     case WM_CCID_READERS:

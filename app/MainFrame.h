@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
 #include "comm/Notify.h"  // WM_READER_NOTIFY, WM_BRIDGE_NOTIFY
+#include "pages/PageRegistry.h"
 #include "resources/resource.h"
 
 // Dirty bits, worked off by IdleUpdate in the order below.
@@ -65,22 +67,9 @@ constexpr int ID_MAIN_MENU = 32801;
 constexpr int ID_PAGE_HELP = 32967;
 constexpr int kFirstDynamicCommand = 10000;
 
-constexpr int kPageSlotCount = 25;
 constexpr int kMinTrackWidth = 750;
 constexpr int kMinTrackHeight = 642;
 constexpr int kSnapDistance = 10;
-
-// One row of the page table: page id, its dialog (also its title string and help id) and how
-// its object is made (null while the page is not built).
-struct PageTableEntry
-{
-    int id;
-    int dialogId;
-    CBasePage* (*create)();
-};
-// The 13 pages in page-id order.
-extern const PageTableEntry kPageTable[13];
-const PageTableEntry* FindPageEntry(int pageId);
 
 // Whether a device interface name is one of the USB serial adapters whose arrival or removal
 // refreshes the port list.
@@ -116,7 +105,14 @@ public:
     void IdleUpdate() override;
 
     bool CreatePage(int pageId);
+    // False when the current page refused to be left; the frame then stays on it.
     bool ShowPage(int pageId);
+    // The current page's object while it has a window; null otherwise.
+    CBasePage* GetCurrentPageObject() const;
+    // The row of a page id in the frame's page rows; null when it has none.
+    const PageTableEntry* FindPage(int pageId) const { return FindPageEntry(pageId, pageRows); }
+    // The state of a command now: the current page decides first, then the frame.
+    CommandState QueryCommandState(int commandId);
     // -1, -1: the current client size.
     void RecalcLayout(int width = -1, int height = -1);
     void LayoutPage(int width = -1, int height = -1);
@@ -158,6 +154,8 @@ public:
     CWnd richTip;
     CTrayIcon trayIcon;
     HICON idleIcon = nullptr;
+    // The rows pages are made from: the registry (tests give rows of their own pages).
+    std::span<const PageTableEntry> pageRows = kPageRegistry;
     std::array<std::unique_ptr<CBasePage>, kPageSlotCount> pages;
     int currentPage = -1;
     int hotkeyCount = 0;

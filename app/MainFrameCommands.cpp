@@ -18,6 +18,13 @@ bool CMainFrame::PreTranslate(MSG* msg)
 
 bool CMainFrame::OnCommand(int id, int code, HWND control)
 {
+    // Commands of the menus (code 0), accelerators (1), toolbar buttons and hotkeys reach the
+    // current page first; notifications of the frame's own controls do not. The page gets no
+    // control, so that it cannot reflect the command into one of the frame's children.
+    if (code == 0 || code == 1) {
+        if (CBasePage* page = GetCurrentPageObject(); page && page->OnCommand(id, code, nullptr))
+            return true;
+    }
     CNorvaneApp& app = App();
     switch (id) {
     case ID_APP_EXIT:
@@ -40,8 +47,8 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         return true;
     }
     case ID_PAGE_HELP: {
-        const PageTableEntry* page = FindPageEntry(currentPage);
-        app.ShowHelp(page ? page->dialogId : 0);
+        const PageTableEntry* page = FindPage(currentPage);
+        app.ShowHelp(page ? page->helpId : 0);
         return true;
     }
     default:

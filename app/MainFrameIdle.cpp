@@ -120,9 +120,46 @@ void CMainFrame::ApplyTopmost()
     }
 }
 
+CommandState CMainFrame::QueryCommandState(int commandId)
+{
+    CommandState state;
+    if (CBasePage* page = GetCurrentPageObject(); page && page->QueryCommandState(commandId, state))
+        return state;
+    const CAppSettings& settings = Settings();
+    switch (commandId) {
+    case ID_TRANSFER_START:
+        state.enabled = !settings.IsTransferEnabled();
+        break;
+    case ID_TRANSFER_STOP:
+    case ID_TRANSFER_RESTART:
+        state.enabled = settings.IsTransferEnabled();
+        break;
+    case ID_TOPMOST:
+        state.checked = settings.view.topMost;
+        break;
+    default:
+        break;
+    }
+    return state;
+}
+
 void CMainFrame::SetToolbarStates()
 {
-    // The Start/Stop/Restart buttons live on the transfer toolbar; without it nothing shows them.
+    // The page toolbar's buttons now; the transfer toolbar's Start/Stop/Restart come with it.
+    if (!pageToolbar)
+        return;
+    UpdatingScope updating(m_hWnd);
+    const int count = static_cast<int>(SendMessageW(pageToolbar, TB_BUTTONCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TBBUTTON button{};
+        if (!SendMessageW(pageToolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button)) ||
+            (button.fsStyle & BTNS_SEP))
+            continue;
+        const CommandState state = QueryCommandState(button.idCommand);
+        SendMessageW(pageToolbar, TB_ENABLEBUTTON, button.idCommand, MAKELPARAM(state.enabled ? TRUE : FALSE, 0));
+        if (button.fsStyle & BTNS_CHECK)
+            SendMessageW(pageToolbar, TB_CHECKBUTTON, button.idCommand, MAKELPARAM(state.checked ? TRUE : FALSE, 0));
+    }
 }
 
 void CMainFrame::UpdateTrayIcon()
@@ -167,8 +204,9 @@ void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
     const uint32_t word2 = bits[1];
     const uint32_t ui = settings.GetDetails().ui;
     if (change & ASC_UI) {
-        if (ui & ASU_CURRENT_PAGE)
-            frame->ShowPage(settings.GetCurrentPage());
+        // A page that refuses to be left keeps the frame, and the setting follows the frame.
+        if ((ui & ASU_CURRENT_PAGE) && !frame->ShowPage(settings.GetCurrentPage()))
+            settings.SetCurrentPage(frame->currentPage);
         if (word2 & UI2_CAPTION)
             frame->dirty |= MFD_CAPTION | MFD_TRAY;
         if (word2 & UI2_TOPMOST)

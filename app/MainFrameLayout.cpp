@@ -10,7 +10,7 @@ namespace {
 
 constexpr DWORD kHeaderStyle = 0x5480020D;  // child, visible, clip siblings, border, centred, owner draw
 // Pages on which the page toolbar shows even with no panel above the page.
-constexpr int kToolbarPages[] = {0, 12, 21, 22, 23, 24};
+constexpr int kToolbarPages[] = {PAGE_TRANSFER, PAGE_PORTAVO, PAGE_READ_KEYS, PAGE_ADVANCED, PAGE_SOUNDS, PAGE_HOTKEYS};
 // Right edges of the status bar's parts, counted from the right border (the last one -1).
 constexpr int kStatusPartOffsets[] = {370, 345, 320, 280, 80};
 
@@ -30,15 +30,6 @@ SIZE WindowSize(HWND hwnd)
 }
 
 } // namespace
-
-const PageTableEntry* FindPageEntry(int pageId)
-{
-    for (const PageTableEntry& e : kPageTable) {
-        if (e.id == pageId)
-            return &e;
-    }
-    return nullptr;
-}
 
 void CMainFrame::CreateHeader()
 {
@@ -77,8 +68,8 @@ void CMainFrame::UpdateHeaderText()
     if (!header)
         return;
     std::wstring title;
-    if (const PageTableEntry* page = FindPageEntry(currentPage))
-        LoadResString(page->dialogId, title);
+    if (const PageTableEntry* page = FindPage(currentPage))
+        LoadResString(page->titleId, title);
     SetWindowTextW(header, title.c_str());
     InvalidateRect(header, nullptr, TRUE);
 }
@@ -190,10 +181,16 @@ void CMainFrame::RecalcLayout(int width, int height)
     LayoutPage(width, height);
 }
 
-void CMainFrame::LayoutPage(int width, int height)
+CBasePage* CMainFrame::GetCurrentPageObject() const
 {
     CBasePage* page = currentPage >= 0 && currentPage < kPageSlotCount ? pages[currentPage].get() : nullptr;
-    if (!page || !page->m_hWnd)
+    return page && page->m_hWnd ? page : nullptr;
+}
+
+void CMainFrame::LayoutPage(int width, int height)
+{
+    CBasePage* page = GetCurrentPageObject();
+    if (!page)
         return;
     if (width < 0 || height < 0) {
         RECT rc;
@@ -208,10 +205,10 @@ void CMainFrame::LayoutPage(int width, int height)
 
 bool CMainFrame::CreatePage(int pageId)
 {
-    const PageTableEntry* entry = FindPageEntry(pageId);
-    if (!entry || !entry->create)
+    const PageTableEntry* entry = FindPage(pageId);
+    if (!entry || !entry->create || pageId < 0 || pageId >= kPageSlotCount)
         return false;
-    std::unique_ptr<CBasePage> page(entry->create());
+    std::unique_ptr<CBasePage> page = entry->create(App());
     if (!page)
         return false;
     HWND focus = GetFocus();
@@ -227,19 +224,25 @@ bool CMainFrame::ShowPage(int pageId)
 {
     if (pageId == currentPage)
         return true;
-    if (currentPage >= 0 && currentPage < kPageSlotCount && pages[currentPage] && pages[currentPage]->m_hWnd)
-        ShowWindow(pages[currentPage]->m_hWnd, SW_HIDE);
+    if (CBasePage* old = GetCurrentPageObject()) {
+        if (!old->OnLeave())
+            return false;
+        ShowWindow(old->m_hWnd, SW_HIDE);
+    }
     if (pageId >= 0 && pageId < kPageSlotCount && !pages[pageId])
         CreatePage(pageId);
-    dirty |= MFD_STATUS;
+    // The new page may decide the toolbar's states otherwise.
+    dirty |= MFD_STATUS | MFD_TOOLBAR;
     currentPage = pageId;
     UpdatePageToolbarVisibility();
-    CBasePage* page = pageId >= 0 && pageId < kPageSlotCount ? pages[pageId].get() : nullptr;
-    if (page && page->m_hWnd) {
+    CBasePage* page = GetCurrentPageObject();
+    if (page) {
         LayoutPage();
         ShowWindow(page->m_hWnd, SW_SHOWNOACTIVATE);
         SetFocus(page->m_hWnd);
     }
     UpdateHeaderText();
+    if (page)
+        page->OnShow();
     return true;
 }

@@ -15,6 +15,7 @@
 #include "core/AppContext.h"
 #include "core/SysUtil.h"
 #include "framework/WinApp.h"
+#include "pages/PageHost.h"
 #include "reader/ReaderModels.h"
 
 class CMainFrame;
@@ -37,8 +38,9 @@ public:
 extern const wchar_t kMainWindowClass[];   // "Norvane2"
 extern const wchar_t kOwnerWindowClass[];  // "Norvane2_Base"
 
-// CWinApp is also the core services' application context (CAppContext).
-class CNorvaneApp : public CWinApp
+// CWinApp is also the core services' application context (CAppContext); the pages' host is the
+// application too (its own operations below, the rest in app/AppPageHost.cpp).
+class CNorvaneApp : public CWinApp, public IPageHost
 {
 public:
     CNorvaneApp();
@@ -61,17 +63,28 @@ public:
     void RemoveObservers();
 
     // Shared image lists of bitmaps 712 (16 px) and 713 (32 px), made on first use.
-    HIMAGELIST GetSmallImageList();
-    HIMAGELIST GetLargeImageList();
+    HIMAGELIST GetSmallImageList() override;
+    HIMAGELIST GetLargeImageList() override;
+
+    // ---- The pages' host (app/AppPageHost.cpp) ----
+    CAppSettings& GetSettings() override { return settings; }
+    CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }
+    // The reader jobs and the search run on the main frame; without it they do nothing.
+    void InitializeTemic(bool confirm) override;
+    void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) override;
+    bool StartReaderSearch() override;
+    bool ShowPage(int pageId) override;
+    void MarkDirty(HostUpdate what) override;
+    int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
-    bool StartTransfer(bool interactive);
-    void StopTransfer();
-    bool RestartTransfer(bool interactive);
+    bool StartTransfer(bool interactive) override;
+    void StopTransfer() override;
+    bool RestartTransfer(bool interactive) override;
     // The first selected eligible row of the key list: transferred, marked, and the selection
     // moved on. False when nothing was transferred or the transfer failed.
-    bool TransferNextKey();
+    bool TransferNextKey() override;
     // The two ready words of the configuration, recomputed; a change raises state change 4.
     void UpdateSourceState();
     void UpdateDestinationState();

@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kEventInformation = 1;
 constexpr int kEventError = 3;
-constexpr int kKeyListPageId = 4;
 constexpr UINT kErrorBoxStyle = 0x10;
 // Settings change of the key list's selection.
 constexpr uint32_t kKeyListSelectionChange = 0x40000;
@@ -107,8 +106,8 @@ void CNorvaneApp::UpdateSourceState()
     int32_t word = 0;
     if (settings.IsTransferEnabled()) {
         if (KeyListFeedsTransfer(doc)) {
-            if (doc.GetSourceKind() == SOURCE_KEYLIST && mainFrame && !mainFrame->pages[kKeyListPageId])
-                mainFrame->CreatePage(kKeyListPageId);
+            if (doc.GetSourceKind() == SOURCE_KEYLIST && mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+                mainFrame->CreatePage(PAGE_KEY_LIST);
             word = HasSelectedKey() ? 1 : 0;
         } else if (doc.GetSourceKind() == SOURCE_READER) {
             if (reader) {
@@ -230,8 +229,8 @@ bool CNorvaneApp::TransferNextKey()
         return false;
 
     CDocUpdateScope scope(settings);
-    if (mainFrame && !mainFrame->pages[kKeyListPageId])
-        mainFrame->CreatePage(kKeyListPageId);
+    if (mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+        mainFrame->CreatePage(PAGE_KEY_LIST);
 
     // Held by value: the transfer's observers may change the list.
     const std::vector<KvKeyPtr> keys = doc.GetKeys();

@@ -37,6 +37,11 @@ void CDocument::RemoveObserver(int& index)
     index = -1;
 }
 
+CObserverToken CDocument::Observe(void* key, DocObserverCallback callback)
+{
+    return CObserverToken(*this, AddObserver(key, callback));
+}
+
 void CDocument::SetModified(uint32_t word1, uint32_t word2)
 {
     m_dirty = true;
@@ -111,4 +116,33 @@ CDocUpdateScope::~CDocUpdateScope() noexcept(false)
     } catch (...) {
         OutputDebugStringA("Document observer failed while unwinding\n");
     }
+}
+
+CObserverToken::CObserverToken(CObserverToken&& other) noexcept
+    : m_doc(other.m_doc), m_slot(other.m_slot), m_lifetime(std::move(other.m_lifetime))
+{
+    other.m_doc = nullptr;
+    other.m_slot = -1;
+}
+
+CObserverToken& CObserverToken::operator=(CObserverToken&& other) noexcept
+{
+    if (this != &other) {
+        Reset();
+        m_doc = other.m_doc;
+        m_slot = other.m_slot;
+        m_lifetime = std::move(other.m_lifetime);
+        other.m_doc = nullptr;
+        other.m_slot = -1;
+    }
+    return *this;
+}
+
+void CObserverToken::Reset() noexcept
+{
+    if (m_slot >= 0 && !m_lifetime.expired())
+        m_doc->RemoveObserver(m_slot);
+    m_doc = nullptr;
+    m_slot = -1;
+    m_lifetime.reset();
 }

@@ -3,11 +3,13 @@
 // observer's pending words, and the close of the outermost update scope delivers them, one call
 // per observer. UI thread only, no locking.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/Object.h"
 
 class CDocument;
+class CObserverToken;
 
 // bits points to the two words {word1, word2} of this delivery.
 using DocObserverCallback = void (*)(void* key, CDocument* doc, const uint32_t* bits);
@@ -30,6 +32,8 @@ public:
     int AddObserver(void* key, DocObserverCallback callback);
     // No-op for -1; sets index to -1.
     void RemoveObserver(int& index);
+    // The same registration held by a token that removes it when the token goes.
+    [[nodiscard]] CObserverToken Observe(void* key, DocObserverCallback callback);
 
     // Records a change for every observer but the current sender; delivers nothing.
     virtual void SetModified(uint32_t word1, uint32_t word2 = 0);
@@ -51,6 +55,36 @@ protected:
     int m_nesting = 0;           // open scopes plus running passes
     bool m_dirty = false;        // a change awaits delivery
     const void* m_sender = nullptr;
+
+private:
+    friend class CObserverToken;
+    // Expires with the document, so that a token left behind knows not to reach into it.
+    std::shared_ptr<const bool> m_lifetime = std::make_shared<const bool>(true);
+};
+
+// One observer registration that ends by itself: when the token is destroyed, reset or
+// overwritten. A token that outlives its document ends without touching it.
+class CObserverToken {
+public:
+    CObserverToken() = default;
+    ~CObserverToken() { Reset(); }
+    CObserverToken(CObserverToken&& other) noexcept;
+    CObserverToken& operator=(CObserverToken&& other) noexcept;
+    CObserverToken(const CObserverToken&) = delete;
+    CObserverToken& operator=(const CObserverToken&) = delete;
+
+    // Removes the registration now (no-op when there is none).
+    void Reset() noexcept;
+    bool IsActive() const { return m_slot >= 0 && !m_lifetime.expired(); }
+    CDocument* GetDocument() const { return IsActive() ? m_doc : nullptr; }
+
+private:
+    friend class CDocument;
+    CObserverToken(CDocument& doc, int slot) : m_doc(&doc), m_slot(slot), m_lifetime(doc.m_lifetime) {}
+
+    CDocument* m_doc = nullptr;
+    int m_slot = -1;
+    std::weak_ptr<const bool> m_lifetime;
 };
 
 // Every setter of a document opens one around its change. senderKey is the observer causing

@@ -304,3 +304,31 @@ void CBasePage::ExchangeData(bool)
 void CBasePage::OnIdleUpdate()
 {
 }
+
+void CBasePage::OnShow()
+{
+}
+
+bool CBasePage::OnLeave()
+{
+    return true;
+}
+
+bool CBasePage::QueryCommandState(int, CommandState&)
+{
+    return false;
+}
+
+void CBasePage::OnDocumentChanged(CDocument*, const uint32_t*)
+{
+}
+
+void CBasePage::Observe(CDocument& doc)
+{
+    m_observers.push_back(doc.Observe(const_cast<void*>(ObserverKey()), &CBasePage::OnObservedChange));
+}
+
+void CBasePage::OnObservedChange(void* key, CDocument* doc, const uint32_t* bits)
+{
+    static_cast<CBasePage*>(key)->OnDocumentChanged(doc, bits);
+}

@@ -1,7 +1,13 @@
 #pragma once
 // Dialogs from templates of the resource module, the framework's own modal loop and the base of
 // the main window's pages.
+#include <vector>
+
+#include "core/Document.h"
 #include "framework/Wnd.h"
+
+// What a page may ask of the application (pages/PageHost.h); the page base only carries it.
+class IPageHost;
 
 // Private messages of the framework.
 constexpr UINT WM_DIALOGHELP = 0x365; // help on the dialog's resource id
@@ -49,14 +55,48 @@ public:
 // Returns the result: -1 also when the loop was left by WM_QUIT or an exception.
 int RunModalLoop(HWND dialog, int& result);
 
+// What a command of the menus and toolbars looks like now.
+struct CommandState
+{
+    bool enabled = true;
+    bool checked = false;
+};
+
+// The base of the main window's pages. The frame creates a page with its host, shows it and
+// asks it before it leaves it, offers it the frame's commands before handling them itself and
+// asks it for the state of the toolbar's commands while it is current.
 class CBasePage : public CDialog
 {
 public:
-    explicit CBasePage(int templateId) : CDialog(templateId) {}
+    explicit CBasePage(int templateId, IPageHost* host = nullptr) : CDialog(templateId), m_host(host) {}
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     // false fills the controls from the documents (inside an UpdatingScope of the page); true
     // stores the page's edits into the documents.
     virtual void ExchangeData(bool save);
     virtual void OnIdleUpdate();
+    // The page has just become the current one (placed, shown and focused).
+    virtual void OnShow();
+    // The frame is about to show another page; false keeps this one current (an edit is not
+    // valid yet, and the page has told the user why).
+    virtual bool OnLeave();
+    // The state of a frame command while the page is current; false leaves it to the frame.
+    virtual bool QueryCommandState(int commandId, CommandState& state);
+    // A change of a document the page observes (Observe).
+    virtual void OnDocumentChanged(CDocument* doc, const uint32_t* bits);
+
+    IPageHost* GetHost() const { return m_host; }
+    // The key of the page's observer registrations: update scopes the page opens name it as
+    // their sender, so that the page is not told of its own changes.
+    const void* ObserverKey() const { return this; }
+
+protected:
+    // Registers the page as an observer of doc (OnDocumentChanged) until the page is destroyed.
+    void Observe(CDocument& doc);
+
+    IPageHost* m_host;
+
+private:
+    static void OnObservedChange(void* key, CDocument* doc, const uint32_t* bits);
+    std::vector<CObserverToken> m_observers;
 };

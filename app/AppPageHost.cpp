@@ -1,0 +1,52 @@
+// The application's side of the pages' host: what runs on the main frame goes there.
+#include "app/NorvaneApp.h"
+
+#include "app/MainFrame.h"
+#include "framework/MessageBox.h"
+
+void CNorvaneApp::InitializeTemic(bool confirm)
+{
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->InitializeTemic(confirm);
+}
+
+void CNorvaneApp::WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm)
+{
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->WriteKeysToReader(plus, slotMask, confirm);
+}
+
+bool CNorvaneApp::StartReaderSearch()
+{
+    return mainFrame && mainFrame->m_hWnd && mainFrame->StartReaderSearch();
+}
+
+bool CNorvaneApp::ShowPage(int pageId)
+{
+    // Through the setting, so that the page is remembered and becomes the previous one in turn;
+    // the frame follows it.
+    settings.SetCurrentPage(pageId);
+    return mainFrame && mainFrame->m_hWnd && mainFrame->currentPage == pageId;
+}
+
+void CNorvaneApp::MarkDirty(HostUpdate what)
+{
+    if (!mainFrame)
+        return;
+    switch (what) {
+    case HostUpdate::PageIdle:
+        mainFrame->dirty |= MFD_PAGES;
+        break;
+    case HostUpdate::Toolbar:
+        mainFrame->dirty |= MFD_TOOLBAR;
+        break;
+    case HostUpdate::StatusBar:
+        mainFrame->dirty |= MFD_STATUS;
+        break;
+    }
+}
+
+int CNorvaneApp::ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk)
+{
+    return ShowMessage(text, style, GetMainFrameWindow(), dontAsk);
+}

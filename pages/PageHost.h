@@ -1,0 +1,58 @@
+#pragma once
+// What a page may ask of the application. Pages reach the documents, the transfer, the reader
+// jobs and the main window only through this interface, never through app/ itself; the
+// application object implements it.
+#include <windows.h>
+#include <commctrl.h>
+#include <cstdint>
+#include <string>
+
+class CAppSettings;
+class CTransferDoc;
+
+// Deferred work of the main window that a page may ask for; the next idle pass does it.
+enum class HostUpdate
+{
+    PageIdle,   // every page's OnIdleUpdate
+    Toolbar,    // the command states of the toolbars
+    StatusBar,  // the status-bar texts
+};
+
+class IPageHost
+{
+public:
+    // The documents: the application settings and the current configuration in them.
+    virtual CAppSettings& GetSettings() = 0;
+    virtual CTransferDoc& GetTransferDoc() = 0;
+
+    // Transfer control; interactive lets it ask and report in message boxes.
+    virtual bool StartTransfer(bool interactive) = 0;
+    virtual void StopTransfer() = 0;
+    virtual bool RestartTransfer(bool interactive) = 0;
+    // The next selected key of the key list; false when none was transferred.
+    virtual bool TransferNextKey() = 0;
+
+    // Reader jobs and the reader search. confirm asks first ("Do not ask" clears its bit).
+    virtual void InitializeTemic(bool confirm) = 0;
+    // plus: the Mifare Plus keys, else the Mifare Classic keys; bit i - 1 for slot i.
+    virtual void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) = 0;
+    // False when there is nothing to search.
+    virtual bool StartReaderSearch() = 0;
+
+    // Makes the page current through the settings; false when the frame stays where it is (the
+    // current page refused to be left, or there is no main window).
+    virtual bool ShowPage(int pageId) = 0;
+
+    // The shared 16 and 32 pixel image lists (owned by the application).
+    virtual HIMAGELIST GetSmallImageList() = 0;
+    virtual HIMAGELIST GetLargeImageList() = 0;
+
+    virtual void MarkDirty(HostUpdate what) = 0;
+
+    // A message box owned by the main window (style as framework/MessageBox.h); the id of the
+    // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
+    virtual int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) = 0;
+
+protected:
+    ~IPageHost() = default;
+};

@@ -1,0 +1,96 @@
+#pragma once
+// The pages of the main window, once: each row gives a page's id, its dialog template, its title
+// string, its help id and the factory of its object. The page list, the frame's page slots and
+// the highest page id all follow from the rows. A page that is not built yet has no factory;
+// its slot stays blank.
+//
+// A page is added by declaring its factory here, defining it beside the page class
+// (pages/source/, pages/options/) and naming it in its row.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <span>
+
+#include "config/AppSettings.h"  // kMaxPageId: the ids the settings file may name
+
+class CBasePage;
+class IPageHost;
+
+using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
+
+struct PageTableEntry
+{
+    int id;
+    int dialogId;
+    int titleId;   // string id
+    int helpId;
+    PageFactory create;  // null while the page is not built
+};
+
+// Page ids that the shell names on its own.
+enum PageId : int
+{
+    PAGE_TRANSFER = 0,
+    PAGE_EVENT_LOG = 1,
+    PAGE_SOURCE = 2,
+    PAGE_READER = 3,
+    PAGE_KEY_LIST = 4,
+    PAGE_DESTINATION = 10,
+    PAGE_KEYBOARD = 11,
+    PAGE_PORTAVO = 12,
+    PAGE_FORMATS = 20,
+    PAGE_READ_KEYS = 21,
+    PAGE_ADVANCED = 22,
+    PAGE_SOUNDS = 23,
+    PAGE_HOTKEYS = 24,
+};
+
+// In page-id order. The title and the help id of a page are its dialog id.
+inline constexpr PageTableEntry kPageRegistry[] = {
+    {PAGE_TRANSFER, 968, 968, 968, nullptr},     // CTransferPage "Transfer"
+    {PAGE_EVENT_LOG, 950, 950, 950, nullptr},    // CEventLogPage "Event Log"
+    {PAGE_SOURCE, 974, 974, 974, nullptr},       // CSourcePage "Source"
+    {PAGE_READER, 955, 955, 955, nullptr},       // CReaderPage "Reader"
+    {PAGE_KEY_LIST, 963, 963, 963, nullptr},     // CKeyListPage "List of keys"
+    {PAGE_DESTINATION, 975, 975, 975, nullptr},  // CDestinationPage "Destination"
+    {PAGE_KEYBOARD, 953, 953, 953, nullptr},     // CKeyboardPage "Keyboard"
+    {PAGE_PORTAVO, 954, 954, 954, nullptr},      // CPortavoPage "Portavo"
+    {PAGE_FORMATS, 952, 952, 952, nullptr},      // CFormatsPage "Formats"
+    {PAGE_READ_KEYS, 962, 962, 962, nullptr},    // CReadKeysPage "Reading keys"
+    {PAGE_ADVANCED, 972, 972, 972, nullptr},     // CAdvancedPage "Advanced"
+    {PAGE_SOUNDS, 958, 958, 958, nullptr},       // CSoundPage "Sounds"
+    {PAGE_HOTKEYS, 956, 956, 956, nullptr},      // CHotkeysPage "Hotkeys"
+};
+
+inline constexpr int kPageCount = static_cast<int>(std::size(kPageRegistry));
+
+// The page ids in page-id order (the page list's order).
+inline constexpr std::array<int, kPageCount> kPageTable = [] {
+    std::array<int, kPageCount> ids{};
+    for (int i = 0; i < kPageCount; ++i)
+        ids[i] = kPageRegistry[i].id;
+    return ids;
+}();
+
+inline constexpr int kHighestPageId = *std::max_element(kPageTable.begin(), kPageTable.end());
+// The frame's page slots, indexed by page id (ids without a row are empty slots).
+inline constexpr int kPageSlotCount = kHighestPageId + 1;
+
+static_assert(std::is_sorted(kPageTable.begin(), kPageTable.end()) &&
+                  std::adjacent_find(kPageTable.begin(), kPageTable.end()) == kPageTable.end() &&
+                  kPageTable.front() >= 0,
+              "page ids are unique, ascending and not negative");
+// The settings sit below the pages and keep their own bound for the "page" value they read.
+static_assert(kHighestPageId == kMaxPageId, "the settings file must be able to name every page, and no more");
+
+// The row of a page id among rows (the registry unless the caller has rows of its own); null for
+// an id without a row.
+constexpr const PageTableEntry* FindPageEntry(int pageId, std::span<const PageTableEntry> rows = kPageRegistry)
+{
+    for (const PageTableEntry& row : rows) {
+        if (row.id == pageId)
+            return &row;
+    }
+    return nullptr;
+}
