@@ -116,7 +116,9 @@ void CMainFrame::ApplyTopmost()
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (pageToolbar) {
         UpdatingScope updating(m_hWnd);
-        SendMessageW(pageToolbar, TB_CHECKBUTTON, ID_TOPMOST, MAKELPARAM(topMost ? TRUE : FALSE, 0));
+        // The current page may show the button otherwise.
+        const bool checked = QueryCommandState(ID_TOPMOST).checked;
+        SendMessageW(pageToolbar, TB_CHECKBUTTON, ID_TOPMOST, MAKELPARAM(checked ? TRUE : FALSE, 0));
     }
 }
 

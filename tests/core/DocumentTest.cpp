@@ -292,3 +292,67 @@ TEST_F(DocumentTest, DerivedOverridesRunThroughScopes)
 }
 
 } // namespace
+
+// ---- observer tokens ----
+
+TEST_F(DocumentTest, TokenEndsItsRegistrationOnEveryWayOut)
+{
+    // Each way of ending a token: after it, a change reaches "b" only, and the slot is free.
+    const struct {
+        const char* how;
+        std::function<void(CObserverToken&)> end;
+    } cases[] = {
+        {"reset", [](CObserverToken& t) { t.Reset(); }},
+        {"reset twice", [](CObserverToken& t) { t.Reset(); t.Reset(); }},
+        {"overwritten", [](CObserverToken& t) { t = CObserverToken(); }},
+        {"moved out and dropped", [](CObserverToken& t) { CObserverToken gone(std::move(t)); }},
+    };
+    b.Attach(doc);
+    for (const auto& c : cases) {
+        g_calls.clear();
+        CObserverToken token = doc.Observe(&a, &Watcher::Callback);
+        EXPECT_TRUE(token.IsActive()) << c.how;
+        EXPECT_EQ(&doc, token.GetDocument()) << c.how;
+        Change(doc, 0x1);
+        c.end(token);
+        EXPECT_FALSE(token.IsActive()) << c.how;
+        Change(doc, 0x2);
+        EXPECT_EQ(g_calls, (std::vector<Call>{{"b", 0x1, 0}, {"a", 0x1, 0}, {"b", 0x2, 0}})) << c.how;
+        EXPECT_EQ(1, doc.GetObserverSlotCount()) << c.how << ": the token's slot is given back";
+    }
+}
+
+TEST_F(DocumentTest, MovedTokenKeepsTheRegistrationAndEndsItOnce)
+{
+    std::vector<CObserverToken> tokens;
+    tokens.push_back(doc.Observe(&a, &Watcher::Callback));
+    tokens.push_back(doc.Observe(&b, &Watcher::Callback));  // may move the first token
+    Change(doc, 0x1);
+    tokens.erase(tokens.begin());  // "a" ends; the moved "b" stays
+    c.Attach(doc);                 // takes the slot "a" left
+    Change(doc, 0x2);
+    tokens.clear();
+    Change(doc, 0x4);
+    EXPECT_EQ(g_calls, (std::vector<Call>{{"a", 0x1, 0}, {"b", 0x1, 0}, {"c", 0x2, 0}, {"b", 0x2, 0},
+                                          {"c", 0x4, 0}}));
+}
+
+TEST_F(DocumentTest, TokenEndedDuringAPassOrAfterItsDocumentIsHarmless)
+{
+    CObserverToken token = doc.Observe(&a, &Watcher::Callback);
+    a.react = [&](CDocument*, const uint32_t*) { token.Reset(); };
+    b.Attach(doc);
+    Change(doc, 0x1);
+    Change(doc, 0x2);
+    EXPECT_EQ(g_calls, (std::vector<Call>{{"a", 0x1, 0}, {"b", 0x1, 0}, {"b", 0x2, 0}}));
+
+    CObserverToken orphan;
+    {
+        CDocument shortLived;
+        orphan = shortLived.Observe(&c, &Watcher::Callback);
+        EXPECT_TRUE(orphan.IsActive());
+    }
+    EXPECT_FALSE(orphan.IsActive());
+    EXPECT_EQ(nullptr, orphan.GetDocument());
+    orphan.Reset();  // must not reach into the destroyed document
+}
