@@ -7,6 +7,7 @@
 #include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
@@ -15,14 +16,6 @@
 namespace {
 
 constexpr uint32_t kConfirmRemoveFile = 0x100;
-
-ConfirmRemoveFn g_confirmRemove = nullptr;
-
-int AskToRemove(const std::wstring& text, UINT style, HWND owner, bool* dontAsk)
-{
-    return g_confirmRemove != nullptr ? g_confirmRemove(text, style, owner, dontAsk)
-                                      : ShowMessage(text, style, owner, dontAsk);
-}
 
 std::wstring DocumentPath(const CAppSettings& settings, const wchar_t* name)
 {
@@ -38,7 +31,7 @@ bool ClearLogFile(CAppSettings& settings, const wchar_t* name, HWND owner)
         std::wstring text;
         FormatResString(text, IDS_REMOVE_FILE_QUESTION, name);
         bool dontAsk = false;
-        if (AskToRemove(text, MB_OKCANCEL | MB_ICONQUESTION, owner, &dontAsk) != IDOK)
+        if (SystemServices().AskUser(text, MB_OKCANCEL | MB_ICONQUESTION, owner, &dontAsk) != IDOK)
             return false;
         // "Do not ask" stands for the answer given, so only an OK stops the question.
         if (dontAsk)
@@ -89,11 +82,6 @@ bool ApplyLimit(CAppSettings& settings, CAppContext* log)
 }
 
 } // namespace
-
-void SetConfirmRemoveFn(ConfirmRemoveFn fn)
-{
-    g_confirmRemove = fn;
-}
 
 void OpenTransferLog(const CAppSettings& settings)
 {

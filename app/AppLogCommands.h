@@ -11,10 +11,6 @@
 class CAppSettings;
 class CAppContext;
 
-// The question before a file is removed; the default shows the message box. Tests replace it.
-using ConfirmRemoveFn = int (*)(const std::wstring& text, UINT style, HWND owner, bool* dontAsk);
-void SetConfirmRemoveFn(ConfirmRemoveFn fn);
-
 // Open the log in the documents folder with the shell's program for it; COSException when
 // the start fails.
 void OpenTransferLog(const CAppSettings& settings);

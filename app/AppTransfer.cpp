@@ -10,6 +10,7 @@
 #include "config/KeyNumber.h"
 #include "core/AppLog.h"
 #include "core/Document.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
@@ -105,7 +106,7 @@ HRESULT RunKeyTransfer(const TransferShell& given, int keyType, const _KEY_NUMBE
     TransferTexts texts;
     const CTransferDoc& doc = settings.GetTransferDoc();
     const HRESULT result = DeliverKey(doc, keyType, key, shell.targets, texts);
-    const CTimeValue time(shell.clock ? shell.clock() : _time64(nullptr));
+    const CTimeValue time(SystemServices().CurrentTime());
 
     if (SUCCEEDED(result))
         settings.SetTransferCounter(settings.GetLastTransfer().counter + 1);

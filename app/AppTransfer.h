@@ -31,8 +31,6 @@ struct TransferShell
     std::function<void(int soundEvent)> playSound;
     // Shows the tray balloon; null: none. Asked only while "balloonHint" is set.
     std::function<void(const std::wstring& title, const std::wstring& text)> showBalloon;
-    // The transfer time; null: the current time.
-    __time64_t (*clock)() = nullptr;
 };
 
 // The whole transfer of one key. Returns its result code; the records never change it.

@@ -78,9 +78,6 @@ bool IsWatchedSerialAdapter(const wchar_t* interfaceName);
 // command table (menus, toolbars, accelerators), never a dynamic menu id.
 bool IsExternalCommandAllowed(int commandId);
 
-// Registers the frame for arrivals and removals of serial ports; a test replaces it.
-extern HDEVNOTIFY (*RegisterPortsNotification)(HWND window);
-
 // A menu entry made while a menu with placeholders opens (id = 10000 + index).
 struct DynCommand
 {

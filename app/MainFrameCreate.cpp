@@ -7,6 +7,7 @@
 #include "app/NorvaneApp.h"
 #include "app/ShellLog.h"
 #include "core/AppLog.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/Layout.h"
 #include "resources/resource.h"
@@ -22,14 +23,6 @@ constexpr int kRichTipWidth = 400;
 constexpr int kRichTipHeight = 200;
 
 } // namespace
-
-HDEVNOTIFY (*RegisterPortsNotification)(HWND window) = [](HWND window) -> HDEVNOTIFY {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kPortsClassGuid;
-    return RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-};
 
 void CMainFrame::RegisterRichTipClass()
 {
@@ -99,7 +92,7 @@ LRESULT CMainFrame::OnCreate()
 
     // 7. Serial adapters coming and going. Without the notification the port list is still
     // refreshed by DBT_DEVNODES_CHANGED and on request, so the window goes on without it.
-    devNotify = RegisterPortsNotification(m_hWnd);
+    devNotify = SystemServices().WatchDeviceInterfaces(m_hWnd, kPortsClassGuid);
     if (!devNotify)
         LogShellError(IDS_LOG_DEVNOTIFY_FAILED, GetLastError());
 

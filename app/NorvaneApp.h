@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/AppLogCommands.h"
+#include "app/AppSystemServices.h"
 #include "config/AppSettings.h"
 #include "core/AppContext.h"
 #include "core/SysUtil.h"
@@ -153,6 +154,9 @@ public:
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
     static void OnConfigurationChanged(void* key, CDocument* doc, const uint32_t* bits);
 
+    // In force while the application lives; declared first of the members so that what the
+    // others do while they are destroyed still goes through it.
+    CAppSystemServices systemServices;
     std::unique_ptr<CMainFrame> mainFrame;
     ATOM mainClassAtom = 0;
     ATOM ownerClassAtom = 0;

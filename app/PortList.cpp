@@ -7,23 +7,12 @@
 #include "app/ShellLog.h"
 #include "core/AppLog.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "reader/ComEnum.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
 
 namespace {
-
-// The PC/SC watcher owns the application's smart-card context. Until the watcher is part of
-// the application there is no context, and the refresh lists serial ports only.
-SCARDCONTEXT ApplicationPcscContext()
-{
-    return 0;
-}
-
-void ListApplicationPcscReaders(std::vector<std::wstring>& names)
-{
-    ListSmartCardReaders(ApplicationPcscContext(), names);
-}
 
 KnownReader NewReader(const std::wstring& name, int32_t value, int32_t present, int32_t kind, int32_t model)
 {
@@ -56,8 +45,6 @@ bool RecordWorkerIdentity(CReader& worker, std::vector<KnownReader>& readers)
 }
 
 } // namespace
-
-void (*PcscReaderLister)(std::vector<std::wstring>& names) = &ListApplicationPcscReaders;
 
 void ListSmartCardReaders(SCARDCONTEXT context, std::vector<std::wstring>& names)
 {
@@ -94,8 +81,8 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
     }
     // 3. PC/SC readers.
     std::vector<std::wstring> pcsc;
-    if (!serialOnly && PcscReaderLister)
-        PcscReaderLister(pcsc);
+    if (!serialOnly)
+        SystemServices().ListPcscReaders(pcsc);
 
     // 4. Serial ports: known ones take the port's value, new ones are appended.
     for (const _PORT_INFO& port : ports) {

@@ -20,7 +20,3 @@ constexpr int32_t KR_KIND_PCSC = 4;
 // The readers of the PC/SC service under the context (SCardListReadersW with an automatically
 // allocated list); nothing when there is no context, no service or no reader.
 void ListSmartCardReaders(SCARDCONTEXT context, std::vector<std::wstring>& names);
-
-// Where the port list refresh gets the present PC/SC readers. The default lists them through
-// the application's PC/SC context; a test gives its own readers.
-extern void (*PcscReaderLister)(std::vector<std::wstring>& names);

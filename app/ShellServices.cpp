@@ -13,6 +13,7 @@
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
@@ -23,14 +24,7 @@ constexpr UINT MB_STYLE_OK_ERROR = 0x10;
 constexpr int kTitlePoints = 18;
 constexpr int kAboutIconSize = 32;
 
-void OpenLinkWithShell(HWND owner, const wchar_t* target)
-{
-    ShellExecuteW(owner, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
-}
-
 } // namespace
-
-void (*AboutLinkOpener)(HWND owner, const wchar_t* target) = &OpenLinkWithShell;
 
 HWND BringMainWindowForward()
 {
@@ -138,7 +132,7 @@ bool CAboutDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         std::wstring target = link->item.szUrl;
         if (target.empty())
             LoadResString(id == IDC_ABOUT_LINK_WEB ? IDS_ABOUT_WEB : IDS_ABOUT_MAIL, target);
-        AboutLinkOpener(m_hWnd, target.c_str());
+        SystemServices().OpenLink(m_hWnd, target.c_str());
         *result = 0;
         return true;
     }

@@ -58,9 +58,6 @@ private:
     HICON m_icon = nullptr;
 };
 
-// How the About dialog opens a link's target (a test replaces it); ShellExecuteW "open".
-extern void (*AboutLinkOpener)(HWND owner, const wchar_t* target);
-
 // Modal launchers; the main window is brought forward and owns the dialog. False (not OK) also
 // when the dialog could not be created.
 void ShowAboutDialog(HWND owner);

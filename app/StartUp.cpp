@@ -10,6 +10,7 @@
 #include "app/ShellServices.h"
 #include "core/File.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "resources/resource.h"
 
 const wchar_t kInstanceMutexName[] = L"Norvane2";
@@ -21,22 +22,6 @@ constexpr uint32_t kHistoryShowStates = 0x200;
 constexpr int32_t kPlacementMinimized = 0x1;
 constexpr int32_t kPlacementMaximized = 0x2;
 constexpr DWORD kHandOverTimeoutMs = 10000;
-
-std::wstring ProgramPath()
-{
-    if (const wchar_t* path = GetStartUpHooks().programPath)
-        return path;
-    std::wstring path;
-    GetModuleFilePath(path);
-    return path;
-}
-
-HRESULT CheckElevation(bool* elevated)
-{
-    if (auto hook = GetStartUpHooks().isElevated)
-        return hook(elevated);
-    return IsProcessElevated(elevated);
-}
 
 void PerformStartAction(const _CMDLINE_INFO& info, bool interactive)
 {
@@ -103,12 +88,6 @@ bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t hist
     default:
         return true;
     }
-}
-
-StartUpHooks& GetStartUpHooks()
-{
-    static StartUpHooks hooks;
-    return hooks;
 }
 
 // ---- CInstanceMutex ----
@@ -178,15 +157,15 @@ bool HandOverToRunningInstance(const wchar_t* commandLine, bool autorun)
 
 bool LaunchElevated(const wchar_t* commandLine)
 {
-    const std::wstring program = ProgramPath();
+    ISystemServices& system = SystemServices();
+    const std::wstring program = system.ProgramPath();
     SHELLEXECUTEINFOW info{sizeof(info)};
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE;  // 0x4400
     info.lpVerb = IsWindowsVistaOrLater() ? L"runas" : L"open";
     info.lpFile = program.c_str();
     info.lpParameters = commandLine;
     info.nShow = SW_SHOWNORMAL;
-    const auto hook = GetStartUpHooks().shellExecute;
-    return (hook ? hook(&info) : ShellExecuteExW(&info)) != FALSE;
+    return system.ExecuteShell(info);
 }
 
 // ---- Start-up ----
@@ -196,7 +175,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     CNorvaneApp& app = App();
     std::wstring roaming;
     GetRoamingAppDataPath(roaming);
-    if (!ChooseDataFolder(ProgramPath(), roaming, app.GetMainFrameWindow(), app.dataFolder, app.portable))
+    if (!ChooseDataFolder(SystemServices().ProgramPath(), roaming, app.GetMainFrameWindow(), app.dataFolder, app.portable))
         return kStartEnd;
     app.settings.SetDataFolder(app.dataFolder, app.portable);
 
@@ -210,7 +189,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     CInstanceMutex mutex;
     if (!mutex.Create())
         return kStartEnd;
-    if (!mutex.Acquire(GetStartUpHooks().mutexWaitMs))
+    if (!mutex.Acquire())
         LogShellWarning(IDS_LOG_MUTEX_TIMEOUT, mutex.GetLastWaitResult());
 
     // 6. Hand-over.
@@ -219,12 +198,12 @@ int StartApplication(const wchar_t* commandLine, int showMode)
 
     // 7. Elevated restart; when it is declined or fails this instance simply goes on.
     bool elevated = true;
-    if (info.Has(CMDF_ADMIN) && SUCCEEDED(CheckElevation(&elevated)) && !elevated) {
+    if (info.Has(CMDF_ADMIN) && SUCCEEDED(SystemServices().CheckElevation(elevated)) && !elevated) {
         mutex.Release();
         if (LaunchElevated(commandLine))
             return kStartEnd;
         LogShellWarning(IDS_LOG_ELEVATION_FAILED, GetLastError());
-        mutex.Acquire(GetStartUpHooks().mutexWaitMs);
+        mutex.Acquire();
     }
 
     // 8. The ordered initialisation.

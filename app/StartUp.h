@@ -66,17 +66,6 @@ bool HandOverToRunningInstance(const wchar_t* commandLine, bool autorun);
 // which).
 bool LaunchElevated(const wchar_t* commandLine);
 
-// Test seams for what a test cannot arrange with the real system: the program path, the
-// elevation test and the shell start. Null members use the system.
-struct StartUpHooks
-{
-    const wchar_t* programPath = nullptr;
-    HRESULT (*isElevated)(bool* elevated) = nullptr;
-    BOOL (*shellExecute)(SHELLEXECUTEINFOW* info) = nullptr;
-    DWORD mutexWaitMs = kInstanceMutexWaitMs;
-};
-StartUpHooks& GetStartUpHooks();
-
 // Whether the main window is shown at start-up; the saved show state (bit 0 minimized, bit 1
 // maximized) is adjusted to the way the program was started.
 bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t history, int32_t& showState);

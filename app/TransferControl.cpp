@@ -7,10 +7,10 @@
 
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
-#include "app/StartUp.h"
 #include "core/AppLog.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "comm/Notify.h"
@@ -32,8 +32,7 @@ constexpr uint32_t kKeyListTransferredMarks = 0x4;
 bool IsElevated()
 {
     bool elevated = true;
-    const auto hook = GetStartUpHooks().isElevated;
-    const HRESULT result = hook ? hook(&elevated) : IsProcessElevated(&elevated);
+    const HRESULT result = SystemServices().CheckElevation(elevated);
     return FAILED(result) || elevated;
 }
 

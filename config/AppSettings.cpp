@@ -4,10 +4,9 @@
 
 #include "core/Exceptions.h"
 #include "core/File.h"
+#include "core/SystemServices.h"
 
 namespace {
-
-AutorunWriter g_autorunWriter = nullptr;
 
 bool IsAbsolutePath(const std::wstring& path)
 {
@@ -387,11 +386,6 @@ void CAppSettings::Save(bool main, bool configuration)
 
 // Setters -------------------------------------------------------------------------------------
 
-void CAppSettings::SetAutorunWriter(AutorunWriter writer)
-{
-    g_autorunWriter = writer;
-}
-
 void CAppSettings::SetHistoryFlags(uint32_t flags)
 {
     ChangeValue(*this, m_history, flags, [this] { RaiseChange(ASC_HISTORY, 0, true); });
@@ -413,17 +407,17 @@ void CAppSettings::SetCloneNewConfig(bool clone)
 
 void CAppSettings::SetAutorun(bool on)
 {
-    AutorunWriter writer = g_autorunWriter != nullptr ? g_autorunWriter : WriteAutorunValue;
+    ISystemServices& system = SystemServices();
     bool ok;
     if (on) {
         std::wstring program;
         ok = GetModuleFilePath(program);
         if (ok) {
             const std::wstring commandLine = L"\"" + program + L"\" /autorun";
-            ok = writer(commandLine.c_str());
+            ok = system.WriteAutorun(commandLine.c_str());
         }
     } else {
-        ok = writer(nullptr);
+        ok = system.WriteAutorun(nullptr);
     }
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     {

@@ -224,9 +224,6 @@ struct AppSettingsDetails
     uint32_t page = 0;
 };
 
-// Writes or deletes the autorun value; the registry helper by default.
-using AutorunWriter = bool (*)(const wchar_t* commandLine);
-
 // Group lookups shared with the settings import and export: with create, the member is
 // created when missing and made an object; without, it is returned only when it is an object.
 JsonValue* GetSettingsGroup(JsonValue& parent, const wchar_t* name, bool create);
@@ -344,9 +341,6 @@ public:
     void SetPanels(uint32_t panels);
     void SetPageListPages(uint32_t pages);
     void SetPageListCollapsed(bool collapsed);
-
-    // Test seam: the autorun registry write (null restores the registry helper).
-    static void SetAutorunWriter(AutorunWriter writer);
 
     // Getters of the setter-governed values.
     uint32_t GetHistoryFlags() const { return m_history; }

@@ -71,8 +71,6 @@ public:
     std::function<std::wstring()> ReaderPortName;
     const void* BridgeLink = nullptr;
     const void* CcidWatcher = nullptr;
-    // The clock of the line prefix; null for GetLocalTime. Tests inject a fixed time.
-    void (*LogClock)(SYSTEMTIME& now) = nullptr;
 
 private:
     CRITICAL_SECTION m_logLock;

@@ -7,6 +7,7 @@
 
 #include "core/File.h"
 #include "core/SysUtil.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 
 const wchar_t kLogFileName[] = L"Norvane.log";
@@ -130,10 +131,7 @@ std::wstring CAppContext::GetLogPath()
 void CAppContext::WriteLogLine(int kind, const wchar_t* source, const wchar_t* text, int length)
 {
     SYSTEMTIME now;
-    if (LogClock)
-        LogClock(now);
-    else
-        GetLocalTime(&now);
+    SystemServices().LocalTime(now);
 
     CCriticalSectionLock lock(&m_logLock);
     if (!LogSettings)

@@ -128,10 +128,6 @@ inline void WriteUtf8TextFile(const std::wstring& path, const std::wstring& text
 {
     WriteUtf8TextFile(path, text.c_str(), static_cast<int>(text.size()));
 }
-// Test seam: called after the temporary file is complete and before it replaces the target;
-// a hook that throws stands for a failure (or crash) between the two steps.
-using WriteStepHook = void (*)(const std::wstring& tempPath);
-void SetUtf8WriteStepHook(WriteStepHook hook);
 // Appends bytes (length -1: up to the terminating zero) under a byte-range lock. With a
 // limit (megabytes, not -1) a file that has reached it is first renamed to <name>_old.log.
 // False on failure with the system's last error set.

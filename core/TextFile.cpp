@@ -1,5 +1,6 @@
 // Whole-file UTF-8 text and the rotating log append of core/File.h.
 #include "core/File.h"
+#include "core/SystemServices.h"
 
 namespace {
 
@@ -70,8 +71,6 @@ void ReadUtf8TextFile(const std::wstring& path, std::wstring& out)
 
 namespace {
 
-WriteStepHook g_writeStepHook = nullptr;
-
 // Deletes the temporary file unless it was moved into place.
 class CTempFileGuard
 {
@@ -114,11 +113,6 @@ std::wstring MakeTempFileBeside(const std::wstring& path)
 
 }  // namespace
 
-void SetUtf8WriteStepHook(WriteStepHook hook)
-{
-    g_writeStepHook = hook;
-}
-
 void WriteUtf8TextFile(const std::wstring& path, const wchar_t* text, int length)
 {
     int count = text ? (length < 0 ? static_cast<int>(wcslen(text)) : length) : 0;
@@ -143,9 +137,7 @@ void WriteUtf8TextFile(const std::wstring& path, const wchar_t* text, int length
         file.Flush();
         file.Close();
     }
-    if (g_writeStepHook)
-        g_writeStepHook(tempPath);
-    if (!MoveFileExW(tempPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!SystemServices().MoveFileOver(tempPath, path))
         ThrowFileExceptionFromOSError(static_cast<LONG>(GetLastError()), path);
     guard.Release();
 }

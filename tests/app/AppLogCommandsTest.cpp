@@ -10,6 +10,7 @@
 #include "core/Exceptions.h"
 #include "core/TextUtil.h"
 #include "config/EventLogDb.h"
+#include "tests/support/FakeSystemServices.h"
 
 namespace {
 
@@ -268,14 +269,10 @@ protected:
     {
         SettingsFixture::SetUp();
         g_question = Question();
-        SetConfirmRemoveFn(RecordQuestion);
-    }
-    void TearDown() override
-    {
-        SetConfirmRemoveFn(nullptr);
-        SettingsFixture::TearDown();
+        m_system.askUser = &RecordQuestion;
     }
     bool Exists(const wchar_t* name) const { return GetFileAttributesW(dir.File(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+    CFakeSystemServices m_system;
 };
 
 TEST_F(LogFileCommandsTest, ClearingAsksWhenAskingIsOnAndRemovesTheFile)

@@ -199,8 +199,7 @@ void AppTest::SetUp()
 {
     WriteFileBytes(m_folder.File(L"portable_mode_enabled"), "");
     m_programPath = m_folder.File(L"Norvane.exe");
-    GetStartUpHooks() = StartUpHooks();
-    GetStartUpHooks().programPath = m_programPath.c_str();
+    m_system.programPath = [this] { return m_programPath; };
     CNorvaneApp& app = App();
     app.settings.GetTransferDoc().Close(false);
     app.settings.GetTransferDoc().SetDefaults();
@@ -212,7 +211,6 @@ void AppTest::SetUp()
 void AppTest::TearDown()
 {
     ShutDown();
-    GetStartUpHooks() = StartUpHooks();
 }
 
 int AppTest::Start(const wchar_t* commandLine, int showMode)

@@ -13,6 +13,7 @@
 
 #include "app/NorvaneApp.h"
 #include "app/StartUp.h"
+#include "tests/support/FakeSystemServices.h"
 #include "tests/support/TempFolder.h"
 
 // The folder of the running test executable.
@@ -81,4 +82,6 @@ protected:
 
     CTempFolder m_folder;
     std::wstring m_programPath;
+    // In force for the whole test; the program path is the folder's.
+    CFakeSystemServices m_system;
 };

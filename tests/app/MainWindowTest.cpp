@@ -398,8 +398,7 @@ TEST_F(MainWindow, QuietProgramMakesNoWakeUps)
 
 TEST_F(MainWindow, FailedDeviceNotificationIsLoggedAndTheWindowStillComes)
 {
-    auto saved = RegisterPortsNotification;
-    RegisterPortsNotification = [](HWND) -> HDEVNOTIFY {
+    m_system.watchDeviceInterfaces = [](HWND, const GUID&) -> HDEVNOTIFY {
         SetLastError(ERROR_INVALID_DATA);
         return nullptr;
     };
@@ -407,7 +406,7 @@ TEST_F(MainWindow, FailedDeviceNotificationIsLoggedAndTheWindowStillComes)
     WriteFileBytes(SettingsPath(), "{\"info\":{\"name\":\"Norvane\",\"version\":\"1.6\"},"
                                    "\"debugLog\":{\"enabled\":true,\"logLevel\":6,\"clearOnStartup\":false}}");
     const int rc = Start();
-    RegisterPortsNotification = saved;
+    m_system.watchDeviceInterfaces = nullptr;
     ASSERT_EQ(kStartContinue, rc);
     EXPECT_TRUE(IsWindow(FrameWindow()));
     EXPECT_FALSE(Frame()->devNotify);
@@ -422,11 +421,11 @@ TEST_F(MainWindow, DeclinedElevatedRestartContinuesTheStartUp)
 {
     static std::vector<std::wstring> calls;
     calls.clear();
-    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+    m_system.checkElevation = [](bool* elevated) -> HRESULT {
         *elevated = false;
         return S_FALSE;
     };
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW* info) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW* info) -> BOOL {
         calls.push_back(std::wstring(info->lpVerb) + L"|" + info->lpFile + L"|" + info->lpParameters + L"|" +
                         std::to_wstring(info->fMask) + L"|" + std::to_wstring(info->nShow));
         SetLastError(ERROR_CANCELLED);
@@ -440,25 +439,25 @@ TEST_F(MainWindow, DeclinedElevatedRestartContinuesTheStartUp)
 
 TEST_F(MainWindow, StartedElevatedCopyEndsThisInstance)
 {
-    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+    m_system.checkElevation = [](bool* elevated) -> HRESULT {
         *elevated = false;
         return S_FALSE;
     };
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL { return TRUE; };
+    m_system.executeShell = [](SHELLEXECUTEINFOW*) -> BOOL { return TRUE; };
     EXPECT_EQ(kStartEnd, Start(L"/admin /n"));
     EXPECT_FALSE(FrameWindow());
     // Already elevated, or the test not answering: no restart is tried.
-    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+    m_system.checkElevation = [](bool* elevated) -> HRESULT {
         *elevated = true;
         return S_OK;
     };
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW*) -> BOOL {
         ADD_FAILURE() << "no restart when elevated";
         return TRUE;
     };
     EXPECT_EQ(kStartContinue, Start(L"/admin /n"));
     ShutDown();
-    GetStartUpHooks().isElevated = [](bool*) -> HRESULT { return E_FAIL; };
+    m_system.checkElevation = [](bool*) -> HRESULT { return E_FAIL; };
     EXPECT_EQ(kStartContinue, Start(L"/admin /n"));
 }
 

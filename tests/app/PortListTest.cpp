@@ -11,6 +11,7 @@
 #include "app/PortList.h"
 #include "reader/ComEnum.h"
 #include "reader/Reader.h"
+#include "tests/support/FakeSystemServices.h"
 #include "tests/support/PortPairs.h"
 
 namespace {
@@ -66,8 +67,7 @@ protected:
         s.knownReaders.clear();
         // The mapped ports stand in the registry's serial map only.
         s.GetTransferDoc().reader.searchFlags = PORT_SEARCH_REGISTRY;
-        m_savedLister = PcscReaderLister;
-        PcscReaderLister = &FakePcscReaders;
+        m_system.listPcscReaders = &FakePcscReaders;
         g_pcsc.clear();
         m_observer = s.AddObserver(this, &PortList::OnChange);
         EnumComPorts(m_ports, PORT_SEARCH_REGISTRY);
@@ -76,8 +76,6 @@ protected:
     void TearDown() override
     {
         App().settings.RemoveObserver(m_observer);
-        if (m_savedLister)
-            PcscReaderLister = m_savedLister;
         App().reader.reset();
         App().settings.knownReaders.clear();
     }
@@ -103,7 +101,7 @@ protected:
     std::vector<_PORT_INFO> m_ports;
     int m_observer = -1;
     int m_changes = 0;
-    void (*m_savedLister)(std::vector<std::wstring>&) = nullptr;
+    CFakeSystemServices m_system;
 };
 
 TEST_F(PortList, FirstRefreshListsTheMappedPortsThenThePcscReaders)

@@ -69,13 +69,7 @@ protected:
         AppTest::SetUp();
         g_shellCalls.clear();
     }
-    void TearDown() override
-    {
-        AboutLinkOpener = m_savedOpener;
-        AppTest::TearDown();
-    }
     CAppSettings& Settings() { return App().settings; }
-    void (*m_savedOpener)(HWND, const wchar_t*) = AboutLinkOpener;
 };
 
 // ---- Exceptions that escape message handlers ----
@@ -113,7 +107,7 @@ TEST_F(ShellServices, DeclinedElevationPromptLeavesTheProgramRunning)
 {
     ASSERT_EQ(kStartContinue, Start());
     Settings().SetConfirmFlags(0);
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW* info) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW* info) -> BOOL {
         g_shellCalls.push_back(std::wstring(info->lpVerb) + L"|" + info->lpFile + L"|" + info->lpParameters + L"|" +
                                std::to_wstring(info->fMask) + L"|" + std::to_wstring(info->nShow));
         SetLastError(ERROR_CANCELLED);
@@ -132,7 +126,7 @@ TEST_F(ShellServices, OtherStartFailuresAreRaisedAndTheProgramGoesOn)
 {
     ASSERT_EQ(kStartContinue, Start());
     Settings().SetConfirmFlags(0);
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW*) -> BOOL {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     };
@@ -150,7 +144,7 @@ TEST_F(ShellServices, StartedElevatedCopyEndsThisInstance)
 {
     ASSERT_EQ(kStartContinue, Start());
     Settings().SetConfirmFlags(0);
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL { return TRUE; };
+    m_system.executeShell = [](SHELLEXECUTEINFOW*) -> BOOL { return TRUE; };
     HWND main = FrameWindow();
     EXPECT_TRUE(RestartElevated(L"/N /start"));
     EXPECT_FALSE(IsWindow(main));
@@ -162,7 +156,7 @@ TEST_F(ShellServices, RefusingToCloseStartsNothing)
 {
     ASSERT_EQ(kStartContinue, Start());
     Settings().SetConfirmFlags(0x01);  // "Exit?"
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW*) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW*) -> BOOL {
         g_shellCalls.push_back(L"called");
         return TRUE;
     };
@@ -215,7 +209,7 @@ TEST_F(ShellServices, AboutShowsTheNameInItsFontTheVersionAndOpensItsLinks)
     ASSERT_EQ(kStartContinue, Start());
     static std::vector<std::wstring> opened;
     opened.clear();
-    AboutLinkOpener = [](HWND, const wchar_t* target) { opened.push_back(target); };
+    m_system.openLink = [](HWND, const wchar_t* target) { opened.push_back(target); };
     ShowWindow(FrameWindow(), SW_MINIMIZE);
 
     std::wstring name, version;

@@ -44,7 +44,6 @@ protected:
     {
         App().StopTransfer();
         AppTest::TearDown();
-        GetStartUpHooks() = StartUpHooks();
     }
 
     static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
@@ -218,11 +217,11 @@ std::wstring g_elevatedArguments;
 
 TEST_F(TransferControlTest, TypingAsAdministratorRestartsElevatedInsteadOfStarting)
 {
-    GetStartUpHooks().isElevated = [](bool* elevated) -> HRESULT {
+    m_system.checkElevation = [](bool* elevated) -> HRESULT {
         *elevated = false;
         return S_OK;
     };
-    GetStartUpHooks().shellExecute = [](SHELLEXECUTEINFOW* info) -> BOOL {
+    m_system.executeShell = [](SHELLEXECUTEINFOW* info) -> BOOL {
         g_elevatedArguments = info->lpParameters ? info->lpParameters : L"";
         return TRUE;
     };

@@ -17,6 +17,7 @@
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
 #include "tests/app/TransferTestSupport.h"
+#include "tests/support/FakeSystemServices.h"
 #include "tests/support/TempFolder.h"
 #include "config/EventLogDb.h"
 #include "transfer/KeySender.h"
@@ -38,12 +39,12 @@ protected:
         settings.debugLog = {true, 5, -1, false};
         settings.SetSoundsEnabled(true);
         context.LogSettings = &settings;
-        context.LogClock = FixedLogClock;
+        system.localTime = FixedLogClock;
+        system.currentTime = FixedTime;
         settings.GetEventLog().Open(folder.File(L"EventLog.dbf"));
 
         shell.settings = &settings;
         shell.log = &context;
-        shell.clock = FixedTime;
         shell.playSound = [this](int soundEvent) { sounds.push_back(soundEvent); };
         shell.showBalloon = [this](const std::wstring& title, const std::wstring& text) {
             balloons.push_back(title + L"|" + text);
@@ -83,6 +84,7 @@ protected:
         return events;
     }
 
+    CFakeSystemServices system;
     CTempFolder folder;
     CAppSettings settings;
     CAppContext context;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/Exceptions.h"
+#include "tests/support/FakeSystemServices.h"
 
 using namespace settings_test;
 
@@ -668,7 +669,8 @@ TEST_F(AppSettingsTest, AutorunWritesTheRegistryText)
 
 TEST_F(AppSettingsTest, AutorunRegistryFailureIsReported)
 {
-    CAppSettings::SetAutorunWriter(&RecordingWriter);
+    CFakeSystemServices system;
+    system.writeAutorun = &RecordingWriter;
     g_autorunCalls.clear();
     g_autorunError = ERROR_ACCESS_DENIED;
     try {
@@ -681,7 +683,7 @@ TEST_F(AppSettingsTest, AutorunRegistryFailureIsReported)
     EXPECT_THROW(settings.SetAutorun(false), COSException);
     g_autorunError = 0;
     settings.SetAutorun(false);
-    CAppSettings::SetAutorunWriter(nullptr);
+    system.writeAutorun = nullptr;
     ASSERT_EQ(g_autorunCalls.size(), 3u);
     EXPECT_EQ(g_autorunCalls[0].substr(0, 1), L"\"");
     EXPECT_EQ(g_autorunCalls[0].substr(g_autorunCalls[0].size() - 10), L"\" /autorun");

@@ -2,6 +2,7 @@
 
 #include "core/Exceptions.h"
 #include "core/File.h"
+#include "tests/support/FakeSystemServices.h"
 
 #include <gtest/gtest.h>
 
@@ -218,7 +219,7 @@ std::wstring g_hookTarget;
 std::string g_seenTarget;
 std::wstring g_seenTemp;
 
-void FailBeforeReplace(const std::wstring& tempPath)
+bool FailBeforeReplace(const std::wstring& tempPath, const std::wstring&)
 {
     g_seenTemp = tempPath;
     g_seenTarget = ReadBytes(g_hookTarget);
@@ -230,12 +231,13 @@ TEST_F(ConfigFileTest, SaveGoesThroughTemporaryFileBeside)
     const std::string old = R"({"info": {"name": "Norvane", "version": "1.6"}, "main": {"a": 1}})";
     WriteBytes(path, old);
     g_hookTarget = path;
-    SetUtf8WriteStepHook(&FailBeforeReplace);
+    CFakeSystemServices system;
+    system.moveFileOver = &FailBeforeReplace;
     CAppCfgFile file(path);
     file.PrepareSave();
     file.WriteInt64(file.WriteObject(file.Root, L"main"), L"a", 2);
     EXPECT_THROW(file.Save(), CFileException);
-    SetUtf8WriteStepHook(nullptr);
+    system.moveFileOver = nullptr;
 
     EXPECT_EQ(g_seenTarget, old);                // complete temporary, untouched target
     EXPECT_EQ(g_seenTemp.substr(0, dir.size() + 1), dir + L"\\");

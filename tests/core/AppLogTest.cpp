@@ -11,6 +11,7 @@
 #include "core/AppLog.h"
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
+#include "tests/support/FakeSystemServices.h"
 #include "tests/support/TempFolder.h"
 
 namespace
@@ -64,7 +65,7 @@ protected:
     {
         settings.folder = dir.Path();
         app.LogSettings = &settings;
-        app.LogClock = FixedClock;
+        system.localTime = FixedClock;
         app.Reader = &reader;
         app.ReaderPortName = [] { return std::wstring(L"COM3"); };
         app.BridgeLink = &bridge;
@@ -84,6 +85,7 @@ protected:
         return Narrow(line);
     }
 
+    CFakeSystemServices system;
     CTempFolder dir;
     CTestLogSettings settings;
     CAppContext app;
@@ -194,7 +196,6 @@ TEST_F(AppLogTest, RotatesAtSizeLimit)
         s.settings.maxSize = c.maxSize;
         CAppContext ctx;
         ctx.LogSettings = &s;
-        ctx.LogClock = FixedClock;
         const std::wstring log = folder.File(L"Norvane.log"), old = folder.File(L"Norvane_old.log");
         const std::string content(c.existing, 'a');
         WriteBytes(log, content);
@@ -250,7 +251,7 @@ TEST_F(AppLogTest, CallerFilterFollowsSettings)
 
 TEST_F(AppLogTest, FourThreadsNeverInterleaveLines)
 {
-    app.LogClock = nullptr;  // the real clock
+    system.localTime = nullptr;  // the real clock
     constexpr int kThreads = 4, kEntries = 300;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)

@@ -26,7 +26,6 @@ protected:
     }
     void TearDown() override
     {
-        SetUtf8WriteStepHook(nullptr);
         LeaveFolder();
         std::error_code ec;
         std::filesystem::remove_all(L"\\\\?\\" + m_dir, ec);

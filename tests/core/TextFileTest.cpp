@@ -4,6 +4,7 @@
 #include <vector>
 #include "core/File.h"
 #include "tests/core/FileTestFolder.h"
+#include "tests/support/FakeSystemServices.h"
 
 // ---- UTF-8 text files
 
@@ -122,7 +123,7 @@ namespace {
 std::wstring g_seenTemp;
 std::string g_seenTempContent;
 
-void FailAfterTempWritten(const std::wstring& tempPath)
+bool FailAfterTempWritten(const std::wstring& tempPath, const std::wstring&)
 {
     g_seenTemp = tempPath;
     HANDLE h = CreateFileW(tempPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -142,9 +143,10 @@ TEST_F(Utf8Files, FailureBetweenWriteAndReplaceKeepsTheOldFile)
 {
     std::wstring path = Path(L"Norvane.json");
     Put(path, "\xEF\xBB\xBF{\"old\":1}");
-    SetUtf8WriteStepHook(&FailAfterTempWritten);
+    CFakeSystemServices system;
+    system.moveFileOver = &FailAfterTempWritten;
     EXPECT_THROW(WriteUtf8TextFile(path, std::wstring(L"{\"new\":2}")), CFileException);
-    SetUtf8WriteStepHook(nullptr);
+    system.moveFileOver = nullptr;
     // The new text was complete in a file of the same folder ...
     std::wstring folder = g_seenTemp.substr(0, g_seenTemp.find_last_of(L'\\'));
     EXPECT_EQ(0, _wcsicmp(m_dir.c_str(), folder.c_str())) << g_seenTemp;

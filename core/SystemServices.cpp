@@ -1,0 +1,103 @@
+#include "core/SystemServices.h"
+
+#include <dbt.h>
+#include <atomic>
+
+#include "core/SysUtil.h"
+
+namespace {
+
+std::atomic<ISystemServices*> g_application{nullptr};
+std::atomic<ISystemServices*> g_standIn{nullptr};
+
+// Made on first use, so that no static of another file can ask for it too early.
+CSystemServices& SystemOwnServices()
+{
+    static CSystemServices services;
+    return services;
+}
+
+} // namespace
+
+void CSystemServices::LocalTime(SYSTEMTIME& now)
+{
+    GetLocalTime(&now);
+}
+
+__time64_t CSystemServices::CurrentTime()
+{
+    return _time64(nullptr);
+}
+
+std::wstring CSystemServices::ProgramPath()
+{
+    std::wstring path;
+    GetModuleFilePath(path);
+    return path;
+}
+
+bool CSystemServices::MoveFileOver(const std::wstring& from, const std::wstring& to)
+{
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool CSystemServices::WriteAutorun(const wchar_t* commandLine)
+{
+    return WriteAutorunValue(commandLine);
+}
+
+bool CSystemServices::ExecuteShell(SHELLEXECUTEINFOW& info)
+{
+    return ShellExecuteExW(&info) != FALSE;
+}
+
+void CSystemServices::OpenLink(HWND owner, const wchar_t* target)
+{
+    ShellExecuteW(owner, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+HRESULT CSystemServices::CheckElevation(bool& elevated)
+{
+    return IsProcessElevated(&elevated);
+}
+
+int CSystemServices::AskUser(const std::wstring& text, UINT style, HWND owner, bool*)
+{
+    // The system's box knows the style bits but not the shield, so that bit goes.
+    return MessageBoxW(owner, text.c_str(), nullptr, style & 0xF7F);
+}
+
+HDEVNOTIFY CSystemServices::WatchDeviceInterfaces(HWND window, const GUID& interfaceClass)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = interfaceClass;
+    return RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void CSystemServices::ListPcscReaders(std::vector<std::wstring>&)
+{
+}
+
+ISystemServices& SystemServices()
+{
+    ISystemServices* standIn = g_standIn.load();
+    return standIn ? *standIn : ApplicationSystemServices();
+}
+
+ISystemServices& ApplicationSystemServices()
+{
+    ISystemServices* application = g_application.load();
+    return application ? *application : SystemOwnServices();
+}
+
+ISystemServices* SetApplicationSystemServices(ISystemServices* services)
+{
+    return g_application.exchange(services);
+}
+
+ISystemServices* SwapSystemServices(ISystemServices* services)
+{
+    return g_standIn.exchange(services);
+}

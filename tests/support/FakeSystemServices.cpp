@@ -1,0 +1,72 @@
+#include "tests/support/FakeSystemServices.h"
+
+CScopedSystemServices::CScopedSystemServices(ISystemServices& services)
+    : m_replaced(SwapSystemServices(&services))
+{
+}
+
+CScopedSystemServices::~CScopedSystemServices()
+{
+    SwapSystemServices(m_replaced);
+}
+
+ISystemServices& CScopedSystemServices::Replaced() const
+{
+    return m_replaced ? *m_replaced : ApplicationSystemServices();
+}
+
+void CFakeSystemServices::LocalTime(SYSTEMTIME& now)
+{
+    localTime ? localTime(now) : m_scope.Replaced().LocalTime(now);
+}
+
+__time64_t CFakeSystemServices::CurrentTime()
+{
+    return currentTime ? currentTime() : m_scope.Replaced().CurrentTime();
+}
+
+std::wstring CFakeSystemServices::ProgramPath()
+{
+    return programPath ? programPath() : m_scope.Replaced().ProgramPath();
+}
+
+bool CFakeSystemServices::MoveFileOver(const std::wstring& from, const std::wstring& to)
+{
+    return moveFileOver ? moveFileOver(from, to) : m_scope.Replaced().MoveFileOver(from, to);
+}
+
+bool CFakeSystemServices::WriteAutorun(const wchar_t* commandLine)
+{
+    return writeAutorun ? writeAutorun(commandLine) : m_scope.Replaced().WriteAutorun(commandLine);
+}
+
+bool CFakeSystemServices::ExecuteShell(SHELLEXECUTEINFOW& info)
+{
+    return executeShell ? executeShell(&info) != FALSE : m_scope.Replaced().ExecuteShell(info);
+}
+
+void CFakeSystemServices::OpenLink(HWND owner, const wchar_t* target)
+{
+    openLink ? openLink(owner, target) : m_scope.Replaced().OpenLink(owner, target);
+}
+
+HRESULT CFakeSystemServices::CheckElevation(bool& elevated)
+{
+    return checkElevation ? checkElevation(&elevated) : m_scope.Replaced().CheckElevation(elevated);
+}
+
+int CFakeSystemServices::AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk)
+{
+    return askUser ? askUser(text, style, owner, dontAsk) : m_scope.Replaced().AskUser(text, style, owner, dontAsk);
+}
+
+HDEVNOTIFY CFakeSystemServices::WatchDeviceInterfaces(HWND window, const GUID& interfaceClass)
+{
+    return watchDeviceInterfaces ? watchDeviceInterfaces(window, interfaceClass)
+                                 : m_scope.Replaced().WatchDeviceInterfaces(window, interfaceClass);
+}
+
+void CFakeSystemServices::ListPcscReaders(std::vector<std::wstring>& names)
+{
+    listPcscReaders ? listPcscReaders(names) : m_scope.Replaced().ListPcscReaders(names);
+}
