@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -208,6 +209,38 @@ public:
     }
 
     std::wstring File(const wchar_t* name) const { return m_folder + L"\\" + name; }
+
+    // Waits until the file of the program's folder holds the text (a log line the program
+    // writes once it is ready for something), at most ms, or until the program ends. Woken by
+    // the folder's changes; the file is read again at least every 100 ms, as change notices
+    // may be merged.
+    bool WaitForFileText(const wchar_t* name, const std::string& text, DWORD ms) const
+    {
+        HANDLE change = FindFirstChangeNotificationW(
+            m_folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME);
+        std::vector<HANDLE> handles;
+        if (change != INVALID_HANDLE_VALUE)
+            handles.push_back(change);
+        if (m_process)
+            handles.push_back(m_process);
+        const ULONGLONG end = GetTickCount64() + ms;
+        bool found = false;
+        for (;;) {
+            found = ReadWholeFile(File(name)).find(text) != std::string::npos;
+            const ULONGLONG now = GetTickCount64();
+            if (found || now >= end || (m_process && WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0))
+                break;
+            if (handles.empty())
+                break;   // nothing to wait on
+            const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 100));
+            const DWORD w = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, wait);
+            if (change != INVALID_HANDLE_VALUE && w == WAIT_OBJECT_0)
+                FindNextChangeNotification(change);
+        }
+        if (change != INVALID_HANDLE_VALUE)
+            FindCloseChangeNotification(change);
+        return found;
+    }
 
 private:
     HWND FindMainWindow() const
