@@ -1,6 +1,7 @@
 // The event table at its size limit: 100,000 events appended to a table of limit 100,000
 // (the ring just fills), then a reopen, then 1,000 more events that overwrite the oldest.
-// Prints the time of each step.
+// Prints the time of each step. A table that does not hold the events it was given fails the
+// bench.
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -46,12 +47,19 @@ int main()
         for (int i = 0; i < 1000; ++i)
             db.AddEvent(event);
         const double overwrite = NowMs() - start;
+        const uint32_t after = db.GetEventCount();
         db.Close();
 
         std::printf("event table, limit %d\n", kEvents);
         std::printf("  append %d events: %.0f ms (%.1f us per event)\n", kEvents, append, 1000.0 * append / kEvents);
         std::printf("  reopen (%u events, position %d): %.1f ms\n", count, position, reopen);
         std::printf("  overwrite 1000 oldest: %.1f ms\n", overwrite);
+        if (count != static_cast<uint32_t>(kEvents) || after != static_cast<uint32_t>(kEvents)) {
+            std::printf("  FAILED: the table holds %u events after the reopen and %u after the overwrite, not %d\n",
+                        count, after, kEvents);
+            DeleteFileW(path.c_str());
+            return 1;
+        }
     } catch (const std::exception& e) {
         std::printf("failed: %s\n", e.what());
         DeleteFileW(path.c_str());
