@@ -21,7 +21,7 @@ MAX_ROUNDS = 2          # further rounds after the first
 MAX_RETRIED = 2         # more tests than this needing a retry fail the run
 MAX_RETRY_NAMES = 50    # past this many silent failures something else is wrong: no retry
 
-TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (\S+) \.*\s*\*\*\*Timeout")
+TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (.+?) \.*\s*\*\*\*Timeout")
 
 
 def run_round(build, args, junit):

@@ -46,7 +46,8 @@ protected:
         }
     }
 
-    // Starts the program and waits until it has asked the reader for its version.
+    // Starts the program and waits until its reader is connected: the version reply is read
+    // and key lines are taken as keys from then on.
     void Run()
     {
         const std::string why = m_program.Prepare(m_settings);
@@ -55,17 +56,23 @@ protected:
         ASSERT_TRUE(m_program.WaitForMainWindow(kStartMs)) << "the program shows no main window";
         ASSERT_TRUE(m_sim.WaitUntil([&] { return m_sim.QueryCount() > 0; }, kStartMs))
             << "the program never asked the reader for its version";
-        // The connection is complete once the reply is answered; give the program its turn.
-        Sleep(300);
+        ASSERT_TRUE(WaitForLog("Reader connected (")) << "the reader never connected; the log ends:\n" << LogTail();
+    }
+
+    bool WaitForLog(const std::string& text) const { return m_program.WaitForFileText(L"Norvane.log", text, kStartMs); }
+
+    std::string LogTail() const
+    {
+        const std::string log = program_run::ReadWholeFile(m_program.File(L"Norvane.log"));
+        return log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
     }
 
     std::string TransferLog() const { return program_run::ReadWholeFile(m_program.File(L"Transfer.log")); }
 
     void TearDown() override
     {
-        const std::string log = program_run::ReadWholeFile(m_program.File(L"Norvane.log"));
-        EXPECT_TRUE(m_program.Close()) << "the program did not close by itself; its log ends:\n"
-                                       << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+        const std::string log = LogTail();
+        EXPECT_TRUE(m_program.Close()) << "the program did not close by itself; its log ends:\n" << log;
     }
 
     CTempFolder m_folder;
@@ -125,7 +132,8 @@ TEST_P(EndToEnd, BridgePeerReceivesTheTexts)
                          std::to_string(peer.Port()) + "\", \"connectPeriod\": 1000},";
     ASSERT_NO_FATAL_FAILURE(Run());
     ASSERT_TRUE(peer.WaitUntil([&] { return peer.Connections() > 0; }, kStartMs)) << "the link never connected";
-    Sleep(300);
+    // The program's side of the link is up once it says so; a text before then would wait.
+    ASSERT_TRUE(WaitForLog("Connection is established (")) << LogTail();
 
     m_sim.PresentKey(kKeyLine);
     ASSERT_TRUE(peer.WaitUntil([&] { return peer.Received() == "<12345>"; }, kKeyMs)) << peer.Received();
@@ -172,7 +180,10 @@ TEST_P(EndToEnd, KeyOfATypeOutsideTheMaskIsNotSent)
     m_sim.RemoveKey();
     m_sim.PresentKey(kKeyLine);
     ASSERT_TRUE(server.WaitForArrivals(1, kKeyMs));
-    Sleep(300);
+    // Keys are sent and logged in the order read: once the later key's record is in the
+    // transfer log, a request for the earlier one would have come and been logged before it.
+    ASSERT_TRUE(m_program.WaitForFileText(L"Transfer.log", "\"12345\" -> ", kKeyMs)) << TransferLog();
+    EXPECT_EQ(transfer_test::CountOf(TransferLog(), "\r\n"), 1) << TransferLog();
     const auto arrivals = server.Arrivals();
     ASSERT_EQ(arrivals.size(), 1u) << arrivals.back().text;
     EXPECT_EQ(arrivals[0].text, "/key?text=12345");
