@@ -6,6 +6,7 @@
 #include "app/MainFrame.h"
 #include "core/TextUtil.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/SavedBitmap.h"
 
 namespace {
 
@@ -113,10 +114,22 @@ TEST_F(MainWindow, CreatedWithItsClassSizeStylesOwnerAndMenu)
     EXPECT_EQ(1, bar.top);
     EXPECT_FALSE(GetDlgItem(hwnd, IDC_STATUS_BAR)) << "panels 9 leave the status bar off";
 
-    // A picture for a person to look at.
+    // A picture for a person to look at, sampled so that a blank or covered window fails: the
+    // header's title and the toolbar's images stand out from their backgrounds.
     PumpWaitingMessages();
     UpdateWindow(hwnd);
-    EXPECT_TRUE(SaveWindowBitmap(hwnd, TestExeFolder() + L"\\MainWindow.bmp"));
+    const std::wstring path = TestExeFolder() + L"\\MainWindow.bmp";
+    ASSERT_TRUE(SaveWindowBitmap(hwnd, path));
+    const CSavedBitmap picture(path);
+    ASSERT_TRUE(picture.Valid());
+    const struct {
+        HWND part;
+        int leastInk;   // about a third of what they show
+    } parts[] = {{header, 150}, {toolbar, 80}};
+    for (const auto& p : parts) {
+        const RECT r = ClientRectInWindowPicture(hwnd, p.part);
+        EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), p.leastInk) << GetDlgCtrlID(p.part);
+    }
 }
 
 TEST_F(MainWindow, MinimumTrackSize)

@@ -2,9 +2,12 @@
 #include <windows.h>
 #include "framework/Dialog.h"
 #include "tests/framework/FrameworkTestSupport.h"
+#include "tests/support/SavedBitmap.h"
 
 // Renders a test dialog under the test display and leaves its picture in the build folder for a
-// person to look at (framework_dialog.bmp beside the test exe); no pixels are compared.
+// person to look at (framework_dialog.bmp beside the test exe). The picture is sampled, not
+// compared: the dialog's face, and the white fields of the edit and the list with the ink of
+// their texts, so that a blank, black or covered window fails.
 TEST(Screenshot, TestDialogIsRenderedAndSaved)
 {
     DrainMessages();
@@ -34,5 +37,21 @@ TEST(Screenshot, TestDialogIsRenderedAndSaved)
     GetWindowRect(dialog.m_hWnd, &rc);
     const DWORD stride = (static_cast<DWORD>(rc.right - rc.left) * 3 + 3) & ~3u;
     EXPECT_EQ(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * (rc.bottom - rc.top), info.nFileSizeLow);
+
+    const CSavedBitmap picture(path);
+    ASSERT_TRUE(picture.Valid());
+    ASSERT_EQ(rc.right - rc.left, picture.Width());
+    ASSERT_EQ(rc.bottom - rc.top, picture.Height());
+    const COLORREF face = GetSysColor(COLOR_BTNFACE), field = GetSysColor(COLOR_WINDOW);
+    EXPECT_EQ(face, picture.Dominant(ClientRectInWindowPicture(dialog.m_hWnd, dialog.m_hWnd)));
+    struct {
+        int id;
+        int leastInk;
+    } fields[] = {{IDC_TEST_EDIT, 80}, {IDC_TEST_LIST, 240}};   // about a third of what they show
+    for (const auto& f : fields) {
+        const RECT r = ClientRectInWindowPicture(dialog.m_hWnd, GetDlgItem(dialog.m_hWnd, f.id));
+        EXPECT_EQ(field, picture.Dominant(r)) << f.id;
+        EXPECT_GE(picture.InkPixels(r, field), f.leastInk) << f.id;
+    }
     dialog.Destroy();
 }
