@@ -107,10 +107,9 @@ TEST_P(EndToEnd, HttpServerReceivesEachKeyInItsGet)
     EXPECT_EQ(arrivals[0].text, "/key?text=12345&sn=12345");
     EXPECT_EQ(arrivals[1].text, "/key?text=12346&sn=12345");
 
-    // The transfer log has the record of each, written after the request was answered.
-    const ULONGLONG end = GetTickCount64() + kKeyMs;
-    while (transfer_test::CountOf(TransferLog(), "\r\n") < 2 && GetTickCount64() < end)
-        Sleep(20);
+    // The transfer log has the record of each, written after the request was answered and in
+    // order: the second's record comes last.
+    ASSERT_TRUE(m_program.WaitForFileText(L"Transfer.log", "\"12346\" -> ", kKeyMs)) << TransferLog();
     const std::string log = TransferLog();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/key?text=";
     EXPECT_EQ(transfer_test::CountOf(log, "\r\n"), 2) << log;

@@ -110,10 +110,21 @@ TEST_F(ComPortTest, ReadWithTimeoutZeroReturnsWhatIsBuffered)
 
     ASSERT_TRUE(pair.Far().Write("abc"));
     ASSERT_TRUE(WaitAvailable(pair.Port(), 3));
+    // A read that waited for its ten bytes would be given the rest by the far end after 5 s
+    // and come back with all ten; one that does not wait is back long before, with three.
+    HANDLE returned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread rest([&] {
+        if (WaitForSingleObject(returned, 5000) == WAIT_TIMEOUT)
+            pair.Far().Write("defghij");
+    });
     start = GetTickCount();
-    EXPECT_EQ(S_OK, pair.Port()->Read(out, 10, 0));
-    EXPECT_LT(GetTickCount() - start, 500u) << "a read with time-out 0 must not wait";
-    EXPECT_EQ("abc", Text(out));
+    const HRESULT hr = pair.Port()->Read(out, 10, 0);
+    const DWORD took = GetTickCount() - start;
+    SetEvent(returned);
+    rest.join();
+    CloseHandle(returned);
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ("abc", Text(out)) << "a read with time-out 0 must not wait (it took " << took << " ms)";
 }
 
 TEST_F(ComPortTest, ReadWithTimeoutZeroGetsBytesAnOutstandingReadIsTaking)
@@ -198,7 +209,9 @@ TEST_F(ComPortTest, ReadCollectsExactlyTheCountAsked)
 TEST_F(ComPortTest, CancelEndsAWaitingReadWithinOneWaitSlice)
 {
     ASSERT_EQ(S_OK, pair.OpenPort());
-    pair.Port()->SetWaitSlice(2000);
+    // A slice far longer than the cancel takes: a read that saw the cancel only when its slice
+    // ended would come back 20 s later.
+    pair.Port()->SetWaitSlice(20000);
     DWORD signalled = 0;
     std::thread canceller([&] {
         Sleep(100);
@@ -206,11 +219,11 @@ TEST_F(ComPortTest, CancelEndsAWaitingReadWithinOneWaitSlice)
         SetEvent(pair.Events().cancel);
     });
     std::vector<BYTE> out;
-    HRESULT hr = pair.Port()->Read(out, 5, 30000);
+    HRESULT hr = pair.Port()->Read(out, 5, 60000);
     DWORD returned = GetTickCount();
     canceller.join();
     EXPECT_EQ(E_ABORT, hr);
-    EXPECT_LT(returned - signalled, 2000u);
+    EXPECT_LT(returned - signalled, 10000u);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(pair.Events().cancel, 0)) << "the read consumes the cancel";
 }
 
