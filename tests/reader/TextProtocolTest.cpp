@@ -489,5 +489,6 @@ TEST_F(TextReceiveTest, ACheckInReadEndsWhileBytesKeepComing)
     stop = true;
     talker.join();
     EXPECT_TRUE(talkerStillSending) << "the read ended only when the bytes stopped, after " << took << " ms";
+    EXPECT_LT(took, 10000u) << "ten check-in periods";
     EXPECT_GT(CTextProtocolTestPeer::KeysInField(reader), 0u);
 }
