@@ -31,12 +31,6 @@ bool KeyListFeedsTransfer(const CTransferDoc& doc)
     return kind == SOURCE_KEYLIST || (kind == SOURCE_READER && (doc.reader.flags & READER_TO_KEYLIST));
 }
 
-std::wstring PortNameOf(CReader& worker)
-{
-    CCriticalSectionLock lock(&worker.Lock());
-    return worker.portName;
-}
-
 // A record that names a format but no key belongs to a configuration that is gone.
 void ClearStaleLastTransfer(CAppSettings& settings)
 {
@@ -64,14 +58,10 @@ void CNorvaneApp::ApplySourceLink()
     const std::wstring port = doc.GetSourceValue();
 
     if (doc.GetSourceKind() == SOURCE_READER && !port.empty()) {
-        bool jobPending = false;
-        if (!running && reader) {
-            CCriticalSectionLock lock(&reader->Lock());
-            jobPending = reader->jobState == RDJOB_PENDING;
-        }
+        const bool jobPending = !running && reader && reader->GetJob().state == RDJOB_PENDING;
         if (!running && !jobPending) {
             ReleaseReader(true);
-        } else if (reader && PortNameOf(*reader) == port) {
+        } else if (reader && reader->GetPortName() == port) {
             ApplyReaderSettings(false, true);
         } else if (reader) {
             ReleaseReader(false);
@@ -194,20 +184,8 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
         app->UpdateSourceState();
     if ((change & TDC_SOURCE) || (readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC))))
         app->ApplySourceLink();
-    if ((change & TDC_VELL4MODE) && app->reader) {
-        CReader& worker = *app->reader;
-        bool changed = false;
-        {
-            CCriticalSectionLock lock(&worker.Lock());
-            if (worker.readKeys.vell4Mode != doc.readKeys.vell4Mode) {
-                worker.readKeys.vell4Mode = doc.readKeys.vell4Mode;
-                worker.requests |= RDREQ_SETTINGS;
-                changed = true;
-            }
-        }
-        if (changed)
-            SetEvent(worker.events[CReader::EV_WAKE]);
-    }
+    if ((change & TDC_VELL4MODE) && app->reader && app->reader->SetVell4Mode(doc.readKeys.vell4Mode))
+        app->reader->Wake();
     const int32_t destination = doc.GetDestinationType();
     if ((change & TDC_DESTINATION) || ((change & TDC_PORTAVO) && destination == DEST_PORTAVO) ||
         ((change & TDC_HTTP) && destination == DEST_HTTP))
@@ -223,9 +201,8 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
         settings.GetEventLog().IsOpen()) {
         uint32_t delivered = 0;
         if (readerSource && app->reader) {
-            CCriticalSectionLock lock(&app->reader->Lock());
-            delivered = ReaderKeyTypeMask(app->reader->model, app->reader->version,
-                                          (doc.reader.flags & READER_WIEGAND) != 0);
+            const ReaderStatus status = app->reader->GetStatus();
+            delivered = ReaderKeyTypeMask(status.model, status.version, (doc.reader.flags & READER_WIEGAND) != 0);
         } else if (doc.GetSourceKind() == SOURCE_KEYLIST) {
             for (const KvKeyPtr& entry : doc.GetKeys())
                 if (entry && entry->keyType >= 0 && entry->keyType < 32)

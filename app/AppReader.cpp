@@ -17,8 +17,6 @@ namespace {
 
 constexpr int kEventInformation = 1;
 constexpr int kEventError = 3;
-// Reader flags whose change needs the port opened again.
-constexpr uint32_t kReopenFlags = READER_WIEGAND | READER_BINARY | READER_PROT_VELL4;
 // Port kind of a network address ("192.168.0.5:4001").
 constexpr int kPortKindNetwork = 3;
 
@@ -34,12 +32,6 @@ void StoreReaderStatus(CAppSettings& settings, __time64_t time, const std::wstri
                                  nullptr);
 }
 
-std::wstring PortNameOf(CReader& worker)
-{
-    CCriticalSectionLock lock(&worker.Lock());
-    return worker.portName;
-}
-
 }  // namespace
 
 void CNorvaneApp::WireReader(CReader& worker)
@@ -51,64 +43,34 @@ void CNorvaneApp::WireReader(CReader& worker)
     // which the UI thread replaces.
     CReader* named = &worker;
     Reader = named;
-    ReaderPortName = [named] { return PortNameOf(*named); };
+    ReaderPortName = [named] { return named->GetPortName(); };
 }
 
 void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)
 {
     CTransferDoc& doc = settings.GetTransferDoc();
     const std::wstring& portName = doc.GetSourceValue();
-    if (reader && PortNameOf(*reader) != portName)
+    if (reader && reader->GetPortName() != portName)
         ReleaseReader(false);
 
     if (!reader) {
         if (ClassifyPortName(portName.c_str()) == kPortKindNetwork)
             StartWinsock();
         auto worker = std::make_unique<CReader>();
-        worker->portName = portName;
+        worker->SetPortName(portName);
         WireReader(*worker);
         reader = std::move(worker);
     }
 
-    CTNMsgQueue discarded;
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        ReaderSettings& mine = reader->settings;
-        const ReaderSettings& wanted = doc.reader;
-        if (mine.model != wanted.model || mine.stopBits != wanted.stopBits ||
-            ((mine.flags ^ wanted.flags) & kReopenFlags))
-            reader->requests |= RDREQ_RECONNECT;
-        if (mine.speed != wanted.speed)
-            reader->requests |= RDREQ_SETTINGS;
-        mine = wanted;
-
-        // Card reading: the thread copies these at each use; the Vell-4 mode is taken with
-        // the settings request. The key types to transfer stay with the UI: the key list
-        // takes keys of every type.
-        ReadKeysSettings& keys = reader->readKeys;
-        keys.classic = doc.readKeys.classic;
-        keys.plus = doc.readKeys.plus;
-        keys.ultralight = doc.readKeys.ultralight;
-        if (keys.vell4Mode != doc.readKeys.vell4Mode) {
-            keys.vell4Mode = doc.readKeys.vell4Mode;
-            reader->requests |= RDREQ_SETTINGS;
-        }
-        reader->SetTemicParams(doc.readKeys.temic);
-
-        reader->requests &= ~(RDREQ_POLL_ALLOWED | RDREQ_POLL_SUSPENDED);
-        reader->requests |= connect ? RDREQ_POLL_ALLOWED : RDREQ_POLL_SUSPENDED;
-
-        // What the reader said under its old settings is no longer news.
-        reader->Channel().Queue().Swap(discarded);
-    }
-    if (!discarded.Empty()) {
-        discarded.Clear();
-        if (IsLogged(LOG_THRESHOLD_TRACE))
-            LogMessage(this, reader.get(), LOG_INFO, L"notification queue is empty");
-    }
+    // The key types to transfer stay with the UI: the key list takes keys of every type.
+    ReadKeysSettings cardReading = doc.readKeys;
+    cardReading.keyTypes = kAllKeyTypes;
+    // What the reader said under its old settings is no longer news.
+    if (reader->Configure(doc.reader, cardReading, connect) != 0 && IsLogged(LOG_THRESHOLD_TRACE))
+        LogMessage(this, reader.get(), LOG_INFO, L"notification queue is empty");
 
     if (reader->IsStarted())
-        SetEvent(reader->events[CReader::EV_WAKE]);
+        reader->Wake();
     else
         reader->Start();
 
@@ -151,12 +113,7 @@ void CNorvaneApp::DrainReader(CReader& worker)
     } drained{m_drainedReader, m_drainedReader};
     m_drainedReader = &worker;
 
-    uint32_t changes;
-    {
-        CCriticalSectionLock lock(&worker.Lock());
-        changes = worker.changes;
-        worker.changes = 0;
-    }
+    const uint32_t changes = worker.TakeChanges();
     if (changes && doc.GetSourceKind() == SOURCE_READER) {
         if (changes & RDCHG_STATE)
             UpdateSourceState();
@@ -199,7 +156,7 @@ void CNorvaneApp::DrainReader(CReader& worker)
             std::wstring text;
             LoadResString(IDS_LOG_READER_DISCONNECTED, text);
             if (settings.GetEventLog().IsOpen())
-                LogEvent(msg->m_time, kEventInformation, IDS_LOG_READER_DISCONNECTED, PortNameOf(worker).c_str());
+                LogEvent(msg->m_time, kEventInformation, IDS_LOG_READER_DISCONNECTED, worker.GetPortName().c_str());
             if (NoKeyTransferredYet(settings))
                 StoreReaderStatus(settings, msg->m_time, text);
             break;
@@ -218,17 +175,13 @@ void CNorvaneApp::DrainReader(CReader& worker)
 void CNorvaneApp::OnReaderError(const CRdErrorMsg& message)
 {
     CReader* worker = m_drainedReader ? m_drainedReader : reader.get();
-    const std::wstring port = worker ? PortNameOf(*worker) : settings.GetTransferDoc().GetSourceValue();
+    const std::wstring port = worker ? worker->GetPortName() : settings.GetTransferDoc().GetSourceValue();
     if (settings.GetEventLog().IsOpen())
         LogEvent(message.m_time, kEventError, IDS_LOG_ERROR, port.c_str(), static_cast<unsigned>(message.m_code),
                  message.m_text);
     // While the reader is connected, only the errors that need the user's action replace what
     // the last transfer shows.
-    bool connected = false;
-    if (worker) {
-        CCriticalSectionLock lock(&worker->Lock());
-        connected = worker->state == RDST_CONNECTED;
-    }
+    const bool connected = worker && worker->GetState() == RDST_CONNECTED;
     if (!connected || message.m_code == KV_E_UNRECOGNIZED_MSG || message.m_code == KV_E_MIFARE_BINARY_MODE)
         settings.SetLastTransferInfo(CTimeValue(message.m_time), 0, _KEY_NUMBER{}, 0, nullptr, message.m_code,
                                      message.m_text.c_str(), nullptr, nullptr, nullptr);
@@ -239,17 +192,11 @@ void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
     CReader* worker = m_drainedReader ? m_drainedReader : reader.get();
     if (!worker)
         return;
-    std::wstring port, versionText;
-    int model, serial;
-    PackedVersion firmware;
-    {
-        CCriticalSectionLock lock(&worker->Lock());
-        port = worker->portName;
-        model = worker->model;
-        serial = worker->serial;
-        firmware = worker->version;
-        versionText = worker->versionText;
-    }
+    const std::wstring port = worker->GetPortName();
+    const ReaderStatus status = worker->GetStatus();
+    const int model = status.model, serial = status.serial;
+    const PackedVersion firmware = status.version;
+    const std::wstring& versionText = status.versionText;
 
     const int index = settings.FindReader(port);
     if (index >= 0 && model != 0) {

@@ -148,10 +148,10 @@ HRESULT CNorvaneApp::TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t e
     shell.targets.http = inetSession.get();
     ReaderIdentity identity;
     if (reader) {
-        CCriticalSectionLock readerLock(&reader->Lock());
-        if (reader->model > kReaderModelUnknown && reader->model < kReaderModelCount)
-            identity.modelName = ReaderModelName(reader->model);
-        identity.serialNumber = reader->serial;
+        const ReaderStatus status = reader->GetStatus();
+        if (status.model > kReaderModelUnknown && status.model < kReaderModelCount)
+            identity.modelName = ReaderModelName(status.model);
+        identity.serialNumber = status.serial;
         shell.targets.reader = &identity;
     }
     shell.playSound = [this](int soundEvent) { RequestSound(soundEvent); };

@@ -100,19 +100,8 @@ void CMainFrame::StartReaderJob(int kind, bool plus, std::vector<_KEY_NUMBER> ke
         if (!app.reader)
             app.ApplyReaderSettings(true, true);
         CReader& worker = *app.reader;
-        {
-            CCriticalSectionLock lock(&worker.Lock());
-            worker.jobType = kind;
-            worker.jobState = RDJOB_PENDING;
-            worker.jobTotal = total;
-            if (kind == RDJOB_TEMIC_INIT) {
-                worker.jobProgress = 0;
-            } else {
-                worker.jobParam = plus ? 1 : 0;
-                worker.jobKeys = std::move(keys);
-            }
-        }
-        SetEvent(worker.events[CReader::EV_WAKE]);
+        worker.StartJob(kind, plus ? 1 : 0, std::move(keys), total);
+        worker.Wake();
         CDocUpdateScope scope(app.settings.GetTransferDoc());
         app.settings.GetTransferDoc().RaiseStateChange(kJobStateChange);
     } catch (const std::exception& e) {
@@ -127,13 +116,8 @@ void CMainFrame::OnJobTimer()
 {
     KillTimer(kJobTimer);
     CNorvaneApp& app = App();
-    if (!app.reader || progressDialog)
+    if (!app.reader || progressDialog || app.reader->GetJob().state != RDJOB_PENDING)
         return;
-    {
-        CCriticalSectionLock lock(&app.reader->Lock());
-        if (app.reader->jobState != RDJOB_PENDING)
-            return;
-    }
     CProgressDialog dialog;
     progressDialog = &dialog;
     dialog.Run(m_hWnd, *app.reader, [this] { KillTimer(kJobTimer); });
@@ -147,13 +131,9 @@ void CMainFrame::PollReaderJob()
     CNorvaneApp& app = App();
     if (!app.reader)
         return;
-    int kind;
-    HRESULT result;
-    {
-        CCriticalSectionLock lock(&app.reader->Lock());
-        kind = app.reader->jobType;
-        result = app.reader->jobState;
-    }
+    const ReaderJob job = app.reader->GetJob();
+    const int kind = job.type;
+    const HRESULT result = job.state;
     if (result == RDJOB_PENDING || kind == 0)
         return;
     KillTimer(kJobTimer);
@@ -163,11 +143,7 @@ void CMainFrame::PollReaderJob()
             progressDialog->Finish();
         return;
     }
-    {
-        // Reported once.
-        CCriticalSectionLock lock(&app.reader->Lock());
-        app.reader->jobType = 0;
-    }
+    app.reader->ForgetJob();   // reported once
     if (!app.settings.IsTransferEnabled())
         app.ReleaseReader(true);
     {

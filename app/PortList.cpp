@@ -25,20 +25,21 @@ KnownReader NewReader(const std::wstring& name, int32_t value, int32_t present, 
 // Copies what the reader worker learnt of its reader into its record; true when it changed.
 bool RecordWorkerIdentity(CReader& worker, std::vector<KnownReader>& readers)
 {
-    CCriticalSectionLock lock(&worker.Lock());
-    if (worker.portName.empty() || worker.model == 0)
+    const std::wstring port = worker.GetPortName();
+    const ReaderStatus status = worker.GetStatus();
+    if (port.empty() || status.model == 0)
         return false;
     for (KnownReader& r : readers) {
-        if (r.name.size() != worker.portName.size() || _wcsicmp(r.name.c_str(), worker.portName.c_str()) != 0)
+        if (r.name.size() != port.size() || _wcsicmp(r.name.c_str(), port.c_str()) != 0)
             continue;
-        const int32_t firmware = static_cast<int32_t>(worker.version);
-        if (r.fields[KR_MODEL] == worker.model && r.fields[KR_FIRMWARE] == firmware &&
-            r.fields[KR_SERIAL] == worker.serial && r.description == worker.versionText)
+        const int32_t firmware = static_cast<int32_t>(status.version);
+        if (r.fields[KR_MODEL] == status.model && r.fields[KR_FIRMWARE] == firmware &&
+            r.fields[KR_SERIAL] == status.serial && r.description == status.versionText)
             return false;
-        r.fields[KR_MODEL] = worker.model;
+        r.fields[KR_MODEL] = status.model;
         r.fields[KR_FIRMWARE] = firmware;
-        r.fields[KR_SERIAL] = worker.serial;
-        r.description = worker.versionText;
+        r.fields[KR_SERIAL] = status.serial;
+        r.description = status.versionText;
         return true;
     }
     return false;

@@ -44,11 +44,11 @@ CProgressDialog::JobState CProgressDialog::ReadJob() const
     JobState job;
     if (!m_reader)
         return job;
-    CCriticalSectionLock lock(&m_reader->Lock());
-    job.type = m_reader->jobType;
-    job.progress = m_reader->jobProgress;
-    job.total = m_reader->jobTotal;
-    job.state = m_reader->jobState;
+    const ReaderJob current = m_reader->GetJob();
+    job.type = current.type;
+    job.progress = current.progress;
+    job.total = current.total;
+    job.state = current.state;
     return job;
 }
 
@@ -116,14 +116,7 @@ void CProgressDialog::OnTick()
 
 void CProgressDialog::OnCancel()
 {
-    bool aborted = false;
-    if (m_reader) {
-        CCriticalSectionLock lock(&m_reader->Lock());
-        if (m_reader->jobState == RDJOB_PENDING) {
-            m_reader->jobState = E_ABORT;
-            aborted = true;
-        }
-    }
+    const bool aborted = m_reader && m_reader->AbortJob();
     if (aborted && m_stopWaiting)
         m_stopWaiting();
     EndModal(IDCANCEL);

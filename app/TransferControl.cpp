@@ -109,10 +109,8 @@ void CNorvaneApp::UpdateSourceState()
                 mainFrame->CreatePage(PAGE_KEY_LIST);
             word = HasSelectedKey() ? 1 : 0;
         } else if (doc.GetSourceKind() == SOURCE_READER) {
-            if (reader) {
-                CCriticalSectionLock lock(&reader->Lock());
-                word = reader->state;
-            }
+            if (reader)
+                word = reader->GetState();
         }
     }
     if (word != doc.GetSourceState()) {

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 #include "core/SysUtil.h"
+#include "reader/ReaderModels.h"
 
 int CardTypeFromSak(BYTE sak, WORD atqa, uint32_t* extra)
 {
@@ -151,14 +152,6 @@ bool SplitKeyLine(std::wstring_view line, KeyLineParts& p)
     return true;
 }
 
-// 433 MHz remotes put the nibbles of the code in one of two orders; the reader's own
-// order depends on the model and its firmware.
-bool ReaderUsesOtherQm100Order(int model, PackedVersion fw)
-{
-    const unsigned major = fw & 0xFF;
-    return (model == 6 && (major & 1)) || (model == 8 && major > 9);
-}
-
 void PutCardNumber(_KEY_NUMBER& key, uint32_t number, uint32_t facility)
 {
     key.bytes[0] = static_cast<BYTE>(number);
@@ -178,6 +171,7 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
     if (!SplitKeyLine(line, p))
         return false;
     const int n = p.count;
+    const uint32_t dialect = ReaderModelFlags(model, firmware);
 
     if (p.name == L"em-marine") {
         if (!p.hasDecimals)
@@ -193,7 +187,7 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         keyType = 2;
         key.bytes[0] = static_cast<BYTE>(p.a);
         key.bytes[1] = static_cast<BYTE>(p.a >> 8);
-        if (model == 1 && firmware == 106) {
+        if (dialect & MODEL_HID_TEXT_ORDER) {
             for (int i = 0; i < n && i < 6; ++i)
                 key.bytes[i] = p.TextOrder(i);
         } else {
@@ -206,7 +200,7 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         if (keyType < 0)
             keyType = p.hasPair ? CardTypeFromSak(static_cast<BYTE>(p.sak), static_cast<WORD>(p.atqa), nullptr) : 0;
         // Most readers print a long UID with its first four bytes last.
-        const bool rotate = model != 11 && n > 4;
+        const bool rotate = !(dialect & MODEL_MIFARE_TEXT_ORDER) && n > 4;
         for (int i = 0; i < n; ++i)
             key.bytes[i] = p.TextOrder(rotate ? (i + 4) % n : i);
         key.length = static_cast<BYTE>(n);
@@ -226,7 +220,8 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         PutCardNumber(key, p.b, p.a);
         key.bytes[3] = n == 4 ? static_cast<BYTE>((p.le[0] & 0xF0) | (p.le[1] >> 4)) : p.le[0];
         key.length = 4;
-        if (ReaderUsesOtherQm100Order(model, firmware) != qm100) {
+        // 433 MHz remotes put the nibbles of the code in one of two orders.
+        if (((dialect & MODEL_OTHER_QM100) != 0) != qm100) {
             const BYTE b2 = key.bytes[2], b3 = key.bytes[3];
             key.bytes[3] = static_cast<BYTE>((b3 & 0xF0) | (b2 >> 4));
             key.bytes[2] = static_cast<BYTE>((b3 << 4) | (b2 & 0x0F));

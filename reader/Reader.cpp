@@ -4,7 +4,9 @@
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "comm/ComPort.h"
+#include "reader/ReaderFrame.h"
 #include "reader/ReaderModels.h"
+#include "reader/ReaderProtocol.h"
 #include "resources/resource.h"
 
 namespace {
@@ -58,10 +60,10 @@ void CReader::Start()
 {
     {
         CCriticalSectionLock lock(&m_cs);
-        requests |= RDREQ_RECONNECT;
-        model = 0;
-        serial = -1;
-        version = 0;
+        m_requests |= RDREQ_RECONNECT;
+        m_model = 0;
+        m_serial = -1;
+        m_version = 0;
     }
     CThread::Start();
 }
@@ -85,17 +87,12 @@ void CReader::Stop()
 
 void CReader::Reconnect()
 {
-    bool noPort;
-    {
-        CCriticalSectionLock lock(&m_cs);
-        noPort = portName.empty();
-    }
-    if (noPort) {
+    if (GetPortName().empty()) {
         Stop();
     } else if (IsStarted()) {
         {
             CCriticalSectionLock lock(&m_cs);
-            requests |= RDREQ_RECONNECT;
+            m_requests |= RDREQ_RECONNECT;
         }
         SetEvent(events[EV_CANCEL]);
         SetEvent(events[EV_WAKE]);
@@ -104,15 +101,159 @@ void CReader::Reconnect()
     }
 }
 
+void CReader::Wake()
+{
+    if (events[EV_WAKE])
+        SetEvent(events[EV_WAKE]);
+}
+
+std::wstring CReader::GetPortName() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_portName;
+}
+
+void CReader::SetPortName(const std::wstring& name)
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_portName = name;
+}
+
+ReaderSettings CReader::GetSettings() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_settings;
+}
+
+void CReader::SetSettings(const ReaderSettings& wanted)
+{
+    // Flags that decide the protocol or how the port is opened.
+    constexpr uint32_t kReopenFlags = READER_WIEGAND | READER_BINARY | READER_PROT_VELL4;
+    CCriticalSectionLock lock(&m_cs);
+    if (m_settings.model != wanted.model || m_settings.stopBits != wanted.stopBits ||
+        ((m_settings.flags ^ wanted.flags) & kReopenFlags))
+        m_requests |= RDREQ_RECONNECT;
+    if (m_settings.speed != wanted.speed)
+        m_requests |= RDREQ_SETTINGS;
+    m_settings = wanted;
+}
+
+ReadKeysSettings CReader::GetCardReading() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_readKeys;
+}
+
+void CReader::SetCardReading(const ReadKeysSettings& wanted)
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_readKeys.keyTypes = wanted.keyTypes;
+    m_readKeys.classic = wanted.classic;
+    m_readKeys.plus = wanted.plus;
+    m_readKeys.ultralight = wanted.ultralight;
+    SetVell4Mode(wanted.vell4Mode);
+    SetTemicParams(wanted.temic);
+}
+
 void CReader::SetTemicParams(const TemicSettings& t)
 {
     CCriticalSectionLock lock(&m_cs);
-    TemicSettings& mine = readKeys.temic;
+    TemicSettings& mine = m_readKeys.temic;
     if (mine.enabled == t.enabled && mine.flags == t.flags && mine.block == t.block && mine.count == t.count &&
         mine.password == t.password && mine.params == t.params)
         return;
     mine = t;
-    requests |= RDREQ_SETTINGS;
+    m_requests |= RDREQ_SETTINGS;
+}
+
+bool CReader::SetVell4Mode(int32_t mode)
+{
+    CCriticalSectionLock lock(&m_cs);
+    if (m_readKeys.vell4Mode == mode)
+        return false;
+    m_readKeys.vell4Mode = mode;
+    m_requests |= RDREQ_SETTINGS;
+    return true;
+}
+
+void CReader::SetPolling(bool allowed)
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_requests &= ~(RDREQ_POLL_ALLOWED | RDREQ_POLL_SUSPENDED);
+    m_requests |= allowed ? RDREQ_POLL_ALLOWED : RDREQ_POLL_SUSPENDED;
+}
+
+size_t CReader::Configure(const ReaderSettings& wanted, const ReadKeysSettings& cardReading, bool polling)
+{
+    CTNMsgQueue discarded;
+    {
+        CCriticalSectionLock lock(&m_cs);
+        SetSettings(wanted);
+        SetCardReading(cardReading);
+        SetPolling(polling);
+        m_channel.Queue().Swap(discarded);
+    }
+    const size_t count = discarded.Size();
+    discarded.Clear();
+    return count;
+}
+
+uint32_t CReader::TakeChanges()
+{
+    CCriticalSectionLock lock(&m_cs);
+    const uint32_t changes = m_changes;
+    m_changes = 0;
+    return changes;
+}
+
+int CReader::GetState() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_state;
+}
+
+ReaderStatus CReader::GetStatus() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    ReaderStatus status;
+    status.state = m_state;
+    status.model = m_model;
+    status.serial = m_serial;
+    status.version = m_version;
+    status.versionText = m_versionText;
+    return status;
+}
+
+void CReader::StartJob(int type, int param, std::vector<_KEY_NUMBER> keys, int total)
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_job.type = type;
+    m_job.param = param;
+    m_job.keys = std::move(keys);
+    m_job.progress = 0;
+    m_job.total = total;
+    m_job.state = RDJOB_PENDING;
+}
+
+ReaderJob CReader::GetJob() const
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_job;
+}
+
+bool CReader::AbortJob()
+{
+    CCriticalSectionLock lock(&m_cs);
+    if (m_job.state != RDJOB_PENDING)
+        return false;
+    m_job.state = E_ABORT;
+    return true;
+}
+
+void CReader::ForgetJob()
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_job.type = 0;
 }
 
 bool CReader::PopNotification(std::unique_ptr<CTNMsg>& msg) { return m_channel.PopNotification(msg); }
@@ -132,13 +273,13 @@ DWORD CReader::Run()
             bool pending;
             {
                 CCriticalSectionLock lock(&m_cs);
-                pending = requests != 0;
+                pending = m_requests != 0;
             }
             if (pending)
                 ProcessRequests();
             m_nextWait = INFINITE;
             // State and model are written by this thread only.
-            if (model == kReaderModelPcsc) {
+            if (m_model == kReaderModelPcsc) {
                 // Events first: one of them may be the reader's going away.
                 bool cardEvents;
                 {
@@ -147,18 +288,13 @@ DWORD CReader::Run()
                 }
                 if (cardEvents)
                     ProcessCardEvents();
-                if (state == RDST_DISCONNECTED)
+                if (m_state == RDST_DISCONNECTED)
                     ConnectIfDue();
             } else {
-                if (state != RDST_CONNECTED && !(m_flags & RTF_UNSUPPORTED))
+                if (m_state != RDST_CONNECTED && !(m_flags & RTF_UNSUPPORTED))
                     ConnectIfDue();
-                if (state == RDST_CONNECTED) {
-                    HRESULT job;
-                    {
-                        CCriticalSectionLock lock(&m_cs);
-                        job = jobState;
-                    }
-                    if (job == RDJOB_PENDING)
+                if (m_state == RDST_CONNECTED) {
+                    if (JobPending())
                         RunJob();
                     ProtocolStep();
                 }
@@ -185,7 +321,7 @@ void CReader::ConnectIfDue()
     int period;
     {
         CCriticalSectionLock lock(&m_cs);
-        period = settings.connectPeriod;
+        period = m_settings.connectPeriod;
     }
     if (m_attempted) {
         if (period == -1)
@@ -202,13 +338,18 @@ void CReader::ConnectIfDue()
 
 void CReader::ProtocolStep()
 {
-    switch (m_protocol) {
-    case RDPROT_TEXT: TextProtocolTick(); break;
-    case RDPROT_FRAME: FrameProtocolTick(); break;
-    case RDPROT_ESCAPED: EscapedProtocolTick(); break;
-    case RDPROT_BYTE: ByteProtocolTick(); break;
-    default: break;
+    if (!m_protocol)
+        return;
+    if (m_flags & RTF_INPUT) {
+        m_flags &= ~RTF_INPUT;
+        m_protocol->Input();
     }
+    m_protocol->Tick();
+}
+
+int CReader::ProtocolId() const
+{
+    return m_protocol ? m_protocol->Id() : RDPROT_NONE;
 }
 
 // A serial driver that fails to signal would leave bytes lying unread for good (seen under
@@ -217,7 +358,7 @@ void CReader::ProtocolStep()
 // of one driver call a slice.
 DWORD CReader::WaitWatchingPort(HANDLE (&waits)[4])
 {
-    const bool watch = state == RDST_CONNECTED && m_port && dynamic_cast<CKvComPort*>(m_port) != nullptr;
+    const bool watch = m_state == RDST_CONNECTED && m_port && dynamic_cast<CKvComPort*>(m_port.Get()) != nullptr;
     if (!watch)
         return WaitForMultipleObjects(4, waits, FALSE, m_nextWait);
     const DWORD start = GetTickCount();
@@ -258,7 +399,7 @@ void CReader::WaitForEvents()
     if (i >= 4)
         return;
     ResetEvent(waits[i]);
-    if (state != RDST_CONNECTED || !m_port || i == 0)
+    if (m_state != RDST_CONNECTED || !m_port || i == 0)
         return;
     HRESULT hr = i == 1 ? m_port->CompleteWrite() : i == 2 ? m_port->CompleteRead() : m_port->CompleteEvent();
     if (FAILED(hr))
@@ -273,14 +414,12 @@ void CReader::ProcessRequests()
     ResetEvent(events[EV_CANCEL]);
     uint32_t req;
     DWORD speed;
-    int vell4;
     {
         CCriticalSectionLock lock(&m_cs);
-        req = requests;
-        requests = 0;
-        speed = settings.speed;
-        vell4 = readKeys.vell4Mode;
-        if (settings.flags & READER_DIFFERENT_QM100)
+        req = m_requests;
+        m_requests = 0;
+        speed = m_settings.speed;
+        if (m_settings.flags & READER_DIFFERENT_QM100)
             m_flags |= RTF_QM100;
         else
             m_flags &= ~RTF_QM100;
@@ -293,9 +432,8 @@ void CReader::ProcessRequests()
     }
     if ((req & RDREQ_SETTINGS) && !(req & RDREQ_RECONNECT)) {
         ApplySpeed(speed);
-        m_vell4Mode = vell4;
-        m_byteState = 0;
-        TemicSettingsChanged();
+        if (m_protocol)
+            m_protocol->SettingsChanged();
     }
     if (req & RDREQ_RECONNECT) {
         Disconnect();
@@ -307,10 +445,17 @@ void CReader::ProcessRequests()
 void CReader::SetState(int s)
 {
     CCriticalSectionLock lock(&m_cs);
-    if (state == s)
+    if (m_state == s)
         return;
-    state = s;
-    changes |= RDCHG_STATE;
+    m_state = s;
+    m_changes |= RDCHG_STATE;
+    Post();
+}
+
+void CReader::RaiseChange(uint32_t bits)
+{
+    CCriticalSectionLock lock(&m_cs);
+    m_changes |= bits;
     Post();
 }
 
@@ -326,23 +471,29 @@ void CReader::SetLastError(HRESULT code, const std::wstring& text)
 {
     std::wstring t = text.empty() ? GetResultCodeText(code) : text;
     CCriticalSectionLock lock(&m_cs);
-    lastError = code;
-    lastErrorText = std::move(t);
+    m_lastError = code;
+    m_lastErrorText = std::move(t);
 }
 
 HRESULT CReader::GetLastErrorCode()
 {
     CCriticalSectionLock lock(&m_cs);
-    return lastError;
+    return m_lastError;
+}
+
+bool CReader::JobPending()
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_job.state == RDJOB_PENDING;
 }
 
 void CReader::FinishJob(HRESULT result)
 {
     CCriticalSectionLock lock(&m_cs);
-    if (jobState != RDJOB_PENDING)
+    if (m_job.state != RDJOB_PENDING)
         return;
-    jobState = result;
-    changes |= RDCHG_JOB;
+    m_job.state = result;
+    m_changes |= RDCHG_JOB;
     Post();
 }
 
@@ -373,11 +524,7 @@ void CReader::OnThreadError(int kind, HRESULT code, const std::wstring& text)
     if (kind == 3)
         Disconnect();
     if (report) {
-        {
-            CCriticalSectionLock lock(&m_cs);
-            changes |= RDCHG_ERROR;
-            Post();
-        }
+        RaiseChange(RDCHG_ERROR);
         PushErrorNotification(code, shown);
     }
     if (WaitForSingleObject(events[EV_WAKE], m_repeatPause) == WAIT_FAILED)
@@ -394,42 +541,43 @@ void CReader::ClosePort()
         m_port->Close();
         LogInfo(IDS_LOG_PORT_CLOSED);
     }
-    m_port->Release();
-    m_port = nullptr;
+    m_port.Reset();
 }
 
 void CReader::Disconnect()
 {
     if (m_port) {
-        if (m_flags & RTF_SPEED_ON_COMMAND) {
-            // Leave the reader in text mode at 9600 Bd, as a fresh connection expects it.
+        const bool speedOnCommand = (m_flags & RTF_SPEED_ON_COMMAND) && m_frames;
+        if (speedOnCommand || !IsStarted())
             ResetEvent(events[EV_CANCEL]);
-            try {
+        try {
+            if (speedOnCommand) {
+                // Leave the reader in text mode at 9600 Bd, as a fresh connection expects it.
                 DWORD speed = 0;
                 BYTE stop = 0, evChar = 0;
                 m_port->GetParams(&speed, &stop, &evChar);
                 if (evChar)
                     m_port->SetParams(speed, stop, 0);
-                if (m_protocol == RDPROT_FRAME)
-                    SendIndication(0x95);
-                SendModeSpeed(0, 0);
-            } catch (const std::exception& e) {
-                LogWarningText(L"%hs", e.what());
             }
-            m_flags &= ~RTF_SPEED_ON_COMMAND;
-        } else if (!IsStarted()) {
-            ResetEvent(events[EV_CANCEL]);
+            if (m_protocol)
+                m_protocol->Disconnect();
+            if (speedOnCommand)
+                m_frames->SendModeSpeed(0, 0);
+        } catch (const std::exception& e) {
+            LogWarningText(L"%hs", e.what());
         }
+        m_flags &= ~RTF_SPEED_ON_COMMAND;
         ClosePort();
     }
     LeaveCcid();
     if (events[EV_WAKE])
         SetEvent(events[EV_WAKE]);
-    m_protocol = RDPROT_NONE;
+    m_protocol.reset();
+    m_frames.reset();
     bool wasConnected;
     {
         CCriticalSectionLock lock(&m_cs);
-        wasConnected = state == RDST_CONNECTED;
+        wasConnected = m_state == RDST_CONNECTED;
     }
     if (wasConnected) {
         // A lost connection is tried again a whole connect period later.
@@ -444,44 +592,13 @@ void CReader::Disconnect()
 
 void CReader::RunJob()
 {
-    int type, param;
-    std::vector<_KEY_NUMBER> keys;
-    {
-        CCriticalSectionLock lock(&m_cs);
-        type = jobType;
-        param = jobParam;
-        keys = jobKeys;
-    }
+    ReaderJob job = GetJob();
     HRESULT result = S_OK;
-    if (type == RDJOB_TEMIC_INIT) {
-        const bool temicModel = model == 6 || model == 10 || (model == 1 && version > 105);
-        if (!temicModel || m_protocol != RDPROT_TEXT)
-            result = KV_E_NOT_SUPPORTED;
-        else
-            result = InitializeTemicCard() ? S_OK : GetLastErrorCode();
-    } else if (type == RDJOB_WRITE_KEYS) {
-        if (m_protocol != RDPROT_FRAME) {
-            result = KV_E_NOT_SUPPORTED;
-        } else {
-            for (size_t i = 0; i < keys.size(); ++i) {
-                {
-                    CCriticalSectionLock lock(&m_cs);
-                    if (jobState != RDJOB_PENDING)
-                        return;
-                }
-                if (keys[i].length == 0)
-                    continue;
-                const int bank = i > 15 ? 1 : 0;
-                const int slot = i > 15 ? static_cast<int>(i) - 16 : static_cast<int>(i);
-                if (!WriteReaderKey(bank, slot, keys[i], param != 0)) {
-                    result = GetLastErrorCode();
-                    break;
-                }
-                CCriticalSectionLock lock(&m_cs);
-                ++jobProgress;
-            }
-        }
-    }
+    if (job.type == RDJOB_TEMIC_INIT || job.type == RDJOB_WRITE_KEYS)
+        result = m_protocol ? m_protocol->RunJob(job) : KV_E_NOT_SUPPORTED;
+    // A job the owner gave up on ends without a word.
+    if (!JobPending())
+        return;
     if (FAILED(result))
         SetLastError(result);
     FinishJob(result);

@@ -4,9 +4,11 @@
 // in the field, and reports keys, errors and connection changes to the UI thread through its
 // notification queue. It reconnects by itself after a failure.
 //
-// One critical section guards everything the UI thread touches: the settings and request
-// bits it writes, and the change bits, state, identification, last error, job and queue it
-// reads. The UI writes under the lock and then signals the wake event; waits never hold it.
+// Each protocol is a class of its own behind one interface (reader/ReaderProtocol.h), made
+// at connect from the model table (reader/ReaderModels.h). One critical section guards
+// everything the UI thread touches: the settings and request bits it writes, and the change
+// bits, state, identification, last error, job and queue it reads. The owner's calls below
+// take it themselves; waits never hold it.
 #include <windows.h>
 #include <atomic>
 #include <cstdarg>
@@ -23,6 +25,7 @@
 #include "reader/CcidLink.h"
 #include "comm/Notify.h"
 #include "comm/Port.h"
+#include "reader/ReaderModels.h"
 
 // Request bits (owner -> thread).
 constexpr uint32_t RDREQ_RECONNECT = 0x01;
@@ -38,14 +41,11 @@ constexpr uint32_t RDCHG_JOB = 0x08;
 
 enum ReaderState : int { RDST_DISCONNECTED = 0, RDST_CONNECTED = 1, RDST_CONNECTING = 2 };
 
-enum ReaderProtocol : int { RDPROT_NONE = 0, RDPROT_TEXT = 1, RDPROT_FRAME = 2, RDPROT_ESCAPED = 3, RDPROT_BYTE = 4 };
-
 // Flags of the thread itself.
 constexpr uint32_t RTF_UNSUPPORTED = 0x01;      // no automatic reconnect
 constexpr uint32_t RTF_INPUT = 0x02;            // input arrived
 constexpr uint32_t RTF_POLL_SUSPENDED = 0x10;
 constexpr uint32_t RTF_QM100 = 0x20;            // "differentQM100" in force
-constexpr uint32_t RTF_TEMIC_CYCLE = 0x80;      // a Temic cycle has read since its last end
 constexpr uint32_t RTF_SPEED_CHANGED = 0x100;
 constexpr uint32_t RTF_SPEED_ON_COMMAND = 0x2000;
 constexpr uint32_t RTF_BINARY_FRAMES = 0x4000;
@@ -76,6 +76,41 @@ struct _KEY_PRESENCE {
     BYTE stale = 0;
 };
 
+// The connection as the thread last reported it, and what it learnt of its reader.
+struct ReaderStatus {
+    int state = RDST_DISCONNECTED;
+    int model = 0;
+    int serial = -1;
+    PackedVersion version = 0;
+    std::wstring versionText;
+};
+
+// A job: written by the owner while none is pending, then by the thread.
+struct ReaderJob {
+    int type = 0;
+    HRESULT state = S_OK;
+    int param = 0;                  // non-zero: 16-byte keys, else 6
+    std::vector<_KEY_NUMBER> keys;
+    int progress = 0;
+    int total = 0;
+};
+
+// The settings of one connection, copied from the reader settings when it starts.
+struct ReaderConnectParams {
+    std::wstring portName;
+    BYTE stopBits = 0;
+    int connectTimeout = 0;
+    int checkInPeriod = -1;
+    int receiveTimeout = 0;
+    int maxTries = 0;
+    uint32_t flags = 0;
+    int model = 0;
+    DWORD speed = 0;
+};
+
+class CReaderProtocol;
+class CFrameLink;
+
 class CReader : public CThread {
 public:
     enum { EV_CANCEL, EV_WAKE, EV_WRITE_DONE, EV_READ_DONE, EV_COMM, EV_COUNT };
@@ -85,14 +120,48 @@ public:
     CReader(const CReader&) = delete;
     CReader& operator=(const CReader&) = delete;
 
-    // Owner (UI thread) ------------------------------------------------------------------
+    // Owner (UI thread); each call takes the lock itself --------------------------------------
     // The five manual-reset events, unsignalled; a failure throws COSException.
     void CreateEvents();
     void Start();
     void Stop();
     void Reconnect();
+    // Lets the thread look at its requests now.
+    void Wake();
+
+    std::wstring GetPortName() const;
+    void SetPortName(const std::wstring& name);
+    ReaderSettings GetSettings() const;
+    // Takes the connection settings: another model, stop bits or a flag that changes how the
+    // port is opened asks for a reconnect, another speed for the settings to be applied.
+    void SetSettings(const ReaderSettings& wanted);
+    ReadKeysSettings GetCardReading() const;
+    // Takes the card-reading settings; the thread copies them at each use, and asks for a new
+    // Vell-4 mode or new Temic settings to be taken.
+    void SetCardReading(const ReadKeysSettings& wanted);
     // Stores the Temic settings when they differ and asks the thread to take them.
     void SetTemicParams(const TemicSettings& temic);
+    // True when the mode differed and the thread was asked to take it.
+    bool SetVell4Mode(int32_t mode);
+    // Keys are read and reported while polling is allowed (a transfer runs).
+    void SetPolling(bool allowed);
+    // Settings, card reading and polling at once, as one request; the notifications still
+    // queued, said under the old settings, are dropped. Returns how many were.
+    size_t Configure(const ReaderSettings& wanted, const ReadKeysSettings& cardReading, bool polling);
+
+    // The change bits raised since the last call.
+    uint32_t TakeChanges();
+    int GetState() const;
+    ReaderStatus GetStatus() const;
+
+    // Hands a job to the thread (which starts it at its next turn).
+    void StartJob(int type, int param, std::vector<_KEY_NUMBER> keys, int total);
+    ReaderJob GetJob() const;
+    // A pending job ends with E_ABORT; false when none was pending.
+    bool AbortJob();
+    // The owner has told the job's end: it is not reported again.
+    void ForgetJob();
+
     bool PopNotification(std::unique_ptr<CTNMsg>& msg);
     // Where WM_USER+1 goes; nothing is posted while it gives no window.
     void SetNotifyWindowSource(CTNMsgChannel::WindowSource source);
@@ -100,32 +169,7 @@ public:
     // The application whose debug log takes the reader's lines (the process's one by
     // default); it names the reader by its port name.
     void SetAppContext(CAppContext* app) { m_app = app; }
-
-    CRITICAL_SECTION& Lock() { return m_cs; }
     CTNMsgChannel& Channel() { return m_channel; }
-
-    // Guarded by Lock(): written by the owner. The thread copies the card-reading settings
-    // at each use, so the owner may change them at any time.
-    std::wstring portName;
-    ReaderSettings settings;
-    ReadKeysSettings readKeys;
-    uint32_t requests = 0;
-    // Guarded by Lock(): written by the thread.
-    uint32_t changes = 0;
-    int state = RDST_DISCONNECTED;
-    int model = 0;
-    int serial = -1;
-    PackedVersion version = 0;
-    std::wstring versionText;
-    HRESULT lastError = S_OK;
-    std::wstring lastErrorText;
-    // The job: written by the owner while no job is pending, then by the thread.
-    int jobType = 0;
-    HRESULT jobState = S_OK;
-    int jobParam = 0;               // non-zero: 16-byte keys, else 6
-    std::vector<_KEY_NUMBER> jobKeys;
-    int jobProgress = 0;
-    int jobTotal = 0;
 
     HANDLE events[EV_COUNT] = {};
     const int pollPeriod;
@@ -137,19 +181,8 @@ protected:
     DWORD Run() override;
 
 private:
+    friend class CReaderServices;
     friend class CReaderTestPeer;
-    friend class CTextProtocolTestPeer;
-    struct ConnectParams {
-        std::wstring portName;
-        BYTE stopBits = 0;
-        int connectTimeout = 0;
-        int checkInPeriod = -1;
-        int receiveTimeout = 0;
-        int maxTries = 0;
-        uint32_t flags = 0;
-        int model = 0;
-        DWORD speed = 0;
-    };
 
     // Thread body pieces.
     void ProcessRequests();
@@ -163,17 +196,20 @@ private:
     DWORD WaitWatchingPort(HANDLE (&waits)[4]);
     void Disconnect();
     void SetState(int s);
+    void RaiseChange(uint32_t bits);
     void OnThreadError(int kind, HRESULT code, const std::wstring& text);
     void SetLastError(HRESULT code, const std::wstring& text = std::wstring());
     HRESULT GetLastErrorCode();
+    bool JobPending();
     void FinishJob(HRESULT result);
     void RunJob();
     void LowerWait(DWORD ms);
     // A started thread told to stop: replies are no longer waited for.
     bool StopRequested() const { return IsStarted() && !IsRunning(); }
+    int ProtocolId() const;
 
     // Identification and set-up.
-    bool ConnectByModel(const ConnectParams& p, std::wstring& versionText);
+    bool ConnectByModel(const ReaderConnectParams& p, std::wstring& versionText);
     bool IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,
                         std::wstring& text);
     bool SetupProtocol();
@@ -190,6 +226,8 @@ private:
     int PortBytesAvailable();
     bool ReadReplyLines(std::string& out, int lines, DWORD timeout, bool checkKeyLines);
     void CapReceiveBuffer();
+    // A key line that came in while a reply was awaited: the protocol's.
+    void HandleKeyLine(const std::wstring& line);
 
     // Keys in the field.
     void KeySeen(const _KEY_PRESENCE& entry, bool notify);
@@ -197,7 +235,10 @@ private:
     void RemoveKeyPresence(size_t index);
     void RemoveTemicKeys();
     void ClearKeyPresence();
+    bool FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE& found);
     void NoCard(bool temic);
+    // The keys leave once the grace after a "No card" line has passed.
+    void CheckNoCardGrace();
     void NotifyKeyResult(const _KEY_PRESENCE& entry, HRESULT result, const _KEY_NUMBER& number);
 
     // PC/SC readers.
@@ -223,79 +264,45 @@ private:
     void LogKey(UINT id, const _KEY_PRESENCE& entry);
     void LogBytes(UINT id, const BYTE* data, size_t length, bool hex);
 
-    // Text-line protocol (protocol 1) and its Temic T5557 commands.
-    bool TextSetup(int variant);
-    void TextProtocolTick();
-    void ReceiveLines();
-    void ProcessLines();
-    bool HandleKeyLine(const std::wstring& line);
-    bool ReadKeyOnce(_KEY_PRESENCE& entry);
-    bool ConnectPoll();
-    bool ReadUltralightPages(int page, BYTE (&buffer)[16]);
-    // The card-memory number (or the error) of an Ultralight key from the pages asked for.
-    void ReadUltralightMemory(_KEY_PRESENCE& entry, int page, int count);
-    bool ProgramOutput(const char* templ, const char* args);
-    bool SendTemplateLine(const char* templ);
-    bool SendArgumentLine(const char* args);
-    bool SendNoCardLine();
-    bool SendProgramLine(const std::string& line);
-    void TemicTick();
-    void TemicStep();
-    void TemicSettingsChanged();
-    bool ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint32_t password, bool usePassword);
-    bool ResetTemic();
-    bool InitializeTemicCard();
-
-    // Binary frame protocol (protocol 2) and its commands.
-    bool SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status, std::vector<BYTE>* reply);
-    bool ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout);
-    bool SendModeSpeed(BYTE mode, BYTE speedIndex);
-    bool SendIndication(BYTE value);
-    bool SendEndSearch();
-    bool WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus);
-    bool FrameProtocolStart();
-    void FrameProtocolTick();
-
-    // Escaped frame protocol (protocol 3) and single-byte protocol (protocol 4).
-    bool EscapedProtocolStart();
-    void EscapedProtocolTick();
-    bool ByteProtocolStart();
-    void ByteProtocolTick();
-
-    CRITICAL_SECTION m_cs;
+    mutable CRITICAL_SECTION m_cs;
     CTNMsgChannel m_channel;
     CTNMsgChannel::WindowSource m_windowSource;
     CAppContext* m_app = nullptr;
     ICcidWatcher* m_ccid = nullptr;
     std::atomic<uint32_t> m_wakes{0};
 
+    // Guarded by the lock: written by the owner. The thread copies the card-reading settings
+    // at each use, so the owner may change them at any time.
+    std::wstring m_portName;
+    ReaderSettings m_settings;
+    ReadKeysSettings m_readKeys;
+    uint32_t m_requests = 0;
+    // Guarded by the lock: written by the thread.
+    uint32_t m_changes = 0;
+    int m_state = RDST_DISCONNECTED;
+    int m_model = 0;
+    int m_serial = -1;
+    PackedVersion m_version = 0;
+    std::wstring m_versionText;
+    HRESULT m_lastError = S_OK;
+    std::wstring m_lastErrorText;
+    ReaderJob m_job;
+
     // Thread-private.
-    ConnectParams m_cp;                 // the settings of the current connection
-    CKvPort* m_port = nullptr;          // holds a reference
-    int m_protocol = RDPROT_NONE;
+    ReaderConnectParams m_cp;           // the settings of the current connection
+    CKvPortPtr<CKvPort> m_port;
+    std::unique_ptr<CReaderProtocol> m_protocol;   // none while not connected, and for PC/SC
+    std::unique_ptr<CFrameLink> m_frames;          // a reader that takes binary frames
     uint32_t m_flags = 0;
     bool m_attempted = false;
     DWORD m_lastAttempt = 0;
     DWORD m_connectTick = 0;
     DWORD m_nextWait = INFINITE;
     std::vector<BYTE> m_recv;
-    std::vector<BYTE> m_send;
-    std::vector<BYTE> m_reply;
     std::vector<_KEY_PRESENCE> m_keys;  // guarded by the lock
     bool m_noCard = false;
     DWORD m_noCardTick = 0;
-    int m_byteState = 0;
-    int m_vell4Mode = 0;
     bool m_overflowReported = false;
-    bool m_unrecognisedReported = false;
-    DWORD m_lastCheckIn = 0;
-    // Temic cycle: the next parameter entry (-1: the first), the pause after the last
-    // command (-1: stopped, the list is empty) and when that command was sent.
-    int m_temicIndex = -1;
-    int m_temicDelay = 0;
-    DWORD m_lastTemicCommand = 0;
-    BYTE m_frameSeq = 0;
-    DWORD m_lastFrameTick = 0;
 
     // PC/SC registration. The watcher's thread queues its events under the lock; they are
     // handled in order, so a card that comes and goes at once is not left behind as present.
@@ -307,7 +314,3 @@ private:
     DWORD m_repeatPause = 0;
     DWORD m_lastErrorReport = 0;
 };
-
-// Checks one binary frame (count bytes from its start byte): S_OK with its sequence number,
-// code and payload, else 0x80040218.
-HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload);

@@ -6,8 +6,10 @@
 #include "comm/ComPort.h"
 #include "core/SysUtil.h"
 #include "reader/Reader.h"
+#include "reader/ReaderFrame.h"
 #include "reader/ReaderModels.h"
 #include "comm/TcpPort.h"
+#include "reader/ReaderProtocol.h"
 #include "reader/ReaderText.h"
 #include "resources/resource.h"
 
@@ -28,43 +30,41 @@ bool CReader::ConnectReader()
 {
     m_lastAttempt = GetTickCount();
     m_attempted = true;
-    if (state == RDST_CONNECTED)
+    if (m_state == RDST_CONNECTED)
         return true;
     SetState(RDST_CONNECTING);
 
     {
         CCriticalSectionLock lock(&m_cs);
-        m_cp.portName = portName;
-        m_cp.stopBits = settings.stopBits;
-        m_cp.connectTimeout = settings.connectTimeout;
-        m_cp.checkInPeriod = settings.checkInPeriod;
-        m_cp.receiveTimeout = settings.receiveTimeout;
-        m_cp.maxTries = settings.maxTries;
-        m_cp.flags = settings.flags;
-        m_cp.model = settings.model;
-        m_cp.speed = settings.speed;
+        m_cp.portName = m_portName;
+        m_cp.stopBits = m_settings.stopBits;
+        m_cp.connectTimeout = m_settings.connectTimeout;
+        m_cp.checkInPeriod = m_settings.checkInPeriod;
+        m_cp.receiveTimeout = m_settings.receiveTimeout;
+        m_cp.maxTries = m_settings.maxTries;
+        m_cp.flags = m_settings.flags;
+        m_cp.model = m_settings.model;
+        m_cp.speed = m_settings.speed;
     }
 
     try {
         std::wstring text;
         if (ConnectByModel(m_cp, text)) {
-            m_protocol = RDPROT_NONE;
+            m_protocol.reset();
+            m_frames.reset();
             m_flags &= ~RTF_CLEARED_ON_CONNECT;
             if (m_cp.flags & READER_DIFFERENT_QM100)
                 m_flags |= RTF_QM100;
             ClearKeyPresence();
-            m_byteState = 0;
             m_noCard = false;
             m_overflowReported = false;
-            m_unrecognisedReported = false;
             m_connectTick = GetTickCount();
-            m_lastCheckIn = m_connectTick;
             if (SetupProtocol()) {
                 {
                     CCriticalSectionLock lock(&m_cs);
-                    versionText = text;
+                    m_versionText = text;
                 }
-                if (model != kReaderModelPcsc || (m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId)))
+                if (m_model != kReaderModelPcsc || (m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId)))
                     MarkConnected();
             }
         }
@@ -74,14 +74,14 @@ bool CReader::ConnectReader()
         SetLastError(E_FAIL, MultiByteToWString(e.what(), CP_ACP));
     }
 
-    if (state == RDST_CONNECTING && model != kReaderModelPcsc) {
+    if (m_state == RDST_CONNECTING && m_model != kReaderModelPcsc) {
         SetState(RDST_DISCONNECTED);
         HRESULT code;
         std::wstring text;
         {
             CCriticalSectionLock lock(&m_cs);
-            code = lastError;
-            text = lastErrorText;
+            code = m_lastError;
+            text = m_lastErrorText;
         }
         if (code != E_ABORT) {
             std::wstring shown = LoadResStringText(IDS_UNABLE_TO_CONNECT);
@@ -91,10 +91,11 @@ bool CReader::ConnectReader()
         }
         LogError(IDS_LOG_CONNECT_FAILED, static_cast<unsigned>(code), text.c_str());
         ClosePort();
-        m_protocol = RDPROT_NONE;
+        m_protocol.reset();
+        m_frames.reset();
         FinishJob(code);
     }
-    return state == RDST_CONNECTED;
+    return m_state == RDST_CONNECTED;
 }
 
 void CReader::MarkConnected()
@@ -102,20 +103,20 @@ void CReader::MarkConnected()
     SetState(RDST_CONNECTED);
     m_repeatCode = S_OK;
     m_repeatPause = 0;
-    std::wstring what = ReaderModelName(model);
-    if (serial != -1) {
+    std::wstring what = ReaderModelName(m_model);
+    if (m_serial != -1) {
         what += L' ';
-        what += FormatResText(IDS_SERIAL_NUMBER, serial);
+        what += FormatResText(IDS_SERIAL_NUMBER, m_serial);
     }
-    if (version != 0) {
+    if (m_version != 0) {
         what += L' ';
-        what += FormatResText(IDS_FIRMWARE_VERSION, VersionToString(version).c_str());
+        what += FormatResText(IDS_FIRMWARE_VERSION, VersionToString(m_version).c_str());
     }
     LogInfo(IDS_LOG_READER_CONNECTED, what.c_str());
     PushConnectNotification();
 }
 
-bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
+bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
 {
     text.clear();
     const int kind = ClassifyPortName(p.portName);
@@ -129,34 +130,29 @@ bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
         SetLastError(hr);
         if (FAILED(hr)) {
             CCriticalSectionLock lock(&m_cs);
-            model = 0;
+            m_model = 0;
             return false;
         }
         m_ccidId = id;
         CCriticalSectionLock lock(&m_cs);
-        model = kReaderModelPcsc;
-        serial = -1;
-        version = 0;
+        m_model = kReaderModelPcsc;
+        m_serial = -1;
+        m_version = 0;
         return true;
     }
 
     uint32_t code = 0;
     int sn = -1;
     PackedVersion fw = 0;
-    bool ok;
-    if (p.model == 0 || p.model == 3) {
-        OpenPortAt(9600);
-        ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
-        HRESULT why = GetLastErrorCode();
-        if (!ok && (why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE)) {
-            ReconfigurePort(115200, '\n');
-            ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
-        }
-    } else if (p.model == 9) {
-        OpenPortAt(115200);
-        ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
-    } else {
+    const ReaderModelInfo& chosen = ReaderModelRow(p.model);
+    if (chosen.querySpeed)
+        OpenPortAt(chosen.querySpeed);
+    else
         OpenPort(9600);
+    bool ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+    const HRESULT why = GetLastErrorCode();
+    if (!ok && chosen.retrySpeed && (why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE)) {
+        ReconfigurePort(chosen.retrySpeed, '\n');
         ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
     }
     if (!ok)
@@ -165,9 +161,9 @@ bool CReader::ConnectByModel(const ConnectParams& p, std::wstring& text)
     const int m = ReaderModelFromCode(code);
     {
         CCriticalSectionLock lock(&m_cs);
-        model = m;
-        serial = sn;
-        version = fw;
+        m_model = m;
+        m_serial = sn;
+        m_version = fw;
     }
     if (m == 0) {
         m_flags |= RTF_UNSUPPORTED;
@@ -203,7 +199,7 @@ bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& vers
         text = MultiByteToWString(reply, CP_ACP);
         {
             CCriticalSectionLock lock(&m_cs);
-            versionText = text;
+            m_versionText = text;
         }
         if (ParseReaderVersion(text, code, serialOut, versionOut))
             return true;
@@ -223,7 +219,7 @@ void CReader::OpenPort(DWORD speed)
     if (m_port) {
         std::wstring name;
         m_port->GetName(name);
-        const bool isTcp = dynamic_cast<CKvTcpPort*>(m_port) != nullptr;
+        const bool isTcp = dynamic_cast<CKvTcpPort*>(m_port.Get()) != nullptr;
         if (name != m_cp.portName || isTcp != network)
             ClosePort();
     }
@@ -231,11 +227,10 @@ void CReader::OpenPort(DWORD speed)
         if (network) {
             auto* tcp = new CKvTcpPort();
             tcp->SetTelnetMode((m_cp.flags & READER_NVT) != 0);
-            m_port = tcp;
+            m_port.Reset(tcp);
         } else {
-            m_port = new CKvComPort();
+            m_port.Reset(new CKvComPort());
         }
-        m_port->AddRef();
     }
     if (m_port->IsOpen()) {
         m_port->Close();
@@ -287,7 +282,7 @@ void CReader::ReconfigurePort(DWORD speed, BYTE eventChar)
 
 bool CReader::PortIsTcpWithoutTelnet() const
 {
-    auto* tcp = dynamic_cast<CKvTcpPort*>(m_port);
+    auto* tcp = dynamic_cast<CKvTcpPort*>(m_port.Get());
     return tcp && !tcp->GetTelnetMode();
 }
 
@@ -295,83 +290,30 @@ bool CReader::PortIsTcpWithoutTelnet() const
 
 bool CReader::SetupProtocol()
 {
-    const bool vell4 = (m_cp.flags & READER_PROT_VELL4) != 0;
-    DWORD speed = 0;
-    BYTE stop = 0;
-    if (m_port)
-        m_port->GetParams(&speed, &stop, nullptr);
-
-    switch (model) {
-    case 1:
-        m_protocol = RDPROT_TEXT;
-        if (version > 105)
-            m_flags |= RTF_EXTENDED;
-        return TextSetup(0);
-
-    case 3: case 4: case 5: case 11: {
+    const uint32_t capabilities = ReaderModelFlags(m_model, m_version);
+    const int protocol = ReaderProtocolFor(m_model, m_cp.flags);
+    if (capabilities & MODEL_BINARY_FRAMES) {
+        // The reader's commands go in frames, whatever its protocol: no event character.
+        DWORD speed = 0;
+        m_port->GetParams(&speed, nullptr, nullptr);
         ReconfigurePort(speed, 0);
         m_flags |= RTF_BINARY_FRAMES;
-        if (ReaderSwitchesSpeed(model, version))
+        if (capabilities & MODEL_SPEED_SWITCH)
             m_flags |= RTF_SPEED_ON_COMMAND;
-        if (m_cp.flags & READER_BINARY) {
-            m_protocol = RDPROT_FRAME;
-            return SendModeSpeed(1, 0x80) && ApplySpeed(m_cp.speed) && FrameProtocolStart();
-        }
-        m_protocol = RDPROT_TEXT;
-        if (!ApplySpeed(m_cp.speed))
-            return false;
-        m_port->GetParams(&speed, &stop, nullptr);
-        ReconfigurePort(speed, '\n');
-        return TextSetup(0);
+        m_frames = std::make_unique<CFrameLink>(*this);
     }
-
-    case 6: case 7:
-        if (vell4) {
-            m_protocol = RDPROT_BYTE;
-            ReconfigurePort(38400, 0);
-            m_port->SetDtr(true);
-            m_port->SetRts(false);
-            m_byteState = 0;
-            return ByteProtocolStart();
-        }
-        m_protocol = RDPROT_TEXT;
-        if (model == 6) {
-            m_flags |= RTF_EXTENDED;
-            return TextSetup(5);
-        }
-        if (m_cp.flags & READER_WIEGAND) {
-            if (!ProgramOutput("Em-Marine[%.2X%.2X] %.3d,%.5d\\r\\n", "b4 b3 b2 w01"))
-                return false;
-        } else if (!ProgramOutput("DALLAS[%.2X%.2X%.2X%.2X%.2X%.2X%.2X%.2X] 000,00000\\r\\n",
-                                  "b7 b6 b5 b4 b3 b2 b1 b0")) {
-            return false;
-        }
-        return TextSetup(0);
-
-    case 9:
-        m_protocol = RDPROT_ESCAPED;
-        ReconfigurePort(115200, 0xC0);
-        return EscapedProtocolStart();
-
-    case 10:
+    if ((capabilities & MODEL_TEMIC) && protocol == RDPROT_TEXT)
         m_flags |= RTF_EXTENDED;
-        m_protocol = RDPROT_TEXT;
-        return TextSetup(9);
-
-    case kReaderModelPcsc:
-        return true;
-
-    default:
-        m_protocol = RDPROT_TEXT;
-        return TextSetup(model - 1);
-    }
+    m_protocol = CreateReaderProtocol(protocol, *this);
+    return !m_protocol || m_protocol->Connect();
 }
 
 bool CReader::ApplySpeed(DWORD wanted)
 {
-    if (model == 0 || !m_port)
+    if (m_model == 0 || !m_port)
         return true;
-    const uint32_t allowed = ReaderAllowedSpeeds(model, version, m_protocol);
+    const int protocol = ProtocolId();
+    const uint32_t allowed = ReaderAllowedSpeeds(m_model, m_version, protocol);
     const int index = ChooseReaderSpeedIndex(allowed, wanted, PortIsTcpWithoutTelnet());
     if (index < 0)
         return true;
@@ -381,8 +323,8 @@ bool CReader::ApplySpeed(DWORD wanted)
     if (ReaderSpeeds[index] == current)
         return true;
     try {
-        if (m_flags & RTF_SPEED_ON_COMMAND)
-            return SendModeSpeed(m_protocol == RDPROT_TEXT ? 0 : 1, static_cast<BYTE>(index));
+        if ((m_flags & RTF_SPEED_ON_COMMAND) && m_frames)
+            return m_frames->SendModeSpeed(protocol == RDPROT_TEXT ? 0 : 1, static_cast<BYTE>(index));
         ReconfigurePort(ReaderSpeeds[index], evChar);
         return true;
     } catch (const CKvPortException& e) {
@@ -432,10 +374,10 @@ void CReader::ProcessCardEvents()
     for (const CcidCardEvent& e : pending) {
         if (e.code == CCID_READER_CHANGED) {
             const bool present = m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId);
-            if (present && state != RDST_CONNECTED) {
+            if (present && m_state != RDST_CONNECTED) {
                 MarkConnected();
-            } else if (!present && state != RDST_DISCONNECTED) {
-                const bool wasConnected = state == RDST_CONNECTED;
+            } else if (!present && m_state != RDST_DISCONNECTED) {
+                const bool wasConnected = m_state == RDST_CONNECTED;
                 ClearKeyPresence();
                 SetState(RDST_DISCONNECTED);
                 m_lastAttempt = GetTickCount();
@@ -446,7 +388,7 @@ void CReader::ProcessCardEvents()
             }
         } else if (e.code == CCID_CARD_LOST) {
             ClearKeyPresence();
-        } else if (e.code == CCID_CARD_READ && state == RDST_CONNECTED) {
+        } else if (e.code == CCID_CARD_READ && m_state == RDST_CONNECTED) {
             _KEY_PRESENCE card;
             card.keyType = e.cardType;
             card.key = e.uid;

@@ -1,8 +1,8 @@
-// Protocol 2: binary frames (0x02, sequence, length, code, payload, 16-bit sum) with one
-// request and one reply per transaction, and the commands the reader thread itself sends.
+// Binary frames, the commands the reader thread sends in them, and the binary frame protocol.
+#include "reader/ReaderFrame.h"
 #include <algorithm>
+#include <stdexcept>
 #include "core/ResultCodes.h"
-#include "reader/Reader.h"
 #include "reader/ReaderModels.h"
 
 namespace {
@@ -45,29 +45,30 @@ HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code,
     return S_OK;
 }
 
-bool CReader::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
+bool CFrameLink::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
 {
     reply.clear();
     const DWORD start = GetTickCount();
     DWORD limit = timeout;
     for (;;) {
         for (;;) {
-            auto it = std::find(m_recv.begin(), m_recv.end(), kFrameStart);
-            m_recv.erase(m_recv.begin(), it);
-            if (m_recv.size() < kFrameOverhead || m_recv.size() < m_recv[2])
+            std::vector<BYTE>& recv = Received();
+            auto it = std::find(recv.begin(), recv.end(), kFrameStart);
+            recv.erase(recv.begin(), it);
+            if (recv.size() < kFrameOverhead || recv.size() < recv[2])
                 break;
-            const size_t length = m_recv[2];
+            const size_t length = recv[2];
             if (length < kFrameOverhead) {
-                m_recv.erase(m_recv.begin());
+                recv.erase(recv.begin());
                 continue;
             }
             BYTE seq = 0, code = 0;
             std::vector<BYTE> payload;
-            const HRESULT hr = CheckReaderFrame(m_recv.data(), length, seq, code, payload);
-            m_recv.erase(m_recv.begin(), m_recv.begin() + static_cast<ptrdiff_t>(length));
+            const HRESULT hr = CheckReaderFrame(recv.data(), length, seq, code, payload);
+            recv.erase(recv.begin(), recv.begin() + static_cast<ptrdiff_t>(length));
             if (!payload.empty())
                 limit = kDataSeenTimeout;
-            if (SUCCEEDED(hr) && seq == m_frameSeq) {
+            if (SUCCEEDED(hr) && seq == m_seq) {
                 reply = std::move(payload);
                 return true;
             }
@@ -82,13 +83,13 @@ bool CReader::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
     return false;
 }
 
-bool CReader::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status, std::vector<BYTE>* reply)
+bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status, std::vector<BYTE>* reply)
 {
     m_lastFrameTick = GetTickCount();
-    ++m_frameSeq;
+    ++m_seq;
     m_send.clear();
     m_send.push_back(kFrameStart);
-    m_send.push_back(m_frameSeq);
+    m_send.push_back(m_seq);
     m_send.push_back(static_cast<BYTE>(length + kFrameOverhead));
     m_send.push_back(command);
     m_send.insert(m_send.end(), payload, payload + length);
@@ -98,11 +99,11 @@ bool CReader::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, 
     m_send.push_back(static_cast<BYTE>(sum));
     m_send.push_back(static_cast<BYTE>(sum >> 8));
 
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
-    if (m_flags & RTF_SPEED_CHANGED) {
+    const DWORD wait = ReplyTimeout();
+    if (HasFlag(RTF_SPEED_CHANGED)) {
         // The first bytes after a speed change may be lost: knock until the reader answers.
-        m_flags &= ~RTF_SPEED_CHANGED;
-        for (int i = 0; i < 3 && m_recv.empty(); ++i) {
+        SetFlag(RTF_SPEED_CHANGED, false);
+        for (int i = 0; i < 3 && Received().empty(); ++i) {
             PortWrite(m_send.data(), m_send.size(), wait, true);
             PortRead(100, 30, true);
         }
@@ -110,7 +111,7 @@ bool CReader::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, 
         m_reply.clear();
         PortRead(100, 0, true);
     }
-    for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
+    for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(m_send.data(), m_send.size(), wait, true);
         m_reply.clear();
         if (!ReceiveFrame(m_reply, wait))
@@ -129,7 +130,7 @@ bool CReader::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, 
     return false;
 }
 
-bool CReader::SendModeSpeed(BYTE mode, BYTE speedIndex)
+bool CFrameLink::SendModeSpeed(BYTE mode, BYTE speedIndex)
 {
     const BYTE payload[2] = {mode, speedIndex};
     BYTE status = 0;
@@ -141,13 +142,13 @@ bool CReader::SendModeSpeed(BYTE mode, BYTE speedIndex)
     }
     if (speedIndex < kReaderSpeedCount) {
         BYTE evChar = 0;
-        m_port->GetParams(nullptr, nullptr, &evChar);
+        Port().GetParams(nullptr, nullptr, &evChar);
         ReconfigurePort(ReaderSpeeds[speedIndex], evChar);
     }
     return true;
 }
 
-bool CReader::SendIndication(BYTE value)
+bool CFrameLink::SendIndication(BYTE value)
 {
     const BYTE payload[2] = {value, 0x01};
     BYTE status = 0;
@@ -161,7 +162,7 @@ bool CReader::SendIndication(BYTE value)
     return true;
 }
 
-bool CReader::SendEndSearch()
+bool CFrameLink::SendEndSearch()
 {
     const BYTE payload[1] = {0x00};
     BYTE status = 0;
@@ -174,7 +175,7 @@ bool CReader::SendEndSearch()
     return true;
 }
 
-bool CReader::WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus)
+bool CFrameLink::WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus)
 {
     BYTE payload[2 + 16] = {static_cast<BYTE>(bank), static_cast<BYTE>(slot)};
     const size_t size = plus ? 16 : 6;
@@ -189,24 +190,60 @@ bool CReader::WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool pl
     return true;
 }
 
-bool CReader::FrameProtocolStart()
+// The protocol ---------------------------------------------------------------------------------
+
+CFrameLink& CFrameProtocol::Link()
 {
-    return SendEndSearch();
+    // The model table gives every reader of this protocol its frames.
+    CFrameLink* link = Frames();
+    if (!link)
+        throw std::logic_error("binary frames without their link");
+    return *link;
 }
 
-void CReader::FrameProtocolTick()
+bool CFrameProtocol::Connect()
 {
-    if (m_flags & RTF_INPUT) {
-        // Nothing is expected outside a transaction.
-        m_port->Purge(true, false);
-        m_recv.clear();
-        m_flags &= ~RTF_INPUT;
-    }
-    const DWORD elapsed = GetTickCount() - m_lastFrameTick;
+    return Link().SendModeSpeed(1, 0x80) && ApplySpeed(Params().speed) && Link().SendEndSearch();
+}
+
+void CFrameProtocol::Input()
+{
+    // Nothing is expected outside a transaction.
+    Port().Purge(true, false);
+    Received().clear();
+}
+
+void CFrameProtocol::Tick()
+{
+    const DWORD elapsed = GetTickCount() - Link().LastFrameTick();
     if (elapsed >= kKeepAlive) {
-        SendModeSpeed(1, 0x80);
+        Link().SendModeSpeed(1, 0x80);
         LowerWait(kKeepAlive);
     } else {
         LowerWait(kKeepAlive - elapsed);
     }
+}
+
+void CFrameProtocol::Disconnect()
+{
+    if (HasFlag(RTF_SPEED_ON_COMMAND))
+        Link().SendIndication(0x95);
+}
+
+HRESULT CFrameProtocol::RunJob(const ReaderJob& job)
+{
+    if (job.type != RDJOB_WRITE_KEYS)
+        return KV_E_NOT_SUPPORTED;
+    for (size_t i = 0; i < job.keys.size(); ++i) {
+        if (!JobPending())
+            return E_ABORT;
+        if (job.keys[i].length == 0)
+            continue;
+        const int bank = i > 15 ? 1 : 0;
+        const int slot = i > 15 ? static_cast<int>(i) - 16 : static_cast<int>(i);
+        if (!Link().WriteReaderKey(bank, slot, job.keys[i], job.param != 0))
+            return LastErrorCode();
+        AdvanceJob();
+    }
+    return S_OK;
 }

@@ -5,6 +5,7 @@
 #include "reader/KeyLine.h"
 #include "core/SysUtil.h"
 #include "reader/Reader.h"
+#include "reader/ReaderProtocol.h"
 #include "resources/resource.h"
 
 namespace {
@@ -56,7 +57,7 @@ void CReader::CapReceiveBuffer()
     if (m_recv.size() <= kMaxReceive)
         return;
     size_t dropped;
-    if (m_protocol == RDPROT_NONE || m_protocol == RDPROT_TEXT) {
+    if (!m_protocol || m_protocol->ReadsLines()) {
         // Complete lines are taken by the caller; only an endless line is garbage.
         auto lastLf = std::find(m_recv.rbegin(), m_recv.rend(), '\n');
         const size_t keep = static_cast<size_t>(m_recv.rend() - lastLf);
@@ -101,13 +102,13 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
                     bool temicOn;
                     {
                         CCriticalSectionLock lock(&m_cs);
-                        temicOn = readKeys.temic.enabled;
+                        temicOn = m_readKeys.temic.enabled;
                     }
                     NoCard((m_flags & RTF_EXTENDED) && temicOn);
                     continue;
                 }
                 if (IsKeyLine(w)) {
-                    if (state == RDST_CONNECTED)
+                    if (m_state == RDST_CONNECTED)
                         HandleKeyLine(w);
                     continue;
                 }
@@ -130,4 +131,10 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
     }
     SetLastError(KV_E_RESPONSE_TIMEOUT);
     return false;
+}
+
+void CReader::HandleKeyLine(const std::wstring& line)
+{
+    if (m_protocol)
+        m_protocol->HandleKeyLine(line);
 }

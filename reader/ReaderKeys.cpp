@@ -102,6 +102,30 @@ void CReader::ClearKeyPresence()
         RemoveKeyPresence(i);
 }
 
+bool CReader::FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE& found)
+{
+    CCriticalSectionLock lock(&m_cs);
+    for (const _KEY_PRESENCE& k : m_keys)
+        if (k.keyType == keyType && KeysEqual(k.key, key)) {
+            found = k;
+            return true;
+        }
+    return false;
+}
+
+void CReader::CheckNoCardGrace()
+{
+    if (!m_noCard)
+        return;
+    const DWORD elapsed = GetTickCount() - m_noCardTick;
+    if (elapsed >= kNoCardGrace) {
+        m_noCard = false;
+        ClearKeyPresence();
+    } else {
+        LowerWait(kNoCardGrace - elapsed);
+    }
+}
+
 void CReader::NoCard(bool temicGrace)
 {
     if (temicGrace) {

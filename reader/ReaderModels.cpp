@@ -1,6 +1,7 @@
 #include "reader/ReaderModels.h"
 #include <cwctype>
 #include <string>
+#include "config/TransferRecords.h"
 
 const wchar_t* const ReaderModelNames[kReaderModelCount] = {
     L"?",           L"Vell-4 USB",  L"Oblon III Rd-All", L"Vell-4 USB MF", L"Oblon III Net",
@@ -13,22 +14,98 @@ const wchar_t* ReaderModelName(int model)
     return (model >= 0 && model < kReaderModelCount) ? ReaderModelNames[model] : ReaderModelNames[0];
 }
 
+namespace {
+
+constexpr uint32_t s9600 = 1u << 0, s38400 = 1u << 2, s115200 = 1u << 4;
+constexpr uint32_t kSwitchedSpeeds = 0x1F;   // 9600 to 115200
+constexpr int kKeyTypeTemic = 8;
+
+constexpr unsigned Major(PackedVersion fw) { return fw & 0xFF; }
+constexpr unsigned Minor(PackedVersion fw) { return (fw >> 8) & 0xFF; }
+
+// Model 1 reports one number as its version: the Temic commands came with 106, and 106
+// alone prints HID numbers in text order.
+uint32_t Model1Firmware(PackedVersion fw)
+{
+    return (fw > 105 ? MODEL_TEMIC : 0) | (fw == 106 ? MODEL_HID_TEXT_ORDER : 0);
+}
+uint32_t UsbMfFirmware(PackedVersion fw) { return Major(fw) == 1 && Minor(fw) == 8 ? MODEL_SPEED_SWITCH : 0; }
+uint32_t NetFirmware(PackedVersion fw)
+{
+    return Major(fw) > 2 || (Major(fw) == 2 && Minor(fw) > 9) ? MODEL_SPEED_SWITCH : 0;
+}
+uint32_t EhrFirmware(PackedVersion fw) { return Major(fw) & 1 ? MODEL_OTHER_QM100 : 0; }
+uint32_t OblonVFirmware(PackedVersion fw) { return Major(fw) > 9 ? MODEL_OTHER_QM100 : 0; }
+
+// By model index, as ReaderModelNames.
+const ReaderModelInfo kModels[kReaderModelCount] = {
+    // "?": nothing is known until the reader says what it is.
+    {.querySpeed = 9600, .retrySpeed = 115200, .protocol = RDPROT_NONE},
+    // Vell-4 USB
+    {.codes = {0x301}, .protocol = RDPROT_TEXT, .firmwareFlags = Model1Firmware, .keyTypes = 0x1606,
+     .speeds = s9600},
+    // Oblon III Rd-All
+    {.codes = {0x501}, .protocol = RDPROT_TEXT, .textVariant = 1, .keyTypes = 0x1606},
+    // Vell-4 USB MF
+    {.codes = {0x811}, .querySpeed = 9600, .retrySpeed = 115200, .protocol = RDPROT_TEXT,
+     .altFlag = READER_BINARY, .altProtocol = RDPROT_FRAME, .flags = MODEL_BINARY_FRAMES,
+     .firmwareFlags = UsbMfFirmware, .keyTypes = 0x3FFE00, .speeds = s9600},
+    // Oblon III Net
+    {.codes = {0x903}, .protocol = RDPROT_TEXT, .altFlag = READER_BINARY, .altProtocol = RDPROT_FRAME,
+     .flags = MODEL_BINARY_FRAMES, .firmwareFlags = NetFirmware, .keyTypes = 0x3FFE00, .speeds = s9600},
+    // CP-Vell-4MF
+    {.codes = {0xF11}, .protocol = RDPROT_TEXT, .altFlag = READER_BINARY, .altProtocol = RDPROT_FRAME,
+     .flags = MODEL_BINARY_FRAMES, .keyTypes = 0x3FFE00, .speeds = s9600},
+    // Vell-4 EHR
+    {.codes = {0x302}, .protocol = RDPROT_TEXT, .altFlag = READER_PROT_VELL4, .altProtocol = RDPROT_BYTE,
+     .textVariant = 5, .flags = MODEL_TEMIC, .firmwareFlags = EhrFirmware, .keyTypes = 0x1B6, .speeds = s9600,
+     .altSpeeds = s38400},
+    // Vell-4 Base
+    {.codes = {0x303}, .protocol = RDPROT_TEXT, .altFlag = READER_PROT_VELL4, .altProtocol = RDPROT_BYTE,
+     .flags = MODEL_PROGRAM_OUTPUT, .keyTypes = 0x80, .wiegandKeyTypes = 0x2, .speeds = s9600,
+     .altSpeeds = s38400},
+    // Oblon V
+    {.codes = {0x802, 0xFFFF}, .protocol = RDPROT_TEXT, .textVariant = 7, .firmwareFlags = OblonVFirmware,
+     .keyTypes = 0x72},
+    // KR-5040
+    {.codes = {0x821}, .querySpeed = 115200, .protocol = RDPROT_ESCAPED, .keyTypes = 0x102, .speeds = s115200},
+    // Vell-4 Rd All
+    {.protocol = RDPROT_TEXT, .textVariant = 9, .flags = MODEL_TEMIC, .keyTypes = 0x1706, .speeds = s9600},
+    // Vell-4 USB MFI
+    {.codes = {kReaderCodeMfi}, .protocol = RDPROT_TEXT, .altFlag = READER_BINARY, .altProtocol = RDPROT_FRAME,
+     .flags = MODEL_BINARY_FRAMES | MODEL_SPEED_SWITCH | MODEL_MIFARE_TEXT_ORDER, .keyTypes = 0x3FFE00,
+     .speeds = s9600},
+    // Vell-4 MF CCID: a PC/SC reader, whose cards the watcher reads.
+    {.protocol = RDPROT_NONE, .keyTypes = 0x3FFE00},
+};
+
+} // namespace
+
+const ReaderModelInfo& ReaderModelRow(int model)
+{
+    return kModels[(model > 0 && model < kReaderModelCount) ? model : 0];
+}
+
+uint32_t ReaderModelFlags(int model, PackedVersion firmware)
+{
+    const ReaderModelInfo& row = ReaderModelRow(model);
+    return row.flags | (row.firmwareFlags ? row.firmwareFlags(firmware) : 0);
+}
+
+int ReaderProtocolFor(int model, uint32_t readerFlags)
+{
+    const ReaderModelInfo& row = ReaderModelRow(model);
+    return row.altFlag && (readerFlags & row.altFlag) ? row.altProtocol : row.protocol;
+}
+
 int ReaderModelFromCode(uint32_t code)
 {
-    switch (code) {
-    case 0x301: return 1;
-    case 0x302: return 6;
-    case 0x303: return 7;
-    case 0x501: return 2;
-    case 0x802: return 8;
-    case 0xFFFF: return 8;
-    case 0x811: return 3;
-    case 0x821: return 9;
-    case 0x903: return 4;
-    case 0xF11: return 5;
-    case kReaderCodeMfi: return 11;
-    default: return 0;
-    }
+    if (code == 0)
+        return 0;
+    for (int m = 1; m < kReaderModelCount; ++m)
+        if (kModels[m].codes[0] == code || kModels[m].codes[1] == code)
+            return m;
+    return 0;
 }
 
 const wchar_t* KeyTypeShortName(int keyType)
@@ -42,17 +119,9 @@ const wchar_t* KeyTypeShortName(int keyType)
 
 uint32_t ReaderKeyTypeMask(int model, PackedVersion firmware, bool wiegand)
 {
-    switch (model) {
-    case 1: return firmware < 106 ? 0x1606 : 0x1706;
-    case 2: return 0x1606;
-    case 3: case 4: case 5: case 11: case 12: return 0x3FFE00;
-    case 6: return 0x1B6;
-    case 7: return wiegand ? 0x2 : 0x80;
-    case 8: return 0x72;
-    case 9: return 0x102;
-    case 10: return 0x1706;
-    default: return 0;
-    }
+    const ReaderModelInfo& row = ReaderModelRow(model);
+    const uint32_t mask = wiegand && row.wiegandKeyTypes ? row.wiegandKeyTypes : row.keyTypes;
+    return mask | (ReaderModelFlags(model, firmware) & MODEL_TEMIC ? 1u << kKeyTypeTemic : 0);
 }
 
 const DWORD ReaderSpeeds[kReaderSpeedCount] = {9600, 19200, 38400, 57600, 115200, 230400};
@@ -65,30 +134,17 @@ int ReaderSpeedIndex(DWORD speed)
     return -1;
 }
 
-// Firmware 1.8 of the Vell-4 USB MF and above 2.9 of the Oblon III Net switch speeds on
-// command; so does every Vell-4 USB MFI.
-bool ReaderSwitchesSpeed(int model, PackedVersion fw)
+bool ReaderSwitchesSpeed(int model, PackedVersion firmware)
 {
-    const unsigned major = fw & 0xFF, minor = (fw >> 8) & 0xFF;
-    switch (model) {
-    case 3: return major == 1 && minor == 8;
-    case 4: return major > 2 || (major == 2 && minor > 9);
-    case 11: return true;
-    default: return false;
-    }
+    return (ReaderModelFlags(model, firmware) & MODEL_SPEED_SWITCH) != 0;
 }
 
 uint32_t ReaderAllowedSpeeds(int model, PackedVersion firmware, int protocol)
 {
-    constexpr uint32_t s9600 = 1u << 0, s38400 = 1u << 2, s115200 = 1u << 4;
     if (ReaderSwitchesSpeed(model, firmware))
-        return 0x1F;    // 9600 to 115200
-    switch (model) {
-    case 1: case 3: case 4: case 5: case 10: return s9600;
-    case 6: case 7: return protocol == 1 ? s9600 : s38400;
-    case 9: return s115200;
-    default: return 0;
-    }
+        return kSwitchedSpeeds;
+    const ReaderModelInfo& row = ReaderModelRow(model);
+    return protocol == row.protocol || !row.altSpeeds ? row.speeds : row.altSpeeds;
 }
 
 int ChooseReaderSpeedIndex(uint32_t allowed, DWORD wanted, bool lowestOnly)

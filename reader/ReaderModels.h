@@ -1,6 +1,7 @@
 #pragma once
-// Reader models, their hardware codes, speeds and key types, and the parser of the reply to
-// the version query "i". Stateless; any thread.
+// Reader models: one table of what sets each apart (hardware codes, protocol, speeds, key
+// types and capabilities), and the parser of the reply to the version query "i". Stateless;
+// any thread.
 #include <windows.h>
 #include <cstdint>
 #include <string_view>
@@ -23,6 +24,45 @@ constexpr uint32_t kReaderCodeMfi = 0x20498;
 constexpr int kKeyTypeCount = 22;
 // Short name of a key type for log lines ("EM", "M1K", ...); "X" outside the list.
 const wchar_t* KeyTypeShortName(int keyType);
+
+// The protocols a reader may speak.
+enum ReaderProtocol : int { RDPROT_NONE = 0, RDPROT_TEXT = 1, RDPROT_FRAME = 2, RDPROT_ESCAPED = 3, RDPROT_BYTE = 4 };
+
+// What sets one model apart from another. Some capabilities come with a firmware version only.
+constexpr uint32_t MODEL_BINARY_FRAMES = 0x01;     // commands in binary frames (the Mifare readers)
+constexpr uint32_t MODEL_SPEED_SWITCH = 0x02;      // switches its speed on command
+constexpr uint32_t MODEL_TEMIC = 0x04;             // Temic commands and extended key lines in text mode
+constexpr uint32_t MODEL_PROGRAM_OUTPUT = 0x08;    // its key lines are programmed on connect
+constexpr uint32_t MODEL_HID_TEXT_ORDER = 0x10;    // HID numbers printed in text order
+constexpr uint32_t MODEL_MIFARE_TEXT_ORDER = 0x20; // Mifare UIDs printed in text order
+constexpr uint32_t MODEL_OTHER_QM100 = 0x40;       // 433 MHz codes in the "differentQM100" nibble order
+
+// One row of the model table: everything the program does differently for a model.
+struct ReaderModelInfo {
+    uint32_t codes[2] = {};         // hardware codes of the version reply that name it
+    // Identification with this model chosen in the settings: the speed of the query on a port
+    // that may be open already, and of the second query after a silent or garbled reply
+    // (0: none). A query speed of 0 asks at 9600 Bd on a freshly opened port.
+    DWORD querySpeed = 0;
+    DWORD retrySpeed = 0;
+    int protocol = RDPROT_NONE;     // the protocol it speaks...
+    uint32_t altFlag = 0;           // ...unless this reader flag asks for
+    int altProtocol = RDPROT_NONE;  // this one
+    int textVariant = 0;            // the family of its key lines in the text protocol
+    uint32_t flags = 0;             // MODEL_*
+    uint32_t (*firmwareFlags)(PackedVersion firmware) = nullptr;   // MODEL_* of a firmware version
+    uint32_t keyTypes = 0;          // the key types it delivers (bit i = key type i)...
+    uint32_t wiegandKeyTypes = 0;   // ...with the reader flag "wiegand" (0: the same)
+    uint32_t speeds = 0;            // allowed speeds in its protocol (bit i = ReaderSpeeds[i])...
+    uint32_t altSpeeds = 0;         // ...and in the other one (0: the same)
+};
+
+// The capabilities of a model index; those of model 0 (nothing) outside the list.
+const ReaderModelInfo& ReaderModelRow(int model);
+// MODEL_* of a model at a firmware version.
+uint32_t ReaderModelFlags(int model, PackedVersion firmware);
+// The protocol of an identified model under the given reader flags.
+int ReaderProtocolFor(int model, uint32_t readerFlags);
 
 // The key types a model can deliver (bit i = key type i).
 uint32_t ReaderKeyTypeMask(int model, PackedVersion firmware, bool wiegand);

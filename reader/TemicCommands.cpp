@@ -6,7 +6,7 @@
 #include <cstdio>
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
-#include "reader/Reader.h"
+#include "reader/ReaderLines.h"
 #include "reader/TextProtocol.h"
 
 const char kTemicResetCommand[] = "t57 00\r";
@@ -73,14 +73,14 @@ int TemicDataBlockCount(int start, int count)
 
 // Reader side ---------------------------------------------------------------------------------
 
-void CReader::TemicTick()
+bool CTextProtocol::TemicReading() const
 {
-    bool enabled;
-    {
-        CCriticalSectionLock lock(&m_cs);
-        enabled = readKeys.temic.enabled;
-    }
-    if (!enabled || !(m_flags & RTF_EXTENDED) || (m_flags & RTF_POLL_SUSPENDED) || m_temicDelay < 0)
+    return HasFlag(RTF_EXTENDED) && CardReading().temic.enabled;
+}
+
+void CTextProtocol::TemicTick()
+{
+    if (!TemicReading() || HasFlag(RTF_POLL_SUSPENDED) || m_temicDelay < 0)
         return;
     const DWORD elapsed = GetTickCount() - m_lastTemicCommand;
     if (m_temicDelay == 0 || elapsed >= static_cast<DWORD>(m_temicDelay)) {
@@ -92,25 +92,20 @@ void CReader::TemicTick()
     }
 }
 
-void CReader::TemicSettingsChanged()
+void CTextProtocol::SettingsChanged()
 {
     // An empty list stopped the cycle; new settings start it again.
     if (m_temicDelay < 0)
         m_temicDelay = 0;
 }
 
-void CReader::TemicStep()
+void CTextProtocol::TemicStep()
 {
-    TemicSettings t;
-    uint32_t keyTypes;
-    {
-        CCriticalSectionLock lock(&m_cs);
-        if (readKeys.temic.params.empty()) {
-            m_temicDelay = -1;
-            return;
-        }
-        t = readKeys.temic;
-        keyTypes = readKeys.keyTypes;
+    const ReadKeysSettings reading = CardReading();
+    const TemicSettings& t = reading.temic;
+    if (t.params.empty()) {
+        m_temicDelay = -1;
+        return;
     }
     const int last = static_cast<int>(t.params.size()) - 1;
     if (m_temicIndex < 0 || m_temicIndex > last)
@@ -124,14 +119,11 @@ void CReader::TemicStep()
     if (p1 == kTemicResetP1) {
         ResetTemic();
     } else {
-        m_flags |= RTF_TEMIC_CYCLE;
-        {
-            CCriticalSectionLock lock(&m_cs);
-            changes |= RDCHG_CARD_STATE;
-            Post();
-        }
+        m_temicCycleRead = true;
+        RaiseChange(RDCHG_CARD_STATE);
         BYTE id1[4], id2[4];
-        if ((keyTypes & (1u << kKeyTypeTemic)) && ReadTemicBlock(kTemicIdBlock1, p1, p2, id1, password, usePassword) &&
+        if ((reading.keyTypes & (1u << kKeyTypeTemic)) &&
+            ReadTemicBlock(kTemicIdBlock1, p1, p2, id1, password, usePassword) &&
             ReadTemicBlock(kTemicIdBlock2, p1, p2, id2, password, usePassword)) {
             keyRead = true;
             _KEY_PRESENCE entry;
@@ -139,16 +131,7 @@ void CReader::TemicStep()
             entry.key = TemicKeyNumber(id1, id2, (t.flags & TEMIC_READ_ALL_BYTES) != 0);
             entry.temicParam = static_cast<WORD>(param & 0xFFFF);
             entry.memResult = KEYMEM_REPORT_KEY;
-            bool present = false;
-            {
-                CCriticalSectionLock lock(&m_cs);
-                for (const _KEY_PRESENCE& k : m_keys)
-                    if (k.keyType == kKeyTypeTemic && KeysEqual(k.key, entry.key)) {
-                        entry = k;
-                        present = true;
-                        break;
-                    }
-            }
+            const bool present = FindKeyPresence(kKeyTypeTemic, entry.key, entry);
             // A key already in the field is listed again only when its data blocks were read
             // now, after an earlier read of them had failed: that report is its first good one.
             bool dataRead = false;
@@ -164,7 +147,7 @@ void CReader::TemicStep()
                         BYTE block[4];
                         // Each read addresses its own block: the start block and those after it.
                         if (!ReadTemicBlock(static_cast<BYTE>(t.block + i), p1, p2, block, password, usePassword)) {
-                            entry.memResult = GetLastErrorCode();
+                            entry.memResult = LastErrorCode();
                             break;
                         }
                         std::copy(block, block + 4, data + got);
@@ -190,26 +173,27 @@ void CReader::TemicStep()
     m_temicDelay = static_cast<int>(TemicParamDelay(param));
     m_lastTemicCommand = now;
     if (m_temicIndex == last) {
-        if (m_flags & RTF_TEMIC_CYCLE) {
+        if (m_temicCycleRead) {
             RemoveTemicKeys();
-            m_flags &= ~RTF_TEMIC_CYCLE;
+            m_temicCycleRead = false;
         }
-        m_temicDelay = std::max(m_temicDelay, pollPeriod);
+        m_temicDelay = std::max(m_temicDelay, PollPeriod());
         m_temicIndex = -1;
     } else if (keyRead) {
         // The same entry again while the card lies on the reader.
-        m_temicDelay = std::max(m_temicDelay, pollPeriod);
+        m_temicDelay = std::max(m_temicDelay, PollPeriod());
     } else {
         ++m_temicIndex;
     }
 }
 
-bool CReader::ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint32_t password, bool usePassword)
+bool CTextProtocol::ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint32_t password,
+                                   bool usePassword)
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
+    const DWORD wait = ReplyTimeout();
     const std::string command = TemicReadCommand(block, p1, p2, password, usePassword);
-    CSetAsideInput before(m_recv);
-    for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
+    CSetAsideInput before(Received());
+    for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(command.data(), command.size(), wait, false);
         std::string answer;
         if (!ReadReplyLines(answer, 1, wait, true))
@@ -229,10 +213,10 @@ bool CReader::ReadTemicBlock(BYTE block, BYTE p1, BYTE p2, BYTE (&out)[4], uint3
     return false;
 }
 
-bool CReader::ResetTemic()
+bool CTextProtocol::ResetTemic()
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
-    CSetAsideInput before(m_recv);
+    const DWORD wait = ReplyTimeout();
+    CSetAsideInput before(Received());
     PortWrite(kTemicResetCommand, sizeof kTemicResetCommand - 1, wait, false);
     std::string answer;
     if (!ReadReplyLines(answer, 1, wait, true))
@@ -244,16 +228,20 @@ bool CReader::ResetTemic()
     return true;
 }
 
-bool CReader::InitializeTemicCard()
+HRESULT CTextProtocol::RunJob(const ReaderJob& job)
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
-    CSetAsideInput before(m_recv);
-    for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
-        {
-            CCriticalSectionLock lock(&m_cs);
-            if (jobState != RDJOB_PENDING)
-                return false;
-        }
+    if (job.type != RDJOB_TEMIC_INIT || !(ModelFlags() & MODEL_TEMIC))
+        return KV_E_NOT_SUPPORTED;
+    return InitializeTemicCard() ? S_OK : LastErrorCode();
+}
+
+bool CTextProtocol::InitializeTemicCard()
+{
+    const DWORD wait = ReplyTimeout();
+    CSetAsideInput before(Received());
+    for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
+        if (!JobPending())
+            return false;
         PortWrite(kTemicInitCommand, sizeof kTemicInitCommand - 1, wait, false);
         std::string answer;
         if (!ReadReplyLines(answer, 1, wait, true))

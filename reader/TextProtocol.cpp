@@ -6,7 +6,7 @@
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "reader/KeyLine.h"
-#include "reader/Reader.h"
+#include "reader/ReaderLines.h"
 
 std::string LowerAscii(std::string s)
 {
@@ -130,10 +130,35 @@ int UltralightMemoryBytes(int count)
 
 // Reader side ---------------------------------------------------------------------------------
 
-// The connect routine of the text protocol. Its argument names the reader family (the model
-// index less one, 0 for the generic readers); the families differ only in the dialect of
-// their key lines, which follows from the model index when the lines are parsed.
-bool CReader::TextSetup(int variant)
+CTextProtocol::CTextProtocol(CReader& reader)
+    : CReaderProtocol(reader), m_lastCheckIn(GetTickCount()), m_lastTemicCommand(GetTickCount())
+{
+}
+
+bool CTextProtocol::Connect()
+{
+    if (HasFlag(RTF_BINARY_FRAMES)) {
+        // A Mifare reader in text mode: its speed is set through frames, its lines wake the
+        // thread at their LF.
+        if (!ApplySpeed(Params().speed))
+            return false;
+        DWORD speed = 0;
+        Port().GetParams(&speed, nullptr, nullptr);
+        ReconfigurePort(speed, '\n');
+    }
+    if (ModelFlags() & MODEL_PROGRAM_OUTPUT) {
+        const bool programmed = (Params().flags & READER_WIEGAND)
+            ? ProgramOutput("Em-Marine[%.2X%.2X] %.3d,%.5d\\r\\n", "b4 b3 b2 w01")
+            : ProgramOutput("DALLAS[%.2X%.2X%.2X%.2X%.2X%.2X%.2X%.2X] 000,00000\\r\\n", "b7 b6 b5 b4 b3 b2 b1 b0");
+        if (!programmed)
+            return false;
+    }
+    return TextSetup(ReaderModelRow(Model()).textVariant);
+}
+
+// The families differ only in the dialect of their key lines, which follows from the model
+// when the lines are parsed.
+bool CTextProtocol::TextSetup(int variant)
 {
     (void)variant;
     m_temicIndex = -1;
@@ -142,25 +167,16 @@ bool CReader::TextSetup(int variant)
     return ConnectPoll();
 }
 
-void CReader::TextProtocolTick()
+void CTextProtocol::Input() { ReceiveLines(); }
+
+void CTextProtocol::Tick()
 {
-    if (m_flags & RTF_INPUT)
-        ReceiveLines();
-
     TemicTick();
+    CheckNoCardGrace();
 
-    if (m_noCard) {
-        const DWORD elapsed = GetTickCount() - m_noCardTick;
-        if (elapsed >= kNoCardGrace) {
-            m_noCard = false;
-            ClearKeyPresence();
-        } else {
-            LowerWait(kNoCardGrace - elapsed);
-        }
-    }
-
-    if (m_cp.checkInPeriod >= 0) {
-        const DWORD period = static_cast<DWORD>(m_cp.checkInPeriod);
+    const int checkIn = Params().checkInPeriod;
+    if (checkIn >= 0) {
+        const DWORD period = static_cast<DWORD>(checkIn);
         const DWORD elapsed = GetTickCount() - m_lastCheckIn;
         if (elapsed >= period) {
             ReceiveLines();
@@ -171,22 +187,23 @@ void CReader::TextProtocolTick()
     }
 
     // Lines that came in behind the answer of a command wait for no further event.
-    if (std::find(m_recv.begin(), m_recv.end(), '\n') != m_recv.end())
+    const std::vector<BYTE>& recv = Received();
+    if (std::find(recv.begin(), recv.end(), '\n') != recv.end())
         ProcessLines();
 }
 
-void CReader::ReceiveLines()
+void CTextProtocol::ReceiveLines()
 {
-    m_flags &= ~RTF_INPUT;
+    SetFlag(RTF_INPUT, false);
     m_lastCheckIn = GetTickCount();
-    if (m_cp.checkInPeriod < 0) {
+    if (Params().checkInPeriod < 0) {
         const int available = PortBytesAvailable();
         if (available > 0)
             PortRead(static_cast<size_t>(available), 0, false);
     } else {
         const DWORD start = GetTickCount();
         for (;;) {
-            const size_t before = m_recv.size();
+            const size_t before = Received().size();
             if (PortRead(kCheckInChunk, 0, false) == before)
                 break;
             // Complete lines are handled as they come, so the buffer holds one line at most.
@@ -195,20 +212,21 @@ void CReader::ReceiveLines()
                 break;
         }
     }
-    if (!m_recv.empty())
+    if (!Received().empty())
         ProcessLines();
 }
 
-void CReader::ProcessLines()
+void CTextProtocol::ProcessLines()
 {
+    std::vector<BYTE>& recv = Received();
     for (;;) {
         // Each line leaves the buffer before it is handled: handling it may exchange further
         // commands with the reader through the same buffer.
-        auto lf = std::find(m_recv.begin(), m_recv.end(), '\n');
-        if (lf == m_recv.end())
+        auto lf = std::find(recv.begin(), recv.end(), '\n');
+        if (lf == recv.end())
             break;
-        std::string line(m_recv.begin(), lf);
-        m_recv.erase(m_recv.begin(), lf + 1);
+        std::string line(recv.begin(), lf);
+        recv.erase(recv.begin(), lf + 1);
         if (!line.empty() && line.front() == '\r')
             line.erase(0, 1);
         line = TrimLineEnd(line);
@@ -216,12 +234,7 @@ void CReader::ProcessLines()
             continue;
         const std::wstring w = MultiByteToWString(line, CP_ACP);
         if (IsNoCardLine(w)) {
-            bool temicOn;
-            {
-                CCriticalSectionLock lock(&m_cs);
-                temicOn = readKeys.temic.enabled;
-            }
-            NoCard((m_flags & RTF_EXTENDED) && temicOn);
+            NoCard(TemicReading());
             continue;
         }
         if (IsKeyLine(w) && HandleKeyLine(w))
@@ -233,8 +246,9 @@ void CReader::ProcessLines()
     }
 }
 
-void CReader::ReadUltralightMemory(_KEY_PRESENCE& entry, int page, int count)
+void CTextProtocol::ReadUltralightMemory(_KEY_PRESENCE& entry, const MifareULSettings& ultralight)
 {
+    const int page = ultralight.page, count = ultralight.count;
     if (page < 0 || page > kUltralightLastPage || count < 1) {
         entry.memResult = E_INVALIDARG;
         return;
@@ -244,48 +258,38 @@ void CReader::ReadUltralightMemory(_KEY_PRESENCE& entry, int page, int count)
         entry.memory = MakeKeyNumber(pages, static_cast<size_t>(UltralightMemoryBytes(count)));
         entry.memResult = KEYMEM_REPORT_MEMORY;
     } else {
-        entry.memResult = GetLastErrorCode();
+        entry.memResult = LastErrorCode();
     }
 }
 
-bool CReader::HandleKeyLine(const std::wstring& line)
+bool CTextProtocol::HandleKeyLine(const std::wstring& line)
 {
     _KEY_PRESENCE entry;
-    if (!ParseKeyLine(line, entry.keyType, entry.key, entry.extra, model, version, (m_flags & RTF_QM100) != 0))
+    if (!ParseKeyLine(line, entry.keyType, entry.key, entry.extra, Model(), Version(), HasFlag(RTF_QM100)))
         return false;
-    uint32_t keyTypes;
-    bool classic, ultralight;
-    int page, count;
-    {
-        CCriticalSectionLock lock(&m_cs);
-        keyTypes = readKeys.keyTypes;
-        classic = readKeys.classic.enabled;
-        ultralight = readKeys.ultralight.enabled;
-        page = readKeys.ultralight.page;
-        count = readKeys.ultralight.count;
-    }
-    if (entry.keyType < 0 || entry.keyType > 31 || !(keyTypes & (1u << entry.keyType)))
+    const ReadKeysSettings reading = CardReading();
+    if (entry.keyType < 0 || entry.keyType > 31 || !(reading.keyTypes & (1u << entry.keyType)))
         return true;
     entry.memResult = KEYMEM_REPORT_KEY;
 
     const int t = entry.keyType;
     const bool classicCard = t == 10 || t == 11 || t == 12 || t == 21 ||
                              ((entry.extra & 0x09) == 0x09 && (entry.extra & 0x30) == 0x10);
-    if (classic && (m_flags & RTF_BINARY_FRAMES) && classicCard) {
+    if (reading.classic.enabled && HasFlag(RTF_BINARY_FRAMES) && classicCard) {
         // Its memory blocks need the binary frames; the number alone would be the wrong key.
         PushErrorNotification(KV_E_MIFARE_BINARY_MODE);
         return true;
     }
-    if (t == kKeyTypeUltralight && ultralight)
-        ReadUltralightMemory(entry, page, count);
+    if (t == kKeyTypeUltralight && reading.ultralight.enabled)
+        ReadUltralightMemory(entry, reading.ultralight);
     KeySeen(entry, true);
     return true;
 }
 
-bool CReader::ReadKeyOnce(_KEY_PRESENCE& entry)
+bool CTextProtocol::ReadKeyOnce(_KEY_PRESENCE& entry)
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
-    for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
+    const DWORD wait = ReplyTimeout();
+    for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(kReadOnceCommand, sizeof kReadOnceCommand - 1, wait, false);
         std::string reply;
         if (!ReadReplyLines(reply, 1, wait, false))
@@ -295,7 +299,7 @@ bool CReader::ReadKeyOnce(_KEY_PRESENCE& entry)
         if (_wcsicmp(line.c_str(), L"No card") == 0)
             return true;
         if (IsKeyLine(line) &&
-            ParseKeyLine(line, entry.keyType, entry.key, entry.extra, model, version, (m_flags & RTF_QM100) != 0))
+            ParseKeyLine(line, entry.keyType, entry.key, entry.extra, Model(), Version(), HasFlag(RTF_QM100)))
             return true;
         entry = _KEY_PRESENCE{};
         SetLastError(KV_E_INVALID_RESPONSE);
@@ -304,38 +308,31 @@ bool CReader::ReadKeyOnce(_KEY_PRESENCE& entry)
     return false;
 }
 
-bool CReader::ConnectPoll()
+bool CTextProtocol::ConnectPoll()
 {
     _KEY_PRESENCE entry;
     if (!ReadKeyOnce(entry))
         return false;
     if (entry.keyType == kKeyTypeUltralight) {
-        bool ultralight;
-        int page, count;
-        {
-            CCriticalSectionLock lock(&m_cs);
-            ultralight = readKeys.ultralight.enabled;
-            page = readKeys.ultralight.page;
-            count = readKeys.ultralight.count;
-        }
-        if (ultralight)
-            ReadUltralightMemory(entry, page, count);
+        const ReadKeysSettings reading = CardReading();
+        if (reading.ultralight.enabled)
+            ReadUltralightMemory(entry, reading.ultralight);
     }
     // Listed without a report: a key lying on the reader while it connects is not transferred.
     KeySeen(entry, false);
     return true;
 }
 
-bool CReader::ReadUltralightPages(int page, BYTE (&buffer)[16])
+bool CTextProtocol::ReadUltralightPages(int page, BYTE (&buffer)[16])
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
+    const DWORD wait = ReplyTimeout();
     const std::string command = UltralightReadCommand(page);
-    if (m_cp.maxTries <= 0) {
+    if (Params().maxTries <= 0) {
         SetLastError(KV_E_RESPONSE_TIMEOUT);
         return false;
     }
-    CSetAsideInput before(m_recv);
-    for (int attempt = 0; attempt < m_cp.maxTries; ++attempt) {
+    CSetAsideInput before(Received());
+    for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(command.data(), command.size(), wait, false);
         std::string first;
         if (!ReadReplyLines(first, 1, wait, false))
@@ -361,11 +358,11 @@ bool CReader::ReadUltralightPages(int page, BYTE (&buffer)[16])
     return false;
 }
 
-// Output programming (model 7) ----------------------------------------------------------------
+// Output programming ---------------------------------------------------------------------------
 
-bool CReader::SendProgramLine(const std::string& line)
+bool CTextProtocol::SendProgramLine(const std::string& line)
 {
-    const DWORD wait = static_cast<DWORD>(std::max(m_cp.receiveTimeout, 0));
+    const DWORD wait = ReplyTimeout();
     PortWrite(line.data(), line.size(), wait, false);
     std::string answer;
     if (!ReadReplyLines(answer, 1, wait, false))
@@ -377,15 +374,15 @@ bool CReader::SendProgramLine(const std::string& line)
     return true;
 }
 
-bool CReader::SendTemplateLine(const char* templ) { return SendProgramLine(OutputTemplateLine(templ)); }
+bool CTextProtocol::SendTemplateLine(const char* templ) { return SendProgramLine(OutputTemplateLine(templ)); }
 
-bool CReader::SendArgumentLine(const char* args) { return SendProgramLine(OutputArgumentLine(args)); }
+bool CTextProtocol::SendArgumentLine(const char* args) { return SendProgramLine(OutputArgumentLine(args)); }
 
-bool CReader::SendNoCardLine() { return SendProgramLine(kNoCardProgramLine); }
+bool CTextProtocol::SendNoCardLine() { return SendProgramLine(kNoCardProgramLine); }
 
-bool CReader::ProgramOutput(const char* templ, const char* args)
+bool CTextProtocol::ProgramOutput(const char* templ, const char* args)
 {
-    if (m_cp.maxTries <= 0) {
+    if (Params().maxTries <= 0) {
         SetLastError(KV_E_RESPONSE_TIMEOUT);
         return false;
     }

@@ -14,6 +14,7 @@
 #include "reader/Reader.h"
 #include "tests/support/FakeSystemServices.h"
 #include "tests/support/PortPairs.h"
+#include "tests/support/ReaderTestPeer.h"
 
 namespace {
 
@@ -183,20 +184,11 @@ TEST_F(PortList, TheRunningReaderReportsItselfIntoItsRecord)
     ASSERT_GE(index, 0);
     App().reader = std::make_unique<CReader>();
     CReader& worker = *App().reader;
-    {
-        CCriticalSectionLock lock(&worker.Lock());
-        worker.portName = L"com" + port.substr(3);  // found without regard to case
-        worker.model = 0;                           // not identified yet: nothing is copied
-    }
+    worker.SetPortName(L"com" + port.substr(3));   // found without regard to case
+    CReaderTestPeer::SetIdentity(worker, 0, -1, 0, L"");   // not identified yet: nothing is copied
     Refresh(true);
     EXPECT_EQ(0, m_changes);
-    {
-        CCriticalSectionLock lock(&worker.Lock());
-        worker.model = 3;
-        worker.serial = 12345;
-        worker.version = 0x0106;
-        worker.versionText = L"Vell-4 USB Software version: 1.6";
-    }
+    CReaderTestPeer::SetIdentity(worker, 3, 12345, 0x0106, L"Vell-4 USB Software version: 1.6");
     Refresh(true);
     EXPECT_EQ(1, m_changes);
     EXPECT_EQ(Narrow(port) + "/-1/0/1/3/262/12345/Vell-4 USB Software version: 1.6",

@@ -13,23 +13,17 @@
 #include "reader/Reader.h"
 #include "resources/resource.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ReaderTestPeer.h"
 
 namespace {
 
+// The reader thread's side of the job.
 void SetJob(CReader& reader, int type, HRESULT state, int progress, int total)
 {
-    CCriticalSectionLock lock(&reader.Lock());
-    reader.jobType = type;
-    reader.jobState = state;
-    reader.jobProgress = progress;
-    reader.jobTotal = total;
+    CReaderTestPeer::SetJob(reader, type, state, progress, total);
 }
 
-HRESULT JobState(CReader& reader)
-{
-    CCriticalSectionLock lock(&reader.Lock());
-    return reader.jobState;
-}
+HRESULT JobState(CReader& reader) { return reader.GetJob().state; }
 
 bool IsProgressDialog(HWND hwnd)
 {

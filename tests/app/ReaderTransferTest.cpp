@@ -19,6 +19,7 @@
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/PortPairs.h"
 #include "tools/readersim/ReaderSim.h"
+#include "tests/support/ReaderTestPeer.h"
 
 namespace {
 
@@ -87,12 +88,8 @@ protected:
     {
         Doc().SetSource(port, SOURCE_READER);
         ASSERT_TRUE(App().StartTransfer(false));
-        ASSERT_TRUE(WaitFor([] {
-            if (!App().reader)
-                return false;
-            CCriticalSectionLock lock(&App().reader->Lock());
-            return App().reader->state == RDST_CONNECTED;
-        })) << DebugLog();
+        ASSERT_TRUE(WaitFor([] { return App().reader && App().reader->GetState() == RDST_CONNECTED; }))
+            << DebugLog();
         // The connect notification follows the state.
         ASSERT_TRUE(WaitFor([] { return !EventsOf(215).empty(); }));
     }
@@ -273,19 +270,11 @@ TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
     EXPECT_FALSE(App().reader);
     ASSERT_TRUE(App().StartTransfer(false));
     ASSERT_TRUE(App().reader);
-    {
-        CCriticalSectionLock lock(&App().reader->Lock());
-        App().reader->jobType = RDJOB_TEMIC_INIT;
-        App().reader->jobState = RDJOB_PENDING;
-    }
+    App().reader->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
     App().StopTransfer();
     ASSERT_TRUE(App().reader);
     EXPECT_TRUE(App().reader->IsStarted());
-    {
-        CCriticalSectionLock lock(&App().reader->Lock());
-        App().reader->jobState = S_OK;
-        App().reader->jobType = 0;
-    }
+    CReaderTestPeer::SetJob(*App().reader, 0, S_OK, 0, 1);
     Doc().SetReaderStopBits(2);  // a reader change applies the source link again
     EXPECT_FALSE(App().reader);
 }
@@ -299,26 +288,23 @@ TEST_F(ReaderTransferTest, ASpeedChangeKeepsTheWorkerAndAnotherPortReplacesIt)
     const HANDLE thread = worker->GetThreadHandle();
     {
         // Held so that the worker cannot take the request before it is seen here.
-        CCriticalSectionLock lock(&worker->Lock());
+        CCriticalSectionLock lock(&CReaderTestPeer::Lock(*worker));
         Doc().SetReaderSpeed(19200);
         EXPECT_EQ(App().reader.get(), worker);
         EXPECT_EQ(worker->GetThreadHandle(), thread);
-        EXPECT_EQ(worker->requests & (RDREQ_SETTINGS | RDREQ_RECONNECT), RDREQ_SETTINGS);
-        EXPECT_EQ(worker->settings.speed, 19200u);
+        EXPECT_EQ(CReaderTestPeer::Requests(*worker) & (RDREQ_SETTINGS | RDREQ_RECONNECT), RDREQ_SETTINGS);
+        EXPECT_EQ(worker->GetSettings().speed, 19200u);
     }
     {
-        CCriticalSectionLock lock(&worker->Lock());
+        CCriticalSectionLock lock(&CReaderTestPeer::Lock(*worker));
         Doc().SetReaderStopBits(2);
         EXPECT_EQ(App().reader.get(), worker);
-        EXPECT_NE(worker->requests & RDREQ_RECONNECT, 0u);
+        EXPECT_NE(CReaderTestPeer::Requests(*worker) & RDREQ_RECONNECT, 0u);
     }
 
     Doc().SetSource(second, SOURCE_READER);
     ASSERT_TRUE(App().reader);
-    {
-        CCriticalSectionLock lock(&App().reader->Lock());
-        EXPECT_EQ(App().reader->portName, second);
-    }
+    EXPECT_EQ(App().reader->GetPortName(), second);
     ASSERT_TRUE(WaitFor([&] { return Sim(1).Connected() && Doc().GetSourceState() == 1; })) << DebugLog();
     EXPECT_NE(DebugLog().find("Reconnecting to the reader (" + WStringToMultiByte(second, CP_ACP) + ")..."),
               std::string::npos);
@@ -486,8 +472,7 @@ TEST_F(ReaderTransferTest, ACancelledJobEndsItsProgressDialogAndReportsTheFailur
     EXPECT_FALSE(Frame()->timerMask & 0x4);
     // The transfer runs: the reader stays.
     ASSERT_TRUE(App().reader);
-    CCriticalSectionLock lock(&App().reader->Lock());
-    EXPECT_EQ(App().reader->jobState, E_ABORT);
+    EXPECT_EQ(App().reader->GetJob().state, E_ABORT);
 }
 
 TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)

@@ -34,6 +34,7 @@ const CodeText kProgramCodes[] = {
     {0x80040220, L"Wrong address Mifare block."},
     {0x80040221, L"Can't read the number from the Mifare Classic card block. You must set the \"Binary mode\" flag on "
                  L"the \"Reader\" page."},
+    {0x80040223, L"The protocol of this reader model is not supported by this version."},
     {0x80040230, L"Timeout readers search."},
     {0x80040231, L"No more readers."},
     {0x80040232, L"Reader is not found."},

@@ -14,6 +14,7 @@
 #include "reader/Reader.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/PortPairs.h"
+#include "tests/support/ReaderTestPeer.h"
 #include "tools/readersim/ReaderSim.h"
 
 
@@ -90,10 +91,7 @@ protected:
         app->LogSettings = &logSettings;
         CReader* r = reader.get();
         app->Reader = r;
-        app->ReaderPortName = [r] {
-            CCriticalSectionLock lock(&r->Lock());
-            return r->portName;
-        };
+        app->ReaderPortName = [r] { return r->GetPortName(); };
         reader->SetAppContext(app.get());
     }
 
@@ -115,26 +113,24 @@ protected:
     {
         uint16_t port = sim->ListenTcp();
         ASSERT_NE(0, port);
-        CCriticalSectionLock lock(&reader->Lock());
-        reader->portName = L"127.0.0.1:" + std::to_wstring(port);
-        reader->settings.receiveTimeout = 400;
-        reader->settings.maxTries = 1;
-        reader->settings.connectTimeout = 2000;
-        reader->settings.connectPeriod = 3000;
-        reader->settings.flags = flags;
+        reader->SetPortName(L"127.0.0.1:" + std::to_wstring(port));
+        Configure([&](ReaderSettings& s) {
+            s.receiveTimeout = 400;
+            s.maxTries = 1;
+            s.connectTimeout = 2000;
+            s.connectPeriod = 3000;
+            s.flags = flags;
+        });
     }
 
-    void SetPort(const std::wstring& name)
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        reader->portName = name;
-    }
+    void SetPort(const std::wstring& name) { reader->SetPortName(name); }
 
     template <class F>
     void Configure(F f)
     {
-        CCriticalSectionLock lock(&reader->Lock());
-        f(reader->settings);
+        ReaderSettings s = reader->GetSettings();
+        f(s);
+        reader->SetSettings(s);
     }
 
     void Drain()
@@ -219,11 +215,7 @@ protected:
             ++n;
         return n;
     }
-    int State()
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        return reader->state;
-    }
+    int State() { return reader->GetState(); }
     bool Connected() { return Count(RDMSG_CONNECT) > 0; }
 
     CWinsock winsock;

@@ -16,22 +16,18 @@
 #include "tools/readersim/ReaderSim.h"
 #include "tests/reader/ReaderTestFixture.h"
 
-// Reaches the thread's own reply reader for the timing rules of multi-line replies.
-class CReaderTestPeer {
-public:
-    static void OpenPort(CReader& r, const std::wstring& name)
-    {
-        r.m_cp = CReader::ConnectParams{};
-        r.m_cp.portName = name;
-        r.m_cp.connectTimeout = 3000;
-        r.OpenPort(9600);
-    }
-    static bool ReadLines(CReader& r, std::string& out, int lines, DWORD timeout)
-    {
-        return r.ReadReplyLines(out, lines, timeout, false);
-    }
-    static void Close(CReader& r) { r.ClosePort(); }
-};
+namespace {
+
+// The thread's own reply reader, for the timing rules of multi-line replies.
+void OpenBarePort(CReader& r, const std::wstring& name)
+{
+    ReaderConnectParams p;
+    p.portName = name;
+    p.connectTimeout = 3000;
+    CReaderTestPeer::OpenPort(r, p);
+}
+
+} // namespace
 
 
 TEST_F(ReaderThreadTest, ConnectsToModel1AndReportsItOnce)
@@ -48,15 +44,15 @@ TEST_F(ReaderThreadTest, ConnectsToModel1AndReportsItOnce)
     EXPECT_EQ(1, Count(RDMSG_CONNECT));
     EXPECT_EQ(0, Count(RDMSG_ERROR));
     EXPECT_EQ("ir\n", sim->ReceivedText());
-    CCriticalSectionLock lock(&reader->Lock());
-    EXPECT_EQ(RDST_CONNECTED, reader->state);
-    EXPECT_EQ(1, reader->model);
-    EXPECT_EQ(12345, reader->serial);
-    EXPECT_EQ(106u, reader->version);
+    const ReaderStatus status = reader->GetStatus();
+    EXPECT_EQ(RDST_CONNECTED, status.state);
+    EXPECT_EQ(1, status.model);
+    EXPECT_EQ(12345, status.serial);
+    EXPECT_EQ(106u, status.version);
     EXPECT_EQ(L"Vell-4 USB S/N: 12345 [301]\r\nReader of contactless keys\r\nInterfaces: USB, RS-485\r\n"
               L"Output: text lines\r\nSoftware version: 106\r\n",
-              reader->versionText);
-    EXPECT_NE(0u, reader->changes & RDCHG_STATE);
+              status.versionText);
+    EXPECT_NE(0u, reader->TakeChanges() & RDCHG_STATE);
 }
 
 TEST_F(ReaderThreadTest, ConnectsOverASerialPortPair)
@@ -217,9 +213,9 @@ TEST_F(ReaderThreadTest, ABuildDateStandsForTheVersion)
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
     EXPECT_TRUE(Logged(L"Reader connected (Oblon V s/n 5 FW v9.99)."));
-    CCriticalSectionLock lock(&reader->Lock());
-    EXPECT_EQ(8, reader->model);
-    EXPECT_EQ(0x6309u, reader->version);
+    const ReaderStatus status = reader->GetStatus();
+    EXPECT_EQ(8, status.model);
+    EXPECT_EQ(0x6309u, status.version);
 }
 
 TEST_F(ReaderThreadTest, AClosedFarEndDisconnectsAndRetriesAfterTheConnectPeriod)
@@ -385,19 +381,9 @@ TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
         const BYTE b[6] = {static_cast<BYTE>(i), 1, 2, 3, 4, 5};
         keys[i] = i == 5 ? _KEY_NUMBER{} : MakeKeyNumber(b, 6);
     }
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        reader->jobType = RDJOB_WRITE_KEYS;
-        reader->jobParam = 0;
-        reader->jobKeys = keys;
-        reader->jobProgress = 0;
-        reader->jobState = RDJOB_PENDING;
-    }
-    SetEvent(reader->events[CReader::EV_WAKE]);
-    ASSERT_TRUE(WaitFor([&] {
-        CCriticalSectionLock lock(&reader->Lock());
-        return reader->jobState != RDJOB_PENDING;
-    }));
+    reader->StartJob(RDJOB_WRITE_KEYS, 0, keys, 19);
+    reader->Wake();
+    ASSERT_TRUE(WaitFor([&] { return reader->GetJob().state != RDJOB_PENDING; }));
     std::vector<std::string> sent;
     for (const auto& f : sim->Frames())
         if (f.code == 0x5F)
@@ -407,10 +393,10 @@ TEST_F(ReaderThreadTest, WriteKeysJobSendsBankAndSlotPerKey)
         if (i != 5)
             expected.push_back(Bytes({i > 15 ? 1 : 0, i > 15 ? i - 16 : i, i, 1, 2, 3, 4, 5}));
     EXPECT_EQ(expected, sent);
-    CCriticalSectionLock lock(&reader->Lock());
-    EXPECT_EQ(S_OK, reader->jobState);
-    EXPECT_EQ(19, reader->jobProgress);
-    EXPECT_NE(0u, reader->changes & RDCHG_JOB);
+    const ReaderJob job = reader->GetJob();
+    EXPECT_EQ(S_OK, job.state);
+    EXPECT_EQ(19, job.progress);
+    EXPECT_NE(0u, reader->TakeChanges() & RDCHG_JOB);
 }
 
 TEST_F(ReaderThreadTest, WriteKeysJobNeedsTheBinaryProtocol)
@@ -418,19 +404,11 @@ TEST_F(ReaderThreadTest, WriteKeysJobNeedsTheBinaryProtocol)
     UseTcp();
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        reader->jobType = RDJOB_WRITE_KEYS;
-        reader->jobKeys.assign(3, MakeKeyNumber(reinterpret_cast<const uint8_t*>("abcdef"), 6));
-        reader->jobState = RDJOB_PENDING;
-    }
-    SetEvent(reader->events[CReader::EV_WAKE]);
-    ASSERT_TRUE(WaitFor([&] {
-        CCriticalSectionLock lock(&reader->Lock());
-        return reader->jobState != RDJOB_PENDING;
-    }));
-    CCriticalSectionLock lock(&reader->Lock());
-    EXPECT_EQ(KV_E_NOT_SUPPORTED, reader->jobState);
+    reader->StartJob(RDJOB_WRITE_KEYS, 0,
+                     std::vector<_KEY_NUMBER>(3, MakeKeyNumber(reinterpret_cast<const uint8_t*>("abcdef"), 6)), 3);
+    reader->Wake();
+    ASSERT_TRUE(WaitFor([&] { return reader->GetJob().state != RDJOB_PENDING; }));
+    EXPECT_EQ(KV_E_NOT_SUPPORTED, reader->GetJob().state);
 }
 
 TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
@@ -450,12 +428,8 @@ TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
     EXPECT_EQ(Bytes({1, 3}), frames[1].payload);
 
     // Automatic speed: the highest the model allows.
-    {
-        CCriticalSectionLock lock(&reader->Lock());
-        reader->settings.speed = 0;
-        reader->requests |= RDREQ_SETTINGS;
-    }
-    SetEvent(reader->events[CReader::EV_WAKE]);
+    Configure([](ReaderSettings& s) { s.speed = 0; });
+    reader->Wake();
     ASSERT_TRUE(sim->WaitUntil([&] { return sim->LineSpeed() == 115200; }, 5000));
     frames = sim->Frames();
     EXPECT_EQ(Bytes({1, 4}), frames.back().payload);
@@ -485,7 +459,7 @@ TEST(ReaderReplyLines, TheNextLineTimeOutCountsFromTheLastLine)
         ASSERT_NE(0, port);
         CReader reader;
         reader.CreateEvents();
-        CReaderTestPeer::OpenPort(reader, L"127.0.0.1:" + std::to_wstring(port));
+        OpenBarePort(reader, L"127.0.0.1:" + std::to_wstring(port));
         ASSERT_TRUE(sim.WaitUntil([&] { return sim.PeerCount() == 1; }, 3000));
         std::atomic<DWORD> firstSent{0}, lastSent{0};
         std::thread talker([&] {

@@ -170,20 +170,15 @@ protected:
 
     void StartJob()
     {
-        {
-            CCriticalSectionLock lock(&reader->Lock());
-            reader->jobType = RDJOB_TEMIC_INIT;
-            reader->jobState = RDJOB_PENDING;
-        }
-        SetEvent(reader->events[CReader::EV_WAKE]);
+        reader->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
+        reader->Wake();
     }
 
     HRESULT JobResult()
     {
         HRESULT r = RDJOB_PENDING;
         WaitFor([&] {
-            CCriticalSectionLock lock(&reader->Lock());
-            r = reader->jobState;
+            r = reader->GetJob().state;
             return r != RDJOB_PENDING;
         });
         return r;
@@ -327,12 +322,11 @@ TEST_F(TemicTest, TheCycleRunsOnlyWhereItMay)
         sim->SetIdentity({"Vell-4 USB", 0x301, 12345, c.firmware, "", 3});
         TemicSettings t = Temic(0, 1, 1, c.params);
         t.enabled = c.enabled;
-        {
-            CCriticalSectionLock lock(&reader->Lock());
-            reader->readKeys.keyTypes = c.keyTypes;
-            if (c.suspended)
-                reader->requests |= RDREQ_POLL_SUSPENDED;
-        }
+        ReadKeysSettings reading = reader->GetCardReading();
+        reading.keyTypes = c.keyTypes;
+        reader->SetCardReading(reading);
+        if (c.suspended)
+            reader->SetPolling(false);
         reader->SetTemicParams(t);
         reader->Start();
         ASSERT_TRUE(WaitFor([&] { return Connected(); }));

@@ -14,23 +14,19 @@
 #include "tests/reader/ReaderTestFixture.h"
 
 // Drives the thread's receive path directly, on a port of its own.
-class CTextProtocolTestPeer {
+class CTextProtocolTestPeer : public CReaderTestPeer {
 public:
     static void OpenPort(CReader& r, const std::wstring& name, int checkInPeriod)
     {
-        r.m_cp = CReader::ConnectParams{};
-        r.m_cp.portName = name;
-        r.m_cp.connectTimeout = 3000;
-        r.m_cp.receiveTimeout = 500;
-        r.m_cp.maxTries = 1;
-        r.m_cp.checkInPeriod = checkInPeriod;
-        r.OpenPort(9600);
+        ReaderConnectParams p;
+        p.portName = name;
+        p.connectTimeout = 3000;
+        p.receiveTimeout = 500;
+        p.maxTries = 1;
+        p.checkInPeriod = checkInPeriod;
+        CReaderTestPeer::OpenPort(r, p);
+        UseTextProtocol(r);
     }
-    static int Available(CReader& r) { return r.PortBytesAvailable(); }
-    static void ReceiveLines(CReader& r) { r.ReceiveLines(); }
-    static size_t KeysInField(CReader& r) { return r.m_keys.size(); }
-    static size_t Buffered(CReader& r) { return r.m_recv.size(); }
-    static void Close(CReader& r) { r.ClosePort(); }
 };
 
 namespace {
@@ -120,8 +116,9 @@ protected:
     template <class F>
     void CardReading(F f)
     {
-        CCriticalSectionLock lock(&reader->Lock());
-        f(reader->readKeys);
+        ReadKeysSettings k = reader->GetCardReading();
+        f(k);
+        reader->SetCardReading(k);
     }
 
     void Restart()
