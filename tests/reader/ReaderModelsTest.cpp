@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <string>
+#include "config/TransferRecords.h"
 #include "reader/ReaderModels.h"
 
 TEST(ReaderModels, CodesMapToModels)
@@ -146,4 +147,39 @@ TEST(ReaderVersion, RejectedReplies)
         EXPECT_FALSE(ParseReaderVersion(c.text, code, serial, version, &incomplete)) << c.text;
         EXPECT_EQ(c.incomplete, incomplete) << c.text;
     }
+}
+
+TEST(ReaderModels, ProtocolByModelAndReaderFlags)
+{
+    const struct { int model; uint32_t flags; int protocol; } cases[] = {
+        {1, READER_BINARY | READER_PROT_VELL4, RDPROT_TEXT}, {2, 0, RDPROT_TEXT}, {8, READER_BINARY, RDPROT_TEXT},
+        {10, READER_PROT_VELL4, RDPROT_TEXT},
+        // The Mifare readers speak binary frames with the flag "binary" only.
+        {3, READER_BINARY, RDPROT_FRAME}, {4, READER_BINARY, RDPROT_FRAME}, {5, READER_BINARY, RDPROT_FRAME},
+        {11, READER_BINARY, RDPROT_FRAME}, {3, READER_PROT_VELL4, RDPROT_TEXT}, {11, 0, RDPROT_TEXT},
+        // "protVell4" switches the Vell-4 EHR and Base to single bytes.
+        {6, READER_PROT_VELL4, RDPROT_BYTE}, {7, READER_PROT_VELL4 | READER_BINARY, RDPROT_BYTE},
+        {6, READER_BINARY, RDPROT_TEXT}, {7, 0, RDPROT_TEXT},
+        {9, 0, RDPROT_ESCAPED}, {9, READER_BINARY | READER_PROT_VELL4, RDPROT_ESCAPED},
+        {12, READER_BINARY, RDPROT_NONE}, {0, READER_BINARY, RDPROT_NONE}, {13, 0, RDPROT_NONE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.protocol, ReaderProtocolFor(c.model, c.flags)) << "model " << c.model << " flags " << c.flags;
+}
+
+TEST(ReaderModels, CapabilitiesByModelAndFirmware)
+{
+    constexpr PackedVersion v18 = 1 | 8 << 8, v17 = 1 | 7 << 8, v210 = 2 | 10 << 8, v29 = 2 | 9 << 8;
+    const struct { int model; PackedVersion fw; uint32_t flags; } cases[] = {
+        {1, 105, 0}, {1, 106, MODEL_TEMIC | MODEL_HID_TEXT_ORDER}, {1, 107, MODEL_TEMIC}, {2, 106, 0},
+        {3, v18, MODEL_BINARY_FRAMES | MODEL_SPEED_SWITCH}, {3, v17, MODEL_BINARY_FRAMES},
+        {4, v210, MODEL_BINARY_FRAMES | MODEL_SPEED_SWITCH}, {4, v29, MODEL_BINARY_FRAMES},
+        {5, v18, MODEL_BINARY_FRAMES},
+        {11, 1, MODEL_BINARY_FRAMES | MODEL_SPEED_SWITCH | MODEL_MIFARE_TEXT_ORDER},
+        // The 433 MHz nibble order: odd firmware of the EHR, firmware above 9 of the Oblon V.
+        {6, 1, MODEL_TEMIC | MODEL_OTHER_QM100}, {6, 2, MODEL_TEMIC}, {8, 10, MODEL_OTHER_QM100}, {8, 9, 0},
+        {7, 1, MODEL_PROGRAM_OUTPUT}, {9, 1, 0}, {10, 1, MODEL_TEMIC}, {12, 0, 0}, {0, 106, 0}, {-1, 106, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.flags, ReaderModelFlags(c.model, c.fw)) << "model " << c.model << " fw " << std::hex << c.fw;
 }
