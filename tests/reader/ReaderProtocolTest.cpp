@@ -57,6 +57,8 @@ TEST_F(ReaderThreadTest, AReaderWhoseProtocolIsNotBuiltIsRefusedWithItsError)
             continue;
         }
         EXPECT_EQ((std::vector<HRESULT>{KV_E_PROTOCOL_NOT_SUPPORTED}), Errors());
+        // The notification is queued before the thread logs the failure and closes the port.
+        ASSERT_TRUE(WaitFor([&] { return Logged(L"Port closed."); }));
         EXPECT_EQ(std::wstring(L"Unable to connect to the reader. ") + kText, seen.back().text);
         EXPECT_TRUE(Logged(std::wstring(L"Failed to connect to reader (code 0x80040223): ") + kText));
         EXPECT_FALSE(Logged(L"Reader connected"));
