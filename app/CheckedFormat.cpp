@@ -77,12 +77,17 @@ int64_t CutInteger(int64_t v, Length length, bool isSigned)
     }
 }
 
-void AppendPrinted(std::wstring& out, const std::wstring& specText, int width, int precision, auto value)
+// The conversion's text, however long: a string argument has no length limit of its own.
+bool AppendPrinted(std::wstring& out, const std::wstring& specText, auto value)
 {
-    std::vector<wchar_t> buffer(static_cast<size_t>(width > 0 ? width : 0) + (precision > 0 ? precision : 0) + 400);
-    const int n = _snwprintf(buffer.data(), buffer.size() - 1, specText.c_str(), value);
-    if (n > 0)
-        out.append(buffer.data(), static_cast<size_t>(n));
+    const int n = _scwprintf(specText.c_str(), value);
+    if (n < 0)
+        return false;
+    std::vector<wchar_t> buffer(static_cast<size_t>(n) + 1);
+    if (_snwprintf(buffer.data(), buffer.size(), specText.c_str(), value) != n)
+        return false;
+    out.append(buffer.data(), static_cast<size_t>(n));
+    return true;
 }
 
 } // namespace
@@ -132,43 +137,46 @@ bool FormatChecked(std::wstring& out, const wchar_t* format, const FormatArg* ar
         if (next >= count)
             return out.clear(), false;
         const FormatArg& arg = args[next++];
+        bool printed = false;
         switch (conversion) {
         case L'd': case L'i': case L'o': case L'u': case L'x': case L'X': {
             if (arg.GetKind() != FormatArg::kInteger)
                 return out.clear(), false;
             const bool isSigned = conversion == L'd' || conversion == L'i';
-            AppendPrinted(out, specText + L"I64" + conversion, width, precision,
-                          static_cast<long long>(CutInteger(arg.Integer(), length, isSigned)));
+            printed = AppendPrinted(out, specText + L"I64" + conversion,
+                                    static_cast<long long>(CutInteger(arg.Integer(), length, isSigned)));
             break;
         }
         case L'c': case L'C':
             if (arg.GetKind() != FormatArg::kInteger)
                 return out.clear(), false;
             // Wide character; "hc" and "C" name a narrow one, taken as its code.
-            AppendPrinted(out, specText + L"c", width, precision, static_cast<wint_t>(arg.Integer() & 0xFFFF));
+            printed = AppendPrinted(out, specText + L"c", static_cast<wint_t>(arg.Integer() & 0xFFFF));
             break;
         case L's': case L'S':
             if (arg.GetKind() != FormatArg::kString)
                 return out.clear(), false;
-            AppendPrinted(out, specText + L"ls", width, precision, arg.String());
+            printed = AppendPrinted(out, specText + L"ls", arg.String());
             break;
         case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A':
             if (arg.GetKind() != FormatArg::kDouble)
                 return out.clear(), false;
-            AppendPrinted(out, specText + (conversion == L'F' ? L'f' : conversion), width, precision, arg.Double());
+            printed = AppendPrinted(out, specText + (conversion == L'F' ? L'f' : conversion), arg.Double());
             break;
         case L'p':
             if (arg.GetKind() == FormatArg::kPointer)
-                AppendPrinted(out, specText + L"p", width, precision, arg.Pointer());
+                printed = AppendPrinted(out, specText + L"p", arg.Pointer());
             else if (arg.GetKind() == FormatArg::kInteger)
-                AppendPrinted(out, specText + L"p", width, precision,
-                              reinterpret_cast<const void*>(static_cast<uintptr_t>(arg.Integer())));
+                printed = AppendPrinted(out, specText + L"p",
+                                        reinterpret_cast<const void*>(static_cast<uintptr_t>(arg.Integer())));
             else
                 return out.clear(), false;
             break;
         default:   // %n and anything unknown
             return out.clear(), false;
         }
+        if (!printed)
+            return out.clear(), false;
     }
     return true;
 }

@@ -72,4 +72,26 @@ TEST(CheckedFormat, ConversionsThatDoNotFitAreRefused)
     }
 }
 
+TEST(CheckedFormat, LongArgumentsComeWhole)
+{
+    // An output or URL of any length reaches the event text in full.
+    const std::wstring thousand(1000, L'k');
+    const std::wstring url = L"http://h/?k=" + std::wstring(5000, L'7');
+    const struct {
+        const wchar_t* format;
+        std::vector<FormatArg> args;
+        std::wstring expected;
+    } cases[] = {
+        {L"\"%s\" -> \"%s\"", {thousand, L"Copy to Clipboard"}, L"\"" + thousand + L"\" -> \"Copy to Clipboard\""},
+        {L"%s", {url}, url},
+        {L"%-1000s|", {L"x"}, L"x" + std::wstring(999, L' ') + L"|"},
+        {L"%.3s%s", {thousand, thousand}, L"kkk" + thousand},
+    };
+    for (const auto& c : cases) {
+        std::wstring out;
+        EXPECT_TRUE(FormatChecked(out, c.format, c.args.data(), c.args.size())) << c.format;
+        EXPECT_EQ(out, c.expected) << c.format;
+    }
+}
+
 } // namespace
