@@ -196,6 +196,8 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         }
         key.length = 6;
     } else if (p.name == L"mifare") {
+        if (n == 0)
+            return false;   // the bracket is the whole key: an empty one is no key
         keyType = MifareTypeByWord(p.word);
         if (keyType < 0)
             keyType = p.hasPair ? CardTypeFromSak(static_cast<BYTE>(p.sak), static_cast<WORD>(p.atqa), nullptr) : 0;
@@ -216,6 +218,8 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
             key.bytes[3 + i] = p.le[3 + i];
         key.length = static_cast<BYTE>(3 + more);
     } else if (p.name == L"cod433" || p.name == L"cod433 fix") {
+        if (n == 0)
+            return false;
         keyType = p.name == L"cod433" ? 4 : 5;
         PutCardNumber(key, p.b, p.a);
         key.bytes[3] = n == 4 ? static_cast<BYTE>((p.le[0] & 0xF0) | (p.le[1] >> 4)) : p.le[0];
@@ -233,6 +237,8 @@ bool ParseKeyLine(std::wstring_view line, int& keyType, _KEY_NUMBER& key, uint32
         PutCardNumber(key, p.b, p.a);
         key.length = 3;
     } else if (p.name == L"dallas") {
+        if (n == 0)
+            return false;
         keyType = 7;
         if (n == 8 && p.le[7] == DallasCrc8(p.le, 7)) {
             // A 1-Wire serial number: family code and CRC are not part of the key.

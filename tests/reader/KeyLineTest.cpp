@@ -80,6 +80,12 @@ TEST(KeyLine, ParsesEveryCardName)
         {L"Dallas[00000001B81C02]", 7, 1, false, 7, "021CB801000000"},
         {L"Dallas[0102030405060708090A0B0C0D0E0F1011121314]", 7, 1, false, 7,
          "14131211100F0E0D0C0B0A0908070605040302"},
+        // An empty bracket where the bracket is the key: no key, an unrecognised line.
+        {L"Mifare[] 1k", 3, 1, false, 0, ""},
+        {L"Dallas[]", 7, 1, false, 0, ""},
+        {L"Cod433[]", 1, 1, false, 0, ""},
+        {L"Cod433 Fix[] 1,2", 1, 1, false, 0, ""},
+        {L"Mifare[4] (0004,08)", 1, 1, false, 0, ""},   // a lone digit makes no byte
         // Not key lines.
         {L"Unknown[1234] 1,2", 1, 1, false, 0, ""},
         {L"Em-Marine 085,123", 1, 1, false, 0, ""},

@@ -369,6 +369,20 @@ TEST_F(TextProtocolTest, MifareClassicCardsNeedTheBinaryMode)
     }
 }
 
+TEST_F(TextProtocolTest, EmptyBracketLinesAreUnrecognisedNotKeys)
+{
+    // Once per connection, as every other line that is no key; no key of length 0 or zeros.
+    UseTcp(0);
+    reader->Start();
+    ASSERT_TRUE(WaitFor([&] { return Connected(); }));
+    sim->SendLine("Mifare[] 1k");
+    sim->SendLine("Dallas[]");
+    sim->SendLine("Cod433[]");
+    sim->SendLine(kKeyB);
+    ASSERT_TRUE(WaitFor([&] { return !Keys().empty(); }));
+    EXPECT_EQ((std::vector<std::string>{"error 8004021F", "key 1 2A00111100"}), Notifications());
+}
+
 TEST_F(TextProtocolTest, TheReadOnceAnswerIsCheckedAndRetried)
 {
     const struct {
