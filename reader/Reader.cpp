@@ -310,8 +310,9 @@ DWORD CReader::Run()
     }
     try {
         Disconnect();
-    } catch (...) {
+    } catch (const std::exception& e) {
         // The thread is ending; the port is released whatever the reader answers.
+        LogWarningText(L"%hs", e.what());
     }
     return 0;
 }
