@@ -1,6 +1,11 @@
 #include "transfer/KeySender.h"
 
 #include <atomic>
+#include <exception>
+#include <string>
+
+#include "core/AppLog.h"
+#include "core/Exceptions.h"
 
 namespace
 {
@@ -26,14 +31,15 @@ struct ModifierKey
     WORD vk;
     WORD scan;
     bool extended;
+    const wchar_t* name;
 };
 
 // The order in which modifiers change.
 constexpr ModifierKey kModifierKeys[] = {
-    {KEYMOD_CTRL, VK_CONTROL, 0x1D, false},
-    {KEYMOD_ALT, VK_MENU, 0x38, false},
-    {KEYMOD_SHIFT, VK_SHIFT, 0x2A, false},
-    {KEYMOD_WIN, VK_LWIN, 0x5B, true},
+    {KEYMOD_CTRL, VK_CONTROL, 0x1D, false, L"Ctrl"},
+    {KEYMOD_ALT, VK_MENU, 0x38, false, L"Alt"},
+    {KEYMOD_SHIFT, VK_SHIFT, 0x2A, false, L"Shift"},
+    {KEYMOD_WIN, VK_LWIN, 0x5B, true, L"Win"},
 };
 
 void SendKeyEvent(IKeyInput& input, WORD vk, WORD scan, bool extended, bool up)
@@ -43,10 +49,38 @@ void SendKeyEvent(IKeyInput& input, WORD vk, WORD scan, bool extended, bool up)
     in.ki.wVk = vk;
     in.ki.wScan = scan;
     in.ki.dwFlags = (extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
-    input.Send(in);
+    SendInputEvent(input, in);
+}
+
+// A modifier left down is a stuck key for the user until it is pressed again: say which.
+void LogStuckModifiers(UINT held, const char* reason)
+{
+    CAppContext* app = GetAppContext();
+    if (!app || !app->IsLogged(LOG_THRESHOLD_ERROR))
+        return;
+    std::wstring names;
+    for (const ModifierKey& key : kModifierKeys)
+    {
+        if (held & key.bit)
+        {
+            if (!names.empty())
+                names += L'+';
+            names += key.name;
+        }
+    }
+    LogMessage(app, nullptr, LOG_ERROR, L"Typing: %s not released: %hs", names.c_str(), reason);
 }
 
 }  // namespace
+
+void SendInputEvent(IKeyInput& input, const INPUT& event)
+{
+    SetLastError(0);
+    if (input.Send(event) == 1)
+        return;
+    const DWORD error = GetLastError();
+    throw COSException(error ? error : ERROR_ACCESS_DENIED);
+}
 
 IKeyInput& GetKeyInput()
 {
@@ -69,14 +103,13 @@ void SendKeyWithModifiers(UINT vk, UINT modifiers, DWORD pressDelay, DWORD relea
 {
     IKeyInput& input = GetKeyInput();
     modifiers &= KEYMOD_ALL;
-    if (modifiers != state)
+    for (const ModifierKey& key : kModifierKeys)
     {
-        for (const ModifierKey& key : kModifierKeys)
+        if ((modifiers & key.bit) != (state & key.bit))
         {
-            if ((modifiers & key.bit) != (state & key.bit))
-                SendKeyEvent(input, key.vk, key.scan, key.extended, (state & key.bit) != 0);
+            SendKeyEvent(input, key.vk, key.scan, key.extended, (state & key.bit) != 0);
+            state ^= key.bit;
         }
-        state = modifiers;
     }
     if (vk == 0)
         return;
@@ -99,14 +132,30 @@ CTypingScope::CTypingScope()
 
 CTypingScope::~CTypingScope()
 {
-    // The system's input never throws; an input that does must not end the process while an
-    // exception from the typing is unwinding, and the block must still be lifted.
-    try
+    // Each held modifier is tried on its own: one refused release must not keep the others
+    // down. Nothing may leave a destructor that can run while the typing's exception unwinds,
+    // and the block must still be lifted.
+    IKeyInput& input = GetKeyInput();
+    std::string reason;
+    for (const ModifierKey& key : kModifierKeys)
     {
-        SendKeyWithModifiers(0, 0, 0, 0, m_modifiers);
+        if (!(m_modifiers & key.bit))
+            continue;
+        try
+        {
+            SendKeyEvent(input, key.vk, key.scan, key.extended, true);
+            m_modifiers &= ~key.bit;
+        }
+        catch (const std::exception& e)
+        {
+            reason = e.what();
+        }
+        catch (...)
+        {
+            reason = "unknown error";
+        }
     }
-    catch (...)
-    {
-    }
-    GetKeyInput().Block(false);
+    if (m_modifiers)
+        LogStuckModifiers(m_modifiers, reason.c_str());
+    input.Block(false);
 }

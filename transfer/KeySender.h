@@ -15,7 +15,9 @@ constexpr UINT KEYMOD_ALL = 0xF;
 class IKeyInput
 {
 public:
-    // One keyboard event; the number of events the system took (0 or 1).
+    // One keyboard event; the number of events the system took (0 or 1). The system takes
+    // none when the input is refused (a window of higher integrity, a locked desktop); the
+    // reason is then the thread's last error.
     virtual UINT Send(const INPUT& input) = 0;
     virtual bool Block(bool on) = 0;
     virtual void Pause(DWORD ms) = 0;
@@ -32,13 +34,19 @@ IKeyInput* SetKeyInput(IKeyInput* input);
 // True for the virtual keys that are sent with the extended-key flag.
 bool IsExtendedKey(UINT vk);
 
+// Sends one event; an event the system does not take throws COSException with the system's
+// reason (ERROR_ACCESS_DENIED when it gives none), so typing stops at the first refusal.
+void SendInputEvent(IKeyInput& input, const INPUT& event);
+
 // Brings the held modifiers to `modifiers` (Ctrl, Alt, Shift, Windows key, each only when it
 // differs), then, unless vk is 0, presses and releases the key with the delays after each.
-// state: the modifiers pressed by earlier calls and not yet released.
+// state: the modifiers pressed by earlier calls and not yet released; it follows every event
+// the system took, also when a later one is refused (COSException).
 void SendKeyWithModifiers(UINT vk, UINT modifiers, DWORD pressDelay, DWORD releaseDelay, UINT& state);
 
 // User input blocked for the life of the object. On the way out, normal or by an exception,
-// the modifiers the typing left pressed are released first, so no key stays down system-wide.
+// the modifiers the typing left pressed are released first, so no key stays down system-wide;
+// one that cannot be released is written to the debug log.
 class CTypingScope
 {
 public:

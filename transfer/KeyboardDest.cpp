@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "config/TransferRecords.h"
+#include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
@@ -120,7 +121,7 @@ void SendUnicodeEvent(IKeyInput& input, wchar_t ch, bool up)
     in.type = INPUT_KEYBOARD;
     in.ki.wScan = ch;
     in.ki.dwFlags = KEYEVENTF_UNICODE | (up ? KEYEVENTF_KEYUP : 0);
-    input.Send(in);
+    SendInputEvent(input, in);
 }
 
 // The shift state of VkKeyScanExW (1 Shift, 2 Ctrl, 4 Alt) as modifier bits.
@@ -289,16 +290,24 @@ HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow,
     CForegroundReturn giveBack(target != foreground ? foreground : nullptr);
 
     destination = GetTitle(target);
-    switch (settings.method)
+    try
     {
-    case KEYBOARD_METHOD_US_VKEYS:
-        TypeLayoutKeys(text, keys, settings.afterPressDelay, settings.afterReleaseDelay, target);
-        return S_OK;
-    case KEYBOARD_METHOD_LIBRARY:
-        return TypeWithAutoIt(text, keys, settings.afterPressDelay, settings.afterReleaseDelay);
-    default:
-        TypeUnicodeText(text, keys, settings.afterPressDelay, settings.afterReleaseDelay);
-        return S_OK;
+        switch (settings.method)
+        {
+        case KEYBOARD_METHOD_US_VKEYS:
+            TypeLayoutKeys(text, keys, settings.afterPressDelay, settings.afterReleaseDelay, target);
+            return S_OK;
+        case KEYBOARD_METHOD_LIBRARY:
+            return TypeWithAutoIt(text, keys, settings.afterPressDelay, settings.afterReleaseDelay);
+        default:
+            TypeUnicodeText(text, keys, settings.afterPressDelay, settings.afterReleaseDelay);
+            return S_OK;
+        }
+    }
+    catch (const COSException& e)
+    {
+        // Input the system refused, or a character no layout can type: the key did not arrive.
+        return ResultFromWin32(e.GetCode());
     }
 }
 
@@ -321,13 +330,24 @@ void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pres
 void TypeLayoutKeys(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                     DWORD releaseDelay, HWND target)
 {
-    CTypingScope scope;
     HKL targetLayout = GetKeyboardLayout(target ? GetWindowThreadProcessId(target, nullptr) : 0);
     CUsLayout us;
+    auto findKey = [&](wchar_t ch, SHORT& key) {
+        return FindLayoutKey(ch, targetLayout, key) || FindLayoutKey(ch, us.Get(), key);
+    };
+    // Checked before the first key goes out: half a key number in the target is worse than none.
+    for (wchar_t ch : text)
+    {
+        if (ch == 0)
+            break;
+        SHORT key = 0;
+        if (ch != KEYVEC_CHAR && !findKey(ch, key))
+            throw COSException(ERROR_NO_UNICODE_TRANSLATION);
+    }
+    CTypingScope scope;
     WalkTypedText(text, keys, pressDelay, releaseDelay, scope.Modifiers(), [&](wchar_t ch) {
         SHORT key = 0;
-        if (!FindLayoutKey(ch, targetLayout, key) && !FindLayoutKey(ch, us.Get(), key))
-            return;  // no layout has it
+        findKey(ch, key);
         SendKeyWithModifiers(key & 0xFF, ModifiersOfShiftState((key >> 8) & 0xFF), pressDelay, releaseDelay,
                              scope.Modifiers());
     });

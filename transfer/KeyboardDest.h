@@ -19,7 +19,8 @@ extern const wchar_t kAutoItLibraryName[];
 // the front, types by the settings' method and gives the foreground back. mainWindow is the
 // program's own main window (never a target; null when there is none). destination receives
 // the target's title. 0, KV_E_WINDOW_NOT_FOUND (filter on) or KV_E_NO_INPUT_FIELD (filter
-// off) when there is no target, or the codes of the library method.
+// off) when there is no target, the Win32 error as a result code when the system refuses the
+// input or a character has no key in any layout (method 2), or the codes of the library method.
 HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow, const std::wstring& text,
                            const KeyVector& keys, std::wstring& destination);
 
@@ -29,6 +30,8 @@ HRESULT TypeToTargetWindow(const _TRANS_DST_KEYBOARD& settings, HWND mainWindow,
 HWND FindTargetWindow(const wchar_t* classMask, const wchar_t* titleMask, const wchar_t* fileMask, HWND start,
                       HWND mainWindow);
 
+// Methods 1 and 2 throw COSException when the system refuses an event (typing stops there);
+// method 2 also when a character has no key in either layout (nothing is typed then).
 // Method 1: Unicode keystrokes.
 void TypeUnicodeText(const std::wstring& text, const KeyVector& keys, DWORD pressDelay,
                      DWORD releaseDelay);

@@ -22,8 +22,15 @@ public:
 
     UINT Send(const INPUT& input) override
     {
+        ++m_sends;
         if (throwAtSend > 0 && --throwAtSend == 0)
             throw std::runtime_error("input failed");
+        if (refuseFrom > 0 && m_sends >= refuseFrom && m_sends <= refuseTo)
+        {
+            // What SendInput does for input that UIPI or a locked desktop blocks.
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
         events.push_back(Describe(input));
         return 1;
     }
@@ -54,10 +61,14 @@ public:
 
     std::vector<std::string> events;
     int throwAtSend = 0;  // the n-th Send throws (once)
+    // Sends refuseFrom to refuseTo (counted from 1) are refused: not recorded, 0 taken.
+    int refuseFrom = 0;
+    int refuseTo = 1 << 30;
     std::function<void(DWORD)> onPause;
 
 private:
     IKeyInput* m_previous;
+    int m_sends = 0;
 };
 
 // The two events of one press of a plain key, as the sender must make them.

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "core/AppLog.h"
+#include "core/Exceptions.h"
+#include "tests/support/TempFolder.h"
 #include "tests/transfer/KeyInputRecorder.h"
 #include "transfer/KeyboardDest.h"
 #include "transfer/KeySender.h"
@@ -161,8 +167,6 @@ TEST(TypeLayoutKeys, ShiftStateFromTheLayoutAndSkippedCharacters)
         {L"Aa: Shift for the first letter only", L"Aa",
          {}, Seq({{"block on", kShiftDown}, KeyPress('A'), {kShiftUp}, KeyPress('A'), {"block off"}})},
         {L"A! keeps Shift held", L"A!", {}, Seq({{"block on", kShiftDown}, KeyPress('A'), KeyPress('1'), {kShiftUp, "block off"}})},
-        {L"a character no layout has is skipped", L"1\x4E2D" L"2", {},
-         Seq({{"block on"}, KeyPress('1'), KeyPress('2'), {"block off"}})},
         {L"key entries and pauses as in method 1", L"\x01q\x01\x01", {0x80000010, 0x20D},
          Seq({{"block on", "pause 16"}, KeyPress('Q'), {kCtrlDown}, KeyPress(VK_RETURN), {kCtrlUp, "block off"}})},
     };
@@ -188,6 +192,98 @@ TEST(TypingMethods, InputUnblockedAndModifiersReleasedWhenTypingThrows)
         else
             EXPECT_THROW(TypeLayoutKeys(text, keys, 0, 0, nullptr), std::runtime_error);
         EXPECT_EQ(rec.events, (Events{"block on", kCtrlDown, kCtrlUp, "block off"})) << "method " << method;
+    }
+}
+
+// The debug log of the typing, in a folder of the test's own.
+class CTypingLog : public CAppContext, public ILogSettingsSource
+{
+public:
+    CTypingLog() { LogSettings = this; }
+    std::wstring ResolveLogFolder() override { return m_folder.Path(); }
+    DebugLogSettings GetDebugLogSettings() override { return DebugLogSettings{true, 2, -1, false}; }
+    std::string Text() const
+    {
+        std::ifstream in(std::filesystem::path(m_folder.File(L"Norvane.log")), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+private:
+    CTempFolder m_folder;
+};
+
+TEST(TypingMethods, RefusedInputStopsTheTypingWithTheSystemsError)
+{
+    struct Case
+    {
+        const wchar_t* name;
+        int method;
+        std::wstring text;
+        std::vector<uint32_t> keys;
+        int refuseFrom, refuseTo;
+        Events expected;
+        const char* logged;  // the debug-log line of a modifier left down, or null
+    };
+    const int kAll = 1 << 30;
+    const Case cases[] = {
+        {L"method 1: the second character refused", 1, L"ab", {}, 3, kAll,
+         Seq({{"block on"}, Uni(L'a'), {"block off"}}), nullptr},
+        {L"method 1: a key-up refused", 1, L"ab", {}, 2, 2, {"block on", "U+0061 down", "block off"}, nullptr},
+        {L"method 1: Ctrl released although the key was refused", 1, L"\x01x", {0x241}, 2, 2,
+         {"block on", kCtrlDown, kCtrlUp, "block off"}, nullptr},
+        {L"method 1: Ctrl that cannot be released is logged", 1, L"\x01x", {0x241}, 2, kAll,
+         {"block on", kCtrlDown, "block off"}, "Typing: Ctrl not released: "},
+        {L"method 2: Shift and Alt held, everything after refused", 2, L"\x01", {0x541}, 3, kAll,
+         {"block on", kAltDown, kShiftDown, "block off"}, "Typing: Alt+Shift not released: "},
+        {L"method 2: the first key refused", 2, L"Aa", {}, 2, 2, {"block on", kShiftDown, kShiftUp, "block off"},
+         nullptr},
+    };
+    for (const Case& c : cases)
+    {
+        CTypingLog log;
+        CKeyInputRecorder rec;
+        rec.refuseFrom = c.refuseFrom;
+        rec.refuseTo = c.refuseTo;
+        DWORD code = 0;
+        try
+        {
+            if (c.method == 1)
+                TypeUnicodeText(c.text, c.keys, 0, 0);
+            else
+                TypeLayoutKeys(c.text, c.keys, 0, 0, nullptr);
+        }
+        catch (const COSException& e)
+        {
+            code = e.GetCode();
+        }
+        const std::string name = testing::PrintToString(std::wstring(c.name));
+        EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name;
+        EXPECT_EQ(rec.events, c.expected) << name;
+        if (c.logged)
+            EXPECT_NE(log.Text().find(std::string("[E] ") + c.logged), std::string::npos) << name << log.Text();
+        else
+            EXPECT_EQ(log.Text(), "") << name;
+    }
+}
+
+TEST(TypeLayoutKeys, ACharacterNoLayoutHasFailsBeforeAnythingIsTyped)
+{
+    for (const std::wstring& text : {std::wstring(L"1\x4E2D" L"2"), std::wstring(L"\x01\xD83D\xDE00")})
+    {
+        CKeyInputRecorder rec;
+        DWORD code = 0;
+        try
+        {
+            TypeLayoutKeys(text, {0x0D}, 0, 0, nullptr);
+        }
+        catch (const COSException& e)
+        {
+            code = e.GetCode();
+        }
+        EXPECT_EQ(code, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_TRUE(rec.events.empty()) << testing::PrintToString(rec.events);
     }
 }
 
