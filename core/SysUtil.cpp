@@ -125,6 +125,28 @@ bool ClipboardFailure()
     return false;
 }
 
+// Clipboard viewers and managers open the clipboard for a moment after every change, and
+// nothing announces when they close it again: the open is tried a few times, about 100 ms in
+// all, before the holder's error is reported.
+constexpr int kClipboardOpenTries = 10;
+constexpr DWORD kClipboardRetryMs = 10;
+
+bool OpenClipboardWithRetry()
+{
+    for (int attempt = 1;; ++attempt)
+    {
+        if (OpenClipboard(nullptr))
+            return true;
+        const DWORD error = GetLastError();
+        if (attempt == kClipboardOpenTries)
+        {
+            SetLastError(error ? error : ERROR_ACCESS_DENIED);
+            return false;
+        }
+        Sleep(kClipboardRetryMs);
+    }
+}
+
 }  // namespace
 
 bool SetClipboardText(const wchar_t* text, int length)
@@ -132,7 +154,7 @@ bool SetClipboardText(const wchar_t* text, int length)
     if (!text)
         text = L"";
     size_t count = length < 0 ? wcslen(text) : static_cast<size_t>(length);
-    if (!OpenClipboard(nullptr))
+    if (!OpenClipboardWithRetry())
         return false;
     if (!EmptyClipboard())
         return ClipboardFailure();

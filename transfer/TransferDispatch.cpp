@@ -18,6 +18,11 @@
 namespace
 {
 
+HRESULT ResultFromWin32(DWORD error)
+{
+    return error ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFF)) : E_FAIL;
+}
+
 // Only the append touches the link's data; the worker writes the bytes to its peers.
 HRESULT DeliverToBridge(CPortavo* bridge, const std::wstring& output, std::wstring& destination)
 {
@@ -65,8 +70,9 @@ HRESULT Deliver(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key, co
     switch (type)
     {
     case DEST_CLIPBOARD:
-        // A busy clipboard is no reason to fail the key: the user sees the text is not there.
-        SetClipboardText(texts.output.c_str(), static_cast<int>(texts.output.size()));
+        // A clipboard that stays busy is a key not delivered: nobody would see it was lost.
+        if (!SetClipboardText(texts.output.c_str(), static_cast<int>(texts.output.size())))
+            return ResultFromWin32(GetLastError());
         return S_OK;
     case DEST_PORTAVO:
         return DeliverToBridge(targets.bridge, texts.output, texts.destination);
@@ -100,8 +106,19 @@ std::wstring TransferErrorText(HRESULT result, int httpStatus)
     if (result == KV_E_HTTP_SERVER)
         return HttpServerErrorText(httpStatus);
     std::wstring text;
-    if (!GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(result)) &&
-        GetResourceModule() != GetProgramModule())
-        GetSystemMessageText(text, GetProgramModule(), static_cast<DWORD>(result));
+    if (GetSystemMessageText(text, GetResourceModule(), static_cast<DWORD>(result)) ||
+        (GetResourceModule() != GetProgramModule() &&
+         GetSystemMessageText(text, GetProgramModule(), static_cast<DWORD>(result))))
+        return text;
+    // The internet library's own errors (time-out, refused connection, unknown host) have their
+    // texts in its table, not the system's.
+    const bool win32 = HRESULT_FACILITY(result) == FACILITY_WIN32;
+    if (win32 && GetInternetErrorText(HRESULT_CODE(result), text))
+        return text;
+    // A failure is never recorded without a text: at least its code.
+    if (win32)
+        FormatResString(text, IDS_SYSTEM_ERROR, static_cast<int>(HRESULT_CODE(result)));
+    else
+        FormatResString(text, IDS_COM_ERROR, static_cast<unsigned>(result));
     return text;
 }

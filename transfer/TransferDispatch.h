@@ -36,5 +36,7 @@ HRESULT DeliverKey(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key,
                    TransferTexts& texts);
 
 // The error text of a failed transfer whose destination gave none: the message-table text
-// of the code, with " Code: %d." of the HTTP status for an HTTP server error.
+// of the code (the program's, the system's, or the internet library's for its own errors),
+// with " Code: %d." of the HTTP status for an HTTP server error. Never empty: a code without
+// a text is named by its number.
 std::wstring TransferErrorText(HRESULT result, int httpStatus);
