@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
@@ -17,6 +18,27 @@ constexpr DWORD kMaxDiscardedBody = 1024 * 1024;
 HRESULT ResultFromWin32(DWORD error)
 {
     return error == 0 ? E_FAIL : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
+}
+
+bool IsRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A header of the request's reply as text; empty when it has none.
+std::wstring QueryText(HINTERNET request, DWORD level)
+{
+    std::wstring text(256, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (HttpQueryInfoW(request, level, text.data(), &size, nullptr)) {
+            text.resize(size / sizeof(wchar_t));
+            return text;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= text.size() * sizeof(wchar_t))
+            return std::wstring();
+        text.resize(size / sizeof(wchar_t) + 1);
+    }
 }
 
 void SetTimeouts(HINTERNET handle, DWORD ms)
@@ -77,7 +99,9 @@ bool HttpClient::SendGet(const std::wstring& path, const std::wstring& referrer)
         return false;
     }
     const wchar_t* accept[] = {L"*/*", nullptr};
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION;
+    // Redirects are the destination's to judge: the library would follow any number of them,
+    // and after one to a dead server its connection handle keeps aiming there.
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (m_secure)
         flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
     m_request.Attach(HttpOpenRequestW(m_connection.Get(), L"GET", path.empty() ? L"/" : path.c_str(), nullptr,
@@ -107,23 +131,52 @@ DWORD HttpClient::QueryStatus() const
     return status;
 }
 
-void HttpClient::DiscardBody()
+DWORD HttpClient::CheckReplyHead() const
 {
     if (!m_request)
-        return;
+        return ERROR_INVALID_HANDLE;
+    const DWORD status = QueryStatus();
+    const std::wstring head = QueryText(m_request.Get(), HTTP_QUERY_RAW_HEADERS_CRLF);
+    const size_t lineEnd = head.find(L"\r\n");
+    if (status < 100 || status > 599 || head.compare(0, 5, L"HTTP/") != 0 || lineEnd == std::wstring::npos)
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    // The status line alone: no server meant that. The library makes "HTTP/1.0 200 OK" of
+    // bytes that have no status line (it takes them for an HTTP/0.9 reply); any other line
+    // came from the server, which closed the connection before its first header field.
+    if (head.find_first_not_of(L"\r\n", lineEnd) == std::wstring::npos)
+        return head.compare(0, lineEnd, L"HTTP/1.0 200 OK") == 0 ? ERROR_HTTP_INVALID_SERVER_RESPONSE
+                                                                  : ERROR_INTERNET_CONNECTION_ABORTED;
+    return 0;
+}
+
+std::wstring HttpClient::QueryLocation() const
+{
+    return m_request ? QueryText(m_request.Get(), HTTP_QUERY_LOCATION) : std::wstring();
+}
+
+bool HttpClient::DiscardBody()
+{
+    if (!m_request)
+        return true;
+    DWORD announced = 0;
+    DWORD size = sizeof announced;
+    const bool hasLength = HttpQueryInfoW(m_request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                          &announced, &size, nullptr) != FALSE;
     std::vector<char> buffer(8192);
     DWORD total = 0;
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         DWORD read = 0;
-        if (!InternetReadFile(m_request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) || read == 0)
-            return;
+        if (!InternetReadFile(m_request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
+            return false;
+        if (read == 0)
+            return !hasLength || total >= announced;
         total += read;
         // A body without end (or a trickle) must not hold the UI thread: the connection is
         // given up instead, and the next request opens another.
         if (total > kMaxDiscardedBody || GetTickCount64() > deadline) {
             m_request.Close();
-            return;
+            return true;
         }
     }
 }
@@ -218,15 +271,14 @@ void ExpandUrlTemplate(const std::wstring& templ, const wchar_t* text, int lengt
 
 // ---- The destination ----
 
-HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destination, const wchar_t* text,
-                        int length, const ReaderIdentity* reader, std::wstring& destinationText, int& status)
+namespace {
+
+// One GET of the URL on the client, reused while its server part stays the same. A request
+// that failed leaves no connection behind: whatever state it left in the handles, the next
+// key starts on a new one.
+HRESULT RequestUrl(HttpClient& client, const std::wstring& url, int& status)
 {
     status = 0;
-    if (destination.address.empty())
-        return E_INVALIDARG;
-    std::wstring url;
-    ExpandUrlTemplate(destination.address, text, length, reader, url);
-
     URL_COMPONENTSW parts = {};
     parts.dwStructSize = sizeof parts;
     parts.dwSchemeLength = 1;
@@ -261,12 +313,80 @@ HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destin
             return ResultFromWin32(client.GetLastError());
     }
 
-    if (!client.SendGet(url.substr(pathStart), serverKey))
-        return ResultFromWin32(client.GetLastError());
-    destinationText = url;
-    status = static_cast<int>(client.QueryStatus());
-    client.DiscardBody();
+    if (!client.SendGet(url.substr(pathStart), serverKey)) {
+        const DWORD error = client.GetLastError();
+        client.Close();
+        return ResultFromWin32(error);
+    }
+    DWORD error = client.CheckReplyHead();
+    if (error == 0) {
+        status = static_cast<int>(client.QueryStatus());
+        if (!client.DiscardBody())
+            error = ERROR_INTERNET_CONNECTION_ABORTED;
+    }
+    if (error != 0) {
+        status = 0;
+        client.Close();
+        return ResultFromWin32(error);
+    }
     return status == 200 ? S_OK : KV_E_HTTP_SERVER;
+}
+
+// Where a redirect leads, resolved against the URL that gave it; empty when it leads to
+// another scheme or nowhere: a key meant for http:// is not handed to https:// unasked.
+std::wstring RedirectTarget(const std::wstring& url, const std::wstring& location)
+{
+    if (location.empty())
+        return std::wstring();
+    std::wstring target(2048, L'\0');
+    DWORD length = static_cast<DWORD>(target.size());
+    if (!InternetCombineUrlW(url.c_str(), location.c_str(), target.data(), &length, ICU_NO_ENCODE))
+        return std::wstring();
+    target.resize(length);
+    URL_COMPONENTSW from = {sizeof from};
+    URL_COMPONENTSW to = {sizeof to};
+    if (!InternetCrackUrlW(url.c_str(), 0, 0, &from) || !InternetCrackUrlW(target.c_str(), 0, 0, &to) ||
+        from.nScheme != to.nScheme)
+        return std::wstring();
+    return target;
+}
+
+} // namespace
+
+HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destination, const wchar_t* text,
+                        int length, const ReaderIdentity* reader, std::wstring& destinationText, int& status)
+{
+    status = 0;
+    if (destination.address.empty())
+        return E_INVALIDARG;
+    std::wstring url;
+    ExpandUrlTemplate(destination.address, text, length, reader, url);
+
+    HRESULT result = RequestUrl(client, url, status);
+    if (result == KV_E_HTTP_SERVER && IsRedirect(status)) {
+        // Followed once, on a connection of its own: the kept one stays with the configured
+        // server. A second redirect is judged by its status like any other.
+        const std::wstring target = RedirectTarget(url, client.QueryLocation());
+        if (!target.empty()) {
+            CAppContext* app = GetAppContext();
+            if (app != nullptr && app->IsLogged(LOG_THRESHOLD_INFO))
+                LogMessage(app, nullptr, LOG_INFO, L"HTTP redirect (%d): %s -> %s", status, url.c_str(),
+                           target.c_str());
+            HttpClient hop(client.GetHeaders());
+            hop.timeoutMs = client.timeoutMs;
+            result = RequestUrl(hop, target, status);
+            url = target;
+        }
+    }
+    if (SUCCEEDED(result))
+        destinationText = url;
+    return result;
+}
+
+bool GetInternetErrorText(DWORD code, std::wstring& text)
+{
+    HMODULE library = GetModuleHandleW(L"wininet.dll");
+    return library != nullptr && code >= 12000 && code <= 12999 && GetSystemMessageText(text, library, code);
 }
 
 std::wstring HttpServerErrorText(int status)

@@ -58,12 +58,21 @@ public:
     bool SendGet(const std::wstring& path, const std::wstring& referrer);
     // Status code of the request last sent; 0 when there is none.
     DWORD QueryStatus() const;
+    // 0 when the reply of the request last sent began with a status line and a header block;
+    // else the Win32 error that says what was wrong with it: ERROR_HTTP_INVALID_SERVER_RESPONSE
+    // for bytes without a status line, ERROR_INTERNET_CONNECTION_ABORTED for a connection
+    // closed in the middle of the headers.
+    DWORD CheckReplyHead() const;
+    // The "Location" of the reply last received; empty when it has none.
+    std::wstring QueryLocation() const;
     // Reads the response body and throws it away, so that the connection can carry the next
-    // request. A body beyond 1 MB, or one that takes longer than the time-out, is left.
-    void DiscardBody();
+    // request. A body beyond 1 MB, or one that takes longer than the time-out, is left. False
+    // when the connection ended before the body its header announced.
+    bool DiscardBody();
     void Close();
 
     bool IsOpen() const { return static_cast<bool>(m_connection); }
+    const std::wstring& GetHeaders() const { return m_headers; }
     DWORD GetLastError() const { return m_lastError; }
     HINTERNET GetConnectionHandle() const { return m_connection.Get(); }
     // The request last sent; it stays open until the next one.
@@ -104,10 +113,16 @@ void ExpandUrlTemplate(const std::wstring& templ, const wchar_t* text, int lengt
                        std::wstring& url);
 
 // Sends the request of the HTTP destination. status gets the HTTP status (0 first);
-// destinationText the expanded URL on success. 0, E_INVALIDARG for an empty address, the
-// Win32 error as a result code, or KV_E_HTTP_SERVER for a status other than 200.
+// destinationText the URL the text went to on success: the expanded one, or where its one
+// redirect (on the same scheme) led. 0, E_INVALIDARG for an empty address, the Win32 error as
+// a result code, or KV_E_HTTP_SERVER for a status other than 200. A failed request closes the
+// client, so the next one starts on a new connection.
 HRESULT SendHttpRequest(HttpClient& client, const _TRANS_DST_HTTPREQUEST& destination, const wchar_t* text,
                         int length, const ReaderIdentity* reader, std::wstring& destinationText, int& status);
+
+// The text of one of the internet library's own errors (12000-12999) from its message table;
+// false when it has none.
+bool GetInternetErrorText(DWORD code, std::wstring& text);
 
 // The error text of a status other than 200: the message-table text of KV_E_HTTP_SERVER
 // followed by " Code: %d." with the status ("Error http server. Code: 404.").

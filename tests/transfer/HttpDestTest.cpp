@@ -11,12 +11,15 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
+#include "transfer/TransferDispatch.h"
 
 namespace {
 
 // A loopback HTTP/1.1 server on its own thread. It records each request head and answers
-// by path: "/404..." with 404, "/hang..." never, "/big..." with a 200 KB body, anything
-// else with 200 and a short body. Connections are kept open.
+// by path: a scripted path with its bytes as they stand, "/404..." with 404, "/hang..."
+// never, "/slow..." only when the next request has come (with a 500, on its own connection),
+// "/big..." with a 200 KB body, anything else with 200 and a short body. Connections are kept
+// open unless a script closes them.
 class CTestHttpServer
 {
 public:
@@ -67,6 +70,12 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_accepted;
     }
+    // The reply to a path (whatever its query); the connection is closed after it when asked.
+    void Script(const std::string& path, const std::string& reply, bool close)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_scripts[path] = {reply, close};
+    }
 
 private:
     struct Connection
@@ -75,7 +84,13 @@ private:
         WSAEVENT event = WSACreateEvent();
         std::string in;
         std::string out;
+        bool closeAfter = false;
         ~Connection() { WSACloseEvent(event); }
+    };
+    struct Scripted
+    {
+        std::string reply;
+        bool close = false;
     };
 
     void Serve()
@@ -116,8 +131,11 @@ private:
                 Answer(c, head);
             }
             Flush(c);
-            if ((ne.lNetworkEvents & FD_CLOSE) != 0 || n == 0)
+            if ((ne.lNetworkEvents & FD_CLOSE) != 0 || n == 0 || (c.closeAfter && c.out.empty())) {
+                if (m_late == &c)
+                    m_late = nullptr;
                 m_connections.erase(m_connections.begin() + (i - 2));
+            }
         }
     }
 
@@ -129,6 +147,25 @@ private:
         }
         const size_t start = head.find(' ') + 1;
         const std::string path = head.substr(start, head.find(' ', start) - start);
+        if (m_late != nullptr) {
+            // The answer the client gave up waiting for comes now, before the next one.
+            m_late->out += "HTTP/1.1 500 Late\r\nContent-Length: 0\r\n\r\n";
+            Flush(*m_late);
+            m_late = nullptr;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const auto script = m_scripts.find(path.substr(0, path.find('?')));
+            if (script != m_scripts.end()) {
+                c.out += script->second.reply;
+                c.closeAfter = script->second.close;
+                return;
+            }
+        }
+        if (path.rfind("/slow", 0) == 0) {
+            m_late = &c;
+            return;
+        }
         if (path.rfind("/hang", 0) == 0)
             return;
         const bool missing = path.rfind("/404", 0) == 0;
@@ -157,6 +194,8 @@ private:
     std::mutex m_mutex;
     std::vector<std::string> m_heads;
     int m_accepted = 0;
+    std::map<std::string, Scripted> m_scripts;
+    Connection* m_late = nullptr;   // a "/slow" request not yet answered
 };
 
 std::wstring Url(int port, const std::wstring& rest)
@@ -349,6 +388,131 @@ TEST_F(HttpDestTest, SilentServerIsGivenUpAfterTheTimeout)
     EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET /hang HTTP/1.1"});
     // The client still serves the next request.
     EXPECT_EQ(Send(Url(server.Port(), L"/ok")), S_OK);
+}
+
+// ---- Hostile servers ----
+
+HRESULT FromWin32(DWORD error)
+{
+    return static_cast<HRESULT>(0x80070000u | error);
+}
+
+TEST_F(HttpDestTest, RepliesThatAreNoHttpFailAndTheNextKeyStillArrives)
+{
+    static const char kJunk[] = "\x00\x01\x02garbage\xff\xfe no status line\n";
+    const struct {
+        const char* path;
+        std::string reply;      // sent, then the connection is closed
+        DWORD error;
+    } cases[] = {
+        {"/junk", std::string(kJunk, sizeof kJunk - 1), ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"/cut-status", "HTTP/1.1 20", ERROR_HTTP_INVALID_SERVER_RESPONSE},
+        {"/cut-field", "HTTP/1.1 200 OK\r\nContent-Le", ERROR_INTERNET_CONNECTION_ABORTED},
+        {"/cut-before-end", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", ERROR_INTERNET_CONNECTION_ABORTED},
+        {"/cut-body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nok", ERROR_INTERNET_CONNECTION_ABORTED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.Script(c.path, c.reply, true);
+        EXPECT_EQ(Send(Url(server.Port(), std::wstring(c.path, c.path + strlen(c.path)))), FromWin32(c.error));
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(destination.empty());
+        EXPECT_FALSE(client.IsOpen());
+        EXPECT_FALSE(TransferErrorText(FromWin32(c.error), 0).empty());
+        EXPECT_EQ(Send(Url(server.Port(), L"/ok")), S_OK);
+        EXPECT_EQ(server.RequestLines().back(), "GET /ok HTTP/1.1");
+    }
+    // A cut reply says so in the library's own words.
+    std::wstring aborted;
+    ASSERT_TRUE(GetInternetErrorText(ERROR_INTERNET_CONNECTION_ABORTED, aborted));
+    EXPECT_EQ(TransferErrorText(FromWin32(ERROR_INTERNET_CONNECTION_ABORTED), 0), aborted);
+}
+
+TEST_F(HttpDestTest, ARedirectIsFollowedOnceOnTheSameScheme)
+{
+    const std::string port = std::to_string(server.Port());
+    auto moved = [](const std::string& location) {
+        return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n";
+    };
+    server.Script("/moved", moved("/ok?from=moved"), false);
+    server.Script("/loop", moved("/loop"), false);
+    server.Script("/secure", moved("https://127.0.0.1:" + port + "/ok"), false);
+    server.Script("/nowhere", "HTTP/1.1 307 Temporary Redirect\r\nContent-Length: 0\r\n\r\n", false);
+    const struct {
+        const wchar_t* path;
+        HRESULT result;
+        int status;
+        const wchar_t* destination;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {L"/moved", S_OK, 200, L"/ok?from=moved", {"GET /moved HTTP/1.1", "GET /ok?from=moved HTTP/1.1"}},
+        {L"/loop", KV_E_HTTP_SERVER, 302, L"", {"GET /loop HTTP/1.1", "GET /loop HTTP/1.1"}},
+        {L"/secure", KV_E_HTTP_SERVER, 302, L"", {"GET /secure HTTP/1.1"}},
+        {L"/nowhere", KV_E_HTTP_SERVER, 307, L"", {"GET /nowhere HTTP/1.1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.path)));
+        const size_t before = server.RequestLines().size();
+        EXPECT_EQ(Send(Url(server.Port(), c.path)), c.result);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(destination, *c.destination ? Url(server.Port(), c.destination) : L"");
+        const std::vector<std::string> lines = server.RequestLines();
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+                  c.requests);
+    }
+    // The kept connection stayed with the configured server all along.
+    EXPECT_EQ(client.GetOpenCount(), 1);
+}
+
+TEST_F(HttpDestTest, ARedirectToADeadPortFailsAndTheNextKeysStillArrive)
+{
+    int deadPort;
+    {
+        CTestHttpServer gone;
+        deadPort = gone.Port();
+    }
+    server.Script("/moved", "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(deadPort) +
+                                "/x\r\nContent-Length: 0\r\n\r\n", false);
+    const HRESULT refused = FromWin32(ERROR_INTERNET_CANNOT_CONNECT);
+    EXPECT_EQ(Send(Url(server.Port(), L"/moved?k=%keynum%"), L"1"), refused);
+    std::wstring text;
+    ASSERT_TRUE(GetInternetErrorText(ERROR_INTERNET_CANNOT_CONNECT, text));
+    EXPECT_EQ(TransferErrorText(refused, 0), text);
+    for (const wchar_t* key : {L"2", L"3", L"4"})
+        EXPECT_EQ(Send(Url(server.Port(), L"/ok?k=%keynum%"), key), S_OK) << key;
+    EXPECT_EQ(server.RequestLines(), (std::vector<std::string>{"GET /moved?k=1 HTTP/1.1", "GET /ok?k=2 HTTP/1.1",
+                                                               "GET /ok?k=3 HTTP/1.1", "GET /ok?k=4 HTTP/1.1"}));
+}
+
+TEST_F(HttpDestTest, AReplyTooLateNeverAnswersTheNextKey)
+{
+    // The server answers the slow request (with a 500) only once the next one has come: on a
+    // kept connection that answer would be taken for the next key's.
+    client.timeoutMs = 500;
+    const HRESULT hr = Send(Url(server.Port(), L"/slow"));
+    // The library's own time-out error (Wine reports the connection as ended instead).
+    EXPECT_TRUE(hr == FromWin32(ERROR_INTERNET_TIMEOUT) || hr == FromWin32(ERROR_INTERNET_CONNECTION_ABORTED))
+        << std::hex << hr;
+    std::wstring text;
+    ASSERT_TRUE(GetInternetErrorText(HRESULT_CODE(hr), text));
+    EXPECT_EQ(TransferErrorText(hr, 0), text);
+    EXPECT_EQ(Send(Url(server.Port(), L"/ok")), S_OK);
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(server.RequestLines(), (std::vector<std::string>{"GET /slow HTTP/1.1", "GET /ok HTTP/1.1"}));
+}
+
+TEST(HttpErrorTexts, TheLibrarysOwnErrorsHaveTheirTexts)
+{
+    for (DWORD code : {ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CANNOT_CONNECT,
+                       ERROR_INTERNET_CONNECTION_ABORTED, ERROR_HTTP_INVALID_SERVER_RESPONSE}) {
+        const std::wstring text = TransferErrorText(FromWin32(code), 0);
+        EXPECT_FALSE(text.empty()) << code;
+        std::wstring own;
+        if (GetInternetErrorText(code, own))
+            EXPECT_EQ(text, own) << code;
+        else
+            EXPECT_EQ(text, L"System error. Code: " + std::to_wstring(code) + L".") << code;
+    }
 }
 
 } // namespace
