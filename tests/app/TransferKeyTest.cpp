@@ -20,6 +20,8 @@
 #include "tests/support/FakeSystemServices.h"
 #include "tests/support/TempFolder.h"
 #include "config/EventLogDb.h"
+#include "tests/transfer/KeyInputRecorder.h"
+#include "transfer/HttpDest.h"
 #include "transfer/KeySender.h"
 #include "transfer/Portavo.h"
 
@@ -480,4 +482,131 @@ TEST_F(TransferKeyTest, TransferOkIsLoggedFromLevelFourOn)
     settings.debugLog = {true, 4, -1, false};
     EXPECT_EQ(Transfer(), S_OK);
     EXPECT_NE(DebugLog().find("Transfer ok"), std::string::npos);
+}
+
+// ---- Failures that used to be reported as deliveries ----
+
+namespace {
+
+// Holds the clipboard open on a thread of its own until released, as another program would.
+class CClipboardHolder
+{
+public:
+    CClipboardHolder()
+    {
+        m_opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_thread = std::thread([this] {
+            HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+            held = OpenClipboard(owner) != FALSE;
+            SetEvent(m_opened);
+            WaitForSingleObject(m_release, 10000);
+            if (held)
+                CloseClipboard();
+            DestroyWindow(owner);
+        });
+        WaitForSingleObject(m_opened, 10000);
+    }
+    ~CClipboardHolder()
+    {
+        Release();
+        CloseHandle(m_opened);
+        CloseHandle(m_release);
+    }
+    void Release()
+    {
+        SetEvent(m_release);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool held = false;
+
+private:
+    HANDLE m_opened;
+    HANDLE m_release;
+    std::thread m_thread;
+};
+
+}  // namespace
+
+TEST_F(TransferKeyTest, ClipboardHeldByAnotherProgramFailsWithItsErrorAndIsNotCounted)
+{
+    UseFormat(L"Std", L"123");
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    CClipboardHolder holder;
+    ASSERT_TRUE(holder.held);
+
+    const HRESULT result = Transfer();
+    EXPECT_EQ(static_cast<uint32_t>(result) & 0xFFFF0000u, 0x80070000u) << std::hex << result;
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    EXPECT_EQ(last.counter, 0);
+    EXPECT_EQ(last.errorCode, result);
+    EXPECT_FALSE(last.errorText.empty());
+    EXPECT_EQ(TransferLog(), "<missing>");
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].level, 3);
+    EXPECT_EQ(events[0].stringId, 205);
+    EXPECT_EQ(sounds, std::vector<int>{kTransferSoundFailure});
+    EXPECT_TRUE(EndsWith(DebugLog(), "[E] Transfer fail: " + WStringToMultiByte(last.errorText, CP_ACP) + "\r\n"))
+        << DebugLog();
+
+    holder.Release();
+    EXPECT_EQ(Transfer(), S_OK);
+    EXPECT_EQ(ClipboardText(), L"123");
+    EXPECT_EQ(settings.GetLastTransfer().counter, 1);
+}
+
+TEST_F(TransferKeyTest, KeyboardInputTheSystemRefusesIsNoDelivery)
+{
+    UseFormat(L"Std", L"12");
+    Doc().SetDestination(L"", DEST_KEYBOARD);
+    Doc().SetAfterActivateDelay(0);
+    Doc().SetAfterPressDelay(0);
+    CTypingTarget target(L"Refusing Target");
+    ASSERT_TRUE(target.MakeForeground());
+    CKeyInputRecorder input;
+    input.refuseFrom = 2;   // the first key goes down, then nothing more is taken
+    EXPECT_EQ(Transfer(), static_cast<HRESULT>(0x80070005));
+    EXPECT_EQ(input.events, (std::vector<std::string>{"block on", "U+0031 down", "block off"}));
+    EXPECT_EQ(settings.GetLastTransfer().counter, 0);
+    EXPECT_EQ(settings.GetLastTransfer().errorText, SystemText(static_cast<HRESULT>(0x80070005)));
+    EXPECT_EQ(TransferLog(), "<missing>");
+    EXPECT_EQ(DebugLog().find("Transfer ok"), std::string::npos);
+}
+
+TEST_F(TransferKeyTest, HttpLibraryErrorsAreRecordedWithTheirTexts)
+{
+    int deadPort;
+    {
+        CHttpResponder gone;
+        deadPort = gone.Port();
+    }
+    UseFormat(L"Std", L"1");
+    Doc().SetDestination(L"", DEST_HTTP);
+    Doc().SetHttpAddress(L"http://127.0.0.1:" + std::to_wstring(deadPort) + L"/k=%keynum%");
+    const HRESULT refused = static_cast<HRESULT>(0x80070000u | ERROR_INTERNET_CANNOT_CONNECT);
+    EXPECT_EQ(Transfer(), refused);
+    std::wstring text;
+    ASSERT_TRUE(GetInternetErrorText(ERROR_INTERNET_CANNOT_CONNECT, text));
+    EXPECT_EQ(settings.GetLastTransfer().errorText, text);
+    ASSERT_EQ(Events().size(), 1u);
+    EXPECT_EQ(Events()[0].message, L"Transfer error (EM 0C0B0A, \"Std\") (code 0x80072EFD): " + text);
+    EXPECT_TRUE(EndsWith(DebugLog(), "[E] Transfer fail: " + WStringToMultiByte(text, CP_ACP) + "\r\n"))
+        << DebugLog();
+}
+
+TEST_F(TransferKeyTest, ALongOutputReachesTheEventWhole)
+{
+    // The event table cuts what it stores; the text it is given is whole.
+    const std::wstring thousand(1000, L'7');
+    UseFormat(L"Long", thousand.c_str());
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    EXPECT_EQ(Transfer(), S_OK);
+    const std::vector<_EVENT_RECORD> events = Events();
+    ASSERT_EQ(events.size(), 1u);
+    const std::wstring expected = L"\"" + thousand + L"\" -> \"Copy to Clipboard\" (EM 0C0B0A, \"Long\")";
+    ASSERT_FALSE(events[0].message.empty());
+    EXPECT_EQ(events[0].message, expected.substr(0, events[0].message.size()));
+    EXPECT_EQ(ClipboardText(), thousand);
 }
