@@ -5,15 +5,18 @@
 
 #include <exception>
 
+#include "app/AppLogCommands.h"
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
+#include "comm/Notify.h"
 #include "core/AppLog.h"
+#include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
-#include "comm/Notify.h"
+#include "framework/SysFunctions.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
 #include "transfer/HttpDest.h"
@@ -87,6 +90,33 @@ void RecordSourceAndDestination(CNorvaneApp& app, UINT id)
         LogMessageById(&app, nullptr, LOG_INFO, id, source.c_str(), destination.c_str());
 }
 
+// A start nobody watches (started hidden, by autorun, by "/start", by a hand-over) has nobody
+// to show its failure to: the debug log and the event table keep it instead. id: the string
+// of the text (it names the event), or IDS_LOG_ERROR with the code.
+void ReportStartFailure(CNorvaneApp& app, bool interactive, UINT id, HRESULT code, const std::wstring& text)
+{
+    if (interactive) {
+        ShowMessage(text, kErrorBoxStyle, app.GetMainFrameWindow());
+        return;
+    }
+    if (app.IsLogged(LOG_THRESHOLD_ERROR))
+        LogMessage(&app, nullptr, LOG_ERROR, L"%s", EscapeLineBreaks(text.c_str()).c_str());
+    if (id == IDS_LOG_ERROR)
+        app.LogEvent(_time64(nullptr), kEventError, id, nullptr, static_cast<unsigned>(code), text);
+    else
+        LogEventText(app.settings, &app, _time64(nullptr), kEventError, id, nullptr, text);
+}
+
+void ReportStartException(CNorvaneApp& app, bool interactive, const std::exception& e)
+{
+    HRESULT code = E_FAIL;
+    if (const auto* os = dynamic_cast<const COSException*>(&e))
+        code = HRESULT_FROM_WIN32(os->GetCode());
+    else if (const auto* com = dynamic_cast<const CComException*>(&e))
+        code = com->GetCode();
+    ReportStartFailure(app, interactive, IDS_LOG_ERROR, code, MultiByteToWString(e.what(), CP_ACP));
+}
+
 }  // namespace
 
 // ---- Ready words ----
@@ -156,8 +186,9 @@ bool CNorvaneApp::StartTransfer(bool interactive)
     try {
         StorePageEdits(mainFrame.get());
         if (doc.GetSourceKind() == SOURCE_NONE) {
-            if (interactive)
-                ShowMessageId(IDS_NO_SOURCE, kErrorBoxStyle, GetMainFrameWindow());
+            std::wstring text;
+            LoadResString(IDS_NO_SOURCE, text);
+            ReportStartFailure(*this, interactive, IDS_NO_SOURCE, E_FAIL, text);
             return false;
         }
         if (doc.GetDestinationType() == DEST_KEYBOARD && doc.Keyboard().startAdmin && IsWindowsVistaOrLater() &&
@@ -173,8 +204,7 @@ bool CNorvaneApp::StartTransfer(bool interactive)
         RecordSourceAndDestination(*this, IDS_TRANSFER_STARTED);
         return true;
     } catch (const std::exception& e) {
-        if (interactive)
-            ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorBoxStyle, GetMainFrameWindow());
+        ReportStartException(*this, interactive, e);
         return false;
     }
 }
@@ -211,8 +241,7 @@ bool CNorvaneApp::RestartTransfer(bool interactive)
         RecordSourceAndDestination(*this, IDS_TRANSFER_RESTARTED);
         return true;
     } catch (const std::exception& e) {
-        if (interactive)
-            ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorBoxStyle, GetMainFrameWindow());
+        ReportStartException(*this, interactive, e);
         return false;
     }
 }

@@ -12,6 +12,7 @@
 #include "app/NorvaneApp.h"
 #include "app/StartUp.h"
 #include "core/ResultCodes.h"
+#include "resources/resource.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/PortPairs.h"
@@ -209,6 +210,22 @@ TEST_F(TransferControlTest, StartWithoutASourceIsRefused)
     EXPECT_FALSE(App().settings.IsTransferEnabled());
     EXPECT_TRUE(EventsOf(201).empty());
     EXPECT_EQ(Doc().GetDestinationState(), 0);
+}
+
+TEST_F(TransferControlTest, AStartNobodyWatchesLogsItsFailureAndRecordsItsEvent)
+{
+    // Hidden, by autorun, by "/start" or a hand-over: no box, so the log and the table tell.
+    Doc().SetSource(L"", SOURCE_NONE);
+    EXPECT_FALSE(App().StartTransfer(false));
+    std::wstring text;
+    LoadResString(IDS_NO_SOURCE, text);
+    ASSERT_NE(text.find(L"Source is not selected."), std::wstring::npos);
+    const std::vector<_EVENT_RECORD> events = EventsOf(IDS_NO_SOURCE);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].level, 3);
+    EXPECT_EQ(events[0].message, text);
+    const std::string log = transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log"));
+    EXPECT_NE(log.find("[E] Source is not selected.\\n Enter"), std::string::npos) << log;
 }
 
 namespace {
