@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
@@ -11,6 +12,13 @@
 const wchar_t kEventLogFileName[] = L"EventLog.dbf";
 
 namespace {
+
+void LogCloseFailure(const char* what)
+{
+    CAppContext* app = GetAppContext();
+    if (app != nullptr && app->IsLogged(LOG_THRESHOLD_ERROR))
+        LogMessage(app, nullptr, LOG_ERROR, L"Event table: the last record could not be written back: %hs", what);
+}
 
 struct ExpectedField
 {
@@ -182,9 +190,11 @@ void CEventLogDb::Close() noexcept
         try {
             if (m_table.IsDirty())
                 m_table.FlushRecord();
+        } catch (const std::exception& e) {
+            // Closing at exit has nobody to tell but the debug log; the header stays valid.
+            LogCloseFailure(e.what());
         } catch (...) {
-            // Closing at exit has nobody to tell but the debugger; the header stays valid.
-            OutputDebugStringA("Event table: the last record could not be written back\n");
+            LogCloseFailure("unknown error");
         }
         m_table.Close();
     }

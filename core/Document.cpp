@@ -4,6 +4,20 @@
 
 #include <exception>
 
+#include "core/AppLog.h"
+
+namespace {
+
+// Nobody can be told while an exception unwinds: the debug log keeps what went wrong.
+void LogUnwindingFailure(const char* what)
+{
+    CAppContext* app = GetAppContext();
+    if (app != nullptr && app->IsLogged(LOG_THRESHOLD_ERROR))
+        LogMessage(app, nullptr, LOG_ERROR, L"Document observer failed while unwinding: %hs", what);
+}
+
+} // namespace
+
 int CDocument::AddObserver(void* key, DocObserverCallback callback)
 {
     const int size = static_cast<int>(m_observers.size());
@@ -110,11 +124,9 @@ CDocUpdateScope::~CDocUpdateScope() noexcept(false)
     try {
         m_doc.LeaveScope(m_savedSender);
     } catch (const std::exception& e) {
-        OutputDebugStringA("Document observer failed while unwinding: ");
-        OutputDebugStringA(e.what());
-        OutputDebugStringA("\n");
+        LogUnwindingFailure(e.what());
     } catch (...) {
-        OutputDebugStringA("Document observer failed while unwinding\n");
+        LogUnwindingFailure("unknown error");
     }
 }
 

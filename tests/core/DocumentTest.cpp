@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "core/AppLog.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -259,6 +266,29 @@ TEST_F(DocumentTest, ThrowingCallbackWhileUnwindingDoesNotEndTheProcess)
     }
     EXPECT_EQ(g_calls, (std::vector<Call>{{"a", 0x1, 0}}));
     EXPECT_EQ(doc.GetNestingCount(), 0);
+}
+
+TEST_F(DocumentTest, AFailureWhileUnwindingIsWrittenToTheDebugLog)
+{
+    struct LogTo : CAppContext, ILogSettingsSource {
+        CTempFolder folder;
+        LogTo() { LogSettings = this; }
+        std::wstring ResolveLogFolder() override { return folder.Path(); }
+        DebugLogSettings GetDebugLogSettings() override { return {true, 2, -1, false}; }
+    } app;
+    a.react = [](CDocument*, const uint32_t*) { throw std::runtime_error("second"); };
+    a.Attach(doc);
+    try {
+        CDocUpdateScope scope(doc);
+        doc.SetModified(0x1, 0);
+        throw std::logic_error("first");
+    } catch (const std::logic_error&) {
+    }
+    std::ifstream in(std::filesystem::path(app.folder.File(L"Norvane.log")), std::ios::binary);
+    std::ostringstream log;
+    log << in.rdbuf();
+    EXPECT_NE(log.str().find("[E] Document observer failed while unwinding: second\r\n"), std::string::npos)
+        << log.str();
 }
 
 // A derived document that keeps its own detail word, as the settings document does.
