@@ -65,6 +65,12 @@ std::wstring PortErrorText(const CKvPortException& e)
     return text;
 }
 
+// The errors of a peer that closed its end before it was accepted or named.
+bool IsPeerGone(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENOTCONN;
+}
+
 // "127.0.0.1:50123" of a connected socket's peer.
 bool PeerAddressText(SOCKET s, std::wstring& out, int& error)
 {
@@ -583,10 +589,10 @@ bool CPortavo::AcceptOne()
         int error = WSAGetLastError();
         if (error == WSAEWOULDBLOCK)
             return false;
-        if (error != WSAECONNRESET)
+        if (!IsPeerGone(error))
             ThrowOSError(static_cast<DWORD>(error));
         // That peer gave up before it was taken: the others stay, the next one may wait.
-        ReportError(KV_E_PORT_DISCONNECTED, std::wstring());
+        LogPeerGone(error);
         return true;
     }
 
@@ -594,8 +600,12 @@ bool CPortavo::AcceptOne()
     int error = 0;
     if (!PeerAddressText(s.Get(), peer, error))
     {
-        // One peer's failure ends only that peer.
-        ReportError(PortResultFromSocketError(error), std::wstring());
+        // One peer's failure ends only that peer; one that connected and left at once (a port
+        // scan, a probe) is no error of the link's.
+        if (IsPeerGone(error))
+            LogPeerGone(error);
+        else
+            ReportError(PortResultFromSocketError(error), std::wstring());
         return true;
     }
     PortPtr port(new CKvTcpPort);
@@ -618,6 +628,13 @@ bool CPortavo::AcceptOne()
         LogMessageById(m_app, this, LOG_INFO, IDS_PTV_CONNECTED, peer.c_str());
     QueueConnectMessage(PTVMSG_CONNECTED, peer);
     return true;
+}
+
+void CPortavo::LogPeerGone(int error)
+{
+    if (IsLogged(LOG_THRESHOLD_TRACE))
+        LogMessage(m_app, this, LOG_INFO, L"A peer left before it was taken (code 0x%.8X)",
+                   static_cast<unsigned>(ResultFromWin32(static_cast<DWORD>(error))));
 }
 
 void CPortavo::OnNetworkEvent()

@@ -112,6 +112,8 @@ private:
     bool AcceptWaiting();
     bool AcceptOne();
     void DropConnection(CKvTcpPort& port);
+    // A trace line for a peer that left before it was taken (a Winsock error).
+    void LogPeerGone(int error);
     void CloseAll();
     void CloseClientPort();
     // Last error, its log line and change bit; the link goes on.

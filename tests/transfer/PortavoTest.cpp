@@ -6,12 +6,14 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/AppLog.h"
@@ -593,6 +595,56 @@ TEST_F(BridgeTest, ServerFailedWriteReachesTheLogAndDropsOnlyThatPeer)
     Append(link, "next");
     EXPECT_EQ(written.Receive(4, 5000), "next");
     EXPECT_EQ(link.GetState(), PTV_STATE_CONNECTED);
+}
+
+TEST_F(BridgeTest, ServerOutlastsPeersThatFloodOrComeAndGoAtOnce)
+{
+    const USHORT port = UnusedLoopbackPort();
+    CPortavo link(&app, ServerSettings(port, -1));
+    link.Start();
+    ASSERT_TRUE(app.WaitForLog("Listening port is open"));
+    CFarSocket good = ConnectTo(port);
+    const std::wstring goodName = LocalName(good);
+
+    // A peer that never stops talking: a link that stopped reading it would block its sends.
+    CFarSocket chatty = ConnectTo(port);
+    const DWORD sendLimit = 5000;
+    setsockopt(chatty.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit), sizeof sendLimit);
+    std::atomic<bool> stop{false};
+    std::atomic<long long> flooded{0};
+    std::thread flood([&] {
+        const std::string chunk(64 * 1024, 'x');
+        while (!stop && chatty.Send(chunk))
+            flooded += static_cast<long long>(chunk.size());
+    });
+
+    // Peers that leave as soon as they came, politely and abortively, among the texts.
+    std::string expected;
+    for (int i = 0; i < 20; ++i)
+    {
+        CFarSocket gone = ConnectTo(port);
+        gone.Close(i % 2 == 1);
+        const std::string text = "key " + std::to_string(i) + "\n";
+        Append(link, text);
+        expected += text;
+    }
+    EXPECT_EQ(good.Receive(expected.size(), 10000), expected);
+    EXPECT_TRUE(app.WaitFor([&] { return flooded > 8 * 1024 * 1024; }, 10000)) << flooded;
+    stop = true;
+    flood.join();
+
+    std::vector<std::wstring> connections;
+    EXPECT_TRUE(app.WaitFor([&] {
+        link.GetConnections(connections);
+        return connections.size() == 2;
+    }));
+    EXPECT_EQ(link.GetState(), PTV_STATE_CONNECTED);
+    EXPECT_TRUE(app.LogLinesWith("Connection is broken (" + Narrow(goodName) + ")").empty()) << app.Log();
+    Append(link, "last");
+    EXPECT_EQ(good.Receive(4, 5000), "last");
+    // Coming and going is no error of the link's. (A text written to a peer in the moment it
+    // left is reported as not delivered to it; that is the truth.)
+    EXPECT_TRUE(app.LogLinesWith("[E Portavo] Error (").empty()) << app.Log();
 }
 
 }  // namespace
