@@ -22,6 +22,8 @@ constexpr uint32_t kHistoryShowStates = 0x200;
 constexpr int32_t kPlacementMinimized = 0x1;
 constexpr int32_t kPlacementMaximized = 0x2;
 constexpr DWORD kHandOverTimeoutMs = 10000;
+// Younger temporary files may belong to a save of another instance that is running now.
+constexpr DWORD kStaleTempFileAgeMs = 60000;
 
 void PerformStartAction(const _CMDLINE_INFO& info, bool interactive)
 {
@@ -178,6 +180,8 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     if (!ChooseDataFolder(SystemServices().ProgramPath(), roaming, app.GetMainFrameWindow(), app.dataFolder, app.portable))
         return kStartEnd;
     app.settings.SetDataFolder(app.dataFolder, app.portable);
+    // A save that a crash cut short left its temporary file beside the settings file.
+    RemoveStaleTempFiles(app.dataFolder, kStaleTempFileAgeMs);
 
     CDocUpdateScope scope(app.settings);
     _CMDLINE_INFO parsed, info;

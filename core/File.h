@@ -128,6 +128,11 @@ inline void WriteUtf8TextFile(const std::wstring& path, const std::wstring& text
 {
     WriteUtf8TextFile(path, text.c_str(), static_cast<int>(text.size()));
 }
+// Removes the temporary files of WriteUtf8TextFile ("nv" and 1-4 hexadecimal digits, ".tmp")
+// in the folder that were last written more than minAgeMs ago: a save that a crash or a
+// kill cut short leaves one behind, and one that young may belong to a save in progress.
+// Returns how many were removed.
+int RemoveStaleTempFiles(const std::wstring& folder, DWORD minAgeMs);
 // Appends bytes (length -1: up to the terminating zero) under a byte-range lock. With a
 // limit (megabytes, not -1) a file that has reached it is first renamed to <name>_old.log.
 // False on failure with the system's last error set.

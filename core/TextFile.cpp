@@ -1,5 +1,10 @@
 // Whole-file UTF-8 text and the rotating log append of core/File.h.
 #include "core/File.h"
+
+#include <cwchar>
+#include <cwctype>
+
+#include "core/AppLog.h"
 #include "core/SystemServices.h"
 
 namespace {
@@ -111,7 +116,57 @@ std::wstring MakeTempFileBeside(const std::wstring& path)
     return temp;
 }
 
+// The names GetTempFileNameW gives with the prefix "nv": "nv", the unique number in up to
+// four hexadecimal digits, ".tmp" (in either case).
+bool IsOwnTempFileName(const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    if (length < 7 || length > 10 || _wcsnicmp(name, L"nv", 2) != 0 || _wcsicmp(name + length - 4, L".tmp") != 0)
+        return false;
+    for (size_t i = 2; i < length - 4; ++i)
+        if (!iswxdigit(name[i]))
+            return false;
+    return true;
+}
+
+ULONGLONG FileTimeValue(const FILETIME& time)
+{
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 }  // namespace
+
+int RemoveStaleTempFiles(const std::wstring& folder, DWORD minAgeMs)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\nv*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    const ULONGLONG now = FileTimeValue(nowTime);
+    const ULONGLONG minAge = static_cast<ULONGLONG>(minAgeMs) * 10000;  // in 100 ns
+    int removed = 0;
+    do
+    {
+        const ULONGLONG written = FileTimeValue(found.ftLastWriteTime);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsOwnTempFileName(found.cFileName) ||
+            written > now || now - written <= minAge)
+            continue;
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        if (DeleteFileW(path.c_str()))
+        {
+            ++removed;
+            continue;
+        }
+        const DWORD error = GetLastError();
+        CAppContext* app = GetAppContext();
+        if (app && app->IsLogged(LOG_THRESHOLD_WARNING))
+            LogMessage(app, nullptr, LOG_WARNING, L"%s not removed (error %lu)", path.c_str(), error);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return removed;
+}
 
 void WriteUtf8TextFile(const std::wstring& path, const wchar_t* text, int length)
 {

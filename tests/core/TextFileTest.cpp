@@ -188,6 +188,50 @@ TEST_F(Utf8Files, ReplaceRefusedKeepsTheOldFile)
     EXPECT_EQ(std::vector<std::wstring>{L"locked.json"}, Names());
 }
 
+TEST_F(Utf8Files, StaleTemporaryFilesOfOwnNamingAreRemoved)
+{
+    struct Case
+    {
+        const wchar_t* name;
+        bool old;
+        bool removed;
+    } cases[] = {
+        {L"nv1A2B.tmp", true, true},
+        {L"nvf.TMP", true, true},
+        {L"NV0.tmp", true, true},
+        {L"nvC3D4.tmp", false, false},   // may be a save in progress
+        {L"nvx.tmp", true, false},       // not a number
+        {L"nv12345.tmp", true, false},   // five digits
+        {L"nv.tmp", true, false},
+        {L"other.tmp", true, false},
+        {L"nv12.tmp.bak", true, false},
+        {L"Norvane.json", true, false},
+    };
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER twoMinutesAgo{{now.dwLowDateTime, now.dwHighDateTime}};
+    twoMinutesAgo.QuadPart -= 120ull * 10000000;
+    const FILETIME old{twoMinutesAgo.LowPart, twoMinutesAgo.HighPart};
+    for (const Case& c : cases)
+    {
+        Put(Path(c.name), "x");
+        if (!c.old)
+            continue;
+        HANDLE h = CreateFileW(Path(c.name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &old));
+        CloseHandle(h);
+    }
+    ASSERT_TRUE(CreateDirectoryW(Path(L"nvAB.tmp").c_str(), nullptr));
+
+    EXPECT_EQ(RemoveStaleTempFiles(m_dir, 60000), 3);
+    for (const Case& c : cases)
+        EXPECT_EQ(GetFileAttributesW(Path(c.name).c_str()) == INVALID_FILE_ATTRIBUTES, c.removed)
+            << testing::PrintToString(std::wstring(c.name));
+    EXPECT_NE(GetFileAttributesW(Path(L"nvAB.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RemoveStaleTempFiles(Path(L"missing"), 60000), 0);
+}
+
 // ---- log append and rotation
 
 using LogFiles = FileTestFolder;
