@@ -11,8 +11,8 @@
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
+#include "tests/support/KeyInputRecorder.h"
 #include "tests/support/TempFolder.h"
-#include "tests/transfer/KeyInputRecorder.h"
 #include "transfer/KeyboardDest.h"
 
 namespace

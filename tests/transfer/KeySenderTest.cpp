@@ -10,8 +10,8 @@
 
 #include "core/AppLog.h"
 #include "core/Exceptions.h"
+#include "tests/support/KeyInputRecorder.h"
 #include "tests/support/TempFolder.h"
-#include "tests/transfer/KeyInputRecorder.h"
 #include "transfer/KeyboardDest.h"
 #include "transfer/KeySender.h"
 

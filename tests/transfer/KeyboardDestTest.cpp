@@ -8,8 +8,8 @@
 
 #include "config/TransferRecords.h"
 #include "core/ResultCodes.h"
+#include "tests/support/KeyInputRecorder.h"
 #include "tests/support/PumpingInput.h"
-#include "tests/transfer/KeyInputRecorder.h"
 #include "config/FormatEngine.h"
 #include "transfer/KeyboardDest.h"
 #include "transfer/KeySender.h"

@@ -1,5 +1,6 @@
 #pragma once
-// An IKeyInput that records every event as text, for the tests of the typing methods.
+// An IKeyInput that records every event as text, for the tests of the typing methods and of
+// the transfers that type.
 //   key events:     "11/1D down", "41/1E up ext"   (virtual key / scan code, hexadecimal)
 //   Unicode events: "U+0031 down"
 //   others:         "pause 5", "block on", "block off"
