@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "app/IdleLoop.h"
+#include "config/KeyNumber.h"
 #include "core/Document.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
-#include "comm/Notify.h"  // WM_READER_NOTIFY, WM_BRIDGE_NOTIFY
+#include "framework/PrivateMessages.h"
 #include "pages/PageRegistry.h"
 #include "resources/resource.h"
 
@@ -48,10 +49,6 @@ constexpr int IDI_IDLE = IDI_IDLE_ICON;
 constexpr int IDB_SMALL_IMAGES = IDB_SMALL_IMAGE_LIST;
 constexpr int IDB_LARGE_IMAGES = IDB_LARGE_IMAGE_LIST;
 constexpr UINT kTrayIconId = 109;
-constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3;
-constexpr UINT WM_SEARCH_NOTIFY = WM_USER + 4;
-constexpr UINT WM_CCID_READERS = WM_USER + 5;
-constexpr UINT WM_HELP_QUERY = 0x365;
 // WM_TCARD from other programs: wParam 5555, lParam 0x10000 + command id.
 constexpr WPARAM kExternalCommandTag = 5555;
 constexpr LPARAM kExternalCommandBase = 0x10000;

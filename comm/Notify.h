@@ -8,16 +8,13 @@
 #include <memory>
 #include <string>
 #include "config/KeyNumber.h"
+#include "framework/PrivateMessages.h"  // the messages that announce a push
 
 // Types of the reader's notifications.
 constexpr int RDMSG_KEY = 1;
 constexpr int RDMSG_ERROR = 2;
 constexpr int RDMSG_CONNECT = 3;
 constexpr int RDMSG_DISCONNECT = 4;
-
-// Messages that announce a push to the main window.
-constexpr UINT WM_READER_NOTIFY = WM_USER + 1;
-constexpr UINT WM_BRIDGE_NOTIFY = WM_USER + 2;
 
 class CTNMsg
 {

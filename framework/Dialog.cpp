@@ -172,7 +172,7 @@ LRESULT CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITMENUPOPUP:
         GetApp()->OnInitMenuPopup(reinterpret_cast<HMENU>(wParam), LOWORD(lParam), HIWORD(lParam) != 0);
         return 0;
-    case WM_DIALOGHELP:
+    case WM_HELP_QUERY:
         if (!m_templateId)
             return 0;
         GetApp()->ShowHelp(m_templateId);

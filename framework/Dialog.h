@@ -4,14 +4,11 @@
 #include <vector>
 
 #include "core/Document.h"
+#include "framework/PrivateMessages.h"
 #include "framework/Wnd.h"
 
 // What a page may ask of the application (pages/PageHost.h); the page base only carries it.
 class IPageHost;
-
-// Private messages of the framework.
-constexpr UINT WM_DIALOGHELP = 0x365; // help on the dialog's resource id
-constexpr UINT WM_KICKIDLE = 0x36A;   // idle pass of a modal loop; lParam = idle count
 
 INT_PTR CALLBACK FrameworkDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

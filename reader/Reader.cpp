@@ -18,7 +18,7 @@ constexpr DWORD kRepeatReportInterval = 60000;
 
 } // namespace
 
-CReader::CReader() : pollPeriod(333), m_channel(m_cs, WM_USER + 1)
+CReader::CReader() : pollPeriod(333), m_channel(m_cs, WM_READER_NOTIFY)
 {
     InitializeCriticalSection(&m_cs);
     m_channel.SetLogSink([this](const wchar_t* text) { LogInfoText(L"%s", text); });
@@ -465,7 +465,7 @@ void CReader::Post()
     // Called with the lock held, as the queue's own posts are.
     HWND wnd = m_windowSource ? m_windowSource() : nullptr;
     if (wnd)
-        PostMessageW(wnd, WM_USER + 1, 0, 0);
+        PostMessageW(wnd, WM_READER_NOTIFY, 0, 0);
 }
 
 void CReader::SetLastError(HRESULT code, const std::wstring& text)

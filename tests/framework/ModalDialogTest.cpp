@@ -319,7 +319,7 @@ TEST_F(ModalLoop, HelpAndIconOfAModalDialog)
         if (m == WM_KICKIDLE && dlg.kickIdle.size() == 1) {
             contextHelpStyle = (GetWindowLongW(h, GWL_EXSTYLE) & WS_EX_CONTEXTHELP) != 0;
             smallIcon = reinterpret_cast<HICON>(SendMessageW(h, WM_GETICON, ICON_SMALL, 0));
-            helpResult = SendMessageW(h, WM_DIALOGHELP, 0, 0);
+            helpResult = SendMessageW(h, WM_HELP_QUERY, 0, 0);
             SendMessageW(h, WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
             dlg.EndModal(IDCANCEL);
         }

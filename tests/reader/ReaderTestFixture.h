@@ -59,7 +59,7 @@ struct Seen {
 
 inline LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == WM_USER + 1) {
+    if (msg == WM_READER_NOTIFY) {
         auto* count = reinterpret_cast<int*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         ++*count;
         return 0;
