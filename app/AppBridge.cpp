@@ -12,8 +12,6 @@
 namespace {
 
 constexpr int kEventInformation = 1;
-// Run-time state detail: the bridge page's connection list.
-constexpr uint32_t kStateBridgeConnections = 0x40;
 
 // "Client 127.0.0.1:25000" or "Server 1000" of the destination's mode.
 std::wstring BridgeAddressText(const _TRANS_DST_PORTAVO& destination)
@@ -92,7 +90,7 @@ void CNorvaneApp::DrainBridge(CPortavo& link)
     if ((changes & PTV_CHANGE_STATE) && settings.GetTransferDoc().GetDestinationType() == DEST_PORTAVO)
         UpdateDestinationState();
     if (changes & PTV_CHANGE_CONNECTIONS)
-        settings.RaiseStateChange(kStateBridgeConnections, false);
+        settings.RaiseStateChange(ASS_BRIDGE_CONNECTIONS, false);
 
     std::wstring sender;
     std::unique_ptr<CTNMsg> msg;

@@ -16,12 +16,6 @@
 namespace {
 
 constexpr int kEventWarning = 2;
-constexpr uint32_t kKeyListSelectionChange = 0x40000;
-// Run-time state details of the settings.
-constexpr uint32_t kStateLastTransfer = ASS_LAST_TRANSFER;
-constexpr uint32_t kStateExtToolsEmptied = ASS_EXT_TOOLS_EMPTIED;
-// Formats detail of a presets change.
-constexpr uint32_t kFormatsPresets = TDF_PRESETS;
 // Key-list entry marks that name a rendering of the key, made stale by format changes.
 constexpr uint32_t kRenderedMarks = KVKEY_FORMAT_NAME_CURRENT | KVKEY_OUTPUT_CURRENT;
 
@@ -82,7 +76,7 @@ void CNorvaneApp::ApplySourceLink()
         if (!HasSelectedKey() && !keys.empty() && keys.front()) {
             keys.front()->flags |= KVKEY_SELECTED;
             CDocUpdateScope scope(settings);
-            settings.RaiseChange(kKeyListSelectionChange, 0, false);
+            settings.RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
         }
     }
 }
@@ -152,13 +146,13 @@ void CNorvaneApp::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
             for (uint32_t entry : settings.hotkeys)
                 app->commandHotkeys[HotkeyEntryCommand(entry)] = entry;
     }
-    if ((change & kKeyListSelectionChange) && KeyListFeedsTransfer(doc))
+    if ((change & ASC_KEYLIST_SELECTION) && KeyListFeedsTransfer(doc))
         app->UpdateSourceState();
     if (change & ASC_TRANSFER_ON)
         ClearStaleLastTransfer(settings);
-    if ((change & ASC_STATE) && (details.state & kStateExtToolsEmptied) && settings.extTools.empty())
-        LoadDefaultExtTools(settings.extTools);
-    if ((change & ASC_STATE) && (details.state & kStateLastTransfer))
+    if ((change & ASC_STATE) && (details.state & ASS_EXT_TOOLS_EMPTIED))
+        settings.RestoreDefaultExtTools();
+    if ((change & ASC_STATE) && (details.state & ASS_LAST_TRANSFER))
         for (const KvFormatPtr& format : doc.GetFormats())
             if (format)
                 format->flags &= ~KVF_SAMPLE_CURRENT;
@@ -173,7 +167,7 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
     const TransferDetailWords details = doc.GetDetails();
     const bool readerSource = doc.GetSourceKind() == SOURCE_READER;
 
-    if ((change & TDC_FORMATS) && (details.formats & kFormatsPresets) && doc.presetsVersion < kPresetsVersion)
+    if ((change & TDC_FORMATS) && (details.formats & TDF_PRESETS) && doc.presetsVersion < kPresetsVersion)
         doc.LoadPresets(false);
     // Renderings of the keys follow the formats; a new configuration brings its own.
     if ((change & TDC_FORMATS) || ((change & TDC_STATE) && (details.state & TDS_OPEN)))

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kConfirmRemoveFile = 0x100;
-
 std::wstring DocumentPath(const CAppSettings& settings, const wchar_t* name)
 {
     std::wstring folder;
@@ -27,7 +25,7 @@ std::wstring DocumentPath(const CAppSettings& settings, const wchar_t* name)
 bool ClearLogFile(CAppSettings& settings, const wchar_t* name, HWND owner)
 {
     const uint32_t confirm = settings.GetConfirmFlags();
-    if ((confirm & kConfirmRemoveFile) != 0) {
+    if ((confirm & CONFIRM_DELETE) != 0) {
         std::wstring text;
         FormatResString(text, IDS_REMOVE_FILE_QUESTION, name);
         bool dontAsk = false;
@@ -35,7 +33,7 @@ bool ClearLogFile(CAppSettings& settings, const wchar_t* name, HWND owner)
             return false;
         // "Do not ask" stands for the answer given, so only an OK stops the question.
         if (dontAsk)
-            settings.SetConfirmFlags(confirm & ~kConfirmRemoveFile);
+            settings.SetConfirmFlags(confirm & ~CONFIRM_DELETE);
     }
     const std::wstring path = DocumentPath(settings, name);
     const DWORD attributes = GetFileAttributesW(path.c_str());

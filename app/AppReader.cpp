@@ -200,7 +200,8 @@ void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
 
     const int index = settings.FindReader(port);
     if (index >= 0 && model != 0) {
-        KnownReader& known = settings.knownReaders[static_cast<size_t>(index)];
+        auto readers = settings.EditKnownReaders();
+        KnownReader& known = (*readers)[static_cast<size_t>(index)];
         if (known.fields[KR_MODEL] != model || known.fields[KR_SERIAL] != serial ||
             known.fields[KR_FIRMWARE] != static_cast<int32_t>(firmware) || known.description != versionText) {
             known.fields[KR_MODEL] = model;
@@ -208,7 +209,6 @@ void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
             known.fields[KR_FIRMWARE] = static_cast<int32_t>(firmware);
             known.description = versionText;
             known.fields[KR_PRESENT] = 1;
-            settings.RaiseStateChange(ASS_KNOWN_READERS, false);
         }
     }
     if (settings.IsSoundsEnabled())

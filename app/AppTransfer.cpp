@@ -24,7 +24,6 @@ namespace
 
 constexpr int kEventInformation = 1;
 constexpr int kEventError = 3;
-constexpr uint32_t kTrayBalloonHint = 0x4;
 
 // A record that cannot be written is the debug log's news, never the transfer's.
 void LogRecordFailure(CAppContext* log, const wchar_t* what, const char* text)
@@ -71,7 +70,7 @@ void RecordSuccess(const TransferShell& shell, const CTimeValue& time, int keyTy
     CAppSettings& settings = *shell.settings;
     if (settings.IsSoundsEnabled() && shell.playSound)
         shell.playSound(kTransferSoundSuccess);
-    if ((settings.GetTrayIconFlags() & kTrayBalloonHint) && shell.showBalloon)
+    if ((settings.GetTrayIconFlags() & TRAY_BALLOON_HINT) && shell.showBalloon)
     {
         std::wstring title;
         LoadResString(IDS_TRANSFERRED_KEY, title);

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr uint32_t CONFIRM_EXIT = 0x01;
-constexpr uint32_t CONFIRM_SAVE_CONFIG = 0x02;
-
 constexpr UINT MB_STYLE_YES_NO_CANCEL_QUESTION = 0x23;
 constexpr UINT MB_STYLE_OK_CANCEL_QUESTION = 0x21;
 constexpr UINT MB_STYLE_OK_CANCEL_ERROR = 0x11;

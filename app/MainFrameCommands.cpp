@@ -41,9 +41,9 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         app.RestartTransfer(true);
         return true;
     case ID_TOPMOST: {
-        CDocUpdateScope scope(app.settings);
-        app.settings.view.topMost = !app.settings.view.topMost;
-        app.settings.RaiseChange(ASC_UI, 0x04, true);
+        AppViewOptions view = app.settings.view;
+        view.topMost = !view.topMost;
+        app.settings.SetViewOptions(view);
         return true;
     }
     case ID_PAGE_HELP: {

@@ -12,18 +12,6 @@
 
 namespace {
 
-// "trayIcon" flags.
-constexpr uint32_t TRAY_WHEN_MINIMIZED = 0x1;
-constexpr uint32_t TRAY_ALWAYS = 0x2;
-
-// Second-word details of a UI change that the view commands raise.
-constexpr uint32_t UI2_TOPMOST = 0x04;
-constexpr uint32_t UI2_TASKBAR_BUTTON = 0x10;
-constexpr uint32_t UI2_CAPTION = 0x20;
-constexpr uint32_t UI2_PANELS = 0x40;
-// Raised by the key list page when its selection changes.
-constexpr uint32_t kKeyListSelectionChange = 0x40000;
-
 CAppSettings& Settings()
 {
     return App().settings;
@@ -168,7 +156,7 @@ void CMainFrame::UpdateTrayIcon()
 {
     const CAppSettings& settings = Settings();
     const uint32_t flags = settings.GetTrayIconFlags();
-    const bool show = (flags & TRAY_ALWAYS) || ((flags & TRAY_WHEN_MINIMIZED) && IsIconic(m_hWnd));
+    const bool show = (flags & TRAY_SHOW_ALWAYS) || ((flags & TRAY_SHOW_MINIMIZED) && IsIconic(m_hWnd));
     if (!show) {
         trayIcon.Remove();
         return;
@@ -194,7 +182,7 @@ void CMainFrame::ShowMainWindow(bool show)
     const CAppSettings& settings = Settings();
     ShowWindow(m_hWnd, SW_MINIMIZE);
     const uint32_t flags = settings.GetTrayIconFlags();
-    if ((flags & TRAY_WHEN_MINIMIZED) || ((flags & TRAY_ALWAYS) && !settings.view.taskbarButton))
+    if ((flags & TRAY_SHOW_MINIMIZED) || ((flags & TRAY_SHOW_ALWAYS) && !settings.view.taskbarButton))
         ShowWindow(m_hWnd, SW_HIDE);
 }
 
@@ -203,21 +191,20 @@ void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
     auto* frame = static_cast<CMainFrame*>(key);
     CAppSettings& settings = Settings();
     const uint32_t change = bits[0];
-    const uint32_t word2 = bits[1];
     const uint32_t ui = settings.GetDetails().ui;
     if (change & ASC_UI) {
         // A page that refuses to be left keeps the frame, and the setting follows the frame.
         if ((ui & ASU_CURRENT_PAGE) && !frame->ShowPage(settings.GetCurrentPage()))
             settings.SetCurrentPage(frame->currentPage);
-        if (word2 & UI2_CAPTION)
+        if (ui & ASU_VERSION_TITLE)
             frame->dirty |= MFD_CAPTION | MFD_TRAY;
-        if (word2 & UI2_TOPMOST)
+        if (ui & ASU_TOPMOST)
             frame->dirty |= MFD_TOPMOST;
         if (ui & ASU_TRAY)
             frame->dirty |= MFD_TRAY;
-        if ((ui & ASU_PANELS) || (word2 & UI2_PANELS))
+        if (ui & ASU_PANELS)
             frame->ApplyPanels();
-        if (word2 & UI2_TASKBAR_BUTTON) {
+        if (ui & ASU_TASKBAR_BUTTON) {
             const LONG_PTR ex = GetWindowLongPtrW(frame->m_hWnd, GWL_EXSTYLE);
             const LONG_PTR want = settings.view.taskbarButton ? (ex | WS_EX_APPWINDOW) : (ex & ~WS_EX_APPWINDOW);
             if (want != ex)
@@ -233,8 +220,8 @@ void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
     const bool keyListSource = settings.GetTransferDoc().GetSourceKind() == SOURCE_KEYLIST;
     if (frame->statusBar.m_hWnd &&
         ((change & (ASC_TRANSFER_ON | ASC_LOG_SWITCHES)) || ((change & ASC_UI) && (ui & ASU_KEY_VIEW_FORMAT)) ||
-         ((change & ASC_STATE) && (settings.GetDetails().state & (ASS_LAST_TRANSFER | 0x08))) ||
-         ((change & kKeyListSelectionChange) && keyListSource)))
+         ((change & ASC_STATE) && (settings.GetDetails().state & (ASS_LAST_TRANSFER | ASS_READER_JOB))) ||
+         ((change & ASC_KEYLIST_SELECTION) && keyListSource)))
         frame->dirty |= MFD_STATUS;
     if (frame->dirty & MFD_LAYOUT)
         frame->RecalcLayout();
@@ -249,7 +236,7 @@ void CMainFrame::OnTransferDocChanged(void* key, CDocument* doc, const uint32_t*
         frame->dirty |= MFD_CAPTION | MFD_TRAY;
     const bool keyListSource = transfer->GetSourceKind() == SOURCE_KEYLIST;
     if (frame->statusBar.m_hWnd &&
-        ((change & TDC_SOURCE) || ((change & TDC_STATE) && (transfer->GetDetails().state & 0x08)) ||
+        ((change & TDC_SOURCE) || ((change & TDC_STATE) && (transfer->GetDetails().state & TDS_READER_JOB)) ||
          ((change & TDC_KEYLIST) && keyListSource)))
         frame->dirty |= MFD_STATUS;
     const uint32_t state = transfer->GetDetails().state;

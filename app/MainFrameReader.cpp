@@ -18,10 +18,8 @@ namespace {
 constexpr UINT_PTR kKeyListTimer = 1;
 constexpr UINT_PTR kJobTimer = 2;
 constexpr UINT kJobTimerPeriod = 1000;
-constexpr uint32_t CONFIRM_TEMIC = 0x04;
-constexpr uint32_t CONFIRM_WRITE_KEYS = 0x08;
 // Transfer-document state details of a job's start and end.
-constexpr uint32_t kJobStateChange = 0x0A;
+constexpr uint32_t kJobStateChange = TDS_SOURCE_STATE | TDS_READER_JOB;
 constexpr UINT kQuestionStyle = 0x21;
 constexpr UINT kErrorStyle = 0x10;
 constexpr UINT kInformationStyle = 0x40;

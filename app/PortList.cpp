@@ -63,11 +63,12 @@ void ListSmartCardReaders(SCARDCONTEXT context, std::vector<std::wstring>& names
 void CNorvaneApp::RefreshPortList(bool serialOnly)
 {
     CDocUpdateScope scope(settings);
-    std::vector<KnownReader>& readers = settings.knownReaders;
+    // The edit tells the list's observers once, when the list came out different.
+    auto edit = settings.EditKnownReaders();
+    std::vector<KnownReader>& readers = *edit;
     // 1. The records present before the refresh, none seen yet.
     const int oldCount = static_cast<int>(readers.size());
     std::vector<bool> seen(readers.size(), false);
-    bool changed = false;
 
     // 2. Serial ports by the configuration's search flags.
     std::vector<_PORT_INFO> ports;
@@ -94,7 +95,6 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
         } else {
             readers.push_back(NewReader(port.name, static_cast<int32_t>(port.modelMask), 0,
                                         static_cast<int32_t>(port.source), kReaderModelUnknown));
-            changed = true;
         }
     }
     // 5. PC/SC readers.
@@ -105,7 +105,6 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
             readers[index].fields[KR_VALUE] = kPcscPortValue;
         } else {
             readers.push_back(NewReader(name, kPcscPortValue, 1, KR_KIND_PCSC, kReaderModelPcsc));
-            changed = true;
         }
     }
     // 6. Records gone from the system; a serial-only refresh removes only device ports.
@@ -114,13 +113,9 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
             if (seen[i] || (serialOnly && readers[i].fields[KR_KIND] != KR_KIND_DEVICE))
                 continue;
             readers.erase(readers.begin() + i);
-            changed = true;
         }
     }
-    // 7. The list changed.
-    if (changed)
-        settings.RaiseStateChange(ASS_KNOWN_READERS, false);
-    // 8. What the running reader reports of itself.
-    if (reader && RecordWorkerIdentity(*reader, readers))
-        settings.RaiseStateChange(ASS_KNOWN_READERS, false);
+    // 7. What the running reader reports of itself.
+    if (reader)
+        RecordWorkerIdentity(*reader, readers);
 }

@@ -17,8 +17,6 @@ const wchar_t kInstanceMutexName[] = L"Norvane2";
 
 namespace {
 
-// "history" bit: the main window's show state is remembered, so it is always shown.
-constexpr uint32_t kHistoryShowStates = 0x200;
 constexpr int32_t kPlacementMinimized = 0x1;
 constexpr int32_t kPlacementMaximized = 0x2;
 constexpr DWORD kHandOverTimeoutMs = 10000;
@@ -76,7 +74,7 @@ bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t hist
         showState |= kPlacementMinimized;
         return false;
     }
-    if (history & kHistoryShowStates)
+    if (history & HIST_SHOW_STATES)  // the show state is remembered, so the window is always shown
         return true;
     switch (showMode) {
     case SW_SHOWMINIMIZED:
@@ -225,8 +223,9 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     app.ListConfigurations();
 
     // 10. First show.
-    const bool show =
-        DecideMainWindowShow(info, showMode, app.settings.GetHistoryFlags(), app.settings.showStates[0]);
+    int32_t showState = app.settings.showStates[kShowStateMainWindow];
+    const bool show = DecideMainWindowShow(info, showMode, app.settings.GetHistoryFlags(), showState);
+    app.settings.SetShowState(kShowStateMainWindow, showState);
     HWND mainWindow = app.GetMainFrameWindow();
     app.ExchangeWindowPlacement(false, mainWindow, kPlacementMainWindow, kShowStateMainWindow);
     // Not shown: it stays minimised out of sight, so a tray icon "when minimized" still

@@ -27,10 +27,6 @@ namespace {
 constexpr int kEventInformation = 1;
 constexpr int kEventError = 3;
 constexpr UINT kErrorBoxStyle = 0x10;
-// Settings change of the key list's selection.
-constexpr uint32_t kKeyListSelectionChange = 0x40000;
-// Key-list detail: the transferred marks.
-constexpr uint32_t kKeyListTransferredMarks = 0x4;
 
 bool IsElevated()
 {
@@ -286,7 +282,7 @@ bool CNorvaneApp::TransferNextKey()
     }
     if (!(key->flags & KVKEY_TRANSFERRED)) {
         key->flags |= KVKEY_TRANSFERRED;
-        doc.RaiseKeyListChange(kKeyListTransferredMarks, false);
+        doc.RaiseKeyListChange(TDK_TRANSFERRED, false);
     }
 
     size_t next = row + 1;
@@ -297,7 +293,7 @@ bool CNorvaneApp::TransferNextKey()
             entry->flags &= ~KVKEY_SELECTED;
     if (next < keys.size())
         keys[next]->flags |= KVKEY_SELECTED;
-    settings.RaiseChange(kKeyListSelectionChange, 0, false);
+    settings.RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
     UpdateSourceState();
     return true;
 }

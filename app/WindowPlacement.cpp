@@ -8,9 +8,6 @@
 
 namespace {
 
-// "trayIcon" flags.
-constexpr uint32_t TRAY_WHEN_MINIMIZED = 0x1;
-
 int32_t ShowStateOf(HWND window, const WINDOWPLACEMENT& wp)
 {
     if (IsIconic(window) || wp.showCmd == SW_SHOWMINIMIZED || wp.showCmd == SW_MINIMIZE)
@@ -102,32 +99,16 @@ bool CNorvaneApp::ExchangeWindowPlacement(bool save, HWND window, int slot, int 
     WINDOWPLACEMENT wp{sizeof(wp)};
     if (!window || !GetWindowPlacement(window, &wp))
         return false;
-    WindowSlot& stored = settings.windowSlots[slot];
+    const WindowSlot& stored = settings.windowSlots[slot];
     const POINT origin = WorkspaceOrigin();
 
     if (save) {
+        // Each part marks the settings unsaved only while "history" remembers it.
         CDocUpdateScope scope(settings);
-        bool markUnsaved = false;
-        if (showStateSlot >= 0) {
-            const int32_t state = ShowStateOf(window, wp);
-            if (settings.showStates[showStateSlot] != state) {
-                settings.showStates[showStateSlot] = state;
-                markUnsaved |= settings.IsHistory(HIST_SHOW_STATES);
-            }
-        }
+        if (showStateSlot >= 0)
+            settings.SetShowState(showStateSlot, ShowStateOf(window, wp));
         const RECT& r = wp.rcNormalPosition;
-        if (stored.left != r.left || stored.top != r.top) {
-            stored.left = r.left;
-            stored.top = r.top;
-            markUnsaved |= settings.IsHistory(HIST_POSITIONS);
-        }
-        if (stored.width != r.right - r.left || stored.height != r.bottom - r.top) {
-            stored.width = r.right - r.left;
-            stored.height = r.bottom - r.top;
-            markUnsaved |= settings.IsHistory(HIST_SIZES);
-        }
-        if (markUnsaved)
-            settings.RaiseChange(0, 0, true);
+        settings.SetWindowSlot(slot, WindowSlot{r.left, r.top, r.right - r.left, r.bottom - r.top});
         return true;
     }
 
@@ -171,7 +152,7 @@ bool CNorvaneApp::ExchangeWindowPlacement(bool save, HWND window, int slot, int 
     if (slot == kPlacementMainWindow && showStateSlot >= 0 && (settings.showStates[showStateSlot] & SHOW_STATE_MINIMIZED)) {
         if (mainFrame && mainFrame->m_hWnd == window)
             mainFrame->dirty |= MFD_TRAY;
-        if (settings.GetTrayIconFlags() & TRAY_WHEN_MINIMIZED)
+        if (settings.GetTrayIconFlags() & TRAY_SHOW_MINIMIZED)
             ShowWindow(window, SW_HIDE);
     }
     return true;

@@ -42,7 +42,7 @@ void ChangeValue(CAppSettings& doc, T& member, const V& value, Raise raise)
 
 CAppSettings::CAppSettings()
 {
-    extTools.reserve(kMaxExtTools);
+    m_extTools.reserve(kMaxExtTools);
     SetDefaults();
 }
 
@@ -53,20 +53,20 @@ void CAppSettings::SetDefaults()
     m_unsaved = false;
     m_history = kDefaultHistory;
     m_savedHistory = kDefaultHistory;
-    configFiles.clear();
+    m_configFiles.clear();
     m_cloneNewConfig = true;
     m_docDir.clear();
-    singleInstance = true;
-    autoStart = false;
-    transferLog = false;
-    debugLog = kDefaultDebugLog;
+    m_singleInstance = true;
+    m_autoStart = false;
+    m_transferLog = false;
+    m_debugLog = kDefaultDebugLog;
     m_transferOn = false;
     m_lastTransfer = _LAST_TRANSFER();
-    knownReaders.clear();
+    m_knownReaders.clear();
     m_keyViewFormat = KEY_VIEW_HEX;
     m_keyEditFormat = 3;
-    lastKeyType = 1;
-    lastKey = _KEY_NUMBER();
+    m_lastKeyType = 1;
+    m_lastKey = _KEY_NUMBER();
     m_keyListImport = m_keyListExport = 1;
     m_keyListFilter = 4;
     m_formatsImport = m_formatsExport = 1;
@@ -76,25 +76,25 @@ void CAppSettings::SetDefaults()
     for (std::wstring& file : m_soundFiles)
         file.clear();
     m_hotkeysEnabled = true;
-    SetDefaultHotkeys(hotkeys);
+    SetDefaultHotkeys(m_hotkeys);
     m_hotkeysFilter = 0;
     m_eventLogEnabled = false;
     m_eventLogLimit = kEventLogNoLimit;
     m_advancedShowAll = false;
-    advancedCollapsed.clear();
-    windowSlots.fill(WindowSlot());
-    showStates.fill(0);
+    m_advancedCollapsed.clear();
+    m_windowSlots.fill(WindowSlot());
+    m_showStates.fill(0);
     m_language.clear();
-    languages.clear();
+    m_languages.clear();
     m_trayFlags = 0;
     m_trayCommands = {32820, 0, 0, 0};
-    manageSettings = ManageSettingsState();
+    m_manageSettings = ManageSettingsState();
     m_currentPage = 0;
     m_previousPage = -1;
-    csv = CsvOptions();
-    extTools.clear();
-    m_confirm = 65820;
-    view = AppViewOptions();
+    m_csv = CsvOptions();
+    m_extTools.clear();
+    m_confirm = kDefaultConfirm;
+    m_view = AppViewOptions();
     m_pageListCollapsed = false;
     m_noSortHeader = false;
     m_panels = 9;
@@ -212,27 +212,27 @@ void CAppSettings::GetConfigDisplayPath(std::wstring& out) const
 
 int CAppSettings::FindConfigFile(const std::wstring& name) const
 {
-    for (size_t i = 0; i < configFiles.size(); ++i)
-        if (EqualNoCase(configFiles[i], name))
+    for (size_t i = 0; i < m_configFiles.size(); ++i)
+        if (EqualNoCase(m_configFiles[i], name))
             return static_cast<int>(i);
     return -1;
 }
 
 int CAppSettings::FindReader(const std::wstring& name, int count) const
 {
-    size_t n = knownReaders.size();
+    size_t n = m_knownReaders.size();
     if (count >= 0 && static_cast<size_t>(count) < n)
         n = static_cast<size_t>(count);
     for (size_t i = 0; i < n; ++i)
-        if (knownReaders[i].name == name)
+        if (m_knownReaders[i].name == name)
             return static_cast<int>(i);
     return -1;
 }
 
 int CAppSettings::FindLanguage(const std::wstring& name) const
 {
-    for (size_t i = 0; i < languages.size(); ++i)
-        if (languages[i].name == name)
+    for (size_t i = 0; i < m_languages.size(); ++i)
+        if (m_languages[i].name == name)
             return static_cast<int>(i);
     return -1;
 }
@@ -608,6 +608,154 @@ void CAppSettings::SetCurrentPage(int32_t page)
 void CAppSettings::ResetExtTools()
 {
     CDocUpdateScope scope(*this, GetCurrentSender());
-    LoadDefaultExtTools(extTools);
+    LoadDefaultExtTools(m_extTools);
     RaiseChange(ASC_EXT_TOOLS, 0, true);
+}
+
+void CAppSettings::RestoreDefaultExtTools()
+{
+    if (!m_extTools.empty())
+        return;
+    CDocUpdateScope scope(*this, GetCurrentSender());
+    LoadDefaultExtTools(m_extTools);
+    RaiseChange(ASC_EXT_TOOLS, 0, false);
+}
+
+// Groups without setters of their own ------------------------------------------------------------
+
+void CAppSettings::RaiseSettingsChange(const SettingsChange& change)
+{
+    const bool markUnsaved =
+        change.storedUnder == kAlwaysStored || (change.storedUnder != 0 && IsHistory(change.storedUnder));
+    switch (change.change) {
+    case ASC_STATE:
+        RaiseStateChange(change.detail, markUnsaved);
+        break;
+    case ASC_UI:
+        RaiseUiChange(change.detail, markUnsaved);
+        break;
+    case ASC_PAGE:
+        RaisePageStateChange(change.detail, markUnsaved);
+        break;
+    default:
+        RaiseChange(change.change, 0, markUnsaved);
+        break;
+    }
+}
+
+void CAppSettings::SetSingleInstance(bool on)
+{
+    ChangeValue(*this, m_singleInstance, on, [this] { RaiseChange(ASC_AUTORUN, 0, true); });
+}
+
+void CAppSettings::SetAutoStart(bool on)
+{
+    ChangeValue(*this, m_autoStart, on, [this] { RaiseChange(ASC_AUTORUN, 0, true); });
+}
+
+void CAppSettings::SetTransferLog(bool on)
+{
+    ChangeValue(*this, m_transferLog, on, [this] { RaiseChange(ASC_LOG_SWITCHES, 0, true); });
+}
+
+void CAppSettings::SetViewOptions(const AppViewOptions& options)
+{
+    const AppViewOptions& old = m_view;
+    const uint32_t changed = (old.topMost != options.topMost ? ASU_TOPMOST : 0) |
+                             (old.snapToEdges != options.snapToEdges ? ASU_SNAP_TO_EDGES : 0) |
+                             (old.taskbarButton != options.taskbarButton ? ASU_TASKBAR_BUTTON : 0) |
+                             (old.versionTitle != options.versionTitle ? ASU_VERSION_TITLE : 0) |
+                             (old.altListBkColor != options.altListBkColor ? ASU_ALT_LIST_COLOR : 0) |
+                             (old.tableGrid != options.tableGrid ? ASU_TABLE_GRID : 0);
+    ChangeValue(*this, m_view, options, [this, changed] { RaiseUiChange(changed, true); });
+}
+
+void CAppSettings::SetWindowSlot(int index, const WindowSlot& slot)
+{
+    WindowSlot& stored = m_windowSlots.at(static_cast<size_t>(index));
+    const bool moved = stored.left != slot.left || stored.top != slot.top;
+    const bool resized = stored.width != slot.width || stored.height != slot.height;
+    if (!moved && !resized)
+        return;
+    CDocUpdateScope scope(*this, GetCurrentSender());
+    stored = slot;
+    if ((moved && IsHistory(HIST_POSITIONS)) || (resized && IsHistory(HIST_SIZES)))
+        RaiseChange(0, 0, true);
+}
+
+void CAppSettings::SetShowState(int index, int32_t state)
+{
+    ChangeValue(*this, m_showStates.at(static_cast<size_t>(index)), state, [this] {
+        if (IsHistory(HIST_SHOW_STATES))
+            RaiseChange(0, 0, true);
+    });
+}
+
+void CAppSettings::SetLastTypedKey(int32_t keyType, const _KEY_NUMBER& key)
+{
+    m_lastKeyType = keyType;
+    m_lastKey = key;
+}
+
+CSettingsEdit<DebugLogSettings> CAppSettings::EditDebugLog()
+{
+    return {*this, m_debugLog, {ASC_LOG_SWITCHES, 0, kAlwaysStored}};
+}
+
+CSettingsEdit<CsvOptions> CAppSettings::EditCsv()
+{
+    return {*this, m_csv, {ASC_CSV, 0, kAlwaysStored}};
+}
+
+CSettingsEdit<ManageSettingsState> CAppSettings::EditManageSettings()
+{
+    return {*this, m_manageSettings, {0, 0, kAlwaysStored}};
+}
+
+CSettingsEdit<std::vector<uint32_t>> CAppSettings::EditHotkeys()
+{
+    return {*this, m_hotkeys, {ASC_HOTKEYS, 0, kAlwaysStored}};
+}
+
+CSettingsEdit<std::vector<_EXT_TOOL>> CAppSettings::EditExtTools()
+{
+    return {*this, m_extTools, {ASC_EXT_TOOLS, 0, kAlwaysStored}};
+}
+
+CSettingsEdit<std::vector<uint16_t>> CAppSettings::EditAdvancedCollapsed()
+{
+    return {*this, m_advancedCollapsed, {ASC_PAGE, ASP_ADVANCED_COLLAPSED, kAlwaysStored}};
+}
+
+CSettingsEdit<std::vector<KnownReader>> CAppSettings::EditKnownReaders()
+{
+    return {*this, m_knownReaders, {ASC_STATE, ASS_KNOWN_READERS, 0}};
+}
+
+CSettingsEdit<std::vector<std::wstring>> CAppSettings::EditConfigFiles()
+{
+    return {*this, m_configFiles, {ASC_STATE, ASS_CONFIG_FILES, 0}};
+}
+
+CSettingsEdit<std::vector<LanguageInfo>> CAppSettings::EditLanguages()
+{
+    return {*this, m_languages, {ASC_STATE, ASS_LANGUAGES, 0}};
+}
+
+CSettingsEdit<std::vector<ColumnDesc>> CAppSettings::EditColumns(AppColumnList list)
+{
+    // The column lists without a detail bit of their own only mark the settings unsaved.
+    static constexpr SettingsChange kChanges[COLS_COUNT] = {
+        {ASC_UI, ASU_EVENTLOG_COLUMNS, kAlwaysStored},    // COLS_EVENTLOG
+        {ASC_UI, ASU_FORMATS_COLUMNS, kAlwaysStored},     // COLS_FORMATS
+        {ASC_UI, ASU_KEYFILTERS_COLUMNS, kAlwaysStored},  // COLS_KEYFILTERS
+        {ASC_UI, ASU_SOUNDS_COLUMNS, kAlwaysStored},      // COLS_SOUNDS
+        {ASC_UI, ASU_HOTKEYS_COLUMNS, kAlwaysStored},     // COLS_HOTKEYS
+        {0, 0, kAlwaysStored},                            // COLS_OPENCONFIG
+        {ASC_UI, ASU_KEYLIST_COLUMNS, kAlwaysStored},     // COLS_KEYLIST
+        {0, 0, kAlwaysStored},                            // COLS_ADVANCED
+        {0, 0, kAlwaysStored},                            // COLS_COLUMNLIST
+        {ASC_PAGE, ASP_DESTINATION_COLUMNS, kAlwaysStored},  // COLS_DESTINATION
+    };
+    return {*this, m_columns.at(list), kChanges[list]};
 }

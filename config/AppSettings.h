@@ -39,36 +39,55 @@ constexpr uint32_t ASC_TRANSFER_ON = 0x2000;
 constexpr uint32_t ASC_EVENTLOG_ON = 0x4000;
 constexpr uint32_t ASC_EVENTLOG_LIMIT = 0x8000;
 constexpr uint32_t ASC_LOG_SWITCHES = 0x10000;  // debug log and transfer log switches
-constexpr uint32_t ASC_AUTORUN = 0x20000;
+constexpr uint32_t ASC_AUTORUN = 0x20000;     // also "singleInstance" and "autoStart"
+constexpr uint32_t ASC_KEYLIST_SELECTION = 0x40000;  // the key list page's selection; not stored
 constexpr uint32_t ASC_EXT_TOOLS = 0x80000;
 
 // State detail word (with ASC_STATE).
+constexpr uint32_t ASS_HOTKEY_EDITING = 0x1;  // a hotkey field took or lost the focus
+constexpr uint32_t ASS_SOUND_PLAYING = 0x2;
 constexpr uint32_t ASS_KNOWN_READERS = 0x4;
+constexpr uint32_t ASS_READER_JOB = 0x8;      // a reader job started or ended
 constexpr uint32_t ASS_LAST_TRANSFER = 0x10;
 constexpr uint32_t ASS_COUNTER = 0x20;
+constexpr uint32_t ASS_BRIDGE_CONNECTIONS = 0x40;
 constexpr uint32_t ASS_EVENT_TABLE = 0x80;
 constexpr uint32_t ASS_CONFIG_FILES = 0x100;
+constexpr uint32_t ASS_LANGUAGES = 0x200;
 constexpr uint32_t ASS_EXT_TOOLS_EMPTIED = 0x400;
 
 // Interface detail word (with ASC_UI).
 constexpr uint32_t ASU_LANGUAGE = 0x1;
 constexpr uint32_t ASU_CONFIRM = 0x2;
+constexpr uint32_t ASU_TOPMOST = 0x4;
+constexpr uint32_t ASU_SNAP_TO_EDGES = 0x8;
+constexpr uint32_t ASU_TASKBAR_BUTTON = 0x10;
+constexpr uint32_t ASU_VERSION_TITLE = 0x20;
 constexpr uint32_t ASU_PANELS = 0x40;
 constexpr uint32_t ASU_PAGELIST_PAGES = 0x80;
 constexpr uint32_t ASU_PAGELIST_COLLAPSED = 0x100;
+constexpr uint32_t ASU_ALT_LIST_COLOR = 0x200;
+constexpr uint32_t ASU_TABLE_GRID = 0x400;
 constexpr uint32_t ASU_NO_SORT_HEADER = 0x800;
 constexpr uint32_t ASU_TRAY = 0x1000;
 constexpr uint32_t ASU_CURRENT_PAGE = 0x2000;
+constexpr uint32_t ASU_SOUNDS_COLUMNS = 0x10000;
+constexpr uint32_t ASU_HOTKEYS_COLUMNS = 0x20000;
 constexpr uint32_t ASU_HOTKEYS_FILTER = 0x40000;
+constexpr uint32_t ASU_KEYLIST_COLUMNS = 0x100000;
 constexpr uint32_t ASU_KEYLIST_FILTER = 0x200000;
 constexpr uint32_t ASU_KEY_VIEW_FORMAT = 0x400000;
+constexpr uint32_t ASU_FORMATS_COLUMNS = 0x800000;
 constexpr uint32_t ASU_FORMATS_FILTER = 0x2000000;
+constexpr uint32_t ASU_KEYFILTERS_COLUMNS = 0x20000000;
+constexpr uint32_t ASU_EVENTLOG_COLUMNS = 0x80000000;
 constexpr uint32_t ASU_LOADED = 0xA2FF5EFF;   // everything a load covers
 
 // Page detail word (with ASC_PAGE).
 constexpr uint32_t ASP_LOADED = 0x1;
 constexpr uint32_t ASP_ADVANCED_COLLAPSED = 0x2;
 constexpr uint32_t ASP_READKEYS_FLAGS = 0x4;
+constexpr uint32_t ASP_DESTINATION_COLUMNS = 0x8;
 
 // "history" bits: which states are remembered between runs. A clear bit also means that
 // changing the state does not make the settings unsaved.
@@ -101,6 +120,22 @@ constexpr uint32_t MakeHotkeyEntry(uint16_t command, uint16_t hotkey)
 }
 constexpr uint16_t HotkeyEntryCommand(uint32_t entry) { return static_cast<uint16_t>(entry >> 16); }
 constexpr uint16_t HotkeyEntryWord(uint32_t entry) { return static_cast<uint16_t>(entry & 0xFFFF); }
+
+// "trayIcon" flags.
+constexpr uint32_t TRAY_SHOW_MINIMIZED = 0x1;
+constexpr uint32_t TRAY_SHOW_ALWAYS = 0x2;
+constexpr uint32_t TRAY_BALLOON_HINT = 0x4;
+
+// "confirm" bits: the questions that are asked; the "Do not ask" box of each clears its bit.
+constexpr uint32_t CONFIRM_EXIT = 0x1;
+constexpr uint32_t CONFIRM_SAVE_CONFIG = 0x2;
+constexpr uint32_t CONFIRM_TEMIC = 0x4;
+constexpr uint32_t CONFIRM_WRITE_KEYS = 0x8;
+constexpr uint32_t CONFIRM_PRESET_TO_FORMAT = 0x10;
+constexpr uint32_t CONFIRM_DELETE = 0x100;
+constexpr uint32_t CONFIRM_REPLACE = 0x10000;
+constexpr uint32_t kDefaultConfirm = CONFIRM_TEMIC | CONFIRM_WRITE_KEYS | CONFIRM_PRESET_TO_FORMAT | CONFIRM_DELETE |
+                                     CONFIRM_REPLACE;  // 65820
 
 constexpr int kMaxExtTools = 8;
 constexpr int kWindowSlotCount = 10;       // slots 1 to 10
@@ -149,6 +184,8 @@ struct KnownReader
     std::wstring name;
     std::array<int32_t, 6> fields{};  // kept by the shell; fields[0] 4096 marks a PC/SC reader
     std::wstring description;
+
+    bool operator==(const KnownReader&) const = default;
 };
 
 // An interface language the shell found.
@@ -157,6 +194,8 @@ struct LanguageInfo
     std::wstring name;
     std::wstring text;
     uint32_t value = 0;
+
+    bool operator==(const LanguageInfo&) const = default;
 };
 
 constexpr uint32_t EXTTOOL_START_ADMIN = 0x1;
@@ -187,9 +226,10 @@ struct WindowSlot
     int32_t top = kNoWindowPos;
     int32_t width = kNoWindowPos;
     int32_t height = kNoWindowPos;
+
+    bool operator==(const WindowSlot&) const = default;
 };
 
-// Options the pages read and write in place (raising the matching change afterwards).
 // "debugLog": logLevel 1 to 6, maxSize in megabytes (-1 no limit).
 constexpr DebugLogSettings kDefaultDebugLog = {false, 5, -1, true};
 
@@ -201,12 +241,16 @@ struct AppViewOptions
     bool versionTitle = false;
     bool altListBkColor = true;
     bool tableGrid = false;
+
+    bool operator==(const AppViewOptions&) const = default;
 };
 
 struct CsvOptions
 {
     wchar_t delimiter = L';';
     int32_t encoding = 1;       // 1 or 2 (UTF-8)
+
+    bool operator==(const CsvOptions&) const = default;
 };
 
 struct ManageSettingsState
@@ -214,6 +258,8 @@ struct ManageSettingsState
     int32_t mode = 0;
     int32_t tParams = -1;       // configuration groups, -1 all
     int32_t aParams = -1;       // application groups, -1 all
+
+    bool operator==(const ManageSettingsState&) const = default;
 };
 
 // Detail words that observers read during a notification.
@@ -222,6 +268,43 @@ struct AppSettingsDetails
     uint32_t state = 0;
     uint32_t ui = 0;
     uint32_t page = 0;
+};
+
+// What the change of a settings group raises: change word 1, with the bit of the state,
+// interface or page detail word when the change is ASC_STATE, ASC_UI or ASC_PAGE; and whether
+// it makes the settings unsaved: always, under a "history" bit, or never (run-time state).
+struct SettingsChange
+{
+    uint32_t change = 0;
+    uint32_t detail = 0;
+    uint32_t storedUnder = 0;   // kAlwaysStored, a HIST_* bit, or 0
+};
+constexpr uint32_t kAlwaysStored = ~0u;
+
+class CAppSettings;
+
+// An edit of one settings group that has no setter of its own: the group is changed through
+// the edit, and when the edit ends a group that differs from what it was raises the group's
+// change, inside one update scope that keeps the current sender. Pages and the shell never
+// change a group in place without one.
+template <class T>
+class CSettingsEdit
+{
+public:
+    CSettingsEdit(CAppSettings& doc, T& value, const SettingsChange& change);
+    ~CSettingsEdit() noexcept(false);
+    CSettingsEdit(const CSettingsEdit&) = delete;
+    CSettingsEdit& operator=(const CSettingsEdit&) = delete;
+
+    T& operator*() const { return m_value; }
+    T* operator->() const { return &m_value; }
+
+private:
+    CDocUpdateScope m_scope;
+    CAppSettings& m_doc;
+    T& m_value;
+    const T m_start;
+    const SettingsChange m_change;
 };
 
 // Group lookups shared with the settings import and export: with create, the member is
@@ -336,6 +419,8 @@ public:
     void SetTrayClickCommands(const std::array<uint16_t, 4>& commands);
     void SetCurrentPage(int32_t page);
     void ResetExtTools();
+    // The built-in tools when a load left none: ASC_EXT_TOOLS, and the settings stay saved.
+    void RestoreDefaultExtTools();
     void SetConfirmFlags(uint32_t flags);
     void SetNoSortHeader(bool noSortHeader);
     void SetPanels(uint32_t panels);
@@ -381,28 +466,76 @@ public:
     const CTransferDoc& GetTransferDoc() const { return m_transfer; }
     CEventLogDb& GetEventLog() { return m_eventLog; }
 
-    // Values and lists that their pages and the shell edit in place, raising the change
-    // that the value's group names.
-    bool singleInstance = true;             // "main"
-    bool transferLog = false;               // "transfer", with ASC_LOG_SWITCHES
-    bool autoStart = false;
-    DebugLogSettings debugLog = kDefaultDebugLog;
-    AppViewOptions view;
-    CsvOptions csv;
-    ManageSettingsState manageSettings;
-    std::vector<std::wstring> configFiles;  // "*.nv2" names without extension, sorted by the shell
-    std::vector<KnownReader> knownReaders;
-    std::vector<LanguageInfo> languages;
-    std::vector<uint32_t> hotkeys;          // hotkey entries
-    std::vector<_EXT_TOOL> extTools;
-    std::vector<uint16_t> advancedCollapsed;
-    std::array<WindowSlot, kWindowSlotCount> windowSlots{};   // index slot - 1
-    std::array<int32_t, kShowStateSlotCount> showStates{};
-    int32_t lastKeyType = 1;                // the last key typed in the key dialog
-    _KEY_NUMBER lastKey{};
+    // Raises what a change of a settings group raises (SettingsChange), inside an update scope.
+    void RaiseSettingsChange(const SettingsChange& change);
 
-    std::vector<ColumnDesc>& Columns(AppColumnList list) { return m_columns.at(list); }
+    // "main" "singleInstance" and "transfer" "autoStart" (ASC_AUTORUN), "transfer"
+    // "transferLog" (ASC_LOG_SWITCHES); each marks the settings unsaved.
+    void SetSingleInstance(bool on);
+    void SetAutoStart(bool on);
+    void SetTransferLog(bool on);
+    // "topMost" ... "tableGrid": each field that differs raises its own interface detail bit.
+    void SetViewOptions(const AppViewOptions& options);
+    // A window slot (index = slot - 1) and a show state (slots 1 and 2). Each marks the settings
+    // unsaved only while "history" remembers it: positions, sizes and show states by their bits.
+    void SetWindowSlot(int index, const WindowSlot& slot);
+    void SetShowState(int index, int32_t state);
+    // The last key typed in the key dialog; run-time only, raises nothing.
+    void SetLastTypedKey(int32_t keyType, const _KEY_NUMBER& key);
+
+    // Edits of the groups and lists without setters (CSettingsEdit): what each raises.
+    CSettingsEdit<DebugLogSettings> EditDebugLog();                 // ASC_LOG_SWITCHES
+    CSettingsEdit<CsvOptions> EditCsv();                            // ASC_CSV
+    CSettingsEdit<ManageSettingsState> EditManageSettings();        // only the unsaved mark
+    CSettingsEdit<std::vector<uint32_t>> EditHotkeys();             // ASC_HOTKEYS
+    CSettingsEdit<std::vector<_EXT_TOOL>> EditExtTools();           // ASC_EXT_TOOLS
+    CSettingsEdit<std::vector<uint16_t>> EditAdvancedCollapsed();   // page detail ASP_ADVANCED_COLLAPSED
+    // Run-time lists the shell keeps: state details, never unsaved.
+    CSettingsEdit<std::vector<KnownReader>> EditKnownReaders();     // ASS_KNOWN_READERS
+    CSettingsEdit<std::vector<std::wstring>> EditConfigFiles();     // ASS_CONFIG_FILES
+    CSettingsEdit<std::vector<LanguageInfo>> EditLanguages();       // ASS_LANGUAGES
+    // A page's column list: its interface detail bit where it has one, else only the unsaved mark.
+    CSettingsEdit<std::vector<ColumnDesc>> EditColumns(AppColumnList list);
     const std::vector<ColumnDesc>& Columns(AppColumnList list) const { return m_columns.at(list); }
+
+private:
+    DebugLogSettings m_debugLog = kDefaultDebugLog;
+    bool m_singleInstance = true;
+    bool m_transferLog = false;
+    bool m_autoStart = false;
+    AppViewOptions m_view;
+    CsvOptions m_csv;
+    ManageSettingsState m_manageSettings;
+    std::vector<std::wstring> m_configFiles;
+    std::vector<KnownReader> m_knownReaders;
+    std::vector<LanguageInfo> m_languages;
+    std::vector<uint32_t> m_hotkeys;
+    std::vector<_EXT_TOOL> m_extTools;
+    std::vector<uint16_t> m_advancedCollapsed;
+    std::array<WindowSlot, kWindowSlotCount> m_windowSlots{};
+    std::array<int32_t, kShowStateSlotCount> m_showStates{};
+    int32_t m_lastKeyType = 1;
+    _KEY_NUMBER m_lastKey{};
+
+public:
+    // Read-only views of the groups above; they change through the setters and edits.
+    const bool& singleInstance = m_singleInstance;          // "main"
+    const bool& transferLog = m_transferLog;                // "transfer"
+    const bool& autoStart = m_autoStart;
+    const DebugLogSettings& debugLog = m_debugLog;
+    const AppViewOptions& view = m_view;
+    const CsvOptions& csv = m_csv;
+    const ManageSettingsState& manageSettings = m_manageSettings;
+    const std::vector<std::wstring>& configFiles = m_configFiles;  // "*.nv2" names without extension, sorted by the shell
+    const std::vector<KnownReader>& knownReaders = m_knownReaders;
+    const std::vector<LanguageInfo>& languages = m_languages;
+    const std::vector<uint32_t>& hotkeys = m_hotkeys;       // hotkey entries
+    const std::vector<_EXT_TOOL>& extTools = m_extTools;
+    const std::vector<uint16_t>& advancedCollapsed = m_advancedCollapsed;
+    const std::array<WindowSlot, kWindowSlotCount>& windowSlots = m_windowSlots;  // index slot - 1
+    const std::array<int32_t, kShowStateSlotCount>& showStates = m_showStates;
+    const int32_t& lastKeyType = m_lastKeyType;             // the last key typed in the key dialog
+    const _KEY_NUMBER& lastKey = m_lastKey;
 
 private:
     class CSchemaReader;
@@ -449,7 +582,7 @@ private:
     std::array<uint16_t, 4> m_trayCommands{};
     int32_t m_currentPage = 0;
     int32_t m_previousPage = -1;
-    uint32_t m_confirm = 65820;
+    uint32_t m_confirm = kDefaultConfirm;
     bool m_pageListCollapsed = false;
     bool m_noSortHeader = false;
     uint32_t m_panels = 9;
@@ -464,3 +597,16 @@ private:
     AppSettingsDetails m_details;
     AppSettingsDetails m_notified;
 };
+
+template <class T>
+CSettingsEdit<T>::CSettingsEdit(CAppSettings& doc, T& value, const SettingsChange& change)
+    : m_scope(doc, doc.GetCurrentSender()), m_doc(doc), m_value(value), m_start(value), m_change(change)
+{
+}
+
+template <class T>
+CSettingsEdit<T>::~CSettingsEdit() noexcept(false)
+{
+    if (!(m_value == m_start))
+        m_doc.RaiseSettingsChange(m_change);
+}

@@ -286,10 +286,10 @@ private:
             _wcsicmp(path.c_str(), transfer.GetPathName().c_str()) != 0)
             transfer.SetPathName(path);
 
-        m_s.singleInstance = true;
+        m_s.m_singleInstance = true;
         m_s.m_cloneNewConfig = true;
         m_s.m_history = kDefaultHistory;
-        cfg::ReadBool(main, L"singleInstance", m_s.singleInstance);
+        cfg::ReadBool(main, L"singleInstance", m_s.m_singleInstance);
         cfg::ReadBool(main, L"cloneNewConfig", m_s.m_cloneNewConfig);
         cfg::ReadUInt32(main, L"history", m_s.m_history);
         m_s.m_savedHistory = m_s.m_history;
@@ -299,7 +299,7 @@ private:
     void ReadDebugLog()
     {
         const JsonValue* log = ObjectOrNull(&m_root, L"debugLog");
-        DebugLogSettings& o = m_s.debugLog;
+        DebugLogSettings& o = m_s.m_debugLog;
         o = kDefaultDebugLog;
         cfg::ReadBool(log, L"enabled", o.enabled);
         ReadRange(log, L"logLevel", o.logLevel, 1, 6);
@@ -316,10 +316,10 @@ private:
             cfg::ReadBool(transfer, L"enabled", m_s.m_transferOn);
             m_s.RaiseChange(ASC_TRANSFER_ON, 0, false);
         }
-        m_s.transferLog = false;
-        m_s.autoStart = false;
-        cfg::ReadBool(transfer, L"transferLog", m_s.transferLog);
-        cfg::ReadBool(transfer, L"autoStart", m_s.autoStart);
+        m_s.m_transferLog = false;
+        m_s.m_autoStart = false;
+        cfg::ReadBool(transfer, L"transferLog", m_s.m_transferLog);
+        cfg::ReadBool(transfer, L"autoStart", m_s.m_autoStart);
     }
 
     void ReadLastTransfer()
@@ -362,7 +362,7 @@ private:
     {
         CAppSettings& s = m_s;
         s.m_language.clear();
-        s.view = AppViewOptions();
+        s.m_view = AppViewOptions();
         s.m_panels = 9;
         if (s.IsHistory(HIST_PAGE))
             s.m_currentPage = 0;
@@ -375,14 +375,14 @@ private:
         if (s.IsHistory(HIST_PAGELIST))
             s.m_pageListCollapsed = false;
         s.m_pageListPages = 0x700001;
-        for (WindowSlot& slot : s.windowSlots) {
+        for (WindowSlot& slot : s.m_windowSlots) {
             if (s.IsHistory(HIST_POSITIONS))
                 slot.left = slot.top = kNoWindowPos;
             if (s.IsHistory(HIST_SIZES))
                 slot.width = slot.height = kNoWindowPos;
         }
         if (s.IsHistory(HIST_SHOW_STATES))
-            s.showStates.fill(0);
+            s.m_showStates.fill(0);
         s.ResetColumns();
         s.m_formatsFilter = 5;
         s.m_formatsImport = s.m_formatsExport = 1;
@@ -392,7 +392,7 @@ private:
         s.m_readKeysFlags = 0;
         s.m_advancedShowAll = false;
         if (s.IsHistory(HIST_ADVANCED))
-            s.advancedCollapsed.clear();
+            s.m_advancedCollapsed.clear();
     }
 
     void ReadUi()
@@ -402,15 +402,15 @@ private:
         JsonValue* ui = m_root.FindMember(L"ui", JSON_OBJECT);
         if (ui != nullptr) {
             cfg::ReadString(ui, L"language", s.m_language);
-            cfg::ReadBool(ui, L"topMost", s.view.topMost);
+            cfg::ReadBool(ui, L"topMost", s.m_view.topMost);
             cfg::ReadUInt32(ui, L"panels", s.m_panels);
             if (s.IsHistory(HIST_PAGE))
                 ReadRange(ui, L"page", s.m_currentPage, 0, kMaxPageId);
-            cfg::ReadBool(ui, L"versionTitle", s.view.versionTitle);
-            cfg::ReadBool(ui, L"snapToEdges", s.view.snapToEdges);
-            cfg::ReadBool(ui, L"taskbarButton", s.view.taskbarButton);
-            cfg::ReadBool(ui, L"altListBkColor", s.view.altListBkColor);
-            cfg::ReadBool(ui, L"tableGrid", s.view.tableGrid);
+            cfg::ReadBool(ui, L"versionTitle", s.m_view.versionTitle);
+            cfg::ReadBool(ui, L"snapToEdges", s.m_view.snapToEdges);
+            cfg::ReadBool(ui, L"taskbarButton", s.m_view.taskbarButton);
+            cfg::ReadBool(ui, L"altListBkColor", s.m_view.altListBkColor);
+            cfg::ReadBool(ui, L"tableGrid", s.m_view.tableGrid);
             cfg::ReadBool(ui, L"noSortHeader", s.m_noSortHeader);
             ReadClamped(ui, L"keyViewFormat", s.m_keyViewFormat, KEY_VIEW_LONG);
             ReadClamped(ui, L"keyEditFormat", s.m_keyEditFormat, 4);
@@ -443,7 +443,7 @@ private:
     {
         cfg::ReadFlag(tray, L"showMinimized", m_s.m_trayFlags, 0x1);
         cfg::ReadFlag(tray, L"showAlways", m_s.m_trayFlags, 0x2);
-        cfg::ReadFlag(tray, L"balloonHint", m_s.m_trayFlags, 0x4);
+        cfg::ReadFlag(tray, L"balloonHint", m_s.m_trayFlags, TRAY_BALLOON_HINT);
         static const wchar_t* const keys[4] = {L"lClickCmd", L"lDblClkCmd", L"mClickCmd", L"mDblClkCmd"};
         for (int i = 0; i < 4; ++i)
             ReadUInt16(tray, keys[i], m_s.m_trayCommands[i]);
@@ -470,7 +470,7 @@ private:
             int32_t id;
             if (element.GetType() != JSON_OBJECT || !ReadRange(&element, L"id", id, 1, kWindowSlotCount))
                 continue;
-            WindowSlot& slot = m_s.windowSlots[id - 1];
+            WindowSlot& slot = m_s.m_windowSlots[id - 1];
             if (positions || sizes) {
                 const JsonArray* pos = cfg::FindArray(&element, L"pos");
                 if (pos != nullptr) {
@@ -489,7 +489,7 @@ private:
                 }
             }
             if (states && id <= kShowStateSlotCount)
-                cfg::ReadInt32(&element, L"state", m_s.showStates[id - 1]);
+                cfg::ReadInt32(&element, L"state", m_s.m_showStates[id - 1]);
         }
     }
 
@@ -538,7 +538,7 @@ private:
             if (const JsonArray* collapsed = cfg::FindArray(advanced, L"collapsed"))
                 for (const JsonValue& id : *collapsed)
                     if (id.GetType() == JSON_INT64)
-                        s.advancedCollapsed.push_back(static_cast<uint16_t>(id.Int64Value()));
+                        s.m_advancedCollapsed.push_back(static_cast<uint16_t>(id.Int64Value()));
         }
     }
 
@@ -567,9 +567,9 @@ private:
 
     void ReadManageSettings(const JsonValue* manage)
     {
-        cfg::ReadInt32(manage, L"mode", m_s.manageSettings.mode);
-        cfg::ReadInt32(manage, L"tParams", m_s.manageSettings.tParams);
-        cfg::ReadInt32(manage, L"aParams", m_s.manageSettings.aParams);
+        cfg::ReadInt32(manage, L"mode", m_s.m_manageSettings.mode);
+        cfg::ReadInt32(manage, L"tParams", m_s.m_manageSettings.tParams);
+        cfg::ReadInt32(manage, L"aParams", m_s.m_manageSettings.aParams);
     }
 
     void ReadSounds()
@@ -598,37 +598,37 @@ private:
     {
         m_s.RaiseChange(ASC_HOTKEYS_ON | ASC_HOTKEYS, 0, false);
         m_s.m_hotkeysEnabled = true;
-        SetDefaultHotkeys(m_s.hotkeys);
+        SetDefaultHotkeys(m_s.m_hotkeys);
         const JsonValue* group = ObjectOrNull(&m_root, L"hotkeys");
         cfg::ReadBool(group, L"enabled", m_s.m_hotkeysEnabled);
         const JsonArray* array = cfg::FindArray(group, L"hotkeys");
         if (array == nullptr)
             return;
-        m_s.hotkeys.clear();
+        m_s.m_hotkeys.clear();
         for (const JsonValue& element : *array) {
             uint16_t command = 0;
             uint16_t hotkey = 0;
             if (ReadUInt16(&element, L"command", command) && ReadUInt16(&element, L"hotkey", hotkey) &&
                 command != 0 && hotkey != 0)
-                m_s.hotkeys.push_back(MakeHotkeyEntry(command, hotkey));
+                m_s.m_hotkeys.push_back(MakeHotkeyEntry(command, hotkey));
         }
     }
 
     void ReadCsv()
     {
         m_s.RaiseChange(ASC_CSV, 0, false);
-        m_s.csv = CsvOptions();
+        m_s.m_csv = CsvOptions();
         const JsonValue* csv = ObjectOrNull(&m_root, L"csv");
         std::wstring delimiter;
         if (cfg::ReadString(csv, L"delimiter", delimiter) && delimiter.size() == 1)
-            m_s.csv.delimiter = delimiter[0];
-        ReadRange(csv, L"encoding", m_s.csv.encoding, 1, 2);
+            m_s.m_csv.delimiter = delimiter[0];
+        ReadRange(csv, L"encoding", m_s.m_csv.encoding, 1, 2);
     }
 
     void ReadExtTools()
     {
         m_s.RaiseChange(ASC_EXT_TOOLS, 0, false);
-        if (!ReadExtToolList(ObjectOrNull(&m_root, L"extTools"), m_s.extTools))
+        if (!ReadExtToolList(ObjectOrNull(&m_root, L"extTools"), m_s.m_extTools))
             m_s.RaiseStateChange(ASS_EXT_TOOLS_EMPTIED, false);
     }
 
@@ -677,7 +677,7 @@ private:
         m_s.GetConfigDisplayPath(configuration);
         m_w.String(main, L"docDir", m_s.m_docDir);
         m_w.String(main, L"configuration", configuration);
-        m_w.Bool(main, L"singleInstance", m_s.singleInstance);
+        m_w.Bool(main, L"singleInstance", m_s.m_singleInstance);
         m_w.Bool(main, L"cloneNewConfig", m_s.m_cloneNewConfig);
         m_w.UInt(main, L"history", m_s.m_history);
     }
@@ -685,10 +685,10 @@ private:
     void WriteDebugLog()
     {
         JsonValue& log = m_w.Object(m_root, L"debugLog");
-        m_w.Bool(log, L"enabled", m_s.debugLog.enabled);
-        m_w.Int(log, L"logLevel", m_s.debugLog.logLevel);
-        m_w.Int(log, L"maxSize", m_s.debugLog.maxSize);
-        m_w.Bool(log, L"clearOnStartup", m_s.debugLog.clearOnStartup);
+        m_w.Bool(log, L"enabled", m_s.m_debugLog.enabled);
+        m_w.Int(log, L"logLevel", m_s.m_debugLog.logLevel);
+        m_w.Int(log, L"maxSize", m_s.m_debugLog.maxSize);
+        m_w.Bool(log, L"clearOnStartup", m_s.m_debugLog.clearOnStartup);
     }
 
     void WriteTransfer()
@@ -696,8 +696,8 @@ private:
         JsonValue& transfer = m_w.Object(m_root, L"transfer");
         if (m_s.IsHistory(HIST_TRANSFER_ON))
             m_w.Bool(transfer, L"enabled", m_s.m_transferOn);
-        m_w.Bool(transfer, L"transferLog", m_s.transferLog);
-        m_w.Bool(transfer, L"autoStart", m_s.autoStart);
+        m_w.Bool(transfer, L"transferLog", m_s.m_transferLog);
+        m_w.Bool(transfer, L"autoStart", m_s.m_autoStart);
     }
 
     void WriteLastTransfer()
@@ -754,15 +754,15 @@ private:
         const CAppSettings& s = m_s;
         JsonValue& ui = m_w.Object(m_root, L"ui");
         m_w.String(ui, L"language", s.m_language);
-        m_w.Bool(ui, L"topMost", s.view.topMost);
+        m_w.Bool(ui, L"topMost", s.m_view.topMost);
         m_w.UInt(ui, L"panels", s.m_panels);
         if (s.IsHistory(HIST_PAGE))
             m_w.Int(ui, L"page", s.m_currentPage);
-        m_w.Bool(ui, L"versionTitle", s.view.versionTitle);
-        m_w.Bool(ui, L"snapToEdges", s.view.snapToEdges);
-        m_w.Bool(ui, L"taskbarButton", s.view.taskbarButton);
-        m_w.Bool(ui, L"altListBkColor", s.view.altListBkColor);
-        m_w.Bool(ui, L"tableGrid", s.view.tableGrid);
+        m_w.Bool(ui, L"versionTitle", s.m_view.versionTitle);
+        m_w.Bool(ui, L"snapToEdges", s.m_view.snapToEdges);
+        m_w.Bool(ui, L"taskbarButton", s.m_view.taskbarButton);
+        m_w.Bool(ui, L"altListBkColor", s.m_view.altListBkColor);
+        m_w.Bool(ui, L"tableGrid", s.m_view.tableGrid);
         m_w.Bool(ui, L"noSortHeader", s.m_noSortHeader);
         m_w.Int(ui, L"keyViewFormat", s.m_keyViewFormat);
         m_w.Int(ui, L"keyEditFormat", s.m_keyEditFormat);
@@ -784,16 +784,16 @@ private:
         WriteAdvancedPage(m_w.Object(ui, L"advanced"));
         PageWithColumns(ui, L"columnList", COLS_COLUMNLIST);
         JsonValue& manage = m_w.Object(ui, L"manageSettings");
-        m_w.Int(manage, L"mode", s.manageSettings.mode);
-        m_w.Int(manage, L"tParams", s.manageSettings.tParams);
-        m_w.Int(manage, L"aParams", s.manageSettings.aParams);
+        m_w.Int(manage, L"mode", s.m_manageSettings.mode);
+        m_w.Int(manage, L"tParams", s.m_manageSettings.tParams);
+        m_w.Int(manage, L"aParams", s.m_manageSettings.aParams);
     }
 
     void WriteTrayIcon(JsonValue& tray)
     {
         m_w.Flag(tray, L"showMinimized", m_s.m_trayFlags, 0x1);
         m_w.Flag(tray, L"showAlways", m_s.m_trayFlags, 0x2);
-        m_w.Flag(tray, L"balloonHint", m_s.m_trayFlags, 0x4);
+        m_w.Flag(tray, L"balloonHint", m_s.m_trayFlags, TRAY_BALLOON_HINT);
         static const wchar_t* const keys[4] = {L"lClickCmd", L"lDblClkCmd", L"mClickCmd", L"mDblClkCmd"};
         for (int i = 0; i < 4; ++i)
             m_w.UInt(tray, keys[i], m_s.m_trayCommands[i]);
@@ -823,7 +823,7 @@ private:
             for (size_t i = 0; i < 4; ++i)
                 if (pos[i].GetType() != JSON_INT64)
                     pos[i].AssignInt64(kNoWindowPos);
-            const WindowSlot& w = m_s.windowSlots[slot - 1];
+            const WindowSlot& w = m_s.m_windowSlots[slot - 1];
             if (positions) {
                 pos[0].AssignInt64(w.left);
                 pos[1].AssignInt64(w.top);
@@ -833,7 +833,7 @@ private:
                 pos[3].AssignInt64(w.height);
             }
             if (states && slot <= kShowStateSlotCount)
-                m_w.Int(element, L"state", m_s.showStates[slot - 1]);
+                m_w.Int(element, L"state", m_s.m_showStates[slot - 1]);
         }
     }
 
@@ -865,7 +865,7 @@ private:
         m_w.Bool(advanced, L"showAll", m_s.m_advancedShowAll);
         if (m_s.IsHistory(HIST_ADVANCED)) {
             JsonArray& collapsed = m_w.NewArray(advanced, L"collapsed");
-            for (uint16_t id : m_s.advancedCollapsed)
+            for (uint16_t id : m_s.m_advancedCollapsed)
                 collapsed.emplace_back().AssignInt64(id);
         }
         WriteColumns(advanced, COLS_ADVANCED);
@@ -888,7 +888,7 @@ private:
         JsonValue& group = m_w.Object(m_root, L"hotkeys");
         m_w.Bool(group, L"enabled", m_s.m_hotkeysEnabled);
         JsonArray& array = m_w.NewArray(group, L"hotkeys");
-        for (uint32_t entry : m_s.hotkeys) {
+        for (uint32_t entry : m_s.m_hotkeys) {
             JsonValue& element = array.emplace_back();
             m_w.UInt(element, L"command", HotkeyEntryCommand(entry));
             m_w.UInt(element, L"hotkey", HotkeyEntryWord(entry));
@@ -898,15 +898,15 @@ private:
     void WriteCsv()
     {
         JsonValue& csv = m_w.Object(m_root, L"csv");
-        m_w.String(csv, L"delimiter", std::wstring(1, m_s.csv.delimiter));
-        m_w.Int(csv, L"encoding", m_s.csv.encoding);
+        m_w.String(csv, L"delimiter", std::wstring(1, m_s.m_csv.delimiter));
+        m_w.Int(csv, L"encoding", m_s.m_csv.encoding);
     }
 
     void WriteExtTools()
     {
         JsonValue& group = m_w.Object(m_root, L"extTools");
         JsonArray& array = m_w.NewArray(group, L"extTools");
-        for (const _EXT_TOOL& tool : m_s.extTools) {
+        for (const _EXT_TOOL& tool : m_s.m_extTools) {
             JsonValue& element = array.emplace_back();
             m_w.String(element, L"name", tool.name);
             m_w.String(element, L"command", tool.command);

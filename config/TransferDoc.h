@@ -59,9 +59,12 @@ constexpr uint32_t TDF_KEY_FILTERS_SORT = 0x40;
 constexpr uint32_t TDS_OPEN = 0x1;
 constexpr uint32_t TDS_SOURCE_STATE = 0x2;
 constexpr uint32_t TDS_DEST_STATE = 0x4;
+constexpr uint32_t TDS_READER_JOB = 0x8;      // a reader job started or ended, with TDS_SOURCE_STATE
 
-// Key-list detail word.
+// Key-list detail word. The key list page raises bits of its own besides these.
 constexpr uint32_t TDK_ADDED = 0x4007;
+constexpr uint32_t TDK_TRANSFERRED = 0x4;     // "Next key" marked an entry transferred; the sort stays
+constexpr uint32_t TDK_BLOCK_REPLACED = 0x2000;
 constexpr uint32_t TDK_REMOVED = 0x8000;
 constexpr uint32_t TDK_LOADED = 0xE007;
 

@@ -14,6 +14,8 @@ struct DebugLogSettings
     int logLevel = 0;       // 1-6; an entry is written when logLevel is above the caller's threshold
     int maxSize = -1;       // megabytes, -1 for no limit
     bool clearOnStartup = false;
+
+    bool operator==(const DebugLogSettings&) const = default;
 };
 
 // What the log needs of the application settings; the settings document provides it.

@@ -173,7 +173,7 @@ class LoggingContext {
 public:
     explicit LoggingContext(CAppSettings& settings)
     {
-        settings.debugLog = DebugLogSettings{true, 6, -1, false};
+        *settings.EditDebugLog() = DebugLogSettings{true, 6, -1, false};
         context.LogSettings = &settings;
     }
     CAppContext context;
@@ -184,7 +184,7 @@ TEST_F(EventTableShellTest, TableFailuresGoToTheDebugLogOnly)
     LoggingContext logging(settings);
     log = &logging.context;
     Enable(100, true);
-    settings.debugLog = DebugLogSettings{true, 6, -1, false};
+    *settings.EditDebugLog() = DebugLogSettings{true, 6, -1, false};
     ASSERT_TRUE(OpenEventLog(settings, log));
     recorder.Reset();
     // A string id the STRID field cannot hold: the table refuses the event.

@@ -47,6 +47,14 @@ DeviceRecord MakeDeviceRecord(const wchar_t* name)
     return r;
 }
 
+// One interface option changed through the settings' setter.
+void SetViewOption(CAppSettings& settings, bool AppViewOptions::*option, bool value)
+{
+    AppViewOptions view = settings.view;
+    view.*option = value;
+    settings.SetViewOptions(view);
+}
+
 } // namespace
 
 TEST_F(MainWindow, CreatedWithItsClassSizeStylesOwnerAndMenu)
@@ -181,7 +189,7 @@ TEST_F(MainWindow, CaptionForConfigurationsWithAndWithoutTheirOwnFile)
             transfer.Open();  // no file there: saved defaults
             if (c.unsaved)
                 transfer.RaiseChange(TDC_SOURCE, 0, true);
-            settings.view.versionTitle = c.version;
+            SetViewOption(settings, &AppViewOptions::versionTitle, c.version);
             settings.SetTransferEnabled(c.running);
         }
         std::wstring caption;
@@ -520,6 +528,30 @@ TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
     EXPECT_EQ(L"Formats", title);
 }
 
+// The view options reach the frame through their interface detail bits.
+TEST_F(MainWindow, TopmostCommandAndTaskbarOptionReachTheFrame)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    HWND hwnd = FrameWindow();
+    HWND toolbar = GetDlgItem(hwnd, IDC_PAGE_TOOLBAR);
+    for (bool on : {true, false}) {
+        SendMessageW(hwnd, WM_COMMAND, ID_TOPMOST, 0);
+        EXPECT_EQ(on, settings.view.topMost);
+        EXPECT_TRUE(Frame()->dirty & MFD_TOPMOST) << on;
+        // Wine keeps no WS_EX_TOPMOST on a window of a desktop without a window manager; the
+        // button that ApplyTopmost checks shows the same.
+        Frame()->IdleUpdate();
+        EXPECT_FALSE(Frame()->dirty & MFD_TOPMOST) << on;
+        EXPECT_EQ(on, SendMessageW(toolbar, TB_ISBUTTONCHECKED, ID_TOPMOST, 0) != 0) << on;
+        EXPECT_TRUE(settings.IsUnsaved());
+    }
+    SetViewOption(settings, &AppViewOptions::taskbarButton, false);
+    EXPECT_FALSE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    SetViewOption(settings, &AppViewOptions::taskbarButton, true);
+    EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+}
+
 TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
 {
     ASSERT_EQ(kStartContinue, Start());
@@ -532,7 +564,7 @@ TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
                  {3, true, false}};
     for (const auto& c : cases) {
         settings.SetTrayIconFlags(c.tray);
-        settings.view.taskbarButton = c.taskbarButton;
+        SetViewOption(settings, &AppViewOptions::taskbarButton, c.taskbarButton);
         Frame()->ShowMainWindow(false);
         EXPECT_TRUE(IsIconic(FrameWindow())) << c.tray;
         EXPECT_EQ(c.visible, IsWindowVisible(FrameWindow()) != FALSE) << c.tray << " " << c.taskbarButton;
@@ -545,7 +577,7 @@ TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
 TEST_F(MainWindow, MovingSnapsToTheWorkAreaEdges)
 {
     ASSERT_EQ(kStartContinue, Start());
-    App().settings.view.snapToEdges = true;
+    SetViewOption(App().settings, &AppViewOptions::snapToEdges, true);
     HWND hwnd = FrameWindow();
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);

@@ -66,7 +66,7 @@ protected:
         NV_REQUIRE_SERIAL_PAIRS();
         CAppSettings& s = App().settings;
         s.SetDefaults();
-        s.knownReaders.clear();
+        s.EditKnownReaders()->clear();
         // The mapped ports stand in the registry's serial map only.
         s.GetTransferDoc().reader.searchFlags = PORT_SEARCH_REGISTRY;
         m_system.listPcscReaders = &FakePcscReaders;
@@ -79,7 +79,7 @@ protected:
     {
         App().settings.RemoveObserver(m_observer);
         App().reader.reset();
-        App().settings.knownReaders.clear();
+        App().settings.EditKnownReaders()->clear();
     }
     static void OnChange(void* key, CDocument*, const uint32_t* bits)
     {
@@ -132,7 +132,7 @@ TEST_F(PortList, FirstRefreshListsTheMappedPortsThenThePcscReaders)
 TEST_F(PortList, KnownRecordsKeepTheirPlaceAndWhatWasLearnt)
 {
     const std::wstring com13 = GetSerialPair(1)->nearName;
-    App().settings.knownReaders = {
+    *App().settings.EditKnownReaders() = {
         Record(L"COM97", {-1, 0, 1, 0, -1, 0}),                          // a registry port that went
         Record(com13.c_str(), {7, 1, 1, 5, 0x0106, 4242}, L"Vell-4 USB"),  // identified earlier
         Record(L"COM98", {-1, 0, KR_KIND_DEVICE, 0, -1, 0}),             // a USB adapter that went

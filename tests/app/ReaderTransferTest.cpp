@@ -42,8 +42,8 @@ protected:
         ASSERT_EQ(kStartContinue, Start());
         CAppSettings& settings = App().settings;
         CDocUpdateScope scope(settings);
-        settings.debugLog = {true, 5, -1, false};
-        settings.transferLog = true;
+        *settings.EditDebugLog() = {true, 5, -1, false};
+        settings.SetTransferLog(true);
         settings.SetEventLogEnabled(true);
         CTransferDoc& doc = Doc();
         doc.SetReceiveTimeout(400);

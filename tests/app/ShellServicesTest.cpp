@@ -77,7 +77,7 @@ protected:
 TEST_F(ShellServices, AFailedHandlerPutsItsTextIntoTheCaptionAndTheLog)
 {
     ASSERT_EQ(kStartContinue, Start());
-    Settings().debugLog = DebugLogSettings{true, 6, -1, false};
+    *Settings().EditDebugLog() = DebugLogSettings{true, 6, -1, false};
     CThrowingWnd wnd;
     ASSERT_TRUE(CreateThrowing(wnd));
     EXPECT_EQ(0, SendMessageW(wnd.m_hWnd, WM_TEST_THROW, 0, 0));

@@ -33,7 +33,7 @@ protected:
         ASSERT_EQ(kStartContinue, Start());
         CAppSettings& settings = App().settings;
         CDocUpdateScope scope(settings);
-        settings.debugLog = {true, 5, -1, false};
+        *settings.EditDebugLog() = {true, 5, -1, false};
         settings.SetEventLogEnabled(true);
         UseFormat(L"%d", L"x[0]");
         CTransferDoc& doc = Doc();
@@ -144,7 +144,7 @@ TEST_F(TransferControlTest, NoEligibleRowFromTheSelectionOnIsTheEndOfTheList)
         CDocUpdateScope scope(App().settings);
         Doc().GetKeys()[0]->flags &= ~KVKEY_SELECTED;
         Doc().GetKeys()[1]->flags |= KVKEY_SELECTED;
-        App().settings.RaiseChange(0x40000, 0, false);
+        App().settings.RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
     }
     ASSERT_EQ(Doc().GetSourceState(), 1);
     const int soundsBefore = GetTransferShellRequests().sounds;
@@ -377,7 +377,7 @@ TEST_F(TransferControlTest, TheHotkeyMapFollowsTheListWhileHotkeysAreOn)
     CAppSettings& settings = App().settings;
     {
         CDocUpdateScope scope(settings);
-        settings.hotkeys = {MakeHotkeyEntry(32785, 0x70), MakeHotkeyEntry(32786, 0x71),
+        *settings.EditHotkeys() = {MakeHotkeyEntry(32785, 0x70), MakeHotkeyEntry(32786, 0x71),
                             MakeHotkeyEntry(32785, 0x72)};
         settings.RaiseChange(ASC_HOTKEYS, 0, false);
     }

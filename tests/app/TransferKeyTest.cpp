@@ -37,8 +37,8 @@ protected:
     void SetUp() override
     {
         settings.SetDataFolder(folder.Path(), false);
-        settings.transferLog = true;
-        settings.debugLog = {true, 5, -1, false};
+        settings.SetTransferLog(true);
+        *settings.EditDebugLog() = {true, 5, -1, false};
         settings.SetSoundsEnabled(true);
         context.LogSettings = &settings;
         system.localTime = FixedLogClock;
@@ -211,8 +211,8 @@ TEST_F(TransferKeyTest, SwitchedOffRecordsAreNotWritten)
 {
     Doc().SetDestination(L"", DEST_CLIPBOARD);
     UseFormat(L"Std", L"123");
-    settings.transferLog = false;
-    settings.debugLog.logLevel = 3;  // errors only
+    settings.SetTransferLog(false);
+    settings.EditDebugLog()->logLevel = 3;  // errors only
     settings.SetSoundsEnabled(false);
     settings.GetEventLog().Close();
 
@@ -223,11 +223,11 @@ TEST_F(TransferKeyTest, SwitchedOffRecordsAreNotWritten)
     EXPECT_EQ(settings.GetLastTransfer().counter, 1);
 
     // Errors reach a debug log at level 2 and above.
-    settings.debugLog.logLevel = 2;
+    settings.EditDebugLog()->logLevel = 2;
     Doc().SetDefaultFormatId(0);
     EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
     EXPECT_NE(DebugLog().find("[E] Transfer fail: Format is not specified."), std::string::npos);
-    settings.debugLog.logLevel = 1;
+    settings.EditDebugLog()->logLevel = 1;
     EXPECT_EQ(Transfer(), KV_E_NO_FORMAT);
     EXPECT_EQ(CountOf(DebugLog(), "Transfer fail"), 1);
 }
@@ -362,7 +362,7 @@ TEST(ApplicationTransfer, TransferKeyWorksOnTheApplicationsSettings)
     CTempFolder folder;
     CAppSettings& settings = App().settings;
     settings.SetDataFolder(folder.Path(), false);
-    settings.transferLog = true;
+    settings.SetTransferLog(true);
     settings.SetSoundsEnabled(true);
     CTransferDoc& doc = settings.GetTransferDoc();
     _KV_FORMAT format;
@@ -379,7 +379,7 @@ TEST(ApplicationTransfer, TransferKeyWorksOnTheApplicationsSettings)
     const std::string line = ReadFileBytes(folder.File(L"Transfer.log"));
     EXPECT_NE(line.find(" [DS 0C0B0A, \"App\"] \"A1\" -> \"Copy to Clipboard\"\r\n"), std::string::npos) << line;
 
-    settings.transferLog = false;
+    settings.SetTransferLog(false);
     settings.SetSoundsEnabled(false);
     settings.SetDataFolder(L"", false);
 }
@@ -476,10 +476,10 @@ TEST_F(TransferKeyTest, TransferOkIsLoggedFromLevelFourOn)
 {
     UseFormat(L"Std", L"123");
     Doc().SetDestination(L"", DEST_CLIPBOARD);
-    settings.debugLog = {true, 3, -1, false};
+    *settings.EditDebugLog() = {true, 3, -1, false};
     EXPECT_EQ(Transfer(), S_OK);
     EXPECT_EQ(DebugLog().find("Transfer ok"), std::string::npos);
-    settings.debugLog = {true, 4, -1, false};
+    *settings.EditDebugLog() = {true, 4, -1, false};
     EXPECT_EQ(Transfer(), S_OK);
     EXPECT_NE(DebugLog().find("Transfer ok"), std::string::npos);
 }

@@ -72,12 +72,20 @@ class Placement : public ::testing::Test
 protected:
     void SetUp() override
     {
-        App().settings.SetDefaults();
-        for (WindowSlot& s : App().settings.windowSlots)
-            s = WindowSlot();
-        App().settings.showStates.fill(0);
+        App().settings.SetDefaults();  // no slot stored, settings saved
     }
     CAppSettings& Settings() { return App().settings; }
+    // The slot as the settings file brings it: stored, and the settings stay saved.
+    void LoadSlot(int index, const WindowSlot& slot)
+    {
+        const std::wstring text = L"{\"ui\": {\"formPos\": [{\"id\": " + std::to_wstring(index + 1) + L", \"pos\": [" +
+                                  std::to_wstring(slot.left) + L", " + std::to_wstring(slot.top) + L", " +
+                                  std::to_wstring(slot.width) + L", " + std::to_wstring(slot.height) + L"]}]}}";
+        CAppCfgFile file;
+        ASSERT_TRUE(file.LoadFromText(text));
+        CDocUpdateScope scope(Settings());
+        Settings().ReadSettings(file);
+    }
 };
 
 TEST_F(Placement, SaveAndRestoreRoundTripInEveryShowState)
@@ -159,7 +167,7 @@ TEST_F(Placement, PositionOnAMonitorThatIsGoneIsCentredInstead)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Settings().windowSlots[kPlacementKeyDialog] = WindowSlot{c.left, c.top, cx, cy};
+        Settings().SetWindowSlot(kPlacementKeyDialog, WindowSlot{c.left, c.top, cx, cy});
         CTestWindow w;
         ASSERT_TRUE(App().ExchangeWindowPlacement(false, w.hwnd, kPlacementKeyDialog, -1));
         if (c.kept)
@@ -181,7 +189,7 @@ TEST_F(Placement, NothingStoredKeepsTheSizeAndCentres)
     EXPECT_TRUE(IsWindowVisible(w.hwnd));
 
     // A stored size with no position: the size is used, the position centred.
-    Settings().windowSlots[kPlacementCmdLine] = WindowSlot{kNoWindowPos, 5, 500, 200};
+    Settings().SetWindowSlot(kPlacementCmdLine, WindowSlot{kNoWindowPos, 5, 500, 200});
     CTestWindow sized;
     ASSERT_TRUE(App().ExchangeWindowPlacement(false, sized.hwnd, kPlacementCmdLine, -1));
     EXPECT_TRUE(RectIs(NormalRect(sized.hwnd), work.left + ((work.right - work.left) - 500) / 2,
@@ -224,7 +232,7 @@ TEST_F(Placement, OnlyChangesThatTheHistoryKeepsMarkTheSettingsUnsaved)
     EXPECT_TRUE(Settings().IsUnsaved());
 
     Settings().SetDefaults();  // saved again
-    Settings().windowSlots[kPlacementMainWindow] = WindowSlot{50, 60, 300, 200};
+    LoadSlot(kPlacementMainWindow, WindowSlot{50, 60, 300, 200});
     ShowWindow(w.hwnd, SW_SHOWMAXIMIZED);
     ASSERT_TRUE(App().ExchangeWindowPlacement(true, w.hwnd, kPlacementMainWindow, kShowStateMainWindow));
     EXPECT_EQ(SHOW_STATE_MAXIMIZED, Settings().showStates[kShowStateMainWindow]);
@@ -237,7 +245,7 @@ TEST_F(Placement, OnlyChangesThatTheHistoryKeepsMarkTheSettingsUnsaved)
 
 TEST_F(Placement, AWindowThatCannotBeReadLeavesTheSettingsAlone)
 {
-    Settings().windowSlots[kPlacementHttpRequest] = WindowSlot{1, 2, 3, 4};
+    LoadSlot(kPlacementHttpRequest, WindowSlot{1, 2, 3, 4});
     CTestWindow w;
     HWND gone = w.hwnd;
     DestroyWindow(gone);
@@ -272,7 +280,7 @@ TEST_F(MainWindowPlacement, DialogsCentreOnTheVisibleMainWindowAndStayInTheWorkA
     // The main window pushed against the right edge: the dialog ends at the work area's edge.
     const RECT work = WorkArea();
     SetWindowPos(main, nullptr, work.right - 400, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    Settings().windowSlots[kPlacementKeyFilters] = WindowSlot{kNoWindowPos, kNoWindowPos, 700, 240};
+    Settings().SetWindowSlot(kPlacementKeyFilters, WindowSlot{kNoWindowPos, kNoWindowPos, 700, 240});
     CTestWindow wide;
     ASSERT_TRUE(App().ExchangeWindowPlacement(false, wide.hwnd, kPlacementKeyFilters, -1));
     EXPECT_EQ(work.right, NormalRect(wide.hwnd).right);

@@ -281,7 +281,7 @@ TEST_F(AppSettingsSchemaTest, DefaultColumnTables)
     EXPECT_EQ(formats[1].format, COLFMT_RIGHT);
 
     // The Destination page's list is not stored: a load gives its defaults again.
-    settings.Columns(COLS_DESTINATION)[0].width = 1;
+    settings.EditColumns(COLS_DESTINATION)->at(0).width = 1;
     LoadMembers(R"("ui": {})");
     EXPECT_EQ(settings.Columns(COLS_DESTINATION)[0].width, 20);
 }
@@ -334,9 +334,10 @@ TEST_F(AppSettingsSchemaTest, WindowSlotsAreWrittenInPlace)
     // Element 1 holds a foreign member and a short "pos"; element 2 is not an object.
     LoadMembers(R"("main": {"history": 515}, "ui": {"formPos": [
         {"id": 1, "pos": [1, 2], "extra": "kept"}, 9, {"id": 3, "pos": [5, 6, 7, 8, 9]}]})");
-    settings.windowSlots[0] = {100, 200, 300, 400};
-    settings.windowSlots[1] = {11, 12, 13, 14};
-    settings.showStates = {2, 5};
+    settings.SetWindowSlot(0, {100, 200, 300, 400});
+    settings.SetWindowSlot(1, {11, 12, 13, 14});
+    settings.SetShowState(0, 2);
+    settings.SetShowState(1, 5);
     settings.SetHistoryFlags(HIST_POSITIONS | HIST_SHOW_STATES);
     settings.Save(true, false);
     CMemJson json;

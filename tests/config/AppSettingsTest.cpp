@@ -122,15 +122,19 @@ TEST_F(AppSettingsTest, PopulatedSettingsSaveLoadSaveIsByteIdentical)
     settings.SetSoundFile(2, L"C:\\Sounds\\on.wav");
     settings.SetLanguage(L"Deutsch");
     settings.SetTrayClickCommands({32820, 1, 2, 3});
-    settings.hotkeys.push_back(MakeHotkeyEntry(33000, HOTKEY_GLOBAL | HOTKEY_MOD_WIN | 'K'));
-    settings.advancedCollapsed = {3, 7};
-    settings.windowSlots[0] = {10, 20, 640, 480};
-    settings.windowSlots[4] = {-5, -6, 70, 80};
-    settings.showStates = {3, 1};
-    settings.Columns(COLS_KEYLIST)[2].width = 222;
-    settings.Columns(COLS_KEYLIST)[3].flags = COLF_AUTOSIZE;
-    settings.csv = {L'\t', 2};
-    settings.manageSettings = {2, 0x15, 0x3};
+    settings.EditHotkeys()->push_back(MakeHotkeyEntry(33000, HOTKEY_GLOBAL | HOTKEY_MOD_WIN | 'K'));
+    *settings.EditAdvancedCollapsed() = {3, 7};
+    settings.SetWindowSlot(0, {10, 20, 640, 480});
+    settings.SetWindowSlot(4, {-5, -6, 70, 80});
+    settings.SetShowState(0, 3);
+    settings.SetShowState(1, 1);
+    {
+        auto columns = settings.EditColumns(COLS_KEYLIST);
+        (*columns)[2].width = 222;
+        (*columns)[3].flags = COLF_AUTOSIZE;
+    }
+    *settings.EditCsv() = {L'\t', 2};
+    *settings.EditManageSettings() = {2, 0x15, 0x3};
     settings.Save(true, true);
     const std::string first = ReadBytes(SettingsPath());
 
@@ -264,7 +268,7 @@ TEST_F(AppSettingsTest, MainFileConfigurationIsReadAndSaved)
     // Switching back to the configuration of the main file reads only that part.
     CAppSettings other;
     other.SetDataFolder(dir.Path(), false);
-    other.csv.encoding = 2;
+    other.EditCsv()->encoding = 2;
     other.Load(false, true);
     EXPECT_EQ(other.GetTransferDoc().GetSourceValue(), L"COM3");
     EXPECT_EQ(other.csv.encoding, 2);
@@ -417,9 +421,9 @@ TEST_F(AppSettingsTest, ConfigDisplayPath)
 
 TEST_F(AppSettingsTest, FindHelpers)
 {
-    settings.configFiles = {L"Alpha", L"Beta"};
-    settings.knownReaders = {{L"COM3", {}, L""}, {L"COM4", {}, L""}, {L"COM3", {4096}, L"dup"}};
-    settings.languages = {{L"English", L"", 0}, {L"Deutsch", L"", 1}};
+    *settings.EditConfigFiles() = {L"Alpha", L"Beta"};
+    *settings.EditKnownReaders() = {{L"COM3", {}, L""}, {L"COM4", {}, L""}, {L"COM3", {4096}, L"dup"}};
+    *settings.EditLanguages() = {{L"English", L"", 0}, {L"Deutsch", L"", 1}};
     const struct { int got; int expected; } cases[] = {
         {settings.FindConfigFile(L"beta"), 1},   {settings.FindConfigFile(L"Gamma"), -1},
         {settings.FindReader(L"COM4", 0), -1},   {settings.FindReader(L"COM4", 1), -1},
@@ -570,6 +574,125 @@ TEST_F(AppSettingsTest, SetterChangeBitsTable)
             EXPECT_EQ(r.calls, 0) << c.name << " again";
         }
         s.RemoveObserver(slot);
+    }
+}
+
+template <bool AppViewOptions::*Option, bool Value>
+void SetView(CAppSettings& s)
+{
+    AppViewOptions view = s.view;
+    view.*Option = Value;
+    s.SetViewOptions(view);
+}
+
+// The groups without setters of their own change through edits; each raises its group's change,
+// and only run-time lists leave the settings saved.
+TEST_F(AppSettingsTest, GroupSettersAndEditsRaiseTheirGroupsChange)
+{
+    const struct {
+        const char* name;
+        void (*change)(CAppSettings&);
+        uint32_t word1;
+        AppSettingsDetails details;
+        bool unsaved;
+    } cases[] = {
+        {"singleInstance", [](CAppSettings& s) { s.SetSingleInstance(false); }, ASC_AUTORUN, {}, true},
+        {"autoStart", [](CAppSettings& s) { s.SetAutoStart(true); }, ASC_AUTORUN, {}, true},
+        {"transferLog", [](CAppSettings& s) { s.SetTransferLog(true); }, ASC_LOG_SWITCHES, {}, true},
+        {"topMost", &SetView<&AppViewOptions::topMost, true>, ASC_UI, {0, ASU_TOPMOST, 0}, true},
+        {"snapToEdges", &SetView<&AppViewOptions::snapToEdges, false>, ASC_UI, {0, ASU_SNAP_TO_EDGES, 0}, true},
+        {"taskbarButton", &SetView<&AppViewOptions::taskbarButton, false>, ASC_UI, {0, ASU_TASKBAR_BUTTON, 0}, true},
+        {"versionTitle", &SetView<&AppViewOptions::versionTitle, true>, ASC_UI, {0, ASU_VERSION_TITLE, 0}, true},
+        {"altListBkColor", &SetView<&AppViewOptions::altListBkColor, false>, ASC_UI, {0, ASU_ALT_LIST_COLOR, 0}, true},
+        {"tableGrid", &SetView<&AppViewOptions::tableGrid, true>, ASC_UI, {0, ASU_TABLE_GRID, 0}, true},
+        {"debugLog", [](CAppSettings& s) { s.EditDebugLog()->logLevel = 2; }, ASC_LOG_SWITCHES, {}, true},
+        {"csv", [](CAppSettings& s) { s.EditCsv()->delimiter = L','; }, ASC_CSV, {}, true},
+        {"manageSettings", [](CAppSettings& s) { s.EditManageSettings()->mode = 2; }, 0, {}, true},
+        {"hotkeys", [](CAppSettings& s) { *s.EditHotkeys() = {MakeHotkeyEntry(32785, 0x70)}; }, ASC_HOTKEYS, {}, true},
+        {"extTools", [](CAppSettings& s) { *s.EditExtTools() = {_EXT_TOOL{L"T", L"t.exe"}}; }, ASC_EXT_TOOLS, {}, true},
+        {"collapsed", [](CAppSettings& s) { *s.EditAdvancedCollapsed() = {3}; }, ASC_PAGE,
+         {0, 0, ASP_ADVANCED_COLLAPSED}, true},
+        {"knownReaders", [](CAppSettings& s) { *s.EditKnownReaders() = {KnownReader{L"COM3"}}; }, ASC_STATE,
+         {ASS_KNOWN_READERS, 0, 0}, false},
+        {"configFiles", [](CAppSettings& s) { *s.EditConfigFiles() = {L"Gate"}; }, ASC_STATE, {ASS_CONFIG_FILES, 0, 0},
+         false},
+        {"languages", [](CAppSettings& s) { *s.EditLanguages() = {LanguageInfo{L"Deutsch"}}; }, ASC_STATE,
+         {ASS_LANGUAGES, 0, 0}, false},
+        {"keyListColumns", [](CAppSettings& s) { s.EditColumns(COLS_KEYLIST)->at(0).width = 99; }, ASC_UI,
+         {0, ASU_KEYLIST_COLUMNS, 0}, true},
+        {"advancedColumns", [](CAppSettings& s) { s.EditColumns(COLS_ADVANCED)->at(0).width = 99; }, 0, {}, true},
+        {"destinationColumns", [](CAppSettings& s) { s.EditColumns(COLS_DESTINATION)->at(0).width = 99; }, ASC_PAGE,
+         {0, 0, ASP_DESTINATION_COLUMNS}, true},
+    };
+    for (const auto& c : cases) {
+        CAppSettings s;
+        Recorder r;
+        int slot = s.AddObserver(&r, &Recorder::Callback);
+        c.change(s);
+        EXPECT_EQ(r.calls, 1) << c.name;
+        EXPECT_EQ(r.word1, c.word1 | (c.unsaved ? ASC_UNSAVED : 0)) << c.name;
+        EXPECT_EQ(r.details.state, c.details.state) << c.name;
+        EXPECT_EQ(r.details.ui, c.details.ui) << c.name;
+        EXPECT_EQ(r.details.page, c.details.page) << c.name;
+        EXPECT_EQ(s.IsUnsaved(), c.unsaved) << c.name;
+        r.Reset();
+        c.change(s);  // the same value again
+        EXPECT_EQ(r.calls, 0) << c.name << " again";
+        s.RemoveObserver(slot);
+    }
+}
+
+TEST_F(AppSettingsTest, EditsInOneScopeReachEachObserverOnceAndSpareTheSender)
+{
+    Recorder sender;
+    int senderSlot = settings.AddObserver(&sender, &Recorder::Callback);
+    {
+        CDocUpdateScope scope(settings, &sender);
+        settings.EditCsv()->encoding = 2;
+        settings.EditHotkeys()->clear();
+        settings.SetTransferLog(true);
+    }
+    EXPECT_EQ(recorder.calls, 1);
+    EXPECT_EQ(recorder.word1, ASC_UNSAVED | ASC_CSV | ASC_HOTKEYS | ASC_LOG_SWITCHES);
+    EXPECT_EQ(sender.calls, 0);
+    settings.RemoveObserver(senderSlot);
+}
+
+// Positions, sizes and show states are stored whatever "history" says, and make the settings
+// unsaved only where it remembers them.
+TEST_F(AppSettingsTest, WindowSlotsMarkUnsavedOnlyWhatTheHistoryRemembers)
+{
+    const WindowSlot moved{10, 20, kNoWindowPos, kNoWindowPos};
+    const WindowSlot resized{kNoWindowPos, kNoWindowPos, 300, 200};
+    const struct {
+        const char* name;
+        uint32_t history;
+        const WindowSlot* slot;
+        int32_t state;
+        bool unsaved;
+    } cases[] = {
+        {"moved, positions kept", HIST_POSITIONS, &moved, 0, true},
+        {"moved, sizes kept", HIST_SIZES, &moved, 0, false},
+        {"resized, sizes kept", HIST_SIZES, &resized, 0, true},
+        {"resized, positions kept", HIST_POSITIONS, &resized, 0, false},
+        {"minimized, states kept", HIST_SHOW_STATES, nullptr, 1, true},
+        {"minimized, positions and sizes kept", HIST_POSITIONS | HIST_SIZES, nullptr, 1, false},
+    };
+    for (const auto& c : cases) {
+        CAppSettings s;
+        s.SetDataFolder(dir.Path(), false);
+        WriteBytes(s.GetSettingsPath(), SettingsText(R"("main": {"history": )" + std::to_string(c.history) + "}"));
+        s.Load(true, false);
+        ASSERT_FALSE(s.IsUnsaved()) << c.name;
+        {
+            CDocUpdateScope scope(s);
+            if (c.slot)
+                s.SetWindowSlot(2, *c.slot);
+            s.SetShowState(1, c.state);
+        }
+        EXPECT_EQ(s.IsUnsaved(), c.unsaved) << c.name;
+        EXPECT_TRUE(s.windowSlots[2] == (c.slot ? *c.slot : WindowSlot())) << c.name;
+        EXPECT_EQ(s.showStates[1], c.state) << c.name;
     }
 }
 
