@@ -32,9 +32,9 @@ bool CNorvaneApp::CreateMainWindow()
     // 3. The main window class with the program's icons.
     if (!mainClassAtom) {
         if (!m_classSmallIcon)
-            m_classSmallIcon = LoadResourceIcon(IDI_APP, GetSystemMetrics(SM_CXSMICON));
+            m_classSmallIcon = LoadResourceIcon(IDI_APP_ICON, GetSystemMetrics(SM_CXSMICON));
         if (!m_classIcon)
-            m_classIcon = LoadResourceIcon(IDI_APP, GetSystemMetrics(SM_CXICON));
+            m_classIcon = LoadResourceIcon(IDI_APP_ICON, GetSystemMetrics(SM_CXICON));
         mainClassAtom = RegisterWndClass(kMainWindowClass, CS_VREDRAW | CS_HREDRAW, LoadCursorW(nullptr, IDC_ARROW),
                                          reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), m_classIcon, m_classSmallIcon);
         if (!mainClassAtom)

@@ -64,7 +64,7 @@ HRESULT SetAppId()
 HRESULT CreateAdminTask(IShellLinkW** link)
 {
     std::wstring text;
-    LoadResString(IDS_RUN_AS_ADMIN, text);
+    LoadResString(ID_RUN_AS_ADMIN, text);
     const std::wstring title = text.substr(0, text.find(L'\n'));
     using StockIconFn = HRESULT(WINAPI*)(SHSTOCKICONID, UINT, SHSTOCKICONINFO*);
     SHSTOCKICONINFO shield{sizeof(shield)};

@@ -40,28 +40,13 @@ constexpr uint32_t PANEL_STATUSBAR = 0x02;
 constexpr uint32_t PANEL_TOOLBAR = 0x04;
 constexpr uint32_t PANEL_HEADER = 0x08;
 
-// Control ids and resources of the frame.
-constexpr int IDC_PAGE_TOOLBAR = 1005;
-constexpr int IDC_STATUS_BAR = 1168;
-constexpr int IDC_PAGE_HEADER = 1220;
-constexpr int IDI_APP = IDI_APP_ICON;
-constexpr int IDI_IDLE = IDI_IDLE_ICON;
-constexpr int IDB_SMALL_IMAGES = IDB_SMALL_IMAGE_LIST;
-constexpr int IDB_LARGE_IMAGES = IDB_LARGE_IMAGE_LIST;
+// The tray icon's id among the frame's notification-area icons.
 constexpr UINT kTrayIconId = 109;
 // WM_TCARD from other programs: wParam 5555, lParam 0x10000 + command id.
 constexpr WPARAM kExternalCommandTag = 5555;
 constexpr LPARAM kExternalCommandBase = 0x10000;
 
-// Command ids the frame itself uses.
-constexpr int ID_APP_ABOUT = 32778;
-constexpr int ID_APP_EXIT = 32779;
-constexpr int ID_TRANSFER_START = 32785;
-constexpr int ID_TRANSFER_STOP = 32786;
-constexpr int ID_TRANSFER_RESTART = 32787;
-constexpr int ID_TOPMOST = 32797;
-constexpr int ID_MAIN_MENU = 32801;
-constexpr int ID_PAGE_HELP = 32967;
+// Menu ids from here on are the dynamic entries of a menu that is open.
 constexpr int kFirstDynamicCommand = 10000;
 
 constexpr int kMinTrackWidth = 750;

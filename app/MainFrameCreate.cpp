@@ -88,7 +88,7 @@ LRESULT CMainFrame::OnCreate()
     ShowWindow(pageToolbar, SW_SHOWNOACTIVATE);
 
     // 6. The tray icon of a stopped transfer.
-    idleIcon = LoadResourceIcon(IDI_IDLE, GetSystemMetrics(SM_CXSMICON));
+    idleIcon = LoadResourceIcon(IDI_IDLE_ICON, GetSystemMetrics(SM_CXSMICON));
 
     // 7. Serial adapters coming and going. Without the notification the port list is still
     // refreshed by DBT_DEVNODES_CHANGED and on request, so the window goes on without it.

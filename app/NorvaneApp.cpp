@@ -117,7 +117,7 @@ bool CNorvaneApp::PreTranslate(MSG* msg)
 HIMAGELIST CNorvaneApp::GetSmallImageList()
 {
     if (!m_smallImages.handle) {
-        LPCWSTR name = MAKEINTRESOURCEW(IDB_SMALL_IMAGES);
+        LPCWSTR name = MAKEINTRESOURCEW(IDB_SMALL_IMAGE_LIST);
         m_smallImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 16, 18,
                                                     RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
     }
@@ -127,7 +127,7 @@ HIMAGELIST CNorvaneApp::GetSmallImageList()
 HIMAGELIST CNorvaneApp::GetLargeImageList()
 {
     if (!m_largeImages.handle) {
-        LPCWSTR name = MAKEINTRESOURCEW(IDB_LARGE_IMAGES);
+        LPCWSTR name = MAKEINTRESOURCEW(IDB_LARGE_IMAGE_LIST);
         m_largeImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 32, 8,
                                                     RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
     }

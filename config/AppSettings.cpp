@@ -5,6 +5,7 @@
 #include "core/Exceptions.h"
 #include "core/File.h"
 #include "core/SystemServices.h"
+#include "resources/ids_commands.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ void CAppSettings::SetDefaults()
     m_language.clear();
     m_languages.clear();
     m_trayFlags = 0;
-    m_trayCommands = {32820, 0, 0, 0};
+    m_trayCommands = {ID_SHOW_MINIMIZE, 0, 0, 0};
     m_manageSettings = ManageSettingsState();
     m_currentPage = 0;
     m_previousPage = -1;

@@ -11,15 +11,6 @@ namespace {
 
 constexpr PackedVersion kVersion14 = 0x0401;  // "keyFilters" and the formats page filter from here on
 
-// Command ids of the built-in hotkeys and tray commands.
-constexpr uint16_t kCmdAbout = 32778;
-constexpr uint16_t kCmdStart = 32785;
-constexpr uint16_t kCmdStop = 32786;
-constexpr uint16_t kCmdRestart = 32787;
-constexpr uint16_t kCmdSave = 32812;
-constexpr uint16_t kCmdNextKey = 32914;
-constexpr uint16_t kCmdPreviousPage = 32966;
-
 struct ColumnDefault
 {
     int width;
@@ -177,13 +168,13 @@ std::vector<ColumnDesc> GetDefaultColumns(AppColumnList list)
 void SetDefaultHotkeys(std::vector<uint32_t>& hotkeys)
 {
     hotkeys = {
-        MakeHotkeyEntry(kCmdStart, VK_F5),
-        MakeHotkeyEntry(kCmdStop, HOTKEY_MOD_ALT | VK_F5),
-        MakeHotkeyEntry(kCmdRestart, HOTKEY_MOD_CTRL | HOTKEY_MOD_ALT | VK_F5),
-        MakeHotkeyEntry(kCmdSave, HOTKEY_MOD_CTRL | 'S'),
-        MakeHotkeyEntry(kCmdAbout, HOTKEY_MOD_SHIFT | VK_OEM_2),
-        MakeHotkeyEntry(kCmdNextKey, VK_F6),
-        MakeHotkeyEntry(kCmdPreviousPage, HOTKEY_MOD_CTRL | VK_TAB),
+        MakeHotkeyEntry(ID_TRANSFER_START, VK_F5),
+        MakeHotkeyEntry(ID_TRANSFER_STOP, HOTKEY_MOD_ALT | VK_F5),
+        MakeHotkeyEntry(ID_TRANSFER_RESTART, HOTKEY_MOD_CTRL | HOTKEY_MOD_ALT | VK_F5),
+        MakeHotkeyEntry(ID_CONFIG_SAVE, HOTKEY_MOD_CTRL | 'S'),
+        MakeHotkeyEntry(ID_APP_ABOUT, HOTKEY_MOD_SHIFT | VK_OEM_2),
+        MakeHotkeyEntry(ID_NEXT_KEY, VK_F6),
+        MakeHotkeyEntry(ID_PREVIOUS_PAGE, HOTKEY_MOD_CTRL | VK_TAB),
     };
 }
 
@@ -369,9 +360,9 @@ private:
         s.m_noSortHeader = false;
         s.m_keyViewFormat = KEY_VIEW_HEX;
         s.m_keyEditFormat = 3;
-        s.m_confirm = 65820;
+        s.m_confirm = kDefaultConfirm;
         s.m_trayFlags = 0;
-        s.m_trayCommands = {32820, 0, 0, 0};
+        s.m_trayCommands = {ID_SHOW_MINIMIZE, 0, 0, 0};
         if (s.IsHistory(HIST_PAGELIST))
             s.m_pageListCollapsed = false;
         s.m_pageListPages = 0x700001;

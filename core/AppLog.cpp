@@ -9,13 +9,13 @@
 #include "core/SysUtil.h"
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
+#include "resources/ids_core.h"
 
 const wchar_t kLogFileName[] = L"Norvane.log";
 
 namespace
 {
 
-constexpr UINT IDS_LOG_VERSION_LINE = 200;  // "Log %.2d.%.2d.%.4d (Norvane v%s, Windows v%s)"
 constexpr size_t kLogTextRoom = 4096;
 
 wchar_t KindLetter(int kind)

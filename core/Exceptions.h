@@ -7,11 +7,7 @@
 #include <string>
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
-
-// String ids of the exception texts (resources/strings_core.rc).
-constexpr UINT IDS_COM_ERROR = 139;        // "COM error %#.8x"
-constexpr UINT IDS_SYSTEM_ERROR = 409;     // "System error. Code: %d."
-constexpr UINT IDS_FILE_ERROR_BASE = 600;  // + cause, "%s" receives the file name
+#include "resources/ids_core.h"  // the exception texts
 
 class CException : public std::exception
 {

@@ -5,8 +5,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Object.h"
-
-constexpr UINT IDS_RESOURCE_UNAVAILABLE = 182;  // "A required resource was unavailable."
+#include "resources/ids_framework.h"
 
 class CResourceException : public CException
 {

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "config/AppSettings.h"  // kMaxPageId: the ids the settings file may name
+#include "resources/ids_pages.h"
 
 class CBasePage;
 class IPageHost;
@@ -48,19 +49,19 @@ enum PageId : int
 
 // In page-id order. The title and the help id of a page are its dialog id.
 inline constexpr PageTableEntry kPageRegistry[] = {
-    {PAGE_TRANSFER, 968, 968, 968, nullptr},     // CTransferPage "Transfer"
-    {PAGE_EVENT_LOG, 950, 950, 950, nullptr},    // CEventLogPage "Event Log"
-    {PAGE_SOURCE, 974, 974, 974, nullptr},       // CSourcePage "Source"
-    {PAGE_READER, 955, 955, 955, nullptr},       // CReaderPage "Reader"
-    {PAGE_KEY_LIST, 963, 963, 963, nullptr},     // CKeyListPage "List of keys"
-    {PAGE_DESTINATION, 975, 975, 975, nullptr},  // CDestinationPage "Destination"
-    {PAGE_KEYBOARD, 953, 953, 953, nullptr},     // CKeyboardPage "Keyboard"
-    {PAGE_PORTAVO, 954, 954, 954, nullptr},      // CPortavoPage "Portavo"
-    {PAGE_FORMATS, 952, 952, 952, nullptr},      // CFormatsPage "Formats"
-    {PAGE_READ_KEYS, 962, 962, 962, nullptr},    // CReadKeysPage "Reading keys"
-    {PAGE_ADVANCED, 972, 972, 972, nullptr},     // CAdvancedPage "Advanced"
-    {PAGE_SOUNDS, 958, 958, 958, nullptr},       // CSoundPage "Sounds"
-    {PAGE_HOTKEYS, 956, 956, 956, nullptr},      // CHotkeysPage "Hotkeys"
+    {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, nullptr},  // CTransferPage "Transfer"
+    {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, nullptr},  // CEventLogPage "Event Log"
+    {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, nullptr},  // CSourcePage "Source"
+    {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, nullptr},  // CReaderPage "Reader"
+    {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, nullptr},  // CKeyListPage "List of keys"
+    {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, nullptr},  // CDestinationPage "Destination"
+    {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, nullptr},  // CKeyboardPage "Keyboard"
+    {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, nullptr},  // CPortavoPage "Portavo"
+    {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, nullptr},  // CFormatsPage "Formats"
+    {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, nullptr},  // CReadKeysPage "Reading keys"
+    {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, nullptr},  // CAdvancedPage "Advanced"
+    {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, nullptr},  // CSoundPage "Sounds"
+    {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, nullptr},  // CHotkeysPage "Hotkeys"
 };
 
 inline constexpr int kPageCount = static_cast<int>(std::size(kPageRegistry));

@@ -1,0 +1,61 @@
+#pragma once
+// Resource ids of app/: the main window, the shell dialogs, transfer control and the reader jobs.
+
+// Strings
+#define IDS_ABOUT_MENU 103
+#define IDS_REMOVE_FILE_QUESTION 106
+#define IDS_SAVE_FAILED_QUIT 108
+#define IDS_REALLY 121
+#define IDS_NO_SOURCE 126
+#define IDS_SAVE_CONFIG_QUESTION 180
+#define IDS_EXIT_QUESTION 181
+#define IDS_JOB_PROGRESS 188        // "To execute the command "%s"..."
+#define IDS_JOB_SUCCEEDED 189
+#define IDS_SOURCE_NAME_BASE 189    // + source kind 2..4: the source's name
+#define IDS_JOB_FAILED 190
+#define IDS_SOURCE_KEYLIST 191
+#define IDS_JOB_TEMIC_INIT 192
+#define IDS_JOB_WRITE_KEYS 193
+#define IDS_TRANSFER_STARTED 201
+#define IDS_TRANSFER_STOPPED 202
+#define IDS_TRANSFER_RESTARTED 203
+#define IDS_LOG_READER_START 232
+#define IDS_LOG_READER_STOP 233
+#define IDS_LOG_READER_RECONNECT 234
+#define IDS_EVENT_STARTED 246
+#define IDS_PTV_CLIENT 249
+#define IDS_PTV_SERVER 250
+#define IDS_DEFAULT_CONFIG_NAME 252
+#define IDS_LOG_DEVNOTIFY_FAILED 290
+#define IDS_LOG_MUTEX_TIMEOUT 291
+#define IDS_LOG_ELEVATION_FAILED 292
+#define IDS_ABOUT_WEB 400           // the program's web address
+#define IDS_ABOUT_MAIL 401          // the support mail address with a subject
+#define IDS_RUNNING 430
+#define IDS_KEY_TYPES_OFF 519
+#define IDS_NO_KEYS_TO_WRITE 521
+
+// Menus, icons, bitmaps and data
+#define IDM_MAIN_MENU 109
+#define IDI_APP_ICON 700
+#define IDI_IDLE_ICON 701           // the tray icon while the transfer is stopped
+#define IDB_SMALL_IMAGE_LIST 712
+#define IDB_LARGE_IMAGE_LIST 713
+#define IDR_KEY_TYPES 800           // RCDATA: the key-type names, one a line
+#define IDR_ACTIONS 808             // RCDATA: the commands that hotkeys can be bound to
+
+// Dialogs and their controls
+#define IDD_ABOUT 900
+#define IDC_ABOUT_NAME 1000
+#define IDC_ABOUT_VERSION 1001
+#define IDC_ABOUT_LINK_WEB 1002
+#define IDC_ABOUT_LINK_MAIL 1003
+#define IDC_ABOUT_ICON 1283
+#define IDD_PROGRESS 970
+#define IDC_PROGRESS_TEXT 1218
+#define IDC_PROGRESS_BAR 1219
+
+// Children of the main window
+#define IDC_PAGE_TOOLBAR 1005
+#define IDC_STATUS_BAR 1168
+#define IDC_PAGE_HEADER 1220
