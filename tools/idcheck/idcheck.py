@@ -79,9 +79,14 @@ def evaluate(text, known):
     return walk(ast.parse(text.strip(), mode="eval"))
 
 
-def strip_comments(text):
-    text = re.sub(r"/\*.*?\*/", lambda m: "\n" * m.group(0).count("\n"), text, flags=re.S)
-    return re.sub(r'//[^\n]*|"(?:\\.|[^"\\])*"', lambda m: m.group(0) if m.group(0).startswith('"') else "", text)
+def strip_comments(text, keep_strings=True):
+    """The text without comments (line breaks kept); string literals stay or become ""."""
+    def replace(m):
+        token = m.group(0)
+        if token.startswith('"'):
+            return token if keep_strings else '""'
+        return "\n" * token.count("\n")
+    return re.sub(r'/\*.*?\*/|//[^\n]*|"(?:\\.|[^"\\\n])*"', replace, text, flags=re.S)
 
 
 class Checker:
@@ -219,7 +224,7 @@ class Checker:
                 if self.rel(path) == MESSAGES_HEADER:
                     continue
                 with open(path, encoding="utf-8") as f:
-                    text = strip_comments(f.read())
+                    text = strip_comments(f.read(), keep_strings=False)
                 for number, line in enumerate(text.split("\n"), 1):
                     m = WM_USER_RE.search(line)
                     if m:

@@ -1,0 +1,3 @@
+#pragma once
+#include "ids_core.h"
+#include "ids_app.h"

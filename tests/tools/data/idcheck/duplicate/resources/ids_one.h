@@ -1,0 +1,3 @@
+#pragma once
+// Strings of one folder.
+#define IDS_OPEN 300

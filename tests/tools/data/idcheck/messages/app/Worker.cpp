@@ -1,0 +1,4 @@
+void Post(HWND w)
+{
+    PostMessageW(w, WM_USER+7, 0, 0);
+}

@@ -1,0 +1,2 @@
+#pragma once
+#define IDS_OPEN 300
