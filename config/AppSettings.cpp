@@ -624,7 +624,7 @@ void CAppSettings::RestoreDefaultExtTools()
 
 // Groups without setters of their own ------------------------------------------------------------
 
-void CAppSettings::RaiseSettingsChange(const SettingsChange& change)
+void CAppSettings::RaiseEditChange(const SettingsChange& change)
 {
     const bool markUnsaved =
         change.storedUnder == kAlwaysStored || (change.storedUnder != 0 && IsHistory(change.storedUnder));

@@ -282,30 +282,9 @@ struct SettingsChange
 constexpr uint32_t kAlwaysStored = ~0u;
 
 class CAppSettings;
-
-// An edit of one settings group that has no setter of its own: the group is changed through
-// the edit, and when the edit ends a group that differs from what it was raises the group's
-// change, inside one update scope that keeps the current sender. Pages and the shell never
-// change a group in place without one.
+// An edit of a settings group without a setter of its own (CDocEdit).
 template <class T>
-class CSettingsEdit
-{
-public:
-    CSettingsEdit(CAppSettings& doc, T& value, const SettingsChange& change);
-    ~CSettingsEdit() noexcept(false);
-    CSettingsEdit(const CSettingsEdit&) = delete;
-    CSettingsEdit& operator=(const CSettingsEdit&) = delete;
-
-    T& operator*() const { return m_value; }
-    T* operator->() const { return &m_value; }
-
-private:
-    CDocUpdateScope m_scope;
-    CAppSettings& m_doc;
-    T& m_value;
-    const T m_start;
-    const SettingsChange m_change;
-};
+using CSettingsEdit = CDocEdit<CAppSettings, T>;
 
 // Group lookups shared with the settings import and export: with create, the member is
 // created when missing and made an object; without, it is returned only when it is an object.
@@ -466,8 +445,9 @@ public:
     const CTransferDoc& GetTransferDoc() const { return m_transfer; }
     CEventLogDb& GetEventLog() { return m_eventLog; }
 
-    // Raises what a change of a settings group raises (SettingsChange), inside an update scope.
-    void RaiseSettingsChange(const SettingsChange& change);
+    // Raises what a change of a settings group raises, inside an update scope (CDocEdit).
+    using EditChange = SettingsChange;
+    void RaiseEditChange(const SettingsChange& change);
 
     // "main" "singleInstance" and "transfer" "autoStart" (ASC_AUTORUN), "transfer"
     // "transferLog" (ASC_LOG_SWITCHES); each marks the settings unsaved.
@@ -597,16 +577,3 @@ private:
     AppSettingsDetails m_details;
     AppSettingsDetails m_notified;
 };
-
-template <class T>
-CSettingsEdit<T>::CSettingsEdit(CAppSettings& doc, T& value, const SettingsChange& change)
-    : m_scope(doc, doc.GetCurrentSender()), m_doc(doc), m_value(value), m_start(value), m_change(change)
-{
-}
-
-template <class T>
-CSettingsEdit<T>::~CSettingsEdit() noexcept(false)
-{
-    if (!(m_value == m_start))
-        m_doc.RaiseSettingsChange(m_change);
-}

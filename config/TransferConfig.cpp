@@ -192,7 +192,7 @@ private:
     void ReadReader()
     {
         m_doc.RaiseChange(TDC_READER, 0, false);
-        ReaderSettings& r = m_doc.reader;
+        ReaderSettings& r = m_doc.m_reader;
         r = ReaderSettings();
         const JsonValue* reader = FindObject(m_root, L"reader");
         if (!reader)
@@ -480,7 +480,7 @@ private:
         m_doc.RaiseChange(TDC_KEYTYPES | TDC_VELL4MODE | TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL |
                               TDC_TEMIC | TDC_CARD_KIND_SWITCH,
                           0, false);
-        ReadKeysSettings& s = m_doc.readKeys;
+        ReadKeysSettings& s = m_doc.m_readKeys;
         s = ReadKeysSettings();
         const JsonValue* readKeys = FindObject(m_root, L"readKeys");
         if (!readKeys)
@@ -579,7 +579,7 @@ private:
 
     void WriteReader()
     {
-        const ReaderSettings& r = m_doc.reader;
+        const ReaderSettings& r = m_doc.m_reader;
         JsonValue& reader = m_w.Object(m_root, L"reader");
         m_w.Flag(reader, L"wiegand", r.flags, READER_WIEGAND);
         m_w.Flag(reader, L"binary", r.flags, READER_BINARY);
@@ -714,7 +714,7 @@ private:
 
     void WriteReadKeys()
     {
-        const ReadKeysSettings& s = m_doc.readKeys;
+        const ReadKeysSettings& s = m_doc.m_readKeys;
         JsonValue& readKeys = m_w.Object(m_root, L"readKeys");
         m_w.UInt(readKeys, L"keyTypes", s.keyTypes);
         m_w.Int(readKeys, L"vell4Mode", s.vell4Mode);

@@ -31,7 +31,7 @@ void CTransferDoc::SetDefaults()
     m_destText.clear();
     m_sourceState = 0;
     m_destState = 0;
-    reader = ReaderSettings();
+    m_reader = ReaderSettings();
 
     m_keys.clear();
     keyListSort = 0;
@@ -54,7 +54,7 @@ void CTransferDoc::SetDefaults()
     selectedKeyFilter = 0;
     defaultId = 0;
 
-    readKeys = ReadKeysSettings();
+    m_readKeys = ReadKeysSettings();
     m_mifareCKeys.clear();
     m_mifarePKeys.clear();
 }

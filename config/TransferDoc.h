@@ -317,9 +317,24 @@ public:
     const std::vector<_KEY_NUMBER>& GetMifarePlusKeys() const { return m_mifarePKeys; }
     std::vector<_KEY_NUMBER>& MifarePlusKeys() { return m_mifarePKeys; }
 
-    // Setting groups, read directly by the pages and the reader. Change them through the
-    // setters, or raise the matching change afterwards.
-    ReaderSettings reader;
+    // The reader settings and the Temic reading settings that pages store field by field
+    // (the reader model, the Temic block, count, password and parameters): the edit raises
+    // TDC_READER or TDC_TEMIC and marks the document unsaved when the group changed (CDocEdit).
+    using EditChange = uint32_t;
+    void RaiseEditChange(uint32_t change) { RaiseChange(change, 0, true); }
+    CDocEdit<CTransferDoc, ReaderSettings> EditReaderSettings() { return {*this, m_reader, TDC_READER}; }
+    CDocEdit<CTransferDoc, TemicSettings> EditTemicSettings() { return {*this, m_readKeys.temic, TDC_TEMIC}; }
+
+private:
+    ReaderSettings m_reader;
+    ReadKeysSettings m_readKeys;
+
+public:
+    // Read by the pages and the reader; they change through the setters and the edits above.
+    const ReaderSettings& reader = m_reader;
+    const ReadKeysSettings& readKeys = m_readKeys;
+
+    // Values with setters of their own.
     int32_t keyListSort = 0;
     bool keyListTimerEnabled = false;
     int32_t keyListTimerInterval = 1000;
@@ -333,8 +348,6 @@ public:
     uint32_t keyFilterNewId = 1;
     uint32_t selectedKeyFilter = 0;
     uint32_t defaultId = 0;
-
-    ReadKeysSettings readKeys;
 
 private:
     friend class CTransferConfigReader;

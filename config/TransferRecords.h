@@ -162,6 +162,8 @@ struct ReaderSettings
     uint32_t searchFlags = SEARCH_VCOM | SEARCH_FILTER_VIDPID | SEARCH_FILTER_DESC | SEARCH_CCID;
     int32_t searchReceiveTimeout = 3000;
     int32_t searchMaxTries = 1;
+
+    bool operator==(const ReaderSettings&) const = default;
 };
 
 // Mifare reading flags.
@@ -215,6 +217,8 @@ struct TemicSettings
     int32_t count = 1;
     uint32_t password = 0;
     std::vector<uint32_t> params = DefaultTemicParams();
+
+    bool operator==(const TemicSettings&) const = default;
 };
 
 // Card-memory reading; the reader takes the Temic part under its lock.

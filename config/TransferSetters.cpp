@@ -50,22 +50,22 @@ void CTransferDoc::SetDestination(const std::wstring& text, int32_t type)
     RaiseChange(TDC_DESTINATION, 0, IsSavedPart(SAVED_DESTINATION));
 }
 
-void CTransferDoc::SetReaderSpeed(uint32_t value) { ChangeValue(reader.speed, value, TDC_READER, true); }
-void CTransferDoc::SetReaderStopBits(uint8_t value) { ChangeValue(reader.stopBits, value, TDC_READER, true); }
-void CTransferDoc::SetConnectTimeout(int32_t ms) { ChangeValue(reader.connectTimeout, ms, TDC_READER, true); }
-void CTransferDoc::SetCheckInPeriod(int32_t ms) { ChangeValue(reader.checkInPeriod, ms, TDC_READER, true); }
-void CTransferDoc::SetReceiveTimeout(int32_t ms) { ChangeValue(reader.receiveTimeout, ms, TDC_READER, true); }
-void CTransferDoc::SetMaxTries(int32_t count) { ChangeValue(reader.maxTries, count, TDC_READER, true); }
-void CTransferDoc::SetConnectPeriod(int32_t ms) { ChangeValue(reader.connectPeriod, ms, TDC_READER, true); }
-void CTransferDoc::SetReaderFlags(uint32_t flags) { ChangeValue(reader.flags, flags, TDC_READER, true); }
-void CTransferDoc::SetSearchFlags(uint32_t flags) { ChangeValue(reader.searchFlags, flags, TDC_READER, true); }
+void CTransferDoc::SetReaderSpeed(uint32_t value) { ChangeValue(m_reader.speed, value, TDC_READER, true); }
+void CTransferDoc::SetReaderStopBits(uint8_t value) { ChangeValue(m_reader.stopBits, value, TDC_READER, true); }
+void CTransferDoc::SetConnectTimeout(int32_t ms) { ChangeValue(m_reader.connectTimeout, ms, TDC_READER, true); }
+void CTransferDoc::SetCheckInPeriod(int32_t ms) { ChangeValue(m_reader.checkInPeriod, ms, TDC_READER, true); }
+void CTransferDoc::SetReceiveTimeout(int32_t ms) { ChangeValue(m_reader.receiveTimeout, ms, TDC_READER, true); }
+void CTransferDoc::SetMaxTries(int32_t count) { ChangeValue(m_reader.maxTries, count, TDC_READER, true); }
+void CTransferDoc::SetConnectPeriod(int32_t ms) { ChangeValue(m_reader.connectPeriod, ms, TDC_READER, true); }
+void CTransferDoc::SetReaderFlags(uint32_t flags) { ChangeValue(m_reader.flags, flags, TDC_READER, true); }
+void CTransferDoc::SetSearchFlags(uint32_t flags) { ChangeValue(m_reader.searchFlags, flags, TDC_READER, true); }
 
 void CTransferDoc::SetSearchReceiveTimeout(int32_t ms)
 {
-    ChangeValue(reader.searchReceiveTimeout, ms, TDC_READER, true);
+    ChangeValue(m_reader.searchReceiveTimeout, ms, TDC_READER, true);
 }
 
-void CTransferDoc::SetSearchMaxTries(int32_t count) { ChangeValue(reader.searchMaxTries, count, TDC_READER, true); }
+void CTransferDoc::SetSearchMaxTries(int32_t count) { ChangeValue(m_reader.searchMaxTries, count, TDC_READER, true); }
 
 void CTransferDoc::SetKeyListSort(int32_t column)
 {
@@ -144,45 +144,45 @@ void CTransferDoc::SetCmdLineProgram(const std::wstring& program) { ChangeValue(
 void CTransferDoc::SetCmdLineArguments(const std::wstring& arguments) { ChangeValue(CmdLine().arguments, arguments, TDC_CMDLINE, true); }
 void CTransferDoc::SetHttpAddress(const std::wstring& address) { ChangeValue(HttpRequest().address, address, TDC_HTTP, true); }
 
-bool CTransferDoc::SetReadKeyTypes(uint32_t mask) { return ChangeValue(readKeys.keyTypes, mask, TDC_KEYTYPES, true); }
-void CTransferDoc::SetVell4Mode(int32_t mode) { ChangeValue(readKeys.vell4Mode, mode, TDC_VELL4MODE, true); }
+bool CTransferDoc::SetReadKeyTypes(uint32_t mask) { return ChangeValue(m_readKeys.keyTypes, mask, TDC_KEYTYPES, true); }
+void CTransferDoc::SetVell4Mode(int32_t mode) { ChangeValue(m_readKeys.vell4Mode, mode, TDC_VELL4MODE, true); }
 
 void CTransferDoc::SetMifareClassicEnabled(bool enabled)
 {
-    ChangeValue(readKeys.classic.enabled, enabled, TDC_MIFARE_CLASSIC | TDC_CARD_KIND_SWITCH, true);
+    ChangeValue(m_readKeys.classic.enabled, enabled, TDC_MIFARE_CLASSIC | TDC_CARD_KIND_SWITCH, true);
 }
 
-void CTransferDoc::SetMifareClassicFlags(uint32_t flags) { ChangeValue(readKeys.classic.flags, flags, TDC_MIFARE_CLASSIC, true); }
-void CTransferDoc::SetMifareClassicSector(int32_t sector) { ChangeValue(readKeys.classic.sector, sector, TDC_MIFARE_CLASSIC, true); }
-void CTransferDoc::SetMifareClassicBlock(int32_t block) { ChangeValue(readKeys.classic.block, block, TDC_MIFARE_CLASSIC, true); }
-void CTransferDoc::SetMifareClassicKey(const _KEY_NUMBER& key) { ChangeValue(readKeys.classic.key, key, TDC_MIFARE_CLASSIC, true); }
-void CTransferDoc::SetMifareClassicMask(uint32_t mask) { ChangeValue(readKeys.classic.mask, mask, TDC_MIFARE_CLASSIC, true); }
+void CTransferDoc::SetMifareClassicFlags(uint32_t flags) { ChangeValue(m_readKeys.classic.flags, flags, TDC_MIFARE_CLASSIC, true); }
+void CTransferDoc::SetMifareClassicSector(int32_t sector) { ChangeValue(m_readKeys.classic.sector, sector, TDC_MIFARE_CLASSIC, true); }
+void CTransferDoc::SetMifareClassicBlock(int32_t block) { ChangeValue(m_readKeys.classic.block, block, TDC_MIFARE_CLASSIC, true); }
+void CTransferDoc::SetMifareClassicKey(const _KEY_NUMBER& key) { ChangeValue(m_readKeys.classic.key, key, TDC_MIFARE_CLASSIC, true); }
+void CTransferDoc::SetMifareClassicMask(uint32_t mask) { ChangeValue(m_readKeys.classic.mask, mask, TDC_MIFARE_CLASSIC, true); }
 
 void CTransferDoc::SetMifarePlusEnabled(bool enabled)
 {
-    ChangeValue(readKeys.plus.enabled, enabled, TDC_MIFARE_PLUS | TDC_CARD_KIND_SWITCH, true);
+    ChangeValue(m_readKeys.plus.enabled, enabled, TDC_MIFARE_PLUS | TDC_CARD_KIND_SWITCH, true);
 }
 
-void CTransferDoc::SetMifarePlusFlags(uint32_t flags) { ChangeValue(readKeys.plus.flags, flags, TDC_MIFARE_PLUS, true); }
-void CTransferDoc::SetMifarePlusSector(int32_t sector) { ChangeValue(readKeys.plus.sector, sector, TDC_MIFARE_PLUS, true); }
-void CTransferDoc::SetMifarePlusBlock(int32_t block) { ChangeValue(readKeys.plus.block, block, TDC_MIFARE_PLUS, true); }
-void CTransferDoc::SetMifarePlusKey(const _KEY_NUMBER& key) { ChangeValue(readKeys.plus.key, key, TDC_MIFARE_PLUS, true); }
-void CTransferDoc::SetMifarePlusMask(uint32_t mask) { ChangeValue(readKeys.plus.mask, mask, TDC_MIFARE_PLUS, true); }
+void CTransferDoc::SetMifarePlusFlags(uint32_t flags) { ChangeValue(m_readKeys.plus.flags, flags, TDC_MIFARE_PLUS, true); }
+void CTransferDoc::SetMifarePlusSector(int32_t sector) { ChangeValue(m_readKeys.plus.sector, sector, TDC_MIFARE_PLUS, true); }
+void CTransferDoc::SetMifarePlusBlock(int32_t block) { ChangeValue(m_readKeys.plus.block, block, TDC_MIFARE_PLUS, true); }
+void CTransferDoc::SetMifarePlusKey(const _KEY_NUMBER& key) { ChangeValue(m_readKeys.plus.key, key, TDC_MIFARE_PLUS, true); }
+void CTransferDoc::SetMifarePlusMask(uint32_t mask) { ChangeValue(m_readKeys.plus.mask, mask, TDC_MIFARE_PLUS, true); }
 
 void CTransferDoc::SetMifareULEnabled(bool enabled)
 {
-    ChangeValue(readKeys.ultralight.enabled, enabled, TDC_MIFARE_UL | TDC_CARD_KIND_SWITCH, true);
+    ChangeValue(m_readKeys.ultralight.enabled, enabled, TDC_MIFARE_UL | TDC_CARD_KIND_SWITCH, true);
 }
 
-void CTransferDoc::SetMifareULPage(int32_t page) { ChangeValue(readKeys.ultralight.page, page, TDC_MIFARE_UL, true); }
-void CTransferDoc::SetMifareULCount(int32_t count) { ChangeValue(readKeys.ultralight.count, count, TDC_MIFARE_UL, true); }
+void CTransferDoc::SetMifareULPage(int32_t page) { ChangeValue(m_readKeys.ultralight.page, page, TDC_MIFARE_UL, true); }
+void CTransferDoc::SetMifareULCount(int32_t count) { ChangeValue(m_readKeys.ultralight.count, count, TDC_MIFARE_UL, true); }
 
 void CTransferDoc::SetTemicEnabled(bool enabled)
 {
-    ChangeValue(readKeys.temic.enabled, enabled, TDC_TEMIC | TDC_CARD_KIND_SWITCH, true);
+    ChangeValue(m_readKeys.temic.enabled, enabled, TDC_TEMIC | TDC_CARD_KIND_SWITCH, true);
 }
 
-void CTransferDoc::SetTemicFlags(uint32_t flags) { ChangeValue(readKeys.temic.flags, flags, TDC_TEMIC, true); }
+void CTransferDoc::SetTemicFlags(uint32_t flags) { ChangeValue(m_readKeys.temic.flags, flags, TDC_TEMIC, true); }
 
 void CTransferDoc::MifareClassicKeysChanged()
 {

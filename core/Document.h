@@ -106,3 +106,36 @@ private:
     const void* m_savedSender = nullptr;
     int m_uncaught = 0;
 };
+
+// An edit of one group of a document's values that has no setter of its own: the group is
+// changed through the edit, and when the edit ends a group that differs from what it was
+// raises the group's change (Doc::RaiseEditChange with a Doc::EditChange), inside one update
+// scope that keeps the current sender. Callers never change such a group in place without one.
+template <class Doc, class T>
+class CDocEdit
+{
+public:
+    using Change = typename Doc::EditChange;
+
+    CDocEdit(Doc& doc, T& value, const Change& change)
+        : m_scope(doc, doc.GetCurrentSender()), m_doc(doc), m_value(value), m_start(value), m_change(change)
+    {
+    }
+    ~CDocEdit() noexcept(false)
+    {
+        if (!(m_value == m_start))
+            m_doc.RaiseEditChange(m_change);
+    }
+    CDocEdit(const CDocEdit&) = delete;
+    CDocEdit& operator=(const CDocEdit&) = delete;
+
+    T& operator*() const { return m_value; }
+    T* operator->() const { return &m_value; }
+
+private:
+    CDocUpdateScope m_scope;
+    Doc& m_doc;
+    T& m_value;
+    const T m_start;
+    const Change m_change;
+};

@@ -68,7 +68,7 @@ protected:
         s.SetDefaults();
         s.EditKnownReaders()->clear();
         // The mapped ports stand in the registry's serial map only.
-        s.GetTransferDoc().reader.searchFlags = PORT_SEARCH_REGISTRY;
+        s.GetTransferDoc().EditReaderSettings()->searchFlags = PORT_SEARCH_REGISTRY;
         m_system.listPcscReaders = &FakePcscReaders;
         g_pcsc.clear();
         m_observer = s.AddObserver(this, &PortList::OnChange);

@@ -324,11 +324,7 @@ TEST_F(AppSettingsTest, ReplacedConfigurationOfTheMainFileIsSavedThere)
     settings.LoadOrDefaults(true);
     settings.Save(true, true);
     CTransferDoc& transfer = settings.GetTransferDoc();
-    transfer.reader.speed = 19200;
-    {
-        CDocUpdateScope scope(transfer);
-        transfer.RaiseChange(TDC_READER, 0, true);
-    }
+    transfer.EditReaderSettings()->speed = 19200;
     // Someone points the main file at a configuration file meanwhile.
     CAppCfgFile file(SettingsPath());
     file.Load();

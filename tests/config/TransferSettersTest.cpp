@@ -97,6 +97,18 @@ const std::vector<SetterCase>& SetterCases()
         {"SetMifareULCount", [](D& d) { d.SetMifareULCount(4); }, TDC_MIFARE_UL, 0, true},
         {"SetTemicEnabled", [](D& d) { d.SetTemicEnabled(true); }, TDC_TEMIC | TDC_CARD_KIND_SWITCH, 0, true},
         {"SetTemicFlags", [](D& d) { d.SetTemicFlags(TEMIC_USE_PASSWORD); }, TDC_TEMIC, 0, true},
+        // Groups that pages store field by field go through an edit that raises when it ends.
+        {"EditReaderSettings model", [](D& d) { d.EditReaderSettings()->model = 6; }, TDC_READER, 0, true},
+        {"EditReaderSettings same", [](D& d) { d.EditReaderSettings()->model = 0; }, 0, 0, false},
+        {"EditTemicSettings block and password",
+         [](D& d) {
+             auto temic = d.EditTemicSettings();
+             temic->block = 3;
+             temic->password = 0x1234;
+         },
+         TDC_TEMIC, 0, true},
+        {"EditTemicSettings params", [](D& d) { d.EditTemicSettings()->params.push_back(7); }, TDC_TEMIC, 0, true, 0,
+         true},
         {"MifareClassicKeysChanged", [](D& d) { d.MifareClassicKeysChanged(); }, TDC_MIFARE_CKEYS, 0, true, 0, true},
         {"MifareClassicKeysChanged not stored", [](D& d) { d.MifareClassicKeysChanged(); }, TDC_MIFARE_CKEYS, 0,
          false, SAVED_MIFARE_KEYS, true},

@@ -434,10 +434,12 @@ TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
     frames = sim->Frames();
     EXPECT_EQ(Bytes({1, 4}), frames.back().payload);
 
-    // Leaving puts the reader back into text mode at 9600 Bd.
+    // Leaving puts the reader back into text mode at 9600 Bd. The simulator reads the two
+    // frames of leaving on its own thread, after Stop has returned.
+    const size_t framesBeforeStop = sim->Frames().size();
     reader->Stop();
+    ASSERT_TRUE(sim->WaitUntil([&] { return sim->Frames().size() >= framesBeforeStop + 2; }, 3000));
     frames = sim->Frames();
-    ASSERT_GE(frames.size(), 2u);
     EXPECT_EQ(0x20, frames[frames.size() - 2].code);
     EXPECT_EQ(Bytes({0x95, 1}), frames[frames.size() - 2].payload);
     EXPECT_EQ(Bytes({0, 0}), frames.back().payload);
