@@ -1,5 +1,6 @@
 #include "core/Dbf.h"
 
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ void StoreName(DbfFieldDescriptor& field, const std::string& name)
 SYSTEMTIME Today()
 {
     SYSTEMTIME now;
-    GetLocalTime(&now);
+    SystemServices().LocalTime(now);
     return now;
 }
 
@@ -107,6 +108,7 @@ void CDbf::Reset()
     m_current = -1;
     m_codeMode = codeNone;
     m_dirty = false;
+    m_cutShort = false;
 }
 
 void CDbf::Close()
@@ -224,6 +226,9 @@ void CDbf::Validate(ULONGLONG fileLength)
         ThrowDamaged();
     if (!ParseHeaderImage(image.data(), image.size(), fileLength, m_header, m_fields))
         ThrowDamaged();
+    uint32_t declared = 0;
+    std::memcpy(&declared, image.data() + offsetof(DbfHeader, recordCount), sizeof declared);
+    m_cutShort = declared > m_header.recordCount;
     int offset = 1;
     for (DbfFieldDescriptor& f : m_fields) {
         m_offsets.push_back(offset);

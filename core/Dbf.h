@@ -2,6 +2,7 @@
 // dBASE III table: a 32-byte header, 32-byte field descriptors, fixed-length records. One
 // current record lives in a buffer that is written back when it was changed. Text of tables
 // marked with the language byte '&' is stored in code page 866.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     // Closes without writing the buffer.
     void Close();
     bool IsOpen() const { return m_file.IsOpen(); }
+    // The open table's header counts more records than the file holds whole.
+    bool IsCutShort() const { return m_cutShort; }
 
     // Flushes a changed buffer first; makes record n current. Returns the bytes read.
     unsigned ReadRecord(int n);
@@ -125,6 +128,7 @@ private:
     int m_current = -1;
     int m_codeMode = codeNone;
     bool m_dirty = false;
+    bool m_cutShort = false;
     std::vector<uint8_t> m_record;
     std::vector<int> m_offsets;     // of each field inside a record
     std::wstring m_path;

@@ -128,6 +128,36 @@ inline void WriteUtf8TextFile(const std::wstring& path, const std::wstring& text
 {
     WriteUtf8TextFile(path, text.c_str(), static_cast<int>(text.size()));
 }
+// A unique empty file in the target's own folder ("nv", 1-4 hexadecimal digits, ".tmp"), so
+// that moving it over the target is a rename on one volume. Throws CFileException naming the
+// target.
+std::wstring MakeTempFileBeside(const std::wstring& path);
+// Deletes a temporary file when it goes, unless it was moved into place (Release).
+class CTempFileGuard
+{
+public:
+    CTempFileGuard() = default;
+    explicit CTempFileGuard(std::wstring path) : m_path(std::move(path)) {}
+    ~CTempFileGuard() { Delete(); }
+    CTempFileGuard(const CTempFileGuard&) = delete;
+    CTempFileGuard& operator=(const CTempFileGuard&) = delete;
+    void Reset(std::wstring path)
+    {
+        Delete();
+        m_path = std::move(path);
+    }
+    void Delete() noexcept
+    {
+        if (!m_path.empty())
+            DeleteFileW(m_path.c_str());
+        m_path.clear();
+    }
+    void Release() { m_path.clear(); }
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
 // Removes the temporary files of WriteUtf8TextFile ("nv" and 1-4 hexadecimal digits, ".tmp")
 // in the folder that were last written more than minAgeMs ago: a save that a crash or a
 // kill cut short leaves one behind, and one that young may belong to a save in progress.

@@ -74,26 +74,6 @@ void ReadUtf8TextFile(const std::wstring& path, std::wstring& out)
         MultiByteToWString(data.data() + skip, static_cast<int>(data.size() - skip), out, CP_UTF8);
 }
 
-namespace {
-
-// Deletes the temporary file unless it was moved into place.
-class CTempFileGuard
-{
-public:
-    explicit CTempFileGuard(std::wstring path) : m_path(std::move(path)) {}
-    ~CTempFileGuard()
-    {
-        if (!m_path.empty())
-            DeleteFileW(m_path.c_str());
-    }
-    CTempFileGuard(const CTempFileGuard&) = delete;
-    CTempFileGuard& operator=(const CTempFileGuard&) = delete;
-    void Release() { m_path.clear(); }
-
-private:
-    std::wstring m_path;
-};
-
 // A unique file name in the target's own folder, so that the final move is a rename on one
 // volume. The file is created empty.
 std::wstring MakeTempFileBeside(const std::wstring& path)
@@ -115,6 +95,8 @@ std::wstring MakeTempFileBeside(const std::wstring& path)
     }
     return temp;
 }
+
+namespace {
 
 // The names GetTempFileNameW gives with the prefix "nv": "nv", the unique number in up to
 // four hexadecimal digits, ".tmp" (in either case).

@@ -15,3 +15,18 @@
 #define IDD_ADVANCED_PAGE 972
 #define IDD_SOURCE_PAGE 974
 #define IDD_DESTINATION_PAGE 975
+
+// Strings of the key list's import and export
+#define IDS_KEYLIST_IMPORT_FILTER 258   // the open dialog's filter, kinds 1 to 6
+#define IDS_KEYLIST_EXPORT_FILTER 259   // the save dialog's filter, kinds 1, 2, 3, 4 and 6
+#define IDS_KEYLIST_COL_INDEX 280       // column titles by column id 0 to 5: 280, 281, 282, 285, 283, 284
+#define IDS_KEYLIST_COL_TYPE 281
+#define IDS_KEYLIST_COL_NUMBER 282
+#define IDS_KEYLIST_COL_FORMAT 283
+#define IDS_KEYLIST_COL_TEXT 284
+#define IDS_KEYLIST_COL_SIZE 285
+#define IDS_IMPORT_DAMAGED 286          // "%s": the file
+#define IDS_IMPORT_NOT_CARD_BASE 287
+#define IDS_CSV_OPEN_QUOTE 288
+#define IDS_CARD_BASE_KEY_TOO_LONG 289  // "%s": the key's type and number
+#define IDS_SPREADSHEET_MISSING 293

@@ -1,0 +1,37 @@
+#include "pages/source/TableIo.h"
+
+#include <cerrno>
+#include <cwchar>
+
+#include "core/TextUtil.h"
+
+bool TableTextToDouble(const std::wstring& text, double& out)
+{
+    const wchar_t* begin = text.c_str();
+    wchar_t* end = nullptr;
+    errno = 0;
+    const double value = std::wcstod(begin, &end);
+    if (value == 0.0 && (end == begin || errno == ERANGE))
+        return false;
+    out = value;
+    return true;
+}
+
+bool TableTextToInt64(const std::wstring& text, int64_t& out)
+{
+    const wchar_t* begin = text.c_str();
+    wchar_t* end = nullptr;
+    errno = 0;
+    const long long value = std::wcstoll(begin, &end, 10);
+    if (value == 0 && (end == begin || errno == ERANGE))
+        return false;
+    out = value;
+    return true;
+}
+
+CTableFileException::CTableFileException(unsigned textId, const std::wstring& name)
+{
+    std::wstring text;
+    FormatResString(text, textId, name.c_str());
+    m_message = WStringToMultiByte(text, CP_ACP);
+}
