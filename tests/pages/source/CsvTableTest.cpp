@@ -69,6 +69,10 @@ TEST_F(CsvTableTest, FilesReadAsRecordsAndCells)
         CCsvTableImport table;
         EXPECT_EQ(ReadTable(table, Put(c.text)), c.rows) << c.text;
     }
+    // No separator at all ("delimiter" 0) reads as ';' instead of matching everywhere.
+    CCsvTableImport table;
+    table.SetDefaultSeparator(CsvSeparatorFromChar(0));
+    EXPECT_EQ(ReadTable(table, Put("a,b;c\r\nx\r\n")), (Rows{{L"a,b", L"c"}, {L"x", L""}}));
 }
 
 TEST_F(CsvTableTest, ColumnMovesStayInsideTheHeader)

@@ -158,7 +158,7 @@ protected:
         }
         notifications = 0;
     }
-    std::vector<std::wstring> Keys()
+    std::vector<std::wstring> List()
     {
         std::vector<std::wstring> keys;
         for (const KvKeyPtr& entry : Doc().GetKeys()) {
