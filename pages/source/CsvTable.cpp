@@ -1,9 +1,6 @@
 // The CSV dialect and the CSV back-ends of the table interfaces.
 #include "pages/source/CsvTable.h"
 
-#include <cerrno>
-#include <cwchar>
-
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "resources/ids_pages.h"

@@ -1,6 +1,7 @@
 // The key list's imports: tables (CSV and spreadsheets), the dBASE card base, the JSON card
 // database and the transfer log; and the import command.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
 #include <unordered_map>
