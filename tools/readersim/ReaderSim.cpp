@@ -1,4 +1,5 @@
 #include "tools/readersim/ReaderSim.h"
+#include "tools/readersim/SimDialogue.h"
 #include <ws2tcpip.h>
 #include <chrono>
 #include <cstdio>
@@ -156,6 +157,12 @@ void CReaderSim::SetMute(bool on)
 {
     std::lock_guard<std::mutex> l(m_mutex);
     m_mute = on;
+}
+
+void CReaderSim::SetDialogue(CReaderSimDialogue* dialogue)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_dialogue = dialogue;
 }
 
 void CReaderSim::SendRaw(const std::string& bytes) { WriteOut(bytes); }
@@ -408,7 +415,8 @@ std::string CReaderSim::OnFrame(const ReaderSimFrame& frame)
 
 bool CReaderSim::MayAnswer() const
 {
-    return !m_mute && (m_answerSpeed == 0 || m_answerSpeed == m_lineSpeed);
+    const bool speedShown = m_telnet;
+    return !m_mute && (m_answerSpeed == 0 || !speedShown || m_answerSpeed == m_lineSpeed);
 }
 
 std::string CReaderSim::TelnetFilter(const char* data, size_t n)
@@ -486,6 +494,17 @@ void CReaderSim::ProcessInput()
         std::string& in = m_input;
         if (in.empty())
             return;
+        if (m_dialogue && m_queries > 0 && in[0] != 'i') {
+            const size_t before = in.size();
+            std::string answer;
+            m_dialogue->Take(in, answer);
+            const bool progress = in.size() != before;
+            l.unlock();
+            Answer(answer);
+            if (!progress)
+                return;
+            continue;
+        }
         if (in[0] == '\x02') {
             if (in.size() < 3)
                 return;
@@ -517,6 +536,8 @@ void CReaderSim::ProcessInput()
         if (in[0] == 'i') {
             in.erase(0, 1);
             ++m_queries;
+            if (m_dialogue)
+                m_dialogue->OnQuery();
             std::string reply = m_versionReply;
             l.unlock();
             Answer(reply);

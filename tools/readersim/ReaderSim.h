@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+class CReaderSimDialogue;
+
 struct ReaderSimIdentity {
     std::string name = "Vell-4 USB";
     uint32_t code = 0x301;      // hardware model code, printed in brackets
@@ -63,10 +65,14 @@ public:
     void SetIdentity(const ReaderSimIdentity& id);
     void SetVersionReply(const std::string& reply);   // raw reply to "i", replaces the identity's
     // Answer only while the line runs at this speed (0: at any). The speed is known from the
-    // telnet baud-rate requests of a TCP peer (SetTelnet).
+    // telnet baud-rate requests of a TCP peer (SetTelnet); a line that does not show its speed
+    // is answered at any.
     void SetAnswerSpeed(DWORD speed);
     void SetTelnet(bool on);
     void SetMute(bool on);    // answer nothing at all
+    // The dialogue that takes the bytes after the first version query (nullptr: none). The
+    // dialogue outlives its setting; it detaches itself with nullptr before it goes.
+    void SetDialogue(CReaderSimDialogue* dialogue);
 
     // Cues (any thread). A key line is sent at once and the key stays in the field for the
     // read-once command until RemoveKey.
@@ -131,6 +137,7 @@ private:
     DWORD m_lineSpeed = 0;
     bool m_telnet = false;
     bool m_mute = false;
+    CReaderSimDialogue* m_dialogue = nullptr;
     std::string m_fieldKey;
     std::string m_pages = std::string(64, '\0');
     bool m_temicPresent = false;

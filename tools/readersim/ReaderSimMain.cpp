@@ -2,16 +2,25 @@
 // its version, presents a key every few seconds, until it is ended.
 //   readersim --tcp 4001 | --com COM12  [--telnet] [--name TEXT] [--code HEX] [--serial N]
 //             [--fw TEXT] [--build "Nov 16 2010 10:20:30"] [--key LINE] [--every MS] [--hold MS]
-//             [--step N] [--pages HEX] [--temic HEX]
+//             [--step N] [--pages HEX] [--temic HEX] [--model 9|6|7 [--number HEX] [--kind HEX]
+//             [--period MS]]
 // --step adds N to the key line's last number after each presentation (keeping its width), so
 // that each presentation is a new key.
 // --pages gives the Ultralight pages from page 0 (two digits a byte), --temic the 8 bytes of
 // the identification blocks 0x81 and 0x82 of a Temic card that lies on the reader.
+// --model plays the KR-5040 (9, escaped frames) or the Vell-4 EHR or Vell-4 Base (6, 7, the
+// single-byte dialogue of "protVell4"); the key presented is then --number: for model 9 five
+// bytes for Em-Marine or eight for Temic, for 6 and 7 the bytes r8 down to r3 of a 1-Wire
+// identity (five for Em-Marine) or four of a fob code of kind --kind, sent in a key frame every
+// --period ms while the key lies. --step raises its last byte.
 #include "tools/readersim/ReaderSim.h"
+#include "tools/readersim/ByteSim.h"
+#include "tools/readersim/EscapedSim.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 namespace {
@@ -65,7 +74,8 @@ int Usage()
 {
     std::fwprintf(stderr, L"usage: readersim --tcp PORT | --com NAME [--telnet] [--name TEXT] [--code HEX]\n"
                           L"       [--serial N] [--fw TEXT] [--build TEXT] [--key LINE] [--every MS] [--hold MS]\n"
-                          L"       [--step N] [--pages HEX] [--temic HEX]\n");
+                          L"       [--step N] [--pages HEX] [--temic HEX]\n"
+                          L"       [--model 9|6|7 [--number HEX] [--kind HEX] [--period MS]]\n");
     return 2;
 }
 
@@ -81,6 +91,10 @@ int wmain(int argc, wchar_t** argv)
     DWORD every = 5000, hold = 1000;
     unsigned step = 0;
     std::string pages, temic;
+    int model = 0;
+    std::string number("\x39\x30\x55\x55\x00", 5);
+    BYTE kind = 0x2A;
+    DWORD period = 250;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -116,6 +130,17 @@ int wmain(int argc, wchar_t** argv)
         } else if (a == L"--temic") {
             if (!HexToBytes(Narrow(argv[++i]), temic) || temic.size() != 8)
                 return Usage();
+        } else if (a == L"--model") {
+            model = _wtoi(argv[++i]);
+            if (model != 9 && model != 6 && model != 7)
+                return Usage();
+        } else if (a == L"--number") {
+            if (!HexToBytes(Narrow(argv[++i]), number) || number.empty() || number.size() > 8)
+                return Usage();
+        } else if (a == L"--kind") {
+            kind = static_cast<BYTE>(wcstoul(argv[++i], nullptr, 16));
+        } else if (a == L"--period") {
+            period = static_cast<DWORD>(_wtoi(argv[++i]));
         } else {
             return Usage();
         }
@@ -126,6 +151,39 @@ int wmain(int argc, wchar_t** argv)
     CReaderSim sim;
     sim.SetIdentity(id);
     sim.SetTelnet(telnet);
+    std::unique_ptr<CEscapedSim> escaped;
+    std::unique_ptr<CByteSim> byteSim;
+    if (model == 9)
+        escaped = std::make_unique<CEscapedSim>(sim);
+    else if (model)
+        byteSim = std::make_unique<CByteSim>(sim, model);
+    if (byteSim)
+        byteSim->SetFramePeriod(period);
+    // Puts the key in the field (or takes it away) and says which it is.
+    auto present = [&](bool on) {
+        if (escaped) {
+            const bool temicKey = number.size() == 8;
+            escaped->SetEmMarine(on && !temicKey ? number : std::string());
+            escaped->SetTemic(on && temicKey ? number : std::string());
+        } else if (byteSim) {
+            byteSim->SetKey(on ? number : std::string(), kind);
+        } else if (on) {
+            sim.PresentKey(key);
+        } else {
+            sim.RemoveKey();
+        }
+        if (!on)
+            return;
+        if (model) {
+            std::wprintf(L"readersim: key");
+            for (unsigned char c : number)
+                std::wprintf(L" %02X", c);
+            std::wprintf(L"\n");
+        } else {
+            std::wprintf(L"readersim: key %hs\n", key.c_str());
+        }
+        std::fflush(stdout);
+    };
     if (!pages.empty())
         sim.SetUltralightPages(pages);
     if (!temic.empty()) {
@@ -154,11 +212,11 @@ int wmain(int argc, wchar_t** argv)
     std::fflush(stdout);
     for (;;) {
         Sleep(every - hold);
-        sim.PresentKey(key);
-        std::wprintf(L"readersim: key %hs\n", key.c_str());
-        std::fflush(stdout);
+        present(true);
         Sleep(hold);
-        sim.RemoveKey();
+        present(false);
         key = NextKeyLine(key, step);
+        if (!number.empty())
+            number.back() = static_cast<char>(static_cast<BYTE>(number.back()) + step);
     }
 }
