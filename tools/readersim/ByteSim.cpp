@@ -1,5 +1,4 @@
 #include "tools/readersim/ByteSim.h"
-#include <chrono>
 
 namespace {
 
@@ -68,6 +67,7 @@ CByteSim::CByteSim(CReaderSim& sim, int model) : m_sim(sim)
     id.serial = model == 7 ? 4007 : 4006;
     id.firmware = "3.2";
     m_sim.SetIdentity(id);
+    m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     m_thread = std::thread([this] { Run(); });
     m_sim.SetDialogue(this);
 }
@@ -79,8 +79,9 @@ CByteSim::~CByteSim()
         std::lock_guard<std::mutex> l(m_mutex);
         m_stop = true;
     }
-    m_wake.notify_all();
+    Wake();
     m_thread.join();
+    CloseHandle(m_wake);
 }
 
 void CByteSim::SetKey(const std::string& number, BYTE kind, BYTE family)
@@ -91,7 +92,7 @@ void CByteSim::SetKey(const std::string& number, BYTE kind, BYTE family)
         m_kind = kind;
         m_family = family;
     }
-    m_wake.notify_all();
+    Wake();
 }
 
 void CByteSim::SetFramePeriod(DWORD ms)
@@ -100,7 +101,7 @@ void CByteSim::SetFramePeriod(DWORD ms)
         std::lock_guard<std::mutex> l(m_mutex);
         m_period = ms;
     }
-    m_wake.notify_all();
+    Wake();
 }
 
 void CByteSim::SilenceResets(int count)
@@ -204,7 +205,7 @@ void CByteSim::Take(std::string& input, std::string& answer)
         wake = true;
     }
     if (wake)
-        m_wake.notify_all();
+        Wake();
 }
 
 std::string CByteSim::NextFrame(std::string& later)
@@ -244,6 +245,12 @@ std::string CByteSim::NextFrame(std::string& later)
 void CByteSim::Run()
 {
     std::unique_lock<std::mutex> l(m_mutex);
+    // Waits for a change or for ms, with the lock released.
+    auto wait = [&](DWORD ms) {
+        l.unlock();
+        WaitForSingleObject(m_wake, ms);
+        l.lock();
+    };
     while (!m_stop) {
         if (!m_out.empty()) {
             std::string out;
@@ -253,30 +260,25 @@ void CByteSim::Run()
             l.lock();
             continue;
         }
-        const bool sending = m_started && !m_key.empty();
-        if (!sending) {
-            m_wake.wait(l);
+        if (!m_started || m_key.empty()) {
+            wait(INFINITE);
             continue;
         }
-        const DWORD now = GetTickCount();
-        const DWORD since = now - m_lastFrame;
+        const DWORD since = GetTickCount() - m_lastFrame;
         if (m_frames > 0 && since < m_period) {
-            m_wake.wait_for(l, std::chrono::milliseconds(m_period - since));
+            wait(m_period - since);
             continue;
         }
         std::string later;
         const std::string frame = NextFrame(later);
         ++m_frames;
-        m_lastFrame = now;
         l.unlock();
         m_sim.SendRaw(frame);
-        l.lock();
         if (!later.empty()) {
-            m_wake.wait_for(l, std::chrono::milliseconds(kSplitPause), [this] { return m_stop; });
-            l.unlock();
+            Sleep(kSplitPause);   // the simulator's own pacing, not a wait for the program
             m_sim.SendRaw(later);
-            l.lock();
         }
+        l.lock();
         m_lastFrame = GetTickCount();   // the frame is complete only now
     }
 }

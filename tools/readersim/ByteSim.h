@@ -8,7 +8,6 @@
 // byte to its family code) when armed by 0x11 or 0x12, 6 bytes (0xCC, the kind, four number
 // bytes) when armed by 0x1A.
 #include "tools/readersim/ReaderSim.h"
-#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -58,11 +57,12 @@ public:
 
 private:
     void Run();
+    void Wake() { SetEvent(m_wake); }
     std::string NextFrame(std::string& later);
 
     CReaderSim& m_sim;
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    HANDLE m_wake = nullptr;     // auto-reset: state changed or stop
     bool m_stop = false;
     std::thread m_thread;
 
