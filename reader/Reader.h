@@ -236,6 +236,12 @@ private:
     void RemoveTemicKeys();
     void ClearKeyPresence();
     bool FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE& found);
+    size_t KeyCount();
+    // A poll round marks every key stale, a key seen again loses its mark (false when it is
+    // not in the field), and the keys still marked at the end have left.
+    void MarkKeysStale();
+    bool RefreshKey(int keyType, const _KEY_NUMBER& key);
+    void RemoveStaleKeys();
     void NoCard(bool temic);
     // The keys leave once the grace after a "No card" line has passed.
     void CheckNoCardGrace();

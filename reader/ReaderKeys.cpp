@@ -113,6 +113,37 @@ bool CReader::FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE
     return false;
 }
 
+size_t CReader::KeyCount()
+{
+    CCriticalSectionLock lock(&m_cs);
+    return m_keys.size();
+}
+
+void CReader::MarkKeysStale()
+{
+    CCriticalSectionLock lock(&m_cs);
+    for (_KEY_PRESENCE& k : m_keys)
+        k.stale = 1;
+}
+
+bool CReader::RefreshKey(int keyType, const _KEY_NUMBER& key)
+{
+    CCriticalSectionLock lock(&m_cs);
+    for (_KEY_PRESENCE& k : m_keys)
+        if (k.keyType == keyType && KeysEqual(k.key, key)) {
+            k.stale = 0;
+            return true;
+        }
+    return false;
+}
+
+void CReader::RemoveStaleKeys()
+{
+    for (size_t i = m_keys.size(); i-- > 0;)
+        if (m_keys[i].stale)
+            RemoveKeyPresence(i);
+}
+
 void CReader::CheckNoCardGrace()
 {
     if (!m_noCard)

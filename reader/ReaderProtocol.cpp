@@ -1,10 +1,12 @@
 #include "reader/ReaderProtocol.h"
+#include "core/Exceptions.h"
 #include "core/ResultCodes.h"
 #include "core/SysUtil.h"
 #include "reader/ReaderByte.h"
 #include "reader/ReaderEscaped.h"
 #include "reader/ReaderFrame.h"
 #include "reader/ReaderLines.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -47,9 +49,25 @@ void CReaderServices::AdvanceJob()
     ++m_reader.m_job.progress;
 }
 
-bool CReaderProtocol::RefuseConnection()
+void CReaderServices::ReportLastError()
 {
-    SetFlag(RTF_UNSUPPORTED, true);
-    SetLastError(KV_E_PROTOCOL_NOT_SUPPORTED);
-    return false;
+    HRESULT code;
+    std::wstring text;
+    {
+        CCriticalSectionLock lock(&m_reader.m_cs);
+        code = m_reader.m_lastError;
+        text = m_reader.m_lastErrorText;
+    }
+    m_reader.LogError(IDS_LOG_ERROR, static_cast<unsigned>(code), text.c_str());
+    m_reader.RaiseChange(RDCHG_ERROR);
+    m_reader.PushErrorNotification(code, text);
+}
+
+void CReaderServices::Pause(DWORD ms)
+{
+    const DWORD r = WaitForSingleObject(m_reader.events[CReader::EV_CANCEL], ms);
+    if (r == WAIT_FAILED)
+        ThrowOSError(GetLastError());
+    if (r == WAIT_OBJECT_0 || StopRequested())
+        ThrowPortError(E_ABORT, m_reader.m_cp.portName.c_str());
 }

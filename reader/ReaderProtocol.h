@@ -78,6 +78,10 @@ protected:
     {
         return m_reader.FindKeyPresence(keyType, key, found);
     }
+    size_t KeyCount() { return m_reader.KeyCount(); }
+    void MarkKeysStale() { m_reader.MarkKeysStale(); }
+    bool RefreshKey(int keyType, const _KEY_NUMBER& key) { return m_reader.RefreshKey(keyType, key); }
+    void RemoveStaleKeys() { m_reader.RemoveStaleKeys(); }
     void NoCard(bool temic) { m_reader.NoCard(temic); }
     void CheckNoCardGrace() { m_reader.CheckNoCardGrace(); }
 
@@ -86,6 +90,11 @@ protected:
     void RaiseChange(uint32_t bits) { m_reader.RaiseChange(bits); }
     void LowerWait(DWORD ms) { m_reader.LowerWait(ms); }
     void LogWarningText(const wchar_t* text) { m_reader.LogWarningText(L"%s", text); }
+    // The last error as the thread reports its own: a log line, change bit 2 and an error
+    // notification with its text.
+    void ReportLastError();
+    // Waits ms; a stop or a reconnect request ends the wait as a cancelled port wait does.
+    void Pause(DWORD ms);
 
     // The owner's job while the protocol runs it.
     bool JobPending() { return m_reader.JobPending(); }
@@ -130,11 +139,6 @@ public:
     }
     // Input is text lines: a receive buffer that overflows keeps its complete lines.
     virtual bool ReadsLines() const { return false; }
-
-protected:
-    // The connect step of a protocol not built yet: refused with a clear error, and not tried
-    // again by itself, rather than kept while every byte is dropped.
-    bool RefuseConnection();
 };
 
 // The protocol object of a protocol id; null for RDPROT_NONE and unknown ids.

@@ -1,13 +1,12 @@
 // The protocols behind the reader thread: every protocol the model table names has its class,
-// and a reader whose protocol is not built yet is refused with its error rather than kept
-// connected while its bytes are dropped.
+// and each reader connects in the protocol that its model and settings choose.
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <string>
 #include "core/ResultCodes.h"
 #include "reader/ReaderProtocol.h"
-#include "tests/reader/ReaderTestFixture.h"
+#include "tests/reader/DialogueTestFixture.h"
 
 TEST(ReaderProtocols, EveryProtocolOfTheModelTableHasItsClass)
 {
@@ -26,54 +25,38 @@ TEST(ReaderProtocols, EveryProtocolOfTheModelTableHasItsClass)
     }
 }
 
-TEST_F(ReaderThreadTest, AReaderWhoseProtocolIsNotBuiltIsRefusedWithItsError)
+TEST_F(DialogueReaderTest, EachReaderConnectsInTheProtocolItsSettingsChoose)
 {
-    const wchar_t kText[] = L"The protocol of this reader model is not supported by this version.";
     const struct {
-        ReaderSimIdentity identity;
-        uint32_t flags;
         int model;
-        bool refused;
+        uint32_t flags;
+        const wchar_t* connected;
+        const char* heard;   // after the version query
     } cases[] = {
-        {{"KR-5040", 0x821, 40, "1.0", "", 3}, 0, 9, true},                    // escaped frames
-        {{"Vell-4 EHR", 0x302, 41, "2.0", "", 3}, READER_PROT_VELL4, 6, true},  // single bytes
-        {{"Vell-4 Base", 0x303, 42, "2.0", "", 3}, READER_PROT_VELL4, 7, true},
-        {{"Vell-4 EHR", 0x302, 43, "2.0", "", 3}, 0, 6, false},                 // its text lines
+        {9, 0, L"Reader connected (KR-5040 s/n 5040 FW v2.1).", "61 0B 64 03 2D C0 02 01 00 FD C0"},
+        {6, READER_PROT_VELL4, L"Reader connected (Vell-4 EHR s/n 4006 FW v3.2).", "00 11 95 13 93"},
+        {7, READER_PROT_VELL4, L"Reader connected (Vell-4 Base s/n 4007 FW v3.2).", "00 11 95 13 93"},
+        {6, 0, L"Reader connected (Vell-4 EHR s/n 43 FW v2).", "72 0A"},      // its text lines: "r"
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.identity.name + " flags " + std::to_string(c.flags));
-        TearDown();
-        seen.clear();
-        SetUp();
+        SCOPED_TRACE(std::to_string(c.model) + " flags " + std::to_string(c.flags));
+        Restart();
+        if (c.model == 9)
+            escaped = std::make_unique<CEscapedSim>(*sim);
+        else if (c.flags)
+            byteSim = std::make_unique<CByteSim>(*sim, c.model);
+        else
+            sim->SetIdentity({"Vell-4 EHR", 0x302, 43, "2.0", "", 3});
         UseTcp(c.flags);
-        Configure([](ReaderSettings& s) { s.connectPeriod = 100; });
-        sim->SetIdentity(c.identity);
         reader->Start();
-        ASSERT_TRUE(WaitFor([&] { return Connected() || !Errors().empty(); }));
+        ASSERT_TRUE(WaitFor([&] { return Connected(); }));
         EXPECT_EQ(c.model, reader->GetStatus().model);
-        if (!c.refused) {
-            EXPECT_TRUE(Errors().empty());
-            EXPECT_EQ(RDST_CONNECTED, State());
-            continue;
-        }
-        EXPECT_EQ((std::vector<HRESULT>{KV_E_PROTOCOL_NOT_SUPPORTED}), Errors());
-        // The notification is queued before the thread logs the failure and closes the port.
-        ASSERT_TRUE(WaitFor([&] { return Logged(L"Port closed."); }));
-        EXPECT_EQ(std::wstring(L"Unable to connect to the reader. ") + kText, seen.back().text);
-        EXPECT_TRUE(Logged(std::wstring(L"Failed to connect to reader (code 0x80040223): ") + kText));
-        EXPECT_FALSE(Logged(L"Reader connected"));
-        EXPECT_EQ(RDST_DISCONNECTED, State());
-        // The reader heard its version query and nothing else; the port is closed again.
-        EXPECT_EQ("i", sim->ReceivedText());
-        EXPECT_TRUE(Logged(L"Port closed."));
-
-        // Five connect periods later nothing more was tried; a reconnect request tries again.
-        WaitFor([] { return false; }, 500);
-        EXPECT_EQ(1, sim->QueryCount());
-        EXPECT_EQ(0, Count(RDMSG_CONNECT));
-        reader->Reconnect();
-        ASSERT_TRUE(WaitFor([&] { return Errors().size() == 2; }));
-        EXPECT_EQ(2, sim->QueryCount());
-        EXPECT_EQ(0, Count(RDMSG_CONNECT));
+        EXPECT_TRUE(Logged(c.connected));
+        // What it heard first, byte for byte; the escaped reader goes on being polled.
+        const std::string heard = std::string("69 ") + c.heard;
+        ASSERT_TRUE(WaitFor([&] { return HexBytes(sim->ReceivedText()).size() >= heard.size(); }));
+        EXPECT_EQ(heard, HexBytes(sim->ReceivedText()).substr(0, heard.size()));
+        EXPECT_TRUE(Errors().empty());
+        EXPECT_EQ(RDST_CONNECTED, State());
     }
 }

@@ -42,10 +42,11 @@ public:
     {
         DebugLogSettings s;
         s.enabled = true;
-        s.logLevel = 6;
+        s.logLevel = logLevel;
         return s;
     }
     std::wstring folder;
+    int logLevel = 6;
 };
 
 // What the UI thread would see: the notifications in order and the posts that announced them.
