@@ -6,12 +6,16 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <tuple>
 
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/PortPairs.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TempFolder.h"
+#include "tools/readersim/ByteSim.h"
+#include "tools/readersim/EscapedSim.h"
 #include "tools/readersim/ReaderSim.h"
 
 using program_run::CLoopbackPeer;
@@ -28,23 +32,26 @@ const wchar_t kTargetTitle[] = L"Norvane end-to-end target";
 
 enum class Line { Com, Tcp };
 
+// The simulated reader on the far end of the line, the program's source on the near end.
+void OpenLine(Line line, CReaderSim& sim, RunSettings& settings)
+{
+    if (line == Line::Com) {
+        NV_REQUIRE_SERIAL_PAIRS();
+        const SerialPairInfo* pair = GetSerialPair(2);
+        ASSERT_TRUE(pair);
+        ASSERT_TRUE(sim.OpenCom(pair->farName));
+        settings.source = L"reader:" + pair->nearName;
+    } else {
+        const uint16_t port = sim.ListenTcp(0);
+        ASSERT_NE(port, 0);
+        settings.source = L"reader:127.0.0.1:" + std::to_wstring(port);
+    }
+}
+
 class EndToEnd : public ::testing::TestWithParam<Line>
 {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == Line::Com) {
-            NV_REQUIRE_SERIAL_PAIRS();
-            const SerialPairInfo* pair = GetSerialPair(2);
-            ASSERT_TRUE(pair);
-            ASSERT_TRUE(m_sim.OpenCom(pair->farName));
-            m_settings.source = L"reader:" + pair->nearName;
-        } else {
-            const uint16_t port = m_sim.ListenTcp(0);
-            ASSERT_NE(port, 0);
-            m_settings.source = L"reader:127.0.0.1:" + std::to_wstring(port);
-        }
-    }
+    void SetUp() override { OpenLine(GetParam(), m_sim, m_settings); }
 
     // Starts the program and waits until its reader is connected: the version reply is read
     // and key lines are taken as keys from then on.
@@ -189,3 +196,80 @@ TEST_P(EndToEnd, KeyOfATypeOutsideTheMaskIsNotSent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Line, EndToEnd, ::testing::Values(Line::Com, Line::Tcp), LineName);
+
+namespace {
+
+// The readers of binary dialogues on the same road: the KR-5040 polled in escaped frames, the
+// Vell-4 EHR armed for Em-Marine keys and the Vell-4 Base for Dallas keys in single bytes.
+class DialogueEndToEnd : public ::testing::TestWithParam<std::tuple<int, Line>>
+{
+protected:
+    int Model() const { return std::get<0>(GetParam()); }
+
+    void TearDown() override
+    {
+        const std::string log = program_run::ReadWholeFile(m_program.File(L"Norvane.log"));
+        EXPECT_TRUE(m_program.Close()) << "the program did not close by itself; its log ends:\n"
+                                       << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    }
+
+    CTempFolder m_folder;
+    CReaderSim m_sim;
+    // The dialogues go before the simulator, once the program has closed.
+    std::unique_ptr<CEscapedSim> m_escaped;
+    std::unique_ptr<CByteSim> m_bytes;
+    RunSettings m_settings;
+    CProgramProcess m_program{m_folder.Path()};
+};
+
+std::string DialogueName(const ::testing::TestParamInfo<std::tuple<int, Line>>& info)
+{
+    return "Model" + std::to_string(std::get<0>(info.param)) + (std::get<1>(info.param) == Line::Com ? "Com" : "Tcp");
+}
+
+}  // namespace
+
+TEST_P(DialogueEndToEnd, TheReaderIsFoundAndItsKeyReachesTheHttpServerOnce)
+{
+    const char* name = "KR-5040";
+    if (Model() == 9) {
+        m_escaped = std::make_unique<CEscapedSim>(m_sim);
+    } else {
+        m_bytes = std::make_unique<CByteSim>(m_sim, Model());
+        name = Model() == 6 ? "Vell-4 EHR" : "Vell-4 Base";
+        m_settings.reader += ", \"protVell4\": true";
+        m_settings.readKeys = Model() == 6 ? ", \"vell4Mode\": 1" : ", \"vell4Mode\": 0";
+    }
+    ASSERT_NO_FATAL_FAILURE(OpenLine(std::get<1>(GetParam()), m_sim, m_settings));
+    if (::testing::Test::IsSkipped())
+        return;
+    CLoopbackPeer server(true);
+    ASSERT_NE(server.Port(), 0);
+    m_settings.destination = L"http:";
+    m_settings.members = "\"httpRequest\": {\"address\": \"http://127.0.0.1:" + std::to_string(server.Port()) +
+                         "/key?text=%KeyNum%\"},";
+    ASSERT_EQ(m_program.Prepare(m_settings), "");
+    ASSERT_TRUE(m_program.Start()) << GetLastError();
+    ASSERT_TRUE(m_program.WaitForFileText(L"Norvane.log", std::string("Reader connected (") + name, kStartMs))
+        << program_run::ReadWholeFile(m_program.File(L"Norvane.log"));
+
+    // The key lies on the reader for a while: polled or framed again and again, sent once.
+    auto repeats = [&] { return m_escaped ? m_escaped->Polls() : m_bytes->FramesSent(); };
+    if (m_escaped)
+        m_escaped->SetEmMarine(std::string("\x39\x30\x55\x55\x00", 5));
+    else
+        m_bytes->SetKey(std::string("\x39\x30\x55\x55\x00\x00", 6));
+    ASSERT_TRUE(server.WaitForArrivals(1, kKeyMs)) << "no request";
+    const int seen = repeats();
+    ASSERT_TRUE(m_sim.WaitUntil([&] { return repeats() >= seen + 4; }, kKeyMs));
+    const auto arrivals = server.Arrivals();
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_EQ(arrivals[0].text, "/key?text=12345");
+    const std::string transferLog = program_run::ReadWholeFile(m_program.File(L"Transfer.log"));
+    EXPECT_EQ(transfer_test::CountOf(transferLog, "\r\n"), 1) << transferLog;
+    EXPECT_NE(transferLog.find(Model() == 7 ? " [DS " : " [EM 0055553039, "), std::string::npos) << transferLog;
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, DialogueEndToEnd,
+                         ::testing::Combine(::testing::Values(9, 6, 7), ::testing::Values(Line::Com, Line::Tcp)),
+                         DialogueName);

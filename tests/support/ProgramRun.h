@@ -75,6 +75,8 @@ struct RunSettings
     std::wstring params = L"w01";   // the card number of an Em-Marine key
     uint32_t keyTypes = 0x3FFFFF;   // the key types that are transferred
     std::string members;        // further members of the settings file, each followed by a comma
+    std::string reader = "\"model\": 0, \"speed\": 9600";   // the members of "reader"
+    std::string readKeys;       // further members of "readKeys", each preceded by a comma
 };
 
 // A settings file whose current configuration reads the reader, sends every key through the
@@ -89,14 +91,14 @@ inline std::string MakeSettingsJson(const RunSettings& s)
            "},\n"
            "\"eventLog\": {\"enabled\": true},\n"
            "\"ui\": {\"confirm\": 0},\n"
-           "\"reader\": {\"model\": 0, \"speed\": 9600},\n" +
+           "\"reader\": {" + s.reader + "},\n" +
            s.members +
            "\n\"formats\": {\"presets\": {\"version\": 26}, \"newId\": 1002, \"defaultId\": 1001, \"formats\": "
            "[{\"id\": 1001, \"name\": \"Key number\", \"template\": " +
            JsonText(s.templ) + ", \"params\": " + JsonText(s.params) +
            "}]},\n"
            "\"keyFilters\": {\"newId\": 1, \"keyFilters\": []},\n"
-           "\"readKeys\": {\"keyTypes\": " + std::to_string(s.keyTypes) + "}}\n";
+           "\"readKeys\": {\"keyTypes\": " + std::to_string(s.keyTypes) + s.readKeys + "}}\n";
 }
 
 inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
