@@ -45,10 +45,10 @@ TEST_F(DialogueReaderTest, AQuietReaderWakesTheThreadOnlyWhenSomethingIsDue)
         Dialogue dialogue;
         uint32_t least, most;   // wakes in two seconds
     } cases[] = {
-        {Dialogue::Escaped, 5, 30},    // a poll every 333 ms and its reply
-        {Dialogue::EscapedMute, 1, 30},  // polls that wait for their time-out
-        {Dialogue::Byte, 0, 1},        // armed for 15 s, no key to expire
-        {Dialogue::ByteBadMode, 0, 1}, // nothing to send until the mode changes
+        {Dialogue::Escaped, 5, 20},      // a poll every 333 ms and its reply
+        {Dialogue::EscapedMute, 1, 8},   // polls that wait for their time-out
+        {Dialogue::Byte, 0, 1},          // armed for 15 s, no key to expire
+        {Dialogue::ByteBadMode, 0, 1},   // nothing to send until the mode changes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.dialogue));
