@@ -61,6 +61,11 @@ HRESULT CSystemServices::CheckElevation(bool& elevated)
     return IsProcessElevated(&elevated);
 }
 
+void CSystemServices::Beep(UINT type)
+{
+    MessageBeep(type);
+}
+
 int CSystemServices::AskUser(const std::wstring& text, UINT style, HWND owner, bool*)
 {
     // The system's box knows the style bits but not the shield, so that bit goes.

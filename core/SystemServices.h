@@ -42,6 +42,8 @@ public:
     // A question or message with a message-box style word; the id of the button that closed
     // it. With dontAsk the "Do not ask" box is offered and its state returned there.
     virtual int AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk) = 0;
+    // The warning sound of refused input (MessageBeep's sound type).
+    virtual void Beep(UINT type) = 0;
 
     // ---- Devices
     // Arrivals and removals of device interfaces of the class, sent to the window; null with
@@ -70,6 +72,7 @@ public:
     void OpenLink(HWND owner, const wchar_t* target) override;
     HRESULT CheckElevation(bool& elevated) override;
     int AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk) override;
+    void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
 };

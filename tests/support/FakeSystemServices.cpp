@@ -50,6 +50,11 @@ void CFakeSystemServices::OpenLink(HWND owner, const wchar_t* target)
     openLink ? openLink(owner, target) : m_scope.Replaced().OpenLink(owner, target);
 }
 
+void CFakeSystemServices::Beep(UINT type)
+{
+    beep ? beep(type) : m_scope.Replaced().Beep(type);
+}
+
 HRESULT CFakeSystemServices::CheckElevation(bool& elevated)
 {
     return checkElevation ? checkElevation(&elevated) : m_scope.Replaced().CheckElevation(elevated);

@@ -42,6 +42,7 @@ public:
     std::function<void(HWND owner, const wchar_t* target)> openLink;
     std::function<HRESULT(bool* elevated)> checkElevation;
     std::function<int(const std::wstring& text, UINT style, HWND owner, bool* dontAsk)> askUser;
+    std::function<void(UINT type)> beep;
     std::function<HDEVNOTIFY(HWND window, const GUID& interfaceClass)> watchDeviceInterfaces;
     std::function<void(std::vector<std::wstring>& names)> listPcscReaders;
 
@@ -54,6 +55,7 @@ public:
     void OpenLink(HWND owner, const wchar_t* target) override;
     HRESULT CheckElevation(bool& elevated) override;
     int AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk) override;
+    void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
 
