@@ -18,6 +18,7 @@
 #include "framework/Dialog.h"
 #include "framework/Holders.h"
 #include "framework/PrivateMessages.h"
+#include "framework/RichTip.h"
 #include "pages/PageRegistry.h"
 #include "resources/resource.h"
 
@@ -130,7 +131,7 @@ public:
     CGdiObject headerFont;
     CToolTipCtrl toolTip;
     CSubclassedWnd statusBar;
-    CWnd richTip;
+    CRichTip richTip;
     CTrayIcon trayIcon;
     HICON idleIcon = nullptr;
     // The rows pages are made from: the registry (tests give rows of their own pages).
@@ -165,11 +166,9 @@ private:
     void UpdateHeaderText();
     void SetToolbarStates();
     void UpdateTrayIcon();
-    void RegisterRichTipClass();
     bool SaveOnClose(bool saveConfiguration);
 
     POINT m_dragOffset{};          // the cursor's offset in the window while it is moved
-    bool m_registeredRichTip = false;
     UINT m_taskbarCreated = 0;
     UINT m_keyListPeriod = 0;      // period of the running key-list timer
 };

@@ -17,21 +17,9 @@ namespace {
 // The ports device class: serial adapters appear and vanish under it.
 const GUID kPortsClassGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-const wchar_t kRichTipClass[] = L"RichTip";
 constexpr DWORD kPageToolbarStyle = 0x4000294E;
-constexpr int kRichTipWidth = 400;
-constexpr int kRichTipHeight = 200;
 
 } // namespace
-
-void CMainFrame::RegisterRichTipClass()
-{
-    WNDCLASSEXW existing{sizeof(existing)};
-    if (GetClassInfoExW(GetProgramModule(), kRichTipClass, &existing))
-        return;
-    if (RegisterWndClass(kRichTipClass, CS_DROPSHADOW, LoadCursorW(nullptr, IDC_ARROW), nullptr, nullptr, nullptr))
-        m_registeredRichTip = true;
-}
 
 LRESULT CMainFrame::OnCreate()
 {
@@ -56,10 +44,8 @@ LRESULT CMainFrame::OnCreate()
     // 3. Common controls and the rich tip.
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_USEREX_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
-    RegisterRichTipClass();
-    if (!richTip.Create(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kRichTipClass, nullptr,
-                        WS_POPUP | WS_CLIPCHILDREN | WS_BORDER, 0, 0, kRichTipWidth, kRichTipHeight, m_hWnd,
-                        nullptr))
+    CRichTip::RegisterWindowClass();
+    if (!richTip.CreateTip(m_hWnd))
         return -1;
 
     // 4. Tool tips.
@@ -149,10 +135,7 @@ void CMainFrame::OnDestroy()
     KillTimer(2);
     statusBar.Destroy();
     richTip.Destroy();
-    if (m_registeredRichTip) {
-        UnregisterClassW(kRichTipClass, GetProgramModule());
-        m_registeredRichTip = false;
-    }
+    CRichTip::UnregisterWindowClass();
     trayIcon.Remove();
     for (auto& page : pages) {
         if (page)

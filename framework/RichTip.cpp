@@ -168,6 +168,9 @@ LRESULT CRichTip::OnCreate()
     if (!m_richEdit.Create(0, L"RICHEDIT50W", nullptr, kRichEditStyle, 0, 0, m_contentWidth, 100, m_hWnd, nullptr))
         ThrowOSError(GetLastError());
     ApplyBackground();
+    // Without a font of its own the control starts from the bold system font, which a page's
+    // text would then inherit.
+    SendMessageW(m_richEdit.m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     SendMessageW(m_richEdit.m_hWnd, EM_SETEVENTMASK, 0, ENM_LINK | ENM_REQUESTRESIZE);
     SendMessageW(m_richEdit.m_hWnd, EM_SETOLECALLBACK, 0,
                  reinterpret_cast<LPARAM>(static_cast<IRichEditOleCallback*>(this)));

@@ -16,3 +16,5 @@
 
 #define IDS_TEST_FILTER 9201
 #define IDS_TEST_QUESTION 9202
+
+#define IDR_TEST_TIP 9301   // RCDATA: an RTF page with tags for the rich tip
