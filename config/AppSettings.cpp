@@ -103,12 +103,19 @@ void CAppSettings::SetDefaults()
     ResetColumns();
 }
 
+std::wstring GetDefaultSoundFile(int index)
+{
+    switch (index) {
+    case 0: return L"%WINDIR%\\Media\\Windows Notify.wav";
+    case 1: return L"%WINDIR%\\Media\\Windows Error.wav";
+    default: return std::wstring();
+    }
+}
+
 void CAppSettings::SetDefaultSounds()
 {
-    m_soundFiles[0] = L"%WINDIR%\\Media\\Windows Notify.wav";
-    m_soundFiles[1] = L"%WINDIR%\\Media\\Windows Error.wav";
-    m_soundFiles[2].clear();
-    m_soundFiles[3].clear();
+    for (int i = 0; i < kSoundEventCount; ++i)
+        m_soundFiles[i] = GetDefaultSoundFile(i);
 }
 
 void CAppSettings::ResetColumns()
@@ -332,6 +339,17 @@ void CAppSettings::SaveConfigurationBefore(const std::wstring& newPath)
         Save(false, true);
     else
         m_transfer.Save(false);
+}
+
+void CAppSettings::ReopenConfiguration(const std::wstring& path)
+{
+    SaveConfigurationBefore(path);
+    CDocUpdateScope transferScope(m_transfer, m_transfer.GetCurrentSender());
+    m_transfer.Close(false);
+    m_transfer.SetPathName(path);
+    if (path.empty() && IsExistingSettingsFile(m_settingsPath))
+        Load(false, true);
+    m_transfer.Open();
 }
 
 bool CAppSettings::Load(bool main, bool configuration)

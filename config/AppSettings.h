@@ -286,6 +286,9 @@ class CAppSettings;
 template <class T>
 using CSettingsEdit = CDocEdit<CAppSettings, T>;
 
+// The sound file of an event (0 to 3) that a settings file without sounds starts with.
+std::wstring GetDefaultSoundFile(int index);
+
 // Group lookups shared with the settings import and export: with create, the member is
 // created when missing and made an object; without, it is returned only when it is an object.
 JsonValue* GetSettingsGroup(JsonValue& parent, const wchar_t* name, bool create);
@@ -328,6 +331,14 @@ public:
     // saved before anything is read when the file names another one.
     void ReadSettings(CAppCfgFile& file);
     void WriteSettings(CAppCfgFile& file);
+    // The settings import: the chosen application groups (AG_* of config/SettingsGroups.h) of a
+    // loaded file, each set to its defaults, its change raised and its members read by the
+    // version rules; the settings are marked unsaved and told once. "Other settings" that name
+    // another configuration open it first (the current one saved when it is unsaved).
+    void ImportGroups(const JsonValue& root, PackedVersion version, uint32_t groups);
+    // Saves the current configuration when it is unsaved, closes it and opens the one at path;
+    // an empty path reads the configuration of the main settings file again.
+    void ReopenConfiguration(const std::wstring& path);
 
     // The documents folder: "docDir" expanded, or the data folder; relative ones below the
     // program folder (portable) or the data folder. With create, missing folders are made

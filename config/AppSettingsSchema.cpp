@@ -5,6 +5,7 @@
 
 #include "config/AppSettings.h"
 #include "config/ConfigMembers.h"
+#include "config/SettingsGroups.h"
 #include "resources/resource.h"
 
 namespace {
@@ -243,6 +244,10 @@ public:
         : m_s(settings), m_root(file.Root), m_version(file.GetVersion())
     {
     }
+    CSchemaReader(CAppSettings& settings, const JsonValue& root, PackedVersion version)
+        : m_s(settings), m_root(root), m_version(version)
+    {
+    }
 
     void Run()
     {
@@ -258,25 +263,88 @@ public:
         ReadExtTools();
     }
 
+    // The chosen groups (AG_*) of an imported file: each from its defaults, its change raised.
+    void Import(uint32_t groups)
+    {
+        CAppSettings& s = m_s;
+        if (groups & AG_OTHER) {
+            ReadDocDir();
+            ReadMainFlags();
+            ReadDebugLog();
+            ReadTransfer(true);
+            ReadLastTransfer();
+            ReadEventLog();
+            ReadUiGeneral(m_root.FindMember(L"ui", JSON_OBJECT));
+            s.RaiseUiChange(ASU_LANGUAGE | ASU_TOPMOST | ASU_SNAP_TO_EDGES | ASU_TASKBAR_BUTTON | ASU_VERSION_TITLE |
+                                ASU_ALT_LIST_COLOR | ASU_TABLE_GRID | ASU_NO_SORT_HEADER | ASU_CURRENT_PAGE |
+                                ASU_HOTKEYS_FILTER | ASU_KEYLIST_FILTER | ASU_KEY_VIEW_FORMAT | ASU_FORMATS_FILTER,
+                            false);
+            s.RaisePageStateChange(ASP_READKEYS_FLAGS | ASP_ADVANCED_COLLAPSED, false);
+            s.RaiseChange(ASC_FILE_TYPES, 0, false);
+            ReadCsv();
+        }
+        if (groups & AG_EXT_TOOLS)
+            ReadExtTools();
+        if (groups & AG_SOUNDS)
+            ReadSounds();
+        if (groups & AG_HOTKEYS)
+            ReadHotkeys();
+        if (!(groups & kUiPartGroups))
+            return;
+        const JsonValue* ui = m_root.FindMember(L"ui", JSON_OBJECT);
+        if (groups & AG_CONFIRM) {
+            ReadConfirm(ui);
+            s.RaiseUiChange(ASU_CONFIRM, false);
+        }
+        if (groups & AG_WINDOWS)
+            ReadWindowPositions(ui);
+        if (groups & AG_TRAY) {
+            ReadTrayIcon(ObjectOrNull(ui, L"trayIcon"));
+            s.RaiseUiChange(ASU_TRAY, false);
+        }
+        if (groups & AG_PANELS) {
+            ReadPanels(ui);
+            s.RaiseUiChange(ASU_PANELS, false);
+        }
+        if (groups & AG_PAGELIST) {
+            ReadPageList(ObjectOrNull(ui, L"pageList"));
+            s.RaiseUiChange(ASU_PAGELIST_PAGES | ASU_PAGELIST_COLLAPSED, false);
+        }
+        if (groups & AG_COLUMNS) {
+            ReadAllColumns(ui);
+            s.RaiseUiChange(ASU_EVENTLOG_COLUMNS | ASU_FORMATS_COLUMNS | ASU_KEYFILTERS_COLUMNS | ASU_SOUNDS_COLUMNS |
+                                ASU_HOTKEYS_COLUMNS | ASU_KEYLIST_COLUMNS,
+                            false);
+        }
+    }
+
 private:
     bool IsOlderThan14() const { return CompareVersions(m_version, kVersion14) < 0; }
 
     void ReadMain()
     {
-        const JsonValue* main = ObjectOrNull(&m_root, L"main");
-        m_s.m_docDir.clear();
-        cfg::ReadString(main, L"docDir", m_s.m_docDir);
-        m_s.RaiseChange(ASC_DOCDIR, 0, false);
-
+        ReadDocDir();
         std::wstring configuration;
-        cfg::ReadString(main, L"configuration", configuration);
+        cfg::ReadString(ObjectOrNull(&m_root, L"main"), L"configuration", configuration);
         std::wstring path;
         m_s.MakeDocumentPath(configuration, path, false);
         CTransferDoc& transfer = m_s.m_transfer;
         if (path.size() != transfer.GetPathName().size() ||
             _wcsicmp(path.c_str(), transfer.GetPathName().c_str()) != 0)
             transfer.SetPathName(path);
+        ReadMainFlags();
+    }
 
+    void ReadDocDir()
+    {
+        m_s.m_docDir.clear();
+        cfg::ReadString(ObjectOrNull(&m_root, L"main"), L"docDir", m_s.m_docDir);
+        m_s.RaiseChange(ASC_DOCDIR, 0, false);
+    }
+
+    void ReadMainFlags()
+    {
+        const JsonValue* main = ObjectOrNull(&m_root, L"main");
         m_s.m_singleInstance = true;
         m_s.m_cloneNewConfig = true;
         m_s.m_history = kDefaultHistory;
@@ -299,10 +367,12 @@ private:
         m_s.RaiseChange(ASC_LOG_SWITCHES | ASC_AUTORUN, 0, false);
     }
 
-    void ReadTransfer()
+    // anyHistory: "enabled" is read whatever "history" says (an import reads what the export
+    // writes).
+    void ReadTransfer(bool anyHistory = false)
     {
         const JsonValue* transfer = ObjectOrNull(&m_root, L"transfer");
-        if (m_s.IsHistory(HIST_TRANSFER_ON)) {
+        if (anyHistory || m_s.IsHistory(HIST_TRANSFER_ON)) {
             m_s.m_transferOn = false;
             cfg::ReadBool(transfer, L"enabled", m_s.m_transferOn);
             m_s.RaiseChange(ASC_TRANSFER_ON, 0, false);
@@ -349,32 +419,18 @@ private:
         m_s.RaiseChange(ASC_EVENTLOG_ON | ASC_EVENTLOG_LIMIT, 0, false);
     }
 
-    void SetUiDefaults()
+    // The interface members outside the groups of their own (the language, the view options,
+    // the current page and the pages' own settings).
+    void ReadUiGeneral(const JsonValue* ui)
     {
         CAppSettings& s = m_s;
         s.m_language.clear();
         s.m_view = AppViewOptions();
-        s.m_panels = 9;
         if (s.IsHistory(HIST_PAGE))
             s.m_currentPage = 0;
         s.m_noSortHeader = false;
         s.m_keyViewFormat = KEY_VIEW_HEX;
         s.m_keyEditFormat = 3;
-        s.m_confirm = kDefaultConfirm;
-        s.m_trayFlags = 0;
-        s.m_trayCommands = {ID_SHOW_MINIMIZE, 0, 0, 0};
-        if (s.IsHistory(HIST_PAGELIST))
-            s.m_pageListCollapsed = false;
-        s.m_pageListPages = 0x700001;
-        for (WindowSlot& slot : s.m_windowSlots) {
-            if (s.IsHistory(HIST_POSITIONS))
-                slot.left = slot.top = kNoWindowPos;
-            if (s.IsHistory(HIST_SIZES))
-                slot.width = slot.height = kNoWindowPos;
-        }
-        if (s.IsHistory(HIST_SHOW_STATES))
-            s.m_showStates.fill(0);
-        s.ResetColumns();
         s.m_formatsFilter = 5;
         s.m_formatsImport = s.m_formatsExport = 1;
         s.m_hotkeysFilter = 0;
@@ -384,32 +440,64 @@ private:
         s.m_advancedShowAll = false;
         if (s.IsHistory(HIST_ADVANCED))
             s.m_advancedCollapsed.clear();
+        if (ui == nullptr)
+            return;
+        cfg::ReadString(ui, L"language", s.m_language);
+        cfg::ReadBool(ui, L"topMost", s.m_view.topMost);
+        if (s.IsHistory(HIST_PAGE))
+            ReadRange(ui, L"page", s.m_currentPage, 0, kMaxPageId);
+        cfg::ReadBool(ui, L"versionTitle", s.m_view.versionTitle);
+        cfg::ReadBool(ui, L"snapToEdges", s.m_view.snapToEdges);
+        cfg::ReadBool(ui, L"taskbarButton", s.m_view.taskbarButton);
+        cfg::ReadBool(ui, L"altListBkColor", s.m_view.altListBkColor);
+        cfg::ReadBool(ui, L"tableGrid", s.m_view.tableGrid);
+        cfg::ReadBool(ui, L"noSortHeader", s.m_noSortHeader);
+        ReadClamped(ui, L"keyViewFormat", s.m_keyViewFormat, KEY_VIEW_LONG);
+        ReadClamped(ui, L"keyEditFormat", s.m_keyEditFormat, 4);
+        ReadPageSettings(*ui);
+    }
+
+    void ReadConfirm(const JsonValue* ui)
+    {
+        m_s.m_confirm = kDefaultConfirm;
+        cfg::ReadUInt32(ui, L"confirm", m_s.m_confirm);
+    }
+
+    void ReadPanels(const JsonValue* ui)
+    {
+        m_s.m_panels = 9;
+        cfg::ReadUInt32(ui, L"panels", m_s.m_panels);
+    }
+
+    void ReadWindowPositions(const JsonValue* ui)
+    {
+        CAppSettings& s = m_s;
+        for (WindowSlot& slot : s.m_windowSlots) {
+            if (s.IsHistory(HIST_POSITIONS))
+                slot.left = slot.top = kNoWindowPos;
+            if (s.IsHistory(HIST_SIZES))
+                slot.width = slot.height = kNoWindowPos;
+        }
+        if (s.IsHistory(HIST_SHOW_STATES))
+            s.m_showStates.fill(0);
+        ReadFormPos(cfg::FindArray(ui, L"formPos"));
     }
 
     void ReadUi()
     {
-        SetUiDefaults();
         CAppSettings& s = m_s;
-        JsonValue* ui = m_root.FindMember(L"ui", JSON_OBJECT);
+        const JsonValue* ui = m_root.FindMember(L"ui", JSON_OBJECT);
+        s.m_columns[COLS_DESTINATION] = GetDefaultColumns(COLS_DESTINATION);
+        ReadUiGeneral(ui);
+        ReadConfirm(ui);
+        ReadTrayIcon(ObjectOrNull(ui, L"trayIcon"));
+        ReadPageList(ObjectOrNull(ui, L"pageList"));
+        ReadWindowPositions(ui);
+        ReadPanels(ui);
+        ReadAllColumns(ui);
         if (ui != nullptr) {
-            cfg::ReadString(ui, L"language", s.m_language);
-            cfg::ReadBool(ui, L"topMost", s.m_view.topMost);
-            cfg::ReadUInt32(ui, L"panels", s.m_panels);
-            if (s.IsHistory(HIST_PAGE))
-                ReadRange(ui, L"page", s.m_currentPage, 0, kMaxPageId);
-            cfg::ReadBool(ui, L"versionTitle", s.m_view.versionTitle);
-            cfg::ReadBool(ui, L"snapToEdges", s.m_view.snapToEdges);
-            cfg::ReadBool(ui, L"taskbarButton", s.m_view.taskbarButton);
-            cfg::ReadBool(ui, L"altListBkColor", s.m_view.altListBkColor);
-            cfg::ReadBool(ui, L"tableGrid", s.m_view.tableGrid);
-            cfg::ReadBool(ui, L"noSortHeader", s.m_noSortHeader);
-            ReadClamped(ui, L"keyViewFormat", s.m_keyViewFormat, KEY_VIEW_LONG);
-            ReadClamped(ui, L"keyEditFormat", s.m_keyEditFormat, 4);
-            cfg::ReadUInt32(ui, L"confirm", s.m_confirm);
-            ReadTrayIcon(ObjectOrNull(ui, L"trayIcon"));
-            ReadPageList(ObjectOrNull(ui, L"pageList"));
-            ReadFormPos(cfg::FindArray(ui, L"formPos"));
-            ReadPages(*ui);
+            if (IsOlderThan14())
+                ReadOldKeyFilters(GetKeyFiltersPageGroup(const_cast<JsonValue&>(*ui), m_version, false));
             ReadManageSettings(ObjectOrNull(ui, L"manageSettings"));
         }
         s.RaiseUiChange(ASU_LOADED, false);
@@ -432,6 +520,8 @@ private:
 
     void ReadTrayIcon(const JsonValue* tray)
     {
+        m_s.m_trayFlags = 0;
+        m_s.m_trayCommands = {ID_SHOW_MINIMIZE, 0, 0, 0};
         cfg::ReadFlag(tray, L"showMinimized", m_s.m_trayFlags, 0x1);
         cfg::ReadFlag(tray, L"showAlways", m_s.m_trayFlags, 0x2);
         cfg::ReadFlag(tray, L"balloonHint", m_s.m_trayFlags, TRAY_BALLOON_HINT);
@@ -442,6 +532,9 @@ private:
 
     void ReadPageList(const JsonValue* pageList)
     {
+        if (m_s.IsHistory(HIST_PAGELIST))
+            m_s.m_pageListCollapsed = false;
+        m_s.m_pageListPages = 0x700001;
         bool collapsed;
         if (!cfg::ReadBool(pageList, L"collapsed", collapsed))
             return;
@@ -484,16 +577,31 @@ private:
         }
     }
 
-    void ReadPages(JsonValue& ui)
+    // The column lists of the nine stored pages, each from its defaults.
+    void ReadAllColumns(const JsonValue* ui)
     {
         CAppSettings& s = m_s;
         static const PageColumns plain[] = {{L"eventLog", COLS_EVENTLOG},     {L"sounds", COLS_SOUNDS},
                                             {L"hotkeys", COLS_HOTKEYS},       {L"openConfig", COLS_OPENCONFIG},
                                             {L"keyList", COLS_KEYLIST},       {L"advanced", COLS_ADVANCED},
                                             {L"columnList", COLS_COLUMNLIST}};
-        for (const PageColumns& p : plain)
-            ReadColumns(ObjectOrNull(&ui, p.page), s.m_columns[p.list]);
+        for (const PageColumns& p : plain) {
+            s.m_columns[p.list] = GetDefaultColumns(p.list);
+            ReadColumns(ObjectOrNull(ui, p.page), s.m_columns[p.list]);
+        }
+        s.m_columns[COLS_FORMATS] = GetDefaultColumns(COLS_FORMATS);
+        if (!IsOlderThan14())
+            ReadColumns(ObjectOrNull(ui, L"formats"), s.m_columns[COLS_FORMATS]);
+        s.m_columns[COLS_KEYFILTERS] = GetDefaultColumns(COLS_KEYFILTERS);
+        if (ui != nullptr)
+            ReadColumns(GetKeyFiltersPageGroup(const_cast<JsonValue&>(*ui), m_version, false),
+                        s.m_columns[COLS_KEYFILTERS]);
+    }
 
+    // What the pages keep besides their columns.
+    void ReadPageSettings(const JsonValue& ui)
+    {
+        CAppSettings& s = m_s;
         const JsonValue* formats = ObjectOrNull(&ui, L"formats");
         if (!IsOlderThan14()) {
             const JsonValue* filter = ObjectOrNull(formats, L"filter");
@@ -501,15 +609,9 @@ private:
             cfg::ReadFlag(filter, L"showHidden", s.m_formatsFilter, 0x2);
             cfg::ReadFlag(filter, L"showPresets", s.m_formatsFilter, 0x4);
             cfg::ReadFlag(filter, L"showSameNamePresets", s.m_formatsFilter, 0x8);
-            ReadColumns(formats, s.m_columns[COLS_FORMATS]);
         }
         ReadRange(formats, L"import", s.m_formatsImport, 1, 3);
         ReadRange(formats, L"export", s.m_formatsExport, 1, 6);
-
-        const JsonValue* keyFilters = GetKeyFiltersPageGroup(ui, m_version, false);
-        ReadColumns(keyFilters, s.m_columns[COLS_KEYFILTERS]);
-        if (IsOlderThan14())
-            ReadOldKeyFilters(keyFilters);
 
         cfg::ReadUInt32(ObjectOrNull(&ui, L"hotkeys"), L"filterFlags", s.m_hotkeysFilter);
 
@@ -624,7 +726,7 @@ private:
     }
 
     CAppSettings& m_s;
-    JsonValue& m_root;
+    const JsonValue& m_root;
     PackedVersion m_version;
 };
 
@@ -634,6 +736,24 @@ void CAppSettings::ReadSettings(CAppCfgFile& file)
     CDocUpdateScope scope(*this, GetCurrentSender());
     CDocUpdateScope transferScope(m_transfer, m_transfer.GetCurrentSender());
     CSchemaReader(*this, file).Run();
+}
+
+void CAppSettings::ImportGroups(const JsonValue& root, PackedVersion version, uint32_t groups)
+{
+    groups &= kAllAppGroups;
+    if (groups == 0)
+        return;
+    // The configuration named by the file is opened before anything is read, so that a
+    // failing save of the current one leaves this document as it was.
+    if (groups & AG_OTHER) {
+        const std::wstring path = ConfigPathNamedBy(root);
+        if (path.size() != m_transfer.GetPathName().size() ||
+            _wcsicmp(path.c_str(), m_transfer.GetPathName().c_str()) != 0)
+            ReopenConfiguration(path);
+    }
+    CDocUpdateScope scope(*this, GetCurrentSender());
+    RaiseChange(0, 0, true);
+    CSchemaReader(*this, root, version).Import(groups);
 }
 
 // Writing ---------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include "config/ConfigFile.h"
 #include "config/ConfigMembers.h"
+#include "config/SettingsGroups.h"
 #include "config/TransferDoc.h"
 #include "core/TextUtil.h"
 
@@ -163,6 +164,40 @@ public:
         return keyFiltersRead;
     }
 
+    // The chosen groups (CG_*) of an imported file: each from its defaults, its change raised,
+    // whatever the saved parts say.
+    void Import(uint32_t groups)
+    {
+        CDocUpdateScope scope(m_doc, m_doc.GetCurrentSender());
+        m_doc.RaiseChange(0, 0, true);
+        const JsonValue* transfer = FindObject(m_root, L"transfer");
+        if (groups & CG_SOURCE)
+            ReadSource(transfer);
+        if (groups & CG_DESTINATION)
+            ReadDestination(transfer);
+        if (groups & CG_READER)
+            ReadReader();
+        if (groups & CG_KEYLIST)
+            ImportKeyList();
+        if (groups & CG_KEYBOARD)
+            ReadKeyboard();
+        if (groups & CG_PORTAVO)
+            ReadPortavo();
+        if (groups & CG_CMDLINE)
+            ReadCmdLine();
+        if (groups & CG_HTTP)
+            ReadHttp();
+        if (groups & CG_FORMATS)
+            ImportFormats();
+        const bool keyFiltersRead = (groups & CG_KEYFILTERS) == 0 || ImportKeyFilters();
+        if (m_doc.presetsVersion < kPresetsVersion || !keyFiltersRead)
+            m_doc.LoadPresets(!keyFiltersRead);
+        if (groups & CG_READKEYS)
+            ImportReadKeys();
+        if (groups & CG_MIFARE_KEYS)
+            ReadMifareKeyLists(true);
+    }
+
 private:
     bool AtMost(PackedVersion gate) const { return CompareVersions(m_version, gate) <= 0; }
     bool AtLeast(PackedVersion gate) const { return CompareVersions(m_version, gate) >= 0; }
@@ -170,23 +205,32 @@ private:
     void ReadSourceAndDestination()
     {
         const JsonValue* transfer = FindObject(m_root, L"transfer");
+        if (m_doc.IsSavedPart(SAVED_SOURCE))
+            ReadSource(transfer);
+        if (m_doc.IsSavedPart(SAVED_DESTINATION))
+            ReadDestination(transfer);
+    }
+
+    void ReadSource(const JsonValue* transfer)
+    {
+        m_doc.RaiseChange(TDC_SOURCE, 0, false);
+        m_doc.m_sourceKind = SOURCE_NONE;
+        m_doc.m_sourceValue.clear();
+        m_doc.m_sourceState = 0;
         std::wstring text;
-        if (m_doc.IsSavedPart(SAVED_SOURCE)) {
-            m_doc.RaiseChange(TDC_SOURCE, 0, false);
-            m_doc.m_sourceKind = SOURCE_NONE;
-            m_doc.m_sourceValue.clear();
-            m_doc.m_sourceState = 0;
-            if (ReadString(transfer, L"source", text))
-                ParseKindValueText(text, kSourceKindNames, 2, m_doc.m_sourceKind, m_doc.m_sourceValue);
-        }
-        if (m_doc.IsSavedPart(SAVED_DESTINATION)) {
-            m_doc.RaiseChange(TDC_DESTINATION, 0, false);
-            m_doc.m_destType = DEST_KEYBOARD;
-            m_doc.m_destText.clear();
-            m_doc.m_destState = 0;
-            if (ReadString(transfer, L"destination", text))
-                ParseKindValueText(text, kDestinationKindNames, 5, m_doc.m_destType, m_doc.m_destText);
-        }
+        if (ReadString(transfer, L"source", text))
+            ParseKindValueText(text, kSourceKindNames, 2, m_doc.m_sourceKind, m_doc.m_sourceValue);
+    }
+
+    void ReadDestination(const JsonValue* transfer)
+    {
+        m_doc.RaiseChange(TDC_DESTINATION, 0, false);
+        m_doc.m_destType = DEST_KEYBOARD;
+        m_doc.m_destText.clear();
+        m_doc.m_destState = 0;
+        std::wstring text;
+        if (ReadString(transfer, L"destination", text))
+            ParseKindValueText(text, kDestinationKindNames, 5, m_doc.m_destType, m_doc.m_destText);
     }
 
     void ReadReader()
@@ -273,16 +317,54 @@ private:
             return;
         for (const JsonValue& element : *keys) {
             _KV_KEY key;
-            int64_t keyType;
-            if (ReadRanged(&element, L"keyType", 0, kLastKeyType, keyType))
-                key.keyType = static_cast<int32_t>(keyType);
-            std::wstring number;
-            if (ReadString(&element, L"keyNumber", number))
-                key.keyNumber = KeyFromReversedHex(number);
-            if (key.keyNumber.length == 0)
-                continue;
-            m_doc.m_keys.push_back(std::make_shared<_KV_KEY>(std::move(key)));
+            if (ReadKeyElement(element, key))
+                m_doc.m_keys.push_back(std::make_shared<_KV_KEY>(std::move(key)));
         }
+    }
+
+    // False for an element without a key number.
+    static bool ReadKeyElement(const JsonValue& element, _KV_KEY& key)
+    {
+        int64_t keyType;
+        if (ReadRanged(&element, L"keyType", 0, kLastKeyType, keyType))
+            key.keyType = static_cast<int32_t>(keyType);
+        std::wstring number;
+        if (ReadString(&element, L"keyNumber", number))
+            key.keyNumber = KeyFromReversedHex(number);
+        return key.keyNumber.length != 0;
+    }
+
+    // The keys go in through the document's add operation; the sort comes last, since adding
+    // a key resets it.
+    void ImportKeyList()
+    {
+        m_doc.RaiseChange(TDC_KEYLIST | TDC_KEYLIST_SORT | TDC_KEYLIST_TIMER | TDC_KEYLIST_NODUPS, 0, false);
+        m_doc.keyListNoDuplicates = 0;
+        m_doc.keyListTimerEnabled = false;
+        m_doc.keyListTimerInterval = 1000;
+        if (!m_doc.m_keys.empty()) {
+            m_doc.m_keys.clear();
+            m_doc.RaiseKeyListChange(TDK_REMOVED, false);
+        }
+        m_doc.keyListSort = 0;
+        const JsonValue* keyList = FindObject(m_root, L"keyList");
+        if (!keyList)
+            return;
+        ReadFlag(keyList, L"noDuplicates", m_doc.keyListNoDuplicates, 0x1);
+        const JsonValue* timer = FindObject(keyList, L"timer");
+        if (ReadBool(timer, L"enabled", m_doc.keyListTimerEnabled)) {
+            uint32_t interval;
+            if (ReadUInt32(timer, L"interval", interval))
+                m_doc.keyListTimerInterval = static_cast<int32_t>(interval);
+        }
+        if (const JsonArray* keys = FindArray(keyList, L"keys")) {
+            for (const JsonValue& element : *keys) {
+                _KV_KEY key;
+                if (ReadKeyElement(element, key))
+                    m_doc.AddKey(key);
+            }
+        }
+        ReadInt32(keyList, L"sort", m_doc.keyListSort);
     }
 
     void ReadKeyboard()
@@ -330,6 +412,12 @@ private:
 
     void ReadCmdLineAndHttp()
     {
+        ReadCmdLine();
+        ReadHttp();
+    }
+
+    void ReadCmdLine()
+    {
         m_doc.RaiseChange(TDC_CMDLINE, 0, false);
         _TRANS_DST_CMDLINE& c = m_doc.CmdLine();
         c.SetDefaults();
@@ -337,7 +425,10 @@ private:
         ReadString(cmdline, L"program", c.program);
         ReadString(cmdline, L"arguments", c.arguments);
         ReadString(cmdline, L"initialDir", c.initialDir);
+    }
 
+    void ReadHttp()
+    {
         m_doc.RaiseChange(TDC_HTTP, 0, false);
         _TRANS_DST_HTTPREQUEST& h = m_doc.HttpRequest();
         h.SetDefaults();
@@ -365,10 +456,38 @@ private:
         ReadUInt32(formats, L"newId", m_doc.newId);
         ReadUInt32(formats, L"defaultId", m_doc.defaultId);
         ReadInt32(formats, L"sort", m_doc.formatsSort);
+        if (const JsonArray* list = FindArray(formats, L"formats"))
+            ReadFormatList(*list);
+    }
+
+    // The formats "sort", "defaultId" and "newId" keep their values unless the file holds them;
+    // the presets stamp comes only with a list of formats.
+    void ImportFormats()
+    {
+        m_doc.RaiseFormatsChange(TDF_FORMAT_LIST | TDF_PRESETS | TDF_FORMATS_SORT | TDF_DEFAULT_ID, false);
+        m_doc.m_details.formatList |= TDL_LOADED;
+        m_doc.ClearFormats();
+        m_doc.formatsSort = 0;
+        m_doc.presetsVersion = 0;
+        m_doc.presetsLanguage = 0;
+        const JsonValue* formats = FindObject(m_root, L"formats");
+        ReadInt32(formats, L"sort", m_doc.formatsSort);
+        ReadUInt32(formats, L"defaultId", m_doc.defaultId);
+        ReadUInt32(formats, L"newId", m_doc.newId);
         const JsonArray* list = FindArray(formats, L"formats");
         if (!list)
             return;
-        for (const JsonValue& element : *list) {
+        const JsonValue* presets = FindObject(formats, L"presets");
+        ReadUInt32(presets, L"version", m_doc.presetsVersion);
+        uint32_t language;
+        if (ReadUInt32(presets, L"language", language))
+            m_doc.presetsLanguage = static_cast<uint16_t>(language);
+        ReadFormatList(*list);
+    }
+
+    void ReadFormatList(const JsonArray& list)
+    {
+        for (const JsonValue& element : list) {
             auto format = std::make_shared<_KV_FORMAT>();
             ReadUInt32(&element, L"id", format->id);
             bool preset = false;
@@ -407,11 +526,49 @@ private:
     {
         if (!AtLeast(kVersion1_4))
             return false;
+        ClearKeyFilters();
+        const bool read = ReadKeyFilterObject(FindObject(m_root, L"keyFilters"));
+        m_doc.keyFilterNewId = 1;
+        return read;
+    }
+
+    void ClearKeyFilters()
+    {
         m_doc.RaiseFormatsChange(TDF_KEY_FILTERS | TDF_SELECTED_FILTER | TDF_KEY_FILTERS_SORT, false);
         m_doc.selectedKeyFilter = 0;
         m_doc.m_keyFilters.clear();
         m_doc.keyFiltersSort = 0;
-        const JsonValue* keyFilters = FindObject(m_root, L"keyFilters");
+        m_doc.keyFilterNewId = 1;
+    }
+
+    // An import keeps the id counter where the reading left it. Files older than 1.4 kept the
+    // key filters under "ui" "formatFilters", numbered by their order. False when the file
+    // holds neither.
+    bool ImportKeyFilters()
+    {
+        ClearKeyFilters();
+        if (AtLeast(kVersion1_4))
+            return ReadKeyFilterObject(FindObject(m_root, L"keyFilters"));
+        const JsonValue* page = FindObject(FindObject(m_root, L"ui"), L"formatFilters");
+        const JsonArray* list = FindArray(page, L"formatFilters");
+        if (!list)
+            return false;
+        for (const JsonValue& element : *list) {
+            if (element.GetType() != JSON_OBJECT || m_doc.m_keyFilters.size() >= kLastKeyFilterId)
+                continue;
+            KeyFilter filter;
+            ReadKeyFilterElement(element, filter);
+            filter.id = static_cast<uint32_t>(m_doc.m_keyFilters.size() + 1);
+            m_doc.m_keyFilters.push_back(std::move(filter));
+        }
+        m_doc.keyFilterNewId = static_cast<uint32_t>(m_doc.m_keyFilters.size() + 1);
+        ReadInt32(page, L"sort", m_doc.keyFiltersSort);
+        return true;
+    }
+
+    // "newId" seeds the id counter, which ends where the numbering left it.
+    bool ReadKeyFilterObject(const JsonValue* keyFilters)
+    {
         if (!keyFilters)
             return false;
         uint32_t counter = 1;
@@ -435,7 +592,7 @@ private:
                 m_doc.m_keyFilters.push_back(std::move(filter));
             }
         }
-        m_doc.keyFilterNewId = 1;
+        m_doc.keyFilterNewId = counter;
         ReadInt32(keyFilters, L"sort", m_doc.keyFiltersSort);
         return true;
     }
@@ -488,6 +645,30 @@ private:
         if (AtLeast(kVersion1_6))
             ReadUInt32(readKeys, L"keyTypes", s.keyTypes);
         ReadInt32(readKeys, L"vell4Mode", s.vell4Mode);
+        ReadCardKinds(readKeys, s);
+    }
+
+    // Key types, Mifare Classic and Temic from their defaults; Mifare Plus and Ultralight are
+    // read over what they are, and "vell4Mode" stays.
+    void ImportReadKeys()
+    {
+        m_doc.RaiseChange(TDC_KEYTYPES | TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL | TDC_TEMIC |
+                              TDC_CARD_KIND_SWITCH,
+                          0, false);
+        ReadKeysSettings& s = m_doc.m_readKeys;
+        const ReadKeysSettings defaults;
+        s.keyTypes = defaults.keyTypes;
+        s.classic = defaults.classic;
+        s.temic = defaults.temic;
+        const JsonValue* readKeys = FindObject(m_root, L"readKeys");
+        if (!readKeys)
+            return;
+        ReadUInt32(readKeys, L"keyTypes", s.keyTypes);
+        ReadCardKinds(readKeys, s);
+    }
+
+    void ReadCardKinds(const JsonValue* readKeys, ReadKeysSettings& s)
+    {
         ReadMifareSettings(FindObject(readKeys, L"mifareClassic"), s.classic, false);
         ReadMifareSettings(FindObject(readKeys, L"mifarePlus"), s.plus, true);
         if (const JsonValue* ul = FindObject(readKeys, L"mifareUL")) {
@@ -526,9 +707,10 @@ private:
             ReadKeyValue((*keys)[i], list[i], plus);
     }
 
-    void ReadMifareKeyLists()
+    // anySavedParts: read whatever the saved parts say (an import).
+    void ReadMifareKeyLists(bool anySavedParts = false)
     {
-        if (!m_doc.IsSavedPart(SAVED_MIFARE_KEYS))
+        if (!anySavedParts && !m_doc.IsSavedPart(SAVED_MIFARE_KEYS))
             return;
         m_doc.RaiseChange(TDC_MIFARE_CKEYS, 0, false);
         m_doc.m_mifareCKeys.clear();
@@ -762,6 +944,12 @@ bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file)
 bool LoadTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version)
 {
     return CTransferConfigReader(doc, root, version).Run();
+}
+
+void ImportTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version, uint32_t groups)
+{
+    if ((groups & kAllConfigGroups) != 0)
+        CTransferConfigReader(doc, root, version).Import(groups & kAllConfigGroups);
 }
 
 void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file)

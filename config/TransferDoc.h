@@ -437,5 +437,9 @@ uint16_t GetPresetsLanguage();
 bool LoadTransferConfig(CTransferDoc& doc, CConfigFile& file);
 // The same over a root value read elsewhere, with the format version of its file.
 bool LoadTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version);
+// The settings import: the chosen configuration groups (CG_* of config/SettingsGroups.h) of a
+// loaded file, each set to its defaults, its change raised and its members read whatever the
+// saved parts say; the document is marked unsaved and told once.
+void ImportTransferConfig(CTransferDoc& doc, const JsonValue& root, PackedVersion version, uint32_t groups);
 // Writes the configuration part into the file's JSON document.
 void SaveTransferConfig(CTransferDoc& doc, CConfigFile& file);
