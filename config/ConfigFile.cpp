@@ -1,5 +1,7 @@
 #include "config/ConfigFile.h"
 
+#include <algorithm>
+
 #include "core/Exceptions.h"
 #include "core/File.h"
 
@@ -24,6 +26,28 @@ void CConfigFile::Load()
         return;
     }
     ReadHeader();
+}
+
+bool CConfigFile::LoadText(std::wstring_view text, size_t* errorOffset)
+{
+    m_modified = false;
+    m_version = 0;
+    m_damaged = false;
+    Root.FreePayload();
+    const bool parsed = LoadFromText(text);
+    size_t stop = std::min(ParseStopOffset(), text.size());
+    if (parsed) {
+        while (stop < text.size() && (text[stop] == L' ' || text[stop] == L'\t' || text[stop] == L'\r' || text[stop] == L'\n'))
+            ++stop;
+    }
+    if (!parsed || stop < text.size()) {
+        if (errorOffset)
+            *errorOffset = stop;
+        Clear();
+        return false;
+    }
+    ReadHeader();
+    return true;
 }
 
 void CConfigFile::KeepDamagedCopy()

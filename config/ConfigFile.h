@@ -39,6 +39,10 @@ public:
     // Reads the file and its header. A missing file throws CFileException; a wrong or
     // missing header is no error (version 0).
     void Load();
+    // Parses a text read elsewhere, and its header, without keeping any copy. False, with the
+    // root emptied and version 0, when the text is not one JSON value followed by blanks only;
+    // errorOffset then says where in the text the reading failed.
+    bool LoadText(std::wstring_view text, size_t* errorOffset = nullptr);
     // Writes the root (CRLF layout) as UTF-8 with BOM through a temporary file that then
     // replaces the target. Throws CFileException.
     void Save();

@@ -26,4 +26,9 @@
 #define ID_PAGE_HELP 32967
 #define ID_SNAP_TO_EDGES 32968
 #define ID_MANAGE_SETTINGS 32980
+#define ID_MS_BROWSE 32981          // the settings dialog: choose the file
+#define ID_MS_SHOW_FILE 32982       // show the file in the shell
+#define ID_MS_CHECK_ALL 32983
+#define ID_MS_UNCHECK_ALL 32984
+#define ID_MS_SELECT_ALL 32985
 #define ID_RUN_AS_ADMIN 33028
