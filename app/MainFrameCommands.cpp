@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
+#include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
 
 bool CMainFrame::PreTranslate(MSG* msg)
@@ -39,6 +40,9 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         return true;
     case ID_TRANSFER_RESTART:
         app.RestartTransfer(true);
+        return true;
+    case ID_MANAGE_SETTINGS:
+        RunManageSettingsDialog(*this);
         return true;
     case ID_TOPMOST: {
         AppViewOptions view = app.settings.view;
