@@ -202,13 +202,13 @@ void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
     if (index >= 0 && model != 0) {
         auto readers = settings.EditKnownReaders();
         KnownReader& known = (*readers)[static_cast<size_t>(index)];
-        if (known.fields[KR_MODEL] != model || known.fields[KR_SERIAL] != serial ||
-            known.fields[KR_FIRMWARE] != static_cast<int32_t>(firmware) || known.description != versionText) {
-            known.fields[KR_MODEL] = model;
-            known.fields[KR_SERIAL] = serial;
-            known.fields[KR_FIRMWARE] = static_cast<int32_t>(firmware);
-            known.description = versionText;
-            known.fields[KR_PRESENT] = 1;
+        if (known.model != model || known.serial != serial || known.firmware != static_cast<int32_t>(firmware) ||
+            known.versionText != versionText) {
+            known.model = model;
+            known.serial = serial;
+            known.firmware = static_cast<int32_t>(firmware);
+            known.versionText = versionText;
+            known.present = 1;
         }
     }
     if (settings.IsSoundsEnabled())

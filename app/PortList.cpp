@@ -14,11 +14,14 @@
 
 namespace {
 
-KnownReader NewReader(const std::wstring& name, int32_t value, int32_t present, int32_t kind, int32_t model)
+KnownReader NewReader(const std::wstring& name, int32_t value, uint8_t present, int32_t kind, int32_t model)
 {
     KnownReader r;
     r.name = name;
-    r.fields = {value, present, kind, model, -1, 0};
+    r.portValue = value;
+    r.present = present;
+    r.kind = kind;
+    r.model = model;
     return r;
 }
 
@@ -33,13 +36,13 @@ bool RecordWorkerIdentity(CReader& worker, std::vector<KnownReader>& readers)
         if (r.name.size() != port.size() || _wcsicmp(r.name.c_str(), port.c_str()) != 0)
             continue;
         const int32_t firmware = static_cast<int32_t>(status.version);
-        if (r.fields[KR_MODEL] == status.model && r.fields[KR_FIRMWARE] == firmware &&
-            r.fields[KR_SERIAL] == status.serial && r.description == status.versionText)
+        if (r.model == status.model && r.firmware == firmware && r.serial == status.serial &&
+            r.versionText == status.versionText)
             return false;
-        r.fields[KR_MODEL] = status.model;
-        r.fields[KR_FIRMWARE] = firmware;
-        r.fields[KR_SERIAL] = status.serial;
-        r.description = status.versionText;
+        r.model = status.model;
+        r.firmware = firmware;
+        r.serial = status.serial;
+        r.versionText = status.versionText;
         return true;
     }
     return false;
@@ -91,7 +94,7 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
         const int index = settings.FindReader(port.name, oldCount);
         if (index >= 0) {
             seen[index] = true;
-            readers[index].fields[KR_VALUE] = static_cast<int32_t>(port.modelMask);
+            readers[index].portValue = static_cast<int32_t>(port.modelMask);
         } else {
             readers.push_back(NewReader(port.name, static_cast<int32_t>(port.modelMask), 0,
                                         static_cast<int32_t>(port.source), kReaderModelUnknown));
@@ -102,7 +105,7 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
         const int index = settings.FindReader(name, oldCount);
         if (index >= 0) {
             seen[index] = true;
-            readers[index].fields[KR_VALUE] = kPcscPortValue;
+            readers[index].portValue = kPcscPortValue;
         } else {
             readers.push_back(NewReader(name, kPcscPortValue, 1, KR_KIND_PCSC, kReaderModelPcsc));
         }
@@ -110,7 +113,7 @@ void CNorvaneApp::RefreshPortList(bool serialOnly)
     // 6. Records gone from the system; a serial-only refresh removes only device ports.
     if (complete) {
         for (int i = oldCount - 1; i >= 0; --i) {
-            if (seen[i] || (serialOnly && readers[i].fields[KR_KIND] != KR_KIND_DEVICE))
+            if (seen[i] || (serialOnly && readers[i].kind != KR_KIND_DEVICE))
                 continue;
             readers.erase(readers.begin() + i);
         }

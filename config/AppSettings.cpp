@@ -454,19 +454,19 @@ void CAppSettings::SetTransferEnabled(bool enabled)
 }
 
 void CAppSettings::SetLastTransferInfo(const CTimeValue& time, int32_t keyType, const _KEY_NUMBER& key,
-                                       uint32_t formatId, const wchar_t* statusText, int32_t errorCode,
+                                       uint32_t keyExtra, const wchar_t* keyText, int32_t errorCode,
                                        const wchar_t* errorText, const wchar_t* formatName,
                                        const wchar_t* transferred, const wchar_t* where)
 {
     std::wstring b1, b2, b3, b4, b5;
-    const std::wstring& status = TextOrEmpty(statusText, b1);
+    const std::wstring& status = TextOrEmpty(keyText, b1);
     const std::wstring& error = TextOrEmpty(errorText, b2);
     const std::wstring& format = TextOrEmpty(formatName, b3);
     const std::wstring& text = TextOrEmpty(transferred, b4);
     const std::wstring& destination = TextOrEmpty(where, b5);
     _LAST_TRANSFER& last = m_lastTransfer;
-    if (last.keyType == keyType && KeysEqual(last.keyNumber, key) && last.formatId == formatId &&
-        last.statusText == status && last.errorCode == errorCode && last.errorText == error &&
+    if (last.keyType == keyType && KeysEqual(last.keyNumber, key) && last.keyExtra == keyExtra &&
+        last.keyText == status && last.errorCode == errorCode && last.errorText == error &&
         last.formatName == format && last.transferred == text && last.where == destination) {
         last.time = time;
         return;
@@ -475,8 +475,8 @@ void CAppSettings::SetLastTransferInfo(const CTimeValue& time, int32_t keyType, 
     last.time = time;
     last.keyType = keyType;
     last.keyNumber = key;
-    last.formatId = formatId;
-    last.statusText = status;
+    last.keyExtra = keyExtra;
+    last.keyText = status;
     last.errorCode = errorCode;
     last.errorText = error;
     last.formatName = format;

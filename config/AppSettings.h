@@ -162,14 +162,21 @@ enum AppColumnList : int
 // The page's default columns.
 std::vector<ColumnDesc> GetDefaultColumns(AppColumnList list);
 
+// Key-extra flags of the last transfer: what the reader told of a Mifare Plus card.
+constexpr uint32_t LTX_PLUS_VARIANT_KNOWN = 0x01;
+constexpr uint32_t LTX_PLUS_X = 0x02;           // variant X, else S
+constexpr uint32_t LTX_LEVEL_KNOWN = 0x04;
+constexpr uint32_t LTX_LEVEL_MASK = 0x18;       // the security level, shifted by LTX_LEVEL_SHIFT
+constexpr int LTX_LEVEL_SHIFT = 3;
+
 // The last transfer, shown on the Transfer page.
 struct _LAST_TRANSFER
 {
     CTimeValue time;            // 0: none
     int32_t keyType = 0;
     _KEY_NUMBER keyNumber{};
-    uint32_t formatId = 0;
-    std::wstring statusText;    // e.g. the reader's connect text while no key was transferred; not stored
+    uint32_t keyExtra = 0;      // LTX_* flags; not stored
+    std::wstring keyText;       // e.g. the reader's connect text while no key was transferred; not stored
     std::wstring formatName;
     std::wstring transferred;
     std::wstring where;
@@ -178,15 +185,22 @@ struct _LAST_TRANSFER
     int32_t counter = 0;
 };
 
-// A reader port or PC/SC reader that the port list refresh found.
-struct KnownReader
+// A reader port or PC/SC reader that the port list refresh found, and what the reader told of
+// itself. Run-time state only: nothing of it is stored.
+struct _KNOWN_READER
 {
-    std::wstring name;
-    std::array<int32_t, 6> fields{};  // kept by the shell; fields[0] 4096 marks a PC/SC reader
-    std::wstring description;
+    std::wstring name;          // port name, or the PC/SC reader's name
+    int32_t portValue = 0;      // the port enumeration's value; 4096 for a PC/SC reader
+    uint8_t present = 0;        // 1: a PC/SC reader, or a port whose reader identified itself
+    int32_t kind = 0;           // port source (1 registry, 2 device), 4 PC/SC
+    int32_t model = 0;          // index into the reader models, 0 unknown
+    int32_t firmware = -1;      // packed firmware version, -1 unknown
+    int32_t serial = 0;         // serial number
+    std::wstring versionText;   // the model text the reader reported
 
-    bool operator==(const KnownReader&) const = default;
+    bool operator==(const _KNOWN_READER&) const = default;
 };
+using KnownReader = _KNOWN_READER;
 
 // An interface language the shell found.
 struct LanguageInfo
@@ -382,8 +396,8 @@ public:
     void SetTransferEnabled(bool enabled);
     // Null texts stand for empty ones. A record that differs only in its time takes the
     // time silently.
-    void SetLastTransferInfo(const CTimeValue& time, int32_t keyType, const _KEY_NUMBER& key, uint32_t formatId,
-                             const wchar_t* statusText, int32_t errorCode, const wchar_t* errorText,
+    void SetLastTransferInfo(const CTimeValue& time, int32_t keyType, const _KEY_NUMBER& key, uint32_t keyExtra,
+                             const wchar_t* keyText, int32_t errorCode, const wchar_t* errorText,
                              const wchar_t* formatName, const wchar_t* transferred, const wchar_t* where);
     // The transfer counter of the last transfer; unsaved only under "history" bit 8, as
     // the record it belongs to.

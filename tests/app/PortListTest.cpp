@@ -34,9 +34,9 @@ std::string Narrow(const std::wstring& w)
 std::string Describe(const KnownReader& r)
 {
     std::string s = Narrow(r.name);
-    for (int32_t f : r.fields)
+    for (int32_t f : {r.portValue, int32_t(r.present), r.kind, r.model, r.firmware, r.serial})
         s += "/" + std::to_string(f);
-    return s + "/" + Narrow(r.description);
+    return s + "/" + Narrow(r.versionText);
 }
 
 std::vector<std::string> Listing()
@@ -51,8 +51,13 @@ KnownReader Record(const wchar_t* name, std::array<int32_t, 6> fields, const wch
 {
     KnownReader r;
     r.name = name;
-    r.fields = fields;
-    r.description = text;
+    r.portValue = fields[0];
+    r.present = static_cast<uint8_t>(fields[1]);
+    r.kind = fields[2];
+    r.model = fields[3];
+    r.firmware = fields[4];
+    r.serial = fields[5];
+    r.versionText = text;
     return r;
 }
 

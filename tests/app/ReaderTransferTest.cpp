@@ -352,7 +352,7 @@ TEST_F(ReaderTransferTest, ReaderErrorsAreEventsAndOnlySomeReplaceTheLastTransfe
     const std::wstring port = TcpReader();
     StartFromReader(port);
     // No key has gone yet: the last transfer shows the reader's connect text.
-    EXPECT_EQ(App().settings.GetLastTransfer().statusText, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
+    EXPECT_EQ(App().settings.GetLastTransfer().keyText, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
 
     App().reader->Channel().PushErrorNotification(KV_E_READER_ERROR, L"Reader said no");
     ASSERT_TRUE(WaitFor([] { return !EventsOf(206).empty(); }));

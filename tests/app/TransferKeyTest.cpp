@@ -111,7 +111,7 @@ TEST_F(TransferKeyTest, ClipboardTransferIsRecordedEverywhere)
     EXPECT_EQ(last.time.GetTime(), FixedTime());
     EXPECT_EQ(last.keyType, 1);
     EXPECT_TRUE(KeysEqual(last.keyNumber, kKey0A0B0C));
-    EXPECT_EQ(last.formatId, kExtra);
+    EXPECT_EQ(last.keyExtra, kExtra);
     EXPECT_EQ(last.errorCode, 0);
     EXPECT_EQ(last.errorText, L"");
     EXPECT_EQ(last.formatName, L"Std");

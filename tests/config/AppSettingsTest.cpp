@@ -418,7 +418,7 @@ TEST_F(AppSettingsTest, ConfigDisplayPath)
 TEST_F(AppSettingsTest, FindHelpers)
 {
     *settings.EditConfigFiles() = {L"Alpha", L"Beta"};
-    *settings.EditKnownReaders() = {{L"COM3", {}, L""}, {L"COM4", {}, L""}, {L"COM3", {4096}, L"dup"}};
+    *settings.EditKnownReaders() = {{.name = L"COM3"}, {.name = L"COM4"}, {.name = L"COM3", .portValue = 4096, .versionText = L"dup"}};
     *settings.EditLanguages() = {{L"English", L"", 0}, {L"Deutsch", L"", 1}};
     const struct { int got; int expected; } cases[] = {
         {settings.FindConfigFile(L"beta"), 1},   {settings.FindConfigFile(L"Gamma"), -1},
