@@ -13,7 +13,7 @@ namespace {
 const wchar_t kRichTipClass[] = L"RichTip";
 constexpr DWORD kRichEditStyle = 0x5022084C;
 // A page holds a handful of tags; the bound keeps a page that names itself from running on.
-constexpr int kMaxTagsPerPass = 1000;
+constexpr int kMaxTagsPerPass = 128;
 constexpr size_t kMaxFaceLength = LF_FACESIZE - 1;
 
 const IID kIidRichEditOleCallback = {0x00020D03, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

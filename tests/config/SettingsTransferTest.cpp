@@ -180,6 +180,7 @@ TEST_F(SettingsTransfer, ImportAndResetRulesOfSingleGroups)
              EXPECT_EQ(9, doc.readKeys.ultralight.page);
              EXPECT_EQ(3, doc.readKeys.ultralight.count);
              EXPECT_EQ(1u, doc.keyListNoDuplicates);
+             EXPECT_EQ(TDC_MIFARE_PLUS | TDC_MIFARE_UL, transferRecorder.word1 & (TDC_MIFARE_PLUS | TDC_MIFARE_UL));
          }},
         {"no keyTypes gives every key type", SettingsText(R"("readKeys": {})"), CG_READKEYS, 0,
          [&] { doc.SetReadKeyTypes(5); }, [&] { EXPECT_EQ(0x3FFFFFu, doc.readKeys.keyTypes); }},
@@ -279,6 +280,25 @@ TEST_F(SettingsTransfer, ImportAndResetRulesOfSingleGroups)
         }
         c.check();
     }
+}
+
+TEST_F(SettingsTransfer, OtherSettingsNamingAnotherConfigurationSaveTheCurrentOneFirst)
+{
+    CTransferDoc& doc = settings.GetTransferDoc();
+    const std::wstring current = dir.File(L"current.nv2");
+    doc.SetPathName(current);
+    doc.Open();
+    doc.SetHttpAddress(L"http://door/");
+    ASSERT_TRUE(doc.IsUnsaved());
+    WriteBytes(dir.File(L"other.nv2"), SettingsText(R"("httpRequest": {"address": "http://gate/"})"));
+    const std::wstring path = dir.File(L"switch.json");
+    WriteBytes(path, SettingsText(R"("main": {"configuration": "other.nv2"})"));
+
+    ImportSettings(settings, path, 0, AG_OTHER);
+    EXPECT_NE(std::string::npos, ReadBytes(current).find("http:\\/\\/door\\/")) << "the unsaved changes went to their file";
+    EXPECT_EQ(dir.File(L"other.nv2"), doc.GetPathName());
+    EXPECT_EQ(L"http://gate/", doc.HttpRequest().address);
+    EXPECT_FALSE(doc.IsUnsaved());
 }
 
 TEST_F(SettingsTransfer, ResetOfEverythingLeavesNothingToExportButDefaults)

@@ -107,6 +107,12 @@ TEST_F(RichTip, MarkupBecomesTextAndNothingElse)
         {L"</stray>ok", L"ok"},
         {L"<B>upper</b>", L"upper"},
     };
+    // A pass ends after a bounded number of tags.
+    std::wstring many;
+    for (int i = 0; i < 131; ++i)
+        many += L"<x/>";
+    Render(many.c_str());
+    EXPECT_EQ(L"<x/><x/><x/>", Text());
     for (const auto& c : cases) {
         Render(c.page);
         EXPECT_EQ(c.shown, Text()) << c.page;
