@@ -87,7 +87,7 @@ void LoadImportText(CAppCfgFile& file, const std::wstring& text)
             }
         }
         std::wstring message;
-        FormatResString(message, IDS_IMPORT_DAMAGED, path.c_str(), line, column);
+        FormatResString(message, IDS_SETTINGS_DAMAGED, path.c_str(), line, column);
         throw CSettingsFileException(message);
     }
 }
@@ -268,7 +268,7 @@ void ImportSettings(CAppSettings& settings, const std::wstring& path, uint32_t c
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw CSettingsFileException(FormatText(IDS_IMPORT_FOLDER, path));
+        throw CSettingsFileException(FormatText(IDS_SETTINGS_FOLDER, path));
     std::wstring text;
     ReadUtf8TextFile(path, text);
     ImportSettingsText(settings, text, path, configGroups, appGroups);
@@ -287,12 +287,12 @@ void ImportSettingsText(CAppSettings& settings, const std::wstring& text, const 
         if (const JsonValue* info = file.Root.FindMember(L"info", JSON_OBJECT))
             info->GetString(L"version", versionText);
         std::wstring message;
-        FormatResString(message, IDS_IMPORT_NEWER, path.c_str(), versionText.c_str());
+        FormatResString(message, IDS_SETTINGS_NEWER, path.c_str(), versionText.c_str());
         throw CSettingsFileException(message);
     }
     // Read as version 0 it would put every chosen group to its defaults and call that a success.
     if (version == 0 && !HoldsSettingsGroups(file.Root, configGroups, appGroups))
-        throw CSettingsFileException(FormatText(IDS_IMPORT_FOREIGN, path));
+        throw CSettingsFileException(FormatText(IDS_SETTINGS_FOREIGN, path));
 
     CTransferDoc& transfer = settings.GetTransferDoc();
     CDocUpdateScope transferScope(transfer, transfer.GetCurrentSender());

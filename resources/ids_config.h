@@ -10,10 +10,10 @@
 #define IDS_INVALID_NAME_CHARS 131      // "Name contains invalid characters: %s"
 #define IDS_SETTINGS_OPEN_FILTER 262    // the import's file types
 #define IDS_SETTINGS_SAVE_FILTER 265    // the export's file type
-#define IDS_IMPORT_DAMAGED 880          // the settings import's refusals: "%s" the file
-#define IDS_IMPORT_NEWER 881
-#define IDS_IMPORT_FOREIGN 882
-#define IDS_IMPORT_FOLDER 883
+#define IDS_SETTINGS_DAMAGED 880          // the settings import's refusals: "%s" the file
+#define IDS_SETTINGS_NEWER 881
+#define IDS_SETTINGS_FOREIGN 882
+#define IDS_SETTINGS_FOLDER 883
 
 // Data
 #define IDR_PRESETS 803     // RCDATA: the built-in formats and key filters
