@@ -254,12 +254,14 @@ TEST_F(ManageSettingsDialog, RefusedNamesAndFilesKeepTheDialogOpen)
         SetFocus(list);
         Command(IDOK);
         ASSERT_EQ(1u, messages.size()) << WStringToMultiByte(c.name, CP_UTF8);
-        if (!c.message.empty())
+        if (!c.message.empty()) {
             EXPECT_EQ(c.message, messages[0]);
+        }
         EXPECT_EQ(UINT(MB_ICONERROR), styles.back());
         EXPECT_EQ(-1, dialog->m_result);
-        if (c.focusOnFile)
+        if (c.focusOnFile) {
             EXPECT_EQ(edit, GetFocus()) << WStringToMultiByte(c.name, CP_UTF8);
+        }
     }
 }
 

@@ -273,10 +273,12 @@ TEST_F(SettingsTransfer, ImportAndResetRulesOfSingleGroups)
         } else {
             WriteBytes(path, c.file);
             ImportSettings(settings, path, c.configGroups, c.appGroups);
-            if (c.appGroups)
+            if (c.appGroups) {
                 EXPECT_EQ(1, recorder.calls);
-            if (c.configGroups)
+            }
+            if (c.configGroups) {
                 EXPECT_EQ(1, transferRecorder.calls);
+            }
         }
         c.check();
     }
