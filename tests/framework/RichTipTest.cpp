@@ -14,6 +14,7 @@ protected:
     void SetUp() override
     {
         DrainMessages();
+        GetCursorPos(&cursorBefore);
         ASSERT_TRUE(CRichTip::RegisterWindowClass());
         ASSERT_TRUE(owner.CreateTop(L"Rich tip owner"));
         owner.onMessage = [this](HWND, UINT m, WPARAM, LPARAM l) -> std::optional<LRESULT> {
@@ -35,6 +36,8 @@ protected:
     {
         tip.Destroy();
         owner.Destroy();
+        // A cursor left where a later test's window comes up would send that window messages.
+        SetCursorPos(cursorBefore.x, cursorBefore.y);
         DrainMessages();
     }
     std::wstring Text() { return tip.GetRichEdit().GetTextRange(0, tip.GetRichEdit().GetTextLength()); }
@@ -75,6 +78,7 @@ protected:
         return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     }
 
+    POINT cursorBefore{};
     CScriptWnd owner;
     CRichTip tip;
     std::vector<UINT> codes;
