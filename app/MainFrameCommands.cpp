@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
+#include "app/Configurations.h"
 #include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
 
@@ -43,6 +44,9 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         return true;
     case ID_MANAGE_SETTINGS:
         RunManageSettingsDialog(*this);
+        return true;
+    case ID_CONFIG_DELETE:
+        DeleteConfiguration();
         return true;
     case ID_TOPMOST: {
         AppViewOptions view = app.settings.view;

@@ -118,9 +118,15 @@ public:
     // The key list's selection (KVKEY_SELECTED of its entries, kept for the key-list page).
     bool HasSelectedKey() const;
 
-    // Port list and configuration list.
+    // Port list and configuration list (app/Configurations.cpp): the "*.nv2" names of the
+    // documents folder in code-unit order, raising state change ASS_CONFIG_FILES.
     void RefreshPortList(bool serialOnly);
     void ListConfigurations();
+    // Switches to a configuration (a name relative to the documents folder, an absolute path, or
+    // empty for the default one), asking whether to save an unsaved one when ask is set, else
+    // saving it. False only when the user cancelled. A file that cannot be read throws and
+    // changes nothing.
+    bool OpenConfiguration(const std::wstring& name, bool ask);
     // A window's placement slot (and show-state slot, -1 none): save (true) into the settings,
     // or restore (false) from them, centring what has no stored position or a position on no
     // monitor. False when the placement cannot be read or applied; the settings stay untouched.

@@ -4,9 +4,15 @@
 // Strings
 #define IDS_ABOUT_MENU 103
 #define IDS_REMOVE_FILE_QUESTION 106
+#define IDS_FIELD_REQUIRED 107
 #define IDS_SAVE_FAILED_QUIT 108
 #define IDS_REALLY 121
+#define IDS_SUCCESSFULLY 123
 #define IDS_NO_SOURCE 126
+#define IDS_NEW_CONFIG_NAME 130       // "Configuration %d"
+#define IDS_INVALID_NAME_CHARS 131
+#define IDS_ITEM_EXISTS_REPLACE 132
+#define IDS_CONFIG_UNREADABLE 133
 #define IDS_SAVE_CONFIG_QUESTION 180
 #define IDS_EXIT_QUESTION 181
 #define IDS_JOB_PROGRESS 188        // "To execute the command "%s"..."
@@ -26,9 +32,12 @@
 #define IDS_PTV_CLIENT 249
 #define IDS_PTV_SERVER 250
 #define IDS_DEFAULT_CONFIG_NAME 252
-#define IDS_LOG_DEVNOTIFY_FAILED 290
-#define IDS_LOG_MUTEX_TIMEOUT 291
-#define IDS_LOG_ELEVATION_FAILED 292
+#define IDS_COL_CONFIG_NUMBER 290    // the open-configuration list's columns "#", "Name", "Changed"
+#define IDS_COL_CONFIG_NAME 291
+#define IDS_COL_CONFIG_CHANGED 292
+#define IDS_LOG_DEVNOTIFY_FAILED 296
+#define IDS_LOG_MUTEX_TIMEOUT 297
+#define IDS_LOG_ELEVATION_FAILED 298
 #define IDS_ABOUT_WEB 400           // the program's web address
 #define IDS_ABOUT_MAIL 401          // the support mail address with a subject
 #define IDS_RUNNING 430
@@ -51,6 +60,11 @@
 #define IDC_ABOUT_LINK_WEB 1002
 #define IDC_ABOUT_LINK_MAIL 1003
 #define IDC_ABOUT_ICON 1283
+#define IDD_CONFIGURATION 904        // "Configuration properties"
+#define IDC_CONFIG_NAME 1106
+#define IDC_CONFIG_COPY_CURRENT 1107
+#define IDD_OPEN_CONFIG 964
+#define IDC_CONFIG_LIST 1156
 #define IDD_PROGRESS 970
 #define IDC_PROGRESS_TEXT 1218
 #define IDC_PROGRESS_BAR 1219

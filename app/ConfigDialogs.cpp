@@ -1,0 +1,279 @@
+// The new-configuration and open-configuration dialogs and the open dialog's list rows.
+#include <windowsx.h>
+
+#include "app/Configurations.h"
+#include "app/NorvaneApp.h"
+#include "config/AppSettings.h"
+#include "config/ConfigFile.h"
+#include "core/SystemServices.h"
+#include "core/TextUtil.h"
+#include "resources/resource.h"
+
+// ---- CConfigsLvData ----
+
+std::wstring FileChangedText(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return {};
+    SYSTEMTIME utc, local;
+    if (!FileTimeToSystemTime(&data.ftLastWriteTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return {};
+    std::wstring text;
+    FormatString(text, L"%.2d.%.2d.%.4d %.2d:%.2d.%.2d", local.wDay, local.wMonth, local.wYear, local.wHour,
+                 local.wMinute, local.wSecond);
+    return text;
+}
+
+CConfigsLvData::CConfigsLvData(const CAppSettings& settings) : m_settings(settings)
+{
+    LoadResString(IDS_DEFAULT_CONFIG_NAME, m_defaultName);
+}
+
+void CConfigsLvData::Build()
+{
+    m_rows.clear();
+    m_rows.push_back(-1);
+    for (int i = 0; i < static_cast<int>(m_settings.configFiles.size()); ++i)
+        m_rows.push_back(i);
+}
+
+int CConfigsLvData::FindRow(int index) const
+{
+    for (int row = 0; row < RowCount(); ++row)
+        if (m_rows[row] == index)
+            return row;
+    return 0;
+}
+
+std::wstring CConfigsLvData::Text(int row, int column) const
+{
+    const int index = RowIndex(row);
+    switch (column) {
+    case 0:
+        return IntToWString(index + 1);
+    case 1:
+        return index < 0 ? m_defaultName : m_settings.configFiles.at(index);
+    case 2: {
+        if (index < 0)
+            return FileChangedText(m_settings.GetSettingsPath());
+        std::wstring folder;
+        m_settings.ResolveDocumentsFolder(folder, false);
+        return FileChangedText(folder + L"\\" + m_settings.configFiles.at(index) + L".nv2");
+    }
+    default:
+        return {};
+    }
+}
+
+// ---- CConfigurationDialog ----
+
+CConfigurationDialog::CConfigurationDialog(CAppSettings& settings, bool copyCurrent)
+    : CModalDialog(IDD_CONFIGURATION), m_copyCurrent(copyCurrent), m_settings(settings)
+{
+}
+
+LRESULT CConfigurationDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+        OnInitDialog();
+        return TRUE;
+    }
+    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CConfigurationDialog::OnInitDialog()
+{
+    m_name = DefaultNewConfigurationName();
+    CheckDlgButton(m_hWnd, IDC_CONFIG_COPY_CURRENT, m_copyCurrent ? BST_CHECKED : BST_UNCHECKED);
+    HWND combo = GetDlgItem(m_hWnd, IDC_CONFIG_NAME);
+    std::wstring text;
+    LoadResString(IDS_DEFAULT_CONFIG_NAME, text);
+    ComboBox_AddString(combo, text.c_str());
+    for (const auto& name : m_settings.configFiles)
+        ComboBox_AddString(combo, name.c_str());
+    SetWindowTextW(combo, m_name.c_str());
+}
+
+bool CConfigurationDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_CONFIG_COPY_CURRENT:
+        m_copyCurrent = IsDlgButtonChecked(m_hWnd, IDC_CONFIG_COPY_CURRENT) == BST_CHECKED;
+        return true;
+    case IDOK:
+        OnOK();
+        return true;
+    case IDCANCEL:
+        EndModal(IDCANCEL);
+        return true;
+    default:
+        return CModalDialog::OnCommand(id, code, control);
+    }
+}
+
+bool CConfigurationDialog::Refuse(UINT id, const wchar_t* argument)
+{
+    std::wstring text;
+    FormatResString(text, id, argument);
+    SystemServices().AskUser(text, MB_OK | MB_ICONERROR, m_hWnd, nullptr);
+    SetFocus(GetDlgItem(m_hWnd, IDC_CONFIG_NAME));
+    return false;
+}
+
+void CConfigurationDialog::OnOK()
+{
+    GetItemText(IDC_CONFIG_NAME, m_name);
+    if (const UINT refusal = CheckConfigurationName(m_name)) {
+        Refuse(refusal, L"<>:\"/\\|?*");
+        return;
+    }
+    std::wstring folder;
+    m_settings.ResolveDocumentsFolder(folder, true);
+    const std::wstring path = folder + L"\\" + m_name + L".nv2";
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        (m_settings.GetConfirmFlags() & CONFIRM_REPLACE)) {
+        std::wstring text;
+        FormatResString(text, IDS_ITEM_EXISTS_REPLACE, m_name.c_str());
+        bool dontAsk = false;
+        const int answer = SystemServices().AskUser(text, MB_OKCANCEL | MB_ICONQUESTION, m_hWnd, &dontAsk);
+        if (dontAsk)
+            m_settings.SetConfirmFlags(m_settings.GetConfirmFlags() & ~CONFIRM_REPLACE);
+        if (answer != IDOK)
+            return;
+    }
+    if (m_copyCurrent) {
+        m_settings.GetTransferDoc().SaveToFile(path, true);
+    } else {
+        CTransferDoc fresh;
+        fresh.SetPathName(path);
+        fresh.Save(true);
+    }
+    App().ListConfigurations();
+    EndModal(IDOK);
+}
+
+// ---- COpenConfigDialog ----
+
+COpenConfigDialog::COpenConfigDialog(CAppSettings& settings, int preselected)
+    : CModalDialog(IDD_OPEN_CONFIG), m_chosen(preselected), m_settings(settings), m_data(settings)
+{
+}
+
+LRESULT COpenConfigDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+        OnInitDialog();
+        return TRUE;
+    }
+    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void COpenConfigDialog::OnInitDialog()
+{
+    HWND list = GetDlgItem(m_hWnd, IDC_CONFIG_LIST);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER |
+                                                (m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0));
+    const auto& columns = m_settings.Columns(COLS_OPENCONFIG);
+    for (int i = 0; i < static_cast<int>(columns.size()) && i < 3; ++i) {
+        std::wstring title;
+        LoadResString(IDS_COL_CONFIG_NUMBER + i, title);
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = title.data();
+        column.cx = columns[i].width;
+        column.iSubItem = i;
+        ListView_InsertColumn(list, i, &column);
+    }
+    m_data.Build();
+    ListView_SetItemCountEx(list, m_data.RowCount(), LVSICF_NOINVALIDATEALL);
+
+    // Grow to show every row, within the work area.
+    RECT listRect, window, work;
+    GetWindowRect(list, &listRect);
+    GetWindowRect(m_hWnd, &window);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const DWORD needed = ListView_ApproximateViewRect(list, -1, -1, m_data.RowCount());
+    const int grow = static_cast<int>(HIWORD(needed)) + 4 - (listRect.bottom - listRect.top);
+    if (grow > 0) {
+        const int height = std::min<int>(window.bottom - window.top + grow, work.bottom - work.top);
+        const int added = height - (window.bottom - window.top);
+        SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left, height, SWP_NOMOVE | SWP_NOZORDER);
+        SetWindowPos(list, nullptr, 0, 0, listRect.right - listRect.left, listRect.bottom - listRect.top + added,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        for (int id : {IDOK, IDCANCEL}) {
+            HWND button = GetDlgItem(m_hWnd, id);
+            RECT r;
+            GetWindowRect(button, &r);
+            MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+            SetWindowPos(button, nullptr, r.left, r.top + added, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        }
+    }
+
+    const int row = m_data.FindRow(m_chosen);
+    m_chosen = m_data.RowIndex(row);
+    ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(list, row, FALSE);
+    UpdateOk();
+}
+
+void COpenConfigDialog::UpdateOk()
+{
+    EnableWindow(GetDlgItem(m_hWnd, IDOK), ListView_GetSelectedCount(GetDlgItem(m_hWnd, IDC_CONFIG_LIST)) == 1);
+}
+
+bool COpenConfigDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDOK:
+        if (ListView_GetSelectedCount(GetDlgItem(m_hWnd, IDC_CONFIG_LIST)) == 1)
+            EndModal(IDOK);
+        return true;
+    case IDCANCEL:
+        EndModal(IDCANCEL);
+        return true;
+    default:
+        return CModalDialog::OnCommand(id, code, control);
+    }
+}
+
+bool COpenConfigDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    if (id != IDC_CONFIG_LIST)
+        return CModalDialog::OnNotify(id, nmh, result);
+    switch (nmh->code) {
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(nmh)->item;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem < m_data.RowCount()) {
+            const std::wstring text = m_data.Text(item.iItem, item.iSubItem);
+            lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
+        }
+        return true;
+    }
+    case LVN_ITEMCHANGED: {
+        const NMLISTVIEW& change = *reinterpret_cast<NMLISTVIEW*>(nmh);
+        if (change.iItem >= 0 && (change.uChanged & LVIF_STATE)) {
+            const UINT both = LVIS_SELECTED | LVIS_FOCUSED;
+            if ((change.uNewState & both) == both)
+                m_chosen = m_data.RowIndex(change.iItem);
+        }
+        UpdateOk();
+        return true;
+    }
+    case NM_DBLCLK: {
+        const NMITEMACTIVATE& click = *reinterpret_cast<NMITEMACTIVATE*>(nmh);
+        LVHITTESTINFO hit{};
+        hit.pt = click.ptAction;
+        if (ListView_SubItemHitTest(nmh->hwndFrom, &hit) >= 0 && (hit.flags & LVHT_ONITEM) &&
+            !(hit.flags & LVHT_ONITEMSTATEICON)) {
+            m_chosen = m_data.RowIndex(hit.iItem);
+            EndModal(IDOK);
+        }
+        return true;
+    }
+    default:
+        return CModalDialog::OnNotify(id, nmh, result);
+    }
+}

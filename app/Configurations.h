@@ -1,0 +1,88 @@
+#pragma once
+// Named configurations: each a ".nv2" file of the documents folder named after it, beside the
+// default configuration inside the main settings file. The frame's configuration commands and
+// the two dialogs that create and choose them.
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+#include "framework/Dialog.h"
+
+class CAppSettings;
+
+// The command operations; each brings the main window forward or stores the pages' edits first.
+bool NewConfiguration();
+bool OpenConfigurationDialog();
+bool SaveConfiguration();
+void DeleteConfiguration();
+// "Configuration n" with the first n whose file the documents folder does not hold.
+std::wstring DefaultNewConfigurationName();
+
+// 0 when the name can be a configuration file's name, else the string id that refuses it:
+// empty, or one of <>:"/\|?*, a reserved device name (CON, COM1, ... with any extension) or a
+// final dot or blank, which the file system would turn into another file.
+UINT CheckConfigurationName(const std::wstring& name);
+
+// "dd.mm.yyyy hh:mm.ss" of a file's last write in local time; empty when it cannot be read.
+std::wstring FileChangedText(const std::wstring& path);
+
+// Row data of the open-configuration list: the default configuration first (-1), then the
+// entries of the configuration list in their order.
+class CConfigsLvData
+{
+public:
+    CConfigsLvData(const CAppSettings& settings);
+    void Build();
+    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    // The list index of a row: -1 for the default configuration.
+    int RowIndex(int row) const { return m_rows.at(row); }
+    int FindRow(int index) const;
+    // column: 0 "#", 1 "Name", 2 "Changed".
+    std::wstring Text(int row, int column) const;
+
+private:
+    const CAppSettings& m_settings;
+    std::vector<int> m_rows;
+    std::wstring m_defaultName;
+};
+
+// "Configuration properties" (904): the new configuration's name and whether it copies the
+// current one. OK writes the file before the dialog closes.
+class CConfigurationDialog : public CModalDialog
+{
+public:
+    CConfigurationDialog(CAppSettings& settings, bool copyCurrent);
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+
+    bool m_copyCurrent;
+    std::wstring m_name;
+
+private:
+    void OnInitDialog();
+    void OnOK();
+    bool Refuse(UINT id, const wchar_t* argument);
+
+    CAppSettings& m_settings;
+};
+
+// "Open configuration" (964): a list of the default configuration and the configuration files.
+class COpenConfigDialog : public CModalDialog
+{
+public:
+    // preselected: the list index to select, -1 the default configuration.
+    COpenConfigDialog(CAppSettings& settings, int preselected);
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
+
+    int m_chosen;  // list index, -1 the default configuration
+
+private:
+    void OnInitDialog();
+    void UpdateOk();
+
+    CAppSettings& m_settings;
+    CConfigsLvData m_data;
+};
