@@ -1,0 +1,301 @@
+// Named configurations: the list of the documents folder, switching with its question, a file
+// that cannot be read, deleting, and the two dialogs driven on the screen.
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Configurations.h"
+#include "resources/resource.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/SavedBitmap.h"
+
+namespace {
+
+class Configurations : public AppTest
+{
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        m_system.askUser = [this](const std::wstring& text, UINT, HWND, bool*) {
+            questions.push_back(text);
+            return answer;
+        };
+        ASSERT_EQ(kStartContinue, Start());
+    }
+    CAppSettings& Settings() { return App().settings; }
+    CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    // A configuration file holding the connect timeout, written as the program writes one.
+    void WriteConfiguration(const std::wstring& name, int32_t timeout)
+    {
+        CTransferDoc doc;
+        doc.EditReaderSettings()->connectTimeout = timeout;
+        doc.SaveToFile(m_folder.File(name.c_str()), true);
+    }
+    void Touch(int32_t timeout)
+    {
+        Doc().EditReaderSettings()->connectTimeout = timeout;
+        ASSERT_TRUE(Doc().IsUnsaved());
+    }
+
+    std::vector<std::wstring> questions;
+    int answer = IDOK;
+};
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::wstring ListText(HWND list, int row, int column)
+{
+    wchar_t text[256] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+bool HasCaption(HWND dialog, const wchar_t* caption)
+{
+    wchar_t text[128] = {};
+    GetWindowTextW(dialog, text, 128);
+    return wcscmp(text, caption) == 0;
+}
+
+// A picture of the dialog whose control shows ink, so that a blank or covered dialog fails.
+void ExpectPictured(HWND dialog, HWND control, const wchar_t* file, int leastInk)
+{
+    const std::wstring path = TestExeFolder() + L"\\" + file;
+    ASSERT_TRUE(SaveWindowBitmap(dialog, path));
+    const CSavedBitmap picture(path);
+    ASSERT_TRUE(picture.Valid());
+    RECT r, d;
+    GetWindowRect(control, &r);
+    GetWindowRect(dialog, &d);
+    OffsetRect(&r, -d.left, -d.top);
+    EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), leastInk) << file;
+}
+
+} // namespace
+
+TEST_F(Configurations, ListHoldsExactNv2FilesInCodeUnitOrder)
+{
+    for (const wchar_t* name : {L"a.nv2", L"B.nv2", L"Zeta.nv2x", L"notes.txt", L"\u00e9t\u00e9.nv2"})
+        WriteFileBytes(m_folder.File(name), "{}");
+    ASSERT_TRUE(CreateDirectoryW(m_folder.File(L"c.nv2").c_str(), nullptr));
+    const bool unsaved = Settings().IsUnsaved();
+    App().ListConfigurations();
+    EXPECT_EQ((std::vector<std::wstring>{L"B", L"a", L"\u00e9t\u00e9"}), Settings().configFiles);
+    EXPECT_EQ(unsaved, Settings().IsUnsaved()) << "listing changes nothing to save";
+}
+
+TEST_F(Configurations, NamesThatWouldWriteElsewhereAreRefused)
+{
+    const struct {
+        const wchar_t* name;
+        UINT refusal;
+    } cases[] = {
+        {L"", IDS_FIELD_REQUIRED},      {L"Night shift", 0},          {L"a<b", IDS_INVALID_NAME_CHARS},
+        {L"a:b", IDS_INVALID_NAME_CHARS}, {L"a\"b", IDS_INVALID_NAME_CHARS}, {L"dir\\x", IDS_INVALID_NAME_CHARS},
+        {L"a/b", IDS_INVALID_NAME_CHARS}, {L"a|b", IDS_INVALID_NAME_CHARS},  {L"a?", IDS_INVALID_NAME_CHARS},
+        {L"*", IDS_INVALID_NAME_CHARS},   {L"CON", IDS_INVALID_NAME_CHARS},  {L"con.txt", IDS_INVALID_NAME_CHARS},
+        {L"Nul ", IDS_INVALID_NAME_CHARS}, {L"com9", IDS_INVALID_NAME_CHARS}, {L"LPT1.a.b", IDS_INVALID_NAME_CHARS},
+        {L"COM10", 0},                    {L"console", 0},                   {L"name.", IDS_INVALID_NAME_CHARS},
+        {L"name ", IDS_INVALID_NAME_CHARS}, {L"v1.2", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.refusal, CheckConfigurationName(c.name)) << '"' << testing::PrintToString(std::wstring(c.name)) << '"';
+}
+
+TEST_F(Configurations, SwitchingAsksCancelKeepsNoDropsYesSaves)
+{
+    WriteConfiguration(L"a.nv2", 1111);
+    App().ListConfigurations();
+    Touch(2222);
+
+    answer = IDCANCEL;
+    EXPECT_FALSE(App().OpenConfiguration(L"a.nv2", true));
+    ASSERT_EQ(1u, questions.size());
+    EXPECT_EQ(L"Save the changes to the configuration \"\"?", questions[0]) << "the default configuration has no path";
+    EXPECT_TRUE(Doc().GetPathName().empty());
+    EXPECT_EQ(2222, Doc().reader.connectTimeout);
+    EXPECT_TRUE(Doc().IsUnsaved());
+
+    answer = IDNO;
+    EXPECT_TRUE(App().OpenConfiguration(L"a.nv2", true));
+    EXPECT_TRUE(SamePath(m_folder.File(L"a.nv2"), Doc().GetPathName()));
+    EXPECT_EQ(1111, Doc().reader.connectTimeout);
+    EXPECT_FALSE(Doc().IsUnsaved());
+
+    // The configuration that is already current: nothing asked, nothing changed.
+    Touch(3333);
+    questions.clear();
+    EXPECT_TRUE(App().OpenConfiguration(L"A.NV2", true));
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(3333, Doc().reader.connectTimeout);
+
+    answer = IDYES;
+    EXPECT_TRUE(App().OpenConfiguration(L"", true));
+    ASSERT_EQ(1u, questions.size());
+    EXPECT_EQ(L"Save the changes to the configuration \"a.nv2\"?", questions[0]);
+    EXPECT_TRUE(Doc().GetPathName().empty());
+    EXPECT_NE(2222, Doc().reader.connectTimeout) << "the dropped change stays dropped";
+    EXPECT_NE(std::string::npos, ReadFileBytes(m_folder.File(L"a.nv2")).find("3333")) << "Yes saved a.nv2";
+    EXPECT_TRUE(Settings().IsUnsaved()) << "the settings name another configuration now";
+}
+
+TEST_F(Configurations, DamagedFileIsRefusedAndLeftAsItIs)
+{
+    const std::string broken = "\xEF\xBB\xBF{\"info\": {\"name\": \"Norvane\", \"version\": \"1.6\"}, \"reader\": {";
+    WriteFileBytes(m_folder.File(L"broken.nv2"), broken);
+    Touch(4444);
+    answer = IDYES;
+    try {
+        App().OpenConfiguration(L"broken.nv2", true);
+        ADD_FAILURE() << "a damaged file must not open";
+    } catch (const std::exception& e) {
+        const std::string text = e.what();
+        EXPECT_NE(std::string::npos, text.find("cannot be read")) << text;
+        EXPECT_NE(std::string::npos, text.find("broken.nv2")) << text;
+    }
+    EXPECT_TRUE(questions.empty()) << "refused before the save question";
+    EXPECT_TRUE(Doc().GetPathName().empty());
+    EXPECT_EQ(4444, Doc().reader.connectTimeout);
+    EXPECT_TRUE(Doc().IsUnsaved());
+    EXPECT_EQ(broken, ReadFileBytes(m_folder.File(L"broken.nv2")));
+    EXPECT_FALSE(FileExists(m_folder.File(L"broken.nv2.bad")));
+}
+
+TEST_F(Configurations, DeleteAsksRemovesReturnsToDefaultAndRelists)
+{
+    WriteConfiguration(L"a.nv2", 1111);
+    WriteConfiguration(L"b.nv2", 1212);
+    App().ListConfigurations();
+    ASSERT_TRUE(App().OpenConfiguration(L"a.nv2", false));
+    Touch(5555);
+
+    answer = IDCANCEL;
+    DeleteConfiguration();
+    ASSERT_EQ(1u, questions.size());
+    EXPECT_EQ(L"Remove \"a.nv2\"?", questions[0]);
+    EXPECT_TRUE(FileExists(m_folder.File(L"a.nv2")));
+
+    answer = IDOK;
+    questions.clear();
+    DeleteConfiguration();
+    EXPECT_EQ(1u, questions.size()) << "no save question for the deleted configuration";
+    EXPECT_FALSE(FileExists(m_folder.File(L"a.nv2")));
+    EXPECT_TRUE(Doc().GetPathName().empty());
+    EXPECT_EQ((std::vector<std::wstring>{L"b"}), Settings().configFiles);
+
+    // The default configuration is never deleted.
+    DeleteConfiguration();
+    EXPECT_TRUE(Doc().GetPathName().empty());
+    EXPECT_TRUE(FileExists(m_folder.File(L"b.nv2")));
+}
+
+TEST_F(Configurations, NewConfigurationDialogRefusesBadNamesAndWritesDefaults)
+{
+    WriteConfiguration(L"Configuration 1.nv2", 1111);
+    App().ListConfigurations();
+    Touch(6666);
+    Settings().SetCloneNewConfig(false);
+    Settings().SetConfirmFlags(Settings().GetConfirmFlags() | CONFIRM_SAVE_CONFIG);
+    answer = IDNO;
+
+    std::wstring proposed;
+    std::vector<std::wstring> items;
+    CBoxRobot robot([](HWND d) { return HasCaption(d, L"Configuration properties"); },
+                    [&](HWND d) {
+                        HWND combo = GetDlgItem(d, IDC_CONFIG_NAME);
+                        wchar_t text[128] = {};
+                        GetWindowTextW(combo, text, 128);
+                        proposed = text;
+                        const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+                        for (int i = 0; i < count; ++i) {
+                            SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+                            items.push_back(text);
+                        }
+                        ExpectPictured(d, GetDlgItem(d, IDC_CONFIG_COPY_CURRENT), L"ConfigurationDialog.bmp", 40);
+                        for (const wchar_t* bad : {L"a?b", L"LPT3", L""}) {
+                            SetWindowTextW(combo, bad);
+                            SendMessageW(d, WM_COMMAND, IDOK, 0);
+                        }
+                        SetWindowTextW(combo, L"Night");
+                        SendMessageW(d, WM_COMMAND, IDOK, 0);
+                    });
+    EXPECT_TRUE(NewConfiguration());
+    robot.Join();
+    EXPECT_EQ(L"Configuration 2", proposed);
+    EXPECT_EQ((std::vector<std::wstring>{L"<Norvane>", L"Configuration 1"}), items);
+    ASSERT_GE(questions.size(), 4u) << testing::PrintToString(questions);
+    EXPECT_EQ(L"Name contains invalid characters: <>:\"/\\|?*", questions[0]);
+    EXPECT_EQ(questions[0], questions[1]);
+    EXPECT_EQ(L"Field must be filled in.", questions[2]);
+    EXPECT_EQ(L"Save the changes to the configuration \"\"?", questions[3]);
+    EXPECT_TRUE(SamePath(m_folder.File(L"Night.nv2"), Doc().GetPathName()));
+    EXPECT_EQ(10000, Doc().reader.connectTimeout) << "copy-current off: the defaults";
+    EXPECT_FALSE(Settings().GetCloneNewConfig());
+    EXPECT_EQ((std::vector<std::wstring>{L"Configuration 1", L"Night"}), Settings().configFiles);
+}
+
+TEST_F(Configurations, OpenDialogListsDefaultFirstAndOpensTheChosenRow)
+{
+    WriteConfiguration(L"a.nv2", 1111);
+    WriteConfiguration(L"B.nv2", 2222);
+    App().ListConfigurations();
+
+    std::vector<std::wstring> names;
+    std::wstring changed;
+    int selected = -2;
+    CBoxRobot robot([](HWND d) { return HasCaption(d, L"Open configuration"); },
+                    [&](HWND d) {
+                        HWND list = GetDlgItem(d, IDC_CONFIG_LIST);
+                        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+                        for (int row = 0; row < rows; ++row)
+                            names.push_back(ListText(list, row, 0) + L" " + ListText(list, row, 1));
+                        changed = ListText(list, 2, 2);
+                        selected = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+                        ExpectPictured(d, list, L"OpenConfigDialog.bmp", 100);
+                        LVITEMW state{};
+                        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+                        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+                        SendMessageW(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+                        PressButton(d, IDOK);
+                    });
+    EXPECT_TRUE(OpenConfigurationDialog());
+    robot.Join();
+    EXPECT_EQ((std::vector<std::wstring>{L"0 <Norvane>", L"1 B", L"2 a"}), names);
+    EXPECT_EQ(0, selected) << "the default configuration is current";
+    EXPECT_EQ(FileChangedText(m_folder.File(L"a.nv2")), changed);
+    EXPECT_EQ(19u, changed.size());
+    EXPECT_TRUE(SamePath(m_folder.File(L"a.nv2"), Doc().GetPathName()));
+    EXPECT_EQ(1111, Doc().reader.connectTimeout);
+}
+
+TEST(ConfigurationTimes, ChangedShowsLocalTime)
+{
+    CTempFolder folder;
+    const std::wstring path = folder.File(L"t.nv2");
+    WriteFileBytes(path, "{}");
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    SYSTEMTIME utc{2026, 3, 0, 14, 9, 5, 7, 0};
+    FILETIME time;
+    SystemTimeToFileTime(&utc, &time);
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+    SYSTEMTIME local;
+    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    wchar_t expected[32];
+    swprintf(expected, 32, L"%.2d.%.2d.%.4d %.2d:%.2d.%.2d", local.wDay, local.wMonth, local.wYear, local.wHour,
+             local.wMinute, local.wSecond);
+    EXPECT_EQ(expected, FileChangedText(path));
+    EXPECT_EQ(L"", FileChangedText(folder.File(L"missing.nv2")));
+}
