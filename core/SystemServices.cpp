@@ -85,6 +85,18 @@ void CSystemServices::ListPcscReaders(std::vector<std::wstring>&)
 {
 }
 
+HRESULT CSystemServices::CreateAutomationObject(const wchar_t* progId, IDispatch** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    CLSID clsid;
+    const HRESULT hr = CLSIDFromProgID(progId, &clsid);
+    if (FAILED(hr))
+        return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
+}
+
 ISystemServices& SystemServices()
 {
     ISystemServices* standIn = g_standIn.load();

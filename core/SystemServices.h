@@ -9,6 +9,7 @@
 // and the system's own below them for processes without an application.
 #include <windows.h>
 #include <shellapi.h>
+#include <oaidl.h>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -52,6 +53,12 @@ public:
     // The readers the PC/SC service knows now.
     virtual void ListPcscReaders(std::vector<std::wstring>& names) = 0;
 
+    // ---- Automation
+    // The automation object of a program id, created as a local server and asked for
+    // IDispatch; the failing call's code otherwise (the class not registered, the server not
+    // starting).
+    virtual HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) = 0;
+
 protected:
     ~ISystemServices() = default;
 };
@@ -75,6 +82,7 @@ public:
     void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
+    HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
 };
 
 // The services in force: a test's stand-in, else the application's, else the system's own.

@@ -75,3 +75,9 @@ void CFakeSystemServices::ListPcscReaders(std::vector<std::wstring>& names)
 {
     listPcscReaders ? listPcscReaders(names) : m_scope.Replaced().ListPcscReaders(names);
 }
+
+HRESULT CFakeSystemServices::CreateAutomationObject(const wchar_t* progId, IDispatch** object)
+{
+    return createAutomationObject ? createAutomationObject(progId, object)
+                                  : m_scope.Replaced().CreateAutomationObject(progId, object);
+}

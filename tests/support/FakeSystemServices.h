@@ -45,6 +45,7 @@ public:
     std::function<void(UINT type)> beep;
     std::function<HDEVNOTIFY(HWND window, const GUID& interfaceClass)> watchDeviceInterfaces;
     std::function<void(std::vector<std::wstring>& names)> listPcscReaders;
+    std::function<HRESULT(const wchar_t* progId, IDispatch** object)> createAutomationObject;
 
     void LocalTime(SYSTEMTIME& now) override;
     __time64_t CurrentTime() override;
@@ -58,6 +59,7 @@ public:
     void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
+    HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
 
 private:
     // Declared after the functions, so that they are gone only once the fake is out of force.
