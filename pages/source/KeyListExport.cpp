@@ -193,7 +193,7 @@ void ExportKeysToExcel(const KeyListIoContext& context, const KeyListView& view,
 {
     CComInitScope com;
     // Destroyed before COM goes: it lets go of its application.
-    std::unique_ptr<CBTableExport> table = CreateExcelTableExport(
+    std::unique_ptr<CExcelTableExport> table = CreateExcelTableExport(
         excel97 ? kExcelFormat97 : kExcelFormatDefault, TextColumnPositions(ExportedColumns(view)));
     WriteKeyTable(context, view, file, *table);
 }
@@ -201,7 +201,7 @@ void ExportKeysToExcel(const KeyListIoContext& context, const KeyListView& view,
 void ExportKeysToCalc(const KeyListIoContext& context, const KeyListView& view, const wchar_t* file)
 {
     CComInitScope com;
-    std::unique_ptr<CBTableExport> table = CreateCalcTableExport();
+    std::unique_ptr<COOCalcTableExport> table = CreateCalcTableExport();
     WriteKeyTable(context, view, file, *table);
 }
 

@@ -465,9 +465,13 @@ void ImportKeysFromFile(const KeyListIoContext& context, int kind, const std::ws
     case KEY_IMPORT_CALC: {
         CComInitScope com;
         // Destroyed before COM goes: it closes its application.
-        std::unique_ptr<CBTableImport> table =
+        std::unique_ptr<CAutomationTableImport> table =
             kind == KEY_IMPORT_EXCEL ? CreateExcelTableImport() : CreateCalcTableImport();
-        ImportKeyTable(context, file, *table, replace);
+        const std::vector<ImportedKey> keys = ReadKeyTable(context.keyTypeNames, file, *table);
+        // Without its application the table is empty: that must not empty the list.
+        if (table->IsApplicationMissing())
+            ThrowSpreadsheetMissing();
+        ApplyImportedKeys(context.doc, keys, replace);
         break;
     }
     default:

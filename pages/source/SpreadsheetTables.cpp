@@ -1,41 +1,952 @@
-// The spreadsheet back-ends are not part of this build yet: making one fails with a text that
-// says so, before any table or list is touched.
 #include "pages/source/SpreadsheetTables.h"
 
+#include <cmath>
+#include <cwchar>
+#include <initializer_list>
 #include <new>
 #include <objbase.h>
 
+#include "core/SysUtil.h"
+#include "core/SystemServices.h"
+#include "core/TextUtil.h"
 #include "resources/ids_pages.h"
 
 namespace {
 
-[[noreturn]] void ThrowMissing()
+const wchar_t* const kExcelProgId = L"Excel.Application";
+const wchar_t* const kCalcProgId = L"com.sun.star.ServiceManager";
+constexpr WORD kGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+void Check(HRESULT hr)
+{
+    if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
+    if (FAILED(hr))
+        ThrowComError(hr);
+}
+
+// A VARIANT that clears itself.
+struct CVariant
+{
+    CVariant() { VariantInit(&v); }
+    ~CVariant() { VariantClear(&v); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
+    VARIANT v;
+};
+
+VARIANT Bool(bool value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+
+VARIANT Int(int value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+// The text lives as long as the holder.
+struct CText
+{
+    explicit CText(const wchar_t* text) : bstr(SysAllocString(text ? text : L""))
+    {
+        if (!bstr)
+            throw std::bad_alloc();
+    }
+    explicit CText(const std::wstring& text) : bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+    {
+        if (!bstr)
+            throw std::bad_alloc();
+    }
+    ~CText() { SysFreeString(bstr); }
+    CText(const CText&) = delete;
+    CText& operator=(const CText&) = delete;
+    VARIANT Arg() const
+    {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = bstr;
+        return v;
+    }
+    BSTR bstr;
+};
+
+VARIANT Object(IDispatch* object)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object;
+    return v;
+}
+
+VARIANT Array(SAFEARRAY* array)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY | VT_VARIANT;
+    v.parray = array;
+    return v;
+}
+
+// Arguments in the callee's order; DispatchInvoke wants them last first.
+HRESULT InvokeByName(WORD flags, VARIANT* result, IDispatch* object, const wchar_t* name,
+                     std::initializer_list<VARIANT> args)
+{
+    std::vector<VARIANT> list(args.begin(), args.end());
+    std::vector<VARIANT> reversed(list.rbegin(), list.rend());
+    return DispatchInvokeArgs(flags, result, object, name, static_cast<int>(reversed.size()),
+                              reversed.empty() ? nullptr : reversed.data());
+}
+
+void Method(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args = {})
+{
+    CVariant result;
+    Check(InvokeByName(DISPATCH_METHOD, &result.v, object, name, args));
+}
+
+void Put(IDispatch* object, const wchar_t* name, VARIANT value)
+{
+    Check(DispatchInvoke(DISPATCH_PROPERTYPUT, nullptr, object, name, value));
+}
+
+void Get(IDispatch* object, const wchar_t* name, VARIANT& out, std::initializer_list<VARIANT> args = {})
+{
+    VariantClear(&out);
+    Check(InvokeByName(kGet, &out, object, name, args));
+}
+
+// The object a member gives; a result that is no object is a type mismatch.
+IDispatch* GetObject(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args = {})
+{
+    CVariant result;
+    Get(object, name, result.v, args);
+    if (result.v.vt != VT_DISPATCH || !result.v.pdispVal)
+        ThrowComError(DISP_E_TYPEMISMATCH);
+    IDispatch* found = result.v.pdispVal;
+    found->AddRef();
+    return found;
+}
+
+int GetInt(IDispatch* object, const wchar_t* name)
+{
+    CVariant result;
+    Get(object, name, result.v);
+    Check(VariantChangeType(&result.v, &result.v, 0, VT_I4));
+    return result.v.lVal;
+}
+
+SAFEARRAY* MakeVector(LONG count)
+{
+    SAFEARRAYBOUND bound{static_cast<ULONG>(count), 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    if (!array)
+        throw std::bad_alloc();
+    return array;
+}
+
+struct CArrayHolder
+{
+    explicit CArrayHolder(SAFEARRAY* a) : array(a) {}
+    ~CArrayHolder()
+    {
+        if (array)
+            SafeArrayDestroy(array);
+    }
+    CArrayHolder(const CArrayHolder&) = delete;
+    CArrayHolder& operator=(const CArrayHolder&) = delete;
+    SAFEARRAY* array;
+};
+
+SAFEARRAY* ArrayOf(const VARIANT& value)
+{
+    if (value.vt == (VT_ARRAY | VT_VARIANT))
+        return value.parray;
+    if (value.vt == (VT_BYREF | VT_ARRAY | VT_VARIANT) && value.pparray)
+        return *value.pparray;
+    return nullptr;
+}
+
+LONG Elements(SAFEARRAY* array, UINT dimension)
+{
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, dimension, &lower)) || FAILED(SafeArrayGetUBound(array, dimension, &upper)))
+        return 0;
+    return upper >= lower ? upper - lower + 1 : 0;
+}
+
+}  // namespace
+
+// ---- Holders and helpers
+
+void CDispatchRef::Reset(IDispatch* object)
+{
+    if (m_object)
+        m_object->Release();
+    m_object = object;
+}
+
+std::wstring MakeFileUrl(const wchar_t* fileName)
+{
+    std::wstring url = L"file://localhost/";
+    for (const wchar_t* p = fileName ? fileName : L""; *p; ++p) {
+        if (*p == L' ')
+            url += L"%20";
+        else
+            url += *p == L'\\' ? L'/' : *p;
+    }
+    return url;
+}
+
+void ThrowSpreadsheetMissing()
 {
     std::wstring text;
     LoadResString(IDS_SPREADSHEET_MISSING, text);
     throw CException(WStringToMultiByte(text, CP_ACP));
 }
 
-}  // namespace
+// ---- Excel
 
-std::unique_ptr<CBTableImport> CreateExcelTableImport()
+bool CExcelAuto::Create()
 {
-    ThrowMissing();
+    ReleaseAll();
+    IDispatch* server = nullptr;
+    if (FAILED(SystemServices().CreateAutomationObject(kExcelProgId, &server)) || !server)
+        return false;
+    m_server.Reset(server);
+    try {
+        m_application.Reset(GetObject(m_server.Get(), L"Application"));
+        m_workbooks.Reset(GetObject(m_application.Get(), L"Workbooks"));
+    } catch (...) {
+        ReleaseAll();
+        return false;
+    }
+    return true;
 }
 
-std::unique_ptr<CBTableImport> CreateCalcTableImport()
+void CExcelAuto::OpenWorkbook(bool hidden, const wchar_t* fileName)
 {
-    ThrowMissing();
+    Put(m_server.Get(), L"Visible", Bool(!hidden));
+    if (fileName) {
+        CText name(fileName);
+        m_workbook.Reset(GetObject(m_workbooks.Get(), L"Open", {name.Arg()}));
+    } else {
+        m_workbook.Reset(GetObject(m_workbooks.Get(), L"Add"));
+    }
+    m_sheet.Reset(GetObject(m_workbook.Get(), L"ActiveSheet"));
 }
 
-std::unique_ptr<CBTableExport> CreateExcelTableExport(int, const std::vector<int>&)
+void CExcelAuto::SelectRange(int left, int top, int right, int bottom)
 {
-    ThrowMissing();
+    CDispatchRef cells, first, second;
+    cells.Reset(GetObject(m_sheet.Get(), L"Cells"));
+    first.Reset(GetObject(cells.Get(), L"Item", {Int(top), Int(left)}));
+    second.Reset(GetObject(cells.Get(), L"Item", {Int(bottom), Int(right)}));
+    m_range.Reset(GetObject(m_sheet.Get(), L"Range", {Object(first.Get()), Object(second.Get())}));
 }
 
-std::unique_ptr<CBTableExport> CreateCalcTableExport()
+void CExcelAuto::AutoFitColumns(int count)
 {
-    ThrowMissing();
+    CDispatchRef columns;
+    columns.Reset(GetObject(m_sheet.Get(), L"Columns"));
+    for (int n = 1; n <= count; ++n) {
+        CDispatchRef column;
+        column.Reset(GetObject(columns.Get(), L"Item", {Int(n)}));
+        Method(column.Get(), L"AutoFit");
+    }
+}
+
+void CExcelAuto::SaveAs(const wchar_t* fileName, int fileFormat)
+{
+    Put(m_server.Get(), L"DisplayAlerts", Bool(false));
+    CText name(fileName);
+    if (fileFormat != 0)
+        Method(m_workbook.Get(), L"SaveAs", {name.Arg(), Int(fileFormat)});
+    else
+        Method(m_workbook.Get(), L"SaveAs", {name.Arg()});
+}
+
+void CExcelAuto::EnableEvents(bool enable)
+{
+    Put(m_application.Get(), L"EnableEvents", Bool(enable));
+}
+
+void CExcelAuto::Quit()
+{
+    if (m_workbook) {
+        m_range.Reset();
+        m_sheet.Reset();
+        m_workbook.Reset();
+    }
+    m_workbooks.Reset();
+    m_application.Reset();
+    if (m_server) {
+        CDispatchRef server;
+        server.Reset(m_server.Get());
+        server.Get()->AddRef();
+        m_server.Reset();
+        Method(server.Get(), L"Quit");
+    }
+}
+
+void CExcelAuto::ReleaseAll()
+{
+    m_range.Reset();
+    m_sheet.Reset();
+    m_workbook.Reset();
+    m_workbooks.Reset();
+    m_application.Reset();
+    m_server.Reset();
+}
+
+// ---- Calc
+
+bool COOCalcAuto::Create()
+{
+    ReleaseAll();
+    IDispatch* manager = nullptr;
+    if (FAILED(SystemServices().CreateAutomationObject(kCalcProgId, &manager)) || !manager)
+        return false;
+    m_manager.Reset(manager);
+    try {
+        CText name(L"com.sun.star.frame.Desktop");
+        m_desktop.Reset(GetObject(m_manager.Get(), L"CreateInstance", {name.Arg()}));
+    } catch (...) {
+        ReleaseAll();
+        return false;
+    }
+    return true;
+}
+
+void COOCalcAuto::LoadDocument(bool hidden, const wchar_t* fileName)
+{
+    CText url(fileName && *fileName ? MakeFileUrl(fileName) : std::wstring(L"private:factory/scalc"));
+    CText target(L"_blank");
+    CArrayHolder arguments(MakeVector(hidden ? 1 : 0));
+    if (hidden) {
+        CText type(L"com.sun.star.beans.PropertyValue");
+        CDispatchRef property;
+        property.Reset(GetObject(m_manager.Get(), L"Bridge_GetStruct", {type.Arg()}));
+        CText name(L"Hidden");
+        Put(property.Get(), L"Name", name.Arg());
+        Put(property.Get(), L"Value", Bool(true));
+        LONG at = 0;
+        VARIANT element = Object(property.Get());
+        Check(SafeArrayPutElement(arguments.array, &at, &element));
+    }
+    m_document.Reset(GetObject(m_desktop.Get(), L"LoadComponentFromURL",
+                               {url.Arg(), target.Arg(), Int(0), Array(arguments.array)}));
+    m_sheets.Reset(GetObject(m_document.Get(), L"getSheets"));
+}
+
+void COOCalcAuto::SelectFirstSheet()
+{
+    m_sheet.Reset(GetObject(m_sheets.Get(), L"getByIndex", {Int(0)}));
+}
+
+void COOCalcAuto::GetUsedArea(int& startColumn, int& startRow, int& endColumn, int& endRow)
+{
+    CDispatchRef cursor, address;
+    cursor.Reset(GetObject(m_sheet.Get(), L"createCursor"));
+    Method(cursor.Get(), L"gotoStartOfUsedArea", {Bool(false)});
+    Method(cursor.Get(), L"gotoEndOfUsedArea", {Bool(true)});
+    address.Reset(GetObject(cursor.Get(), L"getRangeAddress"));
+    startColumn = GetInt(address.Get(), L"StartColumn");
+    startRow = GetInt(address.Get(), L"StartRow");
+    endColumn = GetInt(address.Get(), L"EndColumn");
+    endRow = GetInt(address.Get(), L"EndRow");
+}
+
+void COOCalcAuto::SelectRange(int left, int top, int right, int bottom)
+{
+    m_range.Reset(GetObject(m_sheet.Get(), L"getCellRangeByPosition", {Int(left), Int(top), Int(right), Int(bottom)}));
+}
+
+void COOCalcAuto::SetOptimalWidths(int lastColumn)
+{
+    CDispatchRef columns;
+    columns.Reset(GetObject(m_sheet.Get(), L"Columns"));
+    for (int i = 0; i <= lastColumn; ++i) {
+        CDispatchRef column;
+        column.Reset(GetObject(columns.Get(), L"getByIndex", {Int(i)}));
+        Put(column.Get(), L"OptimalWidth", Bool(true));
+    }
+}
+
+void COOCalcAuto::StoreAsUrl(const wchar_t* fileName)
+{
+    CText url(MakeFileUrl(fileName));
+    CArrayHolder none(MakeVector(0));
+    Method(m_document.Get(), L"storeAsURL", {url.Arg(), Array(none.array)});
+}
+
+void COOCalcAuto::LockControllers(bool unlock)
+{
+    Method(m_document.Get(), unlock ? L"unLockControllers" : L"lockControllers");
+    Method(m_document.Get(), unlock ? L"removeActionLock" : L"addActionLock");
+}
+
+void COOCalcAuto::Quit()
+{
+    if (m_document) {
+        m_range.Reset();
+        m_sheet.Reset();
+        m_sheets.Reset();
+        CDispatchRef document;
+        document.Reset(m_document.Get());
+        document.Get()->AddRef();
+        m_document.Reset();
+        Method(document.Get(), L"close", {Bool(true)});
+    }
+    if (m_desktop) {
+        CDispatchRef desktop;
+        desktop.Reset(m_desktop.Get());
+        desktop.Get()->AddRef();
+        m_desktop.Reset();
+        Method(desktop.Get(), L"terminate");
+    }
+}
+
+void COOCalcAuto::ReleaseAll()
+{
+    m_range.Reset();
+    m_sheet.Reset();
+    m_sheets.Reset();
+    m_document.Reset();
+    m_desktop.Reset();
+    m_manager.Reset();
+}
+
+// ---- Cell conversions
+
+bool CAutomationTableImport::GetText(std::wstring& out)
+{
+    out.clear();
+    const VARIANT* cell = CurrentCell();
+    if (!cell)
+        return false;
+    wchar_t buffer[400];
+    switch (cell->vt) {
+    case VT_I4: out = std::to_wstring(cell->lVal); return true;
+    case VT_UI4: out = std::to_wstring(cell->ulVal); return true;
+    case VT_I8: out = std::to_wstring(cell->llVal); return true;
+    case VT_UI8: out = std::to_wstring(cell->ullVal); return true;
+    case VT_R4:
+    case VT_R8:
+        swprintf(buffer, 400, L"%f", cell->vt == VT_R4 ? static_cast<double>(cell->fltVal) : cell->dblVal);
+        out = buffer;
+        return true;
+    case VT_BSTR:
+        out.assign(cell->bstrVal ? cell->bstrVal : L"", SysStringLen(cell->bstrVal));
+        if (WidensLoneCr())
+            for (size_t i = 0; i < out.size(); ++i)
+                if (out[i] == L'\r' && (i + 1 == out.size() || out[i + 1] != L'\n'))
+                    out.insert(++i, 1, L'\n');
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CAutomationTableImport::GetDouble(double& out)
+{
+    const VARIANT* cell = CurrentCell();
+    switch (cell ? cell->vt : static_cast<VARTYPE>(VT_EMPTY)) {
+    case VT_I4: out = cell->lVal; return true;
+    case VT_UI4: out = cell->ulVal; return true;
+    case VT_R4: out = cell->fltVal; return true;
+    case VT_R8: out = cell->dblVal; return true;
+    case VT_I8: out = static_cast<double>(cell->llVal); return true;
+    case VT_UI8: out = static_cast<double>(cell->ullVal); return true;
+    default: {
+        std::wstring text;
+        return GetText(text) && TableTextToDouble(text, out);
+    }
+    }
+}
+
+bool CAutomationTableImport::GetInt64(int64_t& out)
+{
+    const VARIANT* cell = CurrentCell();
+    auto truncated = [&out](double value) {
+        // Outside the 64-bit range (or not a number) there is no integer to give.
+        if (!(value > -9223372036854775808.0 && value < 9223372036854775808.0))
+            return false;
+        out = static_cast<int64_t>(value);
+        return true;
+    };
+    switch (cell ? cell->vt : static_cast<VARTYPE>(VT_EMPTY)) {
+    case VT_I4: out = cell->lVal; return true;
+    case VT_UI4: out = cell->ulVal; return true;
+    case VT_R4: return truncated(cell->fltVal);
+    case VT_R8: return truncated(cell->dblVal);
+    case VT_I8: out = cell->llVal; return true;
+    case VT_UI8: out = static_cast<int64_t>(cell->ullVal); return true;
+    default: {
+        std::wstring text;
+        return GetText(text) && TableTextToInt64(text, out);
+    }
+    }
+}
+
+// ---- Excel import
+
+CExcelTableImport::CExcelTableImport()
+{
+    VariantInit(&m_values);
+    VariantInit(&m_single);
+}
+
+CExcelTableImport::~CExcelTableImport()
+{
+    Release();
+    try {
+        if (m_auto.IsAttached())
+            m_auto.Quit();
+    } catch (const std::exception&) {
+        // The table was read; an application that does not quit cleanly changes nothing of it.
+    }
+    m_auto.ReleaseAll();
+}
+
+void CExcelTableImport::Release()
+{
+    if (m_array) {
+        SafeArrayUnaccessData(m_array);
+        m_array = nullptr;
+    }
+    m_cells = nullptr;
+    m_isSingle = false;
+    VariantClear(&m_values);
+    VariantClear(&m_single);
+}
+
+void CExcelTableImport::Open(const wchar_t* fileName)
+{
+    Release();
+    m_column = m_row = m_columnCount = m_rowCount = 0;
+    m_missing = !m_auto.Create();
+    if (m_missing)
+        return;
+    m_auto.OpenWorkbook(true, fileName);
+    m_auto.SetRange(GetObject(m_auto.Sheet(), L"UsedRange"));
+    Get(m_auto.Range(), L"Value", m_values);
+
+    SAFEARRAY* array = ArrayOf(m_values);
+    if (array && SafeArrayGetDim(array) == 2) {
+        const LONG rows = Elements(array, 1), columns = Elements(array, 2);
+        if (rows > 0 && columns > 0) {
+            void* data = nullptr;
+            Check(SafeArrayAccessData(array, &data));
+            m_array = array;
+            m_cells = static_cast<const VARIANT*>(data);
+            m_rowCount = rows;
+            m_columnCount = columns;
+        }
+    } else if (!array && m_values.vt != VT_EMPTY && m_values.vt != VT_NULL) {
+        // The value of a range of one cell is that cell.
+        Check(VariantCopy(&m_single, &m_values));
+        m_isSingle = true;
+        m_rowCount = m_columnCount = 1;
+    }
+}
+
+bool CExcelTableImport::MoveColumn(int relative)
+{
+    const int64_t target = static_cast<int64_t>(m_column) + relative;
+    if (target < 0 || target >= m_columnCount)
+        return false;
+    m_column = static_cast<int>(target);
+    return true;
+}
+
+bool CExcelTableImport::NextRow()
+{
+    if (m_row + 1 >= m_rowCount)
+        return false;
+    ++m_row;
+    m_column = 0;
+    return true;
+}
+
+const VARIANT* CExcelTableImport::CurrentCell() const
+{
+    if (m_row < 0 || m_row >= m_rowCount || m_column < 0 || m_column >= m_columnCount)
+        return nullptr;
+    if (m_isSingle)
+        return &m_single;
+    // Column by column: the rows of a column lie together.
+    return m_cells ? &m_cells[static_cast<size_t>(m_column) * static_cast<size_t>(m_rowCount) + m_row] : nullptr;
+}
+
+// ---- Calc import
+
+COOCalcTableImport::COOCalcTableImport()
+{
+    VariantInit(&m_data);
+}
+
+COOCalcTableImport::~COOCalcTableImport()
+{
+    Release();
+    try {
+        if (m_auto.IsAttached())
+            m_auto.Quit();
+    } catch (const std::exception&) {
+        // As for Excel: the table was read.
+    }
+    m_auto.ReleaseAll();
+}
+
+void COOCalcTableImport::ReleaseRow()
+{
+    if (m_rowCells) {
+        SafeArrayUnaccessData(m_rowCells);
+        m_rowCells = nullptr;
+    }
+    m_rowCellCount = 0;
+}
+
+void COOCalcTableImport::Release()
+{
+    ReleaseRow();
+    if (m_rows) {
+        SafeArrayUnaccessData(m_rows);
+        m_rows = nullptr;
+    }
+    VariantClear(&m_data);
+}
+
+void COOCalcTableImport::Open(const wchar_t* fileName)
+{
+    Release();
+    m_column = m_row = m_columnCount = m_rowCount = 0;
+    m_missing = !m_auto.Create();
+    if (m_missing)
+        return;
+    m_auto.LoadDocument(true, fileName);
+    m_auto.SelectFirstSheet();
+    int startColumn = 0, startRow = 0, endColumn = 0, endRow = 0;
+    m_auto.GetUsedArea(startColumn, startRow, endColumn, endRow);
+    if (endColumn < startColumn || endRow < startRow)
+        return;
+    m_columnCount = endColumn - startColumn + 1;
+    m_rowCount = endRow - startRow + 1;
+    m_auto.SelectRange(startColumn, startRow, endColumn, endRow);
+    Get(m_auto.Range(), L"getDataArray", m_data);
+
+    SAFEARRAY* rows = ArrayOf(m_data);
+    if (rows && SafeArrayGetDim(rows) == 1) {
+        void* data = nullptr;
+        Check(SafeArrayAccessData(rows, &data));
+        m_rows = rows;
+        AccessRow();
+    }
+}
+
+void COOCalcTableImport::AccessRow()
+{
+    ReleaseRow();
+    if (!m_rows || m_row >= Elements(m_rows, 1))
+        return;
+    const VARIANT& element = static_cast<const VARIANT*>(m_rows->pvData)[m_row];
+    SAFEARRAY* cells = ArrayOf(element);
+    if (!cells || SafeArrayGetDim(cells) != 1)
+        return;   // no array of cells: the row reads as empty cells
+    void* data = nullptr;
+    Check(SafeArrayAccessData(cells, &data));
+    m_rowCells = cells;
+    m_rowCellCount = Elements(cells, 1);
+}
+
+bool COOCalcTableImport::MoveColumn(int relative)
+{
+    const int64_t target = static_cast<int64_t>(m_column) + relative;
+    if (target < 0 || target >= m_columnCount)
+        return false;
+    m_column = static_cast<int>(target);
+    return true;
+}
+
+bool COOCalcTableImport::NextRow()
+{
+    if (m_row + 1 >= m_rowCount)
+        return false;
+    ++m_row;
+    m_column = 0;
+    AccessRow();
+    return true;
+}
+
+const VARIANT* COOCalcTableImport::CurrentCell() const
+{
+    if (!m_rowCells || m_column < 0 || m_column >= m_rowCellCount || m_column >= m_columnCount)
+        return nullptr;
+    return &static_cast<const VARIANT*>(m_rowCells->pvData)[m_column];
+}
+
+// ---- Exports
+
+CAutomationTableExport::CAutomationTableExport() = default;
+
+CAutomationTableExport::~CAutomationTableExport()
+{
+    FreeCells();
+}
+
+void CAutomationTableExport::FreeCells()
+{
+    if (m_cells) {
+        SafeArrayDestroy(m_cells);
+        m_cells = nullptr;
+    }
+}
+
+void CAutomationTableExport::Create(int columns, int rows, const wchar_t* fileName)
+{
+    if (!CreateTable(columns, rows, fileName))
+        ThrowSpreadsheetMissing();
+}
+
+void CAutomationTableExport::MakeCells(int columns, int rows)
+{
+    FreeCells();
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 1}};
+    m_cells = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    if (!m_cells)
+        throw std::bad_alloc();
+}
+
+void CAutomationTableExport::PutCell(VARIANT& cell)
+{
+    if (m_cells) {
+        LONG at[2] = {m_row + 1, m_column + 1};
+        const HRESULT hr = SafeArrayPutElement(m_cells, at, &cell);
+        VariantClear(&cell);
+        Check(hr);
+    } else {
+        VariantClear(&cell);
+    }
+    ++m_column;
+}
+
+bool CAutomationTableExport::PutInt64(int64_t value)
+{
+    if (m_column >= m_columnCount || m_row >= m_rowCount)
+        return false;
+    VARIANT cell;
+    VariantInit(&cell);
+    MakeNumber(value, cell);
+    PutCell(cell);
+    return true;
+}
+
+bool CAutomationTableExport::PutText(const wchar_t* text)
+{
+    if (m_column >= m_columnCount || m_row >= m_rowCount)
+        return false;
+    VARIANT cell;
+    VariantInit(&cell);
+    cell.vt = VT_BSTR;
+    cell.bstrVal = SysAllocString(text ? text : L"");
+    if (!cell.bstrVal)
+        throw std::bad_alloc();
+    PutCell(cell);
+    return true;
+}
+
+bool CAutomationTableExport::EndRow()
+{
+    if (m_row >= m_rowCount)
+        return false;
+    ++m_row;
+    m_column = 0;
+    return true;
+}
+
+CExcelTableExport::CExcelTableExport(int fileFormat) : m_fileFormat(fileFormat) {}
+
+CExcelTableExport::~CExcelTableExport()
+{
+    try {
+        if (m_auto.IsAttached())
+            Close(true);
+    } catch (const std::exception&) {
+        // Thrown away already; what the application says about it changes nothing.
+    }
+    m_auto.ReleaseAll();
+}
+
+bool CExcelTableExport::CreateTable(int columns, int rows, const wchar_t* fileName)
+{
+    m_fileName = fileName ? fileName : L"";
+    m_columnCount = columns;
+    m_rowCount = rows;
+    m_column = m_row = 0;
+    FreeCells();
+    if (!m_auto.Create())
+        return false;
+    m_auto.OpenWorkbook(!m_fileName.empty(), nullptr);
+    m_auto.EnableEvents(false);
+    if (columns > 0 && rows > 0)
+        MakeCells(columns, rows);
+    return true;
+}
+
+void CExcelTableExport::MakeNumber(int64_t value, VARIANT& cell)
+{
+    cell.vt = VT_I8;
+    cell.llVal = value;
+}
+
+void CExcelTableExport::Flush()
+{
+    if (!m_auto.HasWorkbook() || !m_cells)
+        return;
+    const int formatted = std::min(m_columnCount, static_cast<int>(m_numberFormats.size()));
+    for (int column = 1; column <= formatted && m_rowCount >= 2; ++column) {
+        const std::wstring& format = m_numberFormats[static_cast<size_t>(column - 1)];
+        if (format.empty())
+            continue;
+        m_auto.SelectRange(column, 2, column, m_rowCount);
+        CText text(format);
+        Put(m_auto.Range(), L"NumberFormat", text.Arg());
+    }
+    m_auto.SelectRange(1, 1, m_columnCount, m_rowCount);
+    Put(m_auto.Range(), L"Value", Array(m_cells));
+    m_auto.AutoFitColumns(m_columnCount);
+}
+
+void CExcelTableExport::Close(bool discard)
+{
+    FreeCells();
+    if (!m_auto.IsAttached())
+        return;
+    if (m_auto.HasWorkbook())
+        m_auto.EnableEvents(true);
+    if (discard) {
+        m_auto.Quit();
+    } else if (!m_fileName.empty()) {
+        m_auto.SaveAs(m_fileName.c_str(), m_fileFormat);
+        m_auto.Quit();
+    }
+    m_auto.ReleaseAll();
+}
+
+COOCalcTableExport::~COOCalcTableExport()
+{
+    try {
+        if (m_auto.HasDocument()) {
+            m_auto.LockControllers(true);
+            m_auto.Quit();
+        }
+    } catch (const std::exception&) {
+        // As for Excel.
+    }
+    m_auto.ReleaseAll();
+}
+
+bool COOCalcTableExport::CreateTable(int columns, int rows, const wchar_t* fileName)
+{
+    m_fileName = fileName ? fileName : L"";
+    m_columnCount = columns;
+    m_rowCount = rows;
+    m_column = m_row = 0;
+    FreeCells();
+    if (!m_auto.Create())
+        return false;
+    m_auto.LoadDocument(!m_fileName.empty(), nullptr);
+    m_auto.SelectFirstSheet();
+    m_auto.LockControllers(false);
+    if (columns > 0 && rows > 0)
+        MakeCells(columns, rows);
+    return true;
+}
+
+void COOCalcTableExport::MakeNumber(int64_t value, VARIANT& cell)
+{
+    cell.vt = VT_R8;
+    cell.dblVal = static_cast<double>(value);
+}
+
+void COOCalcTableExport::Flush()
+{
+    if (!m_auto.HasDocument() || !m_cells)
+        return;
+    // Calc takes an array of rows, each an array of cells, both from 0.
+    CArrayHolder rows(MakeVector(m_rowCount));
+    for (LONG r = 0; r < m_rowCount; ++r) {
+        CArrayHolder cells(MakeVector(m_columnCount));
+        for (LONG c = 0; c < m_columnCount; ++c) {
+            LONG from[2] = {r + 1, c + 1};
+            CVariant cell;
+            Check(SafeArrayGetElement(m_cells, from, &cell.v));
+            Check(SafeArrayPutElement(cells.array, &c, &cell.v));
+        }
+        VARIANT row = Array(cells.array);
+        Check(SafeArrayPutElement(rows.array, &r, &row));
+    }
+    m_auto.SelectRange(0, 0, m_columnCount - 1, m_rowCount - 1);
+    Method(m_auto.Range(), L"setDataArray", {Array(rows.array)});
+    m_auto.SetOptimalWidths(m_columnCount - 1);
+}
+
+void COOCalcTableExport::Close(bool discard)
+{
+    FreeCells();
+    if (!m_auto.IsAttached())
+        return;
+    if (m_auto.HasDocument()) {
+        m_auto.LockControllers(true);
+        if (discard) {
+            m_auto.Quit();
+        } else if (!m_fileName.empty()) {
+            m_auto.StoreAsUrl(m_fileName.c_str());
+            m_auto.Quit();
+        }
+    }
+    m_auto.ReleaseAll();
+}
+
+// ---- Factories and COM
+
+std::unique_ptr<CAutomationTableImport> CreateExcelTableImport()
+{
+    return std::make_unique<CExcelTableImport>();
+}
+
+std::unique_ptr<CAutomationTableImport> CreateCalcTableImport()
+{
+    return std::make_unique<COOCalcTableImport>();
+}
+
+std::unique_ptr<CExcelTableExport> CreateExcelTableExport(int fileFormat, const std::vector<int>& textColumns)
+{
+    auto table = std::make_unique<CExcelTableExport>(fileFormat);
+    std::vector<std::wstring> formats;
+    for (int column : textColumns) {
+        if (column < 0)
+            continue;
+        if (formats.size() <= static_cast<size_t>(column))
+            formats.resize(static_cast<size_t>(column) + 1);
+        formats[static_cast<size_t>(column)] = L"@";
+    }
+    table->SetNumberFormats(std::move(formats));
+    return table;
+}
+
+std::unique_ptr<COOCalcTableExport> CreateCalcTableExport()
+{
+    return std::make_unique<COOCalcTableExport>();
 }
 
 CComInitScope::CComInitScope()

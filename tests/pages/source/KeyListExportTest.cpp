@@ -164,8 +164,12 @@ TEST_F(KeyListExportTest, ACsvExportOfAllColumnsImportsBack)
 
 TEST_F(KeyListExportTest, SpreadsheetKindsFailWithoutTouchingFilesOrTheList)
 {
+    // Neither application on the machine.
+    clock.createAutomationObject = [](const wchar_t*, IDispatch** object) {
+        return ApplicationSystemServices().CreateAutomationObject(L"Norvane.NoSuchApplication", object);
+    };
     AddKeys({L"1:0A"});
-    const std::string text = "Excel and OpenOffice Calc tables are not available in this version.";
+    const std::string text = "The spreadsheet application (Microsoft Excel or OpenOffice Calc) could not be started.";
     SaveUi ui;
     ui.path = File(L"sheet");
     for (int kind : {KEY_EXPORT_EXCEL_OPEN, KEY_EXPORT_CALC_OPEN, KEY_EXPORT_EXCEL, KEY_EXPORT_EXCEL97, KEY_EXPORT_CALC}) {
