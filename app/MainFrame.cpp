@@ -91,6 +91,14 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         }
         return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+    case WM_NOTIFY: {
+        const auto* nmh = reinterpret_cast<const NMHDR*>(lParam);
+        if (nmh && wParam == IDD_PAGE_LIST && nmh->code == PLN_WIDTH_CHANGED) {
+            RecalcLayout();
+            return 0;
+        }
+        return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+    }
     case WM_COPYDATA:
         return OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_TCARD:

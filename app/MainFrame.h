@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/IdleLoop.h"
+#include "app/PageListBar.h"
 #include "config/KeyNumber.h"
 #include "core/Document.h"
 #include "framework/Controls.h"
@@ -131,6 +132,7 @@ public:
     CGdiObject headerFont;
     CToolTipCtrl toolTip;
     CSubclassedWnd statusBar;
+    std::unique_ptr<CPageListBar> pageListBar;
     CRichTip richTip;
     CTrayIcon trayIcon;
     HICON idleIcon = nullptr;
@@ -162,6 +164,8 @@ private:
     void DrawHeader(const DRAWITEMSTRUCT* item);
     void CreateHeader();
     void CreateStatusBar();
+    // The page list bar's width while it is there; 0 otherwise.
+    int PageListWidth() const;
     void UpdatePageToolbarVisibility();
     void UpdateHeaderText();
     void SetToolbarStates();

@@ -143,6 +143,7 @@ void CMainFrame::OnDestroy()
         page.reset();
     }
     currentPage = -1;
+    pageListBar.reset();
     if (pageToolbar) {
         DestroyWindow(pageToolbar);
         pageToolbar = nullptr;

@@ -102,8 +102,17 @@ void CMainFrame::ApplyPanels()
 {
     const uint32_t panels = App().settings.GetPanels();
     bool changed = false;
-    // The transfer toolbar and the page list bar come with their own windows later; their
-    // bits have nothing to create yet.
+    // The transfer toolbar comes with its own window later; its bit has nothing to create yet.
+    if ((panels & PANEL_PAGELIST) && !pageListBar) {
+        auto bar = std::make_unique<CPageListBar>(App().settings);
+        if (bar->Create(m_hWnd)) {
+            pageListBar = std::move(bar);
+            changed = true;
+        }
+    } else if (!(panels & PANEL_PAGELIST) && pageListBar) {
+        pageListBar.reset();
+        changed = true;
+    }
     if ((panels & PANEL_HEADER) && !header) {
         CreateHeader();
         changed = true;
@@ -124,6 +133,11 @@ void CMainFrame::ApplyPanels()
         return;
     UpdatePageToolbarVisibility();
     dirty |= MFD_LAYOUT;
+}
+
+int CMainFrame::PageListWidth() const
+{
+    return pageListBar && pageListBar->m_hWnd ? WindowSize(pageListBar->m_hWnd).cx : 0;
 }
 
 void CMainFrame::UpdatePageToolbarVisibility()
@@ -149,7 +163,7 @@ void CMainFrame::RecalcLayout(int width, int height)
         width = rc.right;
         height = rc.bottom;
     }
-    HDWP batch = BeginDeferWindowPos(4);
+    HDWP batch = BeginDeferWindowPos(5);
     auto place = [&batch](HWND hwnd, int x, int y, int w, int h) {
         if (batch)
             batch = DeferWindowPos(batch, hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -170,6 +184,12 @@ void CMainFrame::RecalcLayout(int width, int height)
             parts[i] = width - kStatusPartOffsets[i];
         parts[5] = -1;
         SendMessageW(statusBar.m_hWnd, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(parts));
+    }
+    // The page list runs from under the toolbar down to the status bar; the header and the
+    // page take the rest.
+    if (pageListBar && pageListBar->m_hWnd) {
+        left = PageListWidth();
+        place(pageListBar->m_hWnd, 0, top, left, std::max(0, bottom - top));
     }
     if (header) {
         const int h = WindowHeight(header);
@@ -198,9 +218,11 @@ void CMainFrame::LayoutPage(int width, int height)
         width = rc.right;
         height = rc.bottom;
     }
+    const int left = PageListWidth();
     const int top = header ? WindowHeight(header) : 0;
     const int bottom = height - (statusBar.m_hWnd ? WindowHeight(statusBar.m_hWnd) : 0);
-    SetWindowPos(page->m_hWnd, nullptr, 0, top, width, std::max(0, bottom - top), SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(page->m_hWnd, nullptr, left, top, std::max(0, width - left), std::max(0, bottom - top),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool CMainFrame::CreatePage(int pageId)

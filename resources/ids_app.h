@@ -47,6 +47,8 @@
 #define IDI_IDLE_ICON 701           // the tray icon while the transfer is stopped
 #define IDB_SMALL_IMAGE_LIST 712
 #define IDB_LARGE_IMAGE_LIST 713
+#define IDB_PAGE_LIST_ARROWS 719   // the page list strip: fold and unfold, 4 pixels each
+#define IDM_PAGE_LIST 829           // the page list's context menu
 #define IDR_KEY_TYPES 800           // RCDATA: the key-type names, one a line
 #define IDR_ACTIONS 808             // RCDATA: the commands that hotkeys can be bound to
 
@@ -65,6 +67,9 @@
 #define IDD_PROGRESS 970
 #define IDC_PROGRESS_TEXT 1218
 #define IDC_PROGRESS_BAR 1219
+#define IDD_PAGE_LIST 951           // also the bar's control id in the main window
+#define IDC_PAGE_LIST_TREE 1154
+#define IDC_PAGE_LIST_STRIP 1243
 
 // Children of the main window
 #define IDC_PAGE_TOOLBAR 1005
