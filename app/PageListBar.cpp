@@ -341,6 +341,14 @@ bool CPageListBar::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         *result = (action == TVE_COLLAPSE || action == TVE_TOGGLE) ? TRUE : FALSE;
         return true;
     }
+    case TVN_ITEMEXPANDEDW:
+    case TVN_ITEMEXPANDEDA: {
+        // Some tree controls fold a group on a double click whatever the answer above was.
+        const NMTREEVIEWW* tv = reinterpret_cast<NMTREEVIEWW*>(nmh);
+        if (!(tv->itemNew.state & TVIS_EXPANDED))
+            PostMessageW(m_tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(tv->itemNew.hItem));
+        return true;
+    }
     case TVN_SELCHANGEDW:
     case TVN_SELCHANGEDA: {
         if (m_building)
