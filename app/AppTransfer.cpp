@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/AppLogCommands.h"
+#include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 #include "config/AppSettings.h"
 #include "config/KeyNumber.h"
@@ -135,6 +136,8 @@ void CNorvaneApp::RequestSound(int soundEvent)
     TransferShellRequests& requests = GetTransferShellRequests();
     ++requests.sounds;
     requests.lastSound = soundEvent;
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->PlayEventSound(soundEvent);
 }
 
 HRESULT CNorvaneApp::TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra)
@@ -154,11 +157,13 @@ HRESULT CNorvaneApp::TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t e
         shell.targets.reader = &identity;
     }
     shell.playSound = [this](int soundEvent) { RequestSound(soundEvent); };
-    shell.showBalloon = [](const std::wstring& title, const std::wstring& text) {
+    shell.showBalloon = [this](const std::wstring& title, const std::wstring& text) {
         TransferShellRequests& requests = GetTransferShellRequests();
         ++requests.balloons;
         requests.balloonTitle = title;
         requests.balloonText = text;
+        if (mainFrame && mainFrame->m_hWnd)
+            mainFrame->ShowBalloon(title, text);
     };
     return RunKeyTransfer(shell, keyType, key, extra);
 }

@@ -36,8 +36,8 @@ struct TransferShell
 // The whole transfer of one key. Returns its result code; the records never change it.
 HRESULT RunKeyTransfer(const TransferShell& shell, int keyType, const _KEY_NUMBER& key, uint32_t extra);
 
-// The application's transfers keep their sound and balloon requests here until the main
-// window plays and shows them.
+// A count of the sound and balloon requests of the application's transfers, which the main
+// window plays and shows as they come.
 struct TransferShellRequests
 {
     int sounds = 0;           // requests so far

@@ -1,6 +1,8 @@
 #include "app/MainFrame.h"
 
 #include <commctrl.h>
+#include <mmsystem.h>
+#include <windowsx.h>
 #include <cwchar>
 
 #include "app/NorvaneApp.h"
@@ -141,11 +143,35 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_ENTERMENULOOP:
+        m_menuOpen = true;
+        return DefaultProc();
     case WM_EXITMENULOOP: {
         const LRESULT r = DefaultProc();
+        m_menuOpen = false;
         dirty |= MFD_MENU_END;
         return r;
     }
+    case WM_INITMENUPOPUP: {
+        const LRESULT r = DefaultProc();
+        if (!HIWORD(lParam))
+            OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
+        return r;
+    }
+    case WM_CONTEXTMENU:
+        if (m_menuOpen)
+            return 0;
+        if (OnContextMenu(reinterpret_cast<HWND>(wParam), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}))
+            return 0;
+        return DefaultProc();
+    case WM_HOTKEY:
+        OnHotkey(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_TRAY_NOTIFY:
+        return OnTrayNotify(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
+    case MM_MCINOTIFY:
+        OnMediaNotify();
+        return 0;
     case WM_ENTERSIZEMOVE:
         if (App().settings.view.snapToEdges) {
             RECT rc;

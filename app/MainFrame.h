@@ -3,6 +3,7 @@
 // work in its dirty-bit word for the idle passes, and owns the tool tips, the rich tip and the
 // tray icon. Panels and pages that are not built yet stay empty slots.
 #include <windows.h>
+#include <commctrl.h>
 #include <dbt.h>
 #include <array>
 #include <cstdint>
@@ -50,6 +51,11 @@ constexpr LPARAM kExternalCommandBase = 0x10000;
 
 // Menu ids from here on are the dynamic entries of a menu that is open.
 constexpr int kFirstDynamicCommand = 10000;
+// The pages that commands 32885 to 32895 show, in id order.
+constexpr int kPageCommandPages[] = {0, 1, 3, 4, 20, 11, 12, 22, 23, 24, 21};
+// Sound events that a sound is asked for: 0 key transferred, 1 transfer failed, 2 reader
+// connected, 3 reader disconnected.
+constexpr int kSoundEventCountPlayed = 4;
 
 constexpr int kMinTrackWidth = 750;
 constexpr int kMinTrackHeight = 642;
@@ -58,6 +64,9 @@ constexpr int kSnapDistance = 10;
 // Whether a device interface name is one of the USB serial adapters whose arrival or removal
 // refreshes the port list.
 bool IsWatchedSerialAdapter(const wchar_t* interfaceName);
+// Replaces the placeholder item at position with one item per external tool (ids 33040 and
+// on); the items added.
+int FillExternalToolsMenu(HMENU menu, int position);
 // Whether an id may be posted by another program through WM_TCARD: a command of the static
 // command table (menus, toolbars, accelerators), never a dynamic menu id.
 bool IsExternalCommandAllowed(int commandId);
@@ -65,8 +74,24 @@ bool IsExternalCommandAllowed(int commandId);
 // A menu entry made while a menu with placeholders opens (id = 10000 + index).
 struct DynCommand
 {
-    int32_t kind;  // 0 configuration, 1 language, 2 page
+    int32_t kind;  // DYN_*
     int32_t value;
+};
+constexpr int32_t DYN_CONFIGURATION = 0;  // value: list index + 1, 0 the default configuration
+constexpr int32_t DYN_LANGUAGE = 1;       // value: language index, -1 follow the system
+constexpr int32_t DYN_PAGE = 2;           // value: page id
+
+// The status bar (id 1168): it tells the frame's tooltip control which part the mouse is on.
+class CAppStatusBar : public CSubclassedWnd
+{
+public:
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The part under the mouse (1 to 5), -1 none.
+    int hotPart = -1;
+    CToolTipCtrl* toolTip = nullptr;
+
+private:
+    int PartAt(POINT point) const;
 };
 
 class CProgressDialog;
@@ -80,6 +105,7 @@ public:
     bool PreTranslate(MSG* msg) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
+    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
     // IIdleTarget
     bool HasIdleWork() const override { return dirty != 0; }
@@ -119,7 +145,55 @@ public:
     bool CanClose();
     // The WM_COPYDATA 101 text, already checked to be a terminated UTF-16 line.
     bool OnHandOver(const wchar_t* commandLine);
+    // Closes without a question and saves nothing.
+    void ExitWithoutSaving();
+
+    // Hotkeys (app/MainFrameCommands.cpp): the global ones registered with ids 1..hotkeyCount,
+    // the local ones as the accelerator table; without enable only what was held is given up.
+    void RegisterHotkeys(bool enable);
     void UnregisterHotkeys();
+    void OnHotkey(UINT modifiers, UINT key);
+
+    // Menus (app/MainFrameMenus.cpp).
+    void ShowMainMenu();
+    // Fills the placeholders of a menu that is about to open, then its hotkey texts.
+    void OnInitMenuPopup(HMENU menu);
+    // Each replaces the placeholder item at position with its items; the items added.
+    int FillConfigurationsMenu(HMENU menu, int position);
+    int FillLanguagesMenu(HMENU menu, int position);
+    int FillPagesMenu(HMENU menu, int position);
+    // The states and checks of menu 805, 806 and 833 as they are shown.
+    void SetMainMenuStates(HMENU menu);
+    void SetTrayMenuStates(HMENU menu);
+    void SetPageMenuStates(HMENU menu);
+    void SetLogMenuStates(HMENU menu, bool debugLog);
+    // The log menus (812, 813) and the last-key menu (824) at the cursor.
+    void ShowTransferLogMenu();
+    void ShowAppLogMenu();
+    void ShowLastKeyMenu();
+    // WM_CONTEXTMENU on the page header: menu 833. False for everything else.
+    bool OnContextMenu(HWND window, POINT screen);
+
+    // Status bar (app/MainFrameStatus.cpp).
+    void UpdateStatusBar();
+    // The text of part 0 to 5 as UpdateStatusBar sets it.
+    std::wstring StatusText(int part);
+    // The tip of part 1 to 5 (empty for others).
+    std::wstring StatusTip(int part);
+    bool OnStatusBarDblClk(const NMMOUSE* notification);
+
+    // Tray icon, balloon and sounds (app/MainFrameTray.cpp).
+    // show: the running or the idle icon with the caption as tip; else none. The shell's
+    // answer (true when nothing had to change).
+    bool UpdateTrayIcon(bool show);
+    // Whether the idle pass wants the icon: always, minimized, or a balloon still pending.
+    bool WantsTrayIcon() const;
+    LRESULT OnTrayNotify(UINT iconId, UINT mouseMessage);
+    void ShowBalloon(const std::wstring& title, const std::wstring& text);
+    void PlayEventSound(int soundEvent);
+    // Stops and closes the loaded sound.
+    void StopEventSound();
+    void OnMediaNotify();
 
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
     static void OnTransferDocChanged(void* key, CDocument* doc, const uint32_t* bits);
@@ -131,7 +205,7 @@ public:
     HWND header = nullptr;
     CGdiObject headerFont;
     CToolTipCtrl toolTip;
-    CSubclassedWnd statusBar;
+    CAppStatusBar statusBar;
     std::unique_ptr<CPageListBar> pageListBar;
     CRichTip richTip;
     CTrayIcon trayIcon;
@@ -143,7 +217,10 @@ public:
     int hotkeyCount = 0;
     HACCEL accelTable = nullptr;
     HDEVNOTIFY devNotify = nullptr;
-    std::array<int32_t, 2> soundState{-1, -1};
+    int loadedSound = -1;    // the event whose sound file is loaded
+    int playingSound = -1;   // the event playing through the media interface
+    bool loadedWav = false;
+    std::wstring loadedSoundFile;
     uint32_t timerMask = 0;
     int settingsObserver = -1;
     int transferObserver = -1;
@@ -169,10 +246,21 @@ private:
     void UpdatePageToolbarVisibility();
     void UpdateHeaderText();
     void SetToolbarStates();
-    void UpdateTrayIcon();
+    bool OnDynamicCommand(int id);
+    void ShowPageCommand(int pageId);
+    void ToggleLogSwitch(bool debugLog);
+    void ToggleView(bool AppViewOptions::*option, uint32_t word2);
+    void TogglePanel(uint32_t bit);
+    void OpenUserConfiguration(int index);
+    void RepeatLastKey();
+    void GoLog(const wchar_t* fileName);
+    void ShowOrMinimize();
+    void TrackMenu(HMENU menu, POINT screen, UINT flags);
+    std::wstring LastKeyText() const;
     bool SaveOnClose(bool saveConfiguration);
 
     POINT m_dragOffset{};          // the cursor's offset in the window while it is moved
+    bool m_menuOpen = false;       // between WM_ENTERMENULOOP and WM_EXITMENULOOP
     UINT m_taskbarCreated = 0;
     UINT m_keyListPeriod = 0;      // period of the running key-list timer
 };

@@ -107,16 +107,6 @@ LRESULT CMainFrame::OnCreate()
     return 0;
 }
 
-void CMainFrame::UnregisterHotkeys()
-{
-    for (; hotkeyCount > 0; --hotkeyCount)
-        UnregisterHotKey(m_hWnd, hotkeyCount);
-    if (accelTable) {
-        DestroyAcceleratorTable(accelTable);
-        accelTable = nullptr;
-    }
-}
-
 void CMainFrame::OnDestroy()
 {
     CNorvaneApp& app = App();
@@ -133,6 +123,9 @@ void CMainFrame::OnDestroy()
     }
     KillTimer(1);
     KillTimer(2);
+    KillTimer(3);
+    KillTimer(4);
+    StopEventSound();
     statusBar.Destroy();
     richTip.Destroy();
     CRichTip::UnregisterWindowClass();

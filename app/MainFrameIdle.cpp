@@ -41,7 +41,7 @@ void CMainFrame::IdleUpdate()
     }
     if (dirty & MFD_TRAY) {
         dirty &= ~MFD_TRAY;
-        UpdateTrayIcon();
+        UpdateTrayIcon(WantsTrayIcon());
     }
     if (dirty & MFD_TOOLBAR) {
         dirty &= ~MFD_TOOLBAR;
@@ -49,15 +49,15 @@ void CMainFrame::IdleUpdate()
     }
     if (dirty & MFD_HOTKEYS) {
         dirty &= ~MFD_HOTKEYS;
-        // Registration comes with the command handling; until then none is held.
-        UnregisterHotkeys();
+        const CAppSettings& settings = Settings();
+        RegisterHotkeys(settings.IsHotkeysEnabled() && !settings.hotkeys.empty());
     }
     if (dirty & MFD_TOPMOST)
         ApplyTopmost();
     if (dirty & MFD_LAYOUT)
         RecalcLayout();
     if (dirty & MFD_STATUS)
-        dirty &= ~MFD_STATUS;  // the status texts come with the status bar's own object
+        UpdateStatusBar();
     if (dirty & MFD_MENU_END) {
         dirty &= ~MFD_MENU_END;
         dynCommands.clear();
@@ -152,23 +152,6 @@ void CMainFrame::SetToolbarStates()
     }
 }
 
-void CMainFrame::UpdateTrayIcon()
-{
-    const CAppSettings& settings = Settings();
-    const uint32_t flags = settings.GetTrayIconFlags();
-    const bool show = (flags & TRAY_SHOW_ALWAYS) || ((flags & TRAY_SHOW_MINIMIZED) && IsIconic(m_hWnd));
-    if (!show) {
-        trayIcon.Remove();
-        return;
-    }
-    if (!trayIcon.m_data.hIcon) {
-        trayIcon.m_data.hWnd = m_hWnd;
-        trayIcon.m_data.hIcon = idleIcon;
-        trayIcon.m_data.uFlags = NIF_MESSAGE | NIF_ICON;
-        trayIcon.Add();
-    }
-}
-
 void CMainFrame::ShowMainWindow(bool show)
 {
     if (show) {
@@ -213,8 +196,11 @@ void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
     }
     if (change & ASC_UNSAVED)
         frame->dirty |= MFD_CAPTION | MFD_TRAY;
-    if (change & (ASC_HOTKEYS_ON | ASC_HOTKEYS))
+    if ((change & (ASC_HOTKEYS_ON | ASC_HOTKEYS)) ||
+        ((change & ASC_STATE) && (settings.GetDetails().state & ASS_HOTKEY_EDITING)))
         frame->dirty |= MFD_HOTKEYS;
+    if ((change & ASC_SOUNDS_ON) && !settings.IsSoundsEnabled())
+        frame->StopEventSound();
     if (change & ASC_TRANSFER_ON)
         frame->dirty |= MFD_CAPTION | MFD_TRAY | MFD_TOOLBAR;
     const bool keyListSource = settings.GetTransferDoc().GetSourceKind() == SOURCE_KEYLIST;

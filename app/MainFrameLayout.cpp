@@ -94,6 +94,8 @@ void CMainFrame::CreateStatusBar()
     if (!statusBar.Create(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, m_hWnd,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS_BAR))))
         return;
+    statusBar.toolTip = &toolTip;
+    statusBar.hotPart = -1;
     SendMessageW(statusBar.m_hWnd, WM_SIZE, 0, 0);
     dirty |= MFD_STATUS;
 }

@@ -1,13 +1,54 @@
-// The shell operations whose full forms come with the languages and help.
-// These keep start-up and shutdown whole meanwhile.
+// The shell operations whose full forms come with the languages, help, the format and last-key
+// dialogs and the external tools. These keep start-up, shutdown and the commands whole meanwhile.
+#include "app/StandIns.h"
+
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 
-void CNorvaneApp::ShowHelp(int)
+namespace {
+
+void Note(std::wstring call)
 {
+    StandInCalls().push_back(std::move(call));
+}
+
+} // namespace
+
+std::vector<std::wstring>& StandInCalls()
+{
+    static std::vector<std::wstring> calls;
+    return calls;
+}
+
+void CNorvaneApp::ShowHelp(int helpId)
+{
+    Note(L"ShowHelp|" + std::to_wstring(helpId));
 }
 
 void CNorvaneApp::ApplyLanguage()
 {
     settings.GetTransferDoc().SetInterfaceLanguageApplied(true);
+}
+
+bool ShowNewFormatDialog(int*, HWND)
+{
+    Note(L"ShowNewFormatDialog");
+    return false;
+}
+
+void ShowLastKeyDialog(HWND)
+{
+    Note(L"ShowLastKeyDialog");
+}
+
+bool RunExternalTool(int index)
+{
+    Note(L"RunExternalTool|" + std::to_wstring(index));
+    return false;
+}
+
+INT_PTR RunExtToolsDialog(HWND)
+{
+    Note(L"RunExtToolsDialog");
+    return IDCANCEL;
 }

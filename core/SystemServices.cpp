@@ -1,6 +1,7 @@
 #include "core/SystemServices.h"
 
 #include <dbt.h>
+#include <mmsystem.h>
 #include <atomic>
 
 #include "core/SysUtil.h"
@@ -54,6 +55,21 @@ bool CSystemServices::ExecuteShell(SHELLEXECUTEINFOW& info)
 void CSystemServices::OpenLink(HWND owner, const wchar_t* target)
 {
     ShellExecuteW(owner, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool CSystemServices::NotifyIcon(DWORD message, NOTIFYICONDATAW& data)
+{
+    return Shell_NotifyIconW(message, &data) != FALSE;
+}
+
+bool CSystemServices::PlayWave(const wchar_t* file, DWORD flags)
+{
+    return PlaySoundW(file, nullptr, flags) != FALSE;
+}
+
+DWORD CSystemServices::SendMediaString(const wchar_t* command, HWND notify)
+{
+    return mciSendStringW(command, nullptr, 0, notify);
 }
 
 HRESULT CSystemServices::CheckElevation(bool& elevated)

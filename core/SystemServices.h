@@ -1,7 +1,8 @@
 #pragma once
 // What the program asks of the system that a test cannot arrange with the real machine: the
-// clock, the program's path, the final step of a file save, the autorun value, the shell, the
-// elevation test, questions to the user, device notifications and the PC/SC readers. Code asks
+// clock, the program's path, the final step of a file save, the autorun value, the shell and
+// its notification area, the elevation test, questions to the user, sounds, device
+// notifications and the PC/SC readers. Code asks
 // SystemServices() and never calls these directly, so a test stands in for all of them at once.
 //
 // Three layers answer, the first present wins: a test's stand-in, the application's services
@@ -38,6 +39,15 @@ public:
     // Opens a link's target (web address, mail address) with the shell's "open".
     virtual void OpenLink(HWND owner, const wchar_t* target) = 0;
     virtual HRESULT CheckElevation(bool& elevated) = 0;
+    // Shell_NotifyIconW: adds, changes or deletes an icon of the notification area.
+    virtual bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) = 0;
+
+    // ---- Sound
+    // PlaySoundW of a file name with the flags; null stops the sound that plays.
+    virtual bool PlayWave(const wchar_t* file, DWORD flags) = 0;
+    // mciSendStringW without a return text; the media error, 0 on success. The notify window
+    // gets MM_MCINOTIFY when the command asks for it.
+    virtual DWORD SendMediaString(const wchar_t* command, HWND notify) = 0;
 
     // ---- User
     // A question or message with a message-box style word; the id of the button that closed
@@ -78,6 +88,9 @@ public:
     bool ExecuteShell(SHELLEXECUTEINFOW& info) override;
     void OpenLink(HWND owner, const wchar_t* target) override;
     HRESULT CheckElevation(bool& elevated) override;
+    bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override;
+    bool PlayWave(const wchar_t* file, DWORD flags) override;
+    DWORD SendMediaString(const wchar_t* command, HWND notify) override;
     int AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk) override;
     void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;

@@ -1,6 +1,8 @@
 #include "framework/Controls.h"
+
 #include <commctrl.h>
 #include <richedit.h>
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 
 // ---- CToolTipCtrl ----
@@ -47,23 +49,27 @@ CTrayIcon::~CTrayIcon()
     Remove();
 }
 
+bool CTrayIcon::Notify(DWORD message)
+{
+    return SystemServices().NotifyIcon(message, m_data);
+}
+
 bool CTrayIcon::Add()
 {
-    return Shell_NotifyIconW(NIM_ADD, &m_data) != FALSE;
+    return Notify(NIM_ADD);
 }
 
 bool CTrayIcon::Modify()
 {
-    return Shell_NotifyIconW(NIM_MODIFY, &m_data) != FALSE;
+    return Notify(NIM_MODIFY);
 }
 
 bool CTrayIcon::Remove()
 {
     if (!m_data.hWnd || !m_data.hIcon)
         return false;
-    const bool removed = Shell_NotifyIconW(NIM_DELETE, &m_data) != FALSE;
+    const bool removed = Notify(NIM_DELETE);
     m_data.hIcon = nullptr;
-    m_data.hWnd = nullptr;
     return removed;
 }
 

@@ -25,9 +25,11 @@ public:
     CTrayIcon(const CTrayIcon&) = delete;
     CTrayIcon& operator=(const CTrayIcon&) = delete;
 
+    // Shell_NotifyIconW with the record (through the system services).
+    bool Notify(DWORD message);
     bool Add();
     bool Modify();
-    // Deletes the icon when one is shown; window and icon are cleared.
+    // Deletes the icon when one is shown; the icon is cleared whether the shell agreed or not.
     bool Remove();
 
     NOTIFYICONDATAW m_data;

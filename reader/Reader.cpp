@@ -221,6 +221,9 @@ ReaderStatus CReader::GetStatus() const
     status.serial = m_serial;
     status.version = m_version;
     status.versionText = m_versionText;
+    status.temicStep = m_temicStep;
+    status.temicSteps = m_temicSteps;
+    status.temicParam = m_temicParam;
     return status;
 }
 
@@ -460,6 +463,18 @@ void CReader::RaiseChange(uint32_t bits)
     Post();
 }
 
+void CReader::SetTemicScan(int step, int steps, uint32_t param)
+{
+    CCriticalSectionLock lock(&m_cs);
+    if (step == m_temicStep && steps == m_temicSteps && param == m_temicParam)
+        return;
+    m_temicStep = step;
+    m_temicSteps = steps;
+    m_temicParam = param;
+    m_changes |= RDCHG_CARD_STATE;
+    Post();
+}
+
 void CReader::Post()
 {
     // Called with the lock held, as the queue's own posts are.
@@ -571,6 +586,7 @@ void CReader::Disconnect()
         ClosePort();
     }
     LeaveCcid();
+    SetTemicScan(0, 0, 0);
     if (events[EV_WAKE])
         SetEvent(events[EV_WAKE]);
     m_protocol.reset();

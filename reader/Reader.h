@@ -83,6 +83,11 @@ struct ReaderStatus {
     int serial = -1;
     PackedVersion version = 0;
     std::wstring versionText;
+    // The Temic scan request being sent: its step (1-based, 0 while no scan runs), the number
+    // of steps and the request word (type low byte, speed second byte, delay high half).
+    int temicStep = 0;
+    int temicSteps = 0;
+    uint32_t temicParam = 0;
 };
 
 // A job: written by the owner while none is pending, then by the thread.
@@ -197,6 +202,8 @@ private:
     void Disconnect();
     void SetState(int s);
     void RaiseChange(uint32_t bits);
+    // The Temic scan's step for the owner; a change raises RDCHG_CARD_STATE.
+    void SetTemicScan(int step, int steps, uint32_t param);
     void OnThreadError(int kind, HRESULT code, const std::wstring& text);
     void SetLastError(HRESULT code, const std::wstring& text = std::wstring());
     HRESULT GetLastErrorCode();
@@ -293,6 +300,9 @@ private:
     HRESULT m_lastError = S_OK;
     std::wstring m_lastErrorText;
     ReaderJob m_job;
+    int m_temicStep = 0;
+    int m_temicSteps = 0;
+    uint32_t m_temicParam = 0;
 
     // Thread-private.
     ReaderConnectParams m_cp;           // the settings of the current connection

@@ -88,6 +88,7 @@ protected:
     // Reports and the loop.
     void PushErrorNotification(HRESULT code) { m_reader.PushErrorNotification(code); }
     void RaiseChange(uint32_t bits) { m_reader.RaiseChange(bits); }
+    void SetTemicScan(int step, int steps, uint32_t param) { m_reader.SetTemicScan(step, steps, param); }
     void LowerWait(DWORD ms) { m_reader.LowerWait(ms); }
     void LogWarningText(const wchar_t* text) { m_reader.LogWarningText(L"%s", text); }
     // The last error as the thread reports its own: a log line, change bit 2 and an error

@@ -80,7 +80,11 @@ bool CTextProtocol::TemicReading() const
 
 void CTextProtocol::TemicTick()
 {
-    if (!TemicReading() || HasFlag(RTF_POLL_SUSPENDED) || m_temicDelay < 0)
+    if (!TemicReading()) {
+        SetTemicScan(0, 0, 0);
+        return;
+    }
+    if (HasFlag(RTF_POLL_SUSPENDED) || m_temicDelay < 0)
         return;
     const DWORD elapsed = GetTickCount() - m_lastTemicCommand;
     if (m_temicDelay == 0 || elapsed >= static_cast<DWORD>(m_temicDelay)) {
@@ -105,12 +109,14 @@ void CTextProtocol::TemicStep()
     const TemicSettings& t = reading.temic;
     if (t.params.empty()) {
         m_temicDelay = -1;
+        SetTemicScan(0, 0, 0);
         return;
     }
     const int last = static_cast<int>(t.params.size()) - 1;
     if (m_temicIndex < 0 || m_temicIndex > last)
         m_temicIndex = 0;
     const uint32_t param = t.params[static_cast<size_t>(m_temicIndex)];
+    SetTemicScan(m_temicIndex + 1, last + 1, param);
     const BYTE p1 = TemicParamP1(param), p2 = TemicParamP2(param);
     const bool usePassword = (t.flags & TEMIC_USE_PASSWORD) != 0;
     const uint32_t password = usePassword ? t.password : 0;

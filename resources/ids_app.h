@@ -2,6 +2,7 @@
 // Resource ids of app/: the main window, the shell dialogs, transfer control and the reader jobs.
 
 // Strings
+#define IDS_TEMIC_SCANNING 119      // "Scanning Temic... (%d/%d: type %d, speed %d, delay %d)"
 #define IDS_ABOUT_MENU 103
 #define IDS_REMOVE_FILE_QUESTION 106
 #define IDS_SAVE_FAILED_QUIT 108
@@ -29,6 +30,7 @@
 #define IDS_PTV_CLIENT 249
 #define IDS_PTV_SERVER 250
 #define IDS_DEFAULT_CONFIG_NAME 252
+#define IDS_LANGUAGE_AUTO 255
 #define IDS_COL_CONFIG_NUMBER 290    // the open-configuration list's columns "#", "Name", "Changed"
 #define IDS_COL_CONFIG_NAME 291
 #define IDS_COL_CONFIG_CHANGED 292
@@ -37,7 +39,18 @@
 #define IDS_LOG_ELEVATION_FAILED 298
 #define IDS_ABOUT_WEB 400           // the program's web address
 #define IDS_ABOUT_MAIL 401          // the support mail address with a subject
+#define IDS_LANGUAGE_INTERNAL 412
 #define IDS_RUNNING 430
+#define IDS_TIP_LAST_KEY 431
+#define IDS_TIP_KEYS_LEFT 432
+#define IDS_TIP_PAGE_ITEMS 433
+#define IDS_TIP_TRANSFER_LOG 434    // "Transfer log: %s" with IDS_ON or IDS_OFF
+#define IDS_TIP_DEBUG_LOG 435
+#define IDS_ON 436
+#define IDS_OFF 437
+#define IDS_STATUS_TRANSFER_LOG 438 // "TL"
+#define IDS_STATUS_DEBUG_LOG 439    // "DL"
+#define IDS_LOG_SOUND_NAME 441      // a sound file name the media interface cannot take
 #define IDS_KEY_TYPES_OFF 519
 #define IDS_NO_KEYS_TO_WRITE 521
 
@@ -50,7 +63,13 @@
 #define IDB_PAGE_LIST_ARROWS 719   // the page list strip: fold and unfold, 4 pixels each
 #define IDM_PAGE_LIST 829           // the page list's context menu
 #define IDR_KEY_TYPES 800           // RCDATA: the key-type names, one a line
+#define IDM_MAIN_POPUP 805          // the main-menu popup of the page toolbar
+#define IDM_TRAY 806
 #define IDR_ACTIONS 808             // RCDATA: the commands that hotkeys can be bound to
+#define IDM_TRANSFER_LOG 812
+#define IDM_APP_LOG 813
+#define IDM_LAST_KEY 824
+#define IDM_PAGE 833                // the page header's menu
 
 // Dialogs and their controls
 #define IDD_ABOUT 900
@@ -72,6 +91,7 @@
 #define IDC_PAGE_LIST_STRIP 1243
 
 // Children of the main window
+#define IDC_TRANSFER_TOOLBAR 1004
 #define IDC_PAGE_TOOLBAR 1005
 #define IDC_STATUS_BAR 1168
 #define IDC_PAGE_HEADER 1220

@@ -60,6 +60,21 @@ HRESULT CFakeSystemServices::CheckElevation(bool& elevated)
     return checkElevation ? checkElevation(&elevated) : m_scope.Replaced().CheckElevation(elevated);
 }
 
+bool CFakeSystemServices::NotifyIcon(DWORD message, NOTIFYICONDATAW& data)
+{
+    return notifyIcon ? notifyIcon(message, data) : m_scope.Replaced().NotifyIcon(message, data);
+}
+
+bool CFakeSystemServices::PlayWave(const wchar_t* file, DWORD flags)
+{
+    return playWave ? playWave(file, flags) : m_scope.Replaced().PlayWave(file, flags);
+}
+
+DWORD CFakeSystemServices::SendMediaString(const wchar_t* command, HWND notify)
+{
+    return sendMediaString ? sendMediaString(command, notify) : m_scope.Replaced().SendMediaString(command, notify);
+}
+
 int CFakeSystemServices::AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk)
 {
     return askUser ? askUser(text, style, owner, dontAsk) : m_scope.Replaced().AskUser(text, style, owner, dontAsk);

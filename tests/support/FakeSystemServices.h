@@ -41,6 +41,9 @@ public:
     std::function<BOOL(SHELLEXECUTEINFOW* info)> executeShell;
     std::function<void(HWND owner, const wchar_t* target)> openLink;
     std::function<HRESULT(bool* elevated)> checkElevation;
+    std::function<bool(DWORD message, NOTIFYICONDATAW& data)> notifyIcon;
+    std::function<bool(const wchar_t* file, DWORD flags)> playWave;
+    std::function<DWORD(const wchar_t* command, HWND notify)> sendMediaString;
     std::function<int(const std::wstring& text, UINT style, HWND owner, bool* dontAsk)> askUser;
     std::function<void(UINT type)> beep;
     std::function<HDEVNOTIFY(HWND window, const GUID& interfaceClass)> watchDeviceInterfaces;
@@ -55,6 +58,9 @@ public:
     bool ExecuteShell(SHELLEXECUTEINFOW& info) override;
     void OpenLink(HWND owner, const wchar_t* target) override;
     HRESULT CheckElevation(bool& elevated) override;
+    bool NotifyIcon(DWORD message, NOTIFYICONDATAW& data) override;
+    bool PlayWave(const wchar_t* file, DWORD flags) override;
+    DWORD SendMediaString(const wchar_t* command, HWND notify) override;
     int AskUser(const std::wstring& text, UINT style, HWND owner, bool* dontAsk) override;
     void Beep(UINT type) override;
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
