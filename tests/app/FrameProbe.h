@@ -1,0 +1,144 @@
+#pragma once
+// What the tests of the frame's commands, menus, status bar and tray share: a page that records
+// the commands it is offered and answers the status bar's page query, the program's own message
+// pump, keys pressed through the system's input, and the calls of the shell and sound seams.
+#include <windows.h>
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/MainFrame.h"
+#include "app/NorvaneApp.h"
+#include "app/StandIns.h"
+#include "pages/PageRegistry.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/PageTestIds.h"
+
+namespace frame_probe {
+
+// What the recording page saw and how it answers; kept beyond the page's life.
+struct Record
+{
+    std::vector<std::pair<int, int>> commands;  // id, code
+    bool takes = true;                          // the page handles what it is offered
+    int position = -1;                          // its answer to the page query
+    int total = -1;
+};
+inline Record& Recorded()
+{
+    static Record record;
+    return record;
+}
+
+class CRecorderPage : public CBasePage
+{
+public:
+    explicit CRecorderPage(IPageHost& host) : CBasePage(IDD_PROBE_PAGE, &host) {}
+    bool OnCommand(int id, int code, HWND control) override
+    {
+        if (control)
+            return CBasePage::OnCommand(id, code, control);
+        Recorded().commands.emplace_back(id, code);
+        return Recorded().takes;
+    }
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == WM_PAGE_QUERY) {
+            *reinterpret_cast<int*>(wParam) = Recorded().position;
+            *reinterpret_cast<int*>(lParam) = Recorded().total;
+            return 0;
+        }
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    }
+};
+
+inline std::unique_ptr<CBasePage> MakeRecorder(IPageHost& host)
+{
+    return std::make_unique<CRecorderPage>(host);
+}
+
+// The registry with the recording page as page 0 (Transfer).
+inline constexpr std::array<PageTableEntry, kPageCount> kRecorderRows = [] {
+    std::array<PageTableEntry, kPageCount> rows{};
+    for (int i = 0; i < kPageCount; ++i)
+        rows[i] = kPageRegistry[i];
+    rows[0] = {PAGE_TRANSFER, IDD_PROBE_PAGE, 968, 968, &MakeRecorder};
+    return rows;
+}();
+
+// Makes the recording page current: it is offered every command first.
+inline void UseRecorderPage(CMainFrame& frame)
+{
+    Recorded() = Record();
+    frame.pageRows = kRecorderRows;
+    App().settings.SetCurrentPage(PAGE_SOURCE);
+    App().settings.SetCurrentPage(PAGE_TRANSFER);
+}
+
+// Runs the program's own pump (its pre-translation included) until cond holds.
+template <class F>
+bool PumpAppUntil(F cond, DWORD timeout = 5000)
+{
+    CNorvaneApp& app = App();
+    const DWORD start = GetTickCount();
+    for (;;) {
+        while (app.IsMessageWaiting())
+            app.ProcessNextMessage();
+        if (cond())
+            return true;
+        if (GetTickCount() - start > timeout)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+// Presses the keys in order and lets them go in reverse, through the system's input.
+inline UINT PressKeys(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> events;
+    for (WORD key : keys) {
+        INPUT in{INPUT_KEYBOARD};
+        in.ki.wVk = key;
+        events.push_back(in);
+    }
+    for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) {
+        INPUT in{INPUT_KEYBOARD};
+        in.ki.wVk = *it;
+        in.ki.dwFlags = KEYEVENTF_KEYUP;
+        events.push_back(in);
+    }
+    return SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
+}
+
+// The stand-in calls noted since the last take.
+inline std::vector<std::wstring> TakeStandInCalls()
+{
+    std::vector<std::wstring> calls;
+    calls.swap(StandInCalls());
+    return calls;
+}
+
+// The WM_COMMAND ids waiting in the frame's queue (taken out).
+inline std::vector<WPARAM> TakePostedCommands(HWND frame)
+{
+    std::vector<WPARAM> ids;
+    MSG msg;
+    while (PeekMessageW(&msg, frame, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+        ids.push_back(msg.wParam);
+    return ids;
+}
+
+// One call of the notification-area seam, as the shell would have received it.
+struct TrayCall
+{
+    DWORD message;
+    HICON icon;
+    UINT flags;
+    std::wstring tip;
+    std::wstring infoTitle;
+    std::wstring info;
+};
+
+} // namespace frame_probe
