@@ -105,6 +105,16 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
     EXPECT_EQ(0u, frame.dynCommands.size());
 }
 
+TEST_F(FrameCommands, TheCatalogueAndLogMenuCommandsComeFromOtherProgramsToo)
+{
+    TakePostedCommands(FrameWindow());
+    for (int id : {ID_SHOW_SOURCE, ID_SHOW_DESTINATION, ID_KEYLIST_TIMER, ID_RESET_COUNTER, ID_GO_TRANSFER_LOG,
+                   ID_GO_APP_LOG}) {
+        SendMessageW(FrameWindow(), WM_TCARD, kExternalCommandTag, kExternalCommandBase + id);
+        EXPECT_EQ(std::vector<WPARAM>{static_cast<WPARAM>(id)}, TakePostedCommands(FrameWindow())) << id;
+    }
+}
+
 TEST_F(FrameCommands, CommandsThatSwitchSettingsBackAndForth)
 {
     CAppSettings& settings = Settings();

@@ -46,6 +46,7 @@ public:
         r.m_job.progress = progress;
         r.m_job.total = total;
     }
+    static void SetTemicScan(CReader& r, int step, int steps, uint32_t param) { r.SetTemicScan(step, steps, param); }
     static void SetIdentity(CReader& r, int model, int serial, PackedVersion version, const std::wstring& text)
     {
         CCriticalSectionLock lock(&r.m_cs);
