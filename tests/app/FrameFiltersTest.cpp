@@ -35,9 +35,9 @@ TEST(ExternalCommands, OnlyStaticCommandIds)
         int id;
         bool allowed;
     } cases[] = {{32785, true}, {32786, true},  {32787, true},  {32779, true},  {1143, true},   {32876, true},
-                 {32895, true}, {33040, true},  {33047, true},  {33028, true},  {32896, false}, {33048, false},
+                 {32895, true}, {33040, true},  {33047, true},  {33028, true},  {32896, true},  {33048, false},
                  {0, false},    {1, false},     {9999, false},  {10000, false}, {10005, false}, {32780, false},
-                 {32784, false}, {65535, false}, {-1, false}};
+                 {32784, false}, {32898, false}, {65535, false}, {-1, false}};
     for (const auto& c : cases)
         EXPECT_EQ(c.allowed, IsExternalCommandAllowed(c.id)) << c.id;
 }

@@ -392,6 +392,7 @@ TEST_F(StatusTray, TrayMenuAtTheRightClick)
     CAppSettings& settings = Settings();
     settings.SetSoundsEnabled(true);
     settings.configFiles = {L"Alpha"};
+    Frame()->IdleUpdate();  // the hotkeys, named in the menu
     // The menu runs its own loop: a helper thread looks at it, takes its picture, closes it.
     std::atomic<bool> seen{false};
     std::vector<std::wstring> items;
