@@ -249,7 +249,7 @@ private:
     bool OnDynamicCommand(int id);
     void ShowPageCommand(int pageId);
     void ToggleLogSwitch(bool debugLog);
-    void ToggleView(bool AppViewOptions::*option, uint32_t word2);
+    void ToggleView(bool AppViewOptions::*option);
     void TogglePanel(uint32_t bit);
     void OpenUserConfiguration(int index);
     void RepeatLastKey();

@@ -12,6 +12,7 @@
 #include "app/Configurations.h"
 #include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
+#include "app/PortList.h"
 #include "app/ShellServices.h"
 #include "app/StandIns.h"
 #include "core/AppLog.h"
@@ -22,15 +23,6 @@
 #include "transfer/Portavo.h"
 
 namespace {
-
-constexpr uint32_t CONFIRM_SAVE_CONFIG = 0x02;
-constexpr uint32_t CONFIRM_TEMIC = 0x04;
-constexpr uint32_t CONFIRM_WRITE_KEYS = 0x08;
-
-// Second-word details of the view options' interface change.
-constexpr uint32_t UI2_TOPMOST = 0x04;
-constexpr uint32_t UI2_SNAP_TO_EDGES = 0x08;
-constexpr uint32_t UI2_CAPTION = 0x20;
 
 // The four modifier bits of a hotkey word and the byte of its key.
 constexpr UINT kHotkeyModifierMask = MOD_ALT | MOD_CONTROL | MOD_SHIFT | MOD_WIN;
@@ -156,8 +148,11 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         return true;
     case ID_REFRESH_PORT_LIST: {
         CDocUpdateScope scope(settings);
-        for (KnownReader& reader : settings.knownReaders)
-            reader.fields[1] = 0;  // the present mark
+        {
+            auto readers = settings.EditKnownReaders();
+            for (KnownReader& reader : *readers)
+                reader.fields[KR_PRESENT] = 0;
+        }
         app.RefreshPortList(false);
         return true;
     }
@@ -299,13 +294,13 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
             SendMessageW(page->m_hWnd, WM_COMMAND, ID_PAGE_DEFAULT, 0);
         return true;
     case ID_TOPMOST:
-        ToggleView(&AppViewOptions::topMost, UI2_TOPMOST);
+        ToggleView(&AppViewOptions::topMost);
         return true;
     case ID_SNAP_TO_EDGES:
-        ToggleView(&AppViewOptions::snapToEdges, UI2_SNAP_TO_EDGES);
+        ToggleView(&AppViewOptions::snapToEdges);
         return true;
     case ID_VERSION_TITLE:
-        ToggleView(&AppViewOptions::versionTitle, UI2_CAPTION);
+        ToggleView(&AppViewOptions::versionTitle);
         dirty |= MFD_CAPTION;
         return true;
     case ID_VIEW_STATUSBAR:
@@ -404,20 +399,18 @@ void CMainFrame::RepeatLastKey()
 void CMainFrame::ToggleLogSwitch(bool debugLog)
 {
     CAppSettings& settings = Settings();
-    CDocUpdateScope scope(settings);
     if (debugLog)
-        settings.debugLog.enabled = !settings.debugLog.enabled;
+        settings.EditDebugLog()->enabled = !settings.debugLog.enabled;
     else
-        settings.transferLog = !settings.transferLog;
-    settings.RaiseChange(ASC_LOG_SWITCHES, 0, true);
+        settings.SetTransferLog(!settings.transferLog);
 }
 
-void CMainFrame::ToggleView(bool AppViewOptions::*option, uint32_t word2)
+void CMainFrame::ToggleView(bool AppViewOptions::*option)
 {
     CAppSettings& settings = Settings();
-    CDocUpdateScope scope(settings);
-    settings.view.*option = !(settings.view.*option);
-    settings.RaiseChange(ASC_UI, word2, true);
+    AppViewOptions view = settings.view;
+    view.*option = !(view.*option);
+    settings.SetViewOptions(view);
 }
 
 void CMainFrame::TogglePanel(uint32_t bit)

@@ -16,11 +16,6 @@
 
 namespace {
 
-// "trayIcon" flags.
-constexpr uint32_t TRAY_WHEN_MINIMIZED = 0x1;
-constexpr uint32_t TRAY_ALWAYS = 0x2;
-// Run-time state detail: the sound that plays through the media interface changed.
-constexpr uint32_t kStateSoundPlaying = 0x02;
 constexpr size_t kTipRoom = 127;
 constexpr DWORD kExpandRoom = 260;
 
@@ -44,7 +39,7 @@ void CopyCut(wchar_t (&to)[N], const std::wstring& from, size_t room)
 bool CMainFrame::WantsTrayIcon() const
 {
     const uint32_t flags = Settings().GetTrayIconFlags();
-    return (flags & TRAY_ALWAYS) || ((flags & TRAY_WHEN_MINIMIZED) && IsIconic(m_hWnd)) ||
+    return (flags & TRAY_SHOW_ALWAYS) || ((flags & TRAY_SHOW_MINIMIZED) && IsIconic(m_hWnd)) ||
            (trayIcon.m_data.uFlags & NIF_INFO);
 }
 
@@ -213,7 +208,7 @@ void CMainFrame::PlayEventSound(int soundEvent)
         system.PlayWave(loadedSoundFile.c_str(), SND_ASYNC | SND_FILENAME | SND_NODEFAULT);
     } else {
         playingSound = system.SendMediaString(L"play media from 0 notify", m_hWnd) == 0 ? soundEvent : -1;
-        settings.RaiseStateChange(kStateSoundPlaying, false);
+        settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
     }
 }
 
@@ -230,7 +225,7 @@ void CMainFrame::StopEventSound()
     loadedSound = -1;
     playingSound = -1;
     loadedSoundFile.clear();
-    settings.RaiseStateChange(kStateSoundPlaying, false);
+    settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
 }
 
 void CMainFrame::OnMediaNotify()
@@ -238,5 +233,5 @@ void CMainFrame::OnMediaNotify()
     CAppSettings& settings = Settings();
     CDocUpdateScope scope(settings);
     playingSound = -1;
-    settings.RaiseStateChange(kStateSoundPlaying, false);
+    settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
 }

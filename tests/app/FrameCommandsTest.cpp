@@ -69,7 +69,7 @@ const _KEY_NUMBER kKey = [] {
 TEST_F(FrameCommands, CommandsThatReachTheirTargets)
 {
     CMainFrame& frame = *Frame();
-    Settings().configFiles = {L"Alpha"};
+    *Settings().EditConfigFiles() = {L"Alpha"};
     m_system.executeShell = [](SHELLEXECUTEINFOW* info) -> BOOL {
         StandInCalls().push_back(std::wstring(L"shell|") + info->lpVerb + L"|" + info->lpFile + L"|" +
                                  info->lpParameters);
@@ -232,8 +232,8 @@ TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
                                          L"Reading keys", L"Advanced", L"    Sounds", L"    Hotkeys"}),
               Items(OpenPlaceholder(pages, ID_PAGE_LIST)));
 
-    settings.languages = {{L"<internal>", L"English", 1033}, {L"de-de", L"German (Deutsch)", 1031},
-                          {L"fr-fr", L"French (français)", 1036}};
+    *settings.EditLanguages() = {{L"<internal>", L"English", 1033}, {L"de-de", L"German (Deutsch)", 1031},
+                                 {L"fr-fr", L"French (français)", 1036}};
     const struct {
         const wchar_t* language;
         std::vector<std::wstring> items;
@@ -256,7 +256,7 @@ TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
     Command(kFirstDynamicCommand + first);
     EXPECT_EQ(L"", settings.GetLanguage());
 
-    settings.configFiles = {L"Alpha", L"Beta"};
+    *settings.EditConfigFiles() = {L"Alpha", L"Beta"};
     Doc().SetPathName(m_folder.File(L"beta.nv2"));
     CMenu configurations;
     EXPECT_EQ((std::vector<std::wstring>{L"<Norvane>", L"Alpha", L"Beta*"}),
@@ -292,7 +292,9 @@ TEST_F(FrameCommands, MainMenuStatesAndHotkeyTexts)
     } cases[] = {{false, false, PANEL_STATUSBAR | PANEL_HEADER, true}, {true, true, PANEL_TOOLBAR | PANEL_PAGELIST, false}};
     for (const auto& c : cases) {
         settings.SetPanels(c.panels);
-        settings.view.topMost = c.topMost;
+        AppViewOptions view = settings.view;
+        view.topMost = c.topMost;
+        settings.SetViewOptions(view);
         settings.SetTransferEnabled(c.running);
         if (c.unsaved)
             settings.SetLanguage(L"changed");

@@ -26,10 +26,7 @@ protected:
     // The list in force, registered as the idle pass does it.
     void Use(std::vector<uint32_t> entries)
     {
-        CAppSettings& settings = App().settings;
-        CDocUpdateScope scope(settings);
-        settings.hotkeys = std::move(entries);
-        settings.RaiseChange(ASC_HOTKEYS, 0, true);
+        *App().settings.EditHotkeys() = std::move(entries);
     }
     void Register()
     {

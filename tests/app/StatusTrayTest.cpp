@@ -124,10 +124,10 @@ TEST_F(StatusTray, PartsShowWhatTheyStandFor)
         int part;
         const wchar_t* text;
     } cases[] = {
-        {"transfer log on", [&] { settings.transferLog = true; }, 1, L"TL"},
-        {"transfer log off", [&] { settings.transferLog = false; }, 1, L""},
-        {"debug log on", [&] { settings.debugLog.enabled = true; }, 2, L"DL"},
-        {"debug log off", [&] { settings.debugLog.enabled = false; }, 2, L""},
+        {"transfer log on", [&] { settings.SetTransferLog(true); }, 1, L"TL"},
+        {"transfer log off", [&] { settings.SetTransferLog(false); }, 1, L""},
+        {"debug log on", [&] { settings.EditDebugLog()->enabled = true; }, 2, L"DL"},
+        {"debug log off", [&] { settings.EditDebugLog()->enabled = false; }, 2, L""},
         {"not the key list", [&] { AddKeys(5, 2); }, 3, L""},
         {"rows from the selected one on", [&] { Doc().SetSource(L"", SOURCE_KEYLIST); }, 3, L"3"},
         {"the first row selected", [&] { Doc().GetKeys()[2]->flags = 0, Doc().GetKeys()[0]->flags = KVKEY_SELECTED; }, 3, L"5"},
@@ -164,8 +164,8 @@ TEST_F(StatusTray, PartsShowWhatTheyStandFor)
     // A picture for a person to look at, with ink in the parts that show text and none in the
     // empty one.
     App().reader.reset();
-    settings.transferLog = true;
-    settings.debugLog.enabled = true;
+    settings.SetTransferLog(true);
+    settings.EditDebugLog()->enabled = true;
     Doc().GetKeys()[1]->flags = KVKEY_SELECTED;
     Recorded().total = 7;
     Frame()->UpdateStatusBar();
@@ -207,7 +207,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
     EXPECT_EQ(-1, frame.statusBar.hotPart);
     EXPECT_EQ(0, frame.toolTip.GetToolCount());
 
-    settings.debugLog.enabled = true;
+    settings.EditDebugLog()->enabled = true;
     const wchar_t* tips[] = {L"", L"Transfer log: OFF", L"Debug log: ON", L"Left keys to transfer",
                              L"Last transferred key", L"The number of selected items, and total number of items"};
     for (int part = 1; part <= 5; ++part) {
@@ -220,11 +220,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
 
     TakeStandInCalls();
     // The toolbars' tips: the command's, with its hotkey.
-    {
-        CDocUpdateScope scope(settings);
-        settings.hotkeys = {MakeHotkeyEntry(ID_TOPMOST, HOTKEY_MOD_CTRL | 'T')};
-        settings.RaiseChange(ASC_HOTKEYS, 0, true);
-    }
+    *settings.EditHotkeys() = {MakeHotkeyEntry(ID_TOPMOST, HOTKEY_MOD_CTRL | 'T')};
     frame.IdleUpdate();
     for (const auto& [command, tip] : {std::pair<int, std::wstring>{ID_TOPMOST, L"Keep the main window above the other windows (Ctrl+T)"},
                                        {ID_MAIN_MENU, L"Show the main menu"}}) {
@@ -391,7 +387,7 @@ TEST_F(StatusTray, TrayMenuAtTheRightClick)
     RecordTray();
     CAppSettings& settings = Settings();
     settings.SetSoundsEnabled(true);
-    settings.configFiles = {L"Alpha"};
+    *settings.EditConfigFiles() = {L"Alpha"};
     Frame()->IdleUpdate();  // the hotkeys, named in the menu
     // The menu runs its own loop: a helper thread looks at it, takes its picture, closes it.
     std::atomic<bool> seen{false};
@@ -518,7 +514,7 @@ TEST_F(StatusTray, SoundsByTheirFilesKind)
         {0, L"C:\\Sounds\\a\" type waveaudio alias x.wav", {L"media|close media"}, -1},
         {1, L"", {}, -1},
     };
-    settings.debugLog = {true, 5, -1, false};
+    *settings.EditDebugLog() = {true, 5, -1, false};
     for (const auto& c : cases) {
         settings.SetSoundFile(c.event, c.file);
         frame.PlayEventSound(c.event);
