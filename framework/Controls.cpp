@@ -70,6 +70,7 @@ bool CTrayIcon::Remove()
         return false;
     const bool removed = Notify(NIM_DELETE);
     m_data.hIcon = nullptr;
+    m_data.hWnd = nullptr;
     return removed;
 }
 

@@ -29,7 +29,8 @@ public:
     bool Notify(DWORD message);
     bool Add();
     bool Modify();
-    // Deletes the icon when one is shown; the icon is cleared whether the shell agreed or not.
+    // Deletes the icon when one is shown; window and icon are cleared whether the shell agreed
+    // or not.
     bool Remove();
 
     NOTIFYICONDATAW m_data;
