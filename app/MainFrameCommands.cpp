@@ -12,7 +12,6 @@
 #include "app/Configurations.h"
 #include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
-#include "app/PortList.h"
 #include "app/ShellServices.h"
 #include "app/StandIns.h"
 #include "core/AppLog.h"
@@ -151,7 +150,7 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         {
             auto readers = settings.EditKnownReaders();
             for (KnownReader& reader : *readers)
-                reader.fields[KR_PRESENT] = 0;
+                reader.present = 0;
         }
         app.RefreshPortList(false);
         return true;
@@ -393,7 +392,7 @@ void CMainFrame::RepeatLastKey()
         return;
     if (app.IsLogged(LOG_THRESHOLD_INFO))
         LogMessage(&app, nullptr, LOG_INFO, L"Repeat last key");
-    app.TransferKey(last.keyType, last.keyNumber, last.formatId);
+    app.TransferKey(last.keyType, last.keyNumber, last.keyExtra);
 }
 
 void CMainFrame::ToggleLogSwitch(bool debugLog)

@@ -80,11 +80,6 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
         int id;
         std::vector<std::wstring> calls;
     } cases[] = {
-        {ID_CONFIG_SAVE, {L"SaveConfiguration"}},
-        {ID_CONFIG_NEW, {L"NewConfiguration"}},
-        {ID_CONFIG_OPEN, {L"OpenConfigurationDialog"}},
-        {ID_CONFIG_USER1, {L"OpenConfiguration|Alpha.nv2|no ask"}},
-        {ID_CONFIG_USER1 + 1, {}},  // "User 2" with one configuration does nothing
         {ID_FORMAT_NEW, {L"ShowNewFormatDialog"}},
         {ID_LAST_KEY, {L"ShowLastKeyDialog"}},
         {ID_EXT_TOOLS, {L"RunExtToolsDialog"}},
@@ -99,6 +94,11 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
         EXPECT_EQ(1, Command(c.id)) << c.id;
         EXPECT_EQ(c.calls, TakeStandInCalls()) << c.id;
     }
+    // "User 1" opens the first configuration of the list; "User 2" with one does nothing.
+    EXPECT_EQ(1, Command(ID_CONFIG_USER1));
+    EXPECT_EQ(docs + L"\\Alpha.nv2", Doc().GetPathName());
+    EXPECT_EQ(1, Command(ID_CONFIG_USER2));
+    EXPECT_EQ(docs + L"\\Alpha.nv2", Doc().GetPathName());
     // Ids the table does not list are not handled.
     for (int id : {32790, 9999, 10000, 10001, 32826, 33034, 33039, 40000})
         EXPECT_EQ(0, Command(id)) << id;
@@ -261,12 +261,24 @@ TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
     CMenu configurations;
     EXPECT_EQ((std::vector<std::wstring>{L"<Norvane>", L"Alpha", L"Beta*"}),
               Items(OpenPlaceholder(configurations, ID_CONFIG_LIST)));
+    // Their commands open the configuration, asking about unsaved changes as "confirm" says.
+    std::vector<std::wstring> questions;
+    m_system.askUser = [&questions](const std::wstring& text, UINT, HWND, bool*) {
+        questions.push_back(text);
+        return IDNO;
+    };
     const int beta = static_cast<int>(Frame()->dynCommands.size()) - 1;
-    settings.SetConfirmFlags(0x02);
-    Command(kFirstDynamicCommand + beta);
+    settings.SetConfirmFlags(CONFIRM_SAVE_CONFIG);
+    Command(kFirstDynamicCommand + beta - 1);
+    EXPECT_EQ(m_folder.File(L"Alpha.nv2"), Doc().GetPathName());
+    {
+        CDocUpdateScope scope(Doc());
+        Doc().RaiseChange(TDC_SOURCE, 0, true);  // unsaved changes
+    }
     Command(kFirstDynamicCommand + beta - 2);
-    EXPECT_EQ((std::vector<std::wstring>{L"OpenConfiguration|Beta.nv2|ask", L"OpenConfiguration||ask"}),
-              TakeStandInCalls());
+    EXPECT_EQ(L"", Doc().GetPathName());
+    EXPECT_EQ(std::vector<std::wstring>{L"Save the changes to the configuration \"Alpha.nv2\"?"}, questions);
+    m_system.askUser = nullptr;
 
     CMenu tools;
     ASSERT_GT(settings.extTools.size(), 1u);
@@ -354,7 +366,7 @@ TEST_F(FrameCommands, HandOverFromASecondProcess)
     const std::wstring docs = m_folder.Path();
     const struct {
         std::wstring line;
-        std::wstring opened;
+        std::wstring display;  // the configuration as the caption names it
     } configurations[] = {
         {L"cfg.nv2", L"cfg.nv2"},
         {L"\"" + docs + L"\\Sites\\Gate.nv2\"", L"Sites\\Gate.nv2"},
@@ -362,12 +374,15 @@ TEST_F(FrameCommands, HandOverFromASecondProcess)
     };
     for (const auto& c : configurations) {
         handOver(c.line);
-        EXPECT_EQ(std::vector<std::wstring>{L"OpenConfiguration|" + c.opened + L"|no ask"}, TakeStandInCalls())
-            << c.line;
+        std::wstring display;
+        settings.GetConfigDisplayPath(display);
+        EXPECT_EQ(c.display, display) << c.line;
     }
-    // The documents folder is the "docdir" value.
-    EXPECT_EQ(TRUE, handOver(L"/docdir=F other.nv2"));
-    EXPECT_EQ(L"F", settings.GetDocumentsFolderSetting());
+    // The documents folder is the "docdir" value, not the configuration's text.
+    const std::wstring other = docs + L"\\Other";
+    EXPECT_EQ(TRUE, handOver(L"/docdir=" + other + L" other.nv2"));
+    EXPECT_EQ(other, settings.GetDocumentsFolderSetting());
+    EXPECT_EQ(other + L"\\other.nv2", Doc().GetPathName());
 
     // "/admin": an elevated copy with " /N"; declined at the prompt, this one goes on.
     std::vector<std::wstring> starts;
@@ -384,7 +399,6 @@ TEST_F(FrameCommands, HandOverFromASecondProcess)
     settings.SetConfirmFlags(0);
     EXPECT_EQ(TRUE, handOver(L"/admin /language=y"));
     EXPECT_TRUE(IsWindow(FrameWindow()));
-    EXPECT_EQ(L"F", settings.GetDocumentsFolderSetting());
     EXPECT_NE(L"y", settings.GetLanguage()) << "nothing else is applied";
     accept = TRUE;
     EXPECT_EQ(TRUE, handOver(L"/admin"));
