@@ -408,9 +408,19 @@ std::string CReaderSim::OnTextLine(const std::string& line)
 
 std::string CReaderSim::OnFrame(const ReaderSimFrame& frame)
 {
-    if (frame.code == 0x45)
-        return BuildSimFrame(frame.seq, frame.code, std::string(1, '\x09'));
-    return BuildSimFrame(frame.seq, frame.code, std::string("\x55\x01", 2));
+    FrameSimLine line;
+    line.write = [this](const std::string& bytes) {
+        Answer(bytes);
+        return WaitForSingleObject(m_stop, 0) != WAIT_OBJECT_0;
+    };
+    // A speed change is seen where the line shows its speed (telnet).
+    line.speed = [this](DWORD speed) {
+        std::lock_guard<std::mutex> l(m_mutex);
+        if (m_telnet)
+            m_answerSpeed = speed;
+    };
+    m_binary.Reply(frame.seq, frame.code, frame.payload, line);
+    return std::string();
 }
 
 bool CReaderSim::MayAnswer() const
@@ -531,6 +541,12 @@ void CReaderSim::ProcessInput()
             m_frames.push_back(f);
             l.unlock();
             Answer(OnFrame(f));
+            continue;
+        }
+        if (m_binary.BinaryMode()) {
+            // In binary mode the reader hears frames only.
+            const size_t start = in.find('\x02');
+            in.erase(0, start == std::string::npos ? in.size() : start);
             continue;
         }
         if (in[0] == 'i') {
