@@ -1,6 +1,34 @@
 #include "reader/FrameCodec.h"
 #include <algorithm>
-#include "reader/Reader.h"
+#include "core/ResultCodes.h"
+
+namespace {
+
+constexpr BYTE kCodeWithoutSum = 0x23;
+
+} // namespace
+
+HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload)
+{
+    payload.clear();
+    if (count < kFrameOverhead || bytes[0] != kFrameStart)
+        return KV_E_INVALID_RESPONSE;
+    const size_t length = bytes[2];
+    if (length < kFrameOverhead || length > count)
+        return KV_E_INVALID_RESPONSE;
+    seq = bytes[1];
+    code = bytes[3];
+    if (code != kCodeWithoutSum) {
+        unsigned sum = 0;
+        for (size_t i = 0; i + 2 < length; ++i)
+            sum += bytes[i];
+        const unsigned stored = bytes[length - 2] | bytes[length - 1] << 8;
+        if ((sum & 0xFFFF) != stored)
+            return KV_E_INVALID_RESPONSE;
+    }
+    payload.assign(bytes + 4, bytes + length - 2);
+    return S_OK;
+}
 
 std::vector<BYTE> BuildReaderFrame(BYTE seq, BYTE command, const BYTE* payload, size_t length)
 {

@@ -9,6 +9,11 @@ constexpr BYTE kFrameStart = 0x02;
 constexpr size_t kFrameOverhead = 6;        // start, sequence, length, code, 16-bit sum
 constexpr size_t kFrameMaxPayload = 255 - kFrameOverhead;
 
+// Checks the frame that begins at bytes (count bytes from its start byte, at least as many as
+// its length byte says; those after the frame are not its own): S_OK with its sequence
+// number, code and payload, else 0x80040218. Replies with code 0x23 carry no valid sum.
+HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload);
+
 // 0x02, sequence, payload length + 6, command, payload, the 16-bit sum of all bytes before it
 // (low byte first). A payload longer than a frame holds is cut.
 std::vector<BYTE> BuildReaderFrame(BYTE seq, BYTE command, const BYTE* payload, size_t length);

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 #include "core/ResultCodes.h"
@@ -242,4 +243,28 @@ TEST(FrameCommands, EachCardIsClassifiedByItsAnswers)
                   std::vector<BYTE>(found.key.bytes, found.key.bytes + found.key.length)) << r.what;
         EXPECT_EQ(2, line.tries) << r.what;
     }
+}
+
+TEST(FrameCommands, TheConnectionsTriesComeBackWhenAPortErrorEndsTheExamination)
+{
+    // The port fails at the answer to select, in the middle of the examination.
+    class CFailingLine : public CSimLine {
+    public:
+        bool Transact(BYTE command, const BYTE* payload, size_t length, BYTE& status, std::vector<BYTE>& data) override
+        {
+            if (command == 0x48)
+                throw std::runtime_error("port gone");
+            return CSimLine::Transact(command, payload, length, status, data);
+        }
+    };
+    CFailingLine line;
+    line.timeout = 1234;
+    FrameSimCard card;
+    card.sak = 0x18;
+    line.sim.SetField({card});
+    CFrameCommands commands(line);
+    FrameCardClass found;
+    EXPECT_THROW(commands.ClassifyCard(found, nullptr), std::runtime_error);
+    EXPECT_EQ(2, line.tries);
+    EXPECT_EQ(1234, line.timeout);
 }

@@ -310,6 +310,10 @@ void CFrameSim::Reply(BYTE seq, BYTE code, const std::string& payload, const Fra
         if (s != m_status.end())
             a.payload = Status(static_cast<char>(s->second));
         faulty = TakeFault(code, fault);
+        // The mode changes with a reply that goes out, before whoever reads it can look.
+        const bool answered = !faulty || (fault.kind != FrameFault::Silence && fault.kind != FrameFault::Flood);
+        if (answered && a.mode >= 0)
+            m_binary = a.mode == 1;
     }
     const std::string reply = BuildSimFrame(seq, code, a.payload);
     bool sent = true;
@@ -340,21 +344,15 @@ void CFrameSim::Reply(BYTE seq, BYTE code, const std::string& payload, const Fra
         case FrameFault::Silence: return;
         case FrameFault::Flood: {
             const DWORD start = GetTickCount();
-            while (sent && GetTickCount() - start < fault.ms) {
-                sent = line.write(Garbage(32));
-                Sleep(5);
-            }
+            // As fast as the line takes them: the reader never finds the line quiet.
+            while (sent && GetTickCount() - start < fault.ms)
+                sent = line.write(Garbage(16384));
             return;
         }
         }
     }
     if (!sent)
         return;
-    {
-        std::lock_guard<std::mutex> l(m_mutex);
-        if (a.mode >= 0)
-            m_binary = a.mode == 1;
-    }
     // The reader runs at the new speed from the end of its reply on.
     if (a.speed && line.speed)
         line.speed(a.speed);

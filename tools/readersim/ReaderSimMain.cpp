@@ -22,7 +22,7 @@
 // (repeatable), --pages makes it an Ultralight card, --no-ats has the reader refuse ISO
 // 14443-4. --fault scripts a fault of the line for the next TIMES requests with command CMD
 // (hex, 0 any): garbage, short, badsumfirst, wrongsum, wrongseq, nostatus, split, joined,
-// silence.
+// silence, flood (5 s).
 #include "tools/readersim/ReaderSim.h"
 #include "tools/readersim/ByteSim.h"
 #include "tools/readersim/EscapedSim.h"
@@ -121,7 +121,7 @@ bool ParseFault(const std::string& text, FrameSimFault& fault)
         {"garbage", FrameFault::Garbage}, {"short", FrameFault::ShortLength},
         {"badsumfirst", FrameFault::BadSumFirst}, {"wrongsum", FrameFault::WrongSum},
         {"wrongseq", FrameFault::WrongSeq}, {"nostatus", FrameFault::NoStatus}, {"split", FrameFault::Split},
-        {"joined", FrameFault::Joined}, {"silence", FrameFault::Silence},
+        {"joined", FrameFault::Joined}, {"silence", FrameFault::Silence}, {"flood", FrameFault::Flood},
     };
     const size_t colon = text.find(':');
     if (colon == std::string::npos)
@@ -131,6 +131,7 @@ bool ParseFault(const std::string& text, FrameSimFault& fault)
     fault.command = static_cast<BYTE>(std::strtoul(text.substr(0, colon).c_str(), nullptr, 16));
     fault.times = colon2 == std::string::npos ? 1 : std::atoi(text.c_str() + colon2 + 1);
     fault.value = 3;
+    fault.ms = kind == "flood" ? 5000 : 30;
     for (const auto& k : kinds)
         if (kind == k.name) {
             fault.kind = k.kind;
