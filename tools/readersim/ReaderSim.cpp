@@ -613,7 +613,9 @@ void CReaderSim::WriteOut(const std::string& bytes)
             if (n > 0) {
                 sent += static_cast<size_t>(n);
             } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                Sleep(1);
+                // A peer that reads no more holds the write until the simulator stops.
+                if (WaitForSingleObject(m_stop, 1) == WAIT_OBJECT_0)
+                    break;
             } else {
                 break;
             }
@@ -623,8 +625,12 @@ void CReaderSim::WriteOut(const std::string& bytes)
         ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         DWORD n = 0;
         if (WriteFile(m_com, out.data(), static_cast<DWORD>(out.size()), &n, &ov) ||
-            GetLastError() == ERROR_IO_PENDING)
+            GetLastError() == ERROR_IO_PENDING) {
+            HANDLE waits[2] = {ov.hEvent, m_stop};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+                CancelIoEx(m_com, &ov);
             GetOverlappedResult(m_com, &ov, &n, TRUE);
+        }
         CloseHandle(ov.hEvent);
     }
 }
