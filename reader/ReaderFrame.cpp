@@ -212,51 +212,13 @@ bool CFrameProtocol::PollRound(bool clearFirst)
     }
     MarkKeysStale();
     if (settings.keyTypes & kMifareKeyTypes) {
-        ok = Commands().BeginSearch();
-        if (!ok) {
+        if (!Commands().BeginSearch()) {
             Report(false, L"Search for cards failed");
             return false;
         }
         ShortPause(kSearchPause);
-        const CFrameCommands::PresenceLookup lookup = [this](const _KEY_NUMBER& key, FrameCardClass& found) {
-            _KEY_PRESENCE entry;
-            if (!FindKeyNumber(key, entry))
-                return false;
-            found.keyType = entry.keyType;
-            found.extra = entry.extra;
-            found.present = 0;
-            return true;
-        };
-        for (int index = 0; index < kMaxCardsPerRound && !StopRequested(); ++index) {
-            FrameCardClass card;
-            if (!Commands().ClassifyCard(card, lookup)) {
-                ok = false;
-                break;
-            }
-            if (card.key.length == 0)
-                break;
-            if (card.keyType >= 0 && card.keyType < 32 && (settings.keyTypes >> card.keyType & 1)) {
-                if (card.present >= 0) {
-                    RefreshKey(card.keyType, card.key);
-                } else {
-                    _KEY_PRESENCE entry;
-                    entry.keyType = card.keyType;
-                    entry.extra = card.extra;
-                    entry.key = card.key;
-                    ReadCardMemory(entry, settings);
-                    AddKeyPresence(entry, !clearFirst);
-                    changed = newKey = true;
-                }
-            }
-            BYTE status = 0;
-            ok = Commands().NextCard(status);
-            if (ok && status != kFrameStatusOk && !(status == kFrameStatusNoCard && Model() == kModelNextCardNine)) {
-                SetLastError(KV_E_READER_ERROR);
-                ok = false;
-            }
-            if (!ok)
-                break;
-        }
+        ok = ListCards(settings, clearFirst, newKey);
+        changed = changed || newKey;
     }
     const bool ended = Commands().EndSearch();
     const size_t before = KeyCount();
@@ -268,6 +230,47 @@ bool CFrameProtocol::PollRound(bool clearFirst)
         Indicate(newKey);
     Report(ok && ended, L"Poll round failed");
     return ok;
+}
+
+bool CFrameProtocol::ListCards(const ReadKeysSettings& settings, bool clearFirst, bool& newKey)
+{
+    const CFrameCommands::PresenceLookup lookup = [this](const _KEY_NUMBER& key, FrameCardClass& found) {
+        _KEY_PRESENCE entry;
+        if (!FindKeyNumber(key, entry))
+            return false;
+        found.keyType = entry.keyType;
+        found.extra = entry.extra;
+        found.present = 0;     // in the list; its place there is not needed
+        return true;
+    };
+    for (int index = 0; index < kMaxCardsPerRound && !StopRequested(); ++index) {
+        FrameCardClass card;
+        if (!Commands().ClassifyCard(card, lookup))
+            return false;
+        if (card.key.length == 0)
+            return true;
+        if (card.keyType >= 0 && card.keyType < 32 && (settings.keyTypes >> card.keyType & 1)) {
+            if (card.present >= 0) {
+                RefreshKey(card.keyType, card.key);
+            } else {
+                _KEY_PRESENCE entry;
+                entry.keyType = card.keyType;
+                entry.extra = card.extra;
+                entry.key = card.key;
+                ReadCardMemory(entry, settings);
+                AddKeyPresence(entry, !clearFirst);
+                newKey = true;
+            }
+        }
+        BYTE status = 0;
+        if (!Commands().NextCard(status))
+            return false;
+        if (status != kFrameStatusOk && !(status == kFrameStatusNoCard && Model() == kModelNextCardNine)) {
+            SetLastError(KV_E_READER_ERROR);
+            return false;
+        }
+    }
+    return true;
 }
 
 void CFrameProtocol::ReadCardMemory(_KEY_PRESENCE& entry, const ReadKeysSettings& settings)

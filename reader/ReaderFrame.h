@@ -68,6 +68,8 @@ public:
 private:
     CFrameLink& Link();
     CFrameCommands& Commands();
+    // The cards of a round, up to 16; new keys are read and added, and newKey set.
+    bool ListCards(const ReadKeysSettings& settings, bool clearFirst, bool& newKey);
     // The card-memory read a new key gets: its result and number.
     void ReadCardMemory(_KEY_PRESENCE& entry, const ReadKeysSettings& settings);
     // Shows the field on the reader.
