@@ -9,6 +9,7 @@
 
 #include "core/AppContext.h"
 #include "core/Exceptions.h"
+#include "core/SystemServices.h"
 #include "core/TextUtil.h"
 
 const wchar_t kAutorunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -29,6 +30,12 @@ CTimeValue::CTimeValue(const SYSTEMTIME& st)
     t.tm_year = st.wYear - 1900;
     t.tm_isdst = -1;
     m_time = _mktime64(&t);
+}
+
+CTimeValue& CTimeValue::SetCurrentTime()
+{
+    m_time = SystemServices().CurrentTime();
+    return *this;
 }
 
 bool CTimeValue::SetSystemTime(const SYSTEMTIME& st)

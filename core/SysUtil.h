@@ -70,6 +70,8 @@ public:
     bool GetSystemTime(SYSTEMTIME& st) const;
     // wcsftime of the local time into at most 127 characters; returns the count (0: empty).
     int Format(const wchar_t* format, std::wstring& out) const;
+    // The system clock's seconds since 1970 (through the system services).
+    CTimeValue& SetCurrentTime();
 
 private:
     __time64_t m_time = 0;

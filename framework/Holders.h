@@ -1,7 +1,9 @@
 #pragma once
-// Owning holders of GDI objects, device contexts and menus, and the exception thrown when such
-// a resource cannot be obtained.
+// Owning holders of GDI objects, device contexts, menus, image lists and the thread's COM
+// initialisation, and the exception thrown when such a resource cannot be obtained.
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
 
 #include "core/Exceptions.h"
 #include "core/Object.h"
@@ -123,4 +125,58 @@ public:
 
 private:
     HMENU m_hMenu = nullptr;
+};
+
+class CImageList : public CObject
+{
+public:
+    CImageList() = default;
+    explicit CImageList(HIMAGELIST list) : m_list(list) {}
+    ~CImageList() override { Destroy(); }
+    CImageList(const CImageList&) = delete;
+    CImageList& operator=(const CImageList&) = delete;
+
+    HIMAGELIST Get() const { return m_list; }
+    void Attach(HIMAGELIST list)
+    {
+        Destroy();
+        m_list = list;
+    }
+    HIMAGELIST Detach()
+    {
+        HIMAGELIST l = m_list;
+        m_list = nullptr;
+        return l;
+    }
+    void Destroy()
+    {
+        if (m_list)
+        {
+            ImageList_Destroy(m_list);
+            m_list = nullptr;
+        }
+    }
+
+private:
+    HIMAGELIST m_list = nullptr;
+};
+
+// COM on the calling thread (single-threaded apartment) for the holder's lifetime. A thread
+// that is already in another apartment keeps it: the failed call is not undone.
+class CComInit
+{
+public:
+    CComInit() : m_result(CoInitialize(nullptr)) {}
+    ~CComInit()
+    {
+        if (SUCCEEDED(m_result))
+            CoUninitialize();
+    }
+    CComInit(const CComInit&) = delete;
+    CComInit& operator=(const CComInit&) = delete;
+
+    HRESULT Result() const { return m_result; }
+
+private:
+    HRESULT m_result;
 };

@@ -89,3 +89,11 @@
 #define ID_EXT_TOOL_6 33045
 #define ID_EXT_TOOL_7 33046
 #define ID_EXT_TOOL_LAST 33047
+
+// The table control's header menu and the column chooser's menu.
+#define ID_CUSTOMIZE_COLUMNS 32925
+#define ID_SELECT_ALL 32928
+#define ID_DEFAULT_COLUMNS 32977
+#define ID_NO_SORT_HEADER 33015
+#define ID_RESET_COLUMNS 33064
+#define ID_TABLE_COLUMN_BASE 35000    // + descriptor: show or hide that column

@@ -18,3 +18,10 @@
 #define IDS_TEST_QUESTION 9202
 
 #define IDR_TEST_TIP 9301   // RCDATA: an RTF page with tags for the rich tip
+
+// Column titles of the table tests.
+#define IDS_TEST_ALPHA 9401
+#define IDS_TEST_BETA 9402
+#define IDS_TEST_GAMMA 9403
+#define IDS_TEST_DELTA 9404
+#define IDS_TEST_LONG_TITLE 9405
