@@ -50,15 +50,6 @@ bool IsMarked(const ColumnDesc& c)
     return (c.flags & COLF_CHOOSER_MARK) != 0;
 }
 
-// Defaults that a parent fills in are records: the titles stay those of the columns.
-void KeepTitles(std::vector<ColumnDesc>& filled, const std::vector<ColumnDesc>& before)
-{
-    for (size_t i = 0; i < filled.size() && i < before.size(); ++i) {
-        if (filled[i].titleId == 0)
-            filled[i].titleId = before[i].titleId;
-    }
-}
-
 } // namespace
 
 std::vector<ColumnDesc> ChooserDefaultColumns()
@@ -604,7 +595,7 @@ void CColumnListDialog::ResetToDefault()
     set.flag = true;
     if (!m_table.NotifyParent(TN_DEFAULTCOLUMNS, &set.hdr))
         return;
-    KeepTitles(columns, m_columns);
+    KeepColumnTitles(columns, m_columns);
     // Keys the parent gave twice or out of range would put one column on two rows.
     RenumberBrokenOrderKeys(columns);
     m_columns = columns;

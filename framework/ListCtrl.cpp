@@ -38,6 +38,37 @@ void SetRowState(HWND list, int row, UINT state, UINT mask)
     SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
+// A list view repaints every row of a change to all rows (-1) one by one, which takes seconds
+// for many rows; with its redrawing off the change ends in one repaint.
+class CBulkStateChange
+{
+public:
+    explicit CBulkStateChange(HWND list) : m_list(list), m_locked(IsWindowVisible(list) != FALSE)
+    {
+        if (m_locked)
+            SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
+    }
+    ~CBulkStateChange()
+    {
+        if (!m_locked)
+            return;
+        SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(m_list, nullptr, TRUE);
+    }
+    CBulkStateChange(const CBulkStateChange&) = delete;
+    CBulkStateChange& operator=(const CBulkStateChange&) = delete;
+
+private:
+    HWND m_list;
+    bool m_locked;
+};
+
+void SetAllRowsState(HWND list, UINT state, UINT mask)
+{
+    CBulkStateChange bulk(list);
+    SetRowState(list, -1, state, mask);
+}
+
 } // namespace
 
 LRESULT CListCtrl::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -63,7 +94,7 @@ bool CListCtrl::OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result)
 {
     const bool ctrl = IsKeyDown(VK_CONTROL), shift = IsKeyDown(VK_SHIFT), alt = IsKeyDown(VK_MENU);
     if (key->wVKey == 'A' && ctrl && !shift && !alt)
-        SetRowState(m_hWnd, -1, LVIS_SELECTED, LVIS_SELECTED);
+        SetAllRowsState(m_hWnd, LVIS_SELECTED, LVIS_SELECTED);
     else if (key->wVKey == VK_MULTIPLY && !ctrl && !shift && !alt)
         InvertSelection();
     else
@@ -75,18 +106,30 @@ bool CListCtrl::OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result)
 
 void CListCtrl::InvertSelection()
 {
-    // Selecting all and clearing the rows that were selected toggles every row with messages
-    // for the selected ones only: a list of many rows has few of them.
+    // One change of all rows, and single changes for the smaller part only.
     std::vector<int> selected;
+    const int count = GetItemCount();
     GetSelectedItems(selected);
-    SetRowState(m_hWnd, -1, LVIS_SELECTED, LVIS_SELECTED);
-    for (int row : selected)
-        SetRowState(m_hWnd, row, 0, LVIS_SELECTED);
+    CBulkStateChange bulk(m_hWnd);
+    if (static_cast<int>(selected.size()) * 2 <= count) {
+        SetRowState(m_hWnd, -1, LVIS_SELECTED, LVIS_SELECTED);
+        for (int row : selected)
+            SetRowState(m_hWnd, row, 0, LVIS_SELECTED);
+        return;
+    }
+    SetRowState(m_hWnd, -1, 0, LVIS_SELECTED);
+    size_t next = 0;
+    for (int row = 0; row < count; ++row) {
+        if (next < selected.size() && selected[next] == row)
+            ++next;
+        else
+            SetRowState(m_hWnd, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
 }
 
 void CListCtrl::SelectOnly(int row, bool centre)
 {
-    SetRowState(m_hWnd, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ClearSelectionAndFocus();
     if (row == -1)
         return;
     SetRowState(m_hWnd, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -96,6 +139,20 @@ void CListCtrl::SelectOnly(int row, bool centre)
     const int half = static_cast<int>(SendMessageW(m_hWnd, LVM_GETCOUNTPERPAGE, 0, 0)) / 2;
     const int target = row < top + half ? std::max(0, row - half + 1) : std::min(row + half, GetItemCount() - 1);
     SendMessageW(m_hWnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(target), TRUE);
+}
+
+void CListCtrl::ClearSelectionAndFocus()
+{
+    std::vector<int> selected;
+    if (GetSelectedItems(selected) * 2 > GetItemCount()) {
+        SetAllRowsState(m_hWnd, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        return;
+    }
+    for (int row : selected)
+        SetRowState(m_hWnd, row, 0, LVIS_SELECTED);
+    const int focused = static_cast<int>(SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    if (focused >= 0)
+        SetRowState(m_hWnd, focused, 0, LVIS_FOCUSED);
 }
 
 int CListCtrl::GetSelectedItems(std::vector<int>& rows) const

@@ -65,4 +65,7 @@ public:
 
     int GetItemCount() const;
     HWND GetHeader() const;
+
+private:
+    void ClearSelectionAndFocus();
 };

@@ -16,10 +16,6 @@ bool HeaderTracking = false;
 
 namespace {
 
-// Passes the table posts to itself; a burst of them is folded into one.
-constexpr UINT WM_TABLE_WIDTHS = WM_USER + 1;
-constexpr UINT WM_TABLE_ORDER = WM_USER + 2;
-
 constexpr int kMinColumnWidth = 10;
 constexpr int kTipMargin = 12; // pixels a title needs beside its text before it is cut off
 
@@ -77,6 +73,14 @@ private:
 };
 
 } // namespace
+
+void KeepColumnTitles(std::vector<ColumnDesc>& filled, const std::vector<ColumnDesc>& before)
+{
+    for (size_t i = 0; i < filled.size() && i < before.size(); ++i) {
+        if (filled[i].titleId == 0)
+            filled[i].titleId = before[i].titleId;
+    }
+}
 
 COLORREF ShadingColorFor(COLORREF background)
 {
@@ -468,6 +472,7 @@ void CTableCtrl::ApplyDefaultColumns()
     set.flag = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
     if (!NotifyParent(TN_DEFAULTCOLUMNS, &set.hdr))
         return;
+    KeepColumnTitles(columns, m_columns);
     SetColumns(columns);
     ApplyColumns();
     NotifyColumnsChanged(TCC_ALL, -1);

@@ -26,6 +26,11 @@ enum : UINT {
     TN_DEFAULTCOLUMNS = 7, // TableColumnSet; non-zero: the parent has (null) or filled in its defaults
 };
 
+// Passes a table posts to itself; each first removes the same messages still waiting, so that a
+// burst of size changes or column drags gives one pass.
+constexpr UINT WM_TABLE_WIDTHS = WM_USER + 1;
+constexpr UINT WM_TABLE_ORDER = WM_USER + 2;
+
 // TableColumnsChange::what.
 constexpr int TCC_WIDTHS = 0x1;
 constexpr int TCC_ORDER = 0x4;
@@ -208,6 +213,10 @@ protected:
     COLORREF m_altColor = CLR_INVALID;      // shading of odd rows, CLR_INVALID off
     ITableSettings* m_settings = nullptr;   // not owned
 };
+
+// A parent fills in its default columns as records (width, order, format, flags): where it
+// leaves a title 0, the column keeps the title it had.
+void KeepColumnTitles(std::vector<ColumnDesc>& filled, const std::vector<ColumnDesc>& before);
 
 // The shading of odd rows on a background: its luminance moved 5 toward the middle.
 COLORREF ShadingColorFor(COLORREF background);

@@ -9,6 +9,7 @@
 #include "core/AppContext.h"
 #include "core/Exceptions.h"
 #include "core/SysUtil.h"
+#include "tests/support/FakeSystemServices.h"
 
 // ---- CRC ----
 
@@ -95,6 +96,20 @@ TEST(TimeValue, BadFieldsKeepPreviousValue)
     }
     EXPECT_EQ(0, CTimeValue(MakeTime(1899, 6, 1)).GetTime());
     EXPECT_NE(0, CTimeValue(MakeTime(2000, 6, 1)).GetTime());
+}
+
+TEST(TimeValue, SetCurrentTimeReadsTheServicesClock)
+{
+    CTimeValue v;
+    {
+        CFakeSystemServices fake;
+        fake.currentTime = [] { return static_cast<__time64_t>(1700000123); };
+        EXPECT_EQ(1700000123, v.SetCurrentTime().GetTime()) << "and returns the value itself";
+    }
+    const __time64_t before = _time64(nullptr);
+    const __time64_t now = v.SetCurrentTime().GetTime();
+    EXPECT_GE(now, before);
+    EXPECT_LE(now, _time64(nullptr));
 }
 
 // ---- Paths, modules, system state ----

@@ -63,6 +63,8 @@ LRESULT CTableHost::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 {
     if (message == WM_SIZE && table.m_hWnd)
         MoveWindow(table.m_hWnd, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+    if (message == WM_COMMAND)
+        lastCommand = {wParam, reinterpret_cast<HWND>(lParam)};
     return CWnd::HandleMessage(hwnd, message, wParam, lParam);
 }
 

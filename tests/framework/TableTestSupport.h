@@ -60,6 +60,7 @@ public:
     CTableCtrl table;
     CNumberedRows rows;
     std::vector<TableNote> notes;
+    std::pair<WPARAM, HWND> lastCommand{}; // the last WM_COMMAND: wParam and control
     // Answers; a null one answers 0.
     std::function<LRESULT(TableDragInfo&)> onDrag;
     std::function<LRESULT(TableSortRequest&)> onSort;
