@@ -163,7 +163,7 @@ void CColumnsLvData::GetDispInfo(LVITEMW* item)
             item->pszText = const_cast<wchar_t*>(text);
     }
     if (item->mask & LVIF_IMAGE) {
-        item->iImage = I_IMAGENONE;
+        item->iImage = -1;
         if (c && kind == CHOOSER_VISIBLE)
             item->iImage = c->IsVisible() ? 1 : 0;
         else if (c && kind == CHOOSER_AUTOSIZE)

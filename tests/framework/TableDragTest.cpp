@@ -21,11 +21,11 @@ RECT RowRect(HWND list, int row)
     return r;
 }
 
-// A point in the row, `at` of its height below its top, a little right of its left edge.
+// A point in the row, `at` of its height below its top, in its second column.
 POINT InRow(HWND list, int row, double at)
 {
     const RECT r = RowRect(list, row);
-    return POINT{r.left + 30, r.top + static_cast<int>((r.bottom - r.top) * at)};
+    return POINT{r.left + 180, r.top + static_cast<int>((r.bottom - r.top) * at)};
 }
 
 // Presses on the row and moves far enough for the list to begin a drag.
@@ -99,7 +99,7 @@ TEST(TableDrag, NotificationsCarryTheTargetAndEveryWayItEnds)
         if (c.end == Release) {
             MouseButton(true, false);
         } else {
-            PressKeys({VK_ESCAPE});
+            PressKey(list, VK_ESCAPE);
             MouseButton(true, false);
         }
         ASSERT_EQ(1, host.Count(TN_DRAGEND));
@@ -126,7 +126,7 @@ TEST(TableDrag, TwoRowHeightsBelowScrollsEvery83MsUntilTheLastRow)
     RECT client;
     GetClientRect(list, &client);
     const int h = RowRect(list, 0).bottom - RowRect(list, 0).top;
-    MouseMoveTo(ToScreen(list, POINT{40, client.bottom + 2 * h + h / 2}));
+    MouseMoveTo(ToScreen(list, POINT{180, client.bottom + 2 * h + h / 2}));
     ASSERT_TRUE(host.table.GetDragState());
     EXPECT_EQ(83, host.table.GetDragState()->interval);
     EXPECT_EQ(kRowAfterLast, host.Last(TN_DRAGMOVE)->drag.row);

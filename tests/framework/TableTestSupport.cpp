@@ -1,6 +1,7 @@
 #include "tests/framework/TableTestSupport.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "tests/framework/FrameworkTestSupport.h"
@@ -36,7 +37,9 @@ CTableHost::CTableHost(int rowCount, std::vector<ColumnDesc> columns, int width,
     (void)hostClass;
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    Create(0, L"NorvaneTableHost", L"Table host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 40, 40, frame.right - frame.left,
+    const POINT corner = TableCornerFor(SIZE{frame.right - frame.left, frame.bottom - frame.top});
+    Create(0, L"NorvaneTableHost", L"Table host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, corner.x, corner.y,
+           frame.right - frame.left,
            frame.bottom - frame.top, nullptr, nullptr);
     HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | listStyle, 0, 0,
                                 width, height, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(77)),
@@ -182,9 +185,14 @@ void CFakeTableSettings::StoreChooserColumns(const std::vector<ColumnDesc>& colu
     ++chooserStores;
 }
 
-void CFakeTableSettings::ExchangeChooserPlacement(bool save, HWND)
+void CFakeTableSettings::ExchangeChooserPlacement(bool save, HWND dialog)
 {
     placements.push_back(save);
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    const POINT corner = TableCornerFor(SIZE{frame.right - frame.left, frame.bottom - frame.top});
+    if (!save)
+        SetWindowPos(dialog, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 // ---- input ----
@@ -198,55 +206,122 @@ void SendOne(INPUT input)
 
 } // namespace
 
+POINT TableCornerFor(SIZE size)
+{
+    // Room below for a drag that leaves the rows downwards.
+    return POINT{GetSystemMetrics(SM_CXSCREEN) - size.cx - 4, GetSystemMetrics(SM_CYSCREEN) - size.cy - 90};
+}
+
 POINT ToScreen(HWND window, POINT client)
 {
     ClientToScreen(window, &client);
     return client;
 }
 
-void MouseMoveTo(POINT screen)
+namespace {
+
+// The display gives the mouse to a window holding the capture only while its thread is in the
+// foreground; another test's window, shown meanwhile, may have taken that.
+void KeepForeground(HWND window)
+{
+    HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
+    if (root && GetForegroundWindow() != root)
+        SetForegroundWindow(root);
+}
+
+INPUT AbsoluteMove(POINT screen)
 {
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     INPUT input{INPUT_MOUSE};
-    input.mi.dx = static_cast<LONG>((screen.x * 65536LL + w / 2) / w);
-    input.mi.dy = static_cast<LONG>((screen.y * 65536LL + h / 2) / h);
+    // Rounded up: the display maps the value back to pixels rounding down.
+    input.mi.dx = static_cast<LONG>((screen.x * 65536LL + w - 1) / w);
+    input.mi.dy = static_cast<LONG>((screen.y * 65536LL + h - 1) / h);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendOne(input);
-    CTableHost::PumpUntil([&] {
-        POINT now{};
-        GetCursorPos(&now);
-        return now.x == screen.x && now.y == screen.y;
-    }, 2000);
+    return input;
+}
+
+// Pumps until a mouse move at the point has been dispatched; false after the time.
+bool PumpUntilMoveAt(POINT screen, DWORD ms)
+{
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        bool arrived = false;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            arrived |= (msg.message == WM_MOUSEMOVE || msg.message == WM_NCMOUSEMOVE) && msg.pt.x == screen.x &&
+                       msg.pt.y == screen.y;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (arrived)
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+} // namespace
+
+void MouseMoveTo(POINT screen)
+{
+    // The cursor is there at once; the move reaches a window only when the display passes it on.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        KeepForeground(GetCapture());
+        if (attempt > 0)
+            SendOne(AbsoluteMove(POINT{screen.x + 1, screen.y})); // a move that is one
+        SendOne(AbsoluteMove(screen));
+        if (PumpUntilMoveAt(screen, 700))
+            break;
+    }
     DrainMessages();
 }
 
 void MouseButton(bool left, bool down)
 {
+    POINT at{};
+    GetCursorPos(&at);
+    if (down) {
+        CTableHost::PumpUntil([at] {
+            HWND under = WindowFromPoint(at);
+            return under && GetWindowThreadProcessId(under, nullptr) == GetCurrentThreadId();
+        });
+    }
+    KeepForeground(GetCapture() ? GetCapture() : WindowFromPoint(at));
     INPUT input{INPUT_MOUSE};
     input.mi.dwFlags = left ? (down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP)
                             : (down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP);
     SendOne(input);
-    const int vk = left ? VK_LBUTTON : VK_RBUTTON;
-    CTableHost::PumpUntil([&] { return ((GetAsyncKeyState(vk) & 0x8000) != 0) == down; }, 2000);
+    // Until the press or release has reached a window of this thread.
+    const UINT client = left ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP) : (down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
+    const UINT frame = client - WM_LBUTTONDOWN + WM_NCLBUTTONDOWN;
+    const UINT twice = left ? WM_LBUTTONDBLCLK : WM_RBUTTONDBLCLK;
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    for (bool arrived = false; !arrived && GetTickCount64() < deadline;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            arrived |= msg.message == client || msg.message == frame || (down && msg.message == twice);
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (!arrived)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
     DrainMessages();
 }
 
-void PressKeys(std::initializer_list<WORD> keys)
+void PressKey(HWND window, WORD key, std::initializer_list<WORD> modifiers)
 {
-    std::vector<WORD> held(keys);
-    for (WORD key : held) {
-        INPUT input{INPUT_KEYBOARD};
-        input.ki.wVk = key;
-        SendOne(input);
-        DrainMessages();
-    }
-    for (auto it = held.rbegin(); it != held.rend(); ++it) {
-        INPUT input{INPUT_KEYBOARD};
-        input.ki.wVk = *it;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        SendOne(input);
-        DrainMessages();
-    }
+    BYTE saved[256], state[256];
+    GetKeyboardState(saved);
+    memcpy(state, saved, sizeof(state));
+    for (WORD m : modifiers)
+        state[m] |= 0x80;
+    SetKeyboardState(state);
+    SendMessageW(window, WM_KEYDOWN, key, 1);
+    SendMessageW(window, WM_KEYUP, key, 0xC0000001);
+    SetKeyboardState(saved);
+    DrainMessages();
 }
 
 // ---- CUiScript ----

@@ -92,11 +92,19 @@ public:
     CToolTipCtrl* tips = nullptr;
 };
 
-// Mouse and keys through the system's input queue (screen coordinates), pumped after each.
+// Where the table tests put their windows: the bottom right corner of the screen, which the
+// other tests of the folder, running beside them, leave alone; size is the window's.
+POINT TableCornerFor(SIZE size);
+
+// The mouse through the system's input queue (screen coordinates), pumped after each step.
 void MouseMoveTo(POINT screen);
+// A press waits until a window of this thread is under the cursor (another test's window may
+// lie there for a moment).
 void MouseButton(bool left, bool down);
-void PressKeys(std::initializer_list<WORD> keys);   // down in order, up in reverse
 POINT ToScreen(HWND window, POINT client);
+// A key pressed and released on the window with the modifiers held in this thread's key
+// state: no other window, focused or not, can take it.
+void PressKey(HWND window, WORD key, std::initializer_list<WORD> modifiers = {});
 
 // Steps run one after another on the UI thread from a thread timer; a step that returns false
 // runs again at the next tick. After the time-out the script ends every menu and closes the

@@ -106,18 +106,17 @@ TEST(VirtualRows, CtrlASelectsAllAndKeypadStarInverts)
 {
     CTableHost host(kRows, TwoColumns());
     HWND list = host.table.m_hWnd;
-    SetFocus(list);
     EXPECT_TRUE(SendMessageW(list, WM_GETDLGCODE, VK_RETURN, 0) & DLGC_WANTALLKEYS) << "Enter reaches the list";
 
-    PressKeys({VK_CONTROL, VK_SHIFT, 'A'});
+    PressKey(list, 'A', {VK_CONTROL, VK_SHIFT});
     EXPECT_EQ(0, SelectedCount(list)) << "Ctrl+Shift+A is not select-all";
-    PressKeys({VK_CONTROL, 'A'});
+    PressKey(list, 'A', {VK_CONTROL});
     EXPECT_EQ(kRows, SelectedCount(list));
-    PressKeys({VK_MULTIPLY});
+    PressKey(list, VK_MULTIPLY);
     EXPECT_EQ(0, SelectedCount(list));
 
     host.table.SelectOnly(5, false);
-    PressKeys({VK_MULTIPLY});
+    PressKey(list, VK_MULTIPLY);
     EXPECT_EQ(kRows - 1, SelectedCount(list));
     EXPECT_FALSE(IsSelected(list, 5));
     EXPECT_TRUE(IsSelected(list, 4));
