@@ -78,6 +78,8 @@ public:
     bool StartReaderSearch() override;
     bool ShowPage(int pageId) override;
     void MarkDirty(HostUpdate what) override;
+    // (app/TableSettings.cpp)
+    ITableSettings& GetTableSettings() override;
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----

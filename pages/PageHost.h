@@ -9,6 +9,7 @@
 
 class CAppSettings;
 class CTransferDoc;
+class ITableSettings;
 
 // Deferred work of the main window that a page may ask for; the next idle pass does it.
 enum class HostUpdate
@@ -48,6 +49,10 @@ public:
     virtual HIMAGELIST GetLargeImageList() = 0;
 
     virtual void MarkDirty(HostUpdate what) = 0;
+
+    // What the pages' tables and their column chooser use of the settings and the main window;
+    // a page hands it to each table it attaches.
+    virtual ITableSettings& GetTableSettings() = 0;
 
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "framework/Socket.h"  // winsock2.h before windows.h
 #include <windows.h>
@@ -210,6 +211,39 @@ TEST(Holders, ResourceExceptionText)
         return;
     }
     FAIL() << "no exception";
+}
+
+TEST(Holders, ComInitUndoesOnlyWhatItDid)
+{
+    // Each case on a thread of its own, whose apartment is its own.
+    auto apartment = [] {
+        APTTYPE type{};
+        APTTYPEQUALIFIER qualifier{};
+        const HRESULT hr = CoGetApartmentType(&type, &qualifier);
+        return SUCCEEDED(hr) ? static_cast<int>(type) : hr;
+    };
+    std::thread([&] {
+        {
+            CComInit outer;
+            EXPECT_EQ(S_OK, outer.Result());
+            {
+                CComInit inner;
+                EXPECT_EQ(S_FALSE, inner.Result()) << "counted, and undone in turn";
+            }
+            const int held = apartment();
+            EXPECT_TRUE(held == APTTYPE_STA || held == APTTYPE_MAINSTA) << "the outer one still holds it: " << held;
+        }
+        EXPECT_EQ(CO_E_NOTINITIALIZED, apartment());
+    }).join();
+    std::thread([&] {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        {
+            CComInit other;
+            EXPECT_EQ(RPC_E_CHANGED_MODE, other.Result());
+        }
+        EXPECT_EQ(APTTYPE_MTA, apartment()) << "a failed call undoes nothing";
+        CoUninitialize();
+    }).join();
 }
 
 TEST(Holders, SocketClosesUnlessInvalid)

@@ -1,0 +1,62 @@
+#include "app/TableSettings.h"
+
+#include "app/MainFrame.h"
+#include "app/NorvaneApp.h"
+#include "app/ShellServices.h"
+
+bool CAppTableSettings::GetNoSortHeader()
+{
+    return m_app.settings.GetNoSortHeader();
+}
+
+void CAppTableSettings::SetNoSortHeader(bool on)
+{
+    m_app.settings.SetNoSortHeader(on);
+}
+
+bool CAppTableSettings::GetTableGrid()
+{
+    return m_app.settings.view.tableGrid;
+}
+
+std::vector<ColumnDesc> CAppTableSettings::GetChooserColumns()
+{
+    return m_app.settings.Columns(COLS_COLUMNLIST);
+}
+
+void CAppTableSettings::StoreChooserColumns(const std::vector<ColumnDesc>& columns)
+{
+    CAppSettings& settings = m_app.settings;
+    CDocUpdateScope scope(settings);
+    std::vector<ColumnDesc>& stored = settings.Columns(COLS_COLUMNLIST);
+    stored.resize(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+        stored[i].width = columns[i].width;
+        stored[i].order = columns[i].order;
+        stored[i].format = columns[i].format;
+        stored[i].flags = columns[i].flags & (COLF_VISIBLE | COLF_AUTOSIZE);
+    }
+    if (!settings.IsUnsaved())
+        settings.RaiseChange(0, 0, true);
+}
+
+CDocument* CAppTableSettings::GetSettingsDocument()
+{
+    return &m_app.settings;
+}
+
+void CAppTableSettings::ExchangeChooserPlacement(bool save, HWND dialog)
+{
+    m_app.ExchangeWindowPlacement(save, dialog, kPlacementColumnList, -1);
+}
+
+CToolTipCtrl* CAppTableSettings::GetMainToolTip()
+{
+    return m_app.mainFrame && m_app.mainFrame->toolTip.m_hWnd ? &m_app.mainFrame->toolTip : nullptr;
+}
+
+ITableSettings& CNorvaneApp::GetTableSettings()
+{
+    static CAppTableSettings tables(*this);
+    return tables;
+}
