@@ -8,6 +8,7 @@
 
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
+#include "framework/Holders.h"
 #include "framework/SysFunctions.h"
 #include "resources/resource.h"
 
@@ -29,22 +30,6 @@ public:
     CComRef& operator=(const CComRef&) = delete;
     void** Out() { return reinterpret_cast<void**>(&p); }
     T* p = nullptr;
-};
-
-class CComApartment
-{
-public:
-    CComApartment() : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~CComApartment()
-    {
-        if (SUCCEEDED(m_hr))
-            CoUninitialize();
-    }
-    CComApartment(const CComApartment&) = delete;
-    CComApartment& operator=(const CComApartment&) = delete;
-
-private:
-    HRESULT m_hr;
 };
 
 template <class Fn>
@@ -78,7 +63,7 @@ HRESULT CreateAdminTask(IShellLinkW** link)
 
 void AddJumpListTasks()
 {
-    CComApartment apartment;
+    CComInit apartment;
     if (FAILED(SetAppId()))
         return;
     CComRef<ICustomDestinationList> list;

@@ -26,18 +26,15 @@ std::vector<ColumnDesc> CAppTableSettings::GetChooserColumns()
 
 void CAppTableSettings::StoreChooserColumns(const std::vector<ColumnDesc>& columns)
 {
-    CAppSettings& settings = m_app.settings;
-    CDocUpdateScope scope(settings);
-    std::vector<ColumnDesc>& stored = settings.Columns(COLS_COLUMNLIST);
-    stored.resize(columns.size());
+    CSettingsEdit<std::vector<ColumnDesc>> stored = m_app.settings.EditColumns(COLS_COLUMNLIST);
+    stored->resize(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
-        stored[i].width = columns[i].width;
-        stored[i].order = columns[i].order;
-        stored[i].format = columns[i].format;
-        stored[i].flags = columns[i].flags & (COLF_VISIBLE | COLF_AUTOSIZE);
+        ColumnDesc& c = (*stored)[i];
+        c.width = columns[i].width;
+        c.order = columns[i].order;
+        c.format = columns[i].format;
+        c.flags = columns[i].flags & (COLF_VISIBLE | COLF_AUTOSIZE);
     }
-    if (!settings.IsUnsaved())
-        settings.RaiseChange(0, 0, true);
 }
 
 CDocument* CAppTableSettings::GetSettingsDocument()

@@ -15,8 +15,7 @@ public:
     void SetNoSortHeader(bool on) override;
     bool GetTableGrid() override;
     std::vector<ColumnDesc> GetChooserColumns() override;
-    // Width, order, format and flags of each column; the first change of a saved document
-    // makes it unsaved (change 1).
+    // Width, order, format and flags of each column; a change makes the settings unsaved.
     void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override;
     CDocument* GetSettingsDocument() override;
     void ExchangeChooserPlacement(bool save, HWND dialog) override;

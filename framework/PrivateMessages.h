@@ -4,7 +4,9 @@
 // tests on a second name for a value here, or on WM_USER+n written anywhere else.
 #include <windows.h>
 
-// Posted to the main window after a worker pushed to its queue or set a change bit.
+// Posted to the main window after a worker pushed to its queue or set a change bit. A table
+// control posts WM_USER+1 and WM_USER+2 to itself for its width and order passes under names
+// of its own (framework/TableCtrl.h).
 constexpr UINT WM_READER_NOTIFY = WM_USER + 1;   // the reader thread
 constexpr UINT WM_BRIDGE_NOTIFY = WM_USER + 2;   // the bridge link
 constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3;     // the notification-area icon's callback

@@ -11,6 +11,7 @@
 
 #include "framework/ColumnDesc.h"
 #include "framework/ListCtrl.h"
+#include "framework/PrivateMessages.h"
 
 class CDocument;
 class CToolTipCtrl;
@@ -27,9 +28,10 @@ enum : UINT {
 };
 
 // Passes a table posts to itself; each first removes the same messages still waiting, so that a
-// burst of size changes or column drags gives one pass.
-constexpr UINT WM_TABLE_WIDTHS = WM_USER + 1;
-constexpr UINT WM_TABLE_ORDER = WM_USER + 2;
+// burst of size changes or column drags gives one pass. Their numbers are those of the workers'
+// posts to the main window, which never reach a table.
+constexpr UINT WM_TABLE_WIDTHS = WM_READER_NOTIFY;
+constexpr UINT WM_TABLE_ORDER = WM_BRIDGE_NOTIFY;
 
 // TableColumnsChange::what.
 constexpr int TCC_WIDTHS = 0x1;

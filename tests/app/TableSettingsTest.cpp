@@ -41,7 +41,9 @@ TEST(AppTableSettings, ReachTheSettingsDocumentAndThePlacementSlot)
     EXPECT_TRUE(tables.GetNoSortHeader());
     EXPECT_EQ(ASC_UI, delivery.word1 & ASC_UI);
     EXPECT_EQ(ASU_NO_SORT_HEADER, delivery.ui & ASU_NO_SORT_HEADER);
-    settings.view.tableGrid = true;
+    AppViewOptions view = settings.view;
+    view.tableGrid = true;
+    settings.SetViewOptions(view);
     EXPECT_TRUE(tables.GetTableGrid());
 
     settings.SetDefaults();
@@ -64,7 +66,7 @@ TEST(AppTableSettings, ReachTheSettingsDocumentAndThePlacementSlot)
     EXPECT_EQ(1, delivery.calls) << "already unsaved: nobody to tell";
     EXPECT_EQ(190, settings.Columns(COLS_COLUMNLIST)[2].width);
 
-    settings.windowSlots[kPlacementColumnList] = WindowSlot();
+    settings.SetWindowSlot(kPlacementColumnList, WindowSlot());
     HWND window = CreateWindowExW(0, L"STATIC", L"chooser", WS_POPUP | WS_CAPTION, 0, 0, 10, 10, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
     MoveWindow(window, 123, 145, 460, 300, FALSE);

@@ -150,7 +150,7 @@ TEST(TableHeaderMenu, ListsEveryColumnAndRunsItsCommands)
     CTableCtrl& table = host.table;
     table.SetSettings(&settings);
 
-    SendMessageW(table.m_hWnd, WM_COMMAND, ID_TABLE_COLUMN_FIRST + 0, 0); // hides the only visible column
+    SendMessageW(table.m_hWnd, WM_COMMAND, ID_TABLE_COLUMN_BASE + 0, 0); // hides the only visible column
     EXPECT_TRUE(table.GetVisibleMap().empty());
     EXPECT_EQ(0, ListColumnCount(table));
     ASSERT_TRUE(host.Last(TN_COLUMNSCHANGED));
