@@ -192,7 +192,8 @@ int main()
     }
     const auto& records = window.data.records;
     const auto& view = window.data.view;
-    if (window.table.GetSortColumn() != -1 || records[static_cast<size_t>(view[0])].number < records[static_cast<size_t>(view[1])].number)
+    const std::wstring& first = records[static_cast<size_t>(view[0])].number;
+    if (window.table.GetSortColumn() != -1 || first < records[static_cast<size_t>(view[1])].number)
         return Fail("the rows are not sorted descending");
 
     // 3. Filter: the rows whose number holds a 7, rebuilt and announced by the data's event.

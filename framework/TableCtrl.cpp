@@ -321,7 +321,8 @@ void CTableCtrl::UpdateHeaderTips()
         RECT item{};
         bool cut = false;
         std::wstring title;
-        if (column >= 0 && SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item))) {
+        if (column >= 0 &&
+            SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item))) {
             title = TitleOf(m_columns[d]);
             SIZE extent{};
             GetTextExtentPoint32W(dc, title.c_str(), static_cast<int>(title.size()), &extent);

@@ -142,6 +142,8 @@ TEST(VirtualRows, FireEventAnswersTheOwnerAndSwallowsItsFailure)
     EXPECT_EQ(1, owner.calls);
     EXPECT_EQ(&rows, owner.sender);
 
-    rows.SetEventCallback(&owner, [](void*, CVirtualListViewData*, int) -> int { throw std::runtime_error("refresh failed"); });
+    rows.SetEventCallback(&owner, [](void*, CVirtualListViewData*, int) -> int {
+        throw std::runtime_error("refresh failed");
+    });
     EXPECT_EQ(0, rows.FireEvent());
 }
