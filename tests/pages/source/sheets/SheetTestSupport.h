@@ -100,7 +100,7 @@ public:
     std::wstring LogPath() const { return folder.File(L"calls.log"); }
     std::vector<std::wstring> Log() const { return ReadLog(LogPath()); }
     std::wstring File(const wchar_t* name) const { return folder.File(name); }
-    static void FailMember(const wchar_t* spec) { SetEnvironmentVariableW(L"NORVANE_SHEET_FAIL", spec); }
+    static void FailMember(const wchar_t* failure) { SetEnvironmentVariableW(L"NORVANE_SHEET_FAIL", failure); }
     static void Shape(const wchar_t* shape) { SetEnvironmentVariableW(L"NORVANE_SHEET_SHAPE", shape); }
 
     // The applications are the stand-in made in this process, with the environment's options.
