@@ -1,0 +1,75 @@
+#pragma once
+// A page host for tests of single pages: it owns its own settings, records what a page asks of
+// the application and answers message boxes from a queue (IDOK when the queue is empty).
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "config/AppSettings.h"
+#include "framework/TableCtrl.h"
+#include "pages/PageHost.h"
+
+class CFakeTableSettings final : public ITableSettings
+{
+public:
+    bool GetNoSortHeader() override { return noSortHeader; }
+    void SetNoSortHeader(bool on) override { noSortHeader = on; }
+    bool GetTableGrid() override { return false; }
+    std::vector<ColumnDesc> GetChooserColumns() override { return chooserColumns; }
+    void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override { chooserColumns = columns; }
+    CDocument* GetSettingsDocument() override { return nullptr; }
+    void ExchangeChooserPlacement(bool, HWND) override {}
+    CToolTipCtrl* GetMainToolTip() override { return nullptr; }
+
+    bool noSortHeader = false;
+    std::vector<ColumnDesc> chooserColumns;
+};
+
+class CFakePageHost final : public IPageHost
+{
+public:
+    CAppSettings& GetSettings() override { return settings; }
+    CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }
+
+    bool StartTransfer(bool interactive) override { return Record(L"StartTransfer|" + Flag(interactive)), transferResult; }
+    void StopTransfer() override { Record(L"StopTransfer"); }
+    bool RestartTransfer(bool interactive) override { return Record(L"RestartTransfer|" + Flag(interactive)), transferResult; }
+    bool TransferNextKey() override { return Record(L"TransferNextKey"), transferResult; }
+
+    void InitializeTemic(bool confirm) override { Record(L"InitializeTemic|" + Flag(confirm)); }
+    void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) override
+    {
+        Record(L"WriteKeysToReader|" + Flag(plus) + L"|" + std::to_wstring(slotMask) + L"|" + Flag(confirm));
+    }
+    bool StartReaderSearch() override { return Record(L"StartReaderSearch"), true; }
+
+    bool ShowPage(int pageId) override { return Record(L"ShowPage|" + std::to_wstring(pageId)), true; }
+
+    HIMAGELIST GetSmallImageList() override { return nullptr; }
+    HIMAGELIST GetLargeImageList() override { return nullptr; }
+
+    void MarkDirty(HostUpdate what) override { dirty.push_back(what); }
+    ITableSettings& GetTableSettings() override { return tableSettings; }
+
+    int ShowMessageBox(const std::wstring& text, UINT, bool*) override
+    {
+        messages.push_back(text);
+        if (answers.empty())
+            return IDOK;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    CAppSettings settings;
+    CFakeTableSettings tableSettings;
+    std::vector<std::wstring> calls;     // "Name|arg|..." in order
+    std::vector<std::wstring> messages;  // the message boxes' texts
+    std::deque<int> answers;             // the buttons that close the next message boxes
+    std::vector<HostUpdate> dirty;
+    bool transferResult = true;
+
+private:
+    void Record(std::wstring call) { calls.push_back(std::move(call)); }
+    static std::wstring Flag(bool on) { return on ? L"1" : L"0"; }
+};
