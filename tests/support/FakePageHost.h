@@ -9,7 +9,7 @@
 #include "framework/TableCtrl.h"
 #include "pages/PageHost.h"
 
-class CFakeTableSettings final : public ITableSettings
+class CHostTableSettings final : public ITableSettings
 {
 public:
     bool GetNoSortHeader() override { return noSortHeader; }
@@ -62,7 +62,7 @@ public:
     }
 
     CAppSettings settings;
-    CFakeTableSettings tableSettings;
+    CHostTableSettings tableSettings;
     std::vector<std::wstring> calls;     // "Name|arg|..." in order
     std::vector<std::wstring> messages;  // the message boxes' texts
     std::deque<int> answers;             // the buttons that close the next message boxes
