@@ -7,14 +7,6 @@
 
 #include "app/MainFrame.h"
 
-std::wstring TestExeFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
 std::string ReadFileBytes(const std::wstring& path)
 {
     std::ifstream in(path.c_str(), std::ios::binary);
@@ -45,45 +37,6 @@ int CountProcessThreads()
     }
     CloseHandle(snap);
     return count;
-}
-
-bool SaveWindowBitmap(HWND hwnd, const std::wstring& path)
-{
-    RECT rc;
-    if (!GetWindowRect(hwnd, &rc))
-        return false;
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    BITMAPINFOHEADER bih{sizeof(bih)};
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(mem, dib);
-    const bool drawn = BitBlt(mem, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != FALSE;
-    GdiFlush();
-    bool written = false;
-    if (drawn && bits) {
-        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        bih.biSizeImage = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42;
-        fh.bfOffBits = sizeof(fh) + sizeof(bih);
-        fh.bfSize = fh.bfOffBits + bih.biSizeImage;
-        std::string bytes(reinterpret_cast<const char*>(&fh), sizeof(fh));
-        bytes.append(reinterpret_cast<const char*>(&bih), sizeof(bih));
-        bytes.append(static_cast<const char*>(bits), bih.biSizeImage);
-        WriteFileBytes(path, bytes);
-        written = FileExists(path);
-    }
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(dib);
-    ReleaseDC(nullptr, screen);
-    return written;
 }
 
 void PumpWaitingMessages()

@@ -15,16 +15,13 @@
 #include "app/StartUp.h"
 #include "tests/support/FakeSystemServices.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowPicture.h"
 
-// The folder of the running test executable.
-std::wstring TestExeFolder();
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 // The threads of this process.
 int CountProcessThreads();
-// A 24-bit BMP of the window as it is on the screen.
-bool SaveWindowBitmap(HWND hwnd, const std::wstring& path);
 // Dispatches what waits in the queue (no idle passes).
 void PumpWaitingMessages();
 

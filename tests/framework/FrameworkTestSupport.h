@@ -11,6 +11,7 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "tests/framework/FrameworkTestIds.h"
+#include "tests/support/WindowPicture.h"
 
 class CTestApp : public CWinApp
 {
@@ -106,6 +107,3 @@ HWND FindCheckBox(HWND dialog);
 // The texts of the push buttons among the dialog's descendants, in window order.
 std::vector<std::wstring> ButtonTexts(HWND dialog);
 
-// Writes a 24-bit BMP of the window's current picture; true on success.
-bool SaveWindowBitmap(HWND hwnd, const std::wstring& path);
-std::wstring TestExeFolder();
