@@ -1,12 +1,14 @@
 #pragma once
 // A page host for tests of single pages: it owns its own settings, records what a page asks of
-// the application and answers message boxes from a queue (IDOK when the queue is empty).
+// the application and answers message boxes from a queue (IDOK when the queue is empty). The
+// framework's windows need an application object: the host makes sure one exists.
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "config/AppSettings.h"
 #include "framework/TableCtrl.h"
+#include "framework/WinApp.h"
 #include "pages/PageHost.h"
 
 class CHostTableSettings final : public ITableSettings
@@ -25,9 +27,34 @@ public:
     std::vector<ColumnDesc> chooserColumns;
 };
 
+// The application object of a page test: help requests recorded, dialog keys handled.
+class CPageTestApp final : public CWinApp
+{
+public:
+    void ShowHelp(int helpId) override { helpIds.push_back(helpId); }
+    bool PreTranslate(MSG* msg) override
+    {
+        for (HWND hwnd = msg->hwnd; hwnd; hwnd = GetParent(hwnd)) {
+            if (CWnd* object = FindWindowObject(hwnd); object && object->PreTranslate(msg))
+                return true;
+        }
+        return false;
+    }
+
+    std::vector<int> helpIds;
+};
+
+inline CPageTestApp& PageTestApp()
+{
+    static CPageTestApp app;
+    return app;
+}
+
 class CFakePageHost final : public IPageHost
 {
 public:
+    CFakePageHost() { PageTestApp(); }
+
     CAppSettings& GetSettings() override { return settings; }
     CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }
 
