@@ -2,6 +2,7 @@
 #include "app/NorvaneApp.h"
 
 #include "app/MainFrame.h"
+#include "config/ActionCatalogue.h"
 #include "framework/MessageBox.h"
 
 void CNorvaneApp::InitializeTemic(bool confirm)
@@ -49,4 +50,15 @@ void CNorvaneApp::MarkDirty(HostUpdate what)
 int CNorvaneApp::ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk)
 {
     return ShowMessage(text, style, GetMainFrameWindow(), dontAsk);
+}
+
+std::shared_ptr<CActionHdBk> CNorvaneApp::GetActionCatalogue()
+{
+    if (!actionCatalogue)
+    {
+        auto catalogue = std::make_shared<CActionHdBk>();
+        catalogue->LoadActionCatalogue();
+        actionCatalogue = std::move(catalogue);
+    }
+    return actionCatalogue;
 }

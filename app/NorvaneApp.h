@@ -184,12 +184,12 @@ public:
     int configObserver = -1;
     CCriticalSection lock;
 
-    // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/ActionCatalogue.cpp) ----
+    // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/AppPageHost.cpp) ----
     // Renders the key through its format, hands the text to the destination and records the
     // outcome. The extra value travels with the last-transfer record only. The result code.
     HRESULT TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra);
     // The commands that hotkeys can be bound to, read from the resource on first use.
-    std::shared_ptr<CActionHdBk> GetActionCatalogue();
+    std::shared_ptr<CActionHdBk> GetActionCatalogue() override;
     std::shared_ptr<CActionHdBk> actionCatalogue;
     // Command id to its hotkey entry, while hotkeys are enabled; a later entry wins.
     std::map<uint16_t, uint32_t> commandHotkeys;

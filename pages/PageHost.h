@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+class CActionHdBk;
 class CAppSettings;
 class CTransferDoc;
 class ITableSettings;
@@ -53,6 +55,9 @@ public:
     // What the pages' tables and their column chooser use of the settings and the main window;
     // a page hands it to each table it attaches.
     virtual ITableSettings& GetTableSettings() = 0;
+
+    // The catalogue of the commands that hotkeys and mouse clicks can be bound to, loaded once.
+    virtual std::shared_ptr<CActionHdBk> GetActionCatalogue() = 0;
 
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).

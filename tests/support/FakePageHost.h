@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ActionCatalogue.h"
 #include "config/AppSettings.h"
 #include "framework/TableCtrl.h"
 #include "framework/WinApp.h"
@@ -72,6 +73,15 @@ public:
 
     bool ShowPage(int pageId) override { return Record(L"ShowPage|" + std::to_wstring(pageId)), true; }
 
+    std::shared_ptr<CActionHdBk> GetActionCatalogue() override
+    {
+        if (!actions) {
+            actions = std::make_shared<CActionHdBk>();
+            actions->LoadActionCatalogue();
+        }
+        return actions;
+    }
+
     HIMAGELIST GetSmallImageList() override { return nullptr; }
     HIMAGELIST GetLargeImageList() override { return nullptr; }
 
@@ -94,6 +104,7 @@ public:
     std::vector<std::wstring> messages;  // the message boxes' texts
     std::deque<int> answers;             // the buttons that close the next message boxes
     std::vector<HostUpdate> dirty;
+    std::shared_ptr<CActionHdBk> actions;  // the built-in catalogue unless a test sets its own
     bool transferResult = true;
 
 private:

@@ -1,11 +1,10 @@
-#include "app/ActionCatalogue.h"
+#include "config/ActionCatalogue.h"
 
 #include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
 
-#include "app/NorvaneApp.h"
 #include "core/AppLog.h"
 #include "core/Json.h"
 #include "resources/resource.h"
@@ -92,15 +91,4 @@ void CActionHdBk::LoadFromJson(const JsonValue& root)
             action.group = positions[groupId];
         actions.push_back(std::move(action));
     }
-}
-
-std::shared_ptr<CActionHdBk> CNorvaneApp::GetActionCatalogue()
-{
-    if (!actionCatalogue)
-    {
-        auto catalogue = std::make_shared<CActionHdBk>();
-        catalogue->LoadActionCatalogue();
-        actionCatalogue = std::move(catalogue);
-    }
-    return actionCatalogue;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ActionCatalogue.h"
+#include "config/ActionCatalogue.h"
 #include "core/Json.h"
 
 namespace {
