@@ -224,3 +224,18 @@ void CNorvaneApp::UpdateEventLog()
 {
     ::UpdateEventLog(settings, this);
 }
+
+void CNorvaneApp::LogPageEvent(int level, UINT stringId)
+{
+    LogEvent(CTimeValue().SetCurrentTime().GetTime(), level, stringId, nullptr);
+}
+
+void CNorvaneApp::OpenTransferLog()
+{
+    ::OpenTransferLog(settings);
+}
+
+bool CNorvaneApp::ClearTransferLog()
+{
+    return ::ClearTransferLog(settings, GetMainFrameWindow());
+}

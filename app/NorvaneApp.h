@@ -79,6 +79,10 @@ public:
     // (app/TableSettings.cpp)
     ITableSettings& GetTableSettings() override;
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
+    // The event table and the transfer log for the pages (app/AppLogCommands.cpp).
+    void LogPageEvent(int level, UINT stringId) override;
+    void OpenTransferLog() override;
+    bool ClearTransferLog() override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
@@ -136,7 +140,7 @@ public:
     // The key-type names of RCDATA 800, once; names the resource lacks stay empty.
     void LoadKeyTypeNames();
     // Opens or closes the event table as "eventLog" "enabled" says.
-    void UpdateEventLog();
+    void UpdateEventLog() override;
     // The start event: the program's and the system's versions.
     void RecordStartEvent();
     // Finds the installed language libraries and applies the chosen language.

@@ -58,6 +58,14 @@ public:
 
     // The catalogue of the commands that hotkeys and mouse clicks can be bound to, loaded once.
     virtual std::shared_ptr<CActionHdBk> GetActionCatalogue() = 0;
+    // The event table: an event of the program's own (level 1-3, a string id) into the open
+    // table, and opening or closing the table as "eventLog" "enabled" says.
+    virtual void LogPageEvent(int level, UINT stringId) = 0;
+    virtual void UpdateEventLog() = 0;
+    // The transfer log of the documents folder: shown by the system, or emptied (asking first
+    // when the settings say so; false when it was left as it was).
+    virtual void OpenTransferLog() = 0;
+    virtual bool ClearTransferLog() = 0;
 
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).

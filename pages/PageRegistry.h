@@ -18,6 +18,8 @@
 class CBasePage;
 class IPageHost;
 
+std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
+
 using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
 
 struct PageTableEntry
@@ -50,7 +52,7 @@ enum PageId : int
 // In page-id order. The title and the help id of a page are its dialog id.
 inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, nullptr},  // CTransferPage "Transfer"
-    {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, nullptr},  // CEventLogPage "Event Log"
+    {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage},  // CEventLogPage "Event Log"
     {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, nullptr},  // CSourcePage "Source"
     {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, nullptr},  // CReaderPage "Reader"
     {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, nullptr},  // CKeyListPage "List of keys"

@@ -25,6 +25,7 @@
 #define ID_GO_APP_LOG 32855
 #define ID_CLEAR_APP_LOG 32856
 #define ID_HELP_CONTENTS 32872
+#define ID_EVENTLOG_CLEAR 32875
 #define ID_FORMAT_NEW 32876
 #define ID_RECONNECT_READER 32877
 #define ID_RECONNECT_PORTAVO 32878
@@ -67,6 +68,10 @@
 #define ID_SNAP_TO_EDGES 32968
 #define ID_PAGE_DEFAULT 32979
 #define ID_MANAGE_SETTINGS 32980
+#define ID_COPY_ROWS 32904            // the selected rows as text
+#define ID_SELECT_ALL_ROWS 32961
+#define ID_EVENTLOG_ENABLE 32994
+#define ID_EVENTLOG_DISABLE 32995
 #define ID_MS_BROWSE 32981          // the settings dialog: choose the file
 #define ID_MS_SHOW_FILE 32982       // show the file in the shell
 #define ID_MS_CHECK_ALL 32983

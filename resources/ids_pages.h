@@ -30,3 +30,13 @@
 #define IDS_CSV_OPEN_QUOTE 288
 #define IDS_CARD_BASE_KEY_TOO_LONG 289  // "%s": the key's type and number
 #define IDS_SPREADSHEET_MISSING 293
+
+// Event-log page
+#define IDC_EVENTLOG_LIST 1010
+#define IDB_EVENT_LEVELS 714            // information, warning, error; 16 px, mask 0xFF00FF
+#define IDM_EVENTLOG 811
+#define IDS_EVENTLOG_COL_TIME 240       // column titles by column id 0 to 2
+#define IDS_EVENTLOG_COL_SENDER 241
+#define IDS_EVENTLOG_COL_MESSAGE 242
+#define IDS_WRITE_ENABLED 515           // also the empty list's text
+#define IDS_WRITE_DISABLED 516

@@ -76,11 +76,16 @@ std::unique_ptr<CBasePage> MakeProbe(IPageHost& host)
     return std::make_unique<CProbePage>(host, Id);
 }
 
+constexpr bool HasFactory(const PageTableEntry& row)
+{
+    return row.create != nullptr;
+}
+
 // The registry, with a probe page in every row that has no factory yet.
 template <size_t... I>
 constexpr std::array<PageTableEntry, kPageCount> WithProbes(std::index_sequence<I...>)
 {
-    return {{(kPageRegistry[I].create ? kPageRegistry[I]
+    return {{(HasFactory(kPageRegistry[I]) ? kPageRegistry[I]
                                       : PageTableEntry{kPageRegistry[I].id, IDD_PROBE_PAGE, kPageRegistry[I].titleId,
                                                        kPageRegistry[I].helpId, &MakeProbe<kPageRegistry[I].id>})...}};
 }

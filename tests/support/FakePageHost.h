@@ -81,6 +81,13 @@ public:
         }
         return actions;
     }
+    void LogPageEvent(int level, UINT stringId) override
+    {
+        Record(L"LogPageEvent|" + std::to_wstring(level) + L"|" + std::to_wstring(stringId));
+    }
+    void UpdateEventLog() override { Record(L"UpdateEventLog"); }
+    void OpenTransferLog() override { Record(L"OpenTransferLog"); }
+    bool ClearTransferLog() override { return Record(L"ClearTransferLog"), true; }
 
     HIMAGELIST GetSmallImageList() override { return nullptr; }
     HIMAGELIST GetLargeImageList() override { return nullptr; }
