@@ -132,7 +132,7 @@ public:
     // empty for the default one), asking whether to save an unsaved one when ask is set, else
     // saving it. False only when the user cancelled. A file that cannot be read throws and
     // changes nothing.
-    bool OpenConfiguration(const std::wstring& name, bool ask);
+    bool OpenConfiguration(const std::wstring& name, bool ask) override;
     // A window's placement slot (and show-state slot, -1 none): save (true) into the settings,
     // or restore (false) from them, centring what has no stored position or a position on no
     // monitor. False when the placement cannot be read or applied; the settings stay untouched.

@@ -67,6 +67,11 @@ public:
     virtual void OpenTransferLog() = 0;
     virtual bool ClearTransferLog() = 0;
 
+    // Opens a configuration file of the documents folder ("name.nv2"; empty: the default
+    // configuration), asking first whether to save the current one when ask is set; false when
+    // the switch did not happen.
+    virtual bool OpenConfiguration(const std::wstring& name, bool ask) = 0;
+
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
     virtual int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) = 0;

@@ -40,3 +40,12 @@
 #define IDS_EVENTLOG_COL_MESSAGE 242
 #define IDS_WRITE_ENABLED 515           // also the empty list's text
 #define IDS_WRITE_DISABLED 516
+
+// Parameter catalogue (the Advanced page's full list)
+#define IDR_ADVANCED_PARAMS 847         // RCDATA: the groups and parameters, JSON
+#define IDS_PARAM_YES 424
+#define IDS_PARAM_NO 425
+#define IDS_COMMAND_DISABLED 429        // a mouse click bound to nothing
+#define IDS_ENCODING_ANSI 486
+#define IDS_ENCODING_UTF8 487
+#define IDS_LOG_LEVEL_NAMES 526         // log levels 1-6, separated by ";"

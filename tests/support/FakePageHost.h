@@ -89,6 +89,11 @@ public:
     void OpenTransferLog() override { Record(L"OpenTransferLog"); }
     bool ClearTransferLog() override { return Record(L"ClearTransferLog"), true; }
 
+    bool OpenConfiguration(const std::wstring& name, bool ask) override
+    {
+        return Record(L"OpenConfiguration|" + name + L"|" + Flag(ask)), openConfigurationResult;
+    }
+
     HIMAGELIST GetSmallImageList() override { return nullptr; }
     HIMAGELIST GetLargeImageList() override { return nullptr; }
 
@@ -113,6 +118,7 @@ public:
     std::vector<HostUpdate> dirty;
     std::shared_ptr<CActionHdBk> actions;  // the built-in catalogue unless a test sets its own
     bool transferResult = true;
+    bool openConfigurationResult = true;
 
 private:
     void Record(std::wstring call) { calls.push_back(std::move(call)); }
