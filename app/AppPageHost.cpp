@@ -1,6 +1,7 @@
 // The application's side of the pages' host: what runs on the main frame goes there.
 #include "app/NorvaneApp.h"
 
+#include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "config/ActionCatalogue.h"
 #include "framework/MessageBox.h"
@@ -61,4 +62,15 @@ std::shared_ptr<CActionHdBk> CNorvaneApp::GetActionCatalogue()
         actionCatalogue = std::move(catalogue);
     }
     return actionCatalogue;
+}
+
+void CNorvaneApp::RunFrameCommand(int command)
+{
+    if (HWND frame = GetMainFrameWindow())
+        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+}
+
+int CNorvaneApp::GetCommandTipText(UINT command, wchar_t* buffer, int room)
+{
+    return ::GetCommandTipText(command, buffer, room);
 }

@@ -83,6 +83,8 @@ public:
     void LogPageEvent(int level, UINT stringId) override;
     void OpenTransferLog() override;
     bool ClearTransferLog() override;
+    void RunFrameCommand(int command) override;
+    int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
@@ -127,7 +129,7 @@ public:
     // Port list and configuration list (app/Configurations.cpp): the "*.nv2" names of the
     // documents folder in code-unit order, raising state change ASS_CONFIG_FILES.
     void RefreshPortList(bool serialOnly);
-    void ListConfigurations();
+    void ListConfigurations() override;
     // Switches to a configuration (a name relative to the documents folder, an absolute path, or
     // empty for the default one), asking whether to save an unsaved one when ask is set, else
     // saving it. False only when the user cancelled. A file that cannot be read throws and

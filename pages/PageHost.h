@@ -72,6 +72,14 @@ public:
     // the switch did not happen.
     virtual bool OpenConfiguration(const std::wstring& name, bool ask) = 0;
 
+    // A command of the main window's own (menus, toolbars), as if the user had chosen it there.
+    virtual void RunFrameCommand(int command) = 0;
+    // Reads the configuration files of the documents folder into the settings' list.
+    virtual void ListConfigurations() = 0;
+    // A command's tip for a toolbar button: its long text and hotkey, cut to the room; the
+    // characters written.
+    virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
+
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
     virtual int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) = 0;

@@ -19,6 +19,7 @@ class CBasePage;
 class IPageHost;
 
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
 
 using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
 
@@ -61,7 +62,7 @@ inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, nullptr},  // CPortavoPage "Portavo"
     {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, nullptr},  // CFormatsPage "Formats"
     {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, nullptr},  // CReadKeysPage "Reading keys"
-    {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, nullptr},  // CAdvancedPage "Advanced"
+    {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"
     {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, nullptr},  // CSoundPage "Sounds"
     {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, nullptr},  // CHotkeysPage "Hotkeys"
 };

@@ -94,6 +94,14 @@ public:
         return Record(L"OpenConfiguration|" + name + L"|" + Flag(ask)), openConfigurationResult;
     }
 
+    void RunFrameCommand(int command) override { Record(L"RunFrameCommand|" + std::to_wstring(command)); }
+    void ListConfigurations() override { Record(L"ListConfigurations"); }
+    int GetCommandTipText(UINT command, wchar_t* buffer, int room) override
+    {
+        const std::wstring tip = L"tip " + std::to_wstring(command);
+        return room > 0 ? lstrlenW(lstrcpynW(buffer, tip.c_str(), room)) : 0;
+    }
+
     HIMAGELIST GetSmallImageList() override { return nullptr; }
     HIMAGELIST GetLargeImageList() override { return nullptr; }
 

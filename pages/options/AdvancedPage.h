@@ -1,0 +1,35 @@
+#pragma once
+// The Advanced page: the application options in two views of the same settings, the simple
+// view and the full parameter list, switched by two radio buttons; which one shows is itself a
+// setting.
+#include <array>
+#include <memory>
+
+#include "framework/Dialog.h"
+#include "framework/Layout.h"
+
+class CAdvancedPage : public CBasePage
+{
+public:
+    explicit CAdvancedPage(IPageHost& host);
+    ~CAdvancedPage() override;
+
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+    void ExchangeData(bool save) override;
+    void OnIdleUpdate() override;
+
+    // 0 the simple view, 1 the full list; -1 none.
+    int CurrentView() const { return m_current; }
+    CBasePage* View(int n) const { return m_views[static_cast<size_t>(n)].get(); }
+    void SelectView(int n);
+
+private:
+    void Layout();
+
+    std::array<std::unique_ptr<CBasePage>, 2> m_views;
+    int m_current = -1;
+    AnchorLayout m_layout;
+};
+
+std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
