@@ -65,17 +65,6 @@ int ComboSelection(HWND combo)
     return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
 }
 
-// The configuration's list name: the display path less its extension.
-std::wstring CurrentConfigName(const CAppSettings& settings)
-{
-    std::wstring path;
-    settings.GetConfigDisplayPath(path);
-    const size_t slash = path.find_last_of(L"\\:");
-    const size_t dot = path.find_last_of(L'.');
-    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
-        path.erase(dot);
-    return path;
-}
 
 bool HasNv2Extension(const std::wstring& path)
 {
@@ -546,7 +535,7 @@ void CAdvAllPage::FillChoice(int kind, const ParamValue& value, bool mixed)
         if (path.empty())
             select = 0;
         else if (HasNv2Extension(path)) {
-            const int found = settings.FindConfigFile(CurrentConfigName(settings));
+            const int found = settings.FindConfigFile(OpenConfigurationName(settings));
             select = found >= 0 ? found + 1 : -1;
         }
         break;

@@ -59,18 +59,6 @@ bool AutorunPresent()
     return QueryAutorunValue(present) && present;
 }
 
-// The list name of the open configuration (its display path less the extension); empty for
-// the default configuration.
-std::wstring OpenConfigName(const CAppSettings& settings)
-{
-    std::wstring path;
-    settings.GetConfigDisplayPath(path);
-    const size_t slash = path.find_last_of(L"\\:");
-    const size_t dot = path.find_last_of(L'.');
-    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
-        path.erase(dot);
-    return path;
-}
 
 }  // namespace
 
@@ -178,7 +166,7 @@ void CAdvSimplePage::SelectConfiguration()
     if (path.empty())
         select = 0;
     else if (path.size() >= 4 && _wcsicmp(path.c_str() + path.size() - 4, L".nv2") == 0) {
-        const int found = settings.FindConfigFile(OpenConfigName(settings));
+        const int found = settings.FindConfigFile(OpenConfigurationName(settings));
         select = found >= 0 ? found + 1 : -1;
     }
     SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG, CB_SETCURSEL, static_cast<WPARAM>(select), 0);

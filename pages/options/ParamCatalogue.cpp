@@ -205,17 +205,7 @@ void GetParamValue(IPageHost& host, int index, ParamValue& out)
     }
     case 2: out.flag = s.singleInstance; break;
     case 3: out.text = s.GetDocumentsFolderSetting(); break;
-    case 4: {
-        std::wstring path;
-        s.GetConfigDisplayPath(path);
-        // The display path less its extension: the name the configuration list holds.
-        const size_t slash = path.find_last_of(L"\\:");
-        const size_t dot = path.find_last_of(L'.');
-        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
-            path.erase(dot);
-        out.text = path;
-        break;
-    }
+    case 4: out.text = OpenConfigurationName(s); break;
     case 5: out.flag = s.autoStart; break;
     case 6: out.flag = s.transferLog; break;
     case 7: out.flag = s.debugLog.enabled; break;
@@ -361,6 +351,17 @@ std::wstring LanguageDisplayName(const CAppSettings& settings, int position)
 std::wstring ConfigurationDisplayName(const std::wstring& path)
 {
     return path.empty() ? LoadText(IDS_DEFAULT_CONFIG_NAME) : FileTitle(path);
+}
+
+std::wstring OpenConfigurationName(const CAppSettings& settings)
+{
+    std::wstring path;
+    settings.GetConfigDisplayPath(path);
+    const size_t slash = path.find_last_of(L"\\:");
+    const size_t dot = path.find_last_of(L'.');
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+        path.erase(dot);
+    return path;
 }
 
 std::wstring LogLevelName(int level)

@@ -83,5 +83,8 @@ std::wstring LanguageDisplayName(const CAppSettings& settings, int position);
 // The configuration's display name: the file name without folder and extension, or
 // "<Norvane>" for the default configuration.
 std::wstring ConfigurationDisplayName(const std::wstring& path);
+// The open configuration as the configuration list names it: its display path less the
+// extension; empty for the default configuration.
+std::wstring OpenConfigurationName(const CAppSettings& settings);
 // The name of log level n (1-6), empty outside.
 std::wstring LogLevelName(int level);
