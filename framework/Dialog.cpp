@@ -1,4 +1,6 @@
 #include "framework/Dialog.h"
+
+#include "framework/Holders.h"
 #include "core/AppLog.h"
 #include "framework/WinApp.h"
 
@@ -321,6 +323,25 @@ bool CBasePage::QueryCommandState(int, CommandState&)
 
 void CBasePage::OnDocumentChanged(CDocument*, const uint32_t*)
 {
+}
+
+void CBasePage::TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare, UINT flags,
+                          TPMPARAMS* exclude)
+{
+    if (m_menuOpen)
+        return;
+    LPCWSTR name = MAKEINTRESOURCEW(menuId);
+    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
+    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
+    if (!popup)
+        return;
+    if (prepare)
+        prepare(popup);
+    if (at.x == -1 && at.y == -1)
+        GetCursorPos(&at);
+    m_menuOpen = true;
+    TrackPopupMenuEx(popup, flags, at.x, at.y, m_hWnd, exclude);
+    m_menuOpen = false;
 }
 
 void CBasePage::Observe(CDocument& doc)

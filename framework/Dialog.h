@@ -1,6 +1,7 @@
 #pragma once
 // Dialogs from templates of the resource module, the framework's own modal loop and the base of
 // the main window's pages.
+#include <functional>
 #include <vector>
 
 #include "core/Document.h"
@@ -90,10 +91,16 @@ public:
 protected:
     // Registers the page as an observer of doc (OnDocumentChanged) until the page is destroyed.
     void Observe(CDocument& doc);
+    // Shows the first popup of a menu resource at a screen point ((-1, -1): the cursor) after
+    // prepare has set its items; its commands come back through OnCommand. Nothing while a
+    // menu of the page is already open.
+    void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
+                   UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
 
     IPageHost* m_host;
 
 private:
+    bool m_menuOpen = false;
     static void OnObservedChange(void* key, CDocument* doc, const uint32_t* bits);
     std::vector<CObserverToken> m_observers;
 };

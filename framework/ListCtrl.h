@@ -3,6 +3,8 @@
 // selection and scrolling helpers.
 #include <windows.h>
 #include <commctrl.h>
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "core/Object.h"
@@ -41,6 +43,51 @@ public:
 
     void* m_eventContext = nullptr;
     ListDataEventFn m_eventCallback = nullptr;
+};
+
+// The rows an owner-data list hinted last, each made once; a row outside them is made into a
+// scratch item on every request.
+template <class Item>
+class CRowCache
+{
+public:
+    using Make = std::function<void(int row, Item& item)>;
+
+    // Keeps the rows when from..to lies inside them, else makes from..to (within count).
+    void Hint(int from, int to, int count, const Make& make)
+    {
+        if (m_first >= 0 && from >= m_first && to < m_first + static_cast<int>(m_rows.size()))
+            return;
+        m_first = from;
+        m_last = to;
+        Refill(count, make);
+    }
+    // Makes the hinted rows again (the data changed).
+    void Refill(int count, const Make& make)
+    {
+        m_rows.clear();
+        if (m_first < 0 || m_first >= count) {
+            m_first = -1;
+            return;
+        }
+        const int last = std::min(m_last, count - 1);
+        m_rows.resize(static_cast<size_t>(last - m_first + 1));
+        for (int row = m_first; row <= last; ++row)
+            make(row, m_rows[static_cast<size_t>(row - m_first)]);
+    }
+    const Item& Get(int row, const Make& make)
+    {
+        if (m_first >= 0 && row >= m_first && row < m_first + static_cast<int>(m_rows.size()))
+            return m_rows[static_cast<size_t>(row - m_first)];
+        make(row, m_scratch);
+        return m_scratch;
+    }
+
+private:
+    std::vector<Item> m_rows;
+    int m_first = -1;
+    int m_last = -1;
+    Item m_scratch{};
 };
 
 class CListCtrl : public CSubclassedWnd

@@ -96,33 +96,17 @@ void CTParamsLvData::Compute(int row, TParamsDisplayItem& item)
 
 const TParamsDisplayItem& CTParamsLvData::Cell(int row)
 {
-    if (m_first >= 0 && row >= m_first && row < m_first + static_cast<int>(m_cache.size()))
-        return m_cache[static_cast<size_t>(row - m_first)];
-    Compute(row, m_scratch);
-    return m_scratch;
+    return m_cache.Get(row, Maker());
 }
 
 void CTParamsLvData::CacheHint(int from, int to)
 {
-    if (m_first >= 0 && from >= m_first && to < m_first + static_cast<int>(m_cache.size()))
-        return;
-    m_first = from;
-    m_last = to;
-    Refill();
+    m_cache.Hint(from, to, GetItemCount(), Maker());
 }
 
 void CTParamsLvData::Refill()
 {
-    m_cache.clear();
-    const int count = GetItemCount();
-    if (m_first < 0 || m_first >= count) {
-        m_first = -1;
-        return;
-    }
-    const int last = std::min(m_last, count - 1);
-    m_cache.resize(static_cast<size_t>(last - m_first + 1));
-    for (int row = m_first; row <= last; ++row)
-        Compute(row, m_cache[static_cast<size_t>(row - m_first)]);
+    m_cache.Refill(GetItemCount(), Maker());
 }
 
 void CTParamsLvData::GetDispInfo(LVITEMW* item)
@@ -801,20 +785,10 @@ void CAdvAllPage::FocusEditor()
 
 void CAdvAllPage::ShowContextMenu(POINT at)
 {
-    if (m_menuOpen)
-        return;
     Flush();
-    LPCWSTR name = MAKEINTRESOURCEW(IDM_PARAM_LIST);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    EnableMenuItem(popup, ID_PARAM_DEFAULT, MF_BYCOMMAND | ((m_editorState & 2) ? MF_GRAYED : MF_ENABLED));
-    if (at.x == -1 && at.y == -1)
-        GetCursorPos(&at);
-    m_menuOpen = true;
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-    m_menuOpen = false;
+    TrackMenu(IDM_PARAM_LIST, at, [this](HMENU popup) {
+        EnableMenuItem(popup, ID_PARAM_DEFAULT, MF_BYCOMMAND | ((m_editorState & 2) ? MF_GRAYED : MF_ENABLED));
+    });
 }
 
 void CAdvAllPage::StoreColumns()

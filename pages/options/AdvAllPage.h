@@ -45,12 +45,13 @@ public:
 
 private:
     void Compute(int row, TParamsDisplayItem& item);
+    CRowCache<TParamsDisplayItem>::Make Maker()
+    {
+        return [this](int row, TParamsDisplayItem& item) { Compute(row, item); };
+    }
 
     CAdvAllPage& m_page;
-    std::vector<TParamsDisplayItem> m_cache;
-    int m_first = -1;
-    int m_last = -1;
-    TParamsDisplayItem m_scratch;
+    CRowCache<TParamsDisplayItem> m_cache;
 };
 
 class CAdvAllPage : public CBasePage
@@ -126,5 +127,4 @@ private:
     int m_editorState = 0;
     bool m_applyShown = false;
     int m_pending = 0;     // 2 editor refresh, 4 rebuild
-    bool m_menuOpen = false;
 };

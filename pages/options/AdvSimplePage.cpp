@@ -173,12 +173,17 @@ void CAdvSimplePage::SelectConfiguration()
     UpdateDeleteButton();
 }
 
-void CAdvSimplePage::UpdateDeleteButton()
+bool CAdvSimplePage::ConfigurationFileExists() const
 {
     const std::wstring& path = m_host->GetSettings().GetTransferDoc().GetPathName();
     const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG_BAR, TB_ENABLEBUTTON, ID_CONFIG_DELETE, MAKELPARAM(exists, 0));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CAdvSimplePage::UpdateDeleteButton()
+{
+    SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG_BAR, TB_ENABLEBUTTON, ID_CONFIG_DELETE,
+                        MAKELPARAM(ConfigurationFileExists(), 0));
 }
 
 void CAdvSimplePage::FillConfirmBoxes()
@@ -251,32 +256,16 @@ void CAdvSimplePage::OpenChosenConfiguration()
 
 void CAdvSimplePage::ShowMenu(int menuId, POINT at, HWND button)
 {
-    if (m_menuOpen)
+    if (!button) {
+        TrackMenu(menuId, at);
         return;
-    LPCWSTR name = MAKEINTRESOURCEW(menuId);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    UINT flags = TPM_LEFTBUTTON;
-    TPMPARAMS exclude{sizeof(exclude)};
-    if (button) {
-        // Under the button, keeping it uncovered.
-        GetWindowRect(button, &exclude.rcExclude);
-        at = {exclude.rcExclude.left, exclude.rcExclude.bottom};
-        flags |= TPM_VERTICAL;
-        if (menuId == IDM_CONFIG_TOOLS) {
-            const std::wstring& path = m_host->GetSettings().GetTransferDoc().GetPathName();
-            const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
-            const bool exists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-            EnableMenuItem(popup, ID_CONFIG_DELETE, MF_BYCOMMAND | (exists ? MF_ENABLED : MF_GRAYED));
-        }
-    } else if (at.x == -1 && at.y == -1) {
-        GetCursorPos(&at);
     }
-    m_menuOpen = true;
-    TrackPopupMenuEx(popup, flags, at.x, at.y, m_hWnd, button ? &exclude : nullptr);
-    m_menuOpen = false;
+    // Under the button, keeping it uncovered.
+    TPMPARAMS exclude{sizeof(exclude)};
+    GetWindowRect(button, &exclude.rcExclude);
+    TrackMenu(menuId, {exclude.rcExclude.left, exclude.rcExclude.bottom}, [this](HMENU popup) {
+        EnableMenuItem(popup, ID_CONFIG_DELETE, MF_BYCOMMAND | (ConfigurationFileExists() ? MF_ENABLED : MF_GRAYED));
+    }, TPM_LEFTBUTTON | TPM_VERTICAL, &exclude);
 }
 
 void CAdvSimplePage::GoToLog(const wchar_t* name)

@@ -27,6 +27,7 @@ private:
     void SelectConfiguration();
     void FillConfirmBoxes();
     void FillChecks();
+    bool ConfigurationFileExists() const;
     void UpdateDeleteButton();
     void OpenChosenConfiguration();
     void SetConfirmBits(uint32_t bits, bool on);
@@ -39,6 +40,5 @@ private:
     ScrollArea m_scroll;
     CImageList m_flags;
     uint32_t m_confirmAtFill = 0;
-    bool m_menuOpen = false;
     bool m_ready = false;
 };

@@ -82,33 +82,17 @@ void CEventLogLvData::Fill(int row, EventLogDisplayItem& item)
 
 const EventLogDisplayItem& CEventLogLvData::Item(int row)
 {
-    if (m_first >= 0 && row >= m_first && row < m_first + static_cast<int>(m_cache.size()))
-        return m_cache[row - m_first];
-    Fill(row, m_scratch);
-    return m_scratch;
+    return m_cache.Get(row, Maker());
 }
 
 void CEventLogLvData::CacheHint(int from, int to)
 {
-    if (m_first >= 0 && from >= m_first && to < m_first + static_cast<int>(m_cache.size()))
-        return;
-    m_first = from;
-    m_last = to;
-    Refill();
+    m_cache.Hint(from, to, GetItemCount(), Maker());
 }
 
 void CEventLogLvData::Refill()
 {
-    m_cache.clear();
-    const int count = GetItemCount();
-    if (m_first < 0 || m_first >= count) {
-        m_first = -1;
-        return;
-    }
-    const int last = std::min(m_last, count - 1);
-    m_cache.resize(static_cast<size_t>(last - m_first + 1));
-    for (int row = m_first; row <= last; ++row)
-        Fill(row, m_cache[row - m_first]);
+    m_cache.Refill(GetItemCount(), Maker());
 }
 
 void CEventLogLvData::GetDispInfo(LVITEMW* item)
@@ -270,30 +254,20 @@ void CEventLogPage::StoreColumns()
 
 void CEventLogPage::ShowContextMenu(POINT at)
 {
-    if (m_menuOpen)
-        return;
-    LPCWSTR name = MAKEINTRESOURCEW(IDM_EVENTLOG);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    CAppSettings& settings = m_host->GetSettings();
-    DeleteMenu(popup, settings.IsEventLogEnabled() ? ID_EVENTLOG_ENABLE : ID_EVENTLOG_DISABLE, MF_BYCOMMAND);
-    const bool selected = SendMessageW(m_list.m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
-    EnableMenuItem(popup, ID_COPY_ROWS, MF_BYCOMMAND | (selected ? MF_ENABLED : MF_GRAYED));
-    std::wstring path;
-    settings.ResolveDocumentsFolder(path, false);
-    path += L'\\';
-    path += kTransferLogFileName;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    const bool logExists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    for (UINT id : {ID_OPEN_TRANSFER_LOG, ID_CLEAR_TRANSFER_LOG})
-        EnableMenuItem(popup, id, MF_BYCOMMAND | (logExists ? MF_ENABLED : MF_GRAYED));
-    if (at.x == -1 && at.y == -1)
-        GetCursorPos(&at);
-    m_menuOpen = true;
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-    m_menuOpen = false;
+    TrackMenu(IDM_EVENTLOG, at, [this](HMENU popup) {
+        CAppSettings& settings = m_host->GetSettings();
+        DeleteMenu(popup, settings.IsEventLogEnabled() ? ID_EVENTLOG_ENABLE : ID_EVENTLOG_DISABLE, MF_BYCOMMAND);
+        const bool selected = SendMessageW(m_list.m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
+        EnableMenuItem(popup, ID_COPY_ROWS, MF_BYCOMMAND | (selected ? MF_ENABLED : MF_GRAYED));
+        std::wstring path;
+        settings.ResolveDocumentsFolder(path, false);
+        path += L'\\';
+        path += kTransferLogFileName;
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        const bool logExists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        for (UINT id : {ID_OPEN_TRANSFER_LOG, ID_CLEAR_TRANSFER_LOG})
+            EnableMenuItem(popup, id, MF_BYCOMMAND | (logExists ? MF_ENABLED : MF_GRAYED));
+    });
 }
 
 bool CEventLogPage::OnCommand(int id, int code, HWND control)

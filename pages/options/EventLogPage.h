@@ -33,20 +33,21 @@ public:
 
     // The record row `row` shows: 1..count, 0 when there is none.
     static int RecordOfRow(int row, int ringPosition, int count);
-    // Drops the cache and reads the rows last hinted again (the table changed).
+    // Reads the rows last hinted again (the table changed).
     void Refill();
     // Row `row` from the cache, or read into the scratch item.
     const EventLogDisplayItem& Item(int row);
 
 private:
     void Fill(int row, EventLogDisplayItem& item);
+    CRowCache<EventLogDisplayItem>::Make Maker()
+    {
+        return [this](int row, EventLogDisplayItem& item) { Fill(row, item); };
+    }
 
     CAppSettings& m_settings;
     const CTableCtrl& m_table;
-    std::vector<EventLogDisplayItem> m_cache;
-    int m_first = -1;
-    int m_last = -1;    // the hinted range, kept across refills
-    EventLogDisplayItem m_scratch;
+    CRowCache<EventLogDisplayItem> m_cache;
 };
 
 class CEventLogPage : public CBasePage
@@ -79,7 +80,6 @@ private:
     CTableCtrl m_list;
     std::unique_ptr<CEventLogLvData> m_data;
     CImageList m_levels;
-    bool m_menuOpen = false;
 };
 
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
