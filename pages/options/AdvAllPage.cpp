@@ -15,6 +15,7 @@
 #include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "resources/resource.h"
 
 namespace {
@@ -235,11 +236,7 @@ void CAdvAllPage::OnInitDialog()
 
 void CAdvAllPage::ApplySavedColumns()
 {
-    std::vector<ColumnDesc> columns = m_host->GetSettings().Columns(COLS_ADVANCED);
-    if (columns.size() != kColumnTitles.size())
-        columns = GetDefaultColumns(COLS_ADVANCED);
-    m_list.SetColumns(columns, kColumnTitles);
-    m_list.ApplyColumns();
+    ::ApplySavedColumns(m_list, m_host->GetSettings(), COLS_ADVANCED, kColumnTitles);
 }
 
 void CAdvAllPage::ExchangeData(bool save)
@@ -307,13 +304,7 @@ void CAdvAllPage::RefreshList(bool rebuild)
 int CAdvAllPage::OnDataChanged(void* context, CVirtualListViewData* sender, int)
 {
     auto* self = static_cast<CAdvAllPage*>(context);
-    HWND list = self->m_list.m_hWnd;
-    const int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
-    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(sender->GetItemCount()),
-                 LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-    self->m_list.ScrollRowToTop(top);
-    InvalidateRect(list, nullptr, FALSE);
-    self->m_host->MarkDirty(HostUpdate::StatusBar);
+    RefreshPageTable(self->m_list, sender->GetItemCount(), *self->m_host);
     return 0;
 }
 
@@ -793,14 +784,7 @@ void CAdvAllPage::ShowContextMenu(POINT at)
 
 void CAdvAllPage::StoreColumns()
 {
-    CAppSettings& settings = m_host->GetSettings();
-    CDocUpdateScope scope(settings, ObserverKey());
-    if (!settings.IsUnsaved())
-        settings.SetModified(ASC_UNSAVED);
-    auto stored = settings.EditColumns(COLS_ADVANCED);
-    *stored = m_list.GetColumns();
-    for (ColumnDesc& c : *stored)
-        c.titleId = 0;
+    StoreTableColumns(m_list, m_host->GetSettings(), COLS_ADVANCED, ObserverKey());
 }
 
 void CAdvAllPage::Defaults()
@@ -1031,18 +1015,8 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         StoreColumns();
         RefreshList(false);
         return true;
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_ADVANCED);
-        *result = 1;
-        return true;
-    }
-    case TN_HEADERMENU:
-        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
-        return true;
     default:
-        return CBasePage::OnNotify(id, nmh, result);
+        return OnPageTableNotify(nmh, result, COLS_ADVANCED) || CBasePage::OnNotify(id, nmh, result);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "core/TextUtil.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "resources/resource.h"
 #include "transfer/TransferLog.h"
 
@@ -150,11 +151,7 @@ void CEventLogPage::OnInitDialog()
 
 void CEventLogPage::ApplySavedColumns()
 {
-    std::vector<ColumnDesc> columns = m_host->GetSettings().Columns(COLS_EVENTLOG);
-    if (columns.size() != kColumnTitles.size())
-        columns = GetDefaultColumns(COLS_EVENTLOG);
-    m_list.SetColumns(columns, kColumnTitles);
-    m_list.ApplyColumns();
+    ::ApplySavedColumns(m_list, m_host->GetSettings(), COLS_EVENTLOG, kColumnTitles);
 }
 
 void CEventLogPage::ExchangeData(bool save)
@@ -178,13 +175,7 @@ void CEventLogPage::RefreshList()
 int CEventLogPage::OnDataChanged(void* context, CVirtualListViewData* sender, int)
 {
     auto* self = static_cast<CEventLogPage*>(context);
-    HWND list = self->m_list.m_hWnd;
-    const int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
-    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(sender->GetItemCount()),
-                 LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-    self->m_list.ScrollRowToTop(top);
-    InvalidateRect(list, nullptr, FALSE);
-    self->m_host->MarkDirty(HostUpdate::StatusBar);
+    RefreshPageTable(self->m_list, sender->GetItemCount(), *self->m_host);
     return 0;
 }
 
@@ -242,14 +233,7 @@ void CEventLogPage::RestoreDefaults()
 
 void CEventLogPage::StoreColumns()
 {
-    CAppSettings& settings = m_host->GetSettings();
-    CDocUpdateScope scope(settings, ObserverKey());
-    if (!settings.IsUnsaved())
-        settings.SetModified(ASC_UNSAVED);
-    auto stored = settings.EditColumns(COLS_EVENTLOG);
-    *stored = m_list.GetColumns();
-    for (ColumnDesc& c : *stored)
-        c.titleId = 0;
+    StoreTableColumns(m_list, m_host->GetSettings(), COLS_EVENTLOG, ObserverKey());
 }
 
 void CEventLogPage::ShowContextMenu(POINT at)
@@ -355,18 +339,8 @@ bool CEventLogPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         StoreColumns();
         RefreshList();
         return true;
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_EVENTLOG);
-        *result = 1;
-        return true;
-    }
-    case TN_HEADERMENU:
-        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
-        return true;
     default:
-        return CBasePage::OnNotify(id, nmh, result);
+        return OnPageTableNotify(nmh, result, COLS_EVENTLOG) || CBasePage::OnNotify(id, nmh, result);
     }
 }
 

@@ -1,0 +1,53 @@
+#include "pages/PageTable.h"
+
+#include "pages/PageHost.h"
+#include "resources/resource.h"
+
+void ApplySavedColumns(CTableCtrl& table, const CAppSettings& settings, AppColumnList list,
+                       const std::vector<int>& titles)
+{
+    std::vector<ColumnDesc> columns = settings.Columns(list);
+    if (columns.size() != titles.size())
+        columns = GetDefaultColumns(list);
+    table.SetColumns(columns, titles);
+    table.ApplyColumns();
+}
+
+void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColumnList list, const void* sender)
+{
+    CDocUpdateScope scope(settings, sender);
+    if (!settings.IsUnsaved())
+        settings.SetModified(ASC_UNSAVED);
+    auto stored = settings.EditColumns(list);
+    *stored = table.GetColumns();
+    for (ColumnDesc& c : *stored)
+        c.titleId = 0;
+}
+
+bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list)
+{
+    switch (nmh->code) {
+    case TN_DEFAULTCOLUMNS: {
+        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
+        if (set->columns)
+            *set->columns = GetDefaultColumns(list);
+        *result = 1;
+        return true;
+    }
+    case TN_HEADERMENU:
+        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host)
+{
+    HWND list = table.m_hWnd;
+    const int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    table.ScrollRowToTop(top);
+    InvalidateRect(list, nullptr, FALSE);
+    host.MarkDirty(HostUpdate::StatusBar);
+}
