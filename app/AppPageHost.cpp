@@ -4,6 +4,7 @@
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "config/ActionCatalogue.h"
+#include "app/StandIns.h"
 #include "framework/MessageBox.h"
 
 void CNorvaneApp::InitializeTemic(bool confirm)
@@ -73,4 +74,30 @@ void CNorvaneApp::RunFrameCommand(int command)
 int CNorvaneApp::GetCommandTipText(UINT command, wchar_t* buffer, int room)
 {
     return ::GetCommandTipText(command, buffer, room);
+}
+
+void CNorvaneApp::PrepareMenu(HMENU menu)
+{
+    for (int i = GetMenuItemCount(menu) - 1; i >= 0; --i) {
+        if (GetMenuItemID(menu, i) == ID_EXT_TOOL_LIST)
+            FillExternalToolsMenu(menu, i);
+    }
+    UpdateMenuHotkeyTexts(menu);
+}
+
+std::wstring CNorvaneApp::GetKeyTypeName(int keyType)
+{
+    LoadKeyTypeNames();
+    return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : std::wstring();
+}
+
+// The two property dialogs come with the destination pages; until then the call is noted.
+void CNorvaneApp::ShowCmdLineDialog()
+{
+    StandInCalls().push_back(L"ShowCmdLineDialog");
+}
+
+void CNorvaneApp::ShowHttpRequestDialog()
+{
+    StandInCalls().push_back(L"ShowHttpRequestDialog");
 }

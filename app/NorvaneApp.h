@@ -85,6 +85,10 @@ public:
     bool ClearTransferLog() override;
     void RunFrameCommand(int command) override;
     int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
+    void PrepareMenu(HMENU menu) override;
+    std::wstring GetKeyTypeName(int keyType) override;
+    void ShowCmdLineDialog() override;
+    void ShowHttpRequestDialog() override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).

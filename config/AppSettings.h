@@ -162,12 +162,13 @@ enum AppColumnList : int
 // The page's default columns.
 std::vector<ColumnDesc> GetDefaultColumns(AppColumnList list);
 
-// Key-extra flags of the last transfer: what the reader told of a Mifare Plus card.
-constexpr uint32_t LTX_PLUS_VARIANT_KNOWN = 0x01;
-constexpr uint32_t LTX_PLUS_X = 0x02;           // variant X, else S
-constexpr uint32_t LTX_LEVEL_KNOWN = 0x04;
-constexpr uint32_t LTX_LEVEL_MASK = 0x18;       // the security level, shifted by LTX_LEVEL_SHIFT
-constexpr int LTX_LEVEL_SHIFT = 3;
+// Key-extra flags of the last transfer: what the reader told of a Mifare Plus card. Bit 0 is
+// the card's own attribute and shows nothing.
+constexpr uint32_t LTX_PLUS_VARIANT_KNOWN = 0x02;
+constexpr uint32_t LTX_PLUS_X = 0x04;           // variant X, else S
+constexpr uint32_t LTX_LEVEL_KNOWN = 0x08;
+constexpr uint32_t LTX_LEVEL_MASK = 0x30;       // the security level, shifted by LTX_LEVEL_SHIFT
+constexpr int LTX_LEVEL_SHIFT = 4;
 
 // The last transfer, shown on the Transfer page.
 struct _LAST_TRANSFER

@@ -84,6 +84,15 @@ public:
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
     virtual int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) = 0;
 
+    // Makes a popup menu of a page ready to open: the external tools in place of their
+    // placeholder item, and the hotkeys shown beside the commands.
+    virtual void PrepareMenu(HMENU menu) = 0;
+    // The display name of a key type; empty outside the list.
+    virtual std::wstring GetKeyTypeName(int keyType) = 0;
+    // The property dialogs of the command-line and the HTTP destinations, run modally.
+    virtual void ShowCmdLineDialog() = 0;
+    virtual void ShowHttpRequestDialog() = 0;
+
 protected:
     ~IPageHost() = default;
 };

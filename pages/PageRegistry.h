@@ -18,10 +18,12 @@
 class CBasePage;
 class IPageHost;
 
+using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
+
+// Factories of the pages, defined beside their classes.
+std::unique_ptr<CBasePage> CreateTransferPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
-
-using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
 
 struct PageTableEntry
 {
@@ -52,7 +54,7 @@ enum PageId : int
 
 // In page-id order. The title and the help id of a page are its dialog id.
 inline constexpr PageTableEntry kPageRegistry[] = {
-    {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, nullptr},  // CTransferPage "Transfer"
+    {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, CreateTransferPage},  // CTransferPage "Transfer"
     {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage},  // CEventLogPage "Event Log"
     {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, nullptr},  // CSourcePage "Source"
     {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, nullptr},  // CReaderPage "Reader"

@@ -96,3 +96,32 @@
 #define IDC_SIMPLE_CONFIRM_FRAME 1204
 #define IDC_SIMPLE_TRAY_FRAME 1230
 #define IDC_SIMPLE_GENERAL_FRAME 1231
+
+// Transfer page
+#define IDM_TRANSFER_SOURCE 830         // popup: configuring the source
+#define IDM_TRANSFER_DEST 831           // popup: configuring the destination
+#define IDC_TP_ENABLED 1180
+#define IDC_TP_SOURCE 1181
+#define IDC_TP_METHOD_GROUP 1185
+#define IDC_TP_LAST_GROUP 1186
+#define IDC_TP_BYTES 1188               // owner-drawn byte grid of the last key
+#define IDC_TP_FORMAT 1189
+#define IDC_TP_TRANSFERRED 1190
+#define IDC_TP_WHERE 1191
+#define IDC_TP_SOURCE_BAR 1192
+#define IDC_TP_KEY 1193
+#define IDC_TP_TIME 1194
+#define IDC_TP_FORMAT_LABEL 1195
+#define IDC_TP_TIME_LABEL 1196
+#define IDC_TP_KEY_LABEL 1197
+#define IDC_TP_TRANSFERRED_LABEL 1198
+#define IDC_TP_DEST_BAR 1199
+#define IDC_TP_COUNTER 1200
+#define IDC_TP_COUNTER_BAR 1201
+#define IDC_TP_METHOD_FIRST 1271        // radios 1271 to 1275: destination types 1 to 5
+#define IDC_TP_METHOD_LAST 1275
+#define ID_TP_SOURCE_MENU 32943
+#define ID_TP_DEST_MENU 32944
+#define ID_VELL4_DALLAS 33071           // 33071 to 33073: "vell4Mode" 0 to 2
+#define ID_VELL4_EMMARINE 33072
+#define ID_VELL4_QM100 33073

@@ -2,6 +2,7 @@
 // A page host for tests of single pages: it owns its own settings, records what a page asks of
 // the application and answers message boxes from a queue (IDOK when the queue is empty). The
 // framework's windows need an application object: the host makes sure one exists.
+#include <cwchar>
 #include <deque>
 #include <string>
 #include <vector>
@@ -117,6 +118,11 @@ public:
         answers.pop_front();
         return answer;
     }
+
+    void PrepareMenu(HMENU) override { Record(L"PrepareMenu"); }
+    std::wstring GetKeyTypeName(int keyType) override { return L"T" + std::to_wstring(keyType); }
+    void ShowCmdLineDialog() override { Record(L"ShowCmdLineDialog"); }
+    void ShowHttpRequestDialog() override { Record(L"ShowHttpRequestDialog"); }
 
     CAppSettings settings;
     CHostTableSettings tableSettings;
