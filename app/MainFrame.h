@@ -14,6 +14,7 @@
 
 #include "app/IdleLoop.h"
 #include "app/PageListBar.h"
+#include "app/TransToolBar.h"
 #include "config/KeyNumber.h"
 #include "core/Document.h"
 #include "framework/Controls.h"
@@ -207,6 +208,7 @@ public:
     CToolTipCtrl toolTip;
     CAppStatusBar statusBar;
     std::unique_ptr<CPageListBar> pageListBar;
+    std::unique_ptr<CTransToolBar> transToolBar;
     CRichTip richTip;
     CTrayIcon trayIcon;
     HICON idleIcon = nullptr;
@@ -243,6 +245,8 @@ private:
     void CreateStatusBar();
     // The page list bar's width while it is there; 0 otherwise.
     int PageListWidth() const;
+    // The transfer toolbar's height while it is there; 0 otherwise.
+    int TransToolBarHeight() const;
     void UpdatePageToolbarVisibility();
     void UpdateHeaderText();
     void SetToolbarStates();

@@ -126,6 +126,7 @@ void CMainFrame::OnDestroy()
     KillTimer(3);
     KillTimer(4);
     StopEventSound();
+    transToolBar.reset();
     statusBar.Destroy();
     richTip.Destroy();
     CRichTip::UnregisterWindowClass();

@@ -135,10 +135,15 @@ CommandState CMainFrame::QueryCommandState(int commandId)
 
 void CMainFrame::SetToolbarStates()
 {
-    // The page toolbar's buttons now; the transfer toolbar's Start/Stop/Restart come with it.
+    UpdatingScope updating(m_hWnd);
+    if (transToolBar && transToolBar->m_hWnd) {
+        for (int id : {ID_TRANSFER_START, ID_TRANSFER_STOP, ID_TRANSFER_RESTART}) {
+            const CommandState state = QueryCommandState(id);
+            SendMessageW(transToolBar->m_hWnd, TB_ENABLEBUTTON, id, MAKELPARAM(state.enabled ? TRUE : FALSE, 0));
+        }
+    }
     if (!pageToolbar)
         return;
-    UpdatingScope updating(m_hWnd);
     const int count = static_cast<int>(SendMessageW(pageToolbar, TB_BUTTONCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         TBBUTTON button{};

@@ -104,7 +104,17 @@ void CMainFrame::ApplyPanels()
 {
     const uint32_t panels = App().settings.GetPanels();
     bool changed = false;
-    // The transfer toolbar comes with its own window later; its bit has nothing to create yet.
+    if ((panels & PANEL_TOOLBAR) && !transToolBar) {
+        auto bar = std::make_unique<CTransToolBar>(App().settings, richTip);
+        if (bar->Create(m_hWnd)) {
+            transToolBar = std::move(bar);
+            changed = true;
+            SetToolbarStates();
+        }
+    } else if (!(panels & PANEL_TOOLBAR) && transToolBar) {
+        transToolBar.reset();
+        changed = true;
+    }
     if ((panels & PANEL_PAGELIST) && !pageListBar) {
         auto bar = std::make_unique<CPageListBar>(App().settings);
         if (bar->Create(m_hWnd)) {
@@ -142,6 +152,11 @@ int CMainFrame::PageListWidth() const
     return pageListBar && pageListBar->m_hWnd ? WindowSize(pageListBar->m_hWnd).cx : 0;
 }
 
+int CMainFrame::TransToolBarHeight() const
+{
+    return transToolBar && transToolBar->m_hWnd ? WindowSize(transToolBar->m_hWnd).cy : 0;
+}
+
 void CMainFrame::UpdatePageToolbarVisibility()
 {
     if (!pageToolbar)
@@ -165,7 +180,7 @@ void CMainFrame::RecalcLayout(int width, int height)
         width = rc.right;
         height = rc.bottom;
     }
-    HDWP batch = BeginDeferWindowPos(5);
+    HDWP batch = BeginDeferWindowPos(6);
     auto place = [&batch](HWND hwnd, int x, int y, int w, int h) {
         if (batch)
             batch = DeferWindowPos(batch, hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -173,9 +188,13 @@ void CMainFrame::RecalcLayout(int width, int height)
             SetWindowPos(hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
     };
     int top = 0, bottom = height, left = 0;
+    if (transToolBar && transToolBar->m_hWnd) {
+        top = TransToolBarHeight();
+        place(transToolBar->m_hWnd, 0, 0, width, top);
+    }
     if (pageToolbar) {
         const SIZE s = WindowSize(pageToolbar);
-        place(pageToolbar, width - s.cx - 1, 1, s.cx, s.cy);
+        place(pageToolbar, width - s.cx - 1, top + 1, s.cx, s.cy);
     }
     if (statusBar.m_hWnd) {
         const int h = WindowHeight(statusBar.m_hWnd);
@@ -221,7 +240,7 @@ void CMainFrame::LayoutPage(int width, int height)
         height = rc.bottom;
     }
     const int left = PageListWidth();
-    const int top = header ? WindowHeight(header) : 0;
+    const int top = TransToolBarHeight() + (header ? WindowHeight(header) : 0);
     const int bottom = height - (statusBar.m_hWnd ? WindowHeight(statusBar.m_hWnd) : 0);
     SetWindowPos(page->m_hWnd, nullptr, left, top, std::max(0, width - left), std::max(0, bottom - top),
                  SWP_NOZORDER | SWP_NOACTIVATE);

@@ -95,3 +95,28 @@
 #define IDC_PAGE_TOOLBAR 1005
 #define IDC_STATUS_BAR 1168
 #define IDC_PAGE_HEADER 1220
+
+// Transfer toolbar
+#define IDS_TIP_DEFAULT_FORMAT 104      // "Default"
+#define IDS_TIP_ALL_KEY_TYPES 149       // "All"
+#define IDS_FORMATS_SEVERAL 153         // "Several %d"
+#define IDS_FORMATS_NONE 154            // "Not chosen"
+#define IDS_LINK_DISCONNECTED 185       // a reader's or the bridge link's state: 0, 1, 2
+#define IDS_LINK_CONNECTED 186
+#define IDS_LINK_CONNECTING 187
+#define IDS_PORTAVO_NOT_FOUND 402
+#define IDS_FORMAT_NOT_SPECIFIED 496
+#define IDI_TRANS_ARROW 702
+#define IDB_TRANS_SOURCES 715           // source images: 2 a kind (idle, active), kinds 1 to 4, the key list
+#define IDB_TRANS_DESTINATIONS 716      // destination images: 2 a type (idle, active)
+#define IDR_TIP_KEYBOARD 814            // tip pages of the transfer toolbar (RTF)
+#define IDR_TIP_CLIPBOARD 815
+#define IDR_TIP_PORTAVO 816
+#define IDR_TIP_READER 817
+#define IDR_TIP_CMDLINE 819
+#define IDR_TIP_KEYLIST 823
+#define IDR_TIP_HTTP 837
+#define IDC_TRANS_ARROW1 1006
+#define IDC_TRANS_SOURCE 1007
+#define IDC_TRANS_ARROW2 1008
+#define IDC_TRANS_DESTINATION 1009

@@ -74,6 +74,11 @@ inline void UseRecorderPage(CMainFrame& frame)
     Recorded() = Record();
     frame.pageRows = kRecorderRows;
     App().settings.SetCurrentPage(PAGE_SOURCE);
+    // The Transfer page that the start-up made gives way to the recorder.
+    if (auto& page = frame.pages[PAGE_TRANSFER]) {
+        page->Destroy();
+        page.reset();
+    }
     App().settings.SetCurrentPage(PAGE_TRANSFER);
 }
 
