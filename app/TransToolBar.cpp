@@ -634,8 +634,18 @@ bool CTransToolBar::FillReaderTip(int readerIndex)
     const CTransferDoc& doc = Doc();
     CNorvaneApp& app = App();
     if (doc.GetSourceKind() == SOURCE_READER && doc.GetSourceValue() == reader.name && app.reader &&
-        app.reader->IsRunning())
-        state = app.reader->GetState();
+        app.reader->IsRunning()) {
+        // The running reader knows what the port list may not have asked yet.
+        const ReaderStatus status = app.reader->GetStatus();
+        state = status.state;
+        if (reader.model == kReaderModelUnknown && status.model != kReaderModelUnknown) {
+            reader.model = status.model;
+            reader.serial = status.serial;
+            reader.firmware = static_cast<int32_t>(status.version);
+        }
+        if (reader.versionText.empty())
+            reader.versionText = status.versionText;
+    }
     m_tip.ClearContent();
     // Texts from the port list and the device go in as plain variables: never read as markup.
     m_tip.SetVariable(L"P", reader.name, 1);

@@ -1,6 +1,7 @@
 // The transfer toolbar in the program's window: where the panels go, the Start/Stop/Restart
 // states, what its source, format and destination controls store and show, the rich tips with
 // their links, and the Transfer page beside it.
+#include <winsock2.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -13,7 +14,9 @@
 #include "pages/options/TransferPage.h"
 #include "reader/ReaderModels.h"
 #include "tests/app/AppTestSupport.h"
+#include "reader/Reader.h"
 #include "tests/support/SavedBitmap.h"
+#include "tools/readersim/ReaderSim.h"
 
 namespace {
 
@@ -349,6 +352,37 @@ TEST_F(TransToolBar, DestinationTipsAndTheirLinks)
     EXPECT_NE(std::wstring::npos, TipText().find(L"Default"));
     bar->OnTipLink(L"config");
     EXPECT_EQ(PAGE_FORMATS, App().settings.GetCurrentPage());
+}
+
+// The tip of a simulated reader while it is connected, and its "reconnect" link.
+TEST_F(TransToolBar, ConnectedReaderTipAndReconnect)
+{
+    StartWithAll();
+    CReaderSim sim;
+    const uint16_t port = sim.ListenTcp();
+    ASSERT_NE(0, port);
+    const std::wstring name = L"127.0.0.1:" + std::to_wstring(port);
+    {
+        CDocUpdateScope scope(Doc());
+        Doc().SetSource(name, SOURCE_READER);
+        Doc().SetDestination(L"", DEST_CLIPBOARD);
+    }
+    ASSERT_TRUE(App().StartTransfer(false));
+    ASSERT_TRUE(PumpUntil([] { return App().reader && App().reader->GetStatus().model != 0 &&
+                                      App().reader->GetState() == RDST_CONNECTED; }));
+    ASSERT_TRUE(bar->FillTip(Tool(0xFFFF, IDC_TRANS_SOURCE)));
+    const std::wstring tip = TipText();
+    const ReaderStatus status = App().reader->GetStatus();
+    EXPECT_NE(std::wstring::npos, tip.find(L"Port: " + name)) << tip;
+    EXPECT_NE(std::wstring::npos, tip.find(L"Model: " + std::wstring(ReaderModelName(status.model)))) << tip;
+    EXPECT_NE(std::wstring::npos, tip.find(L"Status: Connected")) << tip;
+    EXPECT_EQ(status.serial != 0 && status.serial != -1,
+              tip.find(L"S/n: " + std::to_wstring(status.serial)) != std::wstring::npos) << tip;
+
+    const int peers = sim.PeerCount();
+    bar->OnTipLink(L"reconnect");
+    EXPECT_TRUE(PumpUntil([&] { return sim.PeerCount() > peers; })) << "a new connection";
+    App().StopTransfer();
 }
 
 // A change on the page reaches the toolbar, and one on the toolbar the page.
