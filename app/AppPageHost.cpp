@@ -1,11 +1,16 @@
 // The application's side of the pages' host: what runs on the main frame goes there.
+#include <winsock2.h>
+
 #include "app/NorvaneApp.h"
 
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
+#include "app/ShellServices.h"
 #include "config/ActionCatalogue.h"
 #include "app/StandIns.h"
 #include "framework/MessageBox.h"
+#include "pages/options/DestinationDialogs.h"
+#include "transfer/Portavo.h"
 
 void CNorvaneApp::InitializeTemic(bool confirm)
 {
@@ -91,13 +96,31 @@ std::wstring CNorvaneApp::GetKeyTypeName(int keyType)
     return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : std::wstring();
 }
 
-// The two property dialogs come with the destination pages; until then the call is noted.
-void CNorvaneApp::ShowCmdLineDialog()
+HWND CNorvaneApp::ActivateTargetWindow()
 {
-    StandInCalls().push_back(L"ShowCmdLineDialog");
+    HWND found = nullptr;
+    return ::ActivateTargetWindow(&found) ? found : nullptr;
 }
 
-void CNorvaneApp::ShowHttpRequestDialog()
+bool CNorvaneApp::GetBridgeConnections(std::vector<std::wstring>& peers)
 {
-    StandInCalls().push_back(L"ShowHttpRequestDialog");
+    peers.clear();
+    if (!bridgeLink)
+        return false;
+    bridgeLink->GetConnections(peers);
+    return true;
+}
+
+bool CNorvaneApp::ShowCmdLineDialog()
+{
+    HWND main = BringMainWindowForward();
+    CCmdLineDialog dialog(*this);
+    return dialog.RunModal(main) == IDOK;
+}
+
+bool CNorvaneApp::ShowHttpRequestDialog()
+{
+    HWND main = BringMainWindowForward();
+    CHttpRequestDialog dialog(*this);
+    return dialog.RunModal(main) == IDOK;
 }

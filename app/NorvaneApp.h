@@ -87,8 +87,16 @@ public:
     int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
     void PrepareMenu(HMENU menu) override;
     std::wstring GetKeyTypeName(int keyType) override;
-    void ShowCmdLineDialog() override;
-    void ShowHttpRequestDialog() override;
+    HWND GetMainWindow() override { return GetMainFrameWindow(); }
+    bool ExchangeWindowPlacement(bool save, HWND window, int slot) override
+    {
+        return ExchangeWindowPlacement(save, window, slot, -1);
+    }
+    HWND ActivateTargetWindow() override;
+    bool GetBridgeConnections(std::vector<std::wstring>& peers) override;
+    // The waiting launchers: the main window is brought forward and owns the dialog.
+    bool ShowCmdLineDialog() override;
+    bool ShowHttpRequestDialog() override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).

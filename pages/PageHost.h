@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CActionHdBk;
 class CAppSettings;
@@ -89,9 +90,18 @@ public:
     virtual void PrepareMenu(HMENU menu) = 0;
     // The display name of a key type; empty outside the list.
     virtual std::wstring GetKeyTypeName(int keyType) = 0;
-    // The property dialogs of the command-line and the HTTP destinations, run modally.
-    virtual void ShowCmdLineDialog() = 0;
-    virtual void ShowHttpRequestDialog() = 0;
+    // The main window (null when there is none): the pages' tools move it out of the way.
+    virtual HWND GetMainWindow() = 0;
+    // Saves (true) or restores (false) a dialog's placement in a slot of the settings.
+    virtual bool ExchangeWindowPlacement(bool save, HWND window, int slot) = 0;
+    // Finds the keyboard destination's target window by its filter, restores and activates it;
+    // null, after the error box, when there is none.
+    virtual HWND ActivateTargetWindow() = 0;
+    // The peer addresses of the running bridge link, in its order; false when no link runs.
+    virtual bool GetBridgeConnections(std::vector<std::wstring>& peers) = 0;
+    // The modal editors of the command-line and the HTTP destinations; true after OK.
+    virtual bool ShowCmdLineDialog() = 0;
+    virtual bool ShowHttpRequestDialog() = 0;
 
 protected:
     ~IPageHost() = default;

@@ -25,6 +25,11 @@ std::unique_ptr<CBasePage> CreateTransferPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
 
+// pages/options/
+std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateKeyboardPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreatePortavoPage(IPageHost& host);
+
 struct PageTableEntry
 {
     int id;
@@ -59,9 +64,9 @@ inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, nullptr},  // CSourcePage "Source"
     {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, nullptr},  // CReaderPage "Reader"
     {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, nullptr},  // CKeyListPage "List of keys"
-    {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, nullptr},  // CDestinationPage "Destination"
-    {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, nullptr},  // CKeyboardPage "Keyboard"
-    {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, nullptr},  // CPortavoPage "Portavo"
+    {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage},  // CDestinationPage "Destination"
+    {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage},  // CKeyboardPage "Keyboard"
+    {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage},  // CPortavoPage "Portavo"
     {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, nullptr},  // CFormatsPage "Formats"
     {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, nullptr},  // CReadKeysPage "Reading keys"
     {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"

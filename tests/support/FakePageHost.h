@@ -4,6 +4,7 @@
 // framework's windows need an application object: the host makes sure one exists.
 #include <cwchar>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,11 +122,26 @@ public:
 
     void PrepareMenu(HMENU) override { Record(L"PrepareMenu"); }
     std::wstring GetKeyTypeName(int keyType) override { return L"T" + std::to_wstring(keyType); }
-    void ShowCmdLineDialog() override { Record(L"ShowCmdLineDialog"); }
-    void ShowHttpRequestDialog() override { Record(L"ShowHttpRequestDialog"); }
+    HWND GetMainWindow() override { return mainWindow; }
+    bool ExchangeWindowPlacement(bool save, HWND, int slot) override
+    {
+        return Record(std::wstring(save ? L"SavePlacement|" : L"RestorePlacement|") + std::to_wstring(slot)), true;
+    }
+    HWND ActivateTargetWindow() override { return Record(L"ActivateTargetWindow"), targetWindow; }
+    bool GetBridgeConnections(std::vector<std::wstring>& peers) override
+    {
+        if (bridgeConnections)
+            return peers = bridgeConnections(), true;
+        return peers.clear(), false;
+    }
+    bool ShowCmdLineDialog() override { return Record(L"ShowCmdLineDialog"), true; }
+    bool ShowHttpRequestDialog() override { return Record(L"ShowHttpRequestDialog"), true; }
 
     CAppSettings settings;
     CHostTableSettings tableSettings;
+    HWND mainWindow = nullptr;
+    HWND targetWindow = nullptr;                              // what ActivateTargetWindow finds
+    std::function<std::vector<std::wstring>()> bridgeConnections;  // null: no bridge link
     std::vector<std::wstring> calls;     // "Name|arg|..." in order
     std::vector<std::wstring> messages;  // the message boxes' texts
     std::deque<int> answers;             // the buttons that close the next message boxes

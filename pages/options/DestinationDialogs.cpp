@@ -1,0 +1,343 @@
+// The command-line and HTTP request dialogs.
+#include "pages/options/DestinationDialogs.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <vector>
+
+#include "config/TransferDoc.h"
+#include "core/File.h"
+#include "framework/Holders.h"
+#include "framework/MessageBox.h"
+#include "framework/WinApp.h"
+#include "pages/PageHost.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Placement slots of the application's table.
+constexpr int kHttpRequestSlot = 6;
+constexpr int kCmdLineSlot = 8;
+
+constexpr int kImageBrowse = 3;
+constexpr int kImageShow = 4;
+constexpr int kImageMenu = 15;
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+} // namespace
+
+std::wstring ResolveTypedFolder(const std::wstring& typed)
+{
+    if (IsFolder(typed))
+        return typed;
+    std::wstring expanded;
+    return ExpandEnvStrings(typed.c_str(), expanded) ? expanded : typed;
+}
+
+std::wstring TrimSpaces(const std::wstring& text)
+{
+    const size_t first = text.find_first_not_of(L' ');
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(L' ') - first + 1);
+}
+
+void ShowInExplorer(const std::wstring& path)
+{
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(init))
+        return;
+    PIDLIST_ABSOLUTE item = nullptr;
+    if (SUCCEEDED(SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr)) && item) {
+        SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+        CoTaskMemFree(item);
+    }
+    CoUninitialize();
+}
+
+// ---- CDestinationDialog ----
+
+CDestinationDialog::CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack)
+    : CModalDialog(templateId), m_host(host), m_placementSlot(placementSlot), m_minTrack(minTrack)
+{
+}
+
+LRESULT CDestinationDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+        m_layout.parent = hwnd;
+        OnInitDialog();
+        CaptureLayout(m_layout);
+        SetModified(false);
+        m_host.ExchangeWindowPlacement(false, hwnd, m_placementSlot);
+        return TRUE;
+    case WM_SIZE:
+        if (m_layout.parent)
+            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrack.cx, m_minTrack.cy};
+        return 0;
+    case WM_DESTROY:
+        m_host.ExchangeWindowPlacement(true, hwnd, m_placementSlot);
+        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+    default:
+        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+bool CDestinationDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDOK:
+        if (m_modified)
+            Apply();
+        EndModal(IDOK);
+        return true;
+    case IDCANCEL:
+        EndModal(IDCANCEL);
+        return true;
+    case IDC_DST_APPLY:
+        Apply();
+        return true;
+    default:
+        return CModalDialog::OnCommand(id, code, control);
+    }
+}
+
+bool CDestinationDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    if (nmh->code == TBN_GETINFOTIPW) {
+        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
+        m_host.GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
+        return true;
+    }
+    return CModalDialog::OnNotify(id, nmh, result);
+}
+
+void CDestinationDialog::SetupToolbar(int toolbarId, const ToolButton* buttons, int count)
+{
+    HWND toolbar = GetDlgItem(m_hWnd, toolbarId);
+    SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetSmallImageList()));
+    std::vector<TBBUTTON> items;
+    for (int i = 0; i < count; ++i)
+        items.push_back(TBBUTTON{buttons[i].image, buttons[i].command, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_AUTOSIZE, {}, 0, 0});
+    SendMessageW(toolbar, TB_ADDBUTTONSW, items.size(), reinterpret_cast<LPARAM>(items.data()));
+    FitToolbar(toolbar, ANCHOR_RIGHT);
+    ShowWindow(toolbar, SW_SHOWNA);
+    m_layout.Add(toolbarId, ANCHOR_TOP | ANCHOR_RIGHT);
+}
+
+void CDestinationDialog::SetModified(bool modified)
+{
+    m_modified = modified;
+    EnableWindow(GetDlgItem(m_hWnd, IDC_DST_APPLY), modified);
+}
+
+void CDestinationDialog::PopupMenu(int menuId)
+{
+    const wchar_t* name = MAKEINTRESOURCEW(menuId);
+    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
+    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
+    if (!popup)
+        return;
+    POINT at;
+    GetCursorPos(&at);
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+}
+
+void CDestinationDialog::InsertIntoEdit(int editId, const wchar_t* text)
+{
+    HWND edit = GetDlgItem(m_hWnd, editId);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+    SendMessageW(edit, EM_SETMODIFY, TRUE, 0);
+    SetModified(true);
+}
+
+std::wstring CDestinationDialog::ItemText(int id) const
+{
+    std::wstring text;
+    GetWindowString(GetDlgItem(m_hWnd, id), text);
+    return text;
+}
+
+// ---- CCmdLineDialog ----
+
+CCmdLineDialog::CCmdLineDialog(IPageHost& host) : CDestinationDialog(IDD_CMDLINE, host, kCmdLineSlot, SIZE{350, 250})
+{
+}
+
+void CCmdLineDialog::OnInitDialog()
+{
+    static const ToolButton program[] = {{kImageBrowse, ID_CMD_BROWSE_PROGRAM}, {kImageShow, ID_CMD_SHOW_PROGRAM}};
+    static const ToolButton arguments[] = {{kImageMenu, ID_CMD_ARGUMENTS_MENU}};
+    static const ToolButton folder[] = {{kImageBrowse, ID_CMD_BROWSE_DIR}, {kImageShow, ID_CMD_SHOW_DIR}};
+    SetupToolbar(IDC_CMD_PROGRAM_BAR, program, 2);
+    SetupToolbar(IDC_CMD_ARGUMENTS_BAR, arguments, 1);
+    SetupToolbar(IDC_CMD_INITIAL_DIR_BAR, folder, 2);
+    for (HWND child = GetWindow(m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const int id = GetDlgCtrlID(child);
+        if (id == IDOK || id == IDCANCEL || id == IDC_DST_APPLY)
+            m_layout.Add(id, ANCHOR_RIGHT | ANCHOR_BOTTOM);
+        else if (id != IDC_CMD_PROGRAM_BAR && id != IDC_CMD_ARGUMENTS_BAR && id != IDC_CMD_INITIAL_DIR_BAR)
+            m_layout.Add(id, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT);
+    }
+    const _TRANS_DST_CMDLINE& record = m_host.GetTransferDoc().CmdLine();
+    m_program = record.program;
+    m_arguments = record.arguments;
+    m_initialDir = record.initialDir;
+    UpdatingScope updating(m_hWnd);
+    SetDlgItemTextW(m_hWnd, IDC_CMD_PROGRAM, m_program.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_CMD_ARGUMENTS, m_arguments.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_CMD_INITIAL_DIR, m_initialDir.c_str());
+}
+
+bool CCmdLineDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_CMD_PROGRAM:
+    case IDC_CMD_ARGUMENTS:
+    case IDC_CMD_INITIAL_DIR:
+        if (code == EN_CHANGE)
+            SetModified(true);
+        return true;
+    case ID_CMD_BROWSE_PROGRAM:
+        BrowseProgram();
+        return true;
+    case ID_CMD_SHOW_PROGRAM:
+        if (const std::wstring program = ItemText(IDC_CMD_PROGRAM); IsFile(program))
+            ShowInExplorer(program);
+        return true;
+    case ID_CMD_ARGUMENTS_MENU:
+        PopupMenu(IDM_CMDLINE_ARGUMENTS);
+        return true;
+    case ID_CMD_KEY_NUMBER:
+        InsertIntoEdit(IDC_CMD_ARGUMENTS, L"%KeyNum%");
+        return true;
+    case ID_CMD_BROWSE_DIR:
+        BrowseFolder();
+        return true;
+    case ID_CMD_SHOW_DIR: {
+        const std::wstring typed = ItemText(IDC_CMD_INITIAL_DIR);
+        if (typed.empty())
+            return true;
+        if (const std::wstring folder = ResolveTypedFolder(typed); IsFolder(folder))
+            ShowInExplorer(folder);
+        return true;
+    }
+    default:
+        return CDestinationDialog::OnCommand(id, code, control);
+    }
+}
+
+void CCmdLineDialog::BrowseProgram()
+{
+    std::vector<std::wstring> names{ItemText(IDC_CMD_PROGRAM)};
+    if (!ShowFileDialog(names, nullptr, false, IDS_CMD_PROGRAM_FILTER, m_hWnd,
+                        OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING) ||
+        names.empty())
+        return;
+    SetDlgItemTextW(m_hWnd, IDC_CMD_PROGRAM, names.front().c_str());
+}
+
+void CCmdLineDialog::BrowseFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetDlgItemTextW(m_hWnd, IDC_CMD_INITIAL_DIR, path, MAX_PATH);
+    const std::wstring start = ResolveTypedFolder(path);
+    lstrcpynW(path, start.c_str(), MAX_PATH);
+    if (!BrowseForFolder(m_hWnd, path))
+        return;
+    SetDlgItemTextW(m_hWnd, IDC_CMD_INITIAL_DIR, path);
+    SendDlgItemMessageW(m_hWnd, IDC_CMD_INITIAL_DIR, EM_SETMODIFY, TRUE, 0);
+    SetModified(true);
+}
+
+bool CCmdLineDialog::Apply()
+{
+    m_program = ItemText(IDC_CMD_PROGRAM);
+    m_arguments = ItemText(IDC_CMD_ARGUMENTS);
+    m_initialDir = ItemText(IDC_CMD_INITIAL_DIR);
+    CTransferDoc& doc = m_host.GetTransferDoc();
+    {
+        CDocUpdateScope scope(doc, this);
+        doc.SetCmdLineProgram(m_program);
+        doc.SetCmdLineArguments(m_arguments);
+        // The folder has no setter: it is stored as typed, variables unexpanded.
+        if (doc.CmdLine().initialDir != m_initialDir) {
+            doc.CmdLine().initialDir = m_initialDir;
+            doc.RaiseChange(TDC_CMDLINE, 0, true);
+        }
+    }
+    SetModified(false);
+    return true;
+}
+
+// ---- CHttpRequestDialog ----
+
+CHttpRequestDialog::CHttpRequestDialog(IPageHost& host)
+    : CDestinationDialog(IDD_HTTP_REQUEST, host, kHttpRequestSlot, SIZE{300, 170})
+{
+}
+
+void CHttpRequestDialog::OnInitDialog()
+{
+    static const ToolButton address[] = {{kImageMenu, ID_HTTP_ARGUMENTS_MENU}};
+    SetupToolbar(IDC_HTTP_ADDRESS_BAR, address, 1);
+    m_layout.Add(IDC_HTTP_ADDRESS, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT);
+    for (int id : {IDOK, IDCANCEL, IDC_DST_APPLY})
+        m_layout.Add(id, ANCHOR_RIGHT | ANCHOR_BOTTOM);
+    m_address = m_host.GetTransferDoc().HttpRequest().address;
+    UpdatingScope updating(m_hWnd);
+    SetDlgItemTextW(m_hWnd, IDC_HTTP_ADDRESS, m_address.c_str());
+}
+
+bool CHttpRequestDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_HTTP_ADDRESS:
+        if (code == EN_CHANGE)
+            SetModified(true);
+        return true;
+    case ID_HTTP_ARGUMENTS_MENU:
+        PopupMenu(IDM_HTTP_ARGUMENTS);
+        return true;
+    case ID_HTTP_KEY_NUMBER:
+        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%KeyNum%");
+        return true;
+    case ID_HTTP_READER_MODEL:
+        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%ReaderModel%");
+        return true;
+    case ID_HTTP_READER_SN:
+        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%ReaderSn%");
+        return true;
+    default:
+        return CDestinationDialog::OnCommand(id, code, control);
+    }
+}
+
+bool CHttpRequestDialog::Apply()
+{
+    m_address = TrimSpaces(ItemText(IDC_HTTP_ADDRESS));
+    CTransferDoc& doc = m_host.GetTransferDoc();
+    {
+        CDocUpdateScope scope(doc, this);
+        doc.SetHttpAddress(m_address);
+    }
+    SetModified(false);
+    return true;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The modal editors of the command-line and the HTTP destinations: each shows the record's
+// texts, stores them on Apply (and on OK when they were edited) and keeps its placement.
+#include <windows.h>
+#include <string>
+
+#include "framework/Dialog.h"
+#include "framework/Layout.h"
+
+class IPageHost;
+
+// What both editors share: the Apply button, the toolbars beside the edits, the menus of
+// placeholders and the placement slot.
+class CDestinationDialog : public CModalDialog
+{
+public:
+    CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack);
+
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
+
+    // Stores the edits into the transfer document; cannot fail.
+    virtual bool Apply() = 0;
+    bool IsModified() const { return m_modified; }
+
+protected:
+    struct ToolButton
+    {
+        int image;
+        int command;
+    };
+    virtual void OnInitDialog() = 0;
+    void SetupToolbar(int toolbarId, const ToolButton* buttons, int count);
+    void SetModified(bool modified);
+    // Pops up the first submenu of the menu at the cursor; its commands come to this dialog.
+    void PopupMenu(int menuId);
+    // Replaces the selection of the edit, undoably, and marks it modified.
+    void InsertIntoEdit(int editId, const wchar_t* text);
+    std::wstring ItemText(int id) const;
+
+    IPageHost& m_host;
+    AnchorLayout m_layout;
+
+private:
+    int m_placementSlot;
+    SIZE m_minTrack;
+    bool m_modified = false;
+};
+
+class CCmdLineDialog : public CDestinationDialog
+{
+public:
+    explicit CCmdLineDialog(IPageHost& host);
+    bool OnCommand(int id, int code, HWND control) override;
+    bool Apply() override;
+
+    std::wstring m_program;
+    std::wstring m_arguments;
+    std::wstring m_initialDir;
+
+private:
+    void OnInitDialog() override;
+    void BrowseProgram();
+    void BrowseFolder();
+};
+
+class CHttpRequestDialog : public CDestinationDialog
+{
+public:
+    explicit CHttpRequestDialog(IPageHost& host);
+    bool OnCommand(int id, int code, HWND control) override;
+    bool Apply() override;
+
+    std::wstring m_address;
+
+private:
+    void OnInitDialog() override;
+};
+
+// The folder a typed initial directory stands for: the text itself when it names a folder, else
+// the text with its environment variables expanded.
+std::wstring ResolveTypedFolder(const std::wstring& typed);
+// The text without the space characters at both ends (other blanks are kept).
+std::wstring TrimSpaces(const std::wstring& text);
+// Explorer opens the parent folder with the item selected; nothing when the path cannot be
+// parsed or COM cannot start.
+void ShowInExplorer(const std::wstring& path);

@@ -1,0 +1,401 @@
+// The bridge link page and its client and server sub-pages.
+#include "pages/options/PortavoPage.h"
+
+#include <commctrl.h>
+
+#include "config/AppSettings.h"
+#include "config/KeyNumber.h"
+#include "config/TransferDoc.h"
+#include "pages/PageHost.h"
+#include "pages/PageRegistry.h"
+#include "pages/options/OptionNumbers.h"
+#include "resources/resource.h"
+
+namespace {
+
+std::wstring JoinAddress(const std::wstring& host, int port)
+{
+    return host + L":" + std::to_wstring(port);
+}
+
+} // namespace
+
+// ---- CPtvPage ----
+
+CPtvPage::CPtvPage(int templateId, CPortavoPage& owner) : CDialog(templateId), m_owner(owner)
+{
+}
+
+LRESULT CPtvPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+        style = (style & ~static_cast<LONG_PTR>(WS_CAPTION | WS_DISABLED)) | DS_CONTROL;
+        SetWindowLongPtrW(hwnd, GWL_STYLE, style);
+        SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+        m_layout.parent = hwnd;
+        OnInitDialog();
+        CaptureLayout(m_layout);
+        ExchangeData(false);
+        return TRUE;
+    }
+    case WM_SIZE:
+        if (m_layout.parent)
+            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_CTLCOLORSTATIC:
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    default:
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+void CPtvPage::MarkTyping()
+{
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    if (doc.IsUnsaved())
+        return;
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetUnsaved(true);
+}
+
+std::wstring CPtvPage::ItemText(int id) const
+{
+    std::wstring text;
+    GetWindowString(GetDlgItem(m_hWnd, id), text);
+    return text;
+}
+
+// ---- CPtvClientPage ----
+
+CPtvClientPage::CPtvClientPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_CLIENT, owner)
+{
+}
+
+void CPtvClientPage::OnInitDialog()
+{
+    SendDlgItemMessageW(m_hWnd, IDC_PTV_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
+    SendDlgItemMessageW(m_hWnd, IDC_PTV_PERIOD_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), INT32_MAX);
+    m_layout.Add(IDC_PTV_CLIENT_GROUP, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+}
+
+void CPtvClientPage::ExchangeData(bool save)
+{
+    if (save) {
+        StorePort();
+        StoreHost();
+        StorePeriod();
+        return;
+    }
+    const _TRANS_DST_PORTAVO& bridge = m_owner.Host().GetTransferDoc().Portavo();
+    std::wstring host;
+    int port = 0;
+    SplitAddressPort(bridge.address, host, port);
+    UpdatingScope updating(m_hWnd);
+    SetDlgItemTextW(m_hWnd, IDC_PTV_HOST, host.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_PTV_PORT, std::to_wstring(port).c_str());
+    // Signed: -1 is a period the field accepts and must show as typed.
+    SetDlgItemTextW(m_hWnd, IDC_PTV_PERIOD, std::to_wstring(bridge.connectPeriod).c_str());
+}
+
+void CPtvClientPage::StoreHost()
+{
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    std::wstring host;
+    int port = 0;
+    SplitAddressPort(doc.Portavo().address, host, port);
+    const std::wstring typed = ItemText(IDC_PTV_HOST);
+    if (typed == host)
+        return;
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetPortavoClient(JoinAddress(typed, port), doc.Portavo().connectPeriod);
+}
+
+void CPtvClientPage::StorePort()
+{
+    const std::optional<int64_t> typed = ParsePortField(ItemText(IDC_PTV_PORT));
+    if (!typed)
+        return;
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    std::wstring host;
+    int port = 0;
+    SplitAddressPort(doc.Portavo().address, host, port);
+    if (*typed == port)
+        return;
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetPortavoClient(JoinAddress(host, static_cast<int>(*typed)), doc.Portavo().connectPeriod);
+}
+
+void CPtvClientPage::StorePeriod()
+{
+    const std::optional<int64_t> typed = ParseInt32Field(ItemText(IDC_PTV_PERIOD));
+    if (!typed)
+        return;
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetPortavoClient(doc.Portavo().address, static_cast<int32_t>(*typed));
+}
+
+bool CPtvClientPage::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_PTV_HOST:
+    case IDC_PTV_PORT:
+    case IDC_PTV_PERIOD:
+        if (code == EN_CHANGE)
+            MarkTyping();
+        else if (code == EN_KILLFOCUS)
+            id == IDC_PTV_HOST ? StoreHost() : id == IDC_PTV_PORT ? StorePort() : StorePeriod();
+        return true;
+    default:
+        return CPtvPage::OnCommand(id, code, control);
+    }
+}
+
+// ---- CPtvServerPage ----
+
+CPtvServerPage::CPtvServerPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_SERVER, owner)
+{
+}
+
+void CPtvServerPage::OnInitDialog()
+{
+    SendDlgItemMessageW(m_hWnd, IDC_PTV_LOCAL_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
+    SendDlgItemMessageW(m_hWnd, IDC_PTV_MAX_SPIN, UDM_SETRANGE32, 1, 8);
+    m_layout.Add(IDC_PTV_SERVER_GROUP, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+    m_layout.Add(IDC_PTV_CONNECTIONS, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+}
+
+void CPtvServerPage::ExchangeData(bool save)
+{
+    if (save) {
+        StorePort();
+        StoreMaxConnections();
+        return;
+    }
+    const _TRANS_DST_PORTAVO& bridge = m_owner.Host().GetTransferDoc().Portavo();
+    {
+        UpdatingScope updating(m_hWnd);
+        SetDlgItemTextW(m_hWnd, IDC_PTV_LOCAL_PORT, std::to_wstring(bridge.port).c_str());
+        SetDlgItemTextW(m_hWnd, IDC_PTV_MAX_CONNECTIONS, std::to_wstring(bridge.maxConnections).c_str());
+    }
+    RefreshConnections();
+}
+
+void CPtvServerPage::StorePort()
+{
+    const std::optional<int64_t> typed = ParsePortField(ItemText(IDC_PTV_LOCAL_PORT));
+    if (!typed)
+        return;
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetPortavoServer(static_cast<uint16_t>(*typed), doc.Portavo().maxConnections);
+}
+
+void CPtvServerPage::StoreMaxConnections()
+{
+    const std::optional<int64_t> typed = ParseInt32Field(ItemText(IDC_PTV_MAX_CONNECTIONS));
+    if (!typed)
+        return;
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    doc.SetPortavoServer(doc.Portavo().port, static_cast<int32_t>(*typed));
+}
+
+void CPtvServerPage::RefreshConnections()
+{
+    HWND list = GetDlgItem(m_hWnd, IDC_PTV_CONNECTIONS);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    std::vector<std::wstring> peers;
+    if (!m_owner.Host().GetBridgeConnections(peers))
+        return;
+    for (const std::wstring& peer : peers)
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(peer.c_str()));
+}
+
+bool CPtvServerPage::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_PTV_LOCAL_PORT:
+    case IDC_PTV_MAX_CONNECTIONS:
+        if (code == EN_CHANGE)
+            MarkTyping();
+        else if (code == EN_KILLFOCUS)
+            id == IDC_PTV_LOCAL_PORT ? StorePort() : StoreMaxConnections();
+        return true;
+    default:
+        return CPtvPage::OnCommand(id, code, control);
+    }
+}
+
+// ---- CPortavoPage ----
+
+CPortavoPage::CPortavoPage(IPageHost& host) : CBasePage(IDD_PORTAVO_PAGE, &host)
+{
+}
+
+CPortavoPage::~CPortavoPage() = default;
+
+std::unique_ptr<CBasePage> CreatePortavoPage(IPageHost& host)
+{
+    return std::make_unique<CPortavoPage>(host);
+}
+
+CPtvPage* CPortavoPage::ShownSubPage() const
+{
+    return m_shown >= 0 ? m_subPages[m_shown].get() : nullptr;
+}
+
+CPtvServerPage* CPortavoPage::ServerPage() const
+{
+    return static_cast<CPtvServerPage*>(m_subPages[1].get());
+}
+
+LRESULT CPortavoPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+        RECT area{};
+        GetWindowRect(GetDlgItem(hwnd, IDC_PTV_AREA), &area);
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&area), 2);
+        m_areaTop = area.top;
+        ExchangeData(false);
+        m_tips.Add(*m_host, hwnd, {IDC_PTV_CLIENT, IDC_PTV_SERVER});
+        Observe(m_host->GetSettings());
+        return TRUE;
+    }
+    case WM_SIZE:
+        if (CPtvPage* page = ShownSubPage())
+            PlaceSubPage(*page);
+        return 0;
+    case WM_DESTROY:
+        m_tips.Remove();
+        for (auto& page : m_subPages) {
+            if (page)
+                page->Destroy();
+            page.reset();
+        }
+        m_shown = -1;
+        break;
+    default:
+        break;
+    }
+    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CPortavoPage::ExchangeData(bool save)
+{
+    if (save) {
+        for (auto& page : m_subPages)
+            if (page && page->m_hWnd)
+                page->ExchangeData(true);
+        return;
+    }
+    const _TRANS_DST_PORTAVO& bridge = m_host->GetTransferDoc().Portavo();
+    {
+        UpdatingScope updating(m_hWnd);
+        CheckDlgButton(m_hWnd, IDC_PTV_NVT, bridge.nvt ? BST_CHECKED : BST_UNCHECKED);
+    }
+    ChooseType(bridge.mode);
+    for (auto& page : m_subPages)
+        if (page && page->m_hWnd)
+            page->ExchangeData(false);
+}
+
+void CPortavoPage::ChooseType(int type)
+{
+    CTransferDoc& doc = m_host->GetTransferDoc();
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        doc.SetPortavoType(type);
+    }
+    const int index = type - 1;
+    if (index == m_shown)
+        return;
+    if (CPtvPage* old = ShownSubPage())
+        ShowWindow(old->m_hWnd, SW_HIDE);
+    m_shown = -1;
+    UpdatingScope updating(m_hWnd);
+    if (index < 0 || index > 1) {
+        CheckDlgButton(m_hWnd, IDC_PTV_CLIENT, BST_UNCHECKED);
+        CheckDlgButton(m_hWnd, IDC_PTV_SERVER, BST_UNCHECKED);
+        return;
+    }
+    std::unique_ptr<CPtvPage>& page = m_subPages[index];
+    if (!page) {
+        if (index == 0)
+            page = std::make_unique<CPtvClientPage>(*this);
+        else
+            page = std::make_unique<CPtvServerPage>(*this);
+        if (!page->CreateDialogWindow(m_hWnd)) {
+            page.reset();
+            return;
+        }
+    }
+    m_shown = index;
+    PlaceSubPage(*page);
+    ShowWindow(page->m_hWnd, SW_SHOWNA);
+    CheckRadioButton(m_hWnd, IDC_PTV_CLIENT, IDC_PTV_SERVER, type + 1114);
+}
+
+void CPortavoPage::PlaceSubPage(CPtvPage& page)
+{
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    SetWindowPos(page.m_hWnd, nullptr, 0, m_areaTop, client.right, std::max<int>(0, client.bottom - m_areaTop),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool CPortavoPage::OnCommand(int id, int code, HWND control)
+{
+    CTransferDoc& doc = m_host->GetTransferDoc();
+    switch (id) {
+    case IDC_PTV_CLIENT:
+    case IDC_PTV_SERVER:
+        if (code == BN_CLICKED)
+            ChooseType(id == IDC_PTV_CLIENT ? PORTAVO_CLIENT : PORTAVO_SERVER);
+        return true;
+    case IDC_PTV_NVT:
+        if (code == BN_CLICKED) {
+            CDocUpdateScope scope(doc, ObserverKey());
+            doc.SetPortavoNvt(IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED);
+        }
+        return true;
+    case ID_PAGE_DEFAULT: {
+        const _TRANS_DST_PORTAVO defaults;
+        {
+            CDocUpdateScope scope(doc);
+            doc.SetPortavoType(defaults.mode);
+            doc.SetPortavoNvt(defaults.nvt);
+            doc.SetPortavoServer(defaults.port, defaults.maxConnections);
+            doc.SetPortavoClient(defaults.address, defaults.connectPeriod);
+        }
+        ExchangeData(false);
+        return true;
+    }
+    default:
+        return CBasePage::OnCommand(id, code, control);
+    }
+}
+
+bool CPortavoPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    return m_tips.Answer(m_hWnd, nmh) || CBasePage::OnNotify(id, nmh, result);
+}
+
+void CPortavoPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
+{
+    CAppSettings& settings = m_host->GetSettings();
+    if (doc != &settings)
+        return;
+    const bool refresh = (bits[0] & ASC_TRANSFER_ON) ||
+                         ((bits[0] & ASC_STATE) && (settings.GetDetails().state & ASS_BRIDGE_CONNECTIONS));
+    if (refresh)
+        if (CPtvServerPage* server = ServerPage(); server && server->m_hWnd)
+            server->RefreshConnections();
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The bridge link page: client or server towards the bridge program, the NVT option, and the
+// settings of the chosen side on a sub-page; the server's sub-page lists the connected peers.
+#include <windows.h>
+#include <memory>
+#include <string>
+
+#include "framework/Dialog.h"
+#include "framework/Layout.h"
+#include "pages/options/OptionTips.h"
+
+class CPortavoPage;
+class IPageHost;
+
+// A sub-page: a control child of the bridge page on the window's colour.
+class CPtvPage : public CDialog
+{
+public:
+    CPtvPage(int templateId, CPortavoPage& owner);
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    virtual void ExchangeData(bool save) = 0;
+
+protected:
+    virtual void OnInitDialog() = 0;
+    // Marks the configuration unsaved while the user types.
+    void MarkTyping();
+    std::wstring ItemText(int id) const;
+
+    CPortavoPage& m_owner;
+    AnchorLayout m_layout;
+};
+
+class CPtvClientPage : public CPtvPage
+{
+public:
+    explicit CPtvClientPage(CPortavoPage& owner);
+    bool OnCommand(int id, int code, HWND control) override;
+    void ExchangeData(bool save) override;
+
+private:
+    void OnInitDialog() override;
+    void StoreHost();
+    void StorePort();
+    void StorePeriod();
+};
+
+class CPtvServerPage : public CPtvPage
+{
+public:
+    explicit CPtvServerPage(CPortavoPage& owner);
+    bool OnCommand(int id, int code, HWND control) override;
+    void ExchangeData(bool save) override;
+    // List 1128 anew from the running link's peers.
+    void RefreshConnections();
+
+private:
+    void OnInitDialog() override;
+    void StorePort();
+    void StoreMaxConnections();
+};
+
+class CPortavoPage : public CBasePage
+{
+public:
+    explicit CPortavoPage(IPageHost& host);
+    ~CPortavoPage() override;
+
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCommand(int id, int code, HWND control) override;
+    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
+    void ExchangeData(bool save) override;
+    void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
+
+    IPageHost& Host() { return *m_host; }
+    // The shown sub-page (null for none) and the server's, when it exists.
+    CPtvPage* ShownSubPage() const;
+    CPtvServerPage* ServerPage() const;
+
+private:
+    void ChooseType(int type);
+    void PlaceSubPage(CPtvPage& page);
+
+    std::unique_ptr<CPtvPage> m_subPages[2];
+    int m_shown = -1;
+    int m_areaTop = 0;
+    COptionTips m_tips;
+};
