@@ -207,6 +207,10 @@ void CDestinationPage::ExchangeData(bool save)
         m_columnsChanged = false;
         m_table.ReadColumnOrder();
         std::vector<ColumnDesc> columns = m_table.GetColumns();
+        // The widths as the list shows them now: a drag may not have reached the descriptors.
+        const std::vector<int>& shown = m_table.GetVisibleMap();
+        for (size_t v = 0; v < shown.size(); ++v)
+            columns[shown[v]].width = static_cast<int>(SendMessageW(m_table.m_hWnd, LVM_GETCOLUMNWIDTH, v, 0));
         CDocUpdateScope scope(settings, ObserverKey());
         *settings.EditColumns(COLS_DESTINATION) = columns;
         return;
