@@ -474,9 +474,8 @@ void CKeyboardPage::EndPicker()
             ReleaseCapture();
     }
     if (HWND main = m_host->GetMainWindow()) {
-        if (m_host->GetSettings().view.topMost)
-            SetWindowPos(main, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        SetWindowPos(main, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        const HWND place = m_host->GetSettings().view.topMost ? HWND_TOPMOST : HWND_TOP;
+        SetWindowPos(main, place, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
 

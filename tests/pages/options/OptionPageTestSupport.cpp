@@ -29,8 +29,10 @@ void PumpWaiting()
 {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT)
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // left for the test to find
             break;
+        }
         if (!PageTestApp().PreTranslate(&msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);

@@ -12,7 +12,7 @@
 #include "tests/support/FakePageHost.h"
 #include "tests/support/WindowPicture.h"
 
-// Dispatches what waits in the queue.
+// Dispatches what waits in the queue; a quit stays in it.
 void PumpWaiting();
 // Pumps until the condition holds; false after the time-out.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 8000);
