@@ -174,19 +174,16 @@ LRESULT COpenConfigDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam,
 void COpenConfigDialog::OnInitDialog()
 {
     HWND list = GetDlgItem(m_hWnd, IDC_CONFIG_LIST);
-    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER |
-                                                (m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0));
-    const auto& columns = m_settings.Columns(COLS_OPENCONFIG);
-    for (int i = 0; i < static_cast<int>(columns.size()) && i < 3; ++i) {
-        std::wstring title;
-        LoadResString(IDS_COL_CONFIG_NUMBER + i, title);
-        LVCOLUMNW column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = title.data();
-        column.cx = columns[i].width;
-        column.iSubItem = i;
-        ListView_InsertColumn(list, i, &column);
-    }
+    m_table.Attach(list);
+    const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER;
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex | LVS_EX_GRIDLINES, ex | (m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0));
+    m_table.SetSettings(&App().GetTableSettings());
+    std::vector<ColumnDesc> columns = m_settings.Columns(COLS_OPENCONFIG);
+    if (columns.size() != 3)
+        columns = GetDefaultColumns(COLS_OPENCONFIG);
+    m_table.SetColumns(columns, {IDS_COL_CONFIG_NUMBER, IDS_COL_CONFIG_NAME, IDS_COL_CONFIG_CHANGED});
+    m_table.ApplyColumns();
+    m_table.SetAlternateRows(m_settings.view.altListBkColor);
     m_data.Build();
     ListView_SetItemCountEx(list, m_data.RowCount(), LVSICF_NOINVALIDATEALL);
 
@@ -239,15 +236,55 @@ bool COpenConfigDialog::OnCommand(int id, int code, HWND control)
     }
 }
 
+std::vector<ColumnDesc> OpenConfigDefaultColumns()
+{
+    std::vector<ColumnDesc> columns = GetDefaultColumns(COLS_OPENCONFIG);
+    for (size_t i = 0; i < columns.size(); ++i)
+        columns[i].titleId = IDS_COL_CONFIG_NUMBER + static_cast<int>(i);
+    return columns;
+}
+
+bool COpenConfigDialog::OnTableNotify(NMHDR* nmh, LRESULT* result)
+{
+    switch (nmh->code) {
+    case TN_COLUMNSCHANGED: {
+        // The layout goes back into the settings: widths, order and flags of each column.
+        std::vector<ColumnDesc> columns = m_table.GetColumns();
+        const std::vector<int>& shown = m_table.GetVisibleMap();
+        for (size_t v = 0; v < shown.size(); ++v)
+            columns[shown[v]].width = static_cast<int>(SendMessageW(m_table.m_hWnd, LVM_GETCOLUMNWIDTH, v, 0));
+        CDocUpdateScope scope(m_settings);
+        *m_settings.EditColumns(COLS_OPENCONFIG) = columns;
+        return true;
+    }
+    case TN_DEFAULTCOLUMNS: {
+        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
+        if (set->columns)
+            *set->columns = OpenConfigDefaultColumns();
+        *result = 1;
+        return true;
+    }
+    case TN_HEADERMENU:
+        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool COpenConfigDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id != IDC_CONFIG_LIST)
         return CModalDialog::OnNotify(id, nmh, result);
+    if (OnTableNotify(nmh, result))
+        return true;
     switch (nmh->code) {
     case LVN_GETDISPINFOW: {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(nmh)->item;
-        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem < m_data.RowCount()) {
-            const std::wstring text = m_data.Text(item.iItem, item.iSubItem);
+        const std::vector<int>& shown = m_table.GetVisibleMap();
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem < m_data.RowCount() &&
+            item.iSubItem >= 0 && item.iSubItem < static_cast<int>(shown.size())) {
+            const std::wstring text = m_data.Text(item.iItem, shown[item.iSubItem]);
             lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
         }
         return true;

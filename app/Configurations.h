@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/Dialog.h"
+#include "framework/TableCtrl.h"
 
 class CAppSettings;
 
@@ -78,11 +79,17 @@ public:
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
     int m_chosen;  // list index, -1 the default configuration
+    CTableCtrl& Table() { return m_table; }
 
 private:
     void OnInitDialog();
     void UpdateOk();
+    bool OnTableNotify(NMHDR* nmh, LRESULT* result);
 
     CAppSettings& m_settings;
     CConfigsLvData m_data;
+    CTableCtrl m_table;
 };
+
+// The open dialog's default columns ("#", "Name", "Changed") with their titles.
+std::vector<ColumnDesc> OpenConfigDefaultColumns();

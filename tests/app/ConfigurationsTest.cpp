@@ -299,3 +299,36 @@ TEST(ConfigurationTimes, ChangedShowsLocalTime)
     EXPECT_EQ(expected, FileChangedText(path));
     EXPECT_EQ(L"", FileChangedText(folder.File(L"missing.nv2")));
 }
+
+TEST_F(Configurations, OpenDialogTableFollowsAndKeepsTheStoredColumnLayout)
+{
+    WriteConfiguration(L"B.nv2", 2222);
+    App().ListConfigurations();
+    {
+        CDocUpdateScope scope(Settings());
+        auto columns = Settings().EditColumns(COLS_OPENCONFIG);
+        (*columns)[0].flags &= ~COLF_VISIBLE;  // "#" hidden
+        (*columns)[1].width = 160;
+    }
+    int shownColumns = 0, nameWidth = 0;
+    std::wstring first;
+    CBoxRobot robot([](HWND d) { return HasCaption(d, L"Open configuration"); },
+                    [&](HWND d) {
+                        HWND list = GetDlgItem(d, IDC_CONFIG_LIST);
+                        HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+                        shownColumns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+                        nameWidth = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+                        first = ListText(list, 1, 0);
+                        // The user widens "Changed"; the table's width pass follows.
+                        SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, 123);
+                        PostMessageW(list, WM_TABLE_WIDTHS, 0, 0);
+                        PressButton(d, IDCANCEL);
+                    });
+    EXPECT_FALSE(OpenConfigurationDialog());
+    robot.Join();
+    EXPECT_EQ(2, shownColumns);
+    EXPECT_EQ(160, nameWidth);
+    EXPECT_EQ(L"B", first) << "the first shown column is the name";
+    EXPECT_EQ(123, Settings().Columns(COLS_OPENCONFIG)[2].width);
+    EXPECT_FALSE(Settings().Columns(COLS_OPENCONFIG)[0].flags & COLF_VISIBLE);
+}
