@@ -122,31 +122,46 @@ TEST_F(DestinationPagesApp, ServerPeersShowInTheListAndANewLocalPortMovesTheLink
     EXPECT_GT(ink, 30) << "the peer's line is drawn";
 }
 
-TEST_F(DestinationPagesApp, DestinationDialogsRunOverTheMainWindowAndStoreOnOk)
+TEST_F(DestinationPagesApp, DialogsRunOverTheMainWindowAndWhatTheyStoreRunsAtATransfer)
 {
+    CTempFolder folder;
+    transfer_test::CArgEcho echo(folder);
+    ASSERT_TRUE(echo.Ready());
     ASSERT_EQ(kStartContinue, Start());
     const struct {
         const wchar_t* caption;
-        int edit;
+        std::vector<std::pair<int, std::wstring>> typed;
         bool http;
     } cases[] = {
-        {L"Http request properties", IDC_HTTP_ADDRESS, true},
-        {L"CommandLine properties", IDC_CMD_PROGRAM, false},
+        {L"Http request properties", {{IDC_HTTP_ADDRESS, L"  http://h/?k=%KeyNum%  "}}, true},
+        {L"CommandLine properties",
+         {{IDC_CMD_PROGRAM, echo.Program()}, {IDC_CMD_ARGUMENTS, L"--card %KeyNum% \"a b\""}, {IDC_CMD_INITIAL_DIR, L"%TEMP%"}},
+         false},
     };
     for (const auto& c : cases) {
         HWND owner = nullptr;
-        CBoxRobot robot(
-            [&](HWND dialog) { return HasCaption(dialog, c.caption); },
-            [&](HWND dialog) {
-                owner = GetWindow(dialog, GW_OWNER);
-                SetDlgItemTextW(dialog, c.edit, L" typed ");
-                PressButton(dialog, IDOK);
-            });
-        const bool ok = c.http ? App().ShowHttpRequestDialog() : App().ShowCmdLineDialog();
+        CBoxRobot robot([&](HWND dialog) { return HasCaption(dialog, c.caption); },
+                        [&](HWND dialog) {
+                            owner = GetWindow(dialog, GW_OWNER);
+                            for (const auto& [id, text] : c.typed)
+                                SetDlgItemTextW(dialog, id, text.c_str());
+                            PressButton(dialog, IDOK);
+                        });
+        EXPECT_TRUE(c.http ? App().ShowHttpRequestDialog() : App().ShowCmdLineDialog()) << c.caption;
         robot.Join();
-        EXPECT_TRUE(ok) << c.caption;
         EXPECT_EQ(FrameWindow(), owner) << c.caption;
     }
-    EXPECT_EQ(L"typed", App().settings.GetTransferDoc().HttpRequest().address);
-    EXPECT_EQ(L" typed ", App().settings.GetTransferDoc().CmdLine().program) << "a program is stored as typed";
+    CTransferDoc& doc = App().settings.GetTransferDoc();
+    EXPECT_EQ(L"http://h/?k=%KeyNum%", doc.HttpRequest().address);
+    EXPECT_EQ(L"%TEMP%", doc.CmdLine().initialDir);
+
+    _KV_FORMAT format;
+    format.name = L"Decimal";
+    format.templ = L"%d";
+    format.params = L"x[0]";
+    doc.SetDefaultFormatId(doc.GetFormats()[doc.AddFormat(format)]->id);
+    doc.SetDestination(L"", DEST_CMDLINE);
+    const uint8_t byte = 77;
+    EXPECT_EQ(S_OK, App().TransferKey(1, MakeKeyNumber(&byte, 1), 0));
+    EXPECT_EQ((std::vector<std::wstring>{L"--card", L"77", L"a b"}), echo.WaitForArguments());
 }

@@ -12,7 +12,6 @@
 #include "tests/pages/options/OptionPageTestSupport.h"
 #include "tests/support/SavedBitmap.h"
 #include "tests/support/TempFolder.h"
-#include "transfer/CmdLineDest.h"
 
 namespace {
 
@@ -188,50 +187,6 @@ TEST(CmdLineDialog, TypedFolderIsExpandedForBrowsingAndStoredAsTyped)
     });
     EXPECT_EQ(L"%TEMP%", host.GetTransferDoc().CmdLine().initialDir);
     EXPECT_TRUE(host.GetTransferDoc().IsUnsaved());
-}
-
-TEST(CmdLineDialog, StoredProgramAndArgumentsStartTheProgramAtATransfer)
-{
-    CTempFolder folder;
-    const std::wstring helper = folder.File(L"argecho.exe");
-    ASSERT_TRUE(CopyFileW((ToolsFolder() + L"\\argecho.exe").c_str(), helper.c_str(), FALSE)) << "build argecho";
-    const std::wstring output = folder.File(L"seen.bin");
-    const std::wstring eventName = L"Local\\NorvaneDstEcho" + std::to_wstring(GetCurrentProcessId());
-    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, eventName.c_str());
-    SetEnvironmentVariableW(L"NORVANE_ARGECHO_OUT", output.c_str());
-    SetEnvironmentVariableW(L"NORVANE_ARGECHO_EVENT", eventName.c_str());
-
-    CFakePageHost host;
-    CCmdLineDialog dialog(host);
-    bool ok = false;
-    const int result = RunScripted(dialog, nullptr, [&](HWND d) {
-        SetDlgItemTextW(d, IDC_CMD_PROGRAM, helper.c_str());
-        SetDlgItemTextW(d, IDC_CMD_ARGUMENTS, L"--card %KeyNum% \"a b\"");
-        SetDlgItemTextW(d, IDC_CMD_INITIAL_DIR, folder.Path().c_str());
-        ok = IsWindowEnabled(GetDlgItem(d, IDC_DST_APPLY)) != FALSE;
-        Click(d, IDOK);
-    });
-    EXPECT_EQ(IDOK, result);
-    EXPECT_TRUE(ok) << "typing enables Apply";
-    ASSERT_EQ(S_OK, RunCommandLine(host.GetTransferDoc().CmdLine(), L"0012345"));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done, 20000));
-    CloseHandle(done);
-    SetEnvironmentVariableW(L"NORVANE_ARGECHO_OUT", nullptr);
-    SetEnvironmentVariableW(L"NORVANE_ARGECHO_EVENT", nullptr);
-
-    HANDLE f = CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f);
-    std::wstring data(GetFileSize(f, nullptr) / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    ReadFile(f, data.data(), static_cast<DWORD>(data.size() * sizeof(wchar_t)), &read, nullptr);
-    CloseHandle(f);
-    std::vector<std::wstring> parts;
-    for (size_t start = 0, end; (end = data.find(L'\0', start)) != std::wstring::npos; start = end + 1)
-        parts.push_back(data.substr(start, end - start));
-    ASSERT_EQ(5u, parts.size());
-    EXPECT_EQ(0, _wcsicmp(folder.Path().c_str(), parts[1].c_str())) << parts[1];
-    EXPECT_EQ((std::vector<std::wstring>{L"--card", L"0012345", L"a b"}),
-              std::vector<std::wstring>(parts.begin() + 2, parts.end()));
 }
 
 TEST(DestinationDialogs, BothDialogsAreDrawnWithTheirTexts)
