@@ -54,6 +54,13 @@ void CNorvaneApp::MarkDirty(HostUpdate what)
     }
 }
 
+const std::wstring& CNorvaneApp::GetKeyTypeName(int keyType)
+{
+    static const std::wstring none;
+    LoadKeyTypeNames();
+    return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
+}
+
 int CNorvaneApp::ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk)
 {
     return ShowMessage(text, style, GetMainFrameWindow(), dontAsk);

@@ -81,6 +81,10 @@ public:
     // characters written.
     virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
 
+    // The long name of a key type (the key-type names of the resource module); empty outside
+    // the list.
+    virtual const std::wstring& GetKeyTypeName(int keyType) = 0;
+
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
     virtual int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) = 0;

@@ -30,6 +30,11 @@ std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateKeyboardPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreatePortavoPage(IPageHost& host);
 
+// pages/source/
+std::unique_ptr<CBasePage> CreateSourcePage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateReaderPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateReadKeysPage(IPageHost& host);
+
 struct PageTableEntry
 {
     int id;
@@ -61,14 +66,14 @@ enum PageId : int
 inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, CreateTransferPage},  // CTransferPage "Transfer"
     {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage},  // CEventLogPage "Event Log"
-    {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, nullptr},  // CSourcePage "Source"
-    {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, nullptr},  // CReaderPage "Reader"
+    {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, CreateSourcePage},  // CSourcePage "Source"
+    {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, CreateReaderPage},  // CReaderPage "Reader"
     {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, nullptr},  // CKeyListPage "List of keys"
     {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage},  // CDestinationPage "Destination"
     {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage},  // CKeyboardPage "Keyboard"
     {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage},  // CPortavoPage "Portavo"
     {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, nullptr},  // CFormatsPage "Formats"
-    {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, nullptr},  // CReadKeysPage "Reading keys"
+    {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, CreateReadKeysPage},  // CReadKeysPage "Reading keys"
     {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"
     {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, nullptr},  // CSoundPage "Sounds"
     {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, nullptr},  // CHotkeysPage "Hotkeys"

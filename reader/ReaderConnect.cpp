@@ -41,7 +41,8 @@ bool CReader::ConnectReader()
         m_cp.connectTimeout = m_settings.connectTimeout;
         m_cp.checkInPeriod = m_settings.checkInPeriod;
         m_cp.receiveTimeout = m_settings.receiveTimeout;
-        m_cp.maxTries = m_settings.maxTries;
+        // A typed or stored 0 would leave every request unasked.
+        m_cp.maxTries = std::max(1, m_settings.maxTries);
         m_cp.flags = m_settings.flags;
         m_cp.model = m_settings.model;
         m_cp.speed = m_settings.speed;

@@ -114,3 +114,12 @@
 #define ID_NO_SORT_HEADER 33015
 #define ID_RESET_COLUMNS 33064
 #define ID_TABLE_COLUMN_BASE 35000    // + descriptor: show or hide that column
+// Lists' context menus and buttons
+#define ID_CHECK_ALL 32771
+#define ID_UNCHECK_ALL 32772
+#define ID_ITEM_ADD 32773
+#define ID_ITEM_DELETE 32775
+#define ID_CUSTOMIZE_TAB 32777      // the formats page's "Customize tab...": the key filters
+#define ID_LIST_SELECT_ALL 32863
+#define ID_ITEM_DUPLICATE 33061
+#define ID_KEY_FILTERS_RESET 33084

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/ShellServices.h"
 #include "config/ActionCatalogue.h"
 #include "config/AppSettings.h"
 #include "framework/TableCtrl.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "resources/resource.h"
 
 class CHostTableSettings final : public ITableSettings
 {
@@ -24,10 +26,11 @@ public:
     void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override { chooserColumns = columns; }
     CDocument* GetSettingsDocument() override { return nullptr; }
     void ExchangeChooserPlacement(bool, HWND) override {}
-    CToolTipCtrl* GetMainToolTip() override { return nullptr; }
+    CToolTipCtrl* GetMainToolTip() override { return mainToolTip; }
 
     bool noSortHeader = false;
     std::vector<ColumnDesc> chooserColumns;
+    CToolTipCtrl* mainToolTip = nullptr;  // the test's own, when a page adds tools
 };
 
 // The application object of a page test: help requests recorded, dialog keys handled.
@@ -109,6 +112,19 @@ public:
 
     void MarkDirty(HostUpdate what) override { dirty.push_back(what); }
     ITableSettings& GetTableSettings() override { return tableSettings; }
+
+    const std::wstring& GetKeyTypeName(int keyType) override
+    {
+        static const std::wstring none;
+        if (keyTypeNames[0].empty()) {
+            HMODULE module = GetModuleHandleW(nullptr);
+            HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDR_KEY_TYPES), MAKEINTRESOURCEW(10));
+            HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+            if (const void* data = loaded ? LockResource(loaded) : nullptr)
+                SplitKeyTypeNames(static_cast<const char*>(data), SizeofResource(module, info), keyTypeNames);
+        }
+        return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
+    }
 
     int ShowMessageBox(const std::wstring& text, UINT, bool*) override
     {

@@ -1,0 +1,430 @@
+#include "pages/source/ReaderPage.h"
+
+#include <commctrl.h>
+#include <cwchar>
+#include <cwctype>
+#include <iterator>
+
+#include "config/TransferDoc.h"
+#include "core/TextUtil.h"
+#include "framework/Controls.h"
+#include "framework/TableCtrl.h"
+#include "pages/PageHost.h"
+#include "pages/PageRegistry.h"
+#include "reader/ReaderModels.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr uint32_t kIdleStates = 0x1;
+
+struct NumberEdit
+{
+    int id;
+    bool isSigned;
+};
+// In the order the page stores them.
+constexpr NumberEdit kNumberEdits[] = {
+    {IDC_READER_CONNECT_TIMEOUT, true}, {IDC_READER_CHECKIN_PERIOD, true}, {IDC_READER_RECEIVE_TIMEOUT, true},
+    {IDC_READER_MAX_TRIES, false},      {IDC_READER_CONNECT_PERIOD, true}, {IDC_SEARCH_TIMEOUT, true},
+    {IDC_SEARCH_TRIES, false},
+};
+
+constexpr int kTipControls[] = {
+    IDC_READER_MODEL,     IDC_READER_SPEED,         IDC_READER_STOPBITS,    IDC_READER_CONNECT_TIMEOUT,
+    IDC_READER_RECEIVE_TIMEOUT, IDC_READER_MAX_TRIES, IDC_READER_CHECKIN_PERIOD, IDC_READER_CONNECT_PERIOD,
+    IDC_READER_WIEGAND,   IDC_READER_BINARY,        IDC_READER_QM100,       IDC_READER_TO_KEYLIST,
+    IDC_READER_NVT,       IDC_READER_VELL4,         IDC_SEARCH_STD_COM,     IDC_SEARCH_VCOM,
+    IDC_SEARCH_FILTER_VIDPID, IDC_SEARCH_FILTER_DESC, IDC_SEARCH_IP,        IDC_SEARCH_TIMEOUT,
+    IDC_SEARCH_TRIES,
+};
+
+struct FlagCheck
+{
+    int id;
+    uint32_t bit;
+};
+constexpr FlagCheck kReaderChecks[] = {
+    {IDC_READER_WIEGAND, READER_WIEGAND}, {IDC_READER_BINARY, READER_BINARY},
+    {IDC_READER_QM100, READER_DIFFERENT_QM100}, {IDC_READER_TO_KEYLIST, READER_TO_KEYLIST},
+    {IDC_READER_NVT, READER_NVT}, {IDC_READER_VELL4, READER_PROT_VELL4},
+};
+constexpr FlagCheck kSearchChecks[] = {
+    {IDC_SEARCH_STD_COM, SEARCH_STD_COM}, {IDC_SEARCH_VCOM, SEARCH_VCOM},
+    {IDC_SEARCH_FILTER_VIDPID, SEARCH_FILTER_VIDPID}, {IDC_SEARCH_FILTER_DESC, SEARCH_FILTER_DESC},
+    {IDC_SEARCH_CCID, SEARCH_CCID}, {IDC_SEARCH_IP, SEARCH_IP},
+};
+
+constexpr int kModelWithWiegand = 7;  // "Vell-4 Base"
+
+uint32_t WithBit(uint32_t word, uint32_t bit, bool on)
+{
+    return on ? word | bit : word & ~bit;
+}
+
+void SetSpinRange(HWND page, int id, int low, int high)
+{
+    SendDlgItemMessageW(page, id, UDM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+}
+
+void SetEditNumber(HWND page, int id, int32_t value, bool isSigned)
+{
+    const std::wstring text =
+        isSigned ? IntToWString(value) : std::to_wstring(static_cast<uint32_t>(value));
+    SetDlgItemTextW(page, id, text.c_str());
+}
+
+} // namespace
+
+bool ParseEditNumber(const std::wstring& text, bool isSigned, int32_t& value)
+{
+    size_t start = 0, end = text.size();
+    while (start < end && iswspace(text[start]))
+        ++start;
+    while (end > start && iswspace(text[end - 1]))
+        --end;
+    if (start == end)
+        return false;
+    size_t i = start;
+    const bool negative = text[i] == L'-';
+    if (negative || text[i] == L'+')
+        ++i;
+    if (i == end || (negative && !isSigned))
+        return false;
+    uint64_t magnitude = 0;
+    for (; i < end; ++i) {
+        if (text[i] < L'0' || text[i] > L'9')
+            return false;
+        magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - L'0');
+        if (magnitude > 0xFFFFFFFFull)
+            return false;
+    }
+    if (isSigned) {
+        if (negative ? magnitude > 0x80000000ull : magnitude > 0x7FFFFFFFull)
+            return false;
+        value = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude)) : static_cast<int32_t>(magnitude);
+    } else {
+        value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    }
+    return true;
+}
+
+bool OnControlTipNotify(NMHDR* nmh, CToolTipCtrl* tips, std::wstring& buffer)
+{
+    if (nmh->code != TTN_GETDISPINFOW || !tips || nmh->hwndFrom != tips->m_hWnd)
+        return false;
+    auto* info = reinterpret_cast<NMTTDISPINFOW*>(nmh);
+    const HWND tool = (info->uFlags & TTF_IDISHWND) ? reinterpret_cast<HWND>(nmh->idFrom) : nullptr;
+    const int id = tool ? GetDlgCtrlID(tool) : static_cast<int>(nmh->idFrom);
+    LoadResString(static_cast<UINT>(id), buffer);
+    const size_t feed = buffer.find(L'\n');
+    if (feed != std::wstring::npos)
+        buffer.erase(0, feed + 1);
+    info->lpszText = buffer.data();
+    return true;
+}
+
+// ---- CSourcePage ----
+
+CSourcePage::CSourcePage(IPageHost& host) : CBasePage(IDD_SOURCE_PAGE, &host) {}
+
+LRESULT CSourcePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+        ExchangeData(false);
+        return TRUE;
+    }
+    if (message == WM_DESTROY)
+        return DefaultProc();
+    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+// ---- CReaderPage ----
+
+CReaderPage::CReaderPage(IPageHost& host) : CBasePage(IDD_READER_PAGE, &host) {}
+
+CTransferDoc& CReaderPage::Doc() const
+{
+    return m_host->GetTransferDoc();
+}
+
+CToolTipCtrl* CReaderPage::MainToolTip() const
+{
+    return m_host->GetTableSettings().GetMainToolTip();
+}
+
+LRESULT CReaderPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+        OnInitDialog();
+        return TRUE;
+    case WM_DESTROY:
+        if (CToolTipCtrl* tips = MainToolTip()) {
+            for (int id : kTipControls)
+                tips->RemoveTool(GetDlgItem(hwnd, id), 0);
+        }
+        return DefaultProc();
+    default:
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+void CReaderPage::OnInitDialog()
+{
+    for (int id : {IDC_READER_CONNECT_PERIOD_SPIN, IDC_READER_CHECKIN_PERIOD_SPIN, IDC_READER_RECEIVE_TIMEOUT_SPIN,
+                   IDC_READER_CONNECT_TIMEOUT_SPIN, IDC_SEARCH_TIMEOUT_SPIN})
+        SetSpinRange(m_hWnd, id, -1, 0x7FFFFFFF);
+    for (int id : {IDC_READER_MAX_TRIES_SPIN, IDC_SEARCH_TRIES_SPIN})
+        SetSpinRange(m_hWnd, id, 1, 0x7FFFFFFF);
+
+    std::wstring autoText;
+    LoadResString(IDS_LANGUAGE_AUTO, autoText);
+    HWND models = GetDlgItem(m_hWnd, IDC_READER_MODEL);
+    SendMessageW(models, CB_RESETCONTENT, 0, 0);
+    SendMessageW(models, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(autoText.c_str()));
+    for (int model = 1; model < kReaderModelCount; ++model)
+        SendMessageW(models, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ReaderModelNames[model]));
+    HWND speeds = GetDlgItem(m_hWnd, IDC_READER_SPEED);
+    SendMessageW(speeds, CB_RESETCONTENT, 0, 0);
+    SendMessageW(speeds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(autoText.c_str()));
+    for (DWORD speed : ReaderSpeeds)
+        SendMessageW(speeds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::to_wstring(speed).c_str()));
+    HWND stopBits = GetDlgItem(m_hWnd, IDC_READER_STOPBITS);
+    SendMessageW(stopBits, CB_RESETCONTENT, 0, 0);
+    for (const wchar_t* text : {L"1", L"1.5", L"2"})
+        SendMessageW(stopBits, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+
+    if (CToolTipCtrl* tips = MainToolTip()) {
+        for (int id : kTipControls)
+            tips->AddWindowTool(GetDlgItem(m_hWnd, id));
+    }
+    ExchangeData(false);
+    Observe(Doc());
+}
+
+void CReaderPage::ExchangeData(bool save)
+{
+    if (!save) {
+        UpdatingScope updating(m_hWnd);
+        FillReaderGroup();
+        FillSearchGroup();
+        return;
+    }
+    CDocUpdateScope scope(Doc(), ObserverKey());
+    for (const NumberEdit& edit : kNumberEdits)
+        StoreEdit(edit.id);
+}
+
+void CReaderPage::MarkIdle()
+{
+    m_idle |= kIdleStates;
+    m_host->MarkDirty(HostUpdate::PageIdle);
+}
+
+void CReaderPage::FillReaderGroup()
+{
+    UpdatingScope updating(m_hWnd);
+    const ReaderSettings& r = Doc().reader;
+    SendDlgItemMessageW(m_hWnd, IDC_READER_MODEL, CB_SETCURSEL, static_cast<WPARAM>(r.model), 0);
+    int speed = -1;
+    if (r.speed == 0)
+        speed = 0;
+    else if (const int index = ReaderSpeedIndex(r.speed); index >= 0)
+        speed = index + 1;
+    SendDlgItemMessageW(m_hWnd, IDC_READER_SPEED, CB_SETCURSEL, static_cast<WPARAM>(speed), 0);
+    SendDlgItemMessageW(m_hWnd, IDC_READER_STOPBITS, CB_SETCURSEL, r.stopBits, 0);
+    for (const FlagCheck& check : kReaderChecks)
+        CheckDlgButton(m_hWnd, check.id, (r.flags & check.bit) ? BST_CHECKED : BST_UNCHECKED);
+    SetEditNumber(m_hWnd, IDC_READER_CONNECT_TIMEOUT, r.connectTimeout, true);
+    SetEditNumber(m_hWnd, IDC_READER_CHECKIN_PERIOD, r.checkInPeriod, true);
+    SetEditNumber(m_hWnd, IDC_READER_RECEIVE_TIMEOUT, r.receiveTimeout, true);
+    SetEditNumber(m_hWnd, IDC_READER_MAX_TRIES, r.maxTries, false);
+    SetEditNumber(m_hWnd, IDC_READER_CONNECT_PERIOD, r.connectPeriod, true);
+    MarkIdle();
+}
+
+void CReaderPage::FillSearchGroup()
+{
+    UpdatingScope updating(m_hWnd);
+    const ReaderSettings& r = Doc().reader;
+    for (const FlagCheck& check : kSearchChecks)
+        CheckDlgButton(m_hWnd, check.id, (r.searchFlags & check.bit) ? BST_CHECKED : BST_UNCHECKED);
+    SetEditNumber(m_hWnd, IDC_SEARCH_TIMEOUT, r.searchReceiveTimeout, true);
+    SetEditNumber(m_hWnd, IDC_SEARCH_TRIES, r.searchMaxTries, false);
+    MarkIdle();
+}
+
+void CReaderPage::OnIdleUpdate()
+{
+    if (m_idle & kIdleStates)
+        UpdateControlStates();
+}
+
+void CReaderPage::UpdateControlStates()
+{
+    m_idle &= ~kIdleStates;
+    const ReaderSettings& r = Doc().reader;
+    const bool vcom = (r.searchFlags & SEARCH_VCOM) != 0;
+    for (int id : {IDC_SEARCH_FILTER_VIDPID, IDC_SEARCH_FILTER_DESC})
+        EnableWindow(GetDlgItem(m_hWnd, id), vcom);
+    const bool ip = (r.searchFlags & SEARCH_IP) != 0;
+    for (int id : {IDC_SEARCH_TIMEOUT_LABEL, IDC_SEARCH_TIMEOUT, IDC_SEARCH_TIMEOUT_SPIN, IDC_SEARCH_TRIES_LABEL,
+                   IDC_SEARCH_TRIES, IDC_SEARCH_TRIES_SPIN})
+        EnableWindow(GetDlgItem(m_hWnd, id), ip);
+    const bool wiegand = r.model == 0 || r.model == kModelWithWiegand;
+    ShowWindow(GetDlgItem(m_hWnd, IDC_READER_WIEGAND), wiegand ? SW_SHOWNA : SW_HIDE);
+}
+
+void CReaderPage::StoreModel(int model)
+{
+    if (Doc().reader.model == model)
+        return;
+    auto edit = Doc().EditReaderSettings();
+    edit->model = model;
+}
+
+void CReaderPage::StoreEdit(int id)
+{
+    const NumberEdit* edit = nullptr;
+    for (const NumberEdit& e : kNumberEdits)
+        if (e.id == id)
+            edit = &e;
+    if (!edit)
+        return;
+    std::wstring text;
+    int32_t value = 0;
+    GetItemText(id, text);
+    if (!ParseEditNumber(text, edit->isSigned, value))
+        return;
+    CTransferDoc& doc = Doc();
+    switch (id) {
+    case IDC_READER_CONNECT_TIMEOUT: doc.SetConnectTimeout(value); break;
+    case IDC_READER_CHECKIN_PERIOD: doc.SetCheckInPeriod(value); break;
+    case IDC_READER_RECEIVE_TIMEOUT: doc.SetReceiveTimeout(value); break;
+    case IDC_READER_MAX_TRIES: doc.SetMaxTries(value); break;
+    case IDC_READER_CONNECT_PERIOD: doc.SetConnectPeriod(value); break;
+    case IDC_SEARCH_TIMEOUT: doc.SetSearchReceiveTimeout(value); break;
+    case IDC_SEARCH_TRIES: doc.SetSearchMaxTries(value); break;
+    default: break;
+    }
+}
+
+bool CReaderPage::OnCommand(int id, int code, HWND control)
+{
+    CTransferDoc& doc = Doc();
+    const auto selection = [&] { return static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)); };
+    switch (id) {
+    case IDC_READER_MODEL:
+        if (code == CBN_SELCHANGE) {
+            const int model = selection();
+            if (model < 0 || model >= kReaderModelCount)
+                return true;
+            {
+                CDocUpdateScope scope(doc, ObserverKey());
+                StoreModel(model);
+            }
+            UpdateControlStates();
+        }
+        return true;
+    case IDC_READER_SPEED:
+        if (code == CBN_SELCHANGE) {
+            const int index = selection();
+            if (index < 0)
+                return true;
+            CDocUpdateScope scope(doc, ObserverKey());
+            doc.SetReaderSpeed(index >= 1 && index <= kReaderSpeedCount ? ReaderSpeeds[index - 1] : 0);
+        }
+        return true;
+    case IDC_READER_STOPBITS:
+        if (code == CBN_SELCHANGE) {
+            const int index = selection();
+            if (index < 0)
+                return true;
+            CDocUpdateScope scope(doc, ObserverKey());
+            doc.SetReaderStopBits(static_cast<uint8_t>(index));
+        }
+        return true;
+    case ID_PAGE_DEFAULT:
+        RestoreDefaults();
+        return true;
+    default:
+        break;
+    }
+    for (const NumberEdit& edit : kNumberEdits) {
+        if (edit.id == id) {
+            if (code == EN_KILLFOCUS) {
+                CDocUpdateScope scope(doc, ObserverKey());
+                StoreEdit(id);
+            }
+            return true;
+        }
+    }
+    const bool checked = control && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    for (const FlagCheck& check : kReaderChecks) {
+        if (check.id == id) {
+            CDocUpdateScope scope(doc, ObserverKey());
+            doc.SetReaderFlags(WithBit(doc.reader.flags, check.bit, checked));
+            return true;
+        }
+    }
+    for (const FlagCheck& check : kSearchChecks) {
+        if (check.id == id) {
+            {
+                CDocUpdateScope scope(doc, ObserverKey());
+                doc.SetSearchFlags(WithBit(doc.reader.searchFlags, check.bit, checked));
+            }
+            if (id == IDC_SEARCH_VCOM || id == IDC_SEARCH_IP)
+                UpdateControlStates();
+            return true;
+        }
+    }
+    return false;
+}
+
+void CReaderPage::RestoreDefaults()
+{
+    CTransferDoc& doc = Doc();
+    const ReaderSettings defaults;
+    CDocUpdateScope scope(doc);
+    StoreModel(0);
+    doc.SetReaderSpeed(0);
+    doc.SetReaderStopBits(0);
+    doc.SetReaderFlags(defaults.flags);
+    doc.SetConnectTimeout(10000);
+    doc.SetReceiveTimeout(3000);
+    doc.SetMaxTries(2);
+    doc.SetConnectPeriod(3000);
+    doc.SetCheckInPeriod(-1);
+    doc.SetSearchFlags(defaults.searchFlags);
+    doc.SetSearchReceiveTimeout(3000);
+    doc.SetSearchMaxTries(1);
+}
+
+bool CReaderPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    if (OnControlTipNotify(nmh, MainToolTip(), m_tip))
+        return true;
+    return CBasePage::OnNotify(id, nmh, result);
+}
+
+void CReaderPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
+{
+    if (bits[0] & TDC_READER) {
+        UpdatingScope updating(m_hWnd);
+        FillReaderGroup();
+        FillSearchGroup();
+    }
+}
+
+std::unique_ptr<CBasePage> CreateSourcePage(IPageHost& host)
+{
+    return std::make_unique<CSourcePage>(host);
+}
+
+std::unique_ptr<CBasePage> CreateReaderPage(IPageHost& host)
+{
+    return std::make_unique<CReaderPage>(host);
+}
