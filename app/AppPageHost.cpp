@@ -54,6 +54,11 @@ void CNorvaneApp::MarkDirty(HostUpdate what)
     }
 }
 
+void CNorvaneApp::ExchangeDialogPlacement(bool save, HWND dialog, int slot)
+{
+    ExchangeWindowPlacement(save, dialog, slot, -1);
+}
+
 const std::wstring& CNorvaneApp::GetKeyTypeName(int keyType)
 {
     static const std::wstring none;

@@ -78,6 +78,7 @@ public:
     void MarkDirty(HostUpdate what) override;
     // (app/TableSettings.cpp)
     ITableSettings& GetTableSettings() override;
+    void ExchangeDialogPlacement(bool save, HWND dialog, int slot) override;
     const std::wstring& GetKeyTypeName(int keyType) override;
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
     // The event table and the transfer log for the pages (app/AppLogCommands.cpp).

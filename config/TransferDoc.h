@@ -428,6 +428,12 @@ int FindKeyFilterForKey(const std::vector<KeyFilter>& filters, int32_t keyType, 
 bool MakeUniqueName(const FormatsByName& formats, const wchar_t* baseName, std::wstring& out);
 bool MakeUniqueKeyFilterName(const std::vector<KeyFilter>& filters, const wchar_t* baseName, std::wstring& out);
 
+// The preset key filters of the resource module, ids from 1 in list order, at most
+// kLastKeyFilterId of them; false when it brings no list.
+bool LoadPresetKeyFilters(std::vector<KeyFilter>& filters);
+// The same over a "presets" object read elsewhere.
+bool ParsePresetKeyFilters(const JsonValue& presets, std::vector<KeyFilter>& filters);
+
 // The language the presets are merged for: the thread's interface language while the
 // resource module brings the presets, else US English.
 uint16_t GetPresetsLanguage();

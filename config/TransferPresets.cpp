@@ -40,6 +40,9 @@ bool ReadPresetKeyFilters(const JsonValue& presets, std::vector<KeyFilter>& filt
         return false;
     filters.clear();
     for (const JsonValue& element : *list) {
+        // Ids are bits of a format's mask: a longer list (a language library's) stops there.
+        if (filters.size() >= kLastKeyFilterId)
+            break;
         KeyFilter filter;
         if (!cfg::ReadString(&element, L"name", filter.name) || filter.name.empty())
             continue;
@@ -192,6 +195,18 @@ void CTransferDoc::LoadPresets(bool withKeyFilters)
             RaiseFormatsChange(TDF_KEY_FILTERS, false);
         }
     }
+}
+
+bool ParsePresetKeyFilters(const JsonValue& presets, std::vector<KeyFilter>& filters)
+{
+    return ReadPresetKeyFilters(presets, filters);
+}
+
+bool LoadPresetKeyFilters(std::vector<KeyFilter>& filters)
+{
+    CMemJson json;
+    const JsonValue* presets = nullptr;
+    return LoadPresetsObject(json, presets) && ReadPresetKeyFilters(*presets, filters);
 }
 
 void CTransferDoc::ResetKeyFiltersToPresets()

@@ -81,6 +81,10 @@ public:
     // characters written.
     virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
 
+    // A dialog's window placement in a placement slot of the settings: restored (save false) or
+    // stored (save true).
+    virtual void ExchangeDialogPlacement(bool save, HWND dialog, int slot) = 0;
+
     // The long name of a key type (the key-type names of the resource module); empty outside
     // the list.
     virtual const std::wstring& GetKeyTypeName(int keyType) = 0;

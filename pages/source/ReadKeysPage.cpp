@@ -300,9 +300,9 @@ void CReadKeysGeneralPage::OnInitDialog()
     column.cx = 150;
     SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
     m_data.SetEventCallback(this, &OnDataEvent);
+    m_layout.parent = m_hWnd;
     for (int id : {IDC_KEY_TYPES_GROUP, IDC_KEY_TYPES_LIST, IDC_VELL4_GROUP})
         m_layout.Add(id, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT);
-    m_layout.parent = m_hWnd;
     CaptureLayout(m_layout);
     Observe(Doc());
     ExchangeData(false);

@@ -113,6 +113,11 @@ public:
     void MarkDirty(HostUpdate what) override { dirty.push_back(what); }
     ITableSettings& GetTableSettings() override { return tableSettings; }
 
+    void ExchangeDialogPlacement(bool save, HWND, int slot) override
+    {
+        Record(L"ExchangeDialogPlacement|" + Flag(save) + L"|" + std::to_wstring(slot));
+    }
+
     const std::wstring& GetKeyTypeName(int keyType) override
     {
         static const std::wstring none;
@@ -154,6 +159,7 @@ public:
     bool ShowHttpRequestDialog() override { return Record(L"ShowHttpRequestDialog"), true; }
 
     CAppSettings settings;
+    std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // from the exe's resource on first use
     CHostTableSettings tableSettings;
     HWND mainWindow = nullptr;
     HWND targetWindow = nullptr;                              // what ActivateTargetWindow finds
