@@ -221,6 +221,8 @@ void ApplyKeyFilters(CTransferDoc& doc, KeyFilterList& work, const void* sender)
     work.droppedIds.clear();
     bool formatsChanged = false;
     for (const KvFormatPtr& format : doc.GetFormats()) {
+        if (format->keyFilterMask == -1)
+            continue;   // listed under every filter, whatever its id
         const int32_t mask = static_cast<int32_t>(static_cast<uint32_t>(format->keyFilterMask) & ~dropped);
         if (mask != format->keyFilterMask) {
             format->keyFilterMask = mask;

@@ -218,6 +218,7 @@ void CKeyFiltersDialog::SetUpFilterList()
         columns = GetDefaultColumns(COLS_KEYFILTERS);
     m_list.SetColumns(columns, std::vector<int>(std::begin(kTitleIds), std::end(kTitleIds)));
     m_list.SetSortColumn(m_work.sort, false);
+    m_list.ApplyColumns();
     m_list.SetNoSortHeader(m_host.GetTableSettings().GetNoSortHeader());
     m_list.SetAlternateRows(m_host.GetSettings().view.altListBkColor);
 }
@@ -257,8 +258,10 @@ void CKeyFiltersDialog::OnSettingsChanged(const uint32_t* bits)
     const uint32_t ui = m_host.GetSettings().GetDetails().ui;
     if (ui & ASU_KEYFILTERS_COLUMNS) {
         std::vector<ColumnDesc> columns = m_host.GetSettings().Columns(COLS_KEYFILTERS);
-        if (columns.size() == std::size(kTitleIds))
+        if (columns.size() == std::size(kTitleIds) && columns != m_list.GetColumns()) {
             m_list.SetColumns(columns, std::vector<int>(std::begin(kTitleIds), std::end(kTitleIds)));
+            m_list.ApplyColumns();
+        }
     }
     m_list.SetNoSortHeader(m_host.GetTableSettings().GetNoSortHeader());
     m_list.SetAlternateRows(m_host.GetSettings().view.altListBkColor);
