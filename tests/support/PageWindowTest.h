@@ -1,7 +1,7 @@
 #pragma once
-// What tests of single pages and page dialogs need around them: an application object for the
-// framework's dialog procedure, a parent window standing in for the main window, pumping until
-// something observable holds, and a picture of a window for sampling.
+// What tests of single pages and page dialogs need around them: a parent window standing in for
+// the main window, pumping until something observable holds, and controls driven as the user
+// drives them.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,28 +11,8 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
-
-class CPageTestApp final : public CWinApp
-{
-public:
-    void ShowHelp(int) override {}
-    bool PreTranslate(MSG* msg) override
-    {
-        for (HWND w = msg->hwnd; w; w = GetParent(w)) {
-            if (CWnd* object = FindWindowObject(w); object && object->PreTranslate(msg))
-                return true;
-            if (!(GetWindowLongW(w, GWL_STYLE) & WS_CHILD))
-                break;
-        }
-        return false;
-    }
-};
-
-inline CPageTestApp& PageTestApp()
-{
-    static CPageTestApp app;
-    return app;
-}
+#include "tests/support/FakePageHost.h"
+#include "tests/support/WindowPicture.h"
 
 // Pumps the thread's messages until done holds; false after the time-out.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000)
@@ -64,7 +44,7 @@ inline void PumpPending()
 class CPageFrame
 {
 public:
-    CPageFrame(int x = 20, int y = 20, int width = 720, int height = 620)
+    CPageFrame(int x = 0, int y = 0, int width = 720, int height = 620)
     {
         PageTestApp();
         static const ATOM frameClass = [] {
@@ -128,57 +108,6 @@ inline void ClickButton(HWND dialog, int id)
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
 }
 
-// Writes a 24-bit BMP of the window's picture on the screen; true on success.
-inline bool SavePageBitmap(HWND hwnd, const std::wstring& path)
-{
-    RECT rc;
-    if (!GetWindowRect(hwnd, &rc))
-        return false;
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    BITMAPINFOHEADER bih{sizeof(bih)};
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(mem, dib);
-    const bool drawn = BitBlt(mem, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY) != FALSE;
-    GdiFlush();
-    bool written = false;
-    if (drawn && bits) {
-        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        bih.biSizeImage = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42;
-        fh.bfOffBits = sizeof(fh) + sizeof(bih);
-        fh.bfSize = fh.bfOffBits + bih.biSizeImage;
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD done = 0;
-            written = WriteFile(file, &fh, sizeof fh, &done, nullptr) && WriteFile(file, &bih, sizeof bih, &done, nullptr) &&
-                      WriteFile(file, bits, bih.biSizeImage, &done, nullptr);
-            CloseHandle(file);
-        }
-    }
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(dib);
-    ReleaseDC(nullptr, screen);
-    return written;
-}
-
-// The folder of the running test exe.
-inline std::wstring TestExeDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
 // A window's client rectangle as it lies in the window's picture.
 inline RECT ClientRectInPicture(HWND window, HWND part)
 {
@@ -189,3 +118,4 @@ inline RECT ClientRectInPicture(HWND window, HWND part)
     OffsetRect(&r, -outer.left, -outer.top);
     return r;
 }
+

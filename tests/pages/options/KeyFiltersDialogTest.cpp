@@ -41,7 +41,11 @@ protected:
     void Open()
     {
         ASSERT_TRUE(dialog.CreateDialogWindow(nullptr));
-        SetWindowPos(dialog.m_hWnd, HWND_TOPMOST, 40, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+        // Top right, beside the pages' frame at the top left.
+        RECT rc;
+        GetWindowRect(dialog.m_hWnd, &rc);
+        SetWindowPos(dialog.m_hWnd, HWND_TOPMOST, GetSystemMetrics(SM_CXSCREEN) - (rc.right - rc.left), 0, 0, 0,
+                     SWP_NOSIZE | SWP_SHOWWINDOW);
         Idle();
     }
     CTransferDoc& Doc() { return host.GetTransferDoc(); }
@@ -254,8 +258,8 @@ TEST_F(KeyFiltersDialogTest, PictureShowsTheListAndTheTakenTypes)
     RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
     EXPECT_EQ(0x2u, dialog.TakenMask());   // Em-Marine of any size takes; Mifare at size 4 does not
-    const std::wstring path = TestExeDirectory() + L"\\KeyFiltersDialog.bmp";
-    ASSERT_TRUE(SavePageBitmap(dialog.m_hWnd, path));
+    const std::wstring path = TestExeFolder() + L"\\KeyFiltersDialog.bmp";
+    ASSERT_TRUE(SaveWindowBitmap(dialog.m_hWnd, path));
     const CSavedBitmap picture(path);
     ASSERT_TRUE(picture.Valid());
     const RECT list = ClientRectInPicture(dialog.m_hWnd, Item(IDC_KF_LIST));

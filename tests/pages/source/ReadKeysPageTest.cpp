@@ -206,8 +206,8 @@ TEST_F(ReadKeysPageTest, PictureShowsTabsAndTheKeyTypeList)
     Open();
     RedrawWindow(frame.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
-    const std::wstring path = TestExeDirectory() + L"\\ReadKeysPage.bmp";
-    ASSERT_TRUE(SavePageBitmap(page.m_hWnd, path));
+    const std::wstring path = TestExeFolder() + L"\\ReadKeysPage.bmp";
+    ASSERT_TRUE(SaveWindowBitmap(page.m_hWnd, path));
     const CSavedBitmap picture(path);
     ASSERT_TRUE(picture.Valid());
     // The list follows the page's right edge.

@@ -213,8 +213,8 @@ TEST_F(ReaderPageTest, PictureShowsTheFilledControls)
     Idle();
     RedrawWindow(frame.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
-    const std::wstring path = TestExeDirectory() + L"\\ReaderPage.bmp";
-    ASSERT_TRUE(SavePageBitmap(page.m_hWnd, path));
+    const std::wstring path = TestExeFolder() + L"\\ReaderPage.bmp";
+    ASSERT_TRUE(SaveWindowBitmap(page.m_hWnd, path));
     const CSavedBitmap picture(path);
     ASSERT_TRUE(picture.Valid());
     const COLORREF face = GetSysColor(COLOR_WINDOW);
