@@ -93,6 +93,15 @@ constexpr std::array<PageTableEntry, kPageCount> WithProbes(std::index_sequence<
 }
 constexpr auto kProbeRows = WithProbes(std::make_index_sequence<kPageCount>());
 
+// A probe page in every row, built or not: for what only a probe can do (refuse to be left).
+template <size_t... I>
+constexpr std::array<PageTableEntry, kPageCount> AllProbes(std::index_sequence<I...>)
+{
+    return {{PageTableEntry{kPageRegistry[I].id, IDD_PROBE_PAGE, kPageRegistry[I].titleId, kPageRegistry[I].helpId,
+                            &MakeProbe<kPageRegistry[I].id>}...}};
+}
+constexpr auto kAllProbeRows = AllProbes(std::make_index_sequence<kPageCount>());
+
 bool IsProbe(int pageId)
 {
     const PageTableEntry* row = FindPageEntry(pageId, kProbeRows);
@@ -110,10 +119,14 @@ protected:
     }
     // The program with the probe rows and the page header, on a slot without a row so that
     // every row is a change of page.
-    void StartWithProbes()
+    void StartWithProbes(std::span<const PageTableEntry> rows = kProbeRows)
     {
         ASSERT_EQ(kStartContinue, Start());
-        Frame()->pageRows = kProbeRows;
+        // Pages the registry made for the start's current page give way to the probes.
+        App().settings.SetCurrentPage(5);
+        Frame()->pageRows = rows;
+        for (auto& page : Frame()->pages)
+            page.reset();
         App().settings.SetPanels(PANEL_HEADER);
         App().settings.SetCurrentPage(5);
         ASSERT_EQ(5, Frame()->currentPage);
@@ -213,7 +226,7 @@ TEST_F(PageRegistry, EveryPageIsMadeShownAndLeftThroughTheHost)
 
 TEST_F(PageRegistry, APageThatRefusesToBeLeftKeepsTheFrameOnIt)
 {
-    StartWithProbes();
+    StartWithProbes(kAllProbeRows);
     IPageHost& host = App();
     ASSERT_TRUE(host.ShowPage(PAGE_READER));
     g_probes[PAGE_READER].refuseLeave = true;
