@@ -10,6 +10,8 @@
 
 #include "app/NorvaneApp.h"
 #include "app/PortList.h"
+#include "pages/source/ReaderPage.h"
+#include "resources/resource.h"
 #include "reader/ComEnum.h"
 #include "reader/Reader.h"
 #include "tests/support/FakeSystemServices.h"
@@ -217,4 +219,30 @@ TEST(PcscReaders, NoContextListsNothing)
     for (const std::wstring& n : names)
         EXPECT_FALSE(n.empty());
     SCardReleaseContext(context);
+}
+
+// The reader page's "Standard com-ports (RS-232)" box is the registry map's search flag: ticked,
+// the refresh lists the mapped ports; cleared, a full refresh lets them go.
+TEST_F(PortList, TheReaderPagesStandardPortsBoxDecidesWhetherMappedPortsAreListed)
+{
+    App().settings.GetTransferDoc().EditReaderSettings()->searchFlags = 0;
+    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    CReaderPage page(App());
+    ASSERT_TRUE(page.CreateDialogWindow(parent));
+    const auto toggle = [&](bool on) {
+        CheckDlgButton(page.m_hWnd, IDC_SEARCH_STD_COM, on ? BST_CHECKED : BST_UNCHECKED);
+        SendMessageW(page.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_SEARCH_STD_COM, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(page.m_hWnd, IDC_SEARCH_STD_COM)));
+    };
+    Refresh(false);
+    EXPECT_TRUE(Listing().empty());
+    toggle(true);
+    EXPECT_EQ(SEARCH_STD_COM, App().settings.GetTransferDoc().reader.searchFlags);
+    Refresh(false);
+    EXPECT_EQ(PortRecords(), Listing());
+    toggle(false);
+    Refresh(false);
+    EXPECT_TRUE(Listing().empty());
+    page.Destroy();
+    DestroyWindow(parent);
 }
