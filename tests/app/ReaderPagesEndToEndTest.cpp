@@ -9,6 +9,8 @@
 
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
+#include "framework/PrivateMessages.h"
+#include "pages/options/KeyFiltersDialog.h"
 #include "pages/source/ReadKeysPage.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
@@ -125,4 +127,49 @@ TEST_F(ReaderPagesEndToEndTest, UntickedEmMarineStopsItsKeysAndCheckAllRestoresT
     sim.PresentKey(kKeyB);
     ASSERT_TRUE(PumpUntil([] { return Counter() >= 2; }));
     EXPECT_EQ(L"42", transfer_test::ClipboardText());
+}
+
+TEST_F(ReaderPagesEndToEndTest, TheKeyFiltersOrderDecidesTheFormatOfTheNextKey)
+{
+    CTransferDoc& doc = Doc();
+    _KV_FORMAT format;
+    format.params = L"x[0]";
+    format.name = L"Letter A";
+    format.templ = L"A%d";
+    const uint32_t a = doc.GetFormats()[doc.AddFormat(format)]->id;
+    format.name = L"Letter B";
+    format.templ = L"B%d";
+    const uint32_t b = doc.GetFormats()[doc.AddFormat(format)]->id;
+    KeyFilter any, five;
+    any.id = 1;
+    any.name = L"Em-Marine";
+    any.keyTypes = 0x2;
+    any.formatId = a;
+    five = any;
+    five.id = 2;
+    five.name = L"Em-Marine 5";
+    five.keySize = 5;
+    five.formatId = b;
+    doc.KeyFilters() = {any, five};
+    doc.KeyFiltersChanged(false);
+    sim.PresentKey(kKeyA);
+    ASSERT_TRUE(PumpUntil([] { return Counter() == 1; }));
+    EXPECT_EQ(L"A57", transfer_test::ClipboardText());
+
+    CKeyFiltersDialog dialog(App());
+    ASSERT_TRUE(dialog.CreateDialogWindow(FrameWindow()));
+    HWND list = GetDlgItem(dialog.m_hWnd, IDC_KF_LIST);
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(dialog.m_hWnd, WM_KICKIDLE, 0, 0);
+    for (int id : {IDC_KF_MOVE_UP, IDC_KF_APPLY}) {
+        HWND button = GetDlgItem(dialog.m_hWnd, id);
+        SendMessageW(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
+    dialog.Destroy();
+
+    sim.PresentKey(kKeyB);
+    ASSERT_TRUE(PumpUntil([] { return Counter() == 2; }));
+    EXPECT_EQ(L"B42", transfer_test::ClipboardText());
 }
