@@ -102,12 +102,6 @@ void CNorvaneApp::PrepareMenu(HMENU menu)
     UpdateMenuHotkeyTexts(menu);
 }
 
-std::wstring CNorvaneApp::GetKeyTypeName(int keyType)
-{
-    LoadKeyTypeNames();
-    return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : std::wstring();
-}
-
 HWND CNorvaneApp::ActivateTargetWindow()
 {
     HWND found = nullptr;

@@ -88,7 +88,6 @@ public:
     void RunFrameCommand(int command) override;
     int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
     void PrepareMenu(HMENU menu) override;
-    std::wstring GetKeyTypeName(int keyType) override;
     HWND GetMainWindow() override { return GetMainFrameWindow(); }
     bool ExchangeWindowPlacement(bool save, HWND window, int slot) override
     {

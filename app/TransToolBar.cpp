@@ -663,7 +663,7 @@ bool CTransToolBar::FillReaderTip(int readerIndex)
     const uint32_t mask = ReaderKeyTypeMask(reader.model, static_cast<PackedVersion>(reader.firmware), false);
     std::string keys;
     if (mask == kAllKeyTypes) {
-        keys = TipMarkupText(ResString(IDS_TIP_ALL_KEY_TYPES));
+        keys = TipMarkupText(ResString(IDS_KF_ALL));
     } else {
         app.LoadKeyTypeNames();
         const uint32_t transferred = doc.readKeys.keyTypes;

@@ -96,8 +96,6 @@ public:
     // Makes a popup menu of a page ready to open: the external tools in place of their
     // placeholder item, and the hotkeys shown beside the commands.
     virtual void PrepareMenu(HMENU menu) = 0;
-    // The display name of a key type; empty outside the list.
-    virtual std::wstring GetKeyTypeName(int keyType) = 0;
     // The main window (null when there is none): the pages' tools move it out of the way.
     virtual HWND GetMainWindow() = 0;
     // Saves (true) or restores (false) a dialog's placement in a slot of the settings.

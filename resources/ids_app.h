@@ -98,7 +98,6 @@
 
 // Transfer toolbar
 #define IDS_TIP_DEFAULT_FORMAT 104      // "Default"
-#define IDS_TIP_ALL_KEY_TYPES 149       // "All"
 #define IDS_FORMATS_SEVERAL 153         // "Several %d"
 #define IDS_FORMATS_NONE 154            // "Not chosen"
 #define IDS_LINK_DISCONNECTED 185       // a reader's or the bridge link's state: 0, 1, 2

@@ -142,7 +142,6 @@ public:
     }
 
     void PrepareMenu(HMENU) override { Record(L"PrepareMenu"); }
-    std::wstring GetKeyTypeName(int keyType) override { return L"T" + std::to_wstring(keyType); }
     HWND GetMainWindow() override { return mainWindow; }
     bool ExchangeWindowPlacement(bool save, HWND, int slot) override
     {

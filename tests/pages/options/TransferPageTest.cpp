@@ -285,7 +285,7 @@ TEST_F(TransferPage, LastTransferFieldsCounterAndDefaults)
     std::wstring time;
     CTimeValue(1700000000).Format(L"%x %X", time);
     EXPECT_EQ(time, Text(Item(IDC_TP_TIME)));
-    EXPECT_EQ(L"T4 [7B3039] 123,12345", Text(Item(IDC_TP_KEY)));
+    EXPECT_EQ(L"Cod433 (QM-100) [7B3039] 123,12345", Text(Item(IDC_TP_KEY)));
     EXPECT_EQ(L"Wiegand", Text(Item(IDC_TP_FORMAT)));
     EXPECT_EQ(L"123,12345", Text(Item(IDC_TP_TRANSFERRED)));
     EXPECT_EQ(L"Notepad | Failed.", Text(Item(IDC_TP_WHERE)));
