@@ -176,6 +176,9 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
                 entry->flags &= ~kRenderedMarks;
     if ((change & TDC_KEYLIST) && KeyListFeedsTransfer(doc))
         app->UpdateSourceState();
+    // The reader-list watch serves the main window: from its creation to its end.
+    if ((change & TDC_READER) && app->ccidNotifyWindow.load())
+        app->cccid.EnablePnpWatch((doc.reader.searchFlags & SEARCH_CCID) != 0);
     if ((change & TDC_SOURCE) || (readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC))))
         app->ApplySourceLink();
     if ((change & TDC_VELL4MODE) && app->reader && app->reader->SetVell4Mode(doc.readKeys.vell4Mode))

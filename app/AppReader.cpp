@@ -39,6 +39,7 @@ void CNorvaneApp::WireReader(CReader& worker)
     worker.CreateEvents();
     worker.SetNotifyWindowSource([this] { return GetMainFrameWindow(); });
     worker.SetAppContext(this);
+    worker.SetCcidWatcher(&cccid);
     // The log asks from the worker's own thread: it names this worker, never the member,
     // which the UI thread replaces.
     CReader* named = &worker;

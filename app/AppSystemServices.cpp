@@ -1,15 +1,16 @@
 #include "app/AppSystemServices.h"
 
+#include "app/NorvaneApp.h"
 #include "app/PortList.h"
 #include "framework/MessageBox.h"
 
 namespace {
 
-// The PC/SC watcher owns the application's smart-card context. Until the watcher is part of
-// the application there is no context, and the refresh lists serial ports only.
+// The PC/SC watcher owns the application's smart-card context; without the service there is
+// none, and the refresh lists serial ports only.
 SCARDCONTEXT ApplicationPcscContext()
 {
-    return 0;
+    return App().cccid.GetContext();
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "framework/PrivateMessages.h"
 #include "framework/RichTip.h"
 #include "pages/PageRegistry.h"
+#include "reader/ReaderSearch.h"
 #include "resources/resource.h"
 
 // Dirty bits, worked off by IdleUpdate in the order below.
@@ -229,6 +230,8 @@ public:
     std::vector<DynCommand> dynCommands;
     // The reader job's progress dialog while it runs modally (timer 2); null otherwise.
     CProgressDialog* progressDialog = nullptr;
+    // The reader search while it runs; its thread posts WM_SEARCH_NOTIFY.
+    std::unique_ptr<CSearchReadersThread> searchThread;
 
 private:
     LRESULT OnCreate();

@@ -82,6 +82,11 @@ LRESULT CMainFrame::OnCreate()
     if (!devNotify)
         LogShellError(IDS_LOG_DEVNOTIFY_FAILED, GetLastError());
 
+    // 8. PC/SC readers coming and going, when the search options ask for them.
+    app.ccidNotifyWindow = m_hWnd;
+    if (settings.GetTransferDoc().reader.searchFlags & SEARCH_CCID)
+        app.cccid.EnablePnpWatch(true);
+
     // 9. Observers.
     if (toolTip.m_hWnd)
         SetWindowPos(toolTip.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -130,6 +135,9 @@ void CMainFrame::OnDestroy()
     statusBar.Destroy();
     richTip.Destroy();
     CRichTip::UnregisterWindowClass();
+    searchThread.reset();
+    app.ccidNotifyWindow = nullptr;
+    app.cccid.Shutdown();
     trayIcon.Remove();
     for (auto& page : pages) {
         if (page)

@@ -38,6 +38,8 @@ void CMainFrame::IdleUpdate()
         const bool serialOnly = !(dirty & MFD_ALL_PORTS);
         dirty &= ~(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
         App().RefreshPortList(serialOnly);
+        if (!serialOnly && !searchThread && (Settings().GetTransferDoc().reader.searchFlags & SEARCH_IP))
+            StartReaderSearch();
     }
     if (dirty & MFD_TRAY) {
         dirty &= ~MFD_TRAY;

@@ -7,7 +7,9 @@
 #include <exception>
 
 #include "app/NorvaneApp.h"
+#include "app/PortList.h"
 #include "app/ProgressDialog.h"
+#include "core/AppLog.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "reader/Reader.h"
@@ -161,10 +163,86 @@ void CMainFrame::PollReaderJob()
 
 bool CMainFrame::StartReaderSearch()
 {
-    // The search worker comes with its own class; until then there is nothing to run.
-    return false;
+    CNorvaneApp& app = App();
+    // A running search is replaced: deleting it cancels it.
+    searchThread.reset();
+    const CTransferDoc& doc = app.settings.GetTransferDoc();
+    const ReaderSettings& rs = doc.reader;
+    std::wstring current;
+    if (doc.GetSourceKind() == SOURCE_READER)
+        current = doc.GetSourceValue();
+    else if (app.reader)
+        current = app.reader->GetPortName();
+    std::vector<_PORT_INFO> ports;
+    for (const KnownReader& r : app.settings.knownReaders) {
+        if (r.present || _wcsicmp(r.name.c_str(), current.c_str()) == 0)
+            continue;
+        ports.push_back({r.name, static_cast<DWORD>(r.kind), static_cast<DWORD>(r.portValue)});
+    }
+    const bool network = (rs.searchFlags & SEARCH_IP) != 0;
+    if (ports.empty() && !network)
+        return false;
+    if (network)
+        app.StartWinsock();
+    SearchSettings s;
+    s.flags = rs.searchFlags;
+    s.stopBits = rs.stopBits;
+    s.connectTimeout = rs.connectTimeout;
+    s.readPoll = rs.checkInPeriod;
+    s.replyTimeout = rs.receiveTimeout;
+    s.tries = rs.maxTries;
+    s.networkReplyTimeout = rs.searchReceiveTimeout;
+    s.networkTries = rs.searchMaxTries;
+    try {
+        auto search = std::make_unique<CSearchReadersThread>();
+        search->Engine().Init(s, &ports, search->CancelEvent());
+        search->SetTarget(m_hWnd, WM_SEARCH_NOTIFY);
+        search->Start();
+        searchThread = std::move(search);
+    } catch (const std::exception& e) {
+        if (app.IsLogged(LOG_THRESHOLD_ERROR))
+            LogMessage(&app, nullptr, LOG_ERROR, L"The reader search could not start: %hs", e.what());
+        return false;
+    }
+    return true;
 }
 
 void CMainFrame::OnSearchResults()
 {
+    // A message of a search deleted since finds nothing to take.
+    if (!searchThread)
+        return;
+    CNorvaneApp& app = App();
+    std::vector<_FOUND_READER> found;
+    const bool done = searchThread->TakeFound(found);
+    {
+        // The edit raises the known readers' state change once, when anything differs.
+        auto edit = app.settings.EditKnownReaders();
+        std::vector<KnownReader>& readers = *edit;
+        for (auto it = found.rbegin(); it != found.rend(); ++it) {
+            const _FOUND_READER& f = *it;
+            const int index = app.settings.FindReader(f.portName);
+            if (index < 0) {
+                KnownReader r;
+                r.name = f.portName;
+                r.portValue = static_cast<int32_t>(PORT_ANY_MODEL);
+                r.present = 1;
+                r.kind = static_cast<int32_t>(f.portKind);
+                r.model = f.model;
+                r.firmware = static_cast<int32_t>(f.firmware);
+                r.serial = f.serial;
+                r.versionText = f.text;
+                readers.push_back(std::move(r));
+            } else if (f.model != 0) {
+                KnownReader& r = readers[static_cast<size_t>(index)];
+                r.model = f.model;
+                r.serial = f.serial;
+                r.firmware = static_cast<int32_t>(f.firmware);
+                r.present = 1;
+                r.versionText = f.text;
+            }
+        }
+    }
+    if (done)
+        searchThread.reset();
 }

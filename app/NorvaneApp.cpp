@@ -37,6 +37,8 @@ CNorvaneApp::CNorvaneApp()
 {
     // The settings document tells the debug log where it goes and whether it is on.
     LogSettings = &settings;
+    CcidWatcher = &cccid;
+    cccid.SetAppContext(this);
 }
 
 CNorvaneApp::~CNorvaneApp()
@@ -47,6 +49,7 @@ CNorvaneApp::~CNorvaneApp()
         mainFrame.reset();
     }
     ReleaseWorkers();
+    cccid.Shutdown();
     m_pMainWnd = nullptr;
     if (mainClassAtom) {
         UnregisterClassW(kMainWindowClass, GetProgramModule());
@@ -72,6 +75,13 @@ void CNorvaneApp::ReleaseWorkers()
         ReaderPortName = nullptr;
         reader.reset();
     }
+}
+
+void CNorvaneApp::OnCcidReadersChanged(void* owner, CCcidConnection*, uint32_t)
+{
+    auto* app = static_cast<CNorvaneApp*>(owner);
+    if (HWND window = app ? app->ccidNotifyWindow.load() : nullptr)
+        PostMessageW(window, WM_CCID_READERS, 0, 0);
 }
 
 HWND CNorvaneApp::GetMainFrameWindow() const

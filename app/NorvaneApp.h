@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <array>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "core/SysUtil.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "reader/CcidConnection.h"
 #include "reader/ReaderModels.h"
 
 class CMainFrame;
@@ -180,6 +182,8 @@ public:
     // Document observers.
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
     static void OnConfigurationChanged(void* key, CDocument* doc, const uint32_t* bits);
+    // The PC/SC watcher's reader list changed (its thread): WM_USER+5 to the main window.
+    static void OnCcidReadersChanged(void* owner, CCcidConnection* watcher, uint32_t value);
 
     // In force while the application lives; declared first of the members so that what the
     // others do while they are destroyed still goes through it.
@@ -202,6 +206,10 @@ public:
     int settingsObserver = -1;
     int configObserver = -1;
     CCriticalSection lock;
+    // The PC/SC watcher; after the settings, so that it stops before they go (its thread logs).
+    CCcidConnection cccid;
+    // Where the watcher's list changes go: the main window from its creation to its end.
+    std::atomic<HWND> ccidNotifyWindow{nullptr};
 
     // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/AppPageHost.cpp) ----
     // Renders the key through its format, hands the text to the destination and records the

@@ -8,6 +8,7 @@
 #include "core/AppLog.h"
 #include "core/SysUtil.h"
 #include "core/SystemServices.h"
+#include "reader/CcidConnection.h"
 #include "reader/ComEnum.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
@@ -54,13 +55,13 @@ void ListSmartCardReaders(SCARDCONTEXT context, std::vector<std::wstring>& names
 {
     if (!context)
         return;
-    LPWSTR list = nullptr;
+    CSCardBuffer list(context);
     DWORD length = SCARD_AUTOALLOCATE;
-    if (SCardListReadersW(context, nullptr, reinterpret_cast<LPWSTR>(&list), &length) != SCARD_S_SUCCESS || !list)
+    if (SCardListReadersW(context, nullptr, reinterpret_cast<LPWSTR>(list.Receive()), &length) != SCARD_S_SUCCESS ||
+        !list.Get())
         return;  // SCARD_E_NO_READERS_AVAILABLE and every failure alike
-    for (const wchar_t* p = list; *p; p += wcslen(p) + 1)
+    for (const wchar_t* p = list.Get(); *p; p += wcslen(p) + 1)
         names.emplace_back(p);
-    SCardFreeMemory(context, list);
 }
 
 void CNorvaneApp::RefreshPortList(bool serialOnly)

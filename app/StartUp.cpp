@@ -211,6 +211,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     // 8. The ordered initialisation.
     app.settings.GetTransferDoc().Open();
     app.AddObservers();
+    app.cccid.SetListChangeCallback(&app, &CNorvaneApp::OnCcidReadersChanged);
     app.ApplyLanguage();
     if (IsWindowsVistaOrLater())
         AddJumpListTasks();

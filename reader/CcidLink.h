@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <cstdint>
 #include "config/KeyNumber.h"
+#include "config/TransferRecords.h"
 
 enum CcidEventCode : uint32_t {
     CCID_CARD_LOST = 0,
@@ -25,11 +26,16 @@ struct CcidCardEvent {
 
 class ICcidWatcher;
 using CcidCardCallback = void (*)(void* owner, ICcidWatcher* watcher, const CcidCardEvent* event);
+// Asked on the watcher's thread as a card arrives: the owner's card-reading settings, copied
+// whole under the owner's lock, so that one card is read by one set of settings.
+using CcidReadingSource = void (*)(void* owner, ReadKeysSettings* out);
 
 class ICcidWatcher {
 public:
-    // Registers a reader; id receives its 1-based slot id (0 on failure).
-    virtual HRESULT AddReader(const wchar_t* name, UINT* id, void* owner, CcidCardCallback callback) = 0;
+    // Registers a reader; id receives its 1-based slot id (0 on failure). Without a reading
+    // source the reader's cards give their UIDs only.
+    virtual HRESULT AddReader(const wchar_t* name, UINT* id, void* owner, CcidCardCallback callback,
+                              CcidReadingSource reading) = 0;
     virtual void RemoveReader(UINT id) = 0;
     virtual bool IsReaderAvailable(UINT id) = 0;
 

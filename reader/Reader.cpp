@@ -564,7 +564,9 @@ void CReader::Disconnect()
 {
     if (m_port) {
         const bool speedOnCommand = (m_flags & RTF_SPEED_ON_COMMAND) && m_frames;
-        if (speedOnCommand || !IsStarted())
+        // The binary frame protocol leaves every reader in text mode, whatever its speed.
+        const bool frames = ProtocolId() == RDPROT_FRAME;
+        if (speedOnCommand || frames || !IsStarted())
             ResetEvent(events[EV_CANCEL]);
         try {
             if (speedOnCommand) {
@@ -577,7 +579,7 @@ void CReader::Disconnect()
             }
             if (m_protocol)
                 m_protocol->Disconnect();
-            if (speedOnCommand)
+            if (speedOnCommand && !frames)
                 m_frames->SendModeSpeed(0, 0);
         } catch (const std::exception& e) {
             LogWarningText(L"%hs", e.what());

@@ -256,6 +256,7 @@ private:
 
     // PC/SC readers.
     static void OnCardEvent(void* owner, ICcidWatcher* watcher, const CcidCardEvent* event);
+    static void CopyCardReading(void* owner, ReadKeysSettings* out);
     void ProcessCardEvents();
     void LeaveCcid();
     void MarkConnected();

@@ -127,7 +127,7 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
         HRESULT hr = E_FAIL;
         UINT id = 0;
         if (m_ccid)
-            hr = m_ccid->AddReader(p.portName.c_str(), &id, this, &CReader::OnCardEvent);
+            hr = m_ccid->AddReader(p.portName.c_str(), &id, this, &CReader::OnCardEvent, &CReader::CopyCardReading);
         SetLastError(hr);
         if (FAILED(hr)) {
             CCriticalSectionLock lock(&m_cs);
@@ -363,6 +363,12 @@ void CReader::OnCardEvent(void* owner, ICcidWatcher*, const CcidCardEvent* event
     }
     if (self->events[EV_WAKE])
         SetEvent(self->events[EV_WAKE]);
+}
+
+void CReader::CopyCardReading(void* owner, ReadKeysSettings* out)
+{
+    if (owner && out)
+        *out = static_cast<CReader*>(owner)->GetCardReading();
 }
 
 void CReader::ProcessCardEvents()

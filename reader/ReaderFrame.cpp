@@ -1,49 +1,34 @@
-// Binary frames, the commands the reader thread sends in them, and the binary frame protocol.
+// Binary frames, the link that carries them, and the binary frame protocol.
 #include "reader/ReaderFrame.h"
 #include <algorithm>
 #include <stdexcept>
+#include "comm/Notify.h"
 #include "core/ResultCodes.h"
 #include "reader/ReaderModels.h"
 
 namespace {
 
-constexpr BYTE kFrameStart = 0x02;
-constexpr size_t kFrameOverhead = 6;
-constexpr BYTE kStatusOk = 0x55;
+constexpr BYTE kModeText = 0, kModeBinary = 1;
+constexpr BYTE kKeepSpeed = 0x80;
+// After a reply was seen, the wait ends this long after its start at the latest.
 constexpr DWORD kDataSeenTimeout = 500;
+// Bytes still arriving past the time-out are read for this long and no longer, so a device
+// that keeps sending without a valid frame cannot hold the wait.
+constexpr DWORD kLateBytesGrace = 500;
+// The knock after a speed change: sends, the wait for any answer, and the pause after it.
+constexpr int kKnocks = 3;
+constexpr DWORD kKnockWait = 30;
+constexpr DWORD kKnockPause = 50;
+constexpr size_t kKnockRead = 100;
 constexpr DWORD kKeepAlive = 18000;
-
-enum : BYTE {
-    CMD_INDICATION = 0x20,
-    CMD_END_SEARCH = 0x24,
-    CMD_MODE_SPEED = 0x2F,
-    CMD_WRITE_KEY = 0x5F,
-    CODE_NO_SUM = 0x23,     // replies with this code carry no valid sum
-};
+constexpr DWORD kSearchPause = 10;
+constexpr uint32_t kMifareKeyTypes = 0x3FFE00;
+constexpr int kMaxCardsPerRound = 16;
+constexpr int kModelNextCardNine = 4;    // answers "next card" past the last card with 9
 
 } // namespace
 
-HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload)
-{
-    payload.clear();
-    if (count < kFrameOverhead || bytes[0] != kFrameStart)
-        return KV_E_INVALID_RESPONSE;
-    const size_t length = bytes[2];
-    if (length < kFrameOverhead || length > count)
-        return KV_E_INVALID_RESPONSE;
-    seq = bytes[1];
-    code = bytes[3];
-    payload.assign(bytes + 4, bytes + length - 2);
-    if (code != CODE_NO_SUM) {
-        unsigned sum = 0;
-        for (size_t i = 0; i + 2 < length; ++i)
-            sum += bytes[i];
-        const unsigned stored = bytes[length - 2] | bytes[length - 1] << 8;
-        if ((sum & 0xFFFF) != stored)
-            return KV_E_INVALID_RESPONSE;
-    }
-    return S_OK;
-}
+// The link ----------------------------------------------------------------------------------
 
 bool CFrameLink::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
 {
@@ -51,31 +36,14 @@ bool CFrameLink::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
     const DWORD start = GetTickCount();
     DWORD limit = timeout;
     for (;;) {
-        for (;;) {
-            std::vector<BYTE>& recv = Received();
-            auto it = std::find(recv.begin(), recv.end(), kFrameStart);
-            recv.erase(recv.begin(), it);
-            if (recv.size() < kFrameOverhead || recv.size() < recv[2])
-                break;
-            const size_t length = recv[2];
-            if (length < kFrameOverhead) {
-                recv.erase(recv.begin());
-                continue;
-            }
-            BYTE seq = 0, code = 0;
-            std::vector<BYTE> payload;
-            const HRESULT hr = CheckReaderFrame(recv.data(), length, seq, code, payload);
-            recv.erase(recv.begin(), recv.begin() + static_cast<ptrdiff_t>(length));
-            if (!payload.empty())
-                limit = kDataSeenTimeout;
-            if (SUCCEEDED(hr) && seq == m_seq) {
-                reply = std::move(payload);
-                return true;
-            }
-        }
+        bool seen = false;
+        if (TakeReaderFrame(Received(), m_seq, reply, seen))
+            return true;
+        if (seen)
+            limit = std::min(limit, kDataSeenTimeout);
+        const DWORD elapsed = TicksSince(start);
         const int available = PortBytesAvailable();
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= limit && available == 0)
+        if (elapsed >= limit && (available == 0 || elapsed >= limit + kLateBytesGrace))
             break;
         PortRead(static_cast<size_t>(std::max(available, 1)), elapsed < limit ? limit - elapsed : 0, true);
     }
@@ -83,33 +51,27 @@ bool CFrameLink::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
     return false;
 }
 
-bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status, std::vector<BYTE>* reply)
+bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t length, BYTE* status,
+                                 std::vector<BYTE>* reply)
 {
     m_lastFrameTick = GetTickCount();
     ++m_seq;
-    m_send.clear();
-    m_send.push_back(kFrameStart);
-    m_send.push_back(m_seq);
-    m_send.push_back(static_cast<BYTE>(length + kFrameOverhead));
-    m_send.push_back(command);
-    m_send.insert(m_send.end(), payload, payload + length);
-    unsigned sum = 0;
-    for (BYTE b : m_send)
-        sum += b;
-    m_send.push_back(static_cast<BYTE>(sum));
-    m_send.push_back(static_cast<BYTE>(sum >> 8));
+    m_send = BuildReaderFrame(m_seq, command, payload, length);
+    // What came before the request cannot be its reply: a frame joined to an earlier reply
+    // may carry the sequence number this request has.
+    DropInput();
 
-    const DWORD wait = ReplyTimeout();
+    const DWORD wait = CReaderServices::ReplyTimeout();
     if (HasFlag(RTF_SPEED_CHANGED)) {
         // The first bytes after a speed change may be lost: knock until the reader answers.
         SetFlag(RTF_SPEED_CHANGED, false);
-        for (int i = 0; i < 3 && Received().empty(); ++i) {
+        for (int i = 0; i < kKnocks && Received().empty(); ++i) {
             PortWrite(m_send.data(), m_send.size(), wait, true);
-            PortRead(100, 30, true);
+            PortRead(kKnockRead, kKnockWait, true);
         }
-        Sleep(50);
+        Pause(kKnockPause);
         m_reply.clear();
-        PortRead(100, 0, true);
+        PortRead(kKnockRead, 0, true);
     }
     for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(m_send.data(), m_send.size(), wait, true);
@@ -130,62 +92,36 @@ bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t lengt
     return false;
 }
 
+void CFrameLink::DropInput()
+{
+    // Read first, so that the log shows what is dropped.
+    const int waiting = PortBytesAvailable();
+    if (waiting > 0)
+        PortRead(static_cast<size_t>(waiting), 0, true);
+    Received().clear();
+}
+
+bool CFrameLink::Transact(BYTE command, const BYTE* payload, size_t length, BYTE& status, std::vector<BYTE>& data)
+{
+    return SendReaderFrame(command, payload, length, &status, &data);
+}
+
 bool CFrameLink::SendModeSpeed(BYTE mode, BYTE speedIndex)
 {
     const BYTE payload[2] = {mode, speedIndex};
     BYTE status = 0;
-    if (!SendReaderFrame(CMD_MODE_SPEED, payload, sizeof payload, &status, nullptr))
+    std::vector<BYTE> data;
+    if (!SendReaderFrame(FrameOpCommand(FOP_MODE_SPEED), payload, sizeof payload, &status, &data))
         return false;
-    if (status != kStatusOk) {
-        SetLastError(KV_E_READER_ERROR);
+    const HRESULT hr = FrameReplyResult(FOP_MODE_SPEED, status, data.size());
+    if (FAILED(hr)) {
+        SetLastError(hr);
         return false;
     }
     if (speedIndex < kReaderSpeedCount) {
         BYTE evChar = 0;
         Port().GetParams(nullptr, nullptr, &evChar);
         ReconfigurePort(ReaderSpeeds[speedIndex], evChar);
-    }
-    return true;
-}
-
-bool CFrameLink::SendIndication(BYTE value)
-{
-    const BYTE payload[2] = {value, 0x01};
-    BYTE status = 0;
-    std::vector<BYTE> data;
-    if (!SendReaderFrame(CMD_INDICATION, payload, sizeof payload, &status, &data))
-        return false;
-    if (status != kStatusOk || data.empty()) {
-        SetLastError(status != kStatusOk ? KV_E_READER_ERROR : KV_E_INVALID_RESPONSE);
-        return false;
-    }
-    return true;
-}
-
-bool CFrameLink::SendEndSearch()
-{
-    const BYTE payload[1] = {0x00};
-    BYTE status = 0;
-    if (!SendReaderFrame(CMD_END_SEARCH, payload, sizeof payload, &status, nullptr))
-        return false;
-    if (status != kStatusOk) {
-        SetLastError(KV_E_READER_ERROR);
-        return false;
-    }
-    return true;
-}
-
-bool CFrameLink::WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus)
-{
-    BYTE payload[2 + 16] = {static_cast<BYTE>(bank), static_cast<BYTE>(slot)};
-    const size_t size = plus ? 16 : 6;
-    std::copy(key.bytes, key.bytes + std::min<size_t>(key.length, size), payload + 2);
-    BYTE status = 0;
-    if (!SendReaderFrame(CMD_WRITE_KEY, payload, 2 + size, &status, nullptr))
-        return false;
-    if (status != kStatusOk) {
-        SetLastError(KV_E_READER_ERROR);
-        return false;
     }
     return true;
 }
@@ -201,33 +137,174 @@ CFrameLink& CFrameProtocol::Link()
     return *link;
 }
 
+CFrameCommands& CFrameProtocol::Commands()
+{
+    if (!m_commands)
+        m_commands = std::make_unique<CFrameCommands>(Link());
+    return *m_commands;
+}
+
+void CFrameProtocol::Report(bool ok, const wchar_t* what)
+{
+    if (!ok && !m_failing) {
+        HRESULT code;
+        std::wstring text;
+        ReadLastError(code, text);
+        wchar_t head[32];
+        swprintf(head, 32, L" (code 0x%.8X): ", static_cast<unsigned>(code));
+        LogWarningText((what + std::wstring(head) + text).c_str());
+    }
+    m_failing = !ok;
+}
+
 bool CFrameProtocol::Connect()
 {
-    return Link().SendModeSpeed(1, 0x80) && ApplySpeed(Params().speed) && Link().SendEndSearch();
+    if (Link().SendModeSpeed(kModeBinary, kKeepSpeed) && ApplySpeed(Params().speed) && Commands().EndSearch()) {
+        // The keys lying on the reader now are taken as there, not reported.
+        PollRound(true);
+        return true;
+    }
+    // A reader left in binary mode would not hear the next connection's version query.
+    HRESULT code;
+    std::wstring text;
+    ReadLastError(code, text);
+    Link().SendModeSpeed(kModeText, 0);
+    SetLastError(code, text);
+    return false;
 }
 
 void CFrameProtocol::Input()
 {
     // Nothing is expected outside a transaction.
-    Port().Purge(true, false);
-    Received().clear();
+    Link().DropInput();
 }
 
 void CFrameProtocol::Tick()
 {
-    const DWORD elapsed = GetTickCount() - Link().LastFrameTick();
-    if (elapsed >= kKeepAlive) {
-        Link().SendModeSpeed(1, 0x80);
+    const DWORD quiet = TicksSince(Link().LastFrameTick());
+    if (quiet >= kKeepAlive) {
+        Report(Link().SendModeSpeed(kModeBinary, kKeepSpeed), L"Keep-alive failed");
         LowerWait(kKeepAlive);
     } else {
-        LowerWait(kKeepAlive - elapsed);
+        LowerWait(kKeepAlive - quiet);
     }
+
+    if (HasFlag(RTF_POLL_SUSPENDED) || PollPeriod() < 0)
+        return;
+    const DWORD period = static_cast<DWORD>(PollPeriod());
+    const DWORD since = TicksSince(m_roundEnd);
+    if (since >= period) {
+        PollRound(false);
+        LowerWait(period);
+    } else {
+        LowerWait(period - since);
+    }
+}
+
+bool CFrameProtocol::PollRound(bool clearFirst)
+{
+    // One copy for the whole round: the owner may change the settings meanwhile.
+    const ReadKeysSettings settings = CardReading();
+    bool changed = false, newKey = false, ok = true;
+    if (clearFirst) {
+        ClearKeyPresence();
+        changed = true;
+    }
+    MarkKeysStale();
+    if (settings.keyTypes & kMifareKeyTypes) {
+        if (!Commands().BeginSearch()) {
+            Report(false, L"Search for cards failed");
+            return false;
+        }
+        ShortPause(kSearchPause);
+        ok = ListCards(settings, clearFirst, newKey);
+        changed = changed || newKey;
+    }
+    const bool ended = Commands().EndSearch();
+    const size_t before = KeyCount();
+    RemoveStaleKeys();
+    if (before != 0 && KeyCount() == 0)
+        changed = true;
+    m_roundEnd = GetTickCount();
+    if (changed)
+        Indicate(newKey);
+    Report(ok && ended, L"Poll round failed");
+    return ok;
+}
+
+bool CFrameProtocol::ListCards(const ReadKeysSettings& settings, bool clearFirst, bool& newKey)
+{
+    const CFrameCommands::PresenceLookup lookup = [this](const _KEY_NUMBER& key, FrameCardClass& found) {
+        _KEY_PRESENCE entry;
+        if (!FindKeyNumber(key, entry))
+            return false;
+        found.keyType = entry.keyType;
+        found.extra = entry.extra;
+        found.present = 0;     // in the list; its place there is not needed
+        return true;
+    };
+    for (int index = 0; index < kMaxCardsPerRound && !StopRequested(); ++index) {
+        FrameCardClass card;
+        if (!Commands().ClassifyCard(card, lookup))
+            return false;
+        if (card.key.length == 0)
+            return true;
+        if (card.keyType >= 0 && card.keyType < 32 && (settings.keyTypes >> card.keyType & 1)) {
+            if (card.present >= 0) {
+                RefreshKey(card.keyType, card.key);
+            } else {
+                _KEY_PRESENCE entry;
+                entry.keyType = card.keyType;
+                entry.extra = card.extra;
+                entry.key = card.key;
+                ReadCardMemory(entry, settings);
+                AddKeyPresence(entry, !clearFirst);
+                newKey = true;
+            }
+        }
+        BYTE status = 0;
+        if (!Commands().NextCard(status))
+            return false;
+        if (status != kFrameStatusOk && !(status == kFrameStatusNoCard && Model() == kModelNextCardNine)) {
+            SetLastError(KV_E_READER_ERROR);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CFrameProtocol::ReadCardMemory(_KEY_PRESENCE& entry, const ReadKeysSettings& settings)
+{
+    switch (ChooseCardMemoryRead(entry.keyType, entry.extra, settings)) {
+    case CMR_ULTRALIGHT:
+        entry.memResult = Commands().ReadUltralight(settings.ultralight, entry.memory);
+        break;
+    case CMR_CLASSIC:
+        LogInfoText(L"reading mifare classic");
+        entry.memResult = Commands().ReadClassicBlock(settings.classic, entry.keyType, entry.key, entry.memory);
+        break;
+    case CMR_PLUS:
+        entry.memResult = Commands().ReadPlusBlock(settings.plus, entry.keyType, entry.memory);
+        break;
+    case CMR_NONE:
+        break;
+    }
+}
+
+void CFrameProtocol::Indicate(bool newKey)
+{
+    const BYTE field = KeyCount() == 0 ? kIndicateNoKey : kIndicateKeys;
+    bool ok = Commands().Indicate(field) && Commands().Indicate(newKey ? field | kIndicateNewKey : field);
+    if (ok && newKey)
+        ok = Commands().Indicate(kIndicateAfterNewKey);
+    Report(ok, L"Indication failed");
 }
 
 void CFrameProtocol::Disconnect()
 {
-    if (HasFlag(RTF_SPEED_ON_COMMAND))
-        Link().SendIndication(0x95);
+    // Whatever its speed, the next connection must find the reader in text mode.
+    Commands().Indicate(kIndicateLeaving);
+    Link().SendModeSpeed(kModeText, 0);
 }
 
 HRESULT CFrameProtocol::RunJob(const ReaderJob& job)
@@ -241,7 +318,7 @@ HRESULT CFrameProtocol::RunJob(const ReaderJob& job)
             continue;
         const int bank = i > 15 ? 1 : 0;
         const int slot = i > 15 ? static_cast<int>(i) - 16 : static_cast<int>(i);
-        if (!Link().WriteReaderKey(bank, slot, job.keys[i], job.param != 0))
+        if (!Commands().WriteKey(bank, slot, job.keys[i], job.param != 0))
             return LastErrorCode();
         AdvanceJob();
     }

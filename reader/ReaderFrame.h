@@ -3,14 +3,13 @@
 // reply per transaction. The Mifare readers take their commands in them in either protocol
 // (their speed, and leaving them in text mode), so the link belongs to the connection; the
 // binary frame protocol runs over it.
+#include <memory>
 #include <vector>
+#include "reader/FrameCodec.h"
+#include "reader/FrameCommands.h"
 #include "reader/ReaderProtocol.h"
 
-// Checks one binary frame (count bytes from its start byte): S_OK with its sequence number,
-// code and payload, else 0x80040218.
-HRESULT CheckReaderFrame(const BYTE* bytes, size_t count, BYTE& seq, BYTE& code, std::vector<BYTE>& payload);
-
-class CFrameLink : public CReaderServices {
+class CFrameLink : public CReaderServices, public IFrameTransport {
 public:
     using CReaderServices::CReaderServices;
 
@@ -19,13 +18,27 @@ public:
     // Waits for one valid frame with the current sequence number.
     bool ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout);
 
-    // Mode 1 binary frames, 0 text lines; a speed index, or 0x80 to keep the speed.
+    // Mode 1 binary frames, 0 text lines; a speed index, or 0x80 to keep the speed. The port
+    // follows a speed the reader accepted.
     bool SendModeSpeed(BYTE mode, BYTE speedIndex);
-    bool SendIndication(BYTE value);
-    bool SendEndSearch();
-    bool WriteReaderKey(int bank, int slot, const _KEY_NUMBER& key, bool plus);
 
     DWORD LastFrameTick() const { return m_lastFrameTick; }
+    // Drops the bytes received so far.
+    void DropInput();
+
+    // IFrameTransport: the commands' view of the link.
+    bool Transact(BYTE command, const BYTE* payload, size_t length, BYTE& status, std::vector<BYTE>& data) override;
+    void SetLastError(HRESULT code) override { CReaderServices::SetLastError(code); }
+    HRESULT LastError() override { return LastErrorCode(); }
+    void Pause(DWORD ms) override { ShortPause(ms); }
+    int Tries() override { return Params().maxTries; }
+    int ReplyTimeout() override { return Params().receiveTimeout; }
+    void SetLimits(int tries, int replyTimeout) override
+    {
+        Params().maxTries = tries;
+        Params().receiveTimeout = replyTimeout;
+    }
+    void LogInfo(const wchar_t* text) override { LogInfoText(text); }
 
 private:
     BYTE m_seq = 0;
@@ -34,9 +47,9 @@ private:
     std::vector<BYTE> m_reply;
 };
 
-// The binary frame protocol: bytes outside a transaction are dropped, a keep-alive goes out
-// when the reader has heard nothing for a while, and the owner's keys go into the reader's
-// key memory.
+// The binary frame protocol: bytes outside a transaction are dropped, the cards in the field
+// are listed by a poll round every poll period, a keep-alive goes out when the reader has
+// heard nothing for a while, and the owner's keys go into the reader's key memory.
 class CFrameProtocol : public CReaderProtocol {
 public:
     using CReaderProtocol::CReaderProtocol;
@@ -48,6 +61,23 @@ public:
     void Disconnect() override;
     HRESULT RunJob(const ReaderJob& job) override;
 
+    // One poll round: lists the cards in the field, reports the new ones (not with
+    // clearFirst, which empties the list first) and drops those that left.
+    bool PollRound(bool clearFirst);
+
 private:
     CFrameLink& Link();
+    CFrameCommands& Commands();
+    // The cards of a round, up to 16; new keys are read and added, and newKey set.
+    bool ListCards(const ReadKeysSettings& settings, bool clearFirst, bool& newKey);
+    // The card-memory read a new key gets: its result and number.
+    void ReadCardMemory(_KEY_PRESENCE& entry, const ReadKeysSettings& settings);
+    // Shows the field on the reader.
+    void Indicate(bool newKey);
+    // A failed request of the protocol's own: logged once until one succeeds again.
+    void Report(bool ok, const wchar_t* what);
+
+    std::unique_ptr<CFrameCommands> m_commands;
+    DWORD m_roundEnd = 0;
+    bool m_failing = false;
 };

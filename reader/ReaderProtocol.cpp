@@ -43,6 +43,31 @@ CKvPort& CReaderServices::Port()
     return *m_reader.m_port.Get();
 }
 
+bool CReaderServices::FindKeyNumber(const _KEY_NUMBER& key, _KEY_PRESENCE& found)
+{
+    CCriticalSectionLock lock(&m_reader.m_cs);
+    for (const _KEY_PRESENCE& k : m_reader.m_keys)
+        if (KeysEqual(k.key, key)) {
+            found = k;
+            return true;
+        }
+    return false;
+}
+
+void CReaderServices::ReadLastError(HRESULT& code, std::wstring& text)
+{
+    CCriticalSectionLock lock(&m_reader.m_cs);
+    code = m_reader.m_lastError;
+    text = m_reader.m_lastErrorText;
+}
+
+void CReaderServices::ShortPause(DWORD ms)
+{
+    HANDLE cancel = m_reader.events[CReader::EV_CANCEL];
+    if (cancel && WaitForSingleObject(cancel, ms) == WAIT_OBJECT_0)
+        ThrowPortError(E_ABORT, m_reader.m_cp.portName.c_str());
+}
+
 void CReaderServices::AdvanceJob()
 {
     CCriticalSectionLock lock(&m_reader.m_cs);

@@ -68,6 +68,7 @@ protected:
     // The last error: its code and text (the code's message text when none is given).
     void SetLastError(HRESULT code, const std::wstring& text = std::wstring()) { m_reader.SetLastError(code, text); }
     HRESULT LastErrorCode() { return m_reader.GetLastErrorCode(); }
+    void ReadLastError(HRESULT& code, std::wstring& text);
 
     // Keys in the field.
     void KeySeen(const _KEY_PRESENCE& entry, bool notify) { m_reader.KeySeen(entry, notify); }
@@ -82,6 +83,8 @@ protected:
     void MarkKeysStale() { m_reader.MarkKeysStale(); }
     bool RefreshKey(int keyType, const _KEY_NUMBER& key) { return m_reader.RefreshKey(keyType, key); }
     void RemoveStaleKeys() { m_reader.RemoveStaleKeys(); }
+    // The key of that number, whatever its type.
+    bool FindKeyNumber(const _KEY_NUMBER& key, _KEY_PRESENCE& found);
     void NoCard(bool temic) { m_reader.NoCard(temic); }
     void CheckNoCardGrace() { m_reader.CheckNoCardGrace(); }
 
@@ -91,9 +94,13 @@ protected:
     void SetTemicScan(int step, int steps, uint32_t param) { m_reader.SetTemicScan(step, steps, param); }
     void LowerWait(DWORD ms) { m_reader.LowerWait(ms); }
     void LogWarningText(const wchar_t* text) { m_reader.LogWarningText(L"%s", text); }
+    void LogInfoText(const wchar_t* text) { m_reader.LogInfoText(L"%s", text); }
     // The last error as the thread reports its own: a log line, change bit 2 and an error
     // notification with its text.
     void ReportLastError();
+    // A pause between two commands that a cancel (a stop, a reconnect) ends as it ends a port
+    // wait, while the commands that leave the reader in text mode still go out after a stop.
+    void ShortPause(DWORD ms);
     // Waits ms; a stop or a reconnect request ends the wait as a cancelled port wait does.
     void Pause(DWORD ms);
 

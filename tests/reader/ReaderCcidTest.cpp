@@ -12,7 +12,8 @@ namespace {
 // while calling them, that delivery could never finish.
 class CFakeCcid : public ICcidWatcher {
 public:
-    HRESULT AddReader(const wchar_t* name, UINT* id, void* owner, CcidCardCallback callback) override
+    HRESULT AddReader(const wchar_t* name, UINT* id, void* owner, CcidCardCallback callback,
+                      CcidReadingSource) override
     {
         StopWatcherThread();
         m_name = name;

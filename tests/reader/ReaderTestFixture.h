@@ -54,6 +54,7 @@ struct Seen {
     int type = 0;
     int keyType = 0;
     std::string key;
+    uint32_t extra = 0;
     HRESULT code = S_OK;
     std::wstring text;
 };
@@ -146,6 +147,7 @@ protected:
             if (auto* k = dynamic_cast<CRdKeyMsg*>(msg.get())) {
                 s.keyType = k->m_keyType;
                 s.key = Hex(k->m_keyNumber);
+                s.extra = k->m_extra;
             } else if (auto* e = dynamic_cast<CRdErrorMsg*>(msg.get())) {
                 s.code = e->m_code;
                 s.text = e->m_text;

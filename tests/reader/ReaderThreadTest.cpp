@@ -229,7 +229,8 @@ TEST_F(ReaderThreadTest, AClosedFarEndDisconnectsAndRetriesAfterTheConnectPeriod
     // load, while the moment the notification is seen may come late.
     const DWORD lost = GetTickCount();
     sim->DropPeer();
-    ASSERT_TRUE(WaitFor([&] { return Count(RDMSG_DISCONNECT) == 1; }));
+    // The disconnect is told before the error that caused it.
+    ASSERT_TRUE(WaitFor([&] { return Count(RDMSG_DISCONNECT) == 1 && Count(RDMSG_ERROR) == 1; }));
     EXPECT_EQ((std::vector<HRESULT>{KV_E_PORT_DISCONNECTED}), Errors());
     EXPECT_TRUE(Logged(L"Reader disconnected"));
     EXPECT_TRUE(Logged(L"Port error (code 0x80040213): Port is disconnected."));
@@ -417,6 +418,8 @@ TEST_F(ReaderThreadTest, SpeedIsSwitchedOnCommand)
     sim->SetTelnet(true);
     sim->SetIdentity({"Vell-4 USB MF", 0x811, 9, "1.8", "", 3});
     Configure([](ReaderSettings& s) { s.speed = 57600; });
+    // No poll rounds: the last frame is the one the speed setting asked for.
+    reader->SetPolling(false);
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
     EXPECT_EQ(57600u, sim->LineSpeed());

@@ -77,6 +77,7 @@ struct RunSettings
     std::string members;        // further members of the settings file, each followed by a comma
     std::string reader = "\"model\": 0, \"speed\": 9600";   // the members of "reader"
     std::string readKeys;       // further members of "readKeys", each preceded by a comma
+    bool scardStandIn = true;   // the smart-card library stand-in beside the program (else the system's)
 };
 
 // A settings file whose current configuration reads the reader, sends every key through the
@@ -143,6 +144,10 @@ public:
         const std::wstring program = m_folder + L"\\Norvane.exe";
         if (!CopyFileW(BuiltProgram().c_str(), program.c_str(), FALSE))
             return "Norvane.exe not found beside the tests (error " + std::to_string(GetLastError()) + ")";
+        const std::wstring standIn = ExeFolder() + L"\\winscard.dll";
+        if (settings.scardStandIn && GetFileAttributesW(standIn.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !CopyFileW(standIn.c_str(), (m_folder + L"\\winscard.dll").c_str(), FALSE))
+            return "cannot copy the smart-card library stand-in";
         if (!WriteWholeFile(m_folder + L"\\portable_mode_enabled", "") ||
             !WriteWholeFile(m_folder + L"\\Norvane.json", MakeSettingsJson(settings)))
             return "cannot write the program folder";

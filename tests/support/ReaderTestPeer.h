@@ -5,6 +5,7 @@
 #include <string>
 #include "core/SysUtil.h"
 #include "reader/Reader.h"
+#include "reader/ReaderFrame.h"
 #include "reader/ReaderLines.h"
 #include "reader/ReaderProtocol.h"
 
@@ -28,6 +29,20 @@ public:
     static void ReceiveLines(CReader& r) { static_cast<CTextProtocol&>(*r.m_protocol).ReceiveLines(); }
     static size_t KeysInField(CReader& r) { return r.m_keys.size(); }
     static size_t Buffered(CReader& r) { return r.m_recv.size(); }
+
+    // The binary frames on the open port, as on a connection of a Mifare reader.
+    static CFrameLink& UseFrameLink(CReader& r)
+    {
+        r.m_frames = std::make_unique<CFrameLink>(r);
+        return *r.m_frames;
+    }
+    static void SetLimits(CReader& r, int tries, int timeout)
+    {
+        r.m_cp.maxTries = tries;
+        r.m_cp.receiveTimeout = timeout;
+    }
+    static void SetSpeedChanged(CReader& r) { r.m_flags |= RTF_SPEED_CHANGED; }
+    static HRESULT LastError(CReader& r) { return r.GetLastErrorCode(); }
 
     // The owner's lock, held by a test that must see a request before the thread takes it.
     static CRITICAL_SECTION& Lock(CReader& r) { return r.m_cs; }

@@ -408,9 +408,19 @@ std::string CReaderSim::OnTextLine(const std::string& line)
 
 std::string CReaderSim::OnFrame(const ReaderSimFrame& frame)
 {
-    if (frame.code == 0x45)
-        return BuildSimFrame(frame.seq, frame.code, std::string(1, '\x09'));
-    return BuildSimFrame(frame.seq, frame.code, std::string("\x55\x01", 2));
+    FrameSimLine line;
+    line.write = [this](const std::string& bytes) {
+        Answer(bytes);
+        return WaitForSingleObject(m_stop, 0) != WAIT_OBJECT_0;
+    };
+    // A speed change is seen where the line shows its speed (telnet).
+    line.speed = [this](DWORD speed) {
+        std::lock_guard<std::mutex> l(m_mutex);
+        if (m_telnet)
+            m_answerSpeed = speed;
+    };
+    m_binary.Reply(frame.seq, frame.code, frame.payload, line);
+    return std::string();
 }
 
 bool CReaderSim::MayAnswer() const
@@ -533,6 +543,12 @@ void CReaderSim::ProcessInput()
             Answer(OnFrame(f));
             continue;
         }
+        if (m_binary.BinaryMode()) {
+            // In binary mode the reader hears frames only.
+            const size_t start = in.find('\x02');
+            in.erase(0, start == std::string::npos ? in.size() : start);
+            continue;
+        }
         if (in[0] == 'i') {
             in.erase(0, 1);
             ++m_queries;
@@ -597,7 +613,9 @@ void CReaderSim::WriteOut(const std::string& bytes)
             if (n > 0) {
                 sent += static_cast<size_t>(n);
             } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                Sleep(1);
+                // A peer that reads no more holds the write until the simulator stops.
+                if (WaitForSingleObject(m_stop, 1) == WAIT_OBJECT_0)
+                    break;
             } else {
                 break;
             }
@@ -607,8 +625,12 @@ void CReaderSim::WriteOut(const std::string& bytes)
         ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         DWORD n = 0;
         if (WriteFile(m_com, out.data(), static_cast<DWORD>(out.size()), &n, &ov) ||
-            GetLastError() == ERROR_IO_PENDING)
+            GetLastError() == ERROR_IO_PENDING) {
+            HANDLE waits[2] = {ov.hEvent, m_stop};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+                CancelIoEx(m_com, &ov);
             GetOverlappedResult(m_com, &ov, &n, TRUE);
+        }
         CloseHandle(ov.hEvent);
     }
 }

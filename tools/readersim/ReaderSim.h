@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "tools/readersim/FrameSim.h"
 
 class CReaderSimDialogue;
 
@@ -90,6 +91,8 @@ public:
     // The answer to one exact command line (without its line end), in place of the reader's
     // own; an empty answer restores it.
     void SetAnswer(const std::string& command, const std::string& answer);
+    // The binary frames of the Mifare models: the field of cards, the faults, the key memory.
+    CFrameSim& Binary() { return m_binary; }
 
     // What the reader sent.
     int QueryCount() const;         // "i" bytes answered or not
@@ -109,7 +112,7 @@ protected:
     // frame; return the bytes to answer (an empty string answers nothing). Called on the
     // simulator's thread with its lock released.
     virtual std::string OnTextLine(const std::string& line);
-    // Default: status 0x55 and one data byte; "find card" (0x45) answers status 9, no card.
+    // Default: the Mifare reader's own answer (Binary()).
     virtual std::string OnFrame(const ReaderSimFrame& frame);
 
 private:
@@ -144,6 +147,7 @@ private:
     ReaderSimTemicCard m_temic;
     std::vector<std::pair<std::string, std::string>> m_answers;
     std::vector<std::string> m_lines;
+    CFrameSim m_binary;
 
     std::string m_input;        // bytes not yet handled
     std::string m_telnetRaw;    // telnet bytes not yet filtered

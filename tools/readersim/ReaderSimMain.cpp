@@ -4,6 +4,8 @@
 //             [--fw TEXT] [--build "Nov 16 2010 10:20:30"] [--key LINE] [--every MS] [--hold MS]
 //             [--step N] [--pages HEX] [--temic HEX] [--model 9|6|7 [--number HEX] [--kind HEX]
 //             [--period MS]]
+//             [--model 3|4|5|11 [--uid HEX] [--atqa HEX] [--sak HEX] [--ats HEX] [--block N=HEX]
+//             [--no-ats] [--fault CMD:KIND[:TIMES]]]
 // --step adds N to the key line's last number after each presentation (keeping its width), so
 // that each presentation is a new key.
 // --pages gives the Ultralight pages from page 0 (two digits a byte), --temic the 8 bytes of
@@ -13,6 +15,14 @@
 // bytes for Em-Marine or eight for Temic, for 6 and 7 the bytes r8 down to r3 of a 1-Wire
 // identity (five for Em-Marine) or four of a fob code of kind --kind, sent in a key frame every
 // --period ms while the key lies. --step raises its last byte.
+// --model 3, 4, 5 or 11 plays a Mifare reader of that model in binary frames: its identity
+// (unless --name, --code or --fw say otherwise) and a card with --uid, --atqa, --sak and --ats
+// (hex; default 11223344, 0004, 08, none) laid in its field for --hold ms every --every ms,
+// --step added to the UID's last bytes each time. --block fills a block of that card
+// (repeatable), --pages makes it an Ultralight card, --no-ats has the reader refuse ISO
+// 14443-4. --fault scripts a fault of the line for the next TIMES requests with command CMD
+// (hex, 0 any): garbage, short, badsumfirst, wrongsum, wrongseq, nostatus, split, joined,
+// silence, flood (5 s).
 #include "tools/readersim/ReaderSim.h"
 #include "tools/readersim/ByteSim.h"
 #include "tools/readersim/EscapedSim.h"
@@ -22,6 +32,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -75,8 +86,69 @@ int Usage()
     std::fwprintf(stderr, L"usage: readersim --tcp PORT | --com NAME [--telnet] [--name TEXT] [--code HEX]\n"
                           L"       [--serial N] [--fw TEXT] [--build TEXT] [--key LINE] [--every MS] [--hold MS]\n"
                           L"       [--step N] [--pages HEX] [--temic HEX]\n"
-                          L"       [--model 9|6|7 [--number HEX] [--kind HEX] [--period MS]]\n");
+                          L"       [--model 9|6|7 [--number HEX] [--kind HEX] [--period MS]]\n"
+                          L"       [--model 3|4|5|11 [--uid HEX] [--atqa HEX] [--sak HEX] [--ats HEX]\n"
+                          L"        [--block N=HEX] [--no-ats] [--fault CMD:KIND[:TIMES]]]\n");
     return 2;
+}
+
+std::string HexOf(const std::string& bytes)
+{
+    std::string out;
+    char buf[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X", c);
+        out += buf;
+    }
+    return out;
+}
+
+// The identity of a Mifare model of binary frames; false for another model.
+bool MifareIdentity(int model, ReaderSimIdentity& id)
+{
+    switch (model) {
+    case 3: id = {"Vell-4 USB MF", 0x811, 12345, "1.5", "", 3}; return true;
+    case 4: id = {"Oblon III Net", 0x903, 12345, "2.5", "", 3}; return true;
+    case 5: id = {"CP-Vell-4MF", 0xF11, 12345, "1.2", "", 3}; return true;
+    case 11: id = {"Vell-4 USB MF-I", 0x811, 12345, "1.8", "", 3}; return true;
+    default: return false;
+    }
+}
+
+bool ParseFault(const std::string& text, FrameSimFault& fault)
+{
+    static const struct { const char* name; FrameFault kind; } kinds[] = {
+        {"garbage", FrameFault::Garbage}, {"short", FrameFault::ShortLength},
+        {"badsumfirst", FrameFault::BadSumFirst}, {"wrongsum", FrameFault::WrongSum},
+        {"wrongseq", FrameFault::WrongSeq}, {"nostatus", FrameFault::NoStatus}, {"split", FrameFault::Split},
+        {"joined", FrameFault::Joined}, {"silence", FrameFault::Silence}, {"flood", FrameFault::Flood},
+    };
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const size_t colon2 = text.find(':', colon + 1);
+    const std::string kind = text.substr(colon + 1, colon2 == std::string::npos ? std::string::npos : colon2 - colon - 1);
+    fault.command = static_cast<BYTE>(std::strtoul(text.substr(0, colon).c_str(), nullptr, 16));
+    fault.times = colon2 == std::string::npos ? 1 : std::atoi(text.c_str() + colon2 + 1);
+    fault.value = 3;
+    fault.ms = kind == "flood" ? 5000 : 30;
+    for (const auto& k : kinds)
+        if (kind == k.name) {
+            fault.kind = k.kind;
+            return fault.times > 0;
+        }
+    return false;
+}
+
+// The UID plus step, carried from its last byte backwards.
+std::string NextUid(std::string uid, unsigned step)
+{
+    for (size_t i = uid.size(); i-- > 0 && step;) {
+        const unsigned v = static_cast<BYTE>(uid[i]) + step;
+        uid[i] = static_cast<char>(v & 0xFF);
+        step = v >> 8;
+    }
+    return uid;
 }
 
 } // namespace
@@ -84,6 +156,7 @@ int Usage()
 int wmain(int argc, wchar_t** argv)
 {
     ReaderSimIdentity id;
+    bool named = false, coded = false, versioned = false;
     std::wstring com;
     int tcp = -1;
     bool telnet = false;
@@ -95,11 +168,16 @@ int wmain(int argc, wchar_t** argv)
     std::string number("\x39\x30\x55\x55\x00", 5);
     BYTE kind = 0x2A;
     DWORD period = 250;
+    bool atsSupported = true;
+    FrameSimCard card;
+    std::vector<FrameSimFault> faults;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         const bool hasValue = i + 1 < argc;
         if (a == L"--telnet")
             telnet = true;
+        else if (a == L"--no-ats")
+            atsSupported = false;
         else if (!hasValue)
             return Usage();
         else if (a == L"--tcp")
@@ -107,13 +185,13 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--com")
             com = argv[++i];
         else if (a == L"--name")
-            id.name = Narrow(argv[++i]);
+            id.name = Narrow(argv[++i]), named = true;
         else if (a == L"--code")
-            id.code = static_cast<uint32_t>(wcstoul(argv[++i], nullptr, 16));
+            id.code = static_cast<uint32_t>(wcstoul(argv[++i], nullptr, 16)), coded = true;
         else if (a == L"--serial")
             id.serial = _wtoi(argv[++i]);
         else if (a == L"--fw")
-            id.firmware = Narrow(argv[++i]);
+            id.firmware = Narrow(argv[++i]), versioned = true;
         else if (a == L"--build")
             id.build = Narrow(argv[++i]);
         else if (a == L"--key")
@@ -132,8 +210,17 @@ int wmain(int argc, wchar_t** argv)
                 return Usage();
         } else if (a == L"--model") {
             model = _wtoi(argv[++i]);
-            if (model != 9 && model != 6 && model != 7)
+            ReaderSimIdentity m;
+            if (MifareIdentity(model, m)) {
+                if (!named)
+                    id.name = m.name;
+                if (!coded)
+                    id.code = m.code;
+                if (!versioned)
+                    id.firmware = m.firmware;
+            } else if (model != 9 && model != 6 && model != 7) {
                 return Usage();
+            }
         } else if (a == L"--number") {
             if (!HexToBytes(Narrow(argv[++i]), number) || number.empty() || number.size() > 8)
                 return Usage();
@@ -141,6 +228,28 @@ int wmain(int argc, wchar_t** argv)
             kind = static_cast<BYTE>(wcstoul(argv[++i], nullptr, 16));
         } else if (a == L"--period") {
             period = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (a == L"--uid") {
+            if (!HexToBytes(Narrow(argv[++i]), card.uid) || card.uid.empty() || card.uid.size() > 10)
+                return Usage();
+        } else if (a == L"--atqa") {
+            card.atqa = static_cast<uint16_t>(wcstoul(argv[++i], nullptr, 16));
+        } else if (a == L"--sak") {
+            card.sak = static_cast<BYTE>(wcstoul(argv[++i], nullptr, 16));
+        } else if (a == L"--ats") {
+            if (!HexToBytes(Narrow(argv[++i]), card.ats))
+                return Usage();
+        } else if (a == L"--block") {
+            const std::string v = Narrow(argv[++i]);
+            const size_t eq = v.find('=');
+            std::string bytes;
+            if (eq == std::string::npos || !HexToBytes(v.substr(eq + 1), bytes) || bytes.size() != 16)
+                return Usage();
+            card.blocks[std::atoi(v.c_str())] = bytes;
+        } else if (a == L"--fault") {
+            FrameSimFault f;
+            if (!ParseFault(Narrow(argv[++i]), f))
+                return Usage();
+            faults.push_back(f);
         } else {
             return Usage();
         }
@@ -153,10 +262,22 @@ int wmain(int argc, wchar_t** argv)
     sim.SetTelnet(telnet);
     std::unique_ptr<CEscapedSim> escaped;
     std::unique_ptr<CByteSim> byteSim;
+    ReaderSimIdentity mifare;
+    const bool frames = MifareIdentity(model, mifare);
     if (model == 9)
         escaped = std::make_unique<CEscapedSim>(sim);
-    else if (model)
+    else if (model && !frames)
         byteSim = std::make_unique<CByteSim>(sim, model);
+    if (frames) {
+        if (!pages.empty()) {
+            card.pages = pages;
+            card.classic = false;
+        }
+        sim.Binary().SetModel(model);
+        sim.Binary().SetAtsSupported(atsSupported);
+        for (const FrameSimFault& f : faults)
+            sim.Binary().AddFault(f);
+    }
     if (byteSim)
         byteSim->SetFramePeriod(period);
     // Puts the key in the field (or takes it away) and says which it is.
@@ -167,6 +288,8 @@ int wmain(int argc, wchar_t** argv)
             escaped->SetTemic(on && temicKey ? number : std::string());
         } else if (byteSim) {
             byteSim->SetKey(on ? number : std::string(), kind);
+        } else if (frames) {
+            sim.Binary().SetField(on ? std::vector<FrameSimCard>{card} : std::vector<FrameSimCard>());
         } else if (on) {
             sim.PresentKey(key);
         } else {
@@ -174,7 +297,9 @@ int wmain(int argc, wchar_t** argv)
         }
         if (!on)
             return;
-        if (model) {
+        if (frames) {
+            std::wprintf(L"readersim: card %hs in the field\n", HexOf(card.uid).c_str());
+        } else if (model) {
             std::wprintf(L"readersim: key");
             for (unsigned char c : number)
                 std::wprintf(L" %02X", c);
@@ -218,5 +343,6 @@ int wmain(int argc, wchar_t** argv)
         key = NextKeyLine(key, step);
         if (!number.empty())
             number.back() = static_cast<char>(static_cast<BYTE>(number.back()) + step);
+        card.uid = NextUid(card.uid, step);
     }
 }
