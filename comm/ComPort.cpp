@@ -5,6 +5,7 @@
 namespace {
 
 constexpr DWORD kCancelWaitMs = 1000;
+constexpr DWORD kCancelSliceMs = 1;
 
 HRESULT LastPortError()
 {
@@ -152,10 +153,16 @@ void CKvComPort::CancelAndWait(OVERLAPPED& ov)
     if (!outstanding)
         return;
     CancelIoEx(m_handle, &ov);
-    // Wine now and then never completes a cancelled comm wait: a bounded wait keeps a close
-    // or a stop from hanging for ever; closing the handle ends what is still outstanding.
-    if (ov.hEvent && ov.Internal == STATUS_PENDING)
-        WaitForSingleObject(ov.hEvent, kCancelWaitMs);
+    // The operation's own status tells when the system has let go: its event may be shared
+    // with other ports (the reader search's are) or still set from an earlier completion, and
+    // a record reused or freed while the system still holds it corrupts the heap. Wine now
+    // and then never completes a cancelled comm wait: the wait is bounded, and closing the
+    // handle ends what is still outstanding.
+    const DWORD start = GetTickCount();
+    while (ov.Internal == STATUS_PENDING && TicksSince(start) < kCancelWaitMs) {
+        if (!ov.hEvent || WaitForSingleObject(ov.hEvent, kCancelSliceMs) != WAIT_TIMEOUT)
+            Sleep(kCancelSliceMs);   // the event tells nothing of this operation
+    }
     DWORD n = 0;
     GetOverlappedResult(m_handle, &ov, &n, FALSE);
 }
@@ -212,9 +219,13 @@ void CKvComPort::Append(const BYTE* bytes, DWORD count)
     m_received.insert(m_received.end(), bytes, bytes + count);
 }
 
-HRESULT CKvComPort::ReadBurst()
+HRESULT CKvComPort::ReadBurst(size_t wanted)
 {
-    while (!(m_ioFlags & KV_IO_READ_PENDING)) {
+    // A device that sends faster than it is read would otherwise keep the burst going for as
+    // long as it sends: no more than the caller wants, or a chunk. What stays in the driver is
+    // announced by the comm event or found by the owner's watch for missed input.
+    const size_t bound = std::max<size_t>(wanted, kReadChunk);
+    while (!(m_ioFlags & KV_IO_READ_PENDING) && m_received.size() < bound) {
         // Reset before each call, so that a read going pending signals afresh.
         if (m_readDone)
             ResetEvent(m_readDone);
@@ -275,7 +286,7 @@ HRESULT CKvComPort::SettleRead(std::vector<BYTE>& out, size_t target, bool readO
         return LastPortError();
     if (!readOn)
         return S_OK;
-    HRESULT hr = ReadBurst();
+    HRESULT hr = ReadBurst(target - out.size());
     if (FAILED(hr))
         return hr;
     size_t move = std::min(target - out.size(), m_received.size());
@@ -348,7 +359,7 @@ HRESULT CKvComPort::Read(std::vector<BYTE>& out, size_t count, DWORD timeout)
     const DWORD start = GetTickCount();
     for (;;) {
         if (!(m_ioFlags & KV_IO_READ_PENDING)) {
-            hr = ReadBurst();
+            hr = ReadBurst(target - out.size());
             if (FAILED(hr))
                 return hr;
         }

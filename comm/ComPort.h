@@ -34,7 +34,8 @@ protected:
 private:
     HRESULT Configure(DWORD speed, BYTE stopBits, BYTE eventChar, bool keepDeviceSpeed);
     HRESULT ArmCommEvent();
-    HRESULT ReadBurst();
+    // Reads what the driver holds without waiting, up to wanted bytes or a chunk.
+    HRESULT ReadBurst(size_t wanted);
     // Ends an outstanding read, keeping what it took; with readOn, reads what the driver
     // holds into out, up to target.
     HRESULT SettleRead(std::vector<BYTE>& out, size_t target, bool readOn);

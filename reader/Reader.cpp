@@ -71,9 +71,11 @@ void CReader::Start()
 void CReader::Stop()
 {
     if (IsStarted()) {
-        RequestStop();
+        // The cancel goes before the request the thread acts on: its leave resets the cancel
+        // to send its last frames, and a cancel landing after that would cut them off.
         if (events[EV_CANCEL])
             SetEvent(events[EV_CANCEL]);
+        RequestStop();
         if (events[EV_WAKE])
             SetEvent(events[EV_WAKE]);
         CThread::Stop();
@@ -90,11 +92,12 @@ void CReader::Reconnect()
     if (GetPortName().empty()) {
         Stop();
     } else if (IsStarted()) {
+        // Cancel first, as in Stop.
+        SetEvent(events[EV_CANCEL]);
         {
             CCriticalSectionLock lock(&m_cs);
             m_requests |= RDREQ_RECONNECT;
         }
-        SetEvent(events[EV_CANCEL]);
         SetEvent(events[EV_WAKE]);
     } else {
         Start();

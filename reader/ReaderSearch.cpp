@@ -356,7 +356,9 @@ void CSearchReaders::OpenAtSpeed(SearchProbe& p)
 
 void CSearchReaders::SendQuery(SearchProbe& p)
 {
-    if (FAILED(p.port->Write("i", 1, 0))) {
+    // Whatever lies in the port already (a device's chatter, what an earlier user left) is
+    // no reply to this query.
+    if (FAILED(p.port->Purge(true, false)) || FAILED(p.port->Write("i", 1, 0))) {
         p.state = PROBE_FAILED_TRY;
         return;
     }

@@ -241,6 +241,37 @@ TEST(ReaderSearch, TwoSerialReadersThenNoMore)
     EXPECT_EQ(1, second.QueryCount());
 }
 
+// An earlier user of the port left bytes in it: they are no part of the reader's reply.
+TEST(ReaderSearch, BytesLeftInThePortAreNoPartOfTheReply)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const std::string stale = "late bytes";
+    {
+        ComPair earlier(0);
+        ASSERT_TRUE(earlier.Init());
+        ASSERT_EQ(S_OK, earlier.OpenPort());
+        ASSERT_TRUE(earlier.Far().Write(stale));
+        // Seen by the port, then left there unread.
+        int waiting = 0;
+        const DWORD start = GetTickCount();
+        while (SUCCEEDED(earlier.Port()->GetBytesAvailable(&waiting)) && waiting < static_cast<int>(stale.size()) &&
+               GetTickCount() - start < 3000)
+            Sleep(2);
+        ASSERT_EQ(static_cast<int>(stale.size()), waiting);
+    }
+    CReaderSim sim;
+    ASSERT_TRUE(sim.OpenCom(Far(0)));
+    CLoopbackPlatform platform;
+    CSearchReaders search;
+    const std::vector<_PORT_INFO> ports = {{Near(0), PORT_SOURCE_REGISTRY, PORT_ANY_MODEL}};
+    search.Init(FastSearch(), &ports, nullptr, &platform);
+    HRESULT end = S_OK;
+    const std::vector<_FOUND_READER> found = FindAll(search, end);
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ(MakeVersionReply(ReaderSimIdentity{}), Narrow(found[0].text));
+    EXPECT_EQ(1, sim.QueryCount());
+}
+
 TEST(ReaderSearch, SpeedsByModelMaskAndRepliesWithoutSerialNumber)
 {
     NV_REQUIRE_SERIAL_PAIRS();

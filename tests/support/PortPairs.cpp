@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -84,6 +85,41 @@ std::string ReceiveLine(SOCKET s)
     return line;
 }
 
+// Empties one end of a pair: PurgeComm, then whatever still comes. A device that is
+// unplugged or refuses a second handle is left as it is.
+void DrainDevice(const std::wstring& name)
+{
+    const std::wstring path = L"\\\\.\\" + name;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(h, &timeouts);
+    PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    char buf[1024];
+    DWORD n = 0;
+    for (int i = 0; i < 64 && ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0; ++i) {
+    }
+    CloseHandle(h);
+}
+
+// Bytes an earlier test left in a pair (ctest runs each test in a process of its own, and the
+// pairs outlive them) must not reach this one: both ends are drained the first time a test
+// takes the pair.
+void DrainOnFirstTake(const SerialPairInfo& pair)
+{
+    static std::mutex mutex;
+    static std::map<int, const ::testing::TestInfo*> drainedFor;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = drainedFor.find(pair.index);
+    if (found != drainedFor.end() && found->second == test)
+        return;
+    drainedFor[pair.index] = test;
+    DrainDevice(pair.farName);
+    DrainDevice(pair.nearName);
+}
+
 }  // namespace
 
 bool SerialPairsAvailable(std::string& why)
@@ -96,9 +132,12 @@ bool SerialPairsAvailable(std::string& why)
 
 const SerialPairInfo* GetSerialPair(int index)
 {
-    for (const SerialPairInfo& p : Pairs().pairs)
-        if (p.index == index)
+    for (const SerialPairInfo& p : Pairs().pairs) {
+        if (p.index == index) {
+            DrainOnFirstTake(p);
             return &p;
+        }
+    }
     return nullptr;
 }
 

@@ -26,6 +26,7 @@ constexpr int kUnplugPairIndex = 3;
 // True when tools/test-services.sh has set up the pairs for this build; otherwise why
 // receives the reason. Once they were set up, a missing pair is a failure, not a skip.
 bool SerialPairsAvailable(std::string& why);
+// The first take of a pair in a test drains both its ends.
 const SerialPairInfo* GetSerialPair(int index);
 // A COM port that exists but that the system refuses to open (access denied).
 std::wstring GetDeniedComPort();
