@@ -6,6 +6,7 @@
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
+#include "app/StandIns.h"
 #include "config/ActionCatalogue.h"
 #include "app/StandIns.h"
 #include "framework/MessageBox.h"
@@ -129,4 +130,19 @@ bool CNorvaneApp::ShowHttpRequestDialog()
     HWND main = BringMainWindowForward();
     CHttpRequestDialog dialog(*this);
     return dialog.RunModal(main) == IDOK;
+}
+
+void CNorvaneApp::UpdateMenuHotkeyTexts(HMENU menu)
+{
+    ::UpdateMenuHotkeyTexts(menu);
+}
+
+void CNorvaneApp::ShowLastKeyDialog(HWND owner)
+{
+    ::ShowLastKeyDialog(owner);
+}
+
+bool CNorvaneApp::ShowNewFormatDialog(int* index, HWND owner)
+{
+    return ::ShowNewFormatDialog(index, owner);
 }

@@ -100,6 +100,9 @@ public:
     // The waiting launchers: the main window is brought forward and owns the dialog.
     bool ShowCmdLineDialog() override;
     bool ShowHttpRequestDialog() override;
+    void UpdateMenuHotkeyTexts(HMENU menu) override;
+    void ShowLastKeyDialog(HWND owner) override;
+    bool ShowNewFormatDialog(int* index, HWND owner) override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
@@ -153,7 +156,7 @@ public:
     // A window's placement slot (and show-state slot, -1 none): save (true) into the settings,
     // or restore (false) from them, centring what has no stored position or a position on no
     // monitor. False when the placement cannot be read or applied; the settings stay untouched.
-    bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot);
+    bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot) override;
     // The key-type names of RCDATA 800, once; names the resource lacks stay empty.
     void LoadKeyTypeNames();
     // Opens or closes the event table as "eventLog" "enabled" says.

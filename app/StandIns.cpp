@@ -4,6 +4,7 @@
 
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
+#include "pages/options/FormatDialog.h"
 
 namespace {
 
@@ -30,10 +31,11 @@ void CNorvaneApp::ApplyLanguage()
     settings.GetTransferDoc().SetInterfaceLanguageApplied(true);
 }
 
-bool ShowNewFormatDialog(int*, HWND)
+bool ShowNewFormatDialog(int* index, HWND owner)
 {
     Note(L"ShowNewFormatDialog");
-    return false;
+    CNorvaneApp& app = *static_cast<CNorvaneApp*>(GetApp());
+    return RunNewFormatDialog(app, index, owner ? owner : app.GetMainFrameWindow());
 }
 
 void ShowLastKeyDialog(HWND)

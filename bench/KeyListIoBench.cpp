@@ -10,7 +10,7 @@
 #include "config/AppSettings.h"
 #include "core/File.h"
 #include "core/TextUtil.h"
-#include "pages/source/CsvTable.h"
+#include "pages/CsvTable.h"
 #include "pages/source/KeyListIo.h"
 
 namespace {

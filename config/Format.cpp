@@ -15,9 +15,11 @@ void _KV_FORMAT::UpdateSample(const _KEY_NUMBER& key)
         RenderFormat(text, nullptr, templ, params, key);
         EscapeControlChars(sampleText, text.c_str(), static_cast<int>(text.size()));
     }
-    catch (const CKvParserException&)
+    catch (...)
     {
-        // A preview only: the sample stays empty, and the format check names the fault.
+        // A preview only, shown while lists repaint: whatever rendering throws leaves the sample
+        // empty, and the format check names the fault.
+        sampleText.clear();
     }
     flags |= KVF_SAMPLE_CURRENT;
 }

@@ -69,6 +69,7 @@ constexpr uint32_t TDK_REMOVED = 0x8000;
 constexpr uint32_t TDK_LOADED = 0xE007;
 
 // Format-list detail word.
+constexpr uint32_t TDL_ORDER = 0x2000;
 constexpr uint32_t TDL_ADDED = 0x403E;
 constexpr uint32_t TDL_REMOVED = 0x8000;
 constexpr uint32_t TDL_LOADED = 0xE03E;
@@ -282,11 +283,16 @@ public:
     // KV_E_FORMAT_NAME_EXISTS and changes nothing.
     bool UpdateFormat(uint32_t fields, const _KV_FORMAT& source, const KvFormatPtr& target);
     void DeleteFormat(size_t index);
+    // Exchanges the formats at two list positions (the maps stay right); an order change.
+    void SwapFormats(size_t first, size_t second);
     // Removes the formats carrying KVF_DELETE; returns how many went.
     size_t DeleteMarkedFormats();
     // A free format id from newId upward, or 0.
     uint32_t NextFormatId();
     const std::vector<KvFormatPtr>& GetFormats() const { return m_formats; }
+    // The formats page reorders the list in place (the same records: the maps stay right) and
+    // then reports FormatListChanged.
+    std::vector<KvFormatPtr>& ReorderableFormats() { return m_formats; }
     const FormatsByName& GetFormatsByName() const { return m_formatsByName; }
     const FormatsById& GetFormatsById() const { return m_formatsById; }
     KvFormatPtr FindFormatById(uint32_t id) const;

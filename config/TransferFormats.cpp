@@ -238,6 +238,17 @@ void CTransferDoc::DeleteFormat(size_t index)
     FormatListChanged(TDL_REMOVED);
 }
 
+void CTransferDoc::SwapFormats(size_t first, size_t second)
+{
+    if (first >= m_formats.size() || second >= m_formats.size())
+        throw CComException(KV_E_INDEX_RANGE);
+    if (first == second)
+        return;
+    CDocUpdateScope scope(*this, GetCurrentSender());
+    std::swap(m_formats[first], m_formats[second]);
+    FormatListChanged(TDL_ORDER);
+}
+
 size_t CTransferDoc::DeleteMarkedFormats()
 {
     auto marked = [](const KvFormatPtr& format) { return (format->flags & KVF_DELETE) != 0; };

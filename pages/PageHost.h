@@ -108,6 +108,16 @@ public:
     // The modal editors of the command-line and the HTTP destinations; true after OK.
     virtual bool ShowCmdLineDialog() = 0;
     virtual bool ShowHttpRequestDialog() = 0;
+    // The hotkey texts of the menu's items, as the frame's menus show them.
+    virtual void UpdateMenuHotkeyTexts(HMENU menu) = 0;
+    // A dialog's placement slot (and show-state slot, -1 none): saved into the settings, or
+    // restored from them.
+    virtual bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot) = 0;
+    // The key dialog on the last key; what it stores is the last key of the settings.
+    virtual void ShowLastKeyDialog(HWND owner) = 0;
+    // The format dialog for a new format, run modally; true on OK, with the new format's index
+    // in the format list when index is given.
+    virtual bool ShowNewFormatDialog(int* index, HWND owner) = 0;
 
 protected:
     ~IPageHost() = default;

@@ -35,6 +35,8 @@ std::unique_ptr<CBasePage> CreateSourcePage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateReaderPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateReadKeysPage(IPageHost& host);
 
+std::unique_ptr<CBasePage> CreateFormatsPage(IPageHost& host);
+
 struct PageTableEntry
 {
     int id;
@@ -72,7 +74,7 @@ inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage},  // CDestinationPage "Destination"
     {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage},  // CKeyboardPage "Keyboard"
     {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage},  // CPortavoPage "Portavo"
-    {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, nullptr},  // CFormatsPage "Formats"
+    {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, CreateFormatsPage},  // CFormatsPage "Formats"
     {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, CreateReadKeysPage},  // CReadKeysPage "Reading keys"
     {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"
     {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, nullptr},  // CSoundPage "Sounds"

@@ -10,7 +10,7 @@
 #define IDS_NO_SOURCE 126
 #define IDS_NEW_CONFIG_NAME 130       // "Configuration %d"
 #define IDS_ITEM_EXISTS_REPLACE 132
-#define IDS_CONFIG_UNREADABLE 133
+#define IDS_CONFIG_UNREADABLE 135    // 133 is the replace question of several items
 #define IDS_SAVE_CONFIG_QUESTION 180
 #define IDS_EXIT_QUESTION 181
 #define IDS_JOB_PROGRESS 188        // "To execute the command "%s"..."

@@ -16,7 +16,7 @@
 #define IDS_COLUMN_ALIGN 512
 #define IDS_COLUMN_AUTOSIZE 513
 #define IDS_COLUMN_VISIBLE 514        // also how a chooser knows a chooser's list
-#define IDB_CHECK_IMAGES 718          // unchecked, checked and neither, 16 pixels each, mask 0xFF00FF
+#define IDB_CHECK_IMAGES 718          // unchecked, checked, indeterminate: 16 pixels each, mask 0xFF00FF
 #define IDM_TABLE_HEADER 825
 #define IDM_COLUMN_CHOOSER 826
 #define IDD_COLUMN_CHOOSER 966

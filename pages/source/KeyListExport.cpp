@@ -9,9 +9,9 @@
 #include "core/File.h"
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
-#include "pages/source/CsvTable.h"
+#include "pages/CsvTable.h"
 #include "pages/source/KeyListIo.h"
-#include "pages/source/SpreadsheetTables.h"
+#include "pages/SpreadsheetTables.h"
 #include "resources/ids_pages.h"
 #include "transfer/TransferLog.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/TransferRecords.h"
-#include "pages/source/TableIo.h"
+#include "pages/TableIo.h"
 
 class CAppSettings;
 class CTransferDoc;

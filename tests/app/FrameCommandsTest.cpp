@@ -90,10 +90,15 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
         {ID_GO_TRANSFER_LOG, {L"shell|open|explorer.exe|/select, \"" + docs + L"\\Transfer.log\""}},
         {ID_GO_APP_LOG, {L"shell|open|explorer.exe|/select, \"" + docs + L"\\Norvane.log\""}},
     };
+    // The new-format command runs the format dialog: it is cancelled.
+    CBoxRobot robot([](HWND d) { return GetDlgItem(d, IDC_FORMAT_TEMPLATE) != nullptr; },
+                    [](HWND d) { PostMessageW(d, WM_COMMAND, IDCANCEL, 0); });
     for (const auto& c : cases) {
         EXPECT_EQ(1, Command(c.id)) << c.id;
         EXPECT_EQ(c.calls, TakeStandInCalls()) << c.id;
     }
+    robot.Join();
+    EXPECT_TRUE(robot.found);
     // "User 1" opens the first configuration of the list; "User 2" with one does nothing.
     EXPECT_EQ(1, Command(ID_CONFIG_USER1));
     EXPECT_EQ(docs + L"\\Alpha.nv2", Doc().GetPathName());

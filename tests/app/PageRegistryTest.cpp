@@ -76,14 +76,14 @@ std::unique_ptr<CBasePage> MakeProbe(IPageHost& host)
     return std::make_unique<CProbePage>(host, Id);
 }
 
-// A row keeps its page when it has a factory, except the keyboard and bridge rows, whose probes
-// the command routing test watches.
+// A row keeps its page when it has a factory, except the keyboard, bridge and formats rows, whose
+// probes the command routing and refusal tests watch.
 constexpr bool HasFactory(const PageTableEntry& row)
 {
-    return row.create != nullptr && row.id != PAGE_KEYBOARD && row.id != PAGE_PORTAVO;
+    return row.create != nullptr && row.id != PAGE_KEYBOARD && row.id != PAGE_PORTAVO && row.id != PAGE_FORMATS;
 }
 
-// The registry, with a probe page in every row that has no factory yet.
+// The registry, with a probe page in every row that has no factory yet (and the formats row).
 template <size_t... I>
 constexpr std::array<PageTableEntry, kPageCount> WithProbes(std::index_sequence<I...>)
 {

@@ -131,9 +131,11 @@ public:
         return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
     }
 
-    int ShowMessageBox(const std::wstring& text, UINT, bool*) override
+    int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override
     {
         messages.push_back(text);
+        if (messageBox)
+            return messageBox(text, style, dontAsk);
         if (answers.empty())
             return IDOK;
         const int answer = answers.front();
@@ -156,6 +158,24 @@ public:
     }
     bool ShowCmdLineDialog() override { return Record(L"ShowCmdLineDialog"), true; }
     bool ShowHttpRequestDialog() override { return Record(L"ShowHttpRequestDialog"), true; }
+    void UpdateMenuHotkeyTexts(HMENU) override {}
+    bool ExchangeWindowPlacement(bool save, HWND, int slot, int showStateSlot) override
+    {
+        Record(L"ExchangeWindowPlacement|" + Flag(save) + L"|" + std::to_wstring(slot) + L"|" +
+               std::to_wstring(showStateSlot));
+        return true;
+    }
+    void ShowLastKeyDialog(HWND) override { Record(L"ShowLastKeyDialog"); }
+    // The dialog itself runs when the test hands one in (newFormatDialog).
+    bool ShowNewFormatDialog(int* index, HWND owner) override
+    {
+        Record(L"ShowNewFormatDialog");
+        return newFormatDialog ? newFormatDialog(index, owner) : false;
+    }
+
+    // The real message box instead of the queued answers (its "Do not ask" box included).
+    std::function<int(const std::wstring&, UINT, bool*)> messageBox;
+    std::function<bool(int*, HWND)> newFormatDialog;
 
     CAppSettings settings;
     std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // from the exe's resource on first use

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "KeyListTestSupport.h"
-#include "pages/source/CsvTable.h"
+#include "pages/CsvTable.h"
 
 using namespace keylist_test;
 

@@ -4,7 +4,7 @@
 
 #include "KeyListTestSupport.h"
 #include "core/Dbf.h"
-#include "pages/source/CsvTable.h"
+#include "pages/CsvTable.h"
 #include "transfer/TransferLog.h"
 
 using namespace keylist_test;

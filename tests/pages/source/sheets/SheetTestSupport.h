@@ -10,7 +10,7 @@
 #include "../../../support/FakeSystemServices.h"
 #include "../../../support/TempFolder.h"
 #include "core/TextUtil.h"
-#include "pages/source/SpreadsheetTables.h"
+#include "pages/SpreadsheetTables.h"
 #include "tools/sheet-standin/SheetStandIn.h"
 
 namespace sheet_test {

@@ -1,4 +1,4 @@
-#include "pages/source/TableIo.h"
+#include "pages/TableIo.h"
 
 #include <cerrno>
 #include <cwchar>

@@ -1,5 +1,5 @@
 // The CSV dialect and the CSV back-ends of the table interfaces.
-#include "pages/source/CsvTable.h"
+#include "pages/CsvTable.h"
 
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/Object.h"
-#include "pages/source/TableIo.h"
+#include "pages/TableIo.h"
 
 // Excel file formats of CreateExcelTableExport.
 constexpr int kExcelFormatDefault = 0;   // the application's own (".xlsx")

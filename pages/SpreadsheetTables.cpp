@@ -1,4 +1,4 @@
-#include "pages/source/SpreadsheetTables.h"
+#include "pages/SpreadsheetTables.h"
 
 #include <cmath>
 #include <cwchar>

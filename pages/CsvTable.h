@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/File.h"
-#include "pages/source/TableIo.h"
+#include "pages/TableIo.h"
 
 // What stands in for a separator that is empty (an "sList" of no text, a "delimiter" of 0):
 // an empty separator would match everywhere and never move a reader on.

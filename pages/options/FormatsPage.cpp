@@ -1,0 +1,1183 @@
+#include "pages/options/FormatsPage.h"
+
+#include "pages/options/KeyFiltersDialog.h"
+
+#include <objbase.h>
+#include <windowsx.h>
+#include <algorithm>
+
+#include "config/AppSettings.h"
+#include "core/AppLog.h"
+#include "core/TextUtil.h"
+#include "framework/SysFunctions.h"
+#include "framework/WinApp.h"
+#include "pages/PageHost.h"
+#include "pages/options/FormatDialog.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr int kImageUnchecked = 0;
+constexpr int kImageChecked = 1;
+constexpr int kImageNotChosen = 3;
+constexpr int kImageChosen = 4;
+constexpr COLORREF kImageMask = RGB(255, 0, 255);
+constexpr int kToolbarRoom = 40;  // pixels below the list for the toolbar
+
+bool KeyDown(int key)
+{
+    return (GetKeyState(key) & 0x8000) != 0;
+}
+
+HMENU LoadPopup(CMenu& holder, int menuId)
+{
+    LPCWSTR name = MAKEINTRESOURCEW(menuId);
+    holder.Attach(LoadMenuW(FindResourceModule(name, RT_MENU), name));
+    return holder.Get() ? GetSubMenu(holder.Get(), 0) : nullptr;
+}
+
+bool ProgIdRegistered(const wchar_t* progId)
+{
+    CLSID clsid;
+    return SUCCEEDED(CLSIDFromProgID(progId, &clsid));
+}
+
+void EnableItem(HMENU menu, int id, bool on)
+{
+    EnableMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+}
+
+void CheckItem(HMENU menu, int id, bool on)
+{
+    CheckMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// Excel and Calc items are grey where their automation server is not registered.
+void GreySpreadsheetItems(HMENU menu)
+{
+    const bool excel = ProgIdRegistered(L"Excel.Application");
+    const bool calc = ProgIdRegistered(L"com.sun.star.ServiceManager");
+    for (int id : {ID_FORMATS_IMPORT_EXCEL, ID_FORMATS_EXPORT_EXCEL_FILE, ID_FORMATS_EXPORT_EXCEL})
+        EnableItem(menu, id, excel);
+    for (int id : {ID_FORMATS_IMPORT_CALC, ID_FORMATS_EXPORT_CALC_FILE, ID_FORMATS_EXPORT_CALC})
+        EnableItem(menu, id, calc);
+}
+
+void CheckFilterItems(HMENU menu, uint32_t filter)
+{
+    CheckItem(menu, ID_FILTER_ENABLED, (filter & FFILTER_ON) != 0);
+    CheckItem(menu, ID_FILTER_SHOW_PRESETS, (filter & FFILTER_SHOW_PRESETS) != 0);
+    CheckItem(menu, ID_FILTER_SHOW_HIDDEN, (filter & FFILTER_SHOW_HIDDEN) != 0);
+    CheckItem(menu, ID_FILTER_SAME_NAME, (filter & FFILTER_SAME_NAME) != 0);
+}
+
+std::vector<int> ColumnTitles()
+{
+    std::vector<int> titles;
+    for (int d = 0; d < FCOL_COUNT; ++d)
+        titles.push_back(IDS_FORMATS_COL_CHOICE + d);
+    return titles;
+}
+
+} // namespace
+
+// ---- CFormatsLvData ----
+
+KvFormatPtr CFormatsLvData::FormatAt(int row) const
+{
+    if (!m_doc || row < 0 || row >= static_cast<int>(m_view.size()))
+        return nullptr;
+    const auto& formats = m_doc->GetFormats();
+    const int index = m_view[row];
+    return index < static_cast<int>(formats.size()) ? formats[index] : nullptr;
+}
+
+int CFormatsLvData::RowOf(const KvFormatPtr& format) const
+{
+    for (int row = 0; row < static_cast<int>(m_view.size()); ++row)
+        if (FormatAt(row) == format)
+            return row;
+    return -1;
+}
+
+void CFormatsLvData::RebuildView()
+{
+    m_view = BuildFormatsView(m_doc->GetFormats(), m_doc->GetFormatsByName(), m_filter, m_keyFilter);
+    m_flags &= ~kRebuild;
+    Recache();
+}
+
+void CFormatsLvData::Recache()
+{
+    m_cache.clear();
+    m_cacheFrom = 0;
+    m_flags &= ~kRecache;
+}
+
+CFormatsLvData::Row CFormatsLvData::MakeRow(int row) const
+{
+    Row r;
+    r.format = FormatAt(row);
+    if (!r.format)
+        return r;
+    r.chosen = r.format->id == m_chosenId && m_chosenId != 0;
+    r.number = std::to_wstring(row + 1);
+    r.id = std::to_wstring(r.format->id);
+    r.name = FormatDisplayName(*r.format);
+    return r;
+}
+
+const CFormatsLvData::Row& CFormatsLvData::CachedRow(int row)
+{
+    const int offset = row - m_cacheFrom;
+    if (offset >= 0 && offset < static_cast<int>(m_cache.size()) && m_cache[offset].format == FormatAt(row))
+        return m_cache[offset];
+    m_scratch = MakeRow(row);
+    return m_scratch;
+}
+
+void CFormatsLvData::CacheHint(int from, int to)
+{
+    if (from < 0 || to < from)
+        return;
+    to = std::min(to, static_cast<int>(m_view.size()) - 1);
+    m_cache.clear();
+    m_cacheFrom = from;
+    for (int row = from; row <= to; ++row)
+        m_cache.push_back(MakeRow(row));
+}
+
+void CFormatsLvData::GetDispInfo(LVITEMW* item)
+{
+    const Row& row = CachedRow(item->iItem);
+    if (!row.format || !m_visibleMap || item->iSubItem < 0 || item->iSubItem >= static_cast<int>(m_visibleMap->size()))
+        return;
+    const int column = (*m_visibleMap)[item->iSubItem];
+    const _KV_FORMAT& f = *row.format;
+    if (item->mask & LVIF_TEXT) {
+        m_text.clear();
+        switch (column) {
+        case FCOL_NUMBER: m_text = row.number; break;
+        case FCOL_ID: m_text = row.id; break;
+        case FCOL_NAME: m_text = row.name; break;
+        case FCOL_TEMPLATE: m_text = f.templ; break;
+        case FCOL_PARAMS: m_text = f.params; break;
+        case FCOL_COMMENT: m_text = f.comment; break;
+        case FCOL_LAST_KEY:
+            // A repaint must never fail on a format that cannot be rendered.
+            try {
+                row.format->UpdateSample(m_settings->GetLastTransfer().keyNumber);
+                m_text = f.sampleText;
+            } catch (...) {
+                row.format->sampleText.clear();
+                row.format->flags |= KVF_SAMPLE_CURRENT;
+            }
+            break;
+        default: break;
+        }
+        if (item->pszText && item->cchTextMax > 0)
+            lstrcpynW(item->pszText, m_text.c_str(), item->cchTextMax);
+    }
+    if (item->mask & LVIF_IMAGE) {
+        if (column == FCOL_CHOICE)
+            item->iImage = row.chosen ? kImageChosen : kImageNotChosen;
+        else if (column == FCOL_VISIBLE)
+            item->iImage = (static_cast<uint32_t>(f.keyFilterMask) & KeyFilterBit(m_keyFilter)) ? kImageChecked
+                                                                                                 : kImageUnchecked;
+        else
+            item->iImage = I_IMAGENONE;
+    }
+    // Without the "Choice" column the first column keeps no room for an image.
+    if (item->iSubItem == 0 && column != FCOL_CHOICE) {
+        item->mask |= LVIF_INDENT;
+        item->iIndent = -1;
+    }
+}
+
+// ---- CFormatsPage ----
+
+CFormatsPage::CFormatsPage(IPageHost& host) : CBasePage(IDD_FORMATS_PAGE, &host) {}
+
+CFormatsPage::~CFormatsPage() = default;
+
+CAppSettings& CFormatsPage::Settings()
+{
+    return m_host->GetSettings();
+}
+
+CTransferDoc& CFormatsPage::Doc()
+{
+    return m_host->GetTransferDoc();
+}
+
+std::unique_ptr<CBasePage> CreateFormatsPage(IPageHost& host)
+{
+    return std::make_unique<CFormatsPage>(host);
+}
+
+LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+        OnInitDialog();
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    case WM_SIZE:
+        Relayout();
+        return 0;
+    case WM_PAGE_QUERY: {
+        std::vector<int> rows;
+        if (auto* selected = reinterpret_cast<int*>(wParam))
+            *selected = m_table.m_hWnd ? m_table.GetSelectedItems(rows) : 0;
+        if (auto* total = reinterpret_cast<int*>(lParam))
+            *total = m_data.GetItemCount();
+        return 1;
+    }
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == m_table.m_hWnd) {
+            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            if (at.x == -1 && at.y == -1) {
+                at = {0, 0};
+                ClientToScreen(m_table.m_hWnd, &at);
+            }
+            ShowListMenu(at);
+            return 0;
+        }
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    default:
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+void CFormatsPage::OnInitDialog()
+{
+    m_tabs = GetDlgItem(m_hWnd, IDC_FORMATS_TABS);
+    m_toolbar = GetDlgItem(m_hWnd, IDC_FORMATS_TOOLBAR);
+    // The list and the toolbar lie on the tab control and paint over it.
+    SetWindowLongPtrW(m_tabs, GWL_STYLE, GetWindowLongPtrW(m_tabs, GWL_STYLE) | WS_CLIPSIBLINGS);
+    SetWindowPos(m_tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    LPCWSTR tabBitmap = MAKEINTRESOURCEW(IDB_CARD_KINDS);
+    m_tabImages.Attach(ImageList_LoadImageW(FindResourceModule(tabBitmap, RT_BITMAP), tabBitmap, 16, 0, kImageMask,
+                                            IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    SendMessageW(m_tabs, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_tabImages.Get()));
+
+    HWND list = GetDlgItem(m_hWnd, IDC_FORMATS_LIST);
+    m_table.Attach(list);
+    const DWORD exStyle = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER;
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, exStyle, exStyle);
+    LPCWSTR checks = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
+    m_images.Attach(ImageList_LoadImageW(FindResourceModule(checks, RT_BITMAP), checks, 16, 2, kImageMask,
+                                         IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    LPCWSTR choice = MAKEINTRESOURCEW(IDB_FORMATS_CHOICE);
+    if (HBITMAP more = static_cast<HBITMAP>(
+            LoadImageW(FindResourceModule(choice, RT_BITMAP), choice, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
+        ImageList_AddMasked(m_images.Get(), more, kImageMask);
+        DeleteObject(more);
+    }
+    SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(m_images.Get()));
+    m_table.SetSettings(&m_host->GetTableSettings());
+    m_table.SetHeaderTips(m_host->GetTableSettings().GetMainToolTip(), false);
+
+    m_data.m_doc = &Doc();
+    m_data.m_settings = &Settings();
+    m_data.m_visibleMap = &m_table.GetVisibleMap();
+
+    // Toolbar "List".
+    SendMessageW(m_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(m_toolbar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
+    SendMessageW(m_toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
+    const BYTE drop = BTNS_BUTTON | BTNS_DROPDOWN;
+    TBBUTTON buttons[] = {
+        {0, ID_FORMAT_NEW, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+        {1, ID_FORMAT_EDIT, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+        {2, ID_FORMAT_DELETE, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
+        {0, 0, 0, BTNS_SEP, {}, 0, 0},
+        {3, ID_FORMATS_IMPORT, TBSTATE_ENABLED, drop, {}, 0, 0},
+        {4, ID_FORMATS_EXPORT, TBSTATE_ENABLED, drop, {}, 0, 0},
+        {0, 0, 0, BTNS_SEP, {}, 0, 0},
+        {7, ID_FILTER_ENABLED, TBSTATE_ENABLED, BTNS_CHECK | BTNS_DROPDOWN, {}, 0, 0},
+    };
+    SendMessageW(m_toolbar, TB_ADDBUTTONSW, ARRAYSIZE(buttons), reinterpret_cast<LPARAM>(buttons));
+    FitToolbar(m_toolbar, 1);
+
+    ExchangeData(false);
+    Relayout();
+    Observe(Settings());
+    Observe(Doc());
+}
+
+void CFormatsPage::OnDestroy()
+{
+    m_table.RemoveHeaderTips();
+    m_table.Destroy();
+    m_data.m_visibleMap = nullptr;
+}
+
+void CFormatsPage::Relayout()
+{
+    if (!m_tabs)
+        return;
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    SetWindowPos(m_tabs, HWND_BOTTOM, 0, 0, client.right, client.bottom, SWP_NOACTIVATE);
+    RECT display = client;
+    display.bottom = std::max(display.top, display.bottom - kToolbarRoom);
+    SendMessageW(m_tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    if (m_table.m_hWnd)
+        SetWindowPos(m_table.m_hWnd, nullptr, display.left, display.top, display.right - display.left,
+                     std::max(0L, display.bottom - display.top), SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT bar;
+    GetWindowRect(m_toolbar, &bar);
+    const int height = bar.bottom - bar.top;
+    SetWindowPos(m_toolbar, HWND_TOP, display.left, client.bottom - (kToolbarRoom + height) / 2 - 4, 0, 0,
+                 SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// ---- loading ----
+
+void CFormatsPage::ExchangeData(bool save)
+{
+    if (save) {
+        if (m_pageFlags & kColumnsChanged)
+            StoreColumns();
+        return;
+    }
+    UpdatingScope updating(m_hWnd);
+    FillTabs();
+    LoadColumns();
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshKeyFilterState();
+    const bool grid = Settings().view.tableGrid;
+    SendMessageW(m_table.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid ? LVS_EX_GRIDLINES : 0);
+    m_table.SetAlternateRows(Settings().view.altListBkColor);
+    m_table.SetNoSortHeader(Settings().GetNoSortHeader());
+    RefreshView();
+    UpdateToolbar();
+}
+
+void CFormatsPage::LoadColumns()
+{
+    std::vector<ColumnDesc> columns = Settings().Columns(COLS_FORMATS);
+    if (columns.size() != FCOL_COUNT)
+        columns = GetDefaultColumns(COLS_FORMATS);
+    m_table.SetColumns(columns, ColumnTitles());
+    m_table.SetSortColumn(Doc().formatsSort, false);
+    m_table.ApplyColumns();
+}
+
+void CFormatsPage::StoreColumns()
+{
+    std::vector<ColumnDesc> columns = m_table.GetColumns();
+    for (ColumnDesc& c : columns)
+        c.titleId = 0;
+    CDocUpdateScope scope(Settings(), ObserverKey());
+    *Settings().EditColumns(COLS_FORMATS) = columns;
+    m_pageFlags &= ~kColumnsChanged;
+}
+
+void CFormatsPage::FillTabs()
+{
+    if (!m_tabs)
+        return;
+    SendMessageW(m_tabs, TCM_DELETEALLITEMS, 0, 0);
+    std::wstring title;
+    LoadResString(IDS_TIP_DEFAULT_FORMAT, title);
+    auto insert = [this](const std::wstring& text, LPARAM param, bool chosen) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT | TCIF_IMAGE | TCIF_PARAM;
+        item.pszText = const_cast<wchar_t*>(text.c_str());
+        item.iImage = chosen ? 1 : 0;
+        item.lParam = param;
+        const int at = static_cast<int>(SendMessageW(m_tabs, TCM_GETITEMCOUNT, 0, 0));
+        SendMessageW(m_tabs, TCM_INSERTITEMW, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&item));
+    };
+    insert(title, 0, Doc().defaultId != 0);
+    for (const KeyFilter& filter : Doc().GetKeyFilters())
+        if (filter.flags & KEYFILTER_VISIBLE)
+            insert(filter.name, static_cast<LPARAM>(filter.id), filter.formatId != 0);
+    const int tab = FindTabByParam(m_tabs, static_cast<LPARAM>(Doc().selectedKeyFilter));
+    SendMessageW(m_tabs, TCM_SETCURSEL, static_cast<WPARAM>(std::max(tab, 0)), 0);
+    Relayout();
+}
+
+void CFormatsPage::RefreshTabImages()
+{
+    const int count = static_cast<int>(SendMessageW(m_tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_PARAM;
+        SendMessageW(m_tabs, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        item.mask = TCIF_IMAGE;
+        item.iImage = ChosenFormatId(Doc(), static_cast<uint32_t>(item.lParam)) != 0 ? 1 : 0;
+        SendMessageW(m_tabs, TCM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void CFormatsPage::RefreshKeyFilterState()
+{
+    const uint32_t keyFilter = Doc().selectedKeyFilter;
+    const uint32_t chosen = ChosenFormatId(Doc(), keyFilter);
+    const uint32_t filter = Settings().GetFormatsFilter();
+    if (keyFilter != m_data.m_keyFilter || chosen != m_data.m_chosenId) {
+        m_data.m_keyFilter = keyFilter;
+        m_data.m_chosenId = chosen;
+        m_data.m_flags |= (filter & FFILTER_ON) ? CFormatsLvData::kRebuild : CFormatsLvData::kRecache;
+    }
+    if (filter != m_data.m_filter) {
+        m_data.m_filter = filter;
+        m_data.m_flags |= CFormatsLvData::kRebuild;
+    }
+    if (m_data.m_flags & (CFormatsLvData::kRebuild | CFormatsLvData::kRecache))
+        RefreshView();
+}
+
+// The view and the list in step with the flags of the data.
+void CFormatsPage::RefreshView()
+{
+    if (!m_table.m_hWnd)
+        return;
+    if (m_data.m_flags & CFormatsLvData::kRebuild) {
+        const int top = static_cast<int>(SendMessageW(m_table.m_hWnd, LVM_GETTOPINDEX, 0, 0));
+        m_data.RebuildView();
+        SendMessageW(m_table.m_hWnd, LVM_SETITEMCOUNT, static_cast<WPARAM>(m_data.GetItemCount()),
+                     LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+        ApplySelectionMarks();
+        m_table.SetSortColumn(Doc().formatsSort, true);
+        m_table.ScrollRowToTop(top);
+    } else if (m_data.m_flags & CFormatsLvData::kRecache) {
+        m_data.Recache();
+    }
+    InvalidateRect(m_table.m_hWnd, nullptr, FALSE);
+    RequestIdle(kIdleToolbar);
+}
+
+void CFormatsPage::ApplySelectionMarks()
+{
+    m_pageFlags |= kRefilling;
+    LVITEMW clear{};
+    clear.stateMask = LVIS_SELECTED;
+    SendMessageW(m_table.m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    for (int row = 0; row < m_data.GetItemCount(); ++row) {
+        if (!(m_data.FormatAt(row)->flags & KVF_SELECTED))
+            continue;
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED;
+        item.state = LVIS_SELECTED;
+        SendMessageW(m_table.m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    }
+    m_pageFlags &= ~kRefilling;
+}
+
+void CFormatsPage::RequestIdle(uint32_t flags)
+{
+    m_idleFlags |= flags;
+    m_host->MarkDirty(HostUpdate::PageIdle);
+}
+
+void CFormatsPage::UpdateToolbar()
+{
+    if (!m_toolbar)
+        return;
+    std::vector<int> rows;
+    m_table.GetSelectedItems(rows);
+    const bool regular = std::any_of(rows.begin(), rows.end(), [this](int row) {
+        KvFormatPtr f = m_data.FormatAt(row);
+        return f && !f->IsPreset();
+    });
+    SendMessageW(m_toolbar, TB_ENABLEBUTTON, ID_FORMAT_EDIT, MAKELPARAM(!rows.empty(), 0));
+    SendMessageW(m_toolbar, TB_ENABLEBUTTON, ID_FORMAT_DELETE, MAKELPARAM(regular, 0));
+    SendMessageW(m_toolbar, TB_CHECKBUTTON, ID_FILTER_ENABLED,
+                 MAKELPARAM((Settings().GetFormatsFilter() & FFILTER_ON) != 0, 0));
+}
+
+void CFormatsPage::OnIdleUpdate()
+{
+    const uint32_t flags = m_idleFlags;
+    m_idleFlags = 0;
+    if (!m_table.m_hWnd)
+        return;
+    if (flags & kIdleSelectRemembered) {
+        const int row = m_data.RowOf(m_remembered);
+        if (row >= 0)
+            m_table.SelectOnly(row, true);
+    }
+    if (flags & kIdleRememberFocused) {
+        std::vector<int> rows;
+        m_remembered = m_table.GetSelectedItems(rows) ? m_data.FormatAt(rows.front()) : nullptr;
+    }
+    if (flags & kIdleToolbar)
+        UpdateToolbar();
+}
+
+// ---- observers ----
+
+void CFormatsPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
+{
+    if (!m_hWnd)
+        return;
+    if (doc == &Settings()) {
+        const AppSettingsDetails& details = Settings().GetDetails();
+        if ((bits[0] & ASC_STATE) && (details.state & ASS_LAST_TRANSFER)) {
+            m_data.m_flags |= CFormatsLvData::kRecache;
+            RefreshView();
+        }
+        if (bits[0] & ASC_UI) {
+            if (details.ui & ASU_FORMATS_COLUMNS) {
+                LoadColumns();
+                m_data.m_flags |= CFormatsLvData::kRecache;
+                RefreshView();
+            }
+            if (details.ui & ASU_FORMATS_FILTER) {
+                RefreshKeyFilterState();
+                UpdateToolbar();
+            }
+            const bool grid = Settings().view.tableGrid;
+            SendMessageW(m_table.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid ? LVS_EX_GRIDLINES : 0);
+            m_table.SetAlternateRows(Settings().view.altListBkColor);
+            m_table.SetNoSortHeader(Settings().GetNoSortHeader());
+        }
+        return;
+    }
+    if (doc != &Doc() || !(bits[0] & (TDC_FORMATS | TDC_STATE)))
+        return;
+    const uint32_t detail = Doc().GetDetails().formats;
+    if (detail & TDF_KEY_FILTERS)
+        FillTabs();
+    if (detail & TDF_SELECTED_FILTER) {
+        const int tab = FindTabByParam(m_tabs, static_cast<LPARAM>(Doc().selectedKeyFilter));
+        SendMessageW(m_tabs, TCM_SETCURSEL, static_cast<WPARAM>(std::max(tab, 0)), 0);
+    }
+    if (detail & (TDF_FORMAT_LIST | TDF_FORMATS_SORT | TDF_DEFAULT_ID | TDF_KEY_FILTERS)) {
+        m_data.m_flags |= CFormatsLvData::kRebuild;
+        RefreshTabImages();
+    }
+    RefreshKeyFilterState();
+    RefreshView();
+}
+
+// ---- commands ----
+
+bool CFormatsPage::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case ID_FORMAT_NEW: AddFormat(); return true;
+    case ID_FORMAT_DUPLICATE: DuplicateSelected(); return true;
+    case ID_FORMAT_EDIT: EditSelected(); return true;
+    case ID_FORMAT_DELETE: DeleteSelected(true); return true;
+    case ID_FORMATS_SELECT_ALL: SelectAll(); return true;
+    case ID_FORMATS_IMPORT_CSV: ImportFormats(1); return true;
+    case ID_FORMATS_IMPORT_EXCEL: ImportFormats(2); return true;
+    case ID_FORMATS_IMPORT_CALC: ImportFormats(3); return true;
+    case ID_FORMATS_EXPORT_CSV: ExportFormats(1); return true;
+    case ID_FORMATS_EXPORT_EXCEL_FILE: ExportFormats(Settings().GetFormatsExport() == 3 ? 3 : 2); return true;
+    case ID_FORMATS_EXPORT_EXCEL: ExportFormats(4); return true;
+    case ID_FORMATS_EXPORT_CALC_FILE: ExportFormats(5); return true;
+    case ID_FORMATS_EXPORT_CALC: ExportFormats(6); return true;
+    case ID_FORMATS_IMPORT: ImportFormats(0); return true;
+    case ID_FORMATS_EXPORT: ExportFormats(0); return true;
+    case ID_FILTER_ENABLED: ToggleFilter(FFILTER_ON); return true;
+    case ID_FILTER_SHOW_PRESETS: ToggleFilter(FFILTER_SHOW_PRESETS); return true;
+    case ID_FILTER_SHOW_HIDDEN: ToggleFilter(FFILTER_SHOW_HIDDEN); return true;
+    case ID_FILTER_SAME_NAME: ToggleFilter(FFILTER_SAME_NAME); return true;
+    case ID_LAST_KEY: m_host->ShowLastKeyDialog(m_hWnd); return true;
+    case ID_PAGE_DEFAULT: ResetToDefaults(); return true;
+    case ID_TAB_DEFAULT: {
+        CDocUpdateScope scope(Doc(), ObserverKey());
+        Doc().SetFormatsKeyFilter(0);
+        SendMessageW(m_tabs, TCM_SETCURSEL, 0, 0);
+        RefreshKeyFilterState();
+        return true;
+    }
+    case ID_CUSTOMIZE_TAB: RunKeyFiltersDialog(); return true;
+    default: break;
+    }
+    const int count = static_cast<int>(Doc().GetKeyFilters().size());
+    if (id >= ID_KEY_FILTER_TOGGLE_BASE && id < ID_KEY_FILTER_TOGGLE_BASE + count) {
+        ToggleKeyFilter(id - ID_KEY_FILTER_TOGGLE_BASE);
+        return true;
+    }
+    return CBasePage::OnCommand(id, code, control);
+}
+
+void CFormatsPage::RunKeyFiltersDialog()
+{
+    ::RunKeyFiltersDialog(m_hWnd, *m_host);
+}
+
+FormatsTableView CFormatsPage::TableView()
+{
+    FormatsTableView view;
+    for (int row = 0; row < m_data.GetItemCount(); ++row)
+        view.rows.push_back(m_data.FormatAt(row));
+    const std::vector<ColumnDesc>& columns = m_table.GetColumns();
+    for (int d = 0; d < static_cast<int>(columns.size()); ++d)
+        if (columns[d].IsVisible())
+            view.columns.push_back(d);
+    std::stable_sort(view.columns.begin(), view.columns.end(),
+                     [&columns](int a, int b) { return columns[a].order < columns[b].order; });
+    view.keyFilterId = m_data.m_keyFilter;
+    view.chosenId = m_data.m_chosenId;
+    view.lastKey = Settings().GetLastTransfer().keyNumber;
+    return view;
+}
+
+template <class F>
+void CFormatsPage::RunFileCommand(F command)
+{
+    try {
+        command();
+    } catch (const std::exception& e) {
+        m_host->ShowMessageBox(MultiByteToWString(e.what(), CP_ACP), MB_OK | MB_ICONERROR, nullptr);
+    }
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshTabImages();
+    RefreshKeyFilterState();
+    RefreshView();
+}
+
+bool CFormatsPage::ImportFormats(int kind)
+{
+    CFormatsFileUi dialogs(m_hWnd);
+    IFormatsFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
+    bool chosen = true;
+    RunFileCommand([&] { chosen = ImportFormatsFile(Settings(), ui, kind, m_data.m_keyFilter, ObserverKey()); });
+    return chosen;
+}
+
+bool CFormatsPage::ExportFormats(int kind)
+{
+    CFormatsFileUi dialogs(m_hWnd);
+    IFormatsFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
+    bool chosen = true;
+    RunFileCommand([&] { chosen = ExportFormatsFile(Settings(), TableView(), ui, kind); });
+    return chosen;
+}
+
+bool CFormatsPage::AddFormat()
+{
+    int index = -1;
+    if (!m_host->ShowNewFormatDialog(&index, m_hWnd))
+        return false;
+    const auto& formats = Doc().GetFormats();
+    if (index >= 0 && index < static_cast<int>(formats.size()))
+        m_remembered = formats[index];
+    RequestIdle(kIdleSelectRemembered);
+    if (IsWindowVisible(m_hWnd))
+        SetFocus(m_table.m_hWnd);
+    return true;
+}
+
+void CFormatsPage::ToggleFilter(uint32_t bit)
+{
+    {
+        CDocUpdateScope scope(Settings(), ObserverKey());
+        Settings().SetFormatsFilter(Settings().GetFormatsFilter() ^ bit);
+    }
+    RefreshKeyFilterState();
+    UpdateToolbar();
+}
+
+void CFormatsPage::EditSelected()
+{
+    std::vector<int> rows;
+    if (m_table.GetSelectedItems(rows) == 0)
+        return;
+    CFormatDialog dialog(*m_host);
+    dialog.RunModal(m_hWnd);
+}
+
+void CFormatsPage::SelectAll()
+{
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    SendMessageW(m_table.m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+}
+
+void CFormatsPage::DeleteSelected(bool ask)
+{
+    std::vector<int> rows;
+    if (m_table.GetSelectedItems(rows) == 0)
+        return;
+    std::vector<KvFormatPtr> doomed;
+    for (int row : rows)
+        if (KvFormatPtr f = m_data.FormatAt(row); f && !f->IsPreset())
+            doomed.push_back(f);
+    if (doomed.empty())
+        return;
+    const uint32_t confirm = Settings().GetConfirmFlags();
+    if (ask && (confirm & CONFIRM_DELETE)) {
+        std::wstring text;
+        if (doomed.size() == 1)
+            FormatResString(text, IDS_REMOVE_FILE_QUESTION, doomed.front()->name.c_str());
+        else
+            FormatResString(text, IDS_REMOVE_ITEMS_QUESTION, static_cast<int>(doomed.size()));
+        bool dontAsk = false;
+        const int answer = m_host->ShowMessageBox(text, MB_OKCANCEL | MB_ICONQUESTION, &dontAsk);
+        if (dontAsk) {
+            CDocUpdateScope scope(Settings(), ObserverKey());
+            Settings().SetConfirmFlags(confirm & ~CONFIRM_DELETE);
+        }
+        if (answer != IDOK)
+            return;
+    }
+    {
+        CDocUpdateScope scope(Doc(), ObserverKey());
+        for (const KvFormatPtr& f : Doc().GetFormats())
+            f->flags &= ~KVF_DELETE;
+        for (const KvFormatPtr& f : doomed)
+            f->flags |= KVF_DELETE;
+        Doc().DeleteMarkedFormats();
+        Doc().FormatListChanged(TDL_REMOVED);
+    }
+    for (const KvFormatPtr& f : Doc().GetFormats())
+        f->flags &= ~KVF_SELECTED;
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshTabImages();
+    RefreshKeyFilterState();
+    RefreshView();
+}
+
+void CFormatsPage::DuplicateSelected()
+{
+    CTransferDoc& doc = Doc();
+    for (const KvFormatPtr& f : doc.GetFormats()) {
+        f->flags &= ~(KVF_MARK_DIALOG | KVF_MARK_PAGE | KVF_SELECTED);
+    }
+    std::vector<int> rows;
+    m_table.GetSelectedItems(rows);
+    for (int row : rows)
+        if (KvFormatPtr f = m_data.FormatAt(row))
+            f->flags |= KVF_MARK_DIALOG;
+    std::vector<KvFormatPtr> copies;
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        for (size_t i = doc.GetFormats().size(); i-- > 0;) {
+            const KvFormatPtr source = doc.GetFormats()[i];
+            if (!(source->flags & KVF_MARK_DIALOG))
+                continue;
+            source->flags &= ~KVF_MARK_DIALOG;
+            _KV_FORMAT copy;
+            copy.templ = source->templ;
+            copy.params = source->params;
+            copy.comment = source->comment;
+            copy.keyFilterMask = source->keyFilterMask;
+            copy.sampleText = source->sampleText;
+            copy.flags = (source->flags & KVF_SAMPLE_CURRENT) | KVF_SELECTED;
+            const std::wstring base = source->IsPreset() ? source->name.substr(1) : source->name;
+            if (!MakeUniqueName(doc.GetFormatsByName(), base.c_str(), copy.name))
+                continue;
+            const size_t at = doc.InsertFormat(i + 1, copy);
+            copies.push_back(doc.GetFormats()[at]);
+        }
+    }
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshView();
+    // The first copy in the view is selected next.
+    int first = -1;
+    for (const KvFormatPtr& copy : copies) {
+        const int row = m_data.RowOf(copy);
+        if (row >= 0 && (first < 0 || row < first))
+            first = row;
+    }
+    if (first >= 0) {
+        m_remembered = m_data.FormatAt(first);
+        RequestIdle(kIdleSelectRemembered);
+    }
+}
+
+void CFormatsPage::ResetToDefaults()
+{
+    CTransferDoc& doc = Doc();
+    {
+        CDocUpdateScope settingsScope(Settings(), ObserverKey());
+        *Settings().EditColumns(COLS_FORMATS) = GetDefaultColumns(COLS_FORMATS);
+        *Settings().EditColumns(COLS_KEYFILTERS) = GetDefaultColumns(COLS_KEYFILTERS);
+        Settings().SetFormatsFilter(FFILTER_ON | FFILTER_SHOW_PRESETS);
+        CDocUpdateScope scope(doc, ObserverKey());
+        for (const KvFormatPtr& f : doc.GetFormats())
+            f->flags |= KVF_DELETE;
+        doc.DeleteMarkedFormats();
+        doc.FormatListChanged(TDL_LOADED);
+        doc.SetFormatsSort(0);
+        doc.RaiseFormatsChange(TDF_FORMATS_SORT, true);
+        doc.SetFormatsKeyFilter(0);
+        doc.SetKeyFiltersSort(0);
+        // The merge runs only for presets that are not current: none are left.
+        doc.presetsVersion = 0;
+        doc.LoadPresets(false);
+    }
+    ExchangeData(false);
+}
+
+void CFormatsPage::ToggleKeyFilter(int index)
+{
+    CTransferDoc& doc = Doc();
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        KeyFilter& filter = doc.KeyFilters()[index];
+        filter.flags ^= KEYFILTER_VISIBLE;
+        if (filter.flags & KEYFILTER_VISIBLE)
+            doc.SetFormatsKeyFilter(filter.id);
+        else if (doc.selectedKeyFilter == filter.id)
+            doc.SetFormatsKeyFilter(0);
+        doc.KeyFiltersChanged(true);
+    }
+    FillTabs();
+    RefreshKeyFilterState();
+}
+
+// ---- list actions ----
+
+void CFormatsPage::ToggleChoice(int row)
+{
+    KvFormatPtr f = m_data.FormatAt(row);
+    if (!f)
+        return;
+    CTransferDoc& doc = Doc();
+    const uint32_t keyFilter = m_data.m_keyFilter;
+    const uint32_t id = ChosenFormatId(doc, keyFilter) == f->id ? 0 : f->id;
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        if (keyFilter == 0) {
+            doc.SetDefaultFormatId(id);
+        } else {
+            for (KeyFilter& filter : doc.KeyFilters())
+                if (filter.id == keyFilter)
+                    filter.formatId = id;
+        }
+        doc.RaiseFormatsChange(TDF_DEFAULT_ID, true);
+    }
+    RefreshTabImages();
+    RefreshKeyFilterState();
+}
+
+void CFormatsPage::ToggleVisible(const std::vector<int>& rows)
+{
+    const uint32_t bit = KeyFilterBit(m_data.m_keyFilter);
+    {
+        CDocUpdateScope scope(Doc(), ObserverKey());
+        for (int row : rows)
+            if (KvFormatPtr f = m_data.FormatAt(row))
+                f->keyFilterMask = static_cast<int32_t>(static_cast<uint32_t>(f->keyFilterMask) ^ bit);
+        Doc().FormatListChanged(KVF_FIELD_KEYFILTERS);
+    }
+    const uint32_t filter = m_data.m_filter;
+    m_data.m_flags |= (filter & FFILTER_ON) && !(filter & FFILTER_SHOW_HIDDEN) ? CFormatsLvData::kRebuild
+                                                                               : CFormatsLvData::kRecache;
+    RefreshView();
+}
+
+void CFormatsPage::ActOnSpace()
+{
+    const std::vector<ColumnDesc>& columns = m_table.GetColumns();
+    auto shown = [&](int d) { return d < static_cast<int>(columns.size()) && columns[d].IsVisible(); };
+    int column = -1;
+    if (shown(FCOL_CHOICE) && shown(FCOL_VISIBLE))
+        column = columns[FCOL_CHOICE].order <= columns[FCOL_VISIBLE].order ? FCOL_CHOICE : FCOL_VISIBLE;
+    else if (shown(FCOL_CHOICE))
+        column = FCOL_CHOICE;
+    else if (shown(FCOL_VISIBLE))
+        column = FCOL_VISIBLE;
+    if (column == FCOL_CHOICE) {
+        const int focused = static_cast<int>(
+            SendMessageW(m_table.m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        if (focused >= 0)
+            ToggleChoice(focused);
+    } else if (column == FCOL_VISIBLE) {
+        std::vector<int> rows;
+        m_table.GetSelectedItems(rows);
+        ToggleVisible(rows);
+    }
+}
+
+void CFormatsPage::SortBy(int key)
+{
+    CTransferDoc& doc = Doc();
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        if (SortFormats(doc.ReorderableFormats(), key, m_data.m_chosenId, m_data.m_keyFilter,
+                        Settings().GetLastTransfer().keyNumber))
+            doc.FormatListChanged(0x2000);
+        doc.SetFormatsSort(key);
+    }
+    m_table.SetSortColumn(key, true);
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshView();
+}
+
+void CFormatsPage::DropRows(int drop)
+{
+    std::vector<int> rows;
+    m_table.GetSelectedItems(rows);
+    std::vector<KvFormatPtr> moved;
+    for (int row : rows)
+        if (KvFormatPtr f = m_data.FormatAt(row))
+            moved.push_back(f);
+    CTransferDoc& doc = Doc();
+    {
+        CDocUpdateScope scope(doc, ObserverKey());
+        if (!MoveFormatRows(doc.ReorderableFormats(), m_data.m_view, rows, drop))
+            return;
+        for (const KvFormatPtr& f : doc.GetFormats())
+            f->flags = std::find(moved.begin(), moved.end(), f) != moved.end() ? (f->flags | KVF_SELECTED)
+                                                                             : (f->flags & ~KVF_SELECTED);
+        doc.FormatListChanged(0x2000);
+        doc.RaiseFormatsChange(TDF_FORMAT_LIST, true);
+        doc.SetFormatsSort(0);
+    }
+    m_table.SetSortColumn(0, true);
+    m_data.m_flags |= CFormatsLvData::kRebuild;
+    RefreshView();
+}
+
+// ---- menus ----
+
+void CFormatsPage::ShowListMenu(POINT at)
+{
+    CMenu holder;
+    HMENU menu = LoadPopup(holder, IDM_FORMATS_LIST);
+    if (!menu)
+        return;
+    std::vector<int> rows;
+    m_table.GetSelectedItems(rows);
+    const bool regular = std::any_of(rows.begin(), rows.end(), [this](int row) {
+        KvFormatPtr f = m_data.FormatAt(row);
+        return f && !f->IsPreset();
+    });
+    EnableItem(menu, ID_FORMAT_EDIT, !rows.empty());
+    EnableItem(menu, ID_FORMAT_DUPLICATE, !rows.empty());
+    EnableItem(menu, ID_FORMAT_DELETE, regular);
+    CheckFilterItems(menu, Settings().GetFormatsFilter());
+    GreySpreadsheetItems(menu);
+    SetMenuDefaultItem(menu, ID_FORMAT_EDIT, FALSE);
+    m_host->UpdateMenuHotkeyTexts(menu);
+    TrackPopupMenu(menu, TPM_LEFTBUTTON | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+}
+
+void CFormatsPage::ShowTabMenu()
+{
+    CMenu holder;
+    HMENU menu = LoadPopup(holder, IDM_FORMATS_TAB);
+    if (!menu)
+        return;
+    const auto& filters = Doc().GetKeyFilters();
+    for (size_t i = 0; i < filters.size(); ++i) {
+        const UINT check = (filters[i].flags & KEYFILTER_VISIBLE) ? MF_CHECKED : MF_UNCHECKED;
+        InsertMenuW(menu, static_cast<UINT>(i + 1), MF_BYPOSITION | MF_STRING | check,
+                    static_cast<UINT_PTR>(ID_KEY_FILTER_TOGGLE_BASE + i), filters[i].name.c_str());
+    }
+    POINT at{};
+    GetCursorPos(&at);
+    TrackPopupMenu(menu, TPM_LEFTBUTTON | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+}
+
+void CFormatsPage::ShowDropDown(int command)
+{
+    const int menuId = command == ID_FORMATS_IMPORT   ? IDM_FORMATS_IMPORT
+                       : command == ID_FORMATS_EXPORT ? IDM_FORMATS_EXPORT
+                                                      : IDM_FORMATS_FILTER;
+    CMenu holder;
+    HMENU menu = LoadPopup(holder, menuId);
+    if (!menu)
+        return;
+    GreySpreadsheetItems(menu);
+    CheckFilterItems(menu, Settings().GetFormatsFilter());
+    RECT button{};
+    SendMessageW(m_toolbar, TB_GETRECT, static_cast<WPARAM>(command), reinterpret_cast<LPARAM>(&button));
+    MapWindowPoints(m_toolbar, nullptr, reinterpret_cast<POINT*>(&button), 2);
+    TPMPARAMS params{sizeof(params), button};
+    TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_LEFTBUTTON | TPM_VERTICAL, button.left, button.bottom, m_hWnd,
+                     &params);
+}
+
+// ---- notifications ----
+
+void CFormatsPage::OnSelectionChange(int from, int to, bool selected)
+{
+    if (m_pageFlags & kRefilling)
+        return;
+    if (from < 0) {
+        for (const KvFormatPtr& f : Doc().GetFormats())
+            f->flags = selected ? f->flags : (f->flags & ~KVF_SELECTED);
+        if (selected)
+            for (int row = 0; row < m_data.GetItemCount(); ++row)
+                m_data.FormatAt(row)->flags |= KVF_SELECTED;
+    } else {
+        for (int row = from; row <= to; ++row)
+            if (KvFormatPtr f = m_data.FormatAt(row))
+                f->flags = selected ? (f->flags | KVF_SELECTED) : (f->flags & ~KVF_SELECTED);
+    }
+    RequestIdle(kIdleRememberFocused | kIdleToolbar);
+}
+
+void CFormatsPage::OnListClick(const NMITEMACTIVATE* hit)
+{
+    if (hit->iItem < 0 || hit->iSubItem < 0 || hit->iSubItem >= static_cast<int>(m_table.GetVisibleMap().size()))
+        return;
+    const int column = m_table.GetVisibleMap()[hit->iSubItem];
+    if (column != FCOL_CHOICE && column != FCOL_VISIBLE)
+        return;
+    // The image is the first 16 pixels of the cell (of the item's icon in the first column).
+    RECT icon{};
+    icon.top = hit->iSubItem;
+    icon.left = hit->iSubItem == 0 ? LVIR_ICON : LVIR_BOUNDS;
+    const UINT query = hit->iSubItem == 0 ? LVM_GETITEMRECT : LVM_GETSUBITEMRECT;
+    if (!SendMessageW(m_table.m_hWnd, query, static_cast<WPARAM>(hit->iItem), reinterpret_cast<LPARAM>(&icon)))
+        return;
+    if (hit->iSubItem != 0)
+        icon.right = std::min<LONG>(icon.right, icon.left + 20);
+    if (!PtInRect(&icon, hit->ptAction))
+        return;
+    if (column == FCOL_CHOICE)
+        ToggleChoice(hit->iItem);
+    else
+        ToggleVisible({hit->iItem});
+}
+
+bool CFormatsPage::OnListKey(const NMLVKEYDOWN* key)
+{
+    const bool ctrl = KeyDown(VK_CONTROL), shift = KeyDown(VK_SHIFT), alt = KeyDown(VK_MENU);
+    switch (key->wVKey) {
+    case VK_SPACE:
+        ActOnSpace();
+        return true;
+    case VK_INSERT:
+        if (ctrl || shift || alt)
+            return false;
+        AddFormat();
+        return true;
+    case VK_DELETE:
+        if (ctrl || alt)
+            return false;
+        DeleteSelected(!shift);
+        return true;
+    case 'D':
+        if (!ctrl || shift || alt)
+            return false;
+        DuplicateSelected();
+        return true;
+    case VK_RETURN:
+        EditSelected();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CFormatsPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    if (id == IDC_FORMATS_LIST && nmh->hwndFrom == m_table.m_hWnd) {
+        switch (nmh->code) {
+        case LVN_GETDISPINFOW:
+            m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
+            return true;
+        case LVN_ODCACHEHINT: {
+            const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
+            m_data.CacheHint(hint->iFrom, hint->iTo);
+            return true;
+        }
+        case LVN_ITEMCHANGED: {
+            const auto* change = reinterpret_cast<NMLISTVIEW*>(nmh);
+            if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
+                OnSelectionChange(change->iItem, change->iItem, (change->uNewState & LVIS_SELECTED) != 0);
+            return true;
+        }
+        case LVN_ODSTATECHANGED: {
+            const auto* change = reinterpret_cast<NMLVODSTATECHANGE*>(nmh);
+            if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)
+                OnSelectionChange(change->iFrom, change->iTo, (change->uNewState & LVIS_SELECTED) != 0);
+            return true;
+        }
+        case LVN_KEYDOWN:
+            if (OnListKey(reinterpret_cast<NMLVKEYDOWN*>(nmh))) {
+                *result = 1;
+                return true;
+            }
+            break;
+        case NM_CLICK:
+            OnListClick(reinterpret_cast<NMITEMACTIVATE*>(nmh));
+            return true;
+        case NM_DBLCLK:
+            if (reinterpret_cast<NMITEMACTIVATE*>(nmh)->iItem >= 0)
+                EditSelected();
+            return true;
+        case TN_DRAGBEGIN:
+            *result = 1;
+            return true;
+        case TN_DRAGMOVE:
+            *result = 0;
+            return true;
+        case TN_DRAGEND: {
+            const auto* drag = reinterpret_cast<TableDragInfo*>(nmh);
+            if (!drag->flag && drag->row != -1) {
+                const int count = m_data.GetItemCount();
+                const int drop = drag->row == kRowAfterLast ? count : drag->row + (drag->after ? 1 : 0);
+                DropRows(std::min(drop, count));
+            }
+            return true;
+        }
+        case TN_SORTREQUEST:
+            SortBy(reinterpret_cast<TableSortRequest*>(nmh)->key);
+            *result = 1;
+            return true;
+        case TN_COLUMNSCHANGED: {
+            m_pageFlags |= kColumnsChanged;
+            StoreColumns();
+            if (reinterpret_cast<TableColumnsChange*>(nmh)->what & TCC_VISIBILITY) {
+                m_data.m_flags |= CFormatsLvData::kRecache;
+                RefreshView();
+            }
+            return true;
+        }
+        case TN_DEFAULTCOLUMNS: {
+            auto* set = reinterpret_cast<TableColumnSet*>(nmh);
+            if (set->columns) {
+                *set->columns = GetDefaultColumns(COLS_FORMATS);
+                for (ColumnDesc& c : *set->columns)
+                    c.titleId = 0;
+            }
+            *result = 1;
+            return true;
+        }
+        case TN_HEADERMENU:
+            return true;
+        default:
+            break;
+        }
+        return CBasePage::OnNotify(id, nmh, result);
+    }
+    if (nmh->hwndFrom == m_tabs) {
+        if (nmh->code == TCN_SELCHANGE) {
+            const int tab = static_cast<int>(SendMessageW(m_tabs, TCM_GETCURSEL, 0, 0));
+            TCITEMW item{};
+            item.mask = TCIF_PARAM;
+            if (tab >= 0 && SendMessageW(m_tabs, TCM_GETITEMW, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&item))) {
+                CDocUpdateScope scope(Doc(), ObserverKey());
+                Doc().SetFormatsKeyFilter(static_cast<uint32_t>(item.lParam));
+            }
+            RefreshKeyFilterState();
+            return true;
+        }
+        if (nmh->code == NM_RCLICK) {
+            ShowTabMenu();
+            *result = 1;
+            return true;
+        }
+    }
+    if (nmh->hwndFrom == m_toolbar && nmh->code == TBN_DROPDOWN) {
+        ShowDropDown(reinterpret_cast<NMTOOLBARW*>(nmh)->iItem);
+        *result = TBDDRET_DEFAULT;
+        return true;
+    }
+    if (nmh->code == TTN_GETDISPINFOW && GetParent(nmh->hwndFrom) != m_table.m_hWnd) {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(nmh);
+        m_host->GetCommandTipText(static_cast<UINT>(nmh->idFrom), info->szText, ARRAYSIZE(info->szText));
+        info->lpszText = info->szText;
+        return true;
+    }
+    return CBasePage::OnNotify(id, nmh, result);
+}

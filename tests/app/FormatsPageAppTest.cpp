@@ -1,0 +1,117 @@
+// The formats page inside the running program: the frame's add-format command reaches the page's
+// format dialog, and a template changed in that dialog renders the next key that a simulated
+// reader on a serial pair sends, on the clipboard.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/MainFrame.h"
+#include "app/NorvaneApp.h"
+#include "pages/PageRegistry.h"
+#include "pages/options/FormatsPage.h"
+#include "reader/Reader.h"
+#include "resources/resource.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/app/TransferTestSupport.h"
+#include "tests/support/PortPairs.h"
+#include "tools/readersim/ReaderSim.h"
+
+namespace {
+
+const char kKeyA[] = "Em-Marine[0055] 085,12345";  // bytes 39 30 55 55 00
+const char kKeyB[] = "Em-Marine[0011] 017,00042";  // bytes 2A 00 11 11 00
+
+class FormatsPageApp : public AppTest
+{
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        ASSERT_EQ(kStartContinue, Start());
+        _KV_FORMAT format;
+        format.name = L"First";
+        format.templ = L"%d";
+        format.params = L"x[0]";
+        Doc().SetDefaultFormatId(Doc().GetFormats()[Doc().AddFormat(format)]->id);
+        App().settings.SetFormatsFilter(0);
+        ASSERT_TRUE(App().ShowPage(PAGE_FORMATS));
+        page = dynamic_cast<CFormatsPage*>(Frame()->pages[PAGE_FORMATS].get());
+        ASSERT_TRUE(page && page->m_hWnd);
+    }
+    void TearDown() override
+    {
+        App().StopTransfer();
+        sim.reset();
+        AppTest::TearDown();
+    }
+    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    int RowOf(const std::wstring& name)
+    {
+        const auto& formats = Doc().GetFormats();
+        for (size_t i = 0; i < formats.size(); ++i)
+            if (formats[i]->name == name)
+                return page->Data().RowOf(formats[i]);
+        return -1;
+    }
+    // Types into the format dialog and presses OK, from a robot thread while the dialog runs.
+    static std::unique_ptr<CBoxRobot> FillFormatDialog(const wchar_t* templ, const wchar_t* params)
+    {
+        return std::make_unique<CBoxRobot>([](HWND d) { return GetDlgItem(d, IDC_FORMAT_TEMPLATE) != nullptr; },
+                                           [=](HWND d) {
+                                               SendMessageW(GetDlgItem(d, IDC_FORMAT_TEMPLATE), WM_SETTEXT, 0,
+                                                            reinterpret_cast<LPARAM>(templ));
+                                               SendMessageW(GetDlgItem(d, IDC_FORMAT_PARAMS), WM_SETTEXT, 0,
+                                                            reinterpret_cast<LPARAM>(params));
+                                               PressButton(d, IDOK);
+                                           });
+    }
+
+    CFormatsPage* page = nullptr;
+    std::unique_ptr<CReaderSim> sim;
+};
+
+} // namespace
+
+TEST_F(FormatsPageApp, FrameAddCommandAppendsAndSelectsTheFormat)
+{
+    auto robot = FillFormatDialog(L"%X", L"x[0]");
+    SendMessageW(FrameWindow(), WM_COMMAND, MAKEWPARAM(ID_FORMAT_NEW, 0), 0);
+    robot->Join();
+    ASSERT_TRUE(robot->found);
+    ASSERT_EQ(2u, Doc().GetFormats().size());
+    EXPECT_EQ(L"Format", Doc().GetFormats()[1]->name);
+    EXPECT_EQ(L"%X", Doc().GetFormats()[1]->templ);
+    Frame()->IdleUpdate();
+    std::vector<int> rows;
+    page->Table().GetSelectedItems(rows);
+    EXPECT_EQ(std::vector<int>{RowOf(L"Format")}, rows);
+}
+
+TEST_F(FormatsPageApp, ATemplateChangedInTheDialogRendersTheNextKey)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const SerialPairInfo* pair = GetSerialPair(1);
+    ASSERT_TRUE(pair);
+    sim = std::make_unique<CReaderSim>();
+    ASSERT_TRUE(sim->OpenCom(pair->farName));
+    Doc().SetDestination(L"", DEST_CLIPBOARD);
+    Doc().SetSource(pair->nearName, SOURCE_READER);
+    ASSERT_TRUE(App().StartTransfer(false));
+    ASSERT_TRUE(PumpUntil([] { return App().reader && App().reader->GetState() == RDST_CONNECTED; }));
+    sim->SendLine(kKeyA);
+    ASSERT_TRUE(PumpUntil([] { return App().settings.GetLastTransfer().counter == 1; }));
+    EXPECT_EQ(L"57", transfer_test::ClipboardText());
+
+    page->Table().SelectOnly(RowOf(L"First"), false);
+    auto robot = FillFormatDialog(L"K%05d", L"x[1]*256+x[0]");
+    SendMessageW(page->m_hWnd, WM_COMMAND, MAKEWPARAM(ID_FORMAT_EDIT, 0), 0);
+    robot->Join();
+    ASSERT_TRUE(robot->found);
+    EXPECT_EQ(L"K%05d", Doc().GetFormats()[0]->templ);
+
+    sim->SendLine(kKeyB);
+    ASSERT_TRUE(PumpUntil([] { return App().settings.GetLastTransfer().counter == 2; }));
+    EXPECT_EQ(L"K00042", transfer_test::ClipboardText());
+}
