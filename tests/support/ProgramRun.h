@@ -78,6 +78,7 @@ struct RunSettings
     std::string reader = "\"model\": 0, \"speed\": 9600";   // the members of "reader"
     std::string readKeys;       // further members of "readKeys", each preceded by a comma
     bool scardStandIn = true;   // the smart-card library stand-in beside the program (else the system's)
+    uint32_t history = 128;     // "main" "history": the transfer state is remembered
 };
 
 // A settings file whose current configuration reads the reader, sends every key through the
@@ -85,7 +86,7 @@ struct RunSettings
 inline std::string MakeSettingsJson(const RunSettings& s)
 {
     return "{\"info\": {\"name\": \"Norvane\", \"version\": \"1.6\"},\n"
-           "\"main\": {\"singleInstance\": false, \"history\": 128},\n"
+           "\"main\": {\"singleInstance\": false, \"history\": " + std::to_string(s.history) + "},\n"
            "\"debugLog\": {\"enabled\": true, \"logLevel\": 5},\n"
            "\"transfer\": {\"enabled\": true, \"transferLog\": true, \"autoStart\": true, \"source\": " +
            JsonText(s.source) + ", \"destination\": " + JsonText(s.destination) +
