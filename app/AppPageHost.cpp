@@ -146,3 +146,9 @@ bool CNorvaneApp::ShowNewFormatDialog(int* index, HWND owner)
 {
     return ::ShowNewFormatDialog(index, owner);
 }
+
+const std::array<std::wstring, 22>& CNorvaneApp::GetKeyTypeNames()
+{
+    LoadKeyTypeNames();
+    return keyTypeNames;
+}

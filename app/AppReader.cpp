@@ -47,6 +47,23 @@ void CNorvaneApp::WireReader(CReader& worker)
     ReaderPortName = [named] { return named->GetPortName(); };
 }
 
+namespace {
+
+bool SameMifareReading(const MifareReadSettings& a, const MifareReadSettings& b)
+{
+    return a.enabled == b.enabled && a.flags == b.flags && a.mask == b.mask && KeysEqual(a.key, b.key) &&
+           a.sector == b.sector && a.block == b.block;
+}
+
+bool SameCardReading(const ReadKeysSettings& a, const ReadKeysSettings& b)
+{
+    return a.keyTypes == b.keyTypes && a.vell4Mode == b.vell4Mode && SameMifareReading(a.classic, b.classic) &&
+           SameMifareReading(a.plus, b.plus) && a.ultralight.enabled == b.ultralight.enabled &&
+           a.ultralight.page == b.ultralight.page && a.ultralight.count == b.ultralight.count && a.temic == b.temic;
+}
+
+} // namespace
+
 void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)
 {
     CTransferDoc& doc = settings.GetTransferDoc();
@@ -66,9 +83,15 @@ void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)
     // The key types to transfer stay with the UI: the key list takes keys of every type.
     ReadKeysSettings cardReading = doc.readKeys;
     cardReading.keyTypes = kAllKeyTypes;
-    // What the reader said under its old settings is no longer news.
-    if (reader->Configure(doc.reader, cardReading, connect) != 0 && IsLogged(LOG_THRESHOLD_TRACE))
+    if (reader->IsStarted() && reader->GetSettings() == doc.reader &&
+        SameCardReading(reader->GetCardReading(), cardReading)) {
+        // Nothing changes for a reader at work (a start refreshes twice): a key or a connection
+        // it reported meanwhile is still news and stays queued.
+        reader->SetPolling(connect);
+    } else if (reader->Configure(doc.reader, cardReading, connect) != 0 && IsLogged(LOG_THRESHOLD_TRACE)) {
+        // What the reader said under its old settings is no longer news.
         LogMessage(this, reader.get(), LOG_INFO, L"notification queue is empty");
+    }
 
     if (reader->IsStarted())
         reader->Wake();

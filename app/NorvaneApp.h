@@ -103,6 +103,7 @@ public:
     void UpdateMenuHotkeyTexts(HMENU menu) override;
     void ShowLastKeyDialog(HWND owner) override;
     bool ShowNewFormatDialog(int* index, HWND owner) override;
+    const std::array<std::wstring, 22>& GetKeyTypeNames() override;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).

@@ -38,11 +38,6 @@ bool ShowNewFormatDialog(int* index, HWND owner)
     return RunNewFormatDialog(app, index, owner ? owner : app.GetMainFrameWindow());
 }
 
-void ShowLastKeyDialog(HWND)
-{
-    Note(L"ShowLastKeyDialog");
-}
-
 bool RunExternalTool(int index)
 {
     Note(L"RunExternalTool|" + std::to_wstring(index));

@@ -17,6 +17,7 @@
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "framework/SysFunctions.h"
+#include "pages/source/KeyListPage.h"
 #include "reader/Reader.h"
 #include "resources/resource.h"
 #include "transfer/HttpDest.h"
@@ -254,8 +255,10 @@ bool CNorvaneApp::TransferNextKey()
     if (mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
         mainFrame->CreatePage(PAGE_KEY_LIST);
 
-    // Held by value: the transfer's observers may change the list.
-    const std::vector<KvKeyPtr> keys = doc.GetKeys();
+    // The rows the page shows, in its order (the filter may hide entries); held by value, since
+    // the transfer's observers may change the list.
+    CKeyListPage* page = mainFrame ? dynamic_cast<CKeyListPage*>(mainFrame->pages[PAGE_KEY_LIST].get()) : nullptr;
+    const std::vector<KvKeyPtr> keys = page && page->m_hWnd ? page->ShownKeys() : doc.GetKeys();
     size_t row = 0;
     while (row < keys.size() && !(keys[row] && (keys[row]->flags & KVKEY_SELECTED)))
         ++row;
@@ -288,11 +291,14 @@ bool CNorvaneApp::TransferNextKey()
     size_t next = row + 1;
     while (next < keys.size() && !(keys[next] && IsEligible(doc, *keys[next])))
         ++next;
-    for (const KvKeyPtr& entry : keys)
+    for (const KvKeyPtr& entry : doc.GetKeys())
         if (entry)
             entry->flags &= ~KVKEY_SELECTED;
-    if (next < keys.size())
+    if (next < keys.size()) {
         keys[next]->flags |= KVKEY_SELECTED;
+        if (page)
+            page->RevealEntry(keys[next]);
+    }
     settings.RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
     UpdateSourceState();
     return true;

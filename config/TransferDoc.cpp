@@ -228,7 +228,16 @@ void CTransferDoc::NotifyObservers()
 
 const TransferDetailWords& CTransferDoc::GetDetails() const
 {
-    return m_snapshot ? *m_snapshot : kNoDetails;
+    if (!m_snapshot)
+        return kNoDetails;
+    // A change raised by an observer during the pass reaches the observers still to come in the
+    // same pass, with its change bits: its detail words must reach them too, or a key added
+    // meanwhile is told to them as a change without its "added" detail.
+    m_passDetails.formats = m_snapshot->formats | m_details.formats;
+    m_passDetails.state = m_snapshot->state | m_details.state;
+    m_passDetails.keyList = m_snapshot->keyList | m_details.keyList;
+    m_passDetails.formatList = m_snapshot->formatList | m_details.formatList;
+    return m_passDetails;
 }
 
 std::shared_ptr<_TRANS_DST> CTransferDoc::GetDestination(int32_t type) const

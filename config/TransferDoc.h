@@ -264,6 +264,8 @@ public:
     // Key list: a copy of the record is appended; returns its index.
     size_t AddKey(const _KV_KEY& key);
     const std::vector<KvKeyPtr>& GetKeys() const { return m_keys; }
+    // The key list page reorders the list in place and then raises the key-list change.
+    std::vector<KvKeyPtr>& Keys() { return m_keys; }
     // Removes the entries carrying KVKEY_DELETE; returns how many went.
     size_t DeleteMarkedKeys();
     // Removes every later entry equal (key type and key number) to an earlier one; the first
@@ -395,6 +397,7 @@ private:
     uint32_t m_pending2 = 0;
     TransferDetailWords m_details;
     const TransferDetailWords* m_snapshot = nullptr;
+    mutable TransferDetailWords m_passDetails;  // what GetDetails hands out during a pass
     uint32_t m_savedParts = kSavedPartsAll;
     bool m_languageApplied = false;
 };

@@ -4,6 +4,7 @@
 // application object implements it.
 #include <windows.h>
 #include <commctrl.h>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -118,6 +119,8 @@ public:
     // The format dialog for a new format, run modally; true on OK, with the new format's index
     // in the format list when index is given.
     virtual bool ShowNewFormatDialog(int* index, HWND owner) = 0;
+    // The 22 card-type names in the interface language, index = key type.
+    virtual const std::array<std::wstring, 22>& GetKeyTypeNames() = 0;
 
 protected:
     ~IPageHost() = default;

@@ -24,6 +24,7 @@ using PageFactory = std::unique_ptr<CBasePage> (*)(IPageHost& host);
 std::unique_ptr<CBasePage> CreateTransferPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateKeyListPage(IPageHost& host);
 
 // pages/options/
 std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host);
@@ -70,7 +71,7 @@ inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage},  // CEventLogPage "Event Log"
     {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, CreateSourcePage},  // CSourcePage "Source"
     {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, CreateReaderPage},  // CReaderPage "Reader"
-    {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, nullptr},  // CKeyListPage "List of keys"
+    {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, CreateKeyListPage},  // CKeyListPage "List of keys"
     {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage},  // CDestinationPage "Destination"
     {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage},  // CKeyboardPage "Keyboard"
     {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage},  // CPortavoPage "Portavo"

@@ -28,6 +28,7 @@ protected:
         AppTest::TearDown();
     }
     LRESULT Command(int id) { return SendMessageW(FrameWindow(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    CLastKeyDialogCloser m_lastKeyCloser;
     static CAppSettings& Settings() { return App().settings; }
     static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
 

@@ -125,6 +125,34 @@ inline std::vector<std::wstring> TakeStandInCalls()
     return calls;
 }
 
+// While it lives, the key dialog that the last-key launcher opens is noted among the stand-in
+// calls as "ShowLastKeyDialog" and cancelled, so that a command that opens it returns.
+class CLastKeyDialogCloser
+{
+public:
+    CLastKeyDialogCloser() { m_timer = SetTimer(nullptr, 0, 20, &Tick); }
+    ~CLastKeyDialogCloser() { KillTimer(nullptr, m_timer); }
+    CLastKeyDialogCloser(const CLastKeyDialogCloser&) = delete;
+    CLastKeyDialogCloser& operator=(const CLastKeyDialogCloser&) = delete;
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
+    {
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
+            wchar_t caption[64] = {};
+            GetWindowTextW(window, caption, 64);
+            if (IsWindowVisible(window) && std::wstring(caption) == L"Key properties" &&
+                IsWindowEnabled(GetDlgItem(window, IDCANCEL))) {
+                StandInCalls().push_back(L"ShowLastKeyDialog");
+                EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);  // noted once
+                PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            }
+            return TRUE;
+        }, 0);
+    }
+    UINT_PTR m_timer = 0;
+};
+
 // The WM_COMMAND ids waiting in the frame's queue (taken out).
 inline std::vector<WPARAM> TakePostedCommands(HWND frame)
 {

@@ -240,6 +240,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
     Notify(FrameWindow(), 951, resized);
     EXPECT_FALSE(frame.dirty & MFD_LAYOUT);
 
+    CLastKeyDialogCloser lastKeyCloser;
     const struct {
         int part;
         std::function<bool()> done;

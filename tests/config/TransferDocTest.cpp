@@ -447,3 +447,38 @@ TEST(TransferDoc, OperationsKeepTheCurrentSender)
     ASSERT_EQ(1u, other.calls.size());
     EXPECT_EQ(TDS_DEST_STATE, other.calls[0].details.state);
 }
+
+// An observer that adds a key while it is told of another change: the observers after it learn
+// of the key in the same pass, and the detail words they read name the addition.
+TEST(TransferDoc, AChangeRaisedDuringAPassReachesLaterObserversWithItsDetails)
+{
+    CTransferDoc doc;
+    struct Adder
+    {
+        CTransferDoc& doc;
+        bool done = false;
+        static void OnChange(void* key, CDocument*, const uint32_t* bits)
+        {
+            auto* self = static_cast<Adder*>(key);
+            if (self->done || !(bits[0] & TDC_SOURCE))
+                return;
+            self->done = true;
+            _KV_KEY entry;
+            entry.keyType = 1;
+            self->doc.AddKey(entry);
+        }
+    } adder{doc};
+    int slot = doc.AddObserver(&adder, &Adder::OnChange);
+    Recorder later(doc);
+    {
+        CDocUpdateScope scope(doc);
+        doc.SetSource(L"List of keys", SOURCE_KEYLIST);
+    }
+    uint32_t keyListDetail = 0;
+    for (const Recorder::Call& call : later.calls)
+        if (call.word & TDC_KEYLIST)
+            keyListDetail |= call.details.keyList;
+    EXPECT_EQ(TDK_ADDED, keyListDetail & TDK_ADDED);
+    EXPECT_EQ(1u, doc.GetKeys().size());
+    doc.RemoveObserver(slot);
+}

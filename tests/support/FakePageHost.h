@@ -3,6 +3,7 @@
 // the application and answers message boxes from a queue (IDOK when the queue is empty). The
 // framework's windows need an application object: the host makes sure one exists.
 #include <cwchar>
+#include <array>
 #include <deque>
 #include <functional>
 #include <string>
@@ -136,6 +137,8 @@ public:
         messages.push_back(text);
         if (messageBox)
             return messageBox(text, style, dontAsk);
+        if (dontAsk)
+            *dontAsk = tickDontAsk;
         if (answers.empty())
             return IDOK;
         const int answer = answers.front();
@@ -179,6 +182,11 @@ public:
 
     CAppSettings settings;
     std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // from the exe's resource on first use
+    const std::array<std::wstring, kKeyTypeCount>& GetKeyTypeNames() override
+    {
+        GetKeyTypeName(0);  // loads them
+        return keyTypeNames;
+    }
     CHostTableSettings tableSettings;
     HWND mainWindow = nullptr;
     HWND targetWindow = nullptr;                              // what ActivateTargetWindow finds
@@ -190,6 +198,7 @@ public:
     std::shared_ptr<CActionHdBk> actions;  // the built-in catalogue unless a test sets its own
     bool transferResult = true;
     bool openConfigurationResult = true;
+    bool tickDontAsk = false;            // the "Do not ask" box as the boxes are closed
 
 private:
     void Record(std::wstring call) { calls.push_back(std::move(call)); }
