@@ -183,6 +183,15 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
         app->ApplySourceLink();
     if ((change & TDC_VELL4MODE) && app->reader && app->reader->SetVell4Mode(doc.readKeys.vell4Mode))
         app->reader->Wake();
+    // Sector, block, key and pages are read at each card: a running reader takes them under its
+    // lock, without a reconnect (unless the same change already went through ApplySourceLink).
+    if ((change & (TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL)) && app->reader &&
+        !(readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC)))) {
+        ReadKeysSettings cardReading = doc.readKeys;
+        cardReading.keyTypes = kAllKeyTypes;
+        app->reader->SetCardReading(cardReading);
+        app->reader->Wake();
+    }
     const int32_t destination = doc.GetDestinationType();
     if ((change & TDC_DESTINATION) || ((change & TDC_PORTAVO) && destination == DEST_PORTAVO) ||
         ((change & TDC_HTTP) && destination == DEST_HTTP))

@@ -11,6 +11,7 @@
 #include "app/StandIns.h"
 #include "framework/MessageBox.h"
 #include "pages/options/DestinationDialogs.h"
+#include "reader/Reader.h"
 #include "transfer/Portavo.h"
 
 void CNorvaneApp::InitializeTemic(bool confirm)
@@ -23,6 +24,22 @@ void CNorvaneApp::WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm)
 {
     if (mainFrame && mainFrame->m_hWnd)
         mainFrame->WriteKeysToReader(plus, slotMask, confirm);
+}
+
+bool CNorvaneApp::CanStartReaderJob()
+{
+    const CTransferDoc& doc = settings.GetTransferDoc();
+    if (doc.GetSourceKind() != SOURCE_READER || doc.GetSourceValue().empty())
+        return false;
+    return !reader || reader->GetJob().state != RDJOB_PENDING;
+}
+
+void CNorvaneApp::PrepareMenuShortcuts(HMENU menu, const std::vector<uint32_t>& shortcuts)
+{
+    CommandHotkeys& hotkeys = GetCommandHotkeys();
+    hotkeys.menuShortcuts = shortcuts;
+    UpdateMenuHotkeyTexts(menu);
+    hotkeys.menuShortcuts.clear();
 }
 
 bool CNorvaneApp::StartReaderSearch()

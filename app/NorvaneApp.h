@@ -75,6 +75,8 @@ public:
     // The reader jobs and the search run on the main frame; without it they do nothing.
     void InitializeTemic(bool confirm) override;
     void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) override;
+    bool CanStartReaderJob() override;
+    void PrepareMenuShortcuts(HMENU menu, const std::vector<uint32_t>& shortcuts) override;
     bool StartReaderSearch() override;
     bool ShowPage(int pageId) override;
     void MarkDirty(HostUpdate what) override;

@@ -43,6 +43,8 @@ public:
     virtual void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) = 0;
     // False when there is nothing to search.
     virtual bool StartReaderSearch() = 0;
+    // A reader job may start now: the source is a reader with a port, and no job is pending.
+    virtual bool CanStartReaderJob() = 0;
 
     // Makes the page current through the settings; false when the frame stays where it is (the
     // current page refused to be left, or there is no main window).
@@ -53,6 +55,9 @@ public:
     virtual HIMAGELIST GetLargeImageList() = 0;
 
     virtual void MarkDirty(HostUpdate what) = 0;
+    // Writes the hotkey texts into a menu a page is about to open, and the page's own shortcuts
+    // (hotkey entries: command << 16 | hotkey) after them.
+    virtual void PrepareMenuShortcuts(HMENU menu, const std::vector<uint32_t>& shortcuts) = 0;
 
     // What the pages' tables and their column chooser use of the settings and the main window;
     // a page hands it to each table it attaches.

@@ -383,3 +383,51 @@
 #define ID_KEYLIST_EXPORT_CALC_OPEN 33017
 #define ID_KEYLIST_IMPORT_CALC 33019
 #define ID_KEYLIST_REMOVE_DUPLICATES 33020
+
+
+// Mifare Classic and Mifare Plus sub-pages, the Mifare key dialog, Mifare Ultralight and Temic
+// sub-pages of the Reading keys page
+#define IDD_MIFARE_KEY 969
+#define IDM_MIFARE_KEYS 832
+#define IDC_MF_KEY_VALUE 1140
+#define IDC_MF_KEY_MEMORY 1141
+#define IDC_MF_KEY_EDIT 1142
+#define IDC_MF_ENABLED 1144
+#define IDC_MF_SLOT_LIST 1145
+#define IDC_MF_KEY_A 1146
+#define IDC_MF_KEY_B 1147
+#define IDC_MF_SECTOR 1205
+#define IDC_MF_BLOCK 1207
+#define IDC_MFKEY_EDIT 1216
+#define IDC_MFKEY_INDETERMINATE 1217
+#define IDC_UL_ENABLED 1108
+#define IDC_UL_PAGE 1178
+#define IDC_UL_COUNT 1179
+#define IDC_TEMIC_NOTE 1211
+#define IDC_TEMIC_ENABLED 1212
+#define IDC_TEMIC_READ_ALL 1213
+#define IDC_TEMIC_SCAN 1214
+#define IDC_TEMIC_UID 1324
+#define IDC_TEMIC_DATA 1325
+#define IDC_TEMIC_BLOCK 1326
+#define IDC_TEMIC_COUNT 1327
+#define IDC_TEMIC_USE_PASSWORD 1328
+#define IDC_TEMIC_PASSWORD 1329
+// The slot list's menu commands reach only the sub-page that tracks the menu; "Uncheck all"
+// shares its number with the frame's "Menu" command.
+#define ID_MFKEYS_CHECK_BASE 32800      // "Check all" (+0), "Uncheck all" (+1)
+#define ID_MFKEYS_CHANGE 32955
+#define ID_MFKEYS_SHOW 32956
+#define ID_MFKEYS_WRITE_ALL 32957
+#define ID_MFKEYS_WRITE_SELECTED 32958
+#define ID_MFKEYS_SELECT_ALL 32959
+#define ID_MFKEYS_IMPORT_CSV 32962
+#define ID_MFKEYS_EXPORT_CSV 32963
+#define ID_MFKEYS_NO_SAVE 32976
+#define ID_MFKEYS_DELETE 32978
+#define IDS_MFKEYS_CELL 128             // "%d": the slot from 0
+#define IDS_MFKEYS_ROW 129              // "%d", "%s": the slot from 1, its key
+#define IDS_MFKEYS_IMPORT_FILTER 260
+#define IDS_MFKEYS_EXPORT_FILTER 261
+#define IDS_MFKEYS_TOO_LONG 267         // "%d", "%d": records skipped, digits of a key
+#define IDS_TEMIC_SCAN_TIP 1214

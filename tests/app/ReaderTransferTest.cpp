@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -14,7 +15,11 @@
 #include "app/NorvaneApp.h"
 #include "core/ResultCodes.h"
 #include "core/TextUtil.h"
+#include "pages/source/CardReadPages.h"
+#include "pages/source/MifareKeysPage.h"
 #include "reader/Reader.h"
+#include "resources/ids_commands.h"
+#include "resources/ids_pages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/PortPairs.h"
@@ -496,4 +501,127 @@ TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)
     }
     EXPECT_FALSE(App().reader);
     EXPECT_FALSE(Frame()->timerMask & 0x4);
+}
+
+TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningReader)
+{
+    const std::wstring port = TcpReader();
+    std::string pages;
+    for (int i = 0; i < 64; ++i)
+        pages += static_cast<char>(i + 1);
+    Sim().SetUltralightPages(pages);
+    StartFromReader(port);
+    CReader* worker = App().reader.get();
+
+    CMifareULPage page(App());
+    ASSERT_TRUE(page.CreateDialogWindow(Frame()->m_hWnd));
+    SendDlgItemMessageW(page.m_hWnd, IDC_UL_ENABLED, BM_CLICK, 0, 0);
+    for (const auto& [id, index] : {std::pair{IDC_UL_PAGE, 6}, std::pair{IDC_UL_COUNT, 1}}) {
+        SendDlgItemMessageW(page.m_hWnd, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageW(page.m_hWnd, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(page.m_hWnd, id)));
+    }
+    // Taken by the reader as it runs: the same worker, no second connection.
+    EXPECT_EQ(App().reader.get(), worker);
+    EXPECT_EQ(6, worker->GetCardReading().ultralight.page);
+    EXPECT_EQ(2, worker->GetCardReading().ultralight.count);
+
+    Sim().PresentKey("Mifare[04A1B2C3D4E5F6] ul");
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+    EXPECT_NE(Sim().ReceivedText().find("get 06\r"), std::string::npos) << Sim().ReceivedText();
+    EXPECT_EQ(1, Sim().PeerCount());
+    const _KEY_NUMBER& key = App().settings.GetLastTransfer().keyNumber;
+    ASSERT_EQ(8, key.length);
+    std::string bytes(reinterpret_cast<const char*>(key.bytes), 8);
+    std::sort(bytes.begin(), bytes.end());
+    EXPECT_EQ(std::string("\x19\x1A\x1B\x1C\x1D\x1E\x1F\x20"), bytes);
+    page.Destroy();
+
+    // A Mifare Classic sector chosen on its page goes the same way.
+    CMifareCPage classic(App());
+    ASSERT_TRUE(classic.CreateDialogWindow(Frame()->m_hWnd));
+    SendDlgItemMessageW(classic.m_hWnd, IDC_MF_SECTOR, CB_SETCURSEL, 32, 0);
+    SendMessageW(classic.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_MF_SECTOR, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(classic.m_hWnd, IDC_MF_SECTOR)));
+    EXPECT_EQ(App().reader.get(), worker);
+    EXPECT_EQ(32, worker->GetCardReading().classic.sector);
+    EXPECT_EQ(1, Sim().PeerCount());
+    classic.Destroy();
+}
+
+TEST_F(ReaderTransferTest, SlotsWrittenFromTheMifarePageReachTheReader)
+{
+    const std::wstring port = TcpReader();
+    Sim().SetIdentity({"CP-Vell-4MF", 0xF11, 77, "1.2", "", 3});
+    PutClassicKeys();
+    {
+        CDocUpdateScope scope(Doc());
+        std::vector<_KEY_NUMBER>& keys = Doc().MifareClassicKeys();
+        keys.resize(18);
+        const uint8_t bytes[6] = {0x17, 1, 2, 3, 4, 5};
+        keys[17] = MakeKeyNumber(bytes, 6);
+        Doc().MifareClassicKeysChanged();
+        Doc().SetMifareClassicEnabled(true);
+        Doc().SetMifareClassicFlags(MIFARE_BY_MASK);
+    }
+    Doc().SetSource(port, SOURCE_READER);
+    App().settings.SetConfirmFlags(App().settings.GetConfirmFlags() | CONFIRM_WRITE_KEYS);
+
+    CMifareCPage page(App());
+    ASSERT_TRUE(page.CreateDialogWindow(Frame()->m_hWnd));
+    const HWND list = GetDlgItem(page.m_hWnd, IDC_MF_SLOT_LIST);
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED;
+    for (int row : {1, 17})
+        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    {
+        CBoxRobot question([](HWND d) { return HasText(d, L"Really?"); }, [](HWND d) { PressButton(d, IDOK); });
+        CBoxRobot done(
+            [](HWND d) { return HasText(d, L"The command \"Write keys to the reader memory\" has been successfully completed."); },
+            [](HWND d) { PressButton(d, IDOK); });
+        SendMessageW(page.m_hWnd, WM_COMMAND, ID_MFKEYS_WRITE_SELECTED, 0);
+        ASSERT_TRUE(WaitFor([&] { return question.found.load() && done.found.load() && !App().reader; })) << DebugLog();
+    }
+    const std::string slot1 = std::string("\x00\x01\x11\x01\x02\x03\x04\x05", 8);
+    const std::string slot17 = std::string("\x01\x01\x17\x01\x02\x03\x04\x05", 8);
+    EXPECT_EQ(WrittenKeyFrames(Sim()), (std::vector<std::string>{slot1, slot17}));
+    page.Destroy();
+}
+
+TEST_F(ReaderTransferTest, TemicScanRequestsAndInitialisationFromThePageReachTheReader)
+{
+    const std::wstring port = TcpReader();
+    {
+        CDocUpdateScope scope(Doc());
+        Doc().SetTemicEnabled(true);
+    }
+    StartFromReader(port);
+    CTemicPage page(App());
+    ASSERT_TRUE(page.CreateDialogWindow(Frame()->m_hWnd));
+    SetDlgItemTextW(page.m_hWnd, IDC_TEMIC_SCAN, L"2,0,0;255,0,500;");
+    EXPECT_EQ((std::vector<uint32_t>{2, 255 | (500u << 16)}), Doc().readKeys.temic.params);
+    const auto cycleSeen = [this] {
+        const std::string text = Sim().ReceivedText();
+        return text.find("t57 05 81 02 00\rt57 00\rt57 05 81 02 00\r") != std::string::npos;
+    };
+    ASSERT_TRUE(WaitFor(cycleSeen)) << Sim().ReceivedText();
+
+    // A transponder on the reader for the initialisation.
+    ReaderSimTemicCard card;
+    Sim().SetTemicCard(&card);
+    App().settings.SetConfirmFlags(App().settings.GetConfirmFlags() | CONFIRM_TEMIC);
+    const auto succeeded = [](HWND d) {
+        for (const std::wstring& text : DialogTexts(d))
+            if (text.find(L"has been successfully completed") != std::wstring::npos)
+                return true;
+        return false;
+    };
+    {
+        CBoxRobot question([](HWND d) { return HasText(d, L"Really?"); }, [](HWND d) { PressButton(d, IDOK); });
+        CBoxRobot done(succeeded, [](HWND d) { PressButton(d, IDOK); });
+        SendDlgItemMessageW(page.m_hWnd, ID_INIT_TEMIC, BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitFor([&] { return question.found.load() && done.found.load(); })) << DebugLog();
+    }
+    EXPECT_NE(Sim().ReceivedText().find("t57 01 00 00 14 80 40 02 00\r"), std::string::npos);
+    page.Destroy();
 }

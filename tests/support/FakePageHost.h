@@ -76,6 +76,7 @@ public:
         Record(L"WriteKeysToReader|" + Flag(plus) + L"|" + std::to_wstring(slotMask) + L"|" + Flag(confirm));
     }
     bool StartReaderSearch() override { return Record(L"StartReaderSearch"), true; }
+    bool CanStartReaderJob() override { return readerJobPossible; }
 
     bool ShowPage(int pageId) override { return Record(L"ShowPage|" + std::to_wstring(pageId)), true; }
 
@@ -112,6 +113,7 @@ public:
     HIMAGELIST GetLargeImageList() override { return nullptr; }
 
     void MarkDirty(HostUpdate what) override { dirty.push_back(what); }
+    void PrepareMenuShortcuts(HMENU, const std::vector<uint32_t>& shortcuts) override { menuShortcuts = shortcuts; }
     ITableSettings& GetTableSettings() override { return tableSettings; }
 
     void ExchangeDialogPlacement(bool save, HWND, int slot) override
@@ -199,6 +201,8 @@ public:
     bool transferResult = true;
     bool openConfigurationResult = true;
     bool tickDontAsk = false;            // the "Do not ask" box as the boxes are closed
+    bool readerJobPossible = true;
+    std::vector<uint32_t> menuShortcuts;  // what the last menu was given
 
 private:
     void Record(std::wstring call) { calls.push_back(std::move(call)); }

@@ -101,17 +101,23 @@ TEST_F(ReadKeysPageTest, GeneralTabIsShownAndTheOthersAwaitTheirSubPages)
     EXPECT_TRUE(IsWindowVisible(general->m_hWnd));
     EXPECT_TRUE(page.ShowSubPage(0));   // the shown tab again: the same window, nothing new
     EXPECT_EQ(general, page.GetSubPage(0));
-    for (int tab = 1; tab < 5; ++tab) {
-        EXPECT_FALSE(page.ShowSubPage(tab)) << tab;
-        EXPECT_EQ(-1, page.GetShownIndex());
-        EXPECT_EQ(nullptr, page.GetSubPage(tab));
-        EXPECT_FALSE(IsWindowVisible(general->m_hWnd));
-    }
+    // A tab without a sub-page: none shown.
+    EXPECT_FALSE(page.ShowSubPage(kReadKeysTabCount));
+    EXPECT_EQ(-1, page.GetShownIndex());
+    EXPECT_FALSE(IsWindowVisible(general->m_hWnd));
     // Never created, so the page's exchange passes them by.
     page.ExchangeData(false);
     page.ExchangeData(true);
     for (int tab = 1; tab < 5; ++tab)
         EXPECT_EQ(nullptr, page.GetSubPage(tab));
+    // The card-memory tabs make their sub-pages when first shown.
+    for (int tab = 1; tab < 5; ++tab) {
+        EXPECT_TRUE(page.ShowSubPage(tab)) << tab;
+        EXPECT_EQ(tab, page.GetShownIndex());
+        ASSERT_NE(nullptr, page.GetSubPage(tab));
+        EXPECT_TRUE(IsWindowVisible(page.GetSubPage(tab)->m_hWnd));
+        EXPECT_FALSE(IsWindowVisible(general->m_hWnd));
+    }
     EXPECT_TRUE(page.ShowSubPage(0));
     EXPECT_TRUE(IsWindowVisible(general->m_hWnd));
 }
