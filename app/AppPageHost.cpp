@@ -3,12 +3,14 @@
 
 #include "app/NorvaneApp.h"
 
+#include <algorithm>
+
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
 #include "app/StandIns.h"
 #include "config/ActionCatalogue.h"
-#include "app/StandIns.h"
+#include "core/SystemServices.h"
 #include "framework/MessageBox.h"
 #include "pages/options/DestinationDialogs.h"
 #include "reader/Reader.h"
@@ -84,9 +86,44 @@ const std::wstring& CNorvaneApp::GetKeyTypeName(int keyType)
     return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
 }
 
+void CNorvaneApp::SetHotkeyCapture(bool focused)
+{
+    const int before = hotkeyCaptures;
+    hotkeyCaptures = std::max(0, hotkeyCaptures + (focused ? 1 : -1));
+    if ((before == 0) != (hotkeyCaptures == 0)) {
+        CDocUpdateScope scope(settings);
+        settings.RaiseStateChange(ASS_HOTKEY_EDITING, false);
+    }
+}
+
+void CNorvaneApp::TryEventSound(int soundEvent)
+{
+    if (!mainFrame || !mainFrame->m_hWnd)
+        return;
+    CMainFrame& frame = *mainFrame;
+    if (frame.playingSound >= 0) {
+        // A second press on a playing media sound stops it.
+        CDocUpdateScope scope(settings);
+        if (frame.loadedWav)
+            SystemServices().PlayWave(nullptr, 0);
+        else
+            SystemServices().SendMediaString(L"stop media", nullptr);
+        frame.playingSound = -1;
+        settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
+        return;
+    }
+    frame.StopEventSound();
+    frame.PlayEventSound(soundEvent);
+}
+
+int CNorvaneApp::GetPlayingSound()
+{
+    return mainFrame ? mainFrame->playingSound : -1;
+}
+
 int CNorvaneApp::ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk)
 {
-    return ShowMessage(text, style, GetMainFrameWindow(), dontAsk);
+    return SystemServices().AskUser(text, style, GetMainFrameWindow(), dontAsk);
 }
 
 std::shared_ptr<CActionHdBk> CNorvaneApp::GetActionCatalogue()

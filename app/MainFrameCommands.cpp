@@ -10,6 +10,8 @@
 #include "app/CommandLine.h"
 #include "app/CommandTexts.h"
 #include "app/Configurations.h"
+#include "app/ExtTools.h"
+#include "app/ExtToolsDialog.h"
 #include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
 #include "app/ShellServices.h"

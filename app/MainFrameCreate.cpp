@@ -117,10 +117,15 @@ void CMainFrame::OnDestroy()
     CNorvaneApp& app = App();
     app.settings.GetTransferDoc().RemoveObserver(transferObserver);
     app.settings.RemoveObserver(settingsObserver);
-    app.StopTransfer();
-    // A reader kept for a pending job goes too: no worker outlives the window.
-    app.ReleaseReader(true);
-    app.ReleaseBridgeLink(false);
+    // A language switch makes the window again at once: the transfer and its links go on, and
+    // the workers post to the new window.
+    const bool recreating = app.recreatingMainWindow;
+    if (!recreating) {
+        app.StopTransfer();
+        // A reader kept for a pending job goes too: no worker outlives the window.
+        app.ReleaseReader(true);
+        app.ReleaseBridgeLink(false);
+    }
     UnregisterHotkeys();
     if (devNotify) {
         UnregisterDeviceNotification(devNotify);
@@ -161,5 +166,6 @@ void CMainFrame::OnDestroy()
         idleIcon = nullptr;
     }
     uiFont.Delete();
-    PostQuitMessage(0);
+    if (!recreating)
+        PostQuitMessage(0);
 }

@@ -52,7 +52,7 @@ void CMainFrame::IdleUpdate()
     if (dirty & MFD_HOTKEYS) {
         dirty &= ~MFD_HOTKEYS;
         const CAppSettings& settings = Settings();
-        RegisterHotkeys(settings.IsHotkeysEnabled() && !settings.hotkeys.empty());
+        RegisterHotkeys(settings.IsHotkeysEnabled() && !settings.hotkeys.empty() && App().hotkeyCaptures == 0);
     }
     if (dirty & MFD_TOPMOST)
         ApplyTopmost();

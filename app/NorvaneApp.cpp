@@ -56,6 +56,11 @@ CNorvaneApp::~CNorvaneApp()
         mainClassAtom = 0;
     }
     DestroyOwnerWindow();
+    if (languageModule) {
+        SetResourceModule(GetProgramModule());
+        FreeLibrary(languageModule);
+        languageModule = nullptr;
+    }
     LogSettings = nullptr;
 }
 

@@ -50,7 +50,7 @@ public:
     ~CNorvaneApp() override;
 
     // CWinApp
-    void ShowHelp(int helpId) override;
+    bool ShowHelp(int helpId) override;
     // An exception that escaped a window's message handler: its text becomes the main window's
     // caption and the debug log records it.
     LRESULT OnHandlerException(const std::exception& e, const MSG& msg) override;
@@ -106,6 +106,11 @@ public:
     void ShowLastKeyDialog(HWND owner) override;
     bool ShowNewFormatDialog(int* index, HWND owner) override;
     const std::array<std::wstring, 22>& GetKeyTypeNames() override;
+    void SetHotkeyCapture(bool focused) override;
+    void TryEventSound(int soundEvent) override;
+    int GetPlayingSound() override;
+    // The capture fields that have the focus now.
+    int hotkeyCaptures = 0;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
@@ -166,8 +171,22 @@ public:
     void UpdateEventLog() override;
     // The start event: the program's and the system's versions.
     void RecordStartEvent();
-    // Finds the installed language libraries and applies the chosen language.
+    // The built-in language and the libraries of "Languages" beside the program (app/Languages.cpp).
+    void ListLanguages();
+    // Applies the settings' language: its library becomes the resource module (the built-in
+    // texts when it is missing or broken) and the presets are merged for it.
     void ApplyLanguage();
+    // The loaded language library (null: the built-in texts), its index in the settings'
+    // languages, and the help file last shown.
+    HMODULE languageModule = nullptr;
+    // Set while a language switch rebuilds the main window: its teardown then keeps the
+    // transfer, the reader and the bridge link, and does not end the program.
+    bool recreatingMainWindow = false;
+    // The frame object of a window a language switch replaced: the switch may come from that
+    // window's own handler, so the object lives on until the next switch or the end.
+    std::unique_ptr<CMainFrame> retiredFrame;
+    int appliedLanguage = 0;
+    std::wstring helpFile;
 
     // Event table (app/AppLogCommands.cpp): open and close with the history rule; one event
     // of string `id` printed with the arguments, only while the table is open.

@@ -212,6 +212,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     app.settings.GetTransferDoc().Open();
     app.AddObservers();
     app.cccid.SetListChangeCallback(&app, &CNorvaneApp::OnCcidReadersChanged);
+    app.ListLanguages();
     app.ApplyLanguage();
     if (IsWindowsVistaOrLater())
         AddJumpListTasks();

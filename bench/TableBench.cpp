@@ -20,7 +20,7 @@ constexpr int kRows = 100000;
 class CBenchApp : public CWinApp
 {
 public:
-    void ShowHelp(int) override {}
+    bool ShowHelp(int) override { return false; }
     bool PreTranslate(MSG*) override { return false; }
 };
 

@@ -104,20 +104,36 @@ HMODULE CModule::Detach()
 
 // ---- Shell, clipboard, paths ----
 
-void ShellOpen(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+namespace
+{
+
+// Both shell starts go through the system services, so that tests see what would start.
+void ShellExecuteVerb(const wchar_t* verb, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
 {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE;
     CAppContext* app = GetAppContext();
     info.hwnd = app ? app->GetMainFrameWindow() : nullptr;
-    info.lpVerb = L"open";
+    info.lpVerb = verb;
     info.lpFile = file;
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info))
+    if (!SystemServices().ExecuteShell(info))
         ThrowOSError(GetLastError());
+}
+
+} // namespace
+
+void ShellOpen(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+{
+    ShellExecuteVerb(L"open", file, parameters, directory);
+}
+
+void RunProgram(const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+{
+    ShellExecuteVerb(IsWindowsVistaOrLater() ? L"runas" : L"open", file, parameters, directory);
 }
 
 namespace

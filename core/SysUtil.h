@@ -103,6 +103,9 @@ private:
 // Opens a document or program with the shell's "open" verb (no error UI); the owner is the main
 // window when there is one. Throws COSException on failure.
 void ShellOpen(const wchar_t* file, const wchar_t* parameters = nullptr, const wchar_t* directory = nullptr);
+// The same as administrator: verb "runas" (Windows Vista and later, "open" before). A declined
+// elevation prompt throws like any other failure.
+void RunProgram(const wchar_t* file, const wchar_t* parameters = nullptr, const wchar_t* directory = nullptr);
 
 // Puts Unicode text on the clipboard; length < 0: up to the terminating zero. A clipboard that
 // another program holds open is tried again for about 100 ms. On failure the error of the

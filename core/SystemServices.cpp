@@ -113,6 +113,17 @@ HRESULT CSystemServices::CreateAutomationObject(const wchar_t* progId, IDispatch
     return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(object));
 }
 
+HWND CSystemServices::ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data)
+{
+    // The viewer is loaded on first use and stays for the life of the process.
+    using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+    static const HtmlHelpFn htmlHelp = [] {
+        HMODULE viewer = LoadLibraryW(L"hhctrl.ocx");
+        return viewer ? reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW"))) : nullptr;
+    }();
+    return htmlHelp ? htmlHelp(owner, file, command, data) : nullptr;
+}
+
 ISystemServices& SystemServices()
 {
     ISystemServices* standIn = g_standIn.load();

@@ -68,6 +68,9 @@ public:
     // IDispatch; the failing call's code otherwise (the class not registered, the server not
     // starting).
     virtual HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) = 0;
+    // ---- Help
+    // HtmlHelpW of the system's help viewer (null when it is not installed).
+    virtual HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) = 0;
 
 protected:
     ~ISystemServices() = default;
@@ -96,6 +99,7 @@ public:
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
     HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
+    HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) override;
 };
 
 // The services in force: a test's stand-in, else the application's, else the system's own.

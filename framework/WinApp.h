@@ -17,7 +17,9 @@ public:
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
 
-    virtual void ShowHelp(int helpId) = 0;
+    // The help topic of a dialog or command (0: the help's default topic); false when no help
+    // file is there.
+    virtual bool ShowHelp(int helpId) = 0;
     // The message result to use when a handler of msg threw; the base logs the failure as an
     // error entry and answers -1 for WM_CREATE, 0 with the window validated for WM_PAINT, else 0.
     virtual LRESULT OnHandlerException(const std::exception& e, const MSG& msg);

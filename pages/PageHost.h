@@ -126,6 +126,14 @@ public:
     virtual bool ShowNewFormatDialog(int* index, HWND owner) = 0;
     // The 22 card-type names in the interface language, index = key type.
     virtual const std::array<std::wstring, 22>& GetKeyTypeNames() = 0;
+    // A shortcut capture field took (true) or lost the focus. While any has it the main window
+    // holds no hotkeys, so that the keys being captured reach the field.
+    virtual void SetHotkeyCapture(bool focused) = 0;
+    // Tries an event's sound as the Sounds page's play button does: a running media playback
+    // is stopped instead; otherwise a loaded sound is closed and the event's sound played.
+    virtual void TryEventSound(int soundEvent) = 0;
+    // The event whose media playback runs, -1 none (its play button shows stop).
+    virtual int GetPlayingSound() = 0;
 
 protected:
     ~IPageHost() = default;

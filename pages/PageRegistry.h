@@ -25,6 +25,8 @@ std::unique_ptr<CBasePage> CreateTransferPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host);
 std::unique_ptr<CBasePage> CreateKeyListPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateSoundPage(IPageHost& host);
+std::unique_ptr<CBasePage> CreateHotkeysPage(IPageHost& host);
 
 // pages/options/
 std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host);
@@ -78,8 +80,8 @@ inline constexpr PageTableEntry kPageRegistry[] = {
     {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, CreateFormatsPage},  // CFormatsPage "Formats"
     {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, CreateReadKeysPage},  // CReadKeysPage "Reading keys"
     {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"
-    {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, nullptr},  // CSoundPage "Sounds"
-    {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, nullptr},  // CHotkeysPage "Hotkeys"
+    {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, CreateSoundPage},  // CSoundPage "Sounds"
+    {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, CreateHotkeysPage},  // CHotkeysPage "Hotkeys"
 };
 
 inline constexpr int kPageCount = static_cast<int>(std::size(kPageRegistry));

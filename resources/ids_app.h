@@ -10,7 +10,7 @@
 #define IDS_NO_SOURCE 126
 #define IDS_NEW_CONFIG_NAME 130       // "Configuration %d"
 #define IDS_ITEM_EXISTS_REPLACE 132
-#define IDS_CONFIG_UNREADABLE 135    // 133 is the replace question of several items
+#define IDS_CONFIG_UNREADABLE 147    // 133 is the replace question of several items; 135 to 138 name the sound events
 #define IDS_SAVE_CONFIG_QUESTION 180
 #define IDS_EXIT_QUESTION 181
 #define IDS_JOB_PROGRESS 188        // "To execute the command "%s"..."
@@ -119,3 +119,30 @@
 #define IDC_TRANS_SOURCE 1007
 #define IDC_TRANS_ARROW2 1008
 #define IDC_TRANS_DESTINATION 1009
+
+// External tools dialog
+#define IDD_EXT_TOOLS 905
+#define IDC_ET_LIST 1288
+#define IDC_ET_ADD 1289
+#define IDC_ET_DELETE 1290
+#define IDC_ET_UP 1291
+#define IDC_ET_DOWN 1292
+#define IDC_ET_TITLE 1293
+#define IDC_ET_COMMAND 1294
+#define IDC_ET_ARGUMENTS 1296
+#define IDC_ET_ADMIN 1297
+#define IDC_ET_APPLY 1298
+#define IDC_ET_COMMAND_BAR 1299
+#define IDC_ET_ARGUMENTS_BAR 1300
+#define IDC_ET_FOLDER_BAR 1301
+#define IDC_ET_FOLDER 1313
+#define IDM_ET_ARGUMENTS 839
+#define ID_ET_BROWSE_PROGRAM 33048
+#define ID_ET_GO_PROGRAM 33049
+#define ID_ET_RUN 33050
+#define ID_ET_CONFIGURE 33051
+#define ID_ET_KEY_NUMBER 33052
+#define ID_ET_BROWSE_FOLDER 33067
+#define ID_ET_GO_FOLDER 33068
+#define IDS_ET_PROGRAM_FILTER 267
+#define IDS_ET_NOT_EXECUTABLE 301

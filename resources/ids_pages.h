@@ -429,5 +429,45 @@
 #define IDS_MFKEYS_ROW 129              // "%d", "%s": the slot from 1, its key
 #define IDS_MFKEYS_IMPORT_FILTER 260
 #define IDS_MFKEYS_EXPORT_FILTER 261
-#define IDS_MFKEYS_TOO_LONG 267         // "%d", "%d": records skipped, digits of a key
+#define IDS_MFKEYS_TOO_LONG 268         // "%d", "%d": records skipped, digits of a key
 #define IDS_TEMIC_SCAN_TIP 1214
+// Hotkeys page
+#define IDC_HOTKEYS_ENABLED 1144
+#define IDC_HOTKEYS_LIST 1145
+#define IDC_HOTKEYS_GLOBAL 1147
+#define IDC_HOTKEYS_ASSIGN 1148
+#define IDC_HOTKEYS_REMOVE 1149
+#define IDC_HOTKEYS_UNASSIGNED 1150
+#define IDC_HOTKEYS_UNASSIGNED_LABEL 1151
+#define IDC_HOTKEYS_CAPTURE 1153
+#define IDM_HOTKEYS 827
+#define ID_HOTKEYS_DELETE 32929
+#define ID_HOTKEYS_SELECT_ALL 32930
+#define ID_HOTKEYS_SHOW_UNASSIGNED 33002
+#define IDS_HOTKEYS_COL_ACTION 175
+#define IDS_HOTKEYS_COL_SHORTCUT 176
+#define IDS_HOTKEYS_COL_GLOBAL 177
+#define IDS_HOTKEY_PRINTABLE 403        // a shortcut without modifiers that types a character
+#define IDS_HOTKEY_SHIFT_PRINTABLE 404  // Shift alone with such a key
+#define IDS_HOTKEY_EDITING_KEY 405      // an editing or navigation key alone
+#define IDS_HOTKEY_WIN_LOCAL 413        // a local shortcut with Win, which no accelerator takes
+
+// Sounds page
+#define IDC_SOUNDS_ENABLED 1073
+#define IDC_SOUNDS_COMBO 1074
+#define IDC_SOUNDS_LIST 1075
+#define IDM_SOUNDS 807
+#define ID_SOUND_PLAY 32807
+#define ID_SOUND_GO 32809
+#define ID_SOUND_CHOOSE 32811
+#define ID_SOUNDS_SELECT_ALL 32960
+#define IDS_SOUND_EVENT_TRANSMITTED 135  // the event names, 135 to 138 in event order
+#define IDS_SOUND_EVENT_ERROR 136
+#define IDS_SOUND_EVENT_CONNECTED 137
+#define IDS_SOUND_EVENT_DISCONNECTED 138
+#define IDS_SOUNDS_COL_EVENT 170         // column titles 170 to 174 by column id
+#define IDS_SOUNDS_COL_FILE 171
+#define IDS_SOUNDS_COL_PLAY 172
+#define IDS_SOUNDS_COL_GO 173
+#define IDS_SOUNDS_COL_BROWSE 174
+#define IDS_SOUND_FILTER 253

@@ -157,6 +157,9 @@ void AppTest::SetUp()
     app.settings.GetTransferDoc().Close(false);
     app.settings.GetTransferDoc().SetDefaults();
     app.settings.GetTransferDoc().SetPathName(L"");
+    // Each test starts the program as a new process would: no language applied yet.
+    app.settings.GetTransferDoc().SetInterfaceLanguageApplied(false);
+    app.helpFile.clear();
     app.settings.SetDefaults();
     PumpWaitingMessages();
 }

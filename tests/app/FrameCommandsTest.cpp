@@ -76,6 +76,16 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
                                  info->lpParameters);
         return TRUE;
     };
+    // Help and the tools reach the system through its services.
+    m_system.showHtmlHelp = [](HWND, const wchar_t* file, UINT command, DWORD_PTR data) {
+        StandInCalls().push_back(L"help|" + std::wstring(file ? file : L"") + L"|" + std::to_wstring(command) +
+                                 L"|" + std::to_wstring(data));
+        return HWND{};
+    };
+    ASSERT_TRUE(CreateDirectoryW(m_folder.File(L"Help").c_str(), nullptr));
+    const std::wstring helpFile = m_folder.File(L"Help\\Norvane_RUS.chm");
+    WriteFileBytes(helpFile, "help");
+    *Settings().EditExtTools() = {{L"One", L"one.exe"}, {L"Two", L"two.exe", L"%KeyNum% x"}};
     const std::wstring docs = m_folder.Path();
     const struct {
         int id;
@@ -83,10 +93,10 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
     } cases[] = {
         {ID_FORMAT_NEW, {L"ShowNewFormatDialog"}},
         {ID_LAST_KEY, {L"ShowLastKeyDialog"}},
-        {ID_EXT_TOOLS, {L"RunExtToolsDialog"}},
-        {ID_EXT_TOOL_FIRST + 1, {L"RunExternalTool|1"}},
-        {ID_HELP_CONTENTS, {L"ShowHelp|0"}},
-        {ID_PAGE_HELP, {L"ShowHelp|968"}},
+        // No transfer yet: %KeyNum% is empty.
+        {ID_EXT_TOOL_FIRST + 1, {L"shell|open|two.exe| x"}},
+        {ID_HELP_CONTENTS, {L"help|" + helpFile + L"|0|0"}},
+        {ID_PAGE_HELP, {L"help|" + helpFile + L"|15|" + std::to_wstring(0x20000 + 968)}},
         // "Go log" of the log menus shows the log in its folder, the documents folder.
         {ID_GO_TRANSFER_LOG, {L"shell|open|explorer.exe|/select, \"" + docs + L"\\Transfer.log\""}},
         {ID_GO_APP_LOG, {L"shell|open|explorer.exe|/select, \"" + docs + L"\\Norvane.log\""}},

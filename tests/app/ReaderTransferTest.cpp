@@ -625,3 +625,30 @@ TEST_F(ReaderTransferTest, TemicScanRequestsAndInitialisationFromThePageReachThe
     EXPECT_NE(Sim().ReceivedText().find("t57 01 00 00 14 80 40 02 00\r"), std::string::npos);
     page.Destroy();
 }
+
+TEST_F(ReaderTransferTest, ALanguageSwitchKeepsTheReaderAndTheNextKeyIsTransferred)
+{
+    ASSERT_TRUE(CreateDirectoryW(m_folder.File(L"Languages").c_str(), nullptr));
+    const std::wstring library = MultiByteToWString(std::string(NORVANE_TOOLS_DIR) + "/de-de.dll", CP_ACP);
+    ASSERT_TRUE(CopyFileW(library.c_str(), m_folder.File(L"Languages\\de-de.dll").c_str(), FALSE));
+    App().ListLanguages();
+    // The library is let go at the end, whatever happens, so that the test folder can go too.
+    struct BuiltInTextsAgain
+    {
+        ~BuiltInTextsAgain() { App().settings.SetLanguage(L"<internal>"); }
+    } builtInAgain;
+    StartFromReader(TcpReader());
+    const CReader* reader = App().reader.get();
+    HWND before = App().GetMainFrameWindow();
+
+    App().settings.SetLanguage(L"de-de");
+    ASSERT_NE(before, App().GetMainFrameWindow());
+    ASSERT_NE(nullptr, App().languageModule);
+    EXPECT_EQ(reader, App().reader.get());
+    EXPECT_EQ(RDST_CONNECTED, App().reader->GetState());
+    EXPECT_TRUE(App().settings.IsTransferEnabled());
+
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+    EXPECT_EQ(transfer_test::ClipboardText(), L"57");
+}

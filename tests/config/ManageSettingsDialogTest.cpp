@@ -20,7 +20,7 @@ namespace {
 class CDialogTestApp : public CWinApp
 {
 public:
-    void ShowHelp(int) override {}
+    bool ShowHelp(int) override { return false; }
     bool PreTranslate(MSG* msg) override
     {
         for (HWND hwnd = msg->hwnd; hwnd; hwnd = GetParent(hwnd))

@@ -16,7 +16,11 @@
 class CTestApp : public CWinApp
 {
 public:
-    void ShowHelp(int helpId) override { helpIds.push_back(helpId); }
+    bool ShowHelp(int helpId) override
+    {
+        helpIds.push_back(helpId);
+        return true;
+    }
     bool PreTranslate(MSG* msg) override;
     LRESULT OnHandlerException(const std::exception& e, const MSG& msg) override;
 

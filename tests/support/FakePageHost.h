@@ -38,7 +38,11 @@ public:
 class CPageTestApp final : public CWinApp
 {
 public:
-    void ShowHelp(int helpId) override { helpIds.push_back(helpId); }
+    bool ShowHelp(int helpId) override
+    {
+        helpIds.push_back(helpId);
+        return true;
+    }
     bool PreTranslate(MSG* msg) override
     {
         for (HWND hwnd = msg->hwnd; hwnd; hwnd = GetParent(hwnd)) {
@@ -134,6 +138,10 @@ public:
         return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
     }
 
+    void SetHotkeyCapture(bool focused) override { Record(L"SetHotkeyCapture|" + Flag(focused)); }
+    void TryEventSound(int soundEvent) override { Record(L"TryEventSound|" + std::to_wstring(soundEvent)); }
+    int GetPlayingSound() override { return playingSound; }
+
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override
     {
         messages.push_back(text);
@@ -203,6 +211,7 @@ public:
     bool tickDontAsk = false;            // the "Do not ask" box as the boxes are closed
     bool readerJobPossible = true;
     std::vector<uint32_t> menuShortcuts;  // what the last menu was given
+    int playingSound = -1;
 
 private:
     void Record(std::wstring call) { calls.push_back(std::move(call)); }

@@ -96,3 +96,9 @@ HRESULT CFakeSystemServices::CreateAutomationObject(const wchar_t* progId, IDisp
     return createAutomationObject ? createAutomationObject(progId, object)
                                   : m_scope.Replaced().CreateAutomationObject(progId, object);
 }
+
+HWND CFakeSystemServices::ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data)
+{
+    return showHtmlHelp ? showHtmlHelp(owner, file, command, data)
+                        : m_scope.Replaced().ShowHtmlHelp(owner, file, command, data);
+}

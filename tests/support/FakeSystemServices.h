@@ -49,6 +49,7 @@ public:
     std::function<HDEVNOTIFY(HWND window, const GUID& interfaceClass)> watchDeviceInterfaces;
     std::function<void(std::vector<std::wstring>& names)> listPcscReaders;
     std::function<HRESULT(const wchar_t* progId, IDispatch** object)> createAutomationObject;
+    std::function<HWND(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data)> showHtmlHelp;
 
     void LocalTime(SYSTEMTIME& now) override;
     __time64_t CurrentTime() override;
@@ -66,6 +67,7 @@ public:
     HDEVNOTIFY WatchDeviceInterfaces(HWND window, const GUID& interfaceClass) override;
     void ListPcscReaders(std::vector<std::wstring>& names) override;
     HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
+    HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) override;
 
 private:
     // Declared after the functions, so that they are gone only once the fake is out of force.
