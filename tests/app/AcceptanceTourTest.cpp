@@ -1,0 +1,138 @@
+// The tour of the program: every page made current through the page list, every tab of a page
+// and every view of the Advanced page shown, and every dialog of the resources created; each
+// leaves a picture in tests/tour/. A page slot that stays blank or a dialog that cannot be
+// created fails the tour.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "app/MainFrame.h"
+#include "app/PageListBar.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/SavedBitmap.h"
+
+namespace {
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+BOOL CALLBACK CollectDialog(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list)
+{
+    if (IS_INTRESOURCE(name))
+        reinterpret_cast<std::vector<int>*>(list)->push_back(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
+}
+
+class AcceptanceTour : public AppTest
+{
+protected:
+    std::wstring TourFile(const std::wstring& name) const
+    {
+        const std::wstring folder = TestExeFolder() + L"\\tour";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        return folder + L"\\" + name + L".bmp";
+    }
+
+    // A picture of the window; a page's must have some ink on it (a blank or black page fails),
+    // a bare template may be as empty as its controls are before their owner fills them.
+    void Picture(HWND window, const std::wstring& name, bool inked = true)
+    {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        const std::wstring path = TourFile(name);
+        ASSERT_TRUE(SaveWindowBitmap(window, path)) << "no picture of " << std::string(name.begin(), name.end());
+        const CSavedBitmap picture(path);
+        ASSERT_TRUE(picture.Valid());
+        RECT all{0, 0, picture.Width(), picture.Height()};
+        if (inked)
+            EXPECT_GE(picture.InkPixels(all, picture.Dominant(all)), 50) << std::string(name.begin(), name.end());
+    }
+
+    HTREEITEM ItemOf(HWND tree, int pageId) const
+    {
+        for (HTREEITEM root = TreeView_GetRoot(tree); root; root = TreeView_GetNextSibling(tree, root)) {
+            for (HTREEITEM i = root; i; i = i == root ? TreeView_GetChild(tree, root) : TreeView_GetNextSibling(tree, i)) {
+                TVITEMW tv{};
+                tv.mask = TVIF_PARAM;
+                tv.hItem = i;
+                TreeView_GetItem(tree, &tv);
+                if (tv.lParam == pageId)
+                    return i;
+            }
+        }
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().settings;
+    settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR | PANEL_TOOLBAR);
+    ASSERT_TRUE(Frame()->pageListBar);
+    HWND tree = Frame()->pageListBar->Tree();
+    SendMessageW(Frame()->pageListBar->m_hWnd, WM_COMMAND, ID_PAGELIST_CHECK_ALL, 0);
+
+    for (const PageTableEntry& row : kPageRegistry) {
+        const std::wstring name = std::to_wstring(row.id);
+        HTREEITEM item = ItemOf(tree, row.id);
+        ASSERT_TRUE(item) << "page " << row.id << " is not in the page list";
+        ASSERT_TRUE(TreeView_SelectItem(tree, item));
+        ASSERT_EQ(row.id, Frame()->currentPage);
+        CBasePage* page = Frame()->GetCurrentPageObject();
+        EXPECT_TRUE(page && page->m_hWnd) << "page " << row.id << " is a blank slot";
+        if (!page || !page->m_hWnd)
+            continue;
+        Picture(FrameWindow(), name);
+
+        // Every tab of the page's tab controls, and both views of the Advanced page.
+        for (HWND child = GetWindow(page->m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t cls[64] = L"";
+            GetClassNameW(child, cls, 64);
+            if (lstrcmpiW(cls, WC_TABCONTROLW) != 0)
+                continue;
+            const int tabs = TabCtrl_GetItemCount(child);
+            for (int tab = 0; tab < tabs; ++tab) {
+                TabCtrl_SetCurSel(child, tab);
+                NMHDR change{child, static_cast<UINT_PTR>(GetDlgCtrlID(child)), static_cast<UINT>(TCN_SELCHANGE)};
+                SendMessageW(page->m_hWnd, WM_NOTIFY, change.idFrom, reinterpret_cast<LPARAM>(&change));
+                Picture(FrameWindow(), name + L"-tab" + std::to_wstring(tab));
+            }
+        }
+        if (row.id == PAGE_ADVANCED) {
+            for (int radio : {IDC_ADV_ALL, IDC_ADV_SIMPLE}) {
+                SendDlgItemMessageW(page->m_hWnd, radio, BM_CLICK, 0, 0);
+                Picture(FrameWindow(), name + (radio == IDC_ADV_ALL ? L"-all" : L"-simple"));
+            }
+        }
+    }
+
+    // Every dialog template of the program.
+    std::vector<int> dialogs;
+    EnumResourceNamesW(GetModuleHandleW(nullptr), RT_DIALOG, CollectDialog, reinterpret_cast<LONG_PTR>(&dialogs));
+    ASSERT_FALSE(dialogs.empty());
+    for (int id : dialogs) {
+        HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), FrameWindow(),
+                                         PlainDialogProc, 0);
+        EXPECT_TRUE(dialog) << "dialog " << id << " cannot be created (" << GetLastError() << ")";
+        if (!dialog)
+            continue;
+        // Child templates are shown as they are, in a window of their own size.
+        LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
+        if (style & WS_CHILD) {
+            SetWindowLongPtrW(dialog, GWL_STYLE, (style & ~static_cast<LONG_PTR>(WS_CHILD)) | WS_POPUP);
+            SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+        }
+        EnableWindow(dialog, TRUE);
+        ShowWindow(dialog, SW_SHOWNOACTIVATE);
+        Picture(dialog, L"dialog" + std::to_wstring(id), false);
+        DestroyWindow(dialog);
+    }
+    ShutDown();
+}
