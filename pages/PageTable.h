@@ -19,6 +19,11 @@ void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColum
 // The table's TN_DEFAULTCOLUMNS and TN_HEADERMENU (the header menu without "Don't sort");
 // true when nmh was one of them.
 bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list);
+// The status bar's question (WM_PAGE_QUERY): the list's selected rows and its rows; TRUE.
+LRESULT AnswerPageQuery(HWND list, WPARAM wParam, LPARAM lParam);
+// A context menu's screen point: the message's, or for the keyboard's (-1, -1) a point just inside
+// the list's top-left corner.
+POINT ContextMenuPoint(HWND list, LPARAM lParam);
 // After the rows changed: the new count, the top row kept, the list redrawn and the status
 // bar's counts marked for the next idle pass.
 void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host);

@@ -2,6 +2,7 @@
 
 #include "config/AppSettings.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "pages/options/AdvAllPage.h"
 #include "pages/options/AdvSimplePage.h"
 #include "resources/resource.h"
@@ -121,13 +122,8 @@ LRESULT CAdvancedPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         return result;
     }
     case WM_PAGE_QUERY:
-        if (m_current == 1 && View(1)) {
-            HWND list = GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST);
-            if (wParam)
-                *reinterpret_cast<int*>(wParam) = static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0));
-            if (lParam)
-                *reinterpret_cast<int*>(lParam) = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        }
+        if (m_current == 1 && View(1))
+            return AnswerPageQuery(GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST), wParam, lParam);
         return TRUE;
     case WM_DESTROY:
         for (auto& view : m_views)

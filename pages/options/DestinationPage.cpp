@@ -8,6 +8,7 @@
 #include "config/TransferDoc.h"
 #include "core/TextUtil.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "pages/PageRegistry.h"
 #include "resources/resource.h"
 
@@ -141,11 +142,7 @@ LRESULT CDestinationPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, 
             MoveWindow(m_table.m_hWnd, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
     case WM_PAGE_QUERY:
-        if (wParam)
-            *reinterpret_cast<int*>(wParam) = static_cast<int>(SendMessageW(m_table.m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0));
-        if (lParam)
-            *reinterpret_cast<int*>(lParam) = m_table.GetItemCount();
-        return TRUE;
+        return AnswerPageQuery(m_table.m_hWnd, wParam, lParam);
     case WM_DESTROY:
         m_table.RemoveHeaderTips();
         m_table.Destroy();

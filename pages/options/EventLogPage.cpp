@@ -390,11 +390,7 @@ LRESULT CEventLogPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         }
         break;
     case WM_PAGE_QUERY:
-        if (wParam)
-            *reinterpret_cast<int*>(wParam) = static_cast<int>(SendMessageW(m_list.m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0));
-        if (lParam)
-            *reinterpret_cast<int*>(lParam) = static_cast<int>(SendMessageW(m_list.m_hWnd, LVM_GETITEMCOUNT, 0, 0));
-        return TRUE;
+        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
     case WM_DESTROY:
         if (m_data)
             m_data->SetEventCallback(nullptr, nullptr);

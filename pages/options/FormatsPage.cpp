@@ -12,6 +12,7 @@
 #include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "pages/options/FormatDialog.h"
 #include "resources/resource.h"
 
@@ -228,22 +229,11 @@ LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     case WM_SIZE:
         Relayout();
         return 0;
-    case WM_PAGE_QUERY: {
-        std::vector<int> rows;
-        if (auto* selected = reinterpret_cast<int*>(wParam))
-            *selected = m_table.m_hWnd ? m_table.GetSelectedItems(rows) : 0;
-        if (auto* total = reinterpret_cast<int*>(lParam))
-            *total = m_data.GetItemCount();
-        return 1;
-    }
+    case WM_PAGE_QUERY:
+        return AnswerPageQuery(m_table.m_hWnd, wParam, lParam);
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_table.m_hWnd) {
-            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            if (at.x == -1 && at.y == -1) {
-                at = {0, 0};
-                ClientToScreen(m_table.m_hWnd, &at);
-            }
-            ShowListMenu(at);
+            ShowListMenu(ContextMenuPoint(m_table.m_hWnd, lParam));
             return 0;
         }
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);

@@ -10,6 +10,7 @@
 #include "framework/WinApp.h"
 #include "config/ActionCatalogue.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "resources/resource.h"
 
 namespace {
@@ -273,22 +274,12 @@ LRESULT CHotkeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
         return 0;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            if (at.x == -1 && at.y == -1) {
-                RECT rc;
-                GetWindowRect(m_list.m_hWnd, &rc);
-                at = {rc.left + 8, rc.top + 8};
-            }
-            ShowContextMenu(at);
+            ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, lParam));
             return 0;
         }
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_PAGE_QUERY: {
-        std::vector<int> rows;
-        *reinterpret_cast<int*>(wParam) = m_list.GetSelectedItems(rows);
-        *reinterpret_cast<int*>(lParam) = m_data ? m_data->GetItemCount() : 0;
-        return 0;
-    }
+    case WM_PAGE_QUERY:
+        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
     case WM_DESTROY:
         HideWarning();
         if (m_captureFocused)

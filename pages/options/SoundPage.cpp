@@ -13,6 +13,7 @@
 #include "framework/MessageBox.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "resources/resource.h"
 
 namespace {
@@ -230,22 +231,12 @@ LRESULT CSoundPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-            if (at.x == -1 && at.y == -1) {
-                RECT rc;
-                GetWindowRect(m_list.m_hWnd, &rc);
-                at = {rc.left + 8, rc.top + 8};
-            }
-            ShowContextMenu(at);
+            ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, lParam));
             return 0;
         }
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_PAGE_QUERY: {
-        std::vector<int> rows;
-        *reinterpret_cast<int*>(wParam) = m_list.GetSelectedItems(rows);
-        *reinterpret_cast<int*>(lParam) = kSoundEventCount;
-        return 0;
-    }
+    case WM_PAGE_QUERY:
+        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
     case WM_DESTROY:
         if (m_timer)
             KillTimer(hwnd, kEditTimer);
