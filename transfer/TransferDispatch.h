@@ -2,6 +2,7 @@
 // The core of a transfer: the key's format is found through the key filters, the key is
 // rendered, and the text goes to the configured destination. What the program records of a
 // transfer afterwards is the application shell's. UI thread only.
+#include <winsock2.h>  // before windows.h: the bridge link's sockets come with the dispatcher
 #include <windows.h>
 #include <string>
 

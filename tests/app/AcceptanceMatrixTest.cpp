@@ -123,8 +123,9 @@ public:
             m_target = std::make_unique<transfer_test::CTypingTarget>(kTargetTitle);
             ASSERT_TRUE(m_target->MakeForeground());
         }
-        if (m_dest == Dest::Bridge)
+        if (m_dest == Dest::Bridge) {
             ASSERT_TRUE(m_program.WaitForFileText(L"Norvane.log", "Connection is established (", kStartMs)) << Log();
+        }
         PresentKey();
         ASSERT_NO_FATAL_FAILURE(CheckDestination());
         const std::string expected = "\"" + Expected() + "\" -> ";

@@ -48,8 +48,9 @@ protected:
         const CSavedBitmap picture(path);
         ASSERT_TRUE(picture.Valid());
         RECT all{0, 0, picture.Width(), picture.Height()};
-        if (inked)
+        if (inked) {
             EXPECT_GE(picture.InkPixels(all, picture.Dominant(all)), 50) << std::string(name.begin(), name.end());
+        }
     }
 
     HTREEITEM ItemOf(HWND tree, int pageId) const

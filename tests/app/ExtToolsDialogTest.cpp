@@ -93,8 +93,9 @@ TEST_F(ExtToolsDialogTest, AddedTitlesCommandChecksAndApplyToTheToolsMenu)
         m_asked.clear();
         EXPECT_EQ(c.stored, dialog.StoreEdits()) << c.command;
         EXPECT_EQ(c.asked, m_asked) << c.command;
-        if (c.stored)
+        if (c.stored) {
             EXPECT_EQ(c.command, dialog.Tools()[7].command);
+        }
     }
     SetDlgItemTextW(hwnd, IDC_ET_TITLE, L"Editor");
     SetDlgItemTextW(hwnd, IDC_ET_COMMAND, L"notepad");

@@ -1,6 +1,7 @@
 // The frame's commands as WM_COMMAND brings them, the menus with their placeholders, and the
 // hand-over of a second instance's command line.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include <functional>

@@ -1,6 +1,7 @@
 // Hotkeys of the running program: global ones through the system's registration, pressed by the
 // system's input; local ones through the accelerator table; WM_HOTKEY by its keys alone.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include "tests/app/FrameProbe.h"

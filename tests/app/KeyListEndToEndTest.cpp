@@ -115,9 +115,10 @@ TEST(KeyListEndToEnd, ReadKeysArriveAsRowsAndARepeatedOneOnlyOnce)
     const size_t rowsAfter[] = {1, 2, 2};
     for (size_t i = 0; i < std::size(lines); ++i) {
         sim.PresentKey(lines[i]);
-        if (rowsAfter[i] > (i ? rowsAfter[i - 1] : 0))
+        if (rowsAfter[i] > (i ? rowsAfter[i - 1] : 0)) {
             ASSERT_TRUE(WaitForRows(list, rowsAfter[i], 10000))
                 << lines[i] << "; the log:\n" << program_run::ReadWholeFile(program.File(L"Norvane.log"));
+        }
         sim.RemoveKey();
     }
     // The repeated key is in the log, and still only two rows.

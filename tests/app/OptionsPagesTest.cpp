@@ -197,8 +197,9 @@ TEST_F(OptionsPages, RowsGroupsToolTitlesAndDefaults)
     const std::shared_ptr<CActionHdBk> catalogue = App().GetActionCatalogue();
     for (const ActionEntry& action : catalogue->actions) {
         const int tool = action.command - ID_EXT_TOOL_FIRST;
-        if (tool >= 0 && tool < 8)  // the eighth tool too
+        if (tool >= 0 && tool < 8) {  // the eighth tool too
             EXPECT_EQ(L"Tool " + std::to_wstring(tool + 1), data.ActionName(static_cast<int>(&action - catalogue->actions.data())));
+        }
     }
     // Hiding the unassigned actions leaves only rows with entries and the group rows before them.
     SendMessageW(page.m_hWnd, WM_COMMAND, IDC_HOTKEYS_UNASSIGNED, 0);

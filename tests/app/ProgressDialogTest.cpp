@@ -167,8 +167,9 @@ TEST_F(ProgressDialog, AJobThatEndedBeforeTheDialogShowsNoTextAndCloses)
     CBoxRobot robot(IsProgressDialog, [&](HWND box) { text = ItemText(box, IDC_PROGRESS_TEXT); });
     EXPECT_EQ(IDOK, dialog.Run(nullptr, reader));
     robot.Join();
-    if (robot.found)
+    if (robot.found) {
         EXPECT_EQ(L"", text);
+    }
 }
 
 TEST_F(ProgressDialog, OwnerFinishesItBeforeTheNextTick)

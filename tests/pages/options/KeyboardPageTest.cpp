@@ -195,8 +195,9 @@ TEST_F(KeyboardPage, TypingLibraryRadioFollowsTheLibraryBesideTheProgram)
         int32_t method;
     } cases[] = {{false, KEYBOARD_METHOD_LIBRARY}, {true, KEYBOARD_METHOD_KEYSTROKES}};
     for (const auto& c : cases) {
-        if (c.library)
+        if (c.library) {
             ASSERT_TRUE(CopyFileW((ToolsFolder() + L"\\autoit\\AutoItX3.dll").c_str(), beside.c_str(), FALSE));
+        }
         Doc().SetKeyboardMethod(c.method);
         CPageUnderTest<CKeyboardPage> page;
         page.host.GetTransferDoc().SetKeyboardMethod(c.method);

@@ -60,8 +60,9 @@ TEST(ReaderPageNumbers, EditTextsAreReadAsWholeNumbersOnly)
     for (const Case& c : cases) {
         int32_t value = 0;
         EXPECT_EQ(c.valid, ParseEditNumber(c.text, c.isSigned, value)) << c.text;
-        if (c.valid)
+        if (c.valid) {
             EXPECT_EQ(c.value, value) << c.text;
+        }
     }
 }
 
