@@ -26,16 +26,22 @@ void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColum
         c.titleId = 0;
 }
 
+bool AnswerDefaultColumns(NMHDR* nmh, LRESULT* result, AppColumnList list)
+{
+    if (nmh->code != TN_DEFAULTCOLUMNS)
+        return false;
+    auto* set = reinterpret_cast<TableColumnSet*>(nmh);
+    if (set->columns)
+        *set->columns = GetDefaultColumns(list);
+    *result = 1;
+    return true;
+}
+
 bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list)
 {
     switch (nmh->code) {
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(list);
-        *result = 1;
-        return true;
-    }
+    case TN_DEFAULTCOLUMNS:
+        return AnswerDefaultColumns(nmh, result, list);
     case TN_HEADERMENU:
         DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
         return true;

@@ -16,6 +16,9 @@ void ApplySavedColumns(CTableCtrl& table, const CAppSettings& settings, AppColum
 // Stores the table's columns as the saved list, marking the settings unsaved; sender is the
 // page, so that it is not told of its own store.
 void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColumnList list, const void* sender);
+// The table's TN_DEFAULTCOLUMNS answered with the list's default columns; false for any other
+// notification.
+bool AnswerDefaultColumns(NMHDR* nmh, LRESULT* result, AppColumnList list);
 // The table's TN_DEFAULTCOLUMNS and TN_HEADERMENU (the header menu without "Don't sort");
 // true when nmh was one of them.
 bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list);

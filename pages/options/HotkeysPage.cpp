@@ -682,13 +682,8 @@ bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         *Settings().EditColumns(COLS_HOTKEYS) = m_list.GetColumns();
         return true;
     }
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_HOTKEYS);
-        *result = 1;
-        return true;
-    }
+    case TN_DEFAULTCOLUMNS:
+        return AnswerDefaultColumns(nmh, result, COLS_HOTKEYS);
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }

@@ -11,6 +11,7 @@
 #include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/PageTable.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
 
@@ -833,13 +834,8 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         }
         return true;
     }
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_KEYFILTERS);
-        *result = 1;
-        return true;
-    }
+    case TN_DEFAULTCOLUMNS:
+        return AnswerDefaultColumns(nmh, result, COLS_KEYFILTERS);
     case TN_COLUMNSCHANGED:
         StoreColumns();
         return true;

@@ -523,13 +523,8 @@ bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     case TN_COLUMNSCHANGED:
         *Settings().EditColumns(COLS_SOUNDS) = m_list.GetColumns();
         return true;
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_SOUNDS);
-        *result = 1;
-        return true;
-    }
+    case TN_DEFAULTCOLUMNS:
+        return AnswerDefaultColumns(nmh, result, COLS_SOUNDS);
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }

@@ -11,6 +11,7 @@
 #include "pages/PageHost.h"
 #include "pages/source/KeyDialog.h"
 #include "pages/source/KeyListIo.h"
+#include "pages/PageTable.h"
 #include "resources/resource.h"
 
 namespace {
@@ -869,13 +870,8 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     case TN_COLUMNSCHANGED:
         OnColumnsChanged(*reinterpret_cast<TableColumnsChange*>(nmh));
         return true;
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = GetDefaultColumns(COLS_KEYLIST);
-        *result = 1;
-        return true;
-    }
+    case TN_DEFAULTCOLUMNS:
+        return AnswerDefaultColumns(nmh, result, COLS_KEYLIST);
     case TN_HEADERMENU:
         *result = 1;
         return true;
