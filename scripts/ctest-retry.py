@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
 """Runs ctest once, then runs again, by name, only the failed tests whose process ended with no
-output at all: now and then Wine ends a test process before it prints its first line, while
-the same test passes alone. A test that printed anything, or ran out of time, failed for real
-and is not run again. At most two more rounds.
+output at all (a Wine process that died while it started). A test that printed anything, or ran
+out of time, failed for real and is not run again. At most two more rounds; each retried test
+runs alone with Wine's error channel on, and what Wine wrote to <build-dir>/wine-stderr.log for
+its silent start and for its retry is printed.
 
-    ctest-retry.py <build-dir> <counts-file> [ctest arguments...]
+    ctest-retry.py [--floors FILE] [--allowed-skips FILE] <build-dir> <counts-file> [ctest arguments...]
+
+Counting: a test passed when it ran and passed. A test that did not run (ctest's "Not Run": a
+missing executable or required file, a disabled test) counts as failed, as does a skipped test
+not named in the allowed-skips file ("<test name> <reason>" lines). The floors file holds
+"<prefix> <count>" lines: at least that many tests whose name starts with "<prefix>." must pass.
 
 Prints ctest's own output of every round, then which tests needed another round, which were
-skipped and which failed in the end. Writes
-"<passed> <failed> <skipped> <retried>" to counts-file. Exit status: 0 when every test passed
-in the end and no more than two needed another round, 1 otherwise.
+skipped and which failed in the end. Writes "<passed> <failed> <skipped> <retried>" to the
+counts file, followed by one line for each reason the run fails. Exit status: 0 when none.
 """
 import os
 import re
@@ -20,16 +25,20 @@ import xml.etree.ElementTree as ElementTree
 MAX_ROUNDS = 2          # further rounds after the first
 MAX_RETRIED = 2         # more tests than this needing a retry fail the run
 MAX_RETRY_NAMES = 50    # past this many silent failures something else is wrong: no retry
+RETRY_WINEDEBUG = "-all,err+all"
 
 TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (.+?) \.*\s*\*\*\*Timeout")
+# What ctest writes into <skipped message=...> when the test itself asked to be skipped.
+SKIP_MESSAGES = ("SKIP_REGULAR_EXPRESSION_MATCHED", "SKIP_RETURN_CODE")
 
 
-def run_round(build, args, junit):
-    """Runs ctest, echoing its output; returns {name: (status, output)} and the timed-out names."""
+def run_round(build, args, junit, env=None):
+    """Runs ctest, echoing its output; returns {name: (status, skip message, output)} and the timed-out names."""
     if os.path.exists(junit):
         os.remove(junit)
     process = subprocess.Popen(["ctest", *args, "--output-junit", junit], cwd=build, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
+                               env=env)
     timed_out = set()
     for line in process.stdout:
         sys.stdout.write(line)
@@ -46,7 +55,9 @@ def run_round(build, args, junit):
         return None, timed_out
     for case in root.iter("testcase"):
         out = case.find("system-out")
-        results[case.get("name")] = (case.get("status"), (out.text or "") if out is not None else "")
+        skipped = case.find("skipped")
+        results[case.get("name")] = (case.get("status"), skipped.get("message", "") if skipped is not None else "",
+                                     (out.text or "") if out is not None else "")
     return results, timed_out
 
 
@@ -58,36 +69,112 @@ def name_regex(names):
 
 
 def without_selection(args):
-    """The ctest arguments without a test selection of their own (-R, -E, -I, -L)."""
+    """The ctest arguments without a test selection of their own (-R, -E, -I, -L) and without -j."""
     out, skip = [], False
     for a in args:
         if skip:
             skip = False
             continue
-        if a in ("-R", "-E", "-I", "-L", "--tests-regex", "--exclude-regex", "--tests-information", "--label-regex"):
+        if a in ("-R", "-E", "-I", "-L", "-j", "--parallel", "--tests-regex", "--exclude-regex",
+                 "--tests-information", "--label-regex"):
             skip = True
+            continue
+        if re.fullmatch(r"(-j|--parallel=?)\d+", a):
             continue
         out.append(a)
     return out
 
 
+def read_pairs(path):
+    """The "<word> <rest>" lines of a file, without blank lines and # comments."""
+    pairs = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                word, _, rest = line.partition(" ")
+                pairs[word] = rest.strip()
+    return pairs
+
+
+class WineStderr:
+    """build/wine-stderr.log: cmake/wine-run writes a "== <time> start <pid> <command>" line before
+    each program it starts, then Wine's own lines of that program and of the processes Wine
+    starts on demand."""
+
+    def __init__(self, build):
+        self.path = os.path.join(build, "wine-stderr.log")
+
+    def size(self):
+        try:
+            return os.path.getsize(self.path)
+        except OSError:
+            return 0
+
+    def text_from(self, offset, end=None):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(offset)
+                data = f.read() if end is None else f.read(max(0, end - offset))
+                return data.decode("utf-8", "replace")
+        except OSError:
+            return ""
+
+    def lines_of_start(self, test, offset, end):
+        """The lines after the test's last start marker in [offset, end), up to the next marker:
+        with other tests running at once, what Wine printed while this one started."""
+        filt = "--gtest_filter=" + test.split(".", 1)[-1]
+        lines = self.text_from(offset, end).splitlines()
+        found = None
+        for i, line in enumerate(lines):
+            if line.startswith("== ") and " start " in line and (filt + " ") in (line + " "):
+                found = i
+        if found is None:
+            return []
+        out = [lines[found]]
+        for line in lines[found + 1:]:
+            if line.startswith("== ") and " start " in line:
+                break
+            out.append(line)
+        return out
+
+
+def print_block(title, lines):
+    print(f"== {title}:" if lines else f"== {title}: nothing", flush=True)
+    for line in lines:
+        print("   " + line, flush=True)
+
+
 def main():
-    if len(sys.argv) < 3:
+    argv = sys.argv[1:]
+    floors_file = skips_file = None
+    while argv and argv[0] in ("--floors", "--allowed-skips") and len(argv) > 1:
+        if argv[0] == "--floors":
+            floors_file = argv[1]
+        else:
+            skips_file = argv[1]
+        argv = argv[2:]
+    if len(argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
-    build, counts_file, args = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    build, counts_file, args = os.path.abspath(argv[0]), argv[1], argv[2:]
     testing = os.path.join(build, "Testing")
     os.makedirs(testing, exist_ok=True)
+    floors = {k: int(v) for k, v in read_pairs(floors_file).items()} if floors_file else {}
+    allowed_skips = read_pairs(skips_file) if skips_file else {}
+    stderr_log = WineStderr(build)
 
+    first_offset = stderr_log.size()
     results, timed_out = run_round(build, args, os.path.join(testing, "round0.xml"))
     if results is None:
         with open(counts_file, "w") as f:
-            f.write("0 0 0 0\n")
+            f.write("0 0 0 0\nctest gave no report\n")
         return 1
-    final = {name: status for name, (status, _) in results.items()}
+    first_end = stderr_log.size()
+    final = {name: (status, message) for name, (status, message, _) in results.items()}
 
     def silent(round_results, round_timed_out):
-        return sorted(n for n, (status, output) in round_results.items()
+        return sorted(n for n, (status, _, output) in round_results.items()
                       if status == "fail" and not output.strip() and n not in round_timed_out)
 
     needed = []        # tests that needed another round, in the order first seen
@@ -99,35 +186,68 @@ def main():
         if len(to_retry) > MAX_RETRY_NAMES:
             print(f"== {len(to_retry)} test processes ended with no output: not run again", flush=True)
             break
-        print(f"== round {round_number + 1}: running again {len(to_retry)} test(s) whose process ended with no output",
-              flush=True)
-        again, again_timed_out = run_round(
-            build, [*without_selection(args), "-R", name_regex(to_retry)],
-            os.path.join(testing, f"round{round_number}.xml"))
-        if again is None:
-            break
+        print(f"== round {round_number + 1}: running again, one at a time with WINEDEBUG={RETRY_WINEDEBUG}, "
+              f"{len(to_retry)} test(s) whose process ended with no output", flush=True)
+        env = dict(os.environ, WINEDEBUG=RETRY_WINEDEBUG)
+        again_silent = []
         for name in to_retry:
-            final[name] = again.get(name, ("fail", ""))[0]
-        to_retry = silent({n: again[n] for n in to_retry if n in again}, again_timed_out)
+            if round_number == 1:
+                print_block(f"Wine's lines at the silent start of {name} (wine-stderr.log)",
+                            stderr_log.lines_of_start(name, first_offset, first_end))
+            before = stderr_log.size()
+            again, again_timed_out = run_round(
+                build, [*without_selection(args), "-j1", "-R", name_regex([name])],
+                os.path.join(testing, f"round{round_number}.xml"), env)
+            print_block(f"Wine's lines while {name} ran again (wine-stderr.log)",
+                        stderr_log.text_from(before).splitlines())
+            if again is None:
+                continue
+            status, message, _ = again.get(name, ("fail", "", ""))
+            final[name] = (status, message)
+            again_silent += silent({n: again[n] for n in [name] if n in again}, again_timed_out)
+        to_retry = again_silent
 
-    passed = sum(1 for s in final.values() if s == "run")
-    failed = sum(1 for s in final.values() if s == "fail")
-    skipped = len(final) - passed - failed
+    def is_skip(status, message):
+        return status == "notrun" and message.startswith(SKIP_MESSAGES)
+
+    passed = sorted(n for n, (s, _) in final.items() if s == "run")
+    skipped = sorted(n for n, (s, m) in final.items() if is_skip(s, m) and n in allowed_skips)
+    unlisted = sorted(n for n, (s, m) in final.items() if is_skip(s, m) and n not in allowed_skips)
+    not_run = sorted(n for n, (s, m) in final.items() if s not in ("run", "fail") and not is_skip(s, m))
+    failed = sorted(n for n, (s, _) in final.items() if s == "fail")
+    reasons = []
     if needed:
         print("== tests that needed a retry (their process ended with no output): " + ", ".join(
-            f"{n} ({'passed' if final[n] == 'run' else 'failed'})" for n in needed), flush=True)
+            f"{n} ({'passed' if final[n][0] == 'run' else 'failed'})" for n in needed), flush=True)
     else:
         print("== tests that needed a retry: none", flush=True)
     if skipped:
-        print("== skipped (their reasons are in their output above): " + ", ".join(
-            sorted(n for n, s in final.items() if s not in ("run", "fail"))), flush=True)
+        print("== skipped, as tests/allowed-skips allows: " + ", ".join(
+            f"{n} ({allowed_skips[n]})" for n in skipped), flush=True)
+    if unlisted:
+        print("== skipped without a place in tests/allowed-skips (counted as failed): " + ", ".join(unlisted),
+              flush=True)
+    if not_run:
+        print("== did not run (counted as failed): " + ", ".join(
+            f"{n} ({final[n][1] or final[n][0]})" for n in not_run), flush=True)
     if failed:
-        print("== failed in the end: " + ", ".join(sorted(n for n, s in final.items() if s == "fail")), flush=True)
+        print("== failed in the end: " + ", ".join(failed), flush=True)
+    for prefix, floor in sorted(floors.items()):
+        count = sum(1 for n in passed if n.startswith(prefix + "."))
+        if count < floor:
+            reasons.append(f"{count} {prefix}.* tests passed, fewer than the {floor} of tests/min-test-count")
     if len(needed) > MAX_RETRIED:
-        print(f"== {len(needed)} tests needed a retry, more than {MAX_RETRIED}: the run fails", flush=True)
+        reasons.append(f"{len(needed)} tests needed a retry, more than {MAX_RETRIED}")
+    n_failed = len(failed) + len(not_run) + len(unlisted)
+    if n_failed:
+        reasons.insert(0, f"{n_failed} tests failed")
+    for reason in reasons:
+        print(f"== {reason}", flush=True)
     with open(counts_file, "w") as f:
-        f.write(f"{passed} {failed} {skipped} {len(needed)}\n")
-    return 0 if failed == 0 and len(needed) <= MAX_RETRIED else 1
+        f.write(f"{len(passed)} {n_failed} {len(skipped)} {len(needed)}\n")
+        for reason in reasons:
+            f.write(reason + "\n")
+    return 0 if not reasons else 1
 
 
 if __name__ == "__main__":
