@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ChildJob.h"
+
 namespace program_run {
 
 // Milliseconds of the performance counter; the same clock in every process of the machine.
@@ -158,11 +160,9 @@ public:
     bool Start(const std::wstring& arguments = L"/n /start")
     {
         const std::wstring program = m_folder + L"\\Norvane.exe";
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
         STARTUPINFOW si{sizeof(si)};
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            m_folder.c_str(), &si, &pi))
+        if (!CChildJob::Instance().Start(program.c_str(), L"\"" + program + L"\" " + arguments, m_folder.c_str(), si, pi))
             return false;
         CloseHandle(pi.hThread);
         m_process = pi.hProcess;

@@ -2,9 +2,11 @@
 // "/UnregServer" removes that; started by COM ("-Embedding") it serves one application object
 // and ends when that object and everything it gave out are released. After its one object it
 // takes its class off the table, so that every client gets a server of its own, started with
-// the client's environment (log path, failures).
+// the client's environment (log path, failures). A server ends with the client that started
+// it, so that none outlives a client that crashed or was ended.
 #include <windows.h>
 #include <objbase.h>
+#include <tlhelp32.h>
 #include <string>
 
 #include "tools/sheet-standin/SheetStandIn.h"
@@ -118,6 +120,24 @@ int Register(bool add)
     return ok ? 0 : 1;
 }
 
+// The process that started this one (the client, as the system starts a local server from the
+// client's process here), opened to wait on; nullptr when it cannot be found.
+HANDLE OpenParentProcess()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return nullptr;
+    DWORD parent = 0;
+    PROCESSENTRY32W entry{sizeof entry};
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    CloseHandle(snapshot);
+    return parent ? OpenProcess(SYNCHRONIZE, FALSE, parent) : nullptr;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
@@ -137,12 +157,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     CoRegisterClassObject(CLSID_SheetStandInCalc, &calc, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &g_cookies[1]);
     // A server nobody asks for within a minute ends by itself.
     SetTimer(nullptr, 0, 60000, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_TIMER && msg.hwnd == nullptr && !g_used)
+    HANDLE client = OpenParentProcess();
+    for (bool serving = true; serving;) {
+        const DWORD w = MsgWaitForMultipleObjects(client ? 1 : 0, &client, FALSE, INFINITE, QS_ALLINPUT);
+        if (client && w == WAIT_OBJECT_0)
             break;
-        DispatchMessageW(&msg);
+        MSG msg;
+        while (serving && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT || (msg.message == WM_TIMER && msg.hwnd == nullptr && !g_used))
+                serving = false;
+            else
+                DispatchMessageW(&msg);
+        }
     }
+    if (client)
+        CloseHandle(client);
     RevokeClasses();
     CoUninitialize();
     return 0;

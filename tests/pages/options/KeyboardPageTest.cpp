@@ -10,6 +10,7 @@
 #include "pages/options/KeyboardPage.h"
 #include "resources/resource.h"
 #include "tests/pages/options/OptionPageTestSupport.h"
+#include "tests/support/ChildJob.h"
 #include "tests/support/SavedBitmap.h"
 
 namespace {
@@ -21,8 +22,7 @@ public:
     CNotepad()
     {
         STARTUPINFOW si{sizeof(si)};
-        wchar_t command[] = L"notepad.exe";
-        if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_process))
+        if (!CChildJob::Instance().Start(nullptr, L"notepad.exe", nullptr, si, m_process))
             return;
         WaitForInputIdle(m_process.hProcess, 10000);
         PumpUntil([this] {

@@ -3,10 +3,14 @@
 // both program ids, with its call log and its failures set through the environment that the
 // server inherits; or made in-process through the system-services seam.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "../../../support/ChildJob.h"
 #include "../../../support/FakeSystemServices.h"
 #include "../../../support/TempFolder.h"
 #include "core/TextUtil.h"
@@ -28,10 +32,9 @@ inline std::wstring StandInProgram()
 inline void RegisterStandIn()
 {
     static const DWORD result = [] {
-        std::wstring line = L"\"" + StandInProgram() + L"\" /RegServer";
         STARTUPINFOW start{sizeof start};
         PROCESS_INFORMATION process{};
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process))
+        if (!CChildJob::Instance().Start(nullptr, L"\"" + StandInProgram() + L"\" /RegServer", nullptr, start, process))
             return GetLastError() | 0x80000000u;
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 1;
@@ -77,8 +80,27 @@ inline std::vector<std::wstring> Calls(const std::vector<std::wstring>& log, con
     return found;
 }
 
+// The stand-in servers this process started (the system starts a local server from the
+// client's process), opened to wait on.
+inline std::vector<HANDLE> OpenOwnServers()
+{
+    std::vector<HANDLE> servers;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return servers;
+    PROCESSENTRY32W entry{sizeof entry};
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"sheetstandin.exe") == 0)
+            if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID))
+                servers.push_back(h);
+    CloseHandle(snapshot);
+    return servers;
+}
+
 // One test's stand-in: a log file of its own, failures and data shape as asked, the COM scope.
-// A member of the test's fixture, made in SetUp order (after the fixture's own folder).
+// A member of the test's fixture, made in SetUp order (after the fixture's own folder). At the
+// end every server the test started has ended (a server left running would be a reference the
+// test did not release); a failed test shows the stand-in's call log.
 class CSheetEnv
 {
 public:
@@ -90,6 +112,19 @@ public:
     }
     ~CSheetEnv()
     {
+        for (HANDLE server : OpenOwnServers()) {
+            if (WaitForSingleObject(server, 10000) != WAIT_OBJECT_0) {
+                ADD_FAILURE() << "a spreadsheet stand-in server of this test still runs after its last release";
+                TerminateProcess(server, 99);
+            }
+            CloseHandle(server);
+        }
+        if (::testing::Test::HasFailure()) {
+            std::string text;
+            for (const auto& line : Log())
+                text += "  " + WStringToMultiByte(line, CP_UTF8) + "\n";
+            std::printf("the stand-in's call log:\n%s", text.empty() ? "  (empty)\n" : text.c_str());
+        }
         SetEnvironmentVariableW(L"NORVANE_SHEET_LOG", nullptr);
         SetEnvironmentVariableW(L"NORVANE_SHEET_FAIL", nullptr);
         SetEnvironmentVariableW(L"NORVANE_SHEET_SHAPE", nullptr);
