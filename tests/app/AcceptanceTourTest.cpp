@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,46 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         ShowWindow(dialog, SW_SHOWNOACTIVATE);
         Picture(dialog, L"dialog" + std::to_wstring(id), false);
         DestroyWindow(dialog);
+    }
+
+    // The dialogs with toolbars once more, opened by their commands so that their owners fill
+    // them: each toolbar shows its pictures.
+    struct Opened
+    {
+        int dialog;
+        int toolbar;
+        std::function<void()> open;
+    };
+    const Opened opened[] = {
+        {IDD_EXT_TOOLS, IDC_ET_COMMAND_BAR, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_EXT_TOOLS, 0); }},
+        {IDD_MANAGE_SETTINGS, IDC_MS_TOOLBAR, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_MANAGE_SETTINGS, 0); }},
+        {IDD_FORMAT, IDC_FORMAT_EXAMPLE, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_FORMAT_NEW, 0); }},
+        {IDD_CMDLINE, IDC_CMD_PROGRAM_BAR, [&] { App().ShowCmdLineDialog(); }},
+        {IDD_HTTP_REQUEST, IDC_HTTP_ADDRESS_BAR, [&] { App().ShowHttpRequestDialog(); }},
+    };
+    for (const Opened& o : opened) {
+        const std::wstring path = TourFile(L"dialog" + std::to_wstring(o.dialog) + L"-open");
+        DeleteFileW(path.c_str());
+        int buttons = 0;
+        RECT bar{};
+        CBoxRobot robot([&](HWND d) { return GetDlgItem(d, o.toolbar) != nullptr; },
+                        [&](HWND d) {
+                            HWND toolbar = GetDlgItem(d, o.toolbar);
+                            buttons = static_cast<int>(SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0));
+                            // Painted by the UI thread before the picture is taken.
+                            RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+                            SaveWindowBitmap(d, path);
+                            bar = ClientRectInWindowPicture(d, toolbar);
+                            PressButton(d, IDCANCEL);
+                        });
+        o.open();
+        PumpWaitingMessages();
+        robot.Join();
+        ASSERT_TRUE(robot.found) << "dialog " << o.dialog << " did not open";
+        EXPECT_GE(buttons, 1) << "dialog " << o.dialog;
+        const CSavedBitmap picture(path);
+        ASSERT_TRUE(picture.Valid()) << "dialog " << o.dialog;
+        EXPECT_GE(picture.InkPixels(bar, GetSysColor(COLOR_BTNFACE)), 20) << "dialog " << o.dialog << "'s toolbar";
     }
     ShutDown();
 }

@@ -140,7 +140,7 @@ ICONS = [
         (32, "draw:program:grey", "tray, transfer stopped"),
     ]),
     ("TransArrow.ico", [
-        (16, "actions/go-next", "between source, format and destination"),
+        (16, "actions/go-next:grey", "between source, format and destination: a flow, not a button"),
     ]),
 ]
 

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -173,15 +174,31 @@ TEST_F(EventLogPageTest, TenRecordsAtRingPositionFourShowNewestFirst)
     ASSERT_TRUE(SaveWindowBitmap(parent, path));
     const CSavedBitmap picture(path);
     ASSERT_TRUE(picture.Valid());
-    int warning = 0, error = 0;
-    for (int y = 0; y < picture.Height(); ++y)
-        for (int x = 0; x < picture.Width(); ++x) {
-            const COLORREF c = picture.Pixel(x, y);
-            warning += c == RGB(255, 200, 0);
-            error += c == RGB(210, 30, 30);
-        }
-    EXPECT_GE(warning, 3 * 40);
-    EXPECT_GE(error, 3 * 40);
+    // Rows 0 to 9 hold events 13 down to 4, of levels 2, 1, 3, 2, 1, 3, ...: each row's picture
+    // has ink, rows of one level show the same picture and the three levels three pictures.
+    const RECT list = ClientRectInWindowPicture(parent, List());
+    std::map<int, std::vector<COLORREF>> levelPictures;
+    for (int row = 0; row < 10; ++row) {
+        RECT icon{LVIR_ICON};
+        SendMessageW(List(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&icon));
+        OffsetRect(&icon, list.left, list.top);
+        icon.right = icon.left + 16;
+        icon.bottom = icon.top + 16;
+        EXPECT_GE(picture.InkPixels(icon, GetSysColor(COLOR_WINDOW)), 40) << "row " << row;
+        std::vector<COLORREF> pixels;
+        for (int y = icon.top; y < icon.bottom; ++y)
+            for (int x = icon.left; x < icon.right; ++x)
+                pixels.push_back(picture.Pixel(x, y));
+        const int level = 1 + (13 - row) % 3;
+        if (levelPictures.count(level))
+            EXPECT_EQ(levelPictures[level], pixels) << "row " << row;
+        else
+            levelPictures[level] = pixels;
+    }
+    ASSERT_EQ(3u, levelPictures.size());
+    EXPECT_NE(levelPictures[1], levelPictures[2]);
+    EXPECT_NE(levelPictures[2], levelPictures[3]);
+    EXPECT_NE(levelPictures[1], levelPictures[3]);
 
     // The time of day only, unless the event records are remembered: then date and time.
     std::wstring timeOnly, dateAndTime;
