@@ -37,6 +37,15 @@ def cells(rows, width):
     return [[row[i * width:(i + 1) * width] for row in rows] for i in range(len(rows[0]) // width)]
 
 
+def committed_images():
+    """(strip, image index, picture, (width, height), the committed image's rows) of every table row."""
+    for name, size, table in icons.STRIPS:
+        width, height = icons.cell_size(size)
+        committed = cells(read_bmp(os.path.join(RESOURCES, name)), width)
+        for index, picture, _ in table:
+            yield name, index, picture, (width, height), committed[index]
+
+
 def icon_entries(path):
     """(width, height, bits) of each entry of an icon file."""
     with open(path, "rb") as f:
@@ -60,25 +69,17 @@ class CommittedStrips(unittest.TestCase):
                 self.assertEqual((len(rows[0]), len(rows)), (width * len(table), height))
 
     def test_drawn_pictures_are_what_the_script_draws(self):
-        for name, size, table in icons.STRIPS:
-            width, height = icons.cell_size(size)
-            committed = cells(read_bmp(os.path.join(RESOURCES, name)), width)
-            for index, picture, _ in table:
-                if picture.startswith("draw:"):
-                    with self.subTest(strip=name, image=index):
-                        drawn = icons.flattened(icons.picture(picture, (width, height), None))
-                        self.assertEqual(committed[index], drawn)
+        for name, index, picture, size, committed in committed_images():
+            if picture.startswith("draw:"):
+                with self.subTest(strip=name, image=index):
+                    self.assertEqual(committed, icons.flattened(icons.picture(picture, size, None)))
 
     def test_pictures_of_the_set_are_real_pictures(self):
         # A placeholder is flat or hatched: a handful of colours. The set's pictures shade.
-        for name, size, table in icons.STRIPS:
-            width, _ = icons.cell_size(size)
-            committed = cells(read_bmp(os.path.join(RESOURCES, name)), width)
-            for index, picture, _ in table:
-                if picture.startswith("draw:"):
-                    continue
+        for name, index, picture, _, committed in committed_images():
+            if not picture.startswith("draw:"):
                 with self.subTest(strip=name, image=index, picture=picture):
-                    opaque = [px for row in committed[index] for px in row if px != icons.MASK]
+                    opaque = [px for row in committed for px in row if px != icons.MASK]
                     self.assertGreaterEqual(len(set(opaque)), 12)
                     if picture.endswith(":grey"):
                         self.assertTrue(all(r == g == b for r, g, b in opaque))
