@@ -474,7 +474,7 @@ TEST(TransferPresets, MergeKeepsTheUsersChoicesAndRenewsThePresetsText)
     old.name = L"\nOld DALLAS";
     doc.UpdateFormat(KVF_FIELD_TEMPLATE | KVF_FIELD_NAME, old, dallas);
     dallas->flags |= KVF_SAMPLE_CURRENT;
-    doc.AddFormat(MakeFormat(40, L"\nGone", L"%u", KVF_PRESET));
+    doc.AddFormat(MakeFormat(58, L"\nGone", L"%u", KVF_PRESET));
     doc.AddFormat(MakeFormat(0, L"User"));
     doc.presetsVersion = 25;
 
@@ -491,8 +491,11 @@ TEST(TransferPresets, MergeKeepsTheUsersChoicesAndRenewsThePresetsText)
     EXPECT_EQ(0x40, dallas->keyFilterMask);
     EXPECT_EQ(KVF_PRESET, dallas->flags);                        // sample no longer current
     EXPECT_EQ(KVF_PRESET | KVF_SAMPLE_CURRENT, decimal->flags);  // unchanged preset keeps it
-    EXPECT_EQ(nullptr, doc.FindFormatById(40));
-    EXPECT_EQ(L"2:\nDALLAS|28:\nDecimal (max UID8)|1001:User", Names(doc));
+    EXPECT_EQ(nullptr, doc.FindFormatById(58));
+    // The presets keep their places; the user's format stays after them.
+    CTransferDoc fresh;
+    fresh.LoadPresets(false);
+    EXPECT_EQ(Names(fresh) + L"|1001:User", Names(doc));
     EXPECT_EQ(kPresetsVersion, doc.presetsVersion);
     ExpectMapsInStep(doc);
 }
@@ -507,7 +510,7 @@ TEST(TransferPresets, AnotherLanguageMergesAgain)
     ASSERT_EQ(1u, log.calls.size());
     EXPECT_EQ(TDF_PRESETS, log.calls[0].details.formats);
     EXPECT_EQ(GetPresetsLanguage(), doc.presetsLanguage);
-    EXPECT_EQ(2u, doc.GetFormats().size());
+    EXPECT_EQ(57u, doc.GetFormats().size());
 }
 
 // A user's own format never turns into a preset, nor is it overwritten by one.
@@ -542,7 +545,7 @@ TEST(TransferPresets, UserFormatWithAPresetIdMovesToAnIdOfItsOwn)
     EXPECT_EQ(L"y", other->templ);
     EXPECT_EQ(L"\nDALLAS", doc.FindFormatById(2)->name);
     EXPECT_EQ(KVF_PRESET, doc.FindFormatById(2)->flags);
-    EXPECT_EQ(4u, doc.GetFormats().size());
+    EXPECT_EQ(2u + 57u, doc.GetFormats().size());
     ExpectMapsInStep(doc);
 }
 
@@ -583,7 +586,7 @@ TEST(TransferPresets, LoadMergesOnlyWithTheInterfaceLanguageApplied)
         EXPECT_FALSE(filtersRead);
         ASSERT_EQ(1u, log.calls.size());
         EXPECT_EQ(applied ? 6u : 0u, doc.GetKeyFilters().size());
-        EXPECT_EQ(applied ? 3u : 1u, doc.GetFormats().size());
+        EXPECT_EQ(applied ? 1u + 57u : 1u, doc.GetFormats().size());
         EXPECT_EQ(applied ? kPresetsVersion : 0u, doc.presetsVersion);
         EXPECT_EQ(applied, doc.IsUnsaved());
     }

@@ -248,10 +248,19 @@ TEST_F(FormatsPage, DeleteAsksInTheRealBoxAndNeverRemovesPresets)
 
 TEST_F(FormatsPage, PageIsRenderedAndSaved)
 {
-    AddMixed();
-    Settings().SetFormatsFilter(0);
-    Doc().SetDefaultFormatId(Doc().GetFormats()[0]->id);
+    // A new configuration: the built-in presets and key filters under the filter word it starts
+    // with, the "Default" tab choosing "Facility,card 000,00000", and an Em-Marine key as the last.
+    Doc().LoadPresets(true);
+    Doc().SetDefaultFormatId(34);
+    const uint8_t lastKey[] = {0x39, 0x30, 0x7B, 0x2A, 0x1F};
+    Settings().SetLastTransferInfo(CTimeValue(), 1, MakeKeyNumber(lastKey, 5), 0, nullptr, 0, nullptr, nullptr,
+                                   nullptr, nullptr);
     Open();
+    const auto underDefault = std::count_if(Doc().GetFormats().begin(), Doc().GetFormats().end(),
+                                            [](const KvFormatPtr& f) { return f->IsPreset() && (f->keyFilterMask & 1); });
+    EXPECT_EQ(underDefault, Rows());
+    EXPECT_EQ(L"[P] DALLAS", Cell(0, FCOL_NAME));
+    EXPECT_EQ(L"00001F2A7B3039F4", Cell(0, FCOL_LAST_KEY));
     RedrawWindow(m_frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Pump();
     const std::wstring path = BesideTestExe(L"FormatsPage.bmp");
