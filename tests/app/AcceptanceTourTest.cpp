@@ -1,19 +1,20 @@
 // The tour of the program: every page made current through the page list, every tab of a page
 // and every view of the Advanced page shown, and every dialog of the resources created; each
-// leaves a picture in tests/tour/. A page slot that stays blank or a dialog that cannot be
-// created fails the tour.
+// leaves a picture in tests/tour/. A page or a tab's content that is not shown or draws nothing,
+// or a dialog that cannot be created, fails the tour.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/MainFrame.h"
 #include "app/PageListBar.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -32,26 +33,42 @@ BOOL CALLBACK CollectDialog(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list)
 class AcceptanceTour : public AppTest
 {
 protected:
-    std::wstring TourFile(const std::wstring& name) const
+    // A picture of the window in tests/tour/. With a part (a page, or what a tab shows), the
+    // part lies shown inside the window's client area and has ink on it: a page that draws
+    // nothing fails. A bare dialog template may be as empty as its controls are before their
+    // owner fills them.
+    void Picture(HWND window, const std::wstring& name, HWND part = nullptr)
     {
-        const std::wstring folder = TestExeFolder() + L"\\tour";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        return folder + L"\\" + name + L".bmp";
+        const std::string label(name.begin(), name.end());
+        CreateDirectoryW((TestExeFolder() + L"\\tour").c_str(), nullptr);
+        const CWindowPicture picture(window, L"tour\\" + name + L".bmp");
+        ASSERT_TRUE(picture.Ok()) << label << ": " << picture.Problem();
+        if (!part)
+            return;
+        const RECT area = ClientRectInWindowPicture(window, part);
+        const RECT client = ClientRectInWindowPicture(window, window);
+        RECT inside{};
+        ASSERT_TRUE(IsWindowVisible(part)) << label << ": not shown";
+        ASSERT_TRUE(IntersectRect(&inside, &area, &client) && EqualRect(&inside, &area))
+            << label << ": not inside the window's client area";
+        EXPECT_GE(picture.Ink(area), 50) << label;
     }
 
-    // A picture of the window; a page's must have some ink on it (a blank or black page fails),
-    // a bare template may be as empty as its controls are before their owner fills them.
-    void Picture(HWND window, const std::wstring& name, bool inked = true)
+    // The child of the page shown in the tab control's display area.
+    static HWND TabContent(HWND page, HWND tabs)
     {
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        const std::wstring path = TourFile(name);
-        ASSERT_TRUE(SaveWindowBitmap(window, path)) << "no picture of " << std::string(name.begin(), name.end());
-        const CSavedBitmap picture(path);
-        ASSERT_TRUE(picture.Valid());
-        RECT all{0, 0, picture.Width(), picture.Height()};
-        if (inked) {
-            EXPECT_GE(picture.InkPixels(all, picture.Dominant(all)), 50) << std::string(name.begin(), name.end());
+        RECT display;
+        GetClientRect(tabs, &display);
+        TabCtrl_AdjustRect(tabs, FALSE, &display);
+        POINT centre{(display.left + display.right) / 2, (display.top + display.bottom) / 2};
+        MapWindowPoints(tabs, nullptr, &centre, 1);
+        for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            RECT r;
+            GetWindowRect(child, &r);
+            if (child != tabs && IsWindowVisible(child) && PtInRect(&r, centre))
+                return child;
         }
+        return nullptr;
     }
 
     HTREEITEM ItemOf(HWND tree, int pageId) const
@@ -91,7 +108,7 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         EXPECT_TRUE(page && page->m_hWnd) << "page " << row.id << " is a blank slot";
         if (!page || !page->m_hWnd)
             continue;
-        Picture(FrameWindow(), name);
+        Picture(FrameWindow(), name, page->m_hWnd);
 
         // Every tab of the page's tab controls, and both views of the Advanced page.
         for (HWND child = GetWindow(page->m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -104,13 +121,16 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
                 TabCtrl_SetCurSel(child, tab);
                 NMHDR change{child, static_cast<UINT_PTR>(GetDlgCtrlID(child)), static_cast<UINT>(TCN_SELCHANGE)};
                 SendMessageW(page->m_hWnd, WM_NOTIFY, change.idFrom, reinterpret_cast<LPARAM>(&change));
-                Picture(FrameWindow(), name + L"-tab" + std::to_wstring(tab));
+                const std::wstring tabName = name + L"-tab" + std::to_wstring(tab);
+                HWND content = TabContent(page->m_hWnd, child);
+                EXPECT_TRUE(content) << std::string(tabName.begin(), tabName.end()) << " shows nothing";
+                Picture(FrameWindow(), tabName, content ? content : page->m_hWnd);
             }
         }
         if (row.id == PAGE_ADVANCED) {
             for (int radio : {IDC_ADV_ALL, IDC_ADV_SIMPLE}) {
                 SendDlgItemMessageW(page->m_hWnd, radio, BM_CLICK, 0, 0);
-                Picture(FrameWindow(), name + (radio == IDC_ADV_ALL ? L"-all" : L"-simple"));
+                Picture(FrameWindow(), name + (radio == IDC_ADV_ALL ? L"-all" : L"-simple"), page->m_hWnd);
             }
         }
     }
@@ -133,7 +153,7 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         }
         EnableWindow(dialog, TRUE);
         ShowWindow(dialog, SW_SHOWNOACTIVATE);
-        Picture(dialog, L"dialog" + std::to_wstring(id), false);
+        Picture(dialog, L"dialog" + std::to_wstring(id));
         DestroyWindow(dialog);
     }
 
@@ -153,17 +173,14 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         {IDD_HTTP_REQUEST, IDC_HTTP_ADDRESS_BAR, [&] { App().ShowHttpRequestDialog(); }},
     };
     for (const Opened& o : opened) {
-        const std::wstring path = TourFile(L"dialog" + std::to_wstring(o.dialog) + L"-open");
-        DeleteFileW(path.c_str());
         int buttons = 0;
         RECT bar{};
+        std::optional<CWindowPicture> picture;
         CBoxRobot robot([&](HWND d) { return GetDlgItem(d, o.toolbar) != nullptr; },
                         [&](HWND d) {
                             HWND toolbar = GetDlgItem(d, o.toolbar);
                             buttons = static_cast<int>(SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0));
-                            // Painted by the UI thread before the picture is taken.
-                            RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-                            SaveWindowBitmap(d, path);
+                            picture.emplace(d, L"tour\\dialog" + std::to_wstring(o.dialog) + L"-open.bmp");
                             bar = ClientRectInWindowPicture(d, toolbar);
                             PressButton(d, IDCANCEL);
                         });
@@ -172,9 +189,8 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         robot.Join();
         ASSERT_TRUE(robot.found) << "dialog " << o.dialog << " did not open";
         EXPECT_GE(buttons, 1) << "dialog " << o.dialog;
-        const CSavedBitmap picture(path);
-        ASSERT_TRUE(picture.Valid()) << "dialog " << o.dialog;
-        EXPECT_GE(picture.InkPixels(bar, GetSysColor(COLOR_BTNFACE)), 20) << "dialog " << o.dialog << "'s toolbar";
+        ASSERT_TRUE(picture->Ok()) << "dialog " << o.dialog << ": " << picture->Problem();
+        EXPECT_GE(picture->InkPixels(bar, GetSysColor(COLOR_BTNFACE)), 20) << "dialog " << o.dialog << "'s toolbar";
     }
     ShutDown();
 }

@@ -10,7 +10,7 @@
 #include "app/Configurations.h"
 #include "resources/resource.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -68,13 +68,11 @@ bool HasCaption(HWND dialog, const wchar_t* caption)
     return wcscmp(text, caption) == 0;
 }
 
-// A picture of the dialog whose control shows ink, so that a blank or covered dialog fails.
+// A picture of the dialog whose control shows ink.
 void ExpectPictured(HWND dialog, HWND control, const wchar_t* file, int leastInk)
 {
-    const std::wstring path = TestExeFolder() + L"\\" + file;
-    ASSERT_TRUE(SaveWindowBitmap(dialog, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(dialog, file);
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     RECT r, d;
     GetWindowRect(control, &r);
     GetWindowRect(dialog, &d);

@@ -15,7 +15,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/PortPairs.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -108,18 +108,9 @@ TEST_F(DestinationPagesApp, ServerPeersShowInTheListAndANewLocalPortMovesTheLink
     EXPECT_FALSE(CFarSocket(Connect(port)).IsOpen()) << "the old port refuses";
     EXPECT_TRUE(PumpUntil([&] { return Lines(list).size() == 1; }));
 
-    const std::wstring path = TestExeFolder() + L"\\PortavoServerPage.bmp";
-    int ink = 0;
-    const RECT area = ClientRectInWindowPicture(FrameWindow(), list);
-    PumpUntil([&] {
-        RedrawWindow(FrameWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        if (!SaveWindowBitmap(FrameWindow(), path))
-            return false;
-        const CSavedBitmap picture(path);
-        ink = picture.InkPixels(area, picture.Dominant(area));
-        return ink > 30;
-    }, 3000);
-    EXPECT_GT(ink, 30) << "the peer's line is drawn";
+    const CWindowPicture picture(FrameWindow(), L"PortavoServerPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
+    EXPECT_GT(picture.Ink(ClientRectInWindowPicture(FrameWindow(), list)), 30) << "the peer's line is drawn";
 }
 
 TEST_F(DestinationPagesApp, DialogsRunOverTheMainWindowAndWhatTheyStoreRunsAtATransfer)

@@ -7,7 +7,7 @@
 
 #include "app/ExtToolsDialog.h"
 #include "tests/app/FrameProbe.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace frame_probe;
 
@@ -116,11 +116,8 @@ TEST_F(ExtToolsDialogTest, AddedTitlesCommandChecksAndApplyToTheToolsMenu)
 
     // A picture: the list's titles stand out from its background.
     PumpWaitingMessages();
-    UpdateWindow(hwnd);
-    const std::wstring path = TestExeFolder() + L"\\ExtToolsDialog.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(hwnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(hwnd, L"ExtToolsDialog.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT r = ClientRectInWindowPicture(hwnd, GetDlgItem(hwnd, IDC_ET_LIST));
     EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), 150);
 

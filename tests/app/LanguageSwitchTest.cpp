@@ -6,7 +6,7 @@
 #include "core/TextUtil.h"
 #include "pages/options/SoundPage.h"
 #include "tests/app/FrameProbe.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace frame_probe;
 
@@ -78,11 +78,8 @@ TEST_F(LanguageSwitch, MarkedTextsEverywhereAndTheBuiltInOnesWhenTheLibraryIsGon
     EXPECT_EQ(L"[de] Remove 1 items?", asked[0]);
 
     PumpWaitingMessages();
-    UpdateWindow(frame);
-    const std::wstring path = TestExeFolder() + L"\\MainFrameDe.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(frame, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(frame, L"MainFrameDe.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT r = ClientRectInWindowPicture(frame, list);
     EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), 200);
 

@@ -6,7 +6,7 @@
 #include "app/MainFrame.h"
 #include "core/TextUtil.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -122,14 +122,11 @@ TEST_F(MainWindow, CreatedWithItsClassSizeStylesOwnerAndMenu)
     EXPECT_EQ(1, bar.top);
     EXPECT_FALSE(GetDlgItem(hwnd, IDC_STATUS_BAR)) << "panels 9 leave the status bar off";
 
-    // A picture for a person to look at, sampled so that a blank or covered window fails: the
-    // header's title and the toolbar's images stand out from their backgrounds.
+    // A picture for a person to look at, sampled: the header's title and the toolbar's images
+    // stand out from their backgrounds.
     PumpWaitingMessages();
-    UpdateWindow(hwnd);
-    const std::wstring path = TestExeFolder() + L"\\MainWindow.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(hwnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(hwnd, L"MainWindow.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const struct {
         HWND part;
         int leastInk;   // about a third of what they show

@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
+
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/PageTestIds.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -35,11 +37,9 @@ TEST_F(ManageSettingsCommand, PagesStoreFirstThenTheDialogRunsAndKeepsItsPlaceme
     CSavingPage* saving = page.get();
     Frame()->pages[7] = std::move(page);  // a slot without a row of its own
 
-    const std::wstring path = TestExeFolder() + L"\\ManageSettingsDialog.bmp";
-    DeleteFileW(path.c_str());
     int savesWhenShown = -1;
     int items = 0, toolbarButtons = 0;
-    bool saved = false;
+    std::optional<CWindowPicture> picture;
     RECT listRect{}, clientRect{};
     CBoxRobot robot([](HWND d) { return HasText(d, L"3. Choose file"); },
                     [&](HWND d) {
@@ -47,9 +47,7 @@ TEST_F(ManageSettingsCommand, PagesStoreFirstThenTheDialogRunsAndKeepsItsPlaceme
                         HWND list = GetDlgItem(d, IDC_MS_LIST);
                         items = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
                         toolbarButtons = static_cast<int>(SendMessageW(GetDlgItem(d, IDC_MS_TOOLBAR), TB_BUTTONCOUNT, 0, 0));
-                        // Painted by the UI thread before the picture is taken.
-                        RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-                        saved = SaveWindowBitmap(d, path);
+                        picture.emplace(d, L"ManageSettingsDialog.bmp");
                         listRect = ClientRectInWindowPicture(d, list);
                         clientRect = ClientRectInWindowPicture(d, d);
                         PressButton(d, IDCANCEL);
@@ -64,12 +62,11 @@ TEST_F(ManageSettingsCommand, PagesStoreFirstThenTheDialogRunsAndKeepsItsPlaceme
 
     // The dialog's face, and the list's white field with the ink of the group names. Wine may
     // draw no group headers; the items are enough ink.
-    ASSERT_TRUE(saved);
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
-    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), picture.Dominant(clientRect));
-    EXPECT_EQ(GetSysColor(COLOR_WINDOW), picture.Dominant(listRect));
-    EXPECT_GE(picture.InkPixels(listRect, GetSysColor(COLOR_WINDOW)), 600);
+    ASSERT_TRUE(picture);
+    ASSERT_TRUE(picture->Ok()) << picture->Problem();
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), picture->Dominant(clientRect));
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), picture->Dominant(listRect));
+    EXPECT_GE(picture->InkPixels(listRect, GetSysColor(COLOR_WINDOW)), 600);
 
     const WindowSlot& slot = App().settings.windowSlots[kPlacementSettingsTransfer];
     EXPECT_NE(kNoWindowPos, slot.left) << "the placement went into slot 4";

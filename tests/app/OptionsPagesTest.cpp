@@ -8,7 +8,7 @@
 #include "pages/options/HotkeysPage.h"
 #include "pages/options/SoundPage.h"
 #include "tests/app/FrameProbe.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace frame_probe;
 
@@ -63,11 +63,8 @@ protected:
     void Picture(HWND page, const wchar_t* name)
     {
         PumpWaitingMessages();
-        UpdateWindow(FrameWindow());
-        const std::wstring path = TestExeFolder() + L"\\" + name;
-        ASSERT_TRUE(SaveWindowBitmap(FrameWindow(), path));
-        const CSavedBitmap picture(path);
-        ASSERT_TRUE(picture.Valid());
+        const CWindowPicture picture(FrameWindow(), name);
+        ASSERT_TRUE(picture.Ok()) << picture.Problem();
         HWND list = GetDlgItem(page, IDC_HOTKEYS_LIST) ? GetDlgItem(page, IDC_HOTKEYS_LIST) : GetDlgItem(page, IDC_SOUNDS_LIST);
         const RECT r = ClientRectInWindowPicture(FrameWindow(), list);
         EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), 300) << name;

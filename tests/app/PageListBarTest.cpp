@@ -6,7 +6,7 @@
 
 #include "app/MainFrame.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -196,22 +196,10 @@ TEST_F(PageListBar, PictureShowsTheTintedTreeWithItsTitlesAndTheStripArrow)
     StartWithList();
     HWND frame = FrameWindow();
     SendMessageW(bar->m_hWnd, WM_COMMAND, ID_PAGELIST_CHECK_ALL, 0);
-    const std::wstring path = TestExeFolder() + L"\\PageListBar.bmp";
+    PumpWaitingMessages();
+    const CWindowPicture picture(frame, L"PageListBar.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT treeRect = ClientRectInWindowPicture(frame, tree);
-    // The screen shows what the window painted once the display has taken it, which a loaded
-    // machine may delay: the picture is taken again until the titles are in it.
-    auto take = [&] {
-        PumpWaitingMessages();
-        RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        GdiFlush();
-        if (!SaveWindowBitmap(frame, path))
-            return false;
-        const CSavedBitmap shot(path);
-        return shot.Valid() && shot.InkPixels(treeRect, shot.Dominant(treeRect)) >= 300;
-    };
-    PumpUntil(take, 3000);
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
     const COLORREF background = picture.Dominant(treeRect);
     EXPECT_EQ(TreeView_GetBkColor(tree), background);
     // Thirteen titles leave plenty of ink on the tint.

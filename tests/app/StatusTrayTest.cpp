@@ -8,21 +8,34 @@
 #include <commctrl.h>
 #include <mmsystem.h>
 
-#include <atomic>
 #include <functional>
-#include <thread>
+#include <optional>
 
 #include "config/KeyNumber.h"
 #include "reader/Reader.h"
 #include "tests/app/FrameProbe.h"
 #include "tests/app/TransferTestSupport.h"
 #include "tests/support/ReaderTestPeer.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 #include "tools/readersim/ReaderSim.h"
 
 using namespace frame_probe;
 
 namespace {
+
+// Called once with the menu window when a menu of the thread stands shown and idle.
+std::function<void(HWND)> OnMenuShown;
+
+LRESULT CALLBACK MenuIdleHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->message == WM_ENTERIDLE && sent->wParam == MSGF_MENU && OnMenuShown) {
+        const auto shown = std::move(OnMenuShown);
+        OnMenuShown = nullptr;
+        shown(reinterpret_cast<HWND>(sent->lParam));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 const _KEY_NUMBER kKey = [] {
     const uint8_t bytes[] = {0x39, 0x30, 0x55, 0x55, 0x00};
@@ -169,11 +182,8 @@ TEST_F(StatusTray, PartsShowWhatTheyStandFor)
     Doc().GetKeys()[1]->flags = KVKEY_SELECTED;
     Recorded().total = 7;
     Frame()->UpdateStatusBar();
-    UpdateWindow(FrameWindow());
-    const std::wstring path = TestExeFolder() + L"\\MainWindowStatus.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(FrameWindow(), path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(FrameWindow(), L"MainWindowStatus.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     // Under the header the page toolbar takes the header's colour.
     const RECT toolbar = ClientRectInWindowPicture(FrameWindow(), GetDlgItem(FrameWindow(), IDC_PAGE_TOOLBAR));
     EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), picture.Dominant(toolbar));
@@ -390,32 +400,15 @@ TEST_F(StatusTray, TrayMenuAtTheRightClick)
     settings.SetSoundsEnabled(true);
     *settings.EditConfigFiles() = {L"Alpha"};
     Frame()->IdleUpdate();  // the hotkeys, named in the menu
-    // The menu runs its own loop: a helper thread looks at it, takes its picture, closes it.
-    std::atomic<bool> seen{false};
+    // The menu runs its own loop on this thread and tells its owner when it stands idle, shown:
+    // then its items are read, its picture taken and it is closed. No menu, and the right click
+    // returns with nothing seen.
+    bool seen = false;
     std::vector<std::wstring> items;
     UINT soundState = 0, startState = 0, stopState = 0;
-    const std::wstring path = TestExeFolder() + L"\\TrayMenu.bmp";
-    const DWORD ui = GetCurrentThreadId();
-    std::thread helper([&] {
-        const ULONGLONG deadline = GetTickCount64() + 10000;
-        HWND popup = nullptr;
-        while (!popup && GetTickCount64() < deadline) {
-            EnumThreadWindows(
-                ui,
-                [](HWND h, LPARAM l) -> BOOL {
-                    wchar_t cls[16] = {};
-                    GetClassNameW(h, cls, 16);
-                    if (wcscmp(cls, L"#32768") || !IsWindowVisible(h))
-                        return TRUE;
-                    *reinterpret_cast<HWND*>(l) = h;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&popup));
-            if (!popup)
-                Sleep(5);  // another thread's menu: nothing to wait on but its appearance
-        }
-        if (!popup)
-            return;
+    std::optional<CWindowPicture> picture;
+    OnMenuShown = [&](HWND popup) {
+        seen = true;
         HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
         for (int i = 0; i < GetMenuItemCount(menu); ++i) {
             wchar_t text[64] = {};
@@ -425,13 +418,15 @@ TEST_F(StatusTray, TrayMenuAtTheRightClick)
         soundState = GetMenuState(menu, ID_SOUNDS_ON, MF_BYCOMMAND);
         startState = GetMenuState(menu, ID_TRANSFER_START, MF_BYCOMMAND);
         stopState = GetMenuState(menu, ID_TRANSFER_STOP, MF_BYCOMMAND);
-        UpdateWindow(popup);
-        seen = SaveWindowBitmap(popup, path);
-        PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-    });
+        picture.emplace(popup, L"TrayMenu.bmp");
+        EndMenu();
+    };
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, MenuIdleHook, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(hook);
     SendMessageW(FrameWindow(), WM_TRAY_NOTIFY, kTrayIconId, WM_RBUTTONUP);
-    helper.join();
-    ASSERT_TRUE(seen);
+    UnhookWindowsHookEx(hook);
+    OnMenuShown = nullptr;
+    ASSERT_TRUE(seen) << "no menu came up at the right click";
     EXPECT_EQ((std::vector<std::wstring>{L"&Show Norvane", L"", L"S&tart\tF5", L"St&op\tAlt+F5",
                                          L"&Restart\tCtrl+Alt+F5", L"", L"&Configuration", L"Sound &notification", L"",
                                          L"E&xit Norvane"}),
@@ -439,10 +434,8 @@ TEST_F(StatusTray, TrayMenuAtTheRightClick)
     EXPECT_TRUE(soundState & MF_CHECKED);
     EXPECT_FALSE(startState & MF_GRAYED);
     EXPECT_TRUE(stopState & MF_GRAYED);
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
-    const RECT all{0, 0, picture.Width(), picture.Height()};
-    EXPECT_GE(picture.InkPixels(all, picture.Dominant(all)), 200) << "the items' texts";
+    ASSERT_TRUE(picture->Ok()) << picture->Problem();
+    EXPECT_GE(picture->Ink(picture->All()), 200) << "the items' texts";
 }
 
 TEST_F(StatusTray, BalloonOfATransferUntilItTimesOut)

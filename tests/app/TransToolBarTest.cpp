@@ -15,7 +15,7 @@
 #include "reader/ReaderModels.h"
 #include "tests/app/AppTestSupport.h"
 #include "reader/Reader.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 #include "tools/readersim/ReaderSim.h"
 
 namespace {
@@ -128,12 +128,8 @@ TEST_F(TransToolBar, PanelsLayoutAndTransferButtons)
     EXPECT_TRUE(Enabled(ID_TRANSFER_RESTART));
 
     PumpWaitingMessages();
-    UpdateWindow(frame);
-    RedrawWindow(frame, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    const std::wstring path = TestExeFolder() + L"\\MainWindowPanels.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(frame, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(frame, L"MainWindowPanels.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT face = ClientRectInWindowPicture(frame, bar->m_hWnd);
     EXPECT_GE(picture.InkPixels(face, picture.Dominant(face)), 200) << "buttons, lists and arrows";
 
@@ -443,11 +439,8 @@ TEST_F(TransToolBar, TransferPagePicture)
 
     HWND frame = FrameWindow();
     PumpWaitingMessages();
-    RedrawWindow(frame, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    const std::wstring path = TestExeFolder() + L"\\TransferPage.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(frame, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(frame, L"TransferPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT grid = ClientRectInWindowPicture(frame, GetDlgItem(page->m_hWnd, IDC_TP_BYTES));
     RECT header = grid, bytes = grid;
     header.bottom = header.top + 18;

@@ -9,7 +9,7 @@
 #include "resources/resource.h"
 #include "tests/framework/FrameworkTestSupport.h"
 #include "tests/framework/TableTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -349,35 +349,16 @@ TEST_F(ColumnChooser, IsRenderedAndSaved)
 {
     CTableHost host(3, {Col(80, 0, 0, V, IDS_TEST_ALPHA), Col(80, 1, COLFMT_RIGHT, 0, IDS_TEST_BETA),
                         Col(80, 2, 0, V | COLF_AUTOSIZE, IDS_TEST_GAMMA)});
-    const std::wstring path = TestExeFolder() + L"\\ColumnChooser.bmp";
     Run(host, {
         [&] { return chooser.Find(); },
         [&] {
             SelectRows(chooser.list, {2});
             return true;
         },
+        [&] { return WindowText(chooser.Item(IDC_COLUMN_NAME)) == L"Gamma"; },
         [&] {
-            if (WindowText(chooser.Item(IDC_COLUMN_NAME)) != L"Gamma")
-                return false;
-            RedrawWindow(chooser.dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            return true;
-        },
-        [&] { // the display has caught up with the painted selection
-            RECT r{};
-            r.top = CHOOSER_ALIGN;
-            r.left = LVIR_BOUNDS;
-            SendMessageW(chooser.list, LVM_GETSUBITEMRECT, 2, reinterpret_cast<LPARAM>(&r));
-            const POINT p = ToScreen(chooser.list, POINT{r.right - 4, r.top + 2});
-            HDC screen = GetDC(nullptr);
-            const COLORREF shown = GetPixel(screen, p.x, p.y);
-            ReleaseDC(nullptr, screen);
-            return shown == GetApp()->m_highlightColor;
-        },
-        [&] {
-            DeleteFileW(path.c_str());
-            EXPECT_TRUE(SaveWindowBitmap(chooser.dialog, path));
-            const CSavedBitmap picture(path);
-            EXPECT_TRUE(picture.Valid());
+            const CWindowPicture picture(chooser.dialog, L"ColumnChooser.bmp");
+            EXPECT_TRUE(picture.Ok()) << picture.Problem();
             RECT frame;
             GetWindowRect(chooser.dialog, &frame);
             EXPECT_GE(frame.right - frame.left, 440);

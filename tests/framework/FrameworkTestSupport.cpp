@@ -112,6 +112,13 @@ bool CScriptWnd::CreateTop(const wchar_t* title, int width, int height, DWORD st
     return Create(0, TestWndClass, title, WS_OVERLAPPEDWINDOW | style, 100, 100, width, height, nullptr, nullptr);
 }
 
+bool CScriptWnd::CreatePopup(const wchar_t* title, RECT where, DWORD exStyle)
+{
+    EnsureTestClass();
+    return Create(exStyle, TestWndClass, title, WS_POPUP | WS_VISIBLE, where.left, where.top, where.right - where.left,
+                  where.bottom - where.top, nullptr, nullptr);
+}
+
 bool CScriptWnd::CreateChild(HWND parent, int id, int x, int y, int width, int height, DWORD style)
 {
     EnsureTestClass();

@@ -46,6 +46,8 @@ class CScriptWnd : public CWnd
 public:
     bool CreateTop(const wchar_t* title = L"Test window", int width = 400, int height = 300, DWORD style = 0);
     bool CreateChild(HWND parent, int id, int x, int y, int width, int height, DWORD style = 0);
+    // A shown top-level window without frame or caption.
+    bool CreatePopup(const wchar_t* title, RECT where, DWORD exStyle = 0);
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;

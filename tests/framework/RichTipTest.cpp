@@ -4,7 +4,7 @@
 #include <vector>
 #include "framework/RichTip.h"
 #include "tests/framework/FrameworkTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -170,12 +170,8 @@ TEST_F(RichTip, ShownAfterTheDoubleClickTimeAndHiddenWhenTheCursorLeaves)
     EXPECT_FALSE(FormatAt(10).dwEffects & CFE_BOLD);
 
     // The picture of the tip: the info background with the ink of its text.
-    const std::wstring path = TestExeFolder() + L"\\RichTip.bmp";
-    DeleteFileW(path.c_str());
-    RedrawWindow(tip.m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    ASSERT_TRUE(SaveWindowBitmap(tip.m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(tip.m_hWnd, L"RichTip.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     RECT client;
     GetClientRect(tip.m_hWnd, &client);
     EXPECT_GE(client.right, 390);

@@ -10,7 +10,7 @@
 #include "resources/resource.h"
 #include "tests/framework/FrameworkTestSupport.h"
 #include "tests/framework/TableTestSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -287,14 +287,10 @@ TEST(TableShading, LuminanceArrowAndSelectionOnScreen)
     table.SetSortColumn(1, true);
     table.SelectOnly(2, false);
     SetFocus(host.m_hWnd);
-    RedrawWindow(host.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     DrainMessages();
 
-    const std::wstring path = TestExeFolder() + L"\\TableCtrl.bmp";
-    DeleteFileW(path.c_str());
-    ASSERT_TRUE(SaveWindowBitmap(host.m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(host.m_hWnd, L"TableCtrl.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT list = ClientRectInWindowPicture(host.m_hWnd, table.m_hWnd);
     auto rowCells = [&](int row) { // the empty right part of column 1, clear of the text
         RECT r{LVIR_BOUNDS};

@@ -38,18 +38,16 @@ void StartDrag(CTableHost& host, int row)
     CTableHost::PumpUntil([&] { return host.table.GetDragState() != nullptr; }, 2000);
 }
 
-// Black pixels on the row's left edge: a frame has them, a line between rows has none.
+// Black pixels on the row's left edge: a frame has them, a line between rows has none. The mark
+// is drawn over the list outside its painting: the picture is taken as the list stands.
 int BlackOnLeftEdge(HWND list, int row)
 {
+    const CWindowPicture picture(list, {}, CWindowPicture::Paint::kAsDrawn);
+    EXPECT_TRUE(picture.Ok()) << picture.Problem();
+    const RECT client = ClientRectInWindowPicture(list, list);
     const RECT r = RowRect(list, row);
-    HDC screen = GetDC(nullptr);
-    int black = 0;
-    for (int y = r.top + 4; y < r.bottom - 4; ++y) {
-        const POINT p = ToScreen(list, POINT{r.left, y});
-        black += GetPixel(screen, p.x, p.y) == RGB(0, 0, 0);
-    }
-    ReleaseDC(nullptr, screen);
-    return black;
+    const RECT edge{client.left + r.left, client.top + r.top + 4, client.left + r.left + 1, client.top + r.bottom - 4};
+    return picture.Count(edge, RGB(0, 0, 0));
 }
 
 } // namespace

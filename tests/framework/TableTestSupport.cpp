@@ -1,5 +1,7 @@
 #include "tests/framework/TableTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -38,9 +40,10 @@ CTableHost::CTableHost(int rowCount, std::vector<ColumnDesc> columns, int width,
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
     const POINT corner = TableCornerFor(SIZE{frame.right - frame.left, frame.bottom - frame.top});
-    Create(0, L"NorvaneTableHost", L"Table host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, corner.x, corner.y,
-           frame.right - frame.left,
-           frame.bottom - frame.top, nullptr, nullptr);
+    const bool made = Create(0, L"NorvaneTableHost", L"Table host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, corner.x,
+                             corner.y, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr);
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(made) << "the table's host window was not made (error " << error << ")";
     HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | listStyle, 0, 0,
                                 width, height, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(77)),
                                 GetModuleHandleW(nullptr), nullptr);

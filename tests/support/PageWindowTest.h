@@ -2,6 +2,7 @@
 // What tests of single pages and page dialogs need around them: a parent window standing in for
 // the main window, pumping until something observable holds, and controls driven as the user
 // drives them.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -58,6 +59,8 @@ public:
         (void)frameClass;
         m_hWnd = CreateWindowExW(0, L"NorvanePageTestFrame", L"Page test", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, width, height,
                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(m_hWnd) << "the page frame was not made (error " << error << ")";
         tips.Create(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, m_hWnd, nullptr);
     }
     ~CPageFrame()
@@ -72,7 +75,7 @@ public:
     // Creates the page as the frame's child, fills the client with it and shows both.
     bool Show(CBasePage& page)
     {
-        if (!page.CreateDialogWindow(m_hWnd))
+        if (!m_hWnd || !page.CreateDialogWindow(m_hWnd))
             return false;
         RECT rc;
         GetClientRect(m_hWnd, &rc);
@@ -106,16 +109,5 @@ inline void ChooseComboEntry(HWND dialog, int id, int index)
 inline void ClickButton(HWND dialog, int id)
 {
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
-}
-
-// A window's client rectangle as it lies in the window's picture.
-inline RECT ClientRectInPicture(HWND window, HWND part)
-{
-    RECT outer, r;
-    GetWindowRect(window, &outer);
-    GetClientRect(part, &r);
-    MapWindowPoints(part, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    OffsetRect(&r, -outer.left, -outer.top);
-    return r;
 }
 

@@ -15,7 +15,6 @@
 #include "pages/options/AdvancedPage.h"
 #include "resources/resource.h"
 #include "tests/support/FakePageHost.h"
-#include "tests/support/SavedBitmap.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowPicture.h"
 
@@ -37,7 +36,8 @@ protected:
         host.settings.SetSettingsPath(folder.File(L"Norvane.json"));
         parent = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0,
                                  720, 560, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_TRUE(parent);
+        const DWORD error = GetLastError();
+        ASSERT_TRUE(parent) << "the page's window was not made (error " << error << ")";
     }
 
     void TearDown() override
@@ -199,15 +199,15 @@ TEST_F(AdvancedPageTest, EveryParameterIsSetThroughItsEditorAndShowsBold)
 
     // The number editor in the picture.
     Select({RowOfParam(9)});
-    RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    const std::wstring path = TestExeFolder() + L"\\AdvancedAll.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(parent, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
-    RECT edit{};
-    GetWindowRect(GetDlgItem(AllWnd(), IDC_PARAM_NUMBER), &edit);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&edit), 2);
+    const CWindowPicture picture(parent, L"AdvancedAll.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
+    HWND number = GetDlgItem(AllWnd(), IDC_PARAM_NUMBER);
+    ASSERT_TRUE(IsWindowVisible(number));
+    const RECT edit = ClientRectInWindowPicture(parent, number);
     EXPECT_GT(edit.right - edit.left, 20);
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), picture.Dominant(edit));
+    EXPECT_GE(picture.InkPixels(edit, GetSysColor(COLOR_WINDOW)), 10) << "the value 12 in the editor";
+    EXPECT_GE(picture.Ink(ClientRectInWindowPicture(parent, List())), 300) << "the parameters' rows";
 }
 
 TEST_F(AdvancedPageTest, TheEditorFollowsTheSelection)
@@ -327,8 +327,14 @@ TEST_F(AdvancedPageTest, SimpleViewBoxesAndDefaults)
     EXPECT_EQ(page->CurrentView(), 0);
     EXPECT_FALSE(host.settings.GetAdvancedShowAll());
 
-    RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    ASSERT_TRUE(SaveWindowBitmap(parent, TestExeFolder() + L"\\AdvancedSimple.bmp"));
+    {
+        const CWindowPicture picture(parent, L"AdvancedSimple.bmp");
+        ASSERT_TRUE(picture.Ok()) << picture.Problem();
+        ASSERT_TRUE(IsWindowVisible(SimpleWnd()));
+        EXPECT_FALSE(IsWindowVisible(AllWnd())) << "one view at a time";
+        const RECT box = ClientRectInWindowPicture(parent, GetDlgItem(SimpleWnd(), IDC_SIMPLE_TOPMOST));
+        EXPECT_GE(picture.Ink(box), 30) << "the ticked box and its label";
+    }
 
     // Defaults leave the panels, tray clicks, history and CSV alone.
     host.settings.SetPanels(3);

@@ -15,7 +15,6 @@
 #include "pages/options/EventLogPage.h"
 #include "resources/resource.h"
 #include "tests/support/FakePageHost.h"
-#include "tests/support/SavedBitmap.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowPicture.h"
 
@@ -169,11 +168,8 @@ TEST_F(EventLogPageTest, TenRecordsAtRingPositionFourShowNewestFirst)
     EXPECT_EQ(Cell(0, 1), L"s13");
 
     // The picture: text in the list and the three level pictures beside the times.
-    RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    const std::wstring path = TestExeFolder() + L"\\EventLogPage.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(parent, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(parent, L"EventLogPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     // Rows 0 to 9 hold events 13 down to 4, of levels 2, 1, 3, 2, 1, 3, ...: each row's picture
     // has ink, rows of one level show the same picture and the three levels three pictures.
     const RECT list = ClientRectInWindowPicture(parent, List());

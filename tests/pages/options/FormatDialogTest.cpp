@@ -5,7 +5,7 @@
 
 #include "config/AppSettings.h"
 #include "resources/resource.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace formats_test;
 
@@ -257,16 +257,13 @@ TEST_F(FormatDialog, DialogIsRenderedAndSaved)
     a->comment = L"door controllers";
     Edit({a});
     ShowWindow(dialog->m_hWnd, SW_SHOWNORMAL);
-    RedrawWindow(dialog->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Pump();
     RECT frame;
     GetWindowRect(dialog->m_hWnd, &frame);
     EXPECT_GE(frame.right - frame.left, 400);
     EXPECT_GE(frame.bottom - frame.top, 435);
-    const std::wstring path = BesideTestExe(L"FormatDialog.bmp");
-    ASSERT_TRUE(SaveWindowBitmap(dialog->m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(dialog->m_hWnd, L"FormatDialog.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const COLORREF field = GetSysColor(COLOR_WINDOW);
     for (int id : {IDC_FORMAT_NAME, IDC_FORMAT_TEMPLATE, IDC_FORMAT_KEY_FILTERS}) {
         const RECT r = ClientRectInWindowPicture(dialog->m_hWnd, Item(id));

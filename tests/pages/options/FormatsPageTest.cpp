@@ -9,7 +9,7 @@
 #include "framework/SysFunctions.h"
 #include "framework/MessageBox.h"
 #include "resources/resource.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace formats_test;
 
@@ -261,12 +261,9 @@ TEST_F(FormatsPage, PageIsRenderedAndSaved)
     EXPECT_EQ(underDefault, Rows());
     EXPECT_EQ(L"[P] DALLAS", Cell(0, FCOL_NAME));
     EXPECT_EQ(L"00001F2A7B3039F4", Cell(0, FCOL_LAST_KEY));
-    RedrawWindow(m_frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Pump();
-    const std::wstring path = BesideTestExe(L"FormatsPage.bmp");
-    ASSERT_TRUE(SaveWindowBitmap(page->m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(page->m_hWnd, L"FormatsPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const RECT rows = ClientRectInWindowPicture(page->m_hWnd, list);
     const COLORREF field = GetSysColor(COLOR_WINDOW);
     EXPECT_EQ(field, picture.Dominant(rows));

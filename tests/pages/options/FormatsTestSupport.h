@@ -166,11 +166,6 @@ public:
     std::vector<std::wstring> asked;
 };
 
-inline std::wstring BesideTestExe(const wchar_t* name)
-{
-    return TestExeFolder() + L"\\" + name;
-}
-
 // The page in a top-level window of its own, over a fake host with formats and key filters.
 class FormatsPageFixture : public ::testing::Test
 {
@@ -179,7 +174,8 @@ protected:
     {
         m_frame = CreateWindowExW(0, L"STATIC", L"Formats under test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 760,
                                   480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        ASSERT_TRUE(m_frame);
+        const DWORD error = GetLastError();
+        ASSERT_TRUE(m_frame) << "the page's window was not made (error " << error << ")";
         Doc().SetDefaults();
         for (uint32_t id : {1u, 5u, 30u}) {
             KeyFilter filter;

@@ -6,7 +6,7 @@
 #include "resources/resource.h"
 #include "tests/support/FakePageHost.h"
 #include "tests/support/PageWindowTest.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -255,15 +255,12 @@ TEST_F(KeyFiltersDialogTest, PictureShowsTheListAndTheTakenTypes)
 {
     Open();
     Select({2});
-    RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     PumpPending();
     EXPECT_EQ(0x2u, dialog.TakenMask());   // Em-Marine of any size takes; Mifare at size 4 does not
-    const std::wstring path = TestExeFolder() + L"\\KeyFiltersDialog.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(dialog.m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
-    const RECT list = ClientRectInPicture(dialog.m_hWnd, Item(IDC_KF_LIST));
+    const CWindowPicture picture(dialog.m_hWnd, L"KeyFiltersDialog.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
+    const RECT list = ClientRectInWindowPicture(dialog.m_hWnd, Item(IDC_KF_LIST));
     EXPECT_GE(picture.InkPixels(list, GetSysColor(COLOR_WINDOW)), 300);
-    const RECT types = ClientRectInPicture(dialog.m_hWnd, Item(IDC_KF_KEY_TYPES));
+    const RECT types = ClientRectInWindowPicture(dialog.m_hWnd, Item(IDC_KF_KEY_TYPES));
     EXPECT_GE(picture.InkPixels(types, GetSysColor(COLOR_WINDOW)), 300);
 }

@@ -1,11 +1,11 @@
 // The option pages under test.
 #include "tests/pages/options/OptionPageTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <commctrl.h>
 #include <string>
 
 #include "core/TextUtil.h"
-#include "tests/support/SavedBitmap.h"
 #include "tests/support/WindowPicture.h"
 
 namespace {
@@ -69,8 +69,12 @@ HWND CreateOptionFrame()
     (void)frameClass;
     RECT r{0, 0, 560, 460};
     AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-    return CreateWindowExW(0, L"NorvaneOptionFrame", L"Option page", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20,
-                           r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND frame = CreateWindowExW(0, L"NorvaneOptionFrame", L"Option page", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20,
+                                 20, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr);
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(frame) << "the option frame was not made (error " << error << ")";
+    return frame;
 }
 
 std::wstring ToolsFolder()
@@ -111,24 +115,14 @@ int RunScripted(CModalDialog& dialog, HWND owner, std::function<void(HWND)> scri
     return result;
 }
 
-int PictureInk(HWND window, RECT area, const wchar_t* fileName, int least, DWORD timeoutMs)
+int PictureInk(HWND window, RECT area, const wchar_t* fileName)
 {
-    int ink = 0;
-    PumpUntil(
-        [&] {
-            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-            const std::wstring path = TestExeFolder() + L"\\" + fileName;
-            if (!SaveWindowBitmap(window, path))
-                return false;
-            const CSavedBitmap picture(path);
-            ink = picture.Valid() ? picture.InkPixels(area, picture.Dominant(area)) : 0;
-            return ink >= least;
-        },
-        timeoutMs);
-    return ink;
+    const CWindowPicture picture(window, fileName);
+    EXPECT_TRUE(picture.Ok()) << picture.Problem();
+    return picture.Ink(area);
 }
 
-int PictureInk(HWND window, HWND control, const wchar_t* fileName, int least, DWORD timeoutMs)
+int PictureInk(HWND window, HWND control, const wchar_t* fileName)
 {
-    return PictureInk(window, ClientRectInWindowPicture(window, control), fileName, least, timeoutMs);
+    return PictureInk(window, ClientRectInWindowPicture(window, control), fileName);
 }

@@ -16,11 +16,11 @@
 void PumpWaiting();
 // Pumps until the condition holds; false after the time-out.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 8000);
-// Pictures the window until the control's area shows at least `least` pixels of ink (a window
-// just shown may reach the screen a moment later); the ink of the last picture.
-int PictureInk(HWND window, HWND control, const wchar_t* fileName, int least, DWORD timeoutMs = 3000);
+// The ink in the control's area of the window's picture (saved as fileName); a picture that is
+// not ok fails the test.
+int PictureInk(HWND window, HWND control, const wchar_t* fileName);
 // The same for a rectangle of the window's picture.
-int PictureInk(HWND window, RECT area, const wchar_t* fileName, int least, DWORD timeoutMs = 3000);
+int PictureInk(HWND window, RECT area, const wchar_t* fileName);
 std::wstring WindowText(HWND window);
 // Types the text into the edit (focused first, its old text replaced) and moves the focus on.
 void TypeAndLeave(HWND edit, const std::wstring& text, HWND next);

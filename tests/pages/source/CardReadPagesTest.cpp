@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "../../support/FakePageHost.h"
-#include "../../support/SavedBitmap.h"
 #include "../../support/TempFolder.h"
 #include "../../support/WindowPicture.h"
 #include "config/TransferDoc.h"
@@ -109,13 +108,8 @@ protected:
     // and, in each field, ink of at least leastInk pixels.
     static void CheckPicture(HWND window, const wchar_t* name, COLORREF face, std::initializer_list<std::pair<HWND, int>> fields)
     {
-        const std::wstring path = TestExeFolder() + L"\\" + name;
-        DeleteFileW(path.c_str());
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_ERASE);
-        Pump();
-        ASSERT_TRUE(SaveWindowBitmap(window, path));
-        const CSavedBitmap picture(path);
-        ASSERT_TRUE(picture.Valid());
+        const CWindowPicture picture(window, name);
+        ASSERT_TRUE(picture.Ok()) << picture.Problem();
         EXPECT_EQ(face, picture.Dominant(ClientRectInWindowPicture(window, window)));
         for (const auto& [field, leastInk] : fields) {
             const RECT r = ClientRectInWindowPicture(window, field);

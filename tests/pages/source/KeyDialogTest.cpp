@@ -5,7 +5,7 @@
 #include "pages/source/KeyDialog.h"
 #include "resources/resource.h"
 #include "tests/pages/source/KeyListPageSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace keylist_page_test;
 
@@ -231,12 +231,11 @@ TEST_F(KeyDialog, PictureIsLeft)
     Open({0});
     ShowWindow(m_dialog->m_hWnd, SW_SHOWNORMAL);
     SetWindowPos(m_dialog->m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    const std::wstring path = TestExeFolder() + L"\\KeyDialog.bmp";
-    DeleteFileW(path.c_str());
-    const RECT edit = ChildRectInPicture(m_dialog->m_hWnd, m_dialog->NumberEdit());
+    const CWindowPicture picture(m_dialog->m_hWnd, L"KeyDialog.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
+    const RECT edit = ClientRectInWindowPicture(m_dialog->m_hWnd, m_dialog->NumberEdit());
     const COLORREF field = GetSysColor(COLOR_WINDOW);
-    EXPECT_TRUE(SavePictureShowing(m_dialog->m_hWnd, path, [&](const CSavedBitmap& picture) {
-        return picture.Valid() && picture.Dominant(edit) == field && picture.InkPixels(edit, field) > 60;
-    }));
+    EXPECT_EQ(field, picture.Dominant(edit));
+    EXPECT_GT(picture.InkPixels(edit, field), 60);
     EXPECT_EQ(L"[0201] 005,00042", m_dialog->Shown());
 }

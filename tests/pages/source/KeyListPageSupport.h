@@ -11,7 +11,6 @@
 
 #include "config/AppSettings.h"
 #include "tests/support/FakePageHost.h"
-#include "tests/support/SavedBitmap.h"
 #include "tests/support/WindowPicture.h"
 
 namespace keylist_page_test {
@@ -63,35 +62,9 @@ inline HWND CreateHostWindow(int width, int height)
 {
     HWND window = CreateWindowExW(0, L"STATIC", L"Key list", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, width,
                                   height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(window) << "the page's window was not made (error " << error << ")";
     return window;
-}
-
-// Saves the window's picture until it shows what check looks for: the display takes a moment to
-// show a freshly painted window, longer on a busy machine. False after the time-out.
-template <class Check>
-bool SavePictureShowing(HWND window, const std::wstring& path, Check check, DWORD timeoutMs = 5000)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_INVALIDATE);
-        PumpPending();
-        if (SaveWindowBitmap(window, path) && check(CSavedBitmap(path)))
-            return true;
-        if (GetTickCount64() >= end)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-}
-
-// The part of a window's picture that a child's client area covers.
-inline RECT ChildRectInPicture(HWND window, HWND child)
-{
-    RECT outer, r;
-    GetWindowRect(window, &outer);
-    GetClientRect(child, &r);
-    MapWindowPoints(child, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    OffsetRect(&r, -outer.left, -outer.top);
-    return r;
 }
 
 } // namespace keylist_page_test

@@ -6,7 +6,7 @@
 #include "pages/source/KeyListPage.h"
 #include "resources/resource.h"
 #include "tests/pages/source/KeyListPageSupport.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 using namespace keylist_page_test;
 
@@ -249,22 +249,14 @@ TEST_F(KeyListPage, TransferredRowsAreDrawnInTheirColourAndThePictureIsLeft)
     RECT row0{LVIR_BOUNDS}, row1{LVIR_BOUNDS};
     SendMessageW(List(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row0));
     SendMessageW(List(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row1));
-    const RECT list = ChildRectInPicture(m_window, List());
-    auto count = [&](const CSavedBitmap& picture, RECT r, COLORREF color) {
-        OffsetRect(&r, list.left, list.top);
-        int n = 0;
-        for (int y = r.top; y < r.bottom; ++y)
-            for (int x = r.left; x < r.right; ++x)
-                n += picture.Pixel(x, y) == color;
-        return n;
-    };
-    const std::wstring path = TestExeFolder() + L"\\KeyListPage.bmp";
-    DeleteFileW(path.c_str());
-    EXPECT_TRUE(SavePictureShowing(m_window, path, [&](const CSavedBitmap& picture) {
-        return picture.Valid() && count(picture, row1, kTransferredKeyColor) > 20 &&
-               count(picture, row0, kTransferredKeyColor) == 0 &&
-               picture.InkPixels(list, GetSysColor(COLOR_WINDOW)) > 400;
-    }));
+    const RECT list = ClientRectInWindowPicture(m_window, List());
+    OffsetRect(&row0, list.left, list.top);
+    OffsetRect(&row1, list.left, list.top);
+    const CWindowPicture picture(m_window, L"KeyListPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
+    EXPECT_GT(picture.Count(row1, kTransferredKeyColor), 20);
+    EXPECT_EQ(0, picture.Count(row0, kTransferredKeyColor));
+    EXPECT_GT(picture.InkPixels(list, GetSysColor(COLOR_WINDOW)), 400);
 }
 
 TEST_F(KeyListPage, MenuStatesFollowSelectionFilterViewAndSpreadsheets)

@@ -1,6 +1,7 @@
 #pragma once
 // Sub-pages under test live as child dialogs of a plain top-level window of this thread (the page
 // host, constructed first, brings the application object the framework's windows need).
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "framework/Dialog.h"
@@ -25,6 +26,8 @@ public:
     {
         m_hwnd = CreateWindowExW(WS_EX_TOPMOST, L"#32770", L"Page test", WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0,
                                  640, 480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(m_hwnd) << "the page frame was not made (error " << error << ")";
     }
     ~CPageFrame() { DestroyWindow(m_hwnd); }
     CPageFrame(const CPageFrame&) = delete;
@@ -33,7 +36,7 @@ public:
     // Creates the page in the frame's client area and shows it.
     bool Place(CBasePage& page)
     {
-        if (!page.CreateDialogWindow(m_hwnd))
+        if (!m_hwnd || !page.CreateDialogWindow(m_hwnd))
             return false;
         RECT client;
         GetClientRect(m_hwnd, &client);

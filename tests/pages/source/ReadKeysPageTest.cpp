@@ -5,7 +5,7 @@
 #include "resources/resource.h"
 #include "tests/support/FakePageHost.h"
 #include "tests/support/PageWindowTest.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -210,22 +210,18 @@ TEST_F(ReadKeysPageTest, PictureShowsTabsAndTheKeyTypeList)
 {
     Doc().SetReadKeyTypes(0x2);
     Open();
-    RedrawWindow(frame.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    PumpPending();
-    const std::wstring path = TestExeFolder() + L"\\ReadKeysPage.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(page.m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(page.m_hWnd, L"ReadKeysPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     // The list follows the page's right edge.
     RECT listRect, pageRect;
     GetWindowRect(List(), &listRect);
     GetWindowRect(page.m_hWnd, &pageRect);
     EXPECT_LT(pageRect.right - listRect.right, 60);
-    RECT list = ClientRectInPicture(page.m_hWnd, List());
+    RECT list = ClientRectInWindowPicture(page.m_hWnd, List());
     EXPECT_EQ(GetSysColor(COLOR_WINDOW), picture.Dominant(list));
     EXPECT_GE(picture.InkPixels(list, GetSysColor(COLOR_WINDOW)), 400);   // names and check boxes
     // The tab strip carries the five texts above the sub-page.
-    RECT strip = ClientRectInPicture(page.m_hWnd, GetDlgItem(page.m_hWnd, IDC_READKEYS_TAB));
+    RECT strip = ClientRectInWindowPicture(page.m_hWnd, GetDlgItem(page.m_hWnd, IDC_READKEYS_TAB));
     strip.bottom = strip.top + 20;
     EXPECT_GE(picture.InkPixels(strip, GetSysColor(COLOR_BTNFACE)), 150);
 }

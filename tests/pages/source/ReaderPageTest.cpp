@@ -5,7 +5,7 @@
 #include "resources/resource.h"
 #include "tests/support/FakePageHost.h"
 #include "tests/support/PageWindowTest.h"
-#include "tests/support/SavedBitmap.h"
+#include "tests/support/WindowPicture.h"
 
 namespace {
 
@@ -212,14 +212,10 @@ TEST_F(ReaderPageTest, PictureShowsTheFilledControls)
     Doc().SetReaderSpeed(4800);
     Open();
     Idle();
-    RedrawWindow(frame.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    PumpPending();
-    const std::wstring path = TestExeFolder() + L"\\ReaderPage.bmp";
-    ASSERT_TRUE(SaveWindowBitmap(page.m_hWnd, path));
-    const CSavedBitmap picture(path);
-    ASSERT_TRUE(picture.Valid());
+    const CWindowPicture picture(page.m_hWnd, L"ReaderPage.bmp");
+    ASSERT_TRUE(picture.Ok()) << picture.Problem();
     const COLORREF face = GetSysColor(COLOR_WINDOW);
-    EXPECT_EQ(face, picture.Dominant(ClientRectInPicture(page.m_hWnd, page.m_hWnd)));
+    EXPECT_EQ(face, picture.Dominant(ClientRectInWindowPicture(page.m_hWnd, page.m_hWnd)));
     // The model box shows "Auto"; the edits their numbers; the speed box, with 4800 stored, nothing.
     struct Field {
         int id;
@@ -227,7 +223,7 @@ TEST_F(ReaderPageTest, PictureShowsTheFilledControls)
         int mostInk;
     } fields[] = {{IDC_READER_MODEL, 20, 100000}, {IDC_READER_RECEIVE_TIMEOUT, 15, 100000}, {IDC_READER_SPEED, 0, 8}};
     for (const Field& f : fields) {
-        RECT r = ClientRectInPicture(page.m_hWnd, Item(f.id));
+        RECT r = ClientRectInWindowPicture(page.m_hWnd, Item(f.id));
         r.right -= GetSystemMetrics(SM_CXVSCROLL) + 2;   // not the drop-down button
         InflateRect(&r, -3, -3);
         const int ink = picture.InkPixels(r, GetSysColor(COLOR_WINDOW));
