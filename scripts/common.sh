@@ -44,19 +44,55 @@ nv_wine_env() {
   "$ROOT/cmake/wine-prefix.sh" "$WINEPREFIX" || nv_die "could not create the Wine prefix"
 }
 
-NV_STARTED_XVFB=
+# The run's own display: Xvfb picks a free number and tells it (-displayfd), so that two runs, or
+# a run and scripts/run, never share a display or end each other's. Its parent is a watcher that
+# notes when it ends before nv_stop_all ends it (nv_display_lost) and then ends what the process
+# given to nv_display_on_loss runs, so that a run stops at once instead of failing test after test.
+NV_DISPLAY_DIR=
+NV_DISPLAY_WATCHER=
 nv_start_display() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then return 0; fi
-  local n
-  for n in $(seq 91 120); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    NV_STARTED_XVFB=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    nv_die "Xvfb did not start on $DISPLAY"
-  done
-  nv_die "no free X display number"
+  NV_DISPLAY_DIR=$(mktemp -d "${TMPDIR:-/tmp}/nv-display.XXXXXX") || nv_die "cannot make a folder for the display"
+  local dir=$NV_DISPLAY_DIR n=
+  mkfifo "$dir/number" || nv_die "cannot make $dir/number"
+  (
+    Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$dir/number" </dev/null >"$dir/xvfb.log" 2>&1 &
+    echo $! >"$dir/pid"
+    wait $!
+    echo "exit $? at $(date +%T)" >"$dir/ended"
+    if [ ! -e "$dir/stopping" ] && [ -s "$dir/on-loss" ]; then
+      for child in $(ps -o pid= --ppid "$(cat "$dir/on-loss")"); do
+        [ "$child" = "$BASHPID" ] || nv_kill_tree "$child"
+      done
+    fi
+  ) &
+  NV_DISPLAY_WATCHER=$!
+  read -r n <"$dir/number"
+  case "$n" in '' | *[!0-9]*) nv_die "Xvfb did not start (see $dir/xvfb.log)" ;; esac
+  export DISPLAY=":$n"
+}
+
+# The process and its descendants, children first found, all ended.
+nv_kill_tree() {
+  local child
+  for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do nv_kill_tree "$child"; done
+  kill -TERM "$1" 2>/dev/null
+}
+
+nv_display_on_loss() { [ -n "$NV_DISPLAY_DIR" ] && echo "$1" >"$NV_DISPLAY_DIR/on-loss"; }
+
+# True when the display ended by itself; says how and when.
+nv_display_lost() {
+  [ -n "$NV_DISPLAY_DIR" ] && [ -e "$NV_DISPLAY_DIR/ended" ] && [ ! -e "$NV_DISPLAY_DIR/stopping" ] || return 1
+  echo "Xvfb of $DISPLAY ended ($(cat "$NV_DISPLAY_DIR/ended"))"
+}
+
+nv_stop_display() {
+  [ -n "$NV_DISPLAY_DIR" ] || return 0
+  : >"$NV_DISPLAY_DIR/stopping"
+  [ -s "$NV_DISPLAY_DIR/pid" ] && kill "$(cat "$NV_DISPLAY_DIR/pid")" >/dev/null 2>&1
+  wait "$NV_DISPLAY_WATCHER" 2>/dev/null
+  rm -rf "$NV_DISPLAY_DIR"
+  NV_DISPLAY_DIR= NV_DISPLAY_WATCHER=
 }
 
 nv_start_wineserver() {
@@ -69,10 +105,6 @@ nv_stop_all() {
     "$NV_WINESERVER" -k >/dev/null 2>&1
     "$NV_WINESERVER" -w >/dev/null 2>&1
   fi
-  if [ -n "$NV_STARTED_XVFB" ]; then
-    kill "$NV_STARTED_XVFB" >/dev/null 2>&1
-    wait "$NV_STARTED_XVFB" 2>/dev/null
-    NV_STARTED_XVFB=
-  fi
+  nv_stop_display
   return 0
 }
