@@ -131,17 +131,18 @@ TEST_F(PcscShell, ANewSearchReplacesTheRunningOneAndClosingEndsIt)
     silent.SetMute(true);
     ASSERT_TRUE(silent.OpenCom(GetSerialPair(0)->farName));
     ASSERT_EQ(kStartContinue, Start());
-    App().GetTransferDoc().SetReceiveTimeout(5000);
+    // A search that is not cancelled waits out this reply time-out: far longer than the bounds below.
+    App().GetTransferDoc().SetReceiveTimeout(30000);
     KnowPorts({GetSerialPair(0)->nearName});
 
     ASSERT_TRUE(Frame()->StartReaderSearch());
     ASSERT_TRUE(silent.WaitUntil([&] { return silent.QueryCount() == 1; }, 3000));
     DWORD start = GetTickCount();
     ASSERT_TRUE(Frame()->StartReaderSearch());
-    EXPECT_LT(GetTickCount() - start, 1000u) << "the running search was not cancelled";
+    EXPECT_LT(GetTickCount() - start, 10000u) << "the running search was not cancelled";
     ASSERT_TRUE(silent.WaitUntil([&] { return silent.QueryCount() == 2; }, 3000)) << "the new search asks again";
 
     start = GetTickCount();
     ShutDown();
-    EXPECT_LT(GetTickCount() - start, 1000u) << "closing the window waited for the search";
+    EXPECT_LT(GetTickCount() - start, 10000u) << "closing the window waited for the search";
 }

@@ -130,21 +130,26 @@ TEST(SaveKill, TheSettingsFileIsOldOrNewWholeWhereverTheSaveIsCut)
     ASSERT_EQ(LoadedKeys(folder.Path()), kKeys);
     ASSERT_TRUE(TempFiles(folder.Path()).empty());
 
-    int oldKept = 0, newWritten = 0;
+    int oldKept = 0, newWritten = 0, insideTheSave = 0;
     for (int i = 0; i < kKills; ++i) {
         SCOPED_TRACE("kill " + std::to_string(i));
         ASSERT_TRUE(WriteWholeFile(settingsPath, old));
+        const size_t tempsBefore = TempFiles(folder.Path()).size();
         const DWORD delay = static_cast<DWORD>(saveMs * i / kKills);
         ASSERT_GE(CloseAndKill(folder.Path(), delay), 0);
         const std::string now = ReadWholeFile(settingsPath);
         ASSERT_TRUE(now == old || now == saved) << "a settings file of " << now.size() << " bytes after a kill "
                                                 << delay << " ms into the save";
         (now == old ? oldKept : newWritten)++;
+        // The save had made its temporary file and not yet put it in place: the kill cut it.
+        if (now == old && TempFiles(folder.Path()).size() > tempsBefore)
+            ++insideTheSave;
         EXPECT_EQ(LoadedKeys(folder.Path()), kKeys);
     }
-    std::printf("save and close %.0f ms; %d kills kept the old file, %d found the new one, %zu temporary files "
-                "left\n",
-                saveMs, oldKept, newWritten, TempFiles(folder.Path()).size());
+    std::printf("save and close %.0f ms; %d kills kept the old file (%d of them inside the save), %d found the "
+                "new one, %zu temporary files left\n",
+                saveMs, oldKept, insideTheSave, newWritten, TempFiles(folder.Path()).size());
+    EXPECT_GT(insideTheSave, 0) << "no kill landed inside the save";
 
     // The next start removes what the kills left once it is older than a minute, and loads the
     // file; a temporary file of a save that may still run is left alone.

@@ -452,9 +452,9 @@ TEST_P(FrameReaderTest, KeepAliveAfterEighteenQuietSecondsAndOneRoundPerPollPeri
     const auto frames = sim->Frames();
     EXPECT_EQ(0x2F, frames[quietFrom].code);
     EXPECT_EQ(S({0x01, 0x80}), frames[quietFrom].payload);
-    // Counted from when the last frame was seen, which a loaded machine may see late.
-    EXPECT_GE(passed, 17000u);
-    EXPECT_LT(passed, 18000u + 2000u);
+    // Counted from when the last frame was seen, which a loaded machine may see late: a tenth
+    // off. That it comes at all is the wait above.
+    EXPECT_GE(passed, 18000u * 9 / 10);
     // Wine's serial driver ends its comm wait every few milliseconds, a turn of the loop each
     // time: the turns are counted on TCP only.
     const bool countTurns = GetParam() == Line::Tcp;

@@ -154,12 +154,20 @@ TEST_F(ReaderThreadTest, AReaderOnlyAt115200IsFoundAfterThe9600TimeOut)
     const DWORD start = GetTickCount();
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return Connected(); }));
-    EXPECT_GE(GetTickCount() - start, 280u);
-    EXPECT_EQ(2, sim->QueryCount());
+    // The try at 9600 waits out the whole reply time-out (a tenth off for the clock) before the
+    // line changes speed.
+    EXPECT_GE(GetTickCount() - start, 270u);
     EXPECT_EQ(115200u, sim->LineSpeed());
     EXPECT_TRUE(Logged(L"Port opened (9600,N,8,1)."));
     EXPECT_TRUE(Logged(L"Port reconfigured (115200,N,8,1)."));
-    EXPECT_EQ(0, Count(RDMSG_ERROR));
+    // One query at each speed per round. A loaded machine may let the reply at 115200 come
+    // after its 300 ms too: that round failed and the next one found the reader.
+    const int queries = sim->QueryCount();
+    EXPECT_GE(queries, 2);
+    EXPECT_EQ(0, queries % 2);
+    if (queries == 2) {
+        EXPECT_EQ(0, Count(RDMSG_ERROR));
+    }
 }
 
 TEST_F(ReaderThreadTest, BadVersionRepliesEndTheAttempt)
