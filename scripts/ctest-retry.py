@@ -123,7 +123,8 @@ class WineStderr:
     def lines_of_start(self, test, offset, end):
         """The lines after the test's last start marker in [offset, end), up to the next marker:
         with other tests running at once, what Wine printed while this one started."""
-        filt = "--gtest_filter=" + test.split(".", 1)[-1]
+        # "folder.Suite.Name  # GetParam() = ..." runs as --gtest_filter=Suite.Name
+        filt = "--gtest_filter=" + test.split("  #", 1)[0].split(".", 1)[-1]
         lines = self.text_from(offset, end).splitlines()
         found = None
         for i, line in enumerate(lines):

@@ -126,7 +126,7 @@ public:
         if (m_dest == Dest::Bridge) {
             ASSERT_TRUE(m_program.WaitForFileText(L"Norvane.log", "Connection is established (", kStartMs)) << Log();
         }
-        PresentKey();
+        ASSERT_NO_FATAL_FAILURE(PresentKey());
         ASSERT_NO_FATAL_FAILURE(CheckDestination());
         const std::string expected = "\"" + Expected() + "\" -> ";
         ASSERT_TRUE(m_program.WaitForFileText(L"Transfer.log", expected, kKeyMs))
@@ -250,6 +250,9 @@ private:
         case Reader::Escaped: m_escaped->SetEmMarine(std::string("\x39\x30\x55\x55\x00", 5)); break;
         case Reader::Byte: m_bytes->SetKey(std::string("\x39\x30\x55\x55\x00\x00", 6)); break;
         case Reader::Frame: {
+            // The cards lying there when the reader connects are taken as there and never
+            // reported: the card comes once a poll round after the connect round has begun.
+            ASSERT_TRUE(m_sim.WaitUntil([&] { return m_sim.Binary().Count(0x23) >= 2; }, kStartMs)) << Log();
             FrameSimCard card;
             card.sak = 0x08;
             card.uid = std::string("\x04\xA1\xB2\xC3", 4);
