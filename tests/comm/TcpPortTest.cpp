@@ -35,6 +35,19 @@ std::string Pattern(uint32_t first, size_t n)
     return s;
 }
 
+// Writes numbered large pieces (a partial send takes part of one) to a far end that does not
+// read until the socket's buffers are full and the port has to queue; what was written.
+void FillUntilQueued(CKvTcpPort* port, std::string& sent)
+{
+    const size_t piece = 256 * 1024;
+    for (int i = 0; i < 256 && !(port->GetIoFlags() & KV_IO_WRITE_PENDING); ++i) {
+        std::string block = Pattern(static_cast<uint32_t>(sent.size() / 4), piece);
+        ASSERT_EQ(S_OK, port->Write(block.data(), block.size(), 0));
+        sent += block;
+    }
+    ASSERT_TRUE(port->GetIoFlags() & KV_IO_WRITE_PENDING) << "the far end never pushed back";
+}
+
 }  // namespace
 
 TEST(TcpPortOpen, NamesWithoutHostOrPortAreInvalid)
@@ -420,16 +433,8 @@ TEST(TcpPortWrite, FarEndThatStopsReadingGetsEverythingLaterInOrder)
     // Nothing to read yet: the port now waits for the socket to report input.
     std::vector<BYTE> out;
     ASSERT_EQ(S_OK, port->Read(out, 1, 0));
-    // Fill the socket buffers with large pieces (partial sends take part of one) until the
-    // port has to queue.
-    const size_t piece = 256 * 1024;
     std::string sent;
-    for (int i = 0; i < 256 && !(port->GetIoFlags() & KV_IO_WRITE_PENDING); ++i) {
-        std::string block = Pattern(static_cast<uint32_t>(sent.size() / 4), piece);
-        ASSERT_EQ(S_OK, port->Write(block.data(), block.size(), 0));
-        sent += block;
-    }
-    ASSERT_TRUE(port->GetIoFlags() & KV_IO_WRITE_PENDING) << "the far end never pushed back";
+    ASSERT_NO_FATAL_FAILURE(FillUntilQueued(port, sent));
 
     // More data queue behind; waiting for them times out while nobody reads.
     std::string tail = Pattern(static_cast<uint32_t>(sent.size() / 4), 4000);
@@ -456,16 +461,10 @@ TEST(TcpPortWrite, PurgeDropsQueuedWrites)
     TcpPair pair;
     ASSERT_TRUE(pair.Connect());
     CKvTcpPort* port = pair.Port();
-    // The far end does not read: the socket's buffers fill and the port queues the rest, so
-    // the purge has writes to drop (the port sends only from its own calls).
-    const size_t piece = 256 * 1024;
+    // The far end does not read, so the purge has queued writes to drop (the port sends only
+    // from its own calls).
     std::string sent;
-    for (int i = 0; i < 256 && !(port->GetIoFlags() & KV_IO_WRITE_PENDING); ++i) {
-        std::string block = Pattern(static_cast<uint32_t>(sent.size() / 4), piece);
-        ASSERT_EQ(S_OK, port->Write(block.data(), block.size(), 0));
-        sent += block;
-    }
-    ASSERT_TRUE(port->GetIoFlags() & KV_IO_WRITE_PENDING) << "the far end never pushed back";
+    ASSERT_NO_FATAL_FAILURE(FillUntilQueued(port, sent));
     EXPECT_EQ(S_OK, port->Purge(false, true));
 
     std::string received;
