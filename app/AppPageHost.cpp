@@ -8,11 +8,11 @@
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "app/ShellServices.h"
-#include "app/StandIns.h"
 #include "config/ActionCatalogue.h"
 #include "core/SystemServices.h"
 #include "framework/MessageBox.h"
 #include "pages/options/DestinationDialogs.h"
+#include "pages/options/FormatDialog.h"
 #include "reader/Reader.h"
 #include "transfer/Portavo.h"
 
@@ -191,14 +191,9 @@ void CNorvaneApp::UpdateMenuHotkeyTexts(HMENU menu)
     ::UpdateMenuHotkeyTexts(menu);
 }
 
-void CNorvaneApp::ShowLastKeyDialog(HWND owner)
-{
-    ::ShowLastKeyDialog(owner);
-}
-
 bool CNorvaneApp::ShowNewFormatDialog(int* index, HWND owner)
 {
-    return ::ShowNewFormatDialog(index, owner);
+    return RunNewFormatDialog(*this, index, owner ? owner : GetMainFrameWindow());
 }
 
 const std::array<std::wstring, 22>& CNorvaneApp::GetKeyTypeNames()

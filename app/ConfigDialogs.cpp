@@ -1,6 +1,10 @@
 // The new-configuration and open-configuration dialogs and the open dialog's list rows.
 #include <windowsx.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
 #include "app/Configurations.h"
 #include "app/NorvaneApp.h"
 #include "config/AppSettings.h"
@@ -30,12 +34,52 @@ CConfigsLvData::CConfigsLvData(const CAppSettings& settings) : m_settings(settin
     LoadResString(IDS_DEFAULT_CONFIG_NAME, m_defaultName);
 }
 
-void CConfigsLvData::Build()
+void CConfigsLvData::Build(int sortKey)
 {
     m_rows.clear();
     m_rows.push_back(-1);
     for (int i = 0; i < static_cast<int>(m_settings.configFiles.size()); ++i)
         m_rows.push_back(i);
+    const int column = std::abs(sortKey) - 1;
+    if (column < 0 || column > 2)
+        return;
+    // One key per list index (+1): the name, or the file's last write (0 when unreadable).
+    std::vector<std::wstring> names(m_rows.size());
+    std::vector<uint64_t> times(m_rows.size(), 0);
+    for (int index : m_rows) {
+        if (column == 1) {
+            names[index + 1] = index < 0 ? m_defaultName : m_settings.configFiles[index];
+        } else if (column == 2) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (GetFileAttributesExW(FilePath(index).c_str(), GetFileExInfoStandard, &data))
+                times[index + 1] = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                   data.ftLastWriteTime.dwLowDateTime;
+        }
+    }
+    auto less = [&](int a, int b) {
+        switch (column) {
+        case 1:
+            return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, names[a + 1].c_str(), -1,
+                                  names[b + 1].c_str(), -1) == CSTR_LESS_THAN;
+        case 2:
+            return times[a + 1] < times[b + 1];
+        default:
+            return a < b;
+        }
+    };
+    if (sortKey > 0)
+        std::stable_sort(m_rows.begin(), m_rows.end(), less);
+    else
+        std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) { return less(b, a); });
+}
+
+std::wstring CConfigsLvData::FilePath(int index) const
+{
+    if (index < 0)
+        return m_settings.GetSettingsPath();
+    std::wstring folder;
+    m_settings.ResolveDocumentsFolder(folder, false);
+    return folder + L"\\" + m_settings.configFiles.at(index) + L".nv2";
 }
 
 int CConfigsLvData::FindRow(int index) const
@@ -54,13 +98,8 @@ std::wstring CConfigsLvData::Text(int row, int column) const
         return IntToWString(index + 1);
     case 1:
         return index < 0 ? m_defaultName : m_settings.configFiles.at(index);
-    case 2: {
-        if (index < 0)
-            return FileChangedText(m_settings.GetSettingsPath());
-        std::wstring folder;
-        m_settings.ResolveDocumentsFolder(folder, false);
-        return FileChangedText(folder + L"\\" + m_settings.configFiles.at(index) + L".nv2");
-    }
+    case 2:
+        return FileChangedText(FilePath(index));
     default:
         return {};
     }
@@ -168,7 +207,17 @@ LRESULT COpenConfigDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam,
         OnInitDialog();
         return TRUE;
     }
+    if (message == WM_KICKIDLE) {
+        ApplyGrid();
+        return 0;
+    }
     return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void COpenConfigDialog::ApplyGrid()
+{
+    SendMessageW(m_table.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
+                 m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
 }
 
 void COpenConfigDialog::OnInitDialog()
@@ -176,7 +225,8 @@ void COpenConfigDialog::OnInitDialog()
     HWND list = GetDlgItem(m_hWnd, IDC_CONFIG_LIST);
     m_table.Attach(list);
     const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER;
-    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex | LVS_EX_GRIDLINES, ex | (m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0));
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+    ApplyGrid();
     m_table.SetSettings(&App().GetTableSettings());
     std::vector<ColumnDesc> columns = m_settings.Columns(COLS_OPENCONFIG);
     if (columns.size() != 3)
@@ -267,6 +317,19 @@ bool COpenConfigDialog::OnTableNotify(NMHDR* nmh, LRESULT* result)
     case TN_HEADERMENU:
         DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
         return true;
+    case TN_SORTREQUEST: {
+        // The rows take the new order; the chosen configuration stays chosen.
+        const int key = reinterpret_cast<TableSortRequest*>(nmh)->key;
+        m_table.SetSortColumn(key, true);
+        const int chosen = m_chosen;
+        m_data.Build(key);
+        const int row = m_data.FindRow(chosen);
+        m_table.SelectOnly(row, false);
+        ListView_EnsureVisible(m_table.m_hWnd, row, FALSE);
+        InvalidateRect(m_table.m_hWnd, nullptr, FALSE);
+        *result = 1;
+        return true;
+    }
     default:
         return false;
     }

@@ -34,7 +34,9 @@ class CConfigsLvData
 {
 public:
     CConfigsLvData(const CAppSettings& settings);
-    void Build();
+    // The rows in the order of the sort key: +(c+1) ascending, -(c+1) descending on column c,
+    // 0 the list's own order.
+    void Build(int sortKey = 0);
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     // The list index of a row: -1 for the default configuration.
     int RowIndex(int row) const { return m_rows.at(row); }
@@ -43,6 +45,9 @@ public:
     std::wstring Text(int row, int column) const;
 
 private:
+    // The file of a list index (-1: the main settings file).
+    std::wstring FilePath(int index) const;
+
     const CAppSettings& m_settings;
     std::vector<int> m_rows;
     std::wstring m_defaultName;
@@ -83,6 +88,7 @@ public:
 
 private:
     void OnInitDialog();
+    void ApplyGrid();
     void UpdateOk();
     bool OnTableNotify(NMHDR* nmh, LRESULT* result);
 

@@ -222,3 +222,11 @@ bool CNorvaneApp::ShowHelp(int helpId)
         system.ShowHtmlHelp(owner, file.c_str(), kHhHelpContext, kHelpContextBase + helpId);
     return true;
 }
+
+void CNorvaneApp::CloseHelp()
+{
+    if (helpFile.empty())
+        return;
+    SystemServices().ShowHtmlHelp(nullptr, nullptr, kHhCloseAll, 0);
+    helpFile.clear();
+}

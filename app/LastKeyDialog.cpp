@@ -2,19 +2,16 @@
 #include <winsock2.h>
 
 #include "app/NorvaneApp.h"
-#include "app/StandIns.h"
 #include "pages/source/KeyDialog.h"
 
-void ShowLastKeyDialog(HWND owner)
+void CNorvaneApp::ShowLastKeyDialog(HWND owner)
 {
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
     const _LAST_TRANSFER& last = settings.GetLastTransfer();
     _KEY_NUMBER key = last.keyNumber;
     if (key.length == 0)
         key.length = 5;
 
-    CKeyDialog dialog(app);
+    CKeyDialog dialog(*this);
     dialog.SetKey(last.keyType, key);
     if (dialog.RunModal(owner) != IDOK)
         return;

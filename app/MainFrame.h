@@ -1,7 +1,7 @@
 #pragma once
 // The main window (class "Norvane2"): hosts the panels and the current page, collects deferred
 // work in its dirty-bit word for the idle passes, and owns the tool tips, the rich tip and the
-// tray icon. Panels and pages that are not built yet stay empty slots.
+// tray icon. A page is made on its first show and lives as long as the window.
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>

@@ -15,7 +15,6 @@
 #include "app/ManageSettingsCommand.h"
 #include "app/NorvaneApp.h"
 #include "app/ShellServices.h"
-#include "app/StandIns.h"
 #include "core/AppLog.h"
 #include "core/Exceptions.h"
 #include "core/File.h"
@@ -202,7 +201,7 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         return true;
     }
     case ID_LAST_KEY:
-        ShowLastKeyDialog(m_hWnd);
+        App().ShowLastKeyDialog(m_hWnd);
         return true;
     case ID_SOUNDS_ON:
         settings.SetSoundsEnabled(!settings.IsSoundsEnabled());
@@ -264,7 +263,7 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         if (CBasePage* formats = pages[PAGE_FORMATS].get(); formats && formats->m_hWnd)
             SendMessageW(formats->m_hWnd, WM_COMMAND, ID_FORMAT_NEW, 0);
         else
-            ShowNewFormatDialog(nullptr, m_hWnd);
+            App().ShowNewFormatDialog(nullptr, m_hWnd);
         return true;
 
     // Window, pages and panels.

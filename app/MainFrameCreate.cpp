@@ -140,6 +140,7 @@ void CMainFrame::OnDestroy()
     statusBar.Destroy();
     richTip.Destroy();
     CRichTip::UnregisterWindowClass();
+    app.CloseHelp();
     searchThread.reset();
     app.ccidNotifyWindow = nullptr;
     app.cccid.Shutdown();

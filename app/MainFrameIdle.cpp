@@ -199,6 +199,8 @@ void CMainFrame::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
             const LONG_PTR want = settings.view.taskbarButton ? (ex | WS_EX_APPWINDOW) : (ex & ~WS_EX_APPWINDOW);
             if (want != ex)
                 SetWindowLongPtrW(frame->m_hWnd, GWL_EXSTYLE, want);
+            // The style alone reaches the taskbar only when the window is shown again.
+            SystemServices().ShowTaskbarTab(frame->m_hWnd, settings.view.taskbarButton);
         }
     }
     if (change & ASC_UNSAVED)

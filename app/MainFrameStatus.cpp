@@ -7,7 +7,6 @@
 
 #include "app/CommandTexts.h"
 #include "app/NorvaneApp.h"
-#include "app/StandIns.h"
 #include "config/KeyNumber.h"
 #include "core/TextUtil.h"
 #include "reader/Reader.h"
@@ -201,7 +200,7 @@ bool CMainFrame::OnStatusBarDblClk(const NMMOUSE* notification)
         Settings().SetCurrentPage(PAGE_KEY_LIST);
         return true;
     case 4:
-        ShowLastKeyDialog(m_hWnd);
+        App().ShowLastKeyDialog(m_hWnd);
         return true;
     default:
         return false;

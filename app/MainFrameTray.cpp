@@ -91,7 +91,7 @@ void CMainFrame::ShowBalloon(const std::wstring& title, const std::wstring& text
         return;
     CopyCut(nid.szInfoTitle, title, ARRAYSIZE(nid.szInfoTitle) - 1);
     CopyCut(nid.szInfo, text, ARRAYSIZE(nid.szInfo) - 1);
-    nid.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+    nid.dwInfoFlags = NIIF_NONE | NIIF_NOSOUND;
     nid.uFlags |= NIF_INFO;
     if (!trayIcon.Modify())
         nid.uFlags &= ~NIF_INFO;

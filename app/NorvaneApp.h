@@ -51,6 +51,8 @@ public:
 
     // CWinApp
     bool ShowHelp(int helpId) override;
+    // Closes the help windows when help was shown, and forgets the help file.
+    void CloseHelp();
     // An exception that escaped a window's message handler: its text becomes the main window's
     // caption and the debug log records it.
     LRESULT OnHandlerException(const std::exception& e, const MSG& msg) override;

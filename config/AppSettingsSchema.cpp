@@ -205,7 +205,7 @@ void LoadDefaultExtTools(std::vector<_EXT_TOOL>& tools)
 {
     CMemJson json;
     json.LoadFromResource(IDR_EXT_TOOLS);
-    ReadExtToolList(&json.Root, tools);
+    ReadExtToolList(json.Root.FindMember(L"extTools", JSON_OBJECT), tools);
 }
 
 JsonValue* GetSettingsGroup(JsonValue& parent, const wchar_t* name, bool create)

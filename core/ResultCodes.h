@@ -22,7 +22,6 @@ constexpr HRESULT KV_E_NOT_SUPPORTED         = static_cast<HRESULT>(0x8004021cL)
 constexpr HRESULT KV_E_UNRECOGNIZED_MSG      = static_cast<HRESULT>(0x8004021fL);
 constexpr HRESULT KV_E_MIFARE_BLOCK_ADDR     = static_cast<HRESULT>(0x80040220L);
 constexpr HRESULT KV_E_MIFARE_BINARY_MODE    = static_cast<HRESULT>(0x80040221L);
-constexpr HRESULT KV_E_PROTOCOL_NOT_SUPPORTED = static_cast<HRESULT>(0x80040223L);
 constexpr HRESULT KV_E_SEARCH_TIMEOUT        = static_cast<HRESULT>(0x80040230L);
 constexpr HRESULT KV_E_NO_MORE_READERS       = static_cast<HRESULT>(0x80040231L);
 constexpr HRESULT KV_E_READER_NOT_FOUND      = static_cast<HRESULT>(0x80040232L);

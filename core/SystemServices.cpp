@@ -1,6 +1,7 @@
 #include "core/SystemServices.h"
 
 #include <dbt.h>
+#include <shobjidl.h>
 #include <mmsystem.h>
 #include <atomic>
 
@@ -9,7 +10,7 @@
 namespace {
 
 std::atomic<ISystemServices*> g_application{nullptr};
-std::atomic<ISystemServices*> g_standIn{nullptr};
+std::atomic<ISystemServices*> g_test{nullptr};
 
 // Made on first use, so that no static of another file can ask for it too early.
 CSystemServices& SystemOwnServices()
@@ -124,10 +125,28 @@ HWND CSystemServices::ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command
     return htmlHelp ? htmlHelp(owner, file, command, data) : nullptr;
 }
 
+HRESULT CSystemServices::ShowTaskbarTab(HWND window, bool shown)
+{
+    // COM only for the call: the setting changes seldom, and the thread may not have it.
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ITaskbarList* list = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList,
+                                  reinterpret_cast<void**>(&list));
+    if (SUCCEEDED(hr)) {
+        hr = list->HrInit();
+        if (SUCCEEDED(hr))
+            hr = shown ? list->AddTab(window) : list->DeleteTab(window);
+        list->Release();
+    }
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    return hr;
+}
+
 ISystemServices& SystemServices()
 {
-    ISystemServices* standIn = g_standIn.load();
-    return standIn ? *standIn : ApplicationSystemServices();
+    ISystemServices* test = g_test.load();
+    return test ? *test : ApplicationSystemServices();
 }
 
 ISystemServices& ApplicationSystemServices()
@@ -143,5 +162,5 @@ ISystemServices* SetApplicationSystemServices(ISystemServices* services)
 
 ISystemServices* SwapSystemServices(ISystemServices* services)
 {
-    return g_standIn.exchange(services);
+    return g_test.exchange(services);
 }

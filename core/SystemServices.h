@@ -1,11 +1,11 @@
 #pragma once
 // What the program asks of the system that a test cannot arrange with the real machine: the
-// clock, the program's path, the final step of a file save, the autorun value, the shell and
-// its notification area, the elevation test, questions to the user, sounds, device
-// notifications and the PC/SC readers. Code asks
-// SystemServices() and never calls these directly, so a test stands in for all of them at once.
+// clock, the program's path, the final step of a file save, the autorun value, the shell with
+// its notification area and taskbar, the elevation test, questions to the user, sounds, device
+// notifications, the PC/SC readers and the help viewer. Code asks SystemServices() and never
+// calls these directly, so a test replaces all of them at once.
 //
-// Three layers answer, the first present wins: a test's stand-in, the application's services
+// Three layers answer, the first present wins: a test's services, the application's services
 // (which ask questions with the program's own box and list the readers of its PC/SC context),
 // and the system's own below them for processes without an application.
 #include <windows.h>
@@ -72,6 +72,10 @@ public:
     // HtmlHelpW of the system's help viewer (null when it is not installed).
     virtual HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) = 0;
 
+    // ---- Taskbar
+    // Adds (shown) or deletes the window's tab through the shell's taskbar list.
+    virtual HRESULT ShowTaskbarTab(HWND window, bool shown) = 0;
+
 protected:
     ~ISystemServices() = default;
 };
@@ -100,16 +104,17 @@ public:
     void ListPcscReaders(std::vector<std::wstring>& names) override;
     HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
     HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) override;
+    HRESULT ShowTaskbarTab(HWND window, bool shown) override;
 };
 
-// The services in force: a test's stand-in, else the application's, else the system's own.
+// The services in force: a test's, else the application's, else the system's own.
 ISystemServices& SystemServices();
-// The services under any stand-in: the application's, else the system's own.
+// The services under a test's: the application's, else the system's own.
 ISystemServices& ApplicationSystemServices();
 
 // The application puts its services in force for its lifetime (null when it goes); the
 // previous ones are returned.
 ISystemServices* SetApplicationSystemServices(ISystemServices* services);
-// A test's stand-in over the application's (null: none); returns the one it replaces. Tests
+// A test's services over the application's (null: none); returns the one it replaces. Tests
 // use the scoped swap of their support folder rather than this.
 ISystemServices* SwapSystemServices(ISystemServices* services);

@@ -1,8 +1,8 @@
 #pragma once
 // The pages of the main window, once: each row gives a page's id, its dialog template, its title
 // string, its help id and the factory of its object. The page list, the frame's page slots and
-// the highest page id all follow from the rows. A page that is not built yet has no factory;
-// its slot stays blank.
+// the highest page id all follow from the rows. A row without a factory makes no page; its slot
+// stays blank.
 //
 // A page is added by declaring its factory here, defining it beside the page class
 // (pages/source/, pages/options/) and naming it in its row.
@@ -46,7 +46,7 @@ struct PageTableEntry
     int dialogId;
     int titleId;   // string id
     int helpId;
-    PageFactory create;  // null while the page is not built
+    PageFactory create;  // null: no page, the slot stays blank
 };
 
 // Page ids that the shell names on its own.

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "framework/Dialog.h"
 #include "framework/Holders.h"
 #include "framework/Layout.h"
 #include "framework/TableCtrl.h"
+#include "pages/options/AdvPage.h"
 #include "pages/options/ParamCatalogue.h"
 
 class CActionHdBk;
@@ -54,7 +54,7 @@ private:
     CRowCache<TParamsDisplayItem> m_cache;
 };
 
-class CAdvAllPage : public CBasePage
+class CAdvAllPage : public CAdvPage
 {
 public:
     explicit CAdvAllPage(IPageHost& host);
@@ -67,7 +67,7 @@ public:
     void OnIdleUpdate() override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
     // The page default of the whole application part.
-    void Defaults();
+    void Defaults() override;
 
     const std::vector<ParamRow>& Rows() const { return m_rows; }
     CTableCtrl& GetList() { return m_list; }

@@ -26,7 +26,7 @@ void CAdvancedPage::SelectView(int n)
     if (m_current >= 0 && View(m_current))
         ShowWindow(View(m_current)->m_hWnd, SW_HIDE);
     if (!m_views[static_cast<size_t>(n)]) {
-        std::unique_ptr<CBasePage> view;
+        std::unique_ptr<CAdvPage> view;
         if (n == 0)
             view = std::make_unique<CAdvSimplePage>(*m_host);
         else
@@ -82,10 +82,8 @@ bool CAdvancedPage::OnCommand(int id, int code, HWND control)
             SelectView(id - IDC_ADV_SIMPLE);
         return true;
     case ID_PAGE_DEFAULT:
-        if (m_current == 0)
-            static_cast<CAdvSimplePage*>(View(0))->Defaults();
-        else if (m_current == 1)
-            static_cast<CAdvAllPage*>(View(1))->Defaults();
+        if (m_current >= 0 && View(m_current))
+            View(m_current)->Defaults();
         return true;
     default:
         return CBasePage::OnCommand(id, code, control);

@@ -646,6 +646,17 @@ bool CFormatsPage::ExportFormats(int kind)
     return chosen;
 }
 
+void CFormatsPage::SelectFormatNamed(const std::wstring& name)
+{
+    for (int row = 0; row < m_data.GetItemCount(); ++row) {
+        const KvFormatPtr format = m_data.FormatAt(row);
+        if (format && FormatDisplayName(*format) == name) {
+            m_table.SelectOnly(row, true);
+            return;
+        }
+    }
+}
+
 bool CFormatsPage::AddFormat()
 {
     int index = -1;

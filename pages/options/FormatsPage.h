@@ -78,6 +78,9 @@ public:
     // The format dialog for a new format; true on OK (the new format is selected at the next
     // idle pass).
     bool AddFormat();
+    // Selects and focuses the only row of the format shown under that name, with half a page
+    // of rows around it; nothing changes when no row shows it.
+    void SelectFormatNamed(const std::wstring& name);
     // The formats import (kind 1 to 3, 0 the stored kind) and export (kind 1 to 6, 0 the stored
     // kind); false when the file dialog was cancelled.
     bool ImportFormats(int kind);

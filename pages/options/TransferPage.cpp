@@ -12,6 +12,7 @@
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
 #include "pages/PageRegistry.h"
+#include "pages/options/FormatsPage.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
 
@@ -165,7 +166,7 @@ void CTransferPage::OnInitDialog()
                    IDC_TP_TRANSFERRED, IDC_TP_WHERE})
         m_layout.Add(id, wide);
     m_layout.Add(IDC_TP_BYTES, wide | ANCHOR_NOCOPYBITS);
-    for (int id : {IDC_TP_SOURCE_BAR, IDC_TP_DEST_BAR, IDC_TP_COUNTER_BAR, IDC_TP_COUNTER})
+    for (int id : {IDC_TP_SOURCE_BAR, IDC_TP_DEST_BAR, IDC_TP_COUNTER_BAR, IDC_TP_COUNTER_LABEL, IDC_TP_COUNTER})
         m_layout.Add(id, ANCHOR_TOP | ANCHOR_RIGHT);
     CaptureLayout(m_layout);
 
@@ -443,7 +444,7 @@ bool CTransferPage::OnCommand(int id, int code, HWND control)
     if (code == STN_DBLCLK && control) {
         switch (id) {
         case IDC_TP_TIME_LABEL: m_host->ShowPage(PAGE_EVENT_LOG); return true;
-        case IDC_TP_FORMAT_LABEL: m_host->ShowPage(PAGE_FORMATS); return true;
+        case IDC_TP_FORMAT_LABEL: ShowFormatOfLastTransfer(); return true;
         case IDC_TP_KEY_LABEL: ConfigureSource(); return true;
         case IDC_TP_TRANSFERRED_LABEL: ConfigureDestination(); return true;
         default: return false;
@@ -498,6 +499,19 @@ void CTransferPage::OnEnabledClicked()
     }
 }
 
+void CTransferPage::ShowFormatOfLastTransfer()
+{
+    if (!m_host->ShowPage(PAGE_FORMATS))
+        return;
+    // The formats page is a sibling of this one under the main window.
+    for (HWND w = GetWindow(GetParent(m_hWnd), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (auto* formats = dynamic_cast<CFormatsPage*>(FindWindowObject(w))) {
+            formats->SelectFormatNamed(Settings().GetLastTransfer().formatName);
+            return;
+        }
+    }
+}
+
 void CTransferPage::ConfigureSource()
 {
     switch (Doc().GetSourceKind()) {
@@ -539,9 +553,9 @@ void CTransferPage::ShowMenu(int menuId, int toolbarId)
     GetCursorPos(&at);
     SetForegroundWindow(m_hWnd);
     // The choice comes back here rather than as WM_COMMAND, so that the two "configure" items
-    // act on this page's source and destination while their hotkeys keep showing pages.
-    const int chosen = TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, m_hWnd,
-                                      nullptr);
+    // act on this page's source and destination while their hotkeys keep showing pages. The
+    // menu's WM_INITMENUPOPUP brings in the external tools and the hotkey texts.
+    const int chosen = TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y, 0, m_hWnd, nullptr);
     if (chosen)
         RunMenuCommand(chosen);
 }

@@ -66,6 +66,7 @@ private:
     void OnEnabledClicked();
     void ConfigureSource();
     void ConfigureDestination();
+    // The formats page, on the format of the last transfer.
     void ShowFormatOfLastTransfer();
     void ShowMenu(int menuId, int toolbarId);
     void RunMenuCommand(int id);

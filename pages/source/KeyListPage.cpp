@@ -118,7 +118,7 @@ bool CKeyListPage::OnInitDialog()
     m_layout.Add(IDC_KEYLIST_TOOLBAR, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT);
     m_layout.Add(IDC_KEYLIST_LIST, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
     for (int id : {static_cast<int>(ID_NEXT_KEY), static_cast<int>(ID_KEYLIST_TIMER), IDC_KEYLIST_INTERVAL,
-                   IDC_KEYLIST_INTERVAL_SPIN})
+                   IDC_KEYLIST_INTERVAL_SPIN, IDC_KEYLIST_INTERVAL_UNIT})
         m_layout.Add(id, ANCHOR_LEFT | ANCHOR_BOTTOM);
     CaptureLayout(m_layout);
 

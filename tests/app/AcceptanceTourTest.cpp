@@ -23,6 +23,18 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG;
 }
 
+// The size of a dialog template in dialog units (DIALOGEX or plain DIALOG); zero when missing.
+SIZE TemplateSize(int id)
+{
+    HRSRC found = FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), RT_DIALOG);
+    const auto* bytes = found ? static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found))) : nullptr;
+    if (!bytes)
+        return {};
+    const bool ex = reinterpret_cast<const WORD*>(bytes)[1] == 0xFFFF;
+    const auto* size = reinterpret_cast<const short*>(bytes + (ex ? 22 : 14));
+    return {size[0], size[1]};
+}
+
 BOOL CALLBACK CollectDialog(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list)
 {
     if (IS_INTRESOURCE(name))
@@ -109,6 +121,30 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         if (!page || !page->m_hWnd)
             continue;
         Picture(FrameWindow(), name, page->m_hWnd);
+
+        // At one and a half times its template the page's controls follow their anchors: the
+        // frame grows until the page has that size.
+        const SIZE units = TemplateSize(row.dialogId);
+        RECT large{0, 0, units.cx * 3 / 2, units.cy * 3 / 2};
+        MapDialogRect(page->m_hWnd, &large);
+        RECT pageRect, frameRect;
+        GetWindowRect(page->m_hWnd, &pageRect);
+        GetWindowRect(FrameWindow(), &frameRect);
+        SetWindowPos(FrameWindow(), nullptr, 0, 0,
+                     frameRect.right - frameRect.left + large.right - (pageRect.right - pageRect.left),
+                     frameRect.bottom - frameRect.top + large.bottom - (pageRect.bottom - pageRect.top),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Picture(page->m_hWnd, name + L"-large");
+        if (row.id == PAGE_KEY_LIST) {
+            // "ms" stays beside the timer's interval box.
+            RECT box, unit;
+            GetWindowRect(GetDlgItem(page->m_hWnd, IDC_KEYLIST_INTERVAL_SPIN), &box);
+            GetWindowRect(GetDlgItem(page->m_hWnd, IDC_KEYLIST_INTERVAL_UNIT), &unit);
+            EXPECT_TRUE(unit.left >= box.right - 2 && unit.left <= box.right + 20) << unit.left << " " << box.right;
+            EXPECT_TRUE(unit.top < box.bottom && unit.bottom > box.top) << unit.top << " " << box.top;
+        }
+        SetWindowPos(FrameWindow(), nullptr, 0, 0, frameRect.right - frameRect.left, frameRect.bottom - frameRect.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
         // Every tab of the page's tab controls, and both views of the Advanced page.
         for (HWND child = GetWindow(page->m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {

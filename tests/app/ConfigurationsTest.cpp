@@ -2,6 +2,7 @@
 // that cannot be read, deleting, and the two dialogs driven on the screen.
 #include <windows.h>
 #include <commctrl.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,49 @@ TEST_F(Configurations, OpenDialogListsDefaultFirstAndOpensTheChosenRow)
     EXPECT_EQ(19u, changed.size());
     EXPECT_TRUE(SamePath(m_folder.File(L"a.nv2"), Doc().GetPathName()));
     EXPECT_EQ(1111, Doc().reader.connectTimeout);
+}
+
+// A header click sorts the rows and keeps the chosen one; the grid follows the setting at
+// every idle pass of the dialog.
+TEST_F(Configurations, OpenDialogSortsByTheClickedHeaderAndFollowsTheGridAtIdle)
+{
+    WriteConfiguration(L"a.nv2", 1111);
+    WriteConfiguration(L"B.nv2", 2222);
+    App().ListConfigurations();
+    COpenConfigDialog dialog(Settings(), -1);
+    ASSERT_TRUE(dialog.CreateDialogWindow(FrameWindow()));
+    HWND list = GetDlgItem(dialog.m_hWnd, IDC_CONFIG_LIST);
+    auto rows = [list] {
+        std::vector<std::wstring> names;
+        for (int row = 0; row < static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); ++row)
+            names.push_back(ListText(list, row, 0) + L" " + ListText(list, row, 1));
+        return names;
+    };
+    auto click = [&](int column) {
+        NMLISTVIEW header{};
+        header.hdr = {list, IDC_CONFIG_LIST, LVN_COLUMNCLICK};
+        header.iItem = -1;
+        header.iSubItem = column;
+        SendMessageW(dialog.m_hWnd, WM_NOTIFY, IDC_CONFIG_LIST, reinterpret_cast<LPARAM>(&header));
+    };
+    click(0);  // "#" ascending: the list's own order
+    EXPECT_EQ((std::vector<std::wstring>{L"0 <Norvane>", L"1 B", L"2 a"}), rows());
+    click(0);  // again: descending
+    EXPECT_EQ((std::vector<std::wstring>{L"2 a", L"1 B", L"0 <Norvane>"}), rows());
+    EXPECT_EQ(2, static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    EXPECT_EQ(-1, dialog.m_chosen) << "the default configuration stays chosen";
+    click(1);  // "Name" ascending, without regard to case
+    const std::vector<std::wstring> byName = rows();
+    EXPECT_LT(std::find(byName.begin(), byName.end(), L"2 a"), std::find(byName.begin(), byName.end(), L"1 B"));
+
+    for (bool grid : {true, false, true}) {
+        AppViewOptions view = Settings().view;
+        view.tableGrid = grid;
+        Settings().SetViewOptions(view);
+        SendMessageW(dialog.m_hWnd, WM_KICKIDLE, 0, 0);
+        EXPECT_EQ(grid, (SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_GRIDLINES) != 0);
+    }
+    dialog.Destroy();
 }
 
 TEST(ConfigurationTimes, ChangedShowsLocalTime)

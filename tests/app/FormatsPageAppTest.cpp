@@ -122,3 +122,47 @@ TEST_F(FormatsPageApp, ATemplateChangedInTheDialogRendersTheNextKey)
     ASSERT_TRUE(PumpUntil([] { return App().settings.GetLastTransfer().counter == 2; }));
     EXPECT_EQ(L"K00042", transfer_test::ClipboardText());
 }
+
+// "Format:" on the Transfer page shows the formats page on the last transfer's format, alone
+// selected and focused, with half a page of rows after it when the list scrolled down to it.
+TEST_F(FormatsPageApp, TransferPageFormatLabelSelectsTheLastTransfersFormat)
+{
+    for (int i = 0; i < 60; ++i) {
+        _KV_FORMAT format;
+        format.name = L"F" + std::to_wstring(100 + i);
+        format.templ = L"%d";
+        format.params = L"x[0]";
+        Doc().AddFormat(format);
+    }
+    const auto& formats = Doc().GetFormats();
+    const auto preset = std::find_if(formats.begin(), formats.end(), [](const auto& f) { return f->name[0] == L'\n'; });
+    ASSERT_NE(preset, formats.end());
+    const struct {
+        std::wstring shown;  // as the transfer records it
+        std::wstring name;   // as the format list holds it
+    } cases[] = {{L"F150", L"F150"}, {L"[P] " + (*preset)->name.substr(1), (*preset)->name}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(App().ShowPage(PAGE_TRANSFER));
+        Frame()->IdleUpdate();
+        page->Table().SelectOnly(0, false);
+        App().settings.SetLastTransferInfo(CTimeValue(), 1, _KEY_NUMBER{}, 0, nullptr, 0, nullptr, c.shown.c_str(),
+                                           nullptr, nullptr);
+        HWND transfer = Frame()->pages[PAGE_TRANSFER]->m_hWnd;
+        SendMessageW(transfer, WM_COMMAND, MAKEWPARAM(IDC_TP_FORMAT_LABEL, STN_DBLCLK),
+                     reinterpret_cast<LPARAM>(GetDlgItem(transfer, IDC_TP_FORMAT_LABEL)));
+        EXPECT_EQ(PAGE_FORMATS, Frame()->currentPage);
+        const int row = RowOf(c.name);
+        ASSERT_GE(row, 0) << c.shown;
+        std::vector<int> rows;
+        page->Table().GetSelectedItems(rows);
+        EXPECT_EQ(std::vector<int>{row}, rows) << c.shown;
+        HWND list = page->Table().m_hWnd;
+        EXPECT_EQ(row, static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
+        const int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+        const int perPage = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+        const int count = page->Table().GetItemCount();
+        EXPECT_TRUE(row >= top && row < top + perPage) << c.shown;
+        if (row > perPage)  // scrolled down to it: half a page follows
+            EXPECT_GE(top + perPage - 1, std::min(row + perPage / 2, count - 1)) << c.shown;
+    }
+}

@@ -11,7 +11,6 @@
 
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
-#include "app/StandIns.h"
 #include "pages/PageRegistry.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/PageTestIds.h"
@@ -117,23 +116,32 @@ inline UINT PressKeys(std::initializer_list<WORD> keys)
     return SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
 }
 
-// The stand-in calls noted since the last take.
-inline std::vector<std::wstring> TakeStandInCalls()
+// What the tests note of the calls they watch: the shell and help seams, the dialogs the
+// commands open.
+inline std::vector<std::wstring>& NotedCalls()
 {
-    std::vector<std::wstring> calls;
-    calls.swap(StandInCalls());
+    static std::vector<std::wstring> calls;
     return calls;
 }
 
-// While it lives, the key dialog that the last-key launcher opens is noted among the stand-in
-// calls as "ShowLastKeyDialog" and cancelled, so that a command that opens it returns.
-class CLastKeyDialogCloser
+// The calls noted since the last take.
+inline std::vector<std::wstring> TakeNotedCalls()
+{
+    std::vector<std::wstring> calls;
+    calls.swap(NotedCalls());
+    return calls;
+}
+
+// While it lives, the key dialog of the last-key launcher and the format dialog of the
+// new-format launcher are noted ("LastKeyDialog", "NewFormatDialog") and cancelled, so that a
+// command that opens one returns.
+class CLauncherDialogCloser
 {
 public:
-    CLastKeyDialogCloser() { m_timer = SetTimer(nullptr, 0, 20, &Tick); }
-    ~CLastKeyDialogCloser() { KillTimer(nullptr, m_timer); }
-    CLastKeyDialogCloser(const CLastKeyDialogCloser&) = delete;
-    CLastKeyDialogCloser& operator=(const CLastKeyDialogCloser&) = delete;
+    CLauncherDialogCloser() { m_timer = SetTimer(nullptr, 0, 20, &Tick); }
+    ~CLauncherDialogCloser() { KillTimer(nullptr, m_timer); }
+    CLauncherDialogCloser(const CLauncherDialogCloser&) = delete;
+    CLauncherDialogCloser& operator=(const CLauncherDialogCloser&) = delete;
 
 private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
@@ -141,9 +149,12 @@ private:
         EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
             wchar_t caption[64] = {};
             GetWindowTextW(window, caption, 64);
-            if (IsWindowVisible(window) && std::wstring(caption) == L"Key properties" &&
-                IsWindowEnabled(GetDlgItem(window, IDCANCEL))) {
-                StandInCalls().push_back(L"ShowLastKeyDialog");
+            const std::wstring text = caption;
+            const wchar_t* note = text == L"Key properties"      ? L"LastKeyDialog"
+                                  : text == L"Format properties" ? L"NewFormatDialog"
+                                                                 : nullptr;
+            if (note && IsWindowVisible(window) && IsWindowEnabled(GetDlgItem(window, IDCANCEL))) {
+                NotedCalls().push_back(note);
                 EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);  // noted once
                 PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
             }
@@ -172,6 +183,7 @@ struct TrayCall
     std::wstring tip;
     std::wstring infoTitle;
     std::wstring info;
+    DWORD infoFlags = 0;
 };
 
 } // namespace frame_probe

@@ -139,7 +139,11 @@ TEST_F(LanguageAppTest, HelpAsksTheViewerForTheTopicOfTheFileFound)
     EXPECT_EQ(calls[0].command, 0x0012u);  // HH_CLOSE_ALL
     EXPECT_EQ(calls[1].file, help + L"\\Norvane_" + abbreviation + L".chm");
     EXPECT_EQ(calls[1].data, static_cast<DWORD_PTR>(0x20000 + 905));
+    // The main window's end closes the help windows.
+    calls.clear();
     ShutDown();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].command, 0x0012u);  // HH_CLOSE_ALL
 }
 
 TEST_F(LanguageAppTest, SwitchRebuildsTheMainWindowWhereItWasAndTheTransferGoesOn)

@@ -553,10 +553,16 @@ TEST_F(MainWindow, TopmostCommandAndTaskbarOptionReachTheFrame)
         EXPECT_EQ(on, SendMessageW(toolbar, TB_ISBUTTONCHECKED, ID_TOPMOST, 0) != 0) << on;
         EXPECT_TRUE(settings.IsUnsaved());
     }
+    std::vector<std::pair<HWND, bool>> tabs;
+    m_system.showTaskbarTab = [&](HWND window, bool shown) {
+        tabs.emplace_back(window, shown);
+        return S_OK;
+    };
     SetViewOption(settings, &AppViewOptions::taskbarButton, false);
     EXPECT_FALSE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
     SetViewOption(settings, &AppViewOptions::taskbarButton, true);
     EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_EQ(tabs, (std::vector<std::pair<HWND, bool>>{{hwnd, false}, {hwnd, true}}));
 }
 
 TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)

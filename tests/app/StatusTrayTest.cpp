@@ -92,7 +92,7 @@ protected:
     void RecordTray()
     {
         m_system.notifyIcon = [this](DWORD message, NOTIFYICONDATAW& data) {
-            tray.push_back({message, data.hIcon, data.uFlags, data.szTip, data.szInfoTitle, data.szInfo});
+            tray.push_back({message, data.hIcon, data.uFlags, data.szTip, data.szInfoTitle, data.szInfo, data.dwInfoFlags});
             return trayAnswer;
         };
     }
@@ -228,7 +228,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
         EXPECT_STREQ(tips[part], info.lpszText ? info.lpszText : L"<none>") << part;
     }
 
-    TakeStandInCalls();
+    TakeNotedCalls();
     // The toolbars' tips: the command's, with its hotkey.
     *settings.EditHotkeys() = {MakeHotkeyEntry(ID_TOPMOST, HOTKEY_MOD_CTRL | 'T')};
     frame.IdleUpdate();
@@ -250,7 +250,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
     Notify(FrameWindow(), 951, resized);
     EXPECT_FALSE(frame.dirty & MFD_LAYOUT);
 
-    CLastKeyDialogCloser lastKeyCloser;
+    CLauncherDialogCloser launcherCloser;
     const struct {
         int part;
         std::function<bool()> done;
@@ -258,7 +258,7 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
         {1, [&] { return settings.transferLog && (frame.dirty & MFD_STATUS); }},
         {2, [&] { return !settings.debugLog.enabled; }},
         {3, [&] { return frame.currentPage == PAGE_KEY_LIST; }},
-        {4, [] { return TakeStandInCalls() == std::vector<std::wstring>{L"ShowLastKeyDialog"}; }},
+        {4, [] { return TakeNotedCalls() == std::vector<std::wstring>{L"LastKeyDialog"}; }},
     };
     for (const auto& c : clicks) {
         frame.dirty = 0;
@@ -457,6 +457,7 @@ TEST_F(StatusTray, BalloonOfATransferUntilItTimesOut)
     EXPECT_TRUE(tray[1].flags & NIF_INFO);
     EXPECT_EQ(L"Transferred key", tray[1].infoTitle);
     EXPECT_EQ(std::wstring(255, L'7'), tray[1].info);
+    EXPECT_EQ(static_cast<DWORD>(NIIF_NONE | NIIF_NOSOUND), tray[1].infoFlags) << "no icon, no sound";
     // Pending, the icon stays over idle passes; a caption change does not show it again.
     tray.clear();
     Frame()->dirty |= MFD_TRAY;

@@ -1,5 +1,8 @@
 // The action catalogue: the built-in resource and the loader's tests of each element.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cwchar>
 
 #include <string>
 #include <vector>
@@ -104,6 +107,13 @@ TEST(ActionCatalogue, BuiltInGroupsAndActionsInResourceOrder)
         EXPECT_EQ(catalogue.actions[i].command, actions[i].command) << i;
         EXPECT_EQ(catalogue.actions[i].name, actions[i].name) << i;
         EXPECT_EQ(catalogue.actions[i].group, actions[i].group) << i;
+    }
+    // Every action has its command string: a short name, a line feed and the long text.
+    for (const ActionEntry& action : catalogue.actions) {
+        wchar_t text[512] = {};
+        LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(action.command), text, 512);
+        const wchar_t* feed = wcschr(text, L'\n');
+        EXPECT_TRUE(feed && feed != text && feed[1]) << action.command << " \"" << text << "\"";
     }
     // Loading again replaces rather than appends.
     catalogue.LoadActionCatalogue();

@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "core/Exceptions.h"
+#include "core/Json.h"
+#include "resources/resource.h"
 #include "tests/support/FakeSystemServices.h"
 
 using namespace settings_test;
@@ -56,6 +58,14 @@ TEST_F(AppSettingsTest, NoSettingsFileGivesDefaultsBuiltInToolsAndUnsaved)
         {L"Calculator", L"calc.exe", false},
         {L"Remote Desktop Connection", L"mstsc.exe", false},
     };
+    // The resource's own layout: its "info" and the tools inside "extTools" "extTools".
+    CMemJson resource;
+    ASSERT_TRUE(resource.LoadFromResource(IDR_EXT_TOOLS));
+    const JsonValue* info = resource.Root.FindMember(L"info", JSON_OBJECT);
+    std::wstring name, version;
+    ASSERT_TRUE(info && info->GetString(L"name", name) && info->GetString(L"version", version));
+    EXPECT_EQ(name, L"Norvane.ExtTools");
+    EXPECT_EQ(version, L"1.0");
     ASSERT_EQ(settings.extTools.size(), std::size(tools));
     for (size_t i = 0; i < std::size(tools); ++i) {
         const _EXT_TOOL& t = settings.extTools[i];

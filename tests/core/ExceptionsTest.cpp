@@ -34,7 +34,6 @@ const CodeText kProgramCodes[] = {
     {0x80040220, L"Wrong address Mifare block."},
     {0x80040221, L"Can't read the number from the Mifare Classic card block. You must set the \"Binary mode\" flag on "
                  L"the \"Reader\" page."},
-    {0x80040223, L"The protocol of this reader model is not supported by this version."},
     {0x80040230, L"Timeout readers search."},
     {0x80040231, L"No more readers."},
     {0x80040232, L"Reader is not found."},
@@ -90,7 +89,7 @@ TEST(MessageTable, CodesOfTheRangeWithoutEntryAreNotFound)
 {
     // Gaps inside the program's range and its two neighbours; facility 4 never falls back
     // to the system's table.
-    const DWORD missing[] = {0x80040200, 0x80040204, 0x8004020f, 0x8004021d, 0x8004021e, 0x80040222,
+    const DWORD missing[] = {0x80040200, 0x80040204, 0x8004020f, 0x8004021d, 0x8004021e, 0x80040222, 0x80040223,
                              0x8004022f, 0x80040233, 0x80040246, 0x80040001};
     for (DWORD code : missing)
     {

@@ -102,3 +102,8 @@ HWND CFakeSystemServices::ShowHtmlHelp(HWND owner, const wchar_t* file, UINT com
     return showHtmlHelp ? showHtmlHelp(owner, file, command, data)
                         : m_scope.Replaced().ShowHtmlHelp(owner, file, command, data);
 }
+
+HRESULT CFakeSystemServices::ShowTaskbarTab(HWND window, bool shown)
+{
+    return showTaskbarTab ? showTaskbarTab(window, shown) : m_scope.Replaced().ShowTaskbarTab(window, shown);
+}

@@ -17,7 +17,7 @@ public:
     CScopedSystemServices(const CScopedSystemServices&) = delete;
     CScopedSystemServices& operator=(const CScopedSystemServices&) = delete;
 
-    // What was in force before: the stand-in below this one, else the application's services.
+    // What was in force before: the test's services below these, else the application's services.
     ISystemServices& Replaced() const;
 
 private:
@@ -50,6 +50,7 @@ public:
     std::function<void(std::vector<std::wstring>& names)> listPcscReaders;
     std::function<HRESULT(const wchar_t* progId, IDispatch** object)> createAutomationObject;
     std::function<HWND(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data)> showHtmlHelp;
+    std::function<HRESULT(HWND window, bool shown)> showTaskbarTab;
 
     void LocalTime(SYSTEMTIME& now) override;
     __time64_t CurrentTime() override;
@@ -68,6 +69,7 @@ public:
     void ListPcscReaders(std::vector<std::wstring>& names) override;
     HRESULT CreateAutomationObject(const wchar_t* progId, IDispatch** object) override;
     HWND ShowHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR data) override;
+    HRESULT ShowTaskbarTab(HWND window, bool shown) override;
 
 private:
     // Declared after the functions, so that they are gone only once the fake is out of force.

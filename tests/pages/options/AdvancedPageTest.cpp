@@ -327,6 +327,20 @@ TEST_F(AdvancedPageTest, SimpleViewBoxesAndDefaults)
     EXPECT_EQ(page->CurrentView(), 0);
     EXPECT_FALSE(host.settings.GetAdvancedShowAll());
 
+    // Both views are child controls of the page, painted in the window colour.
+    for (int n : {0, 1}) {
+        HWND view = page->View(n)->m_hWnd;
+        const LONG style = GetWindowLongW(view, GWL_STYLE);
+        EXPECT_EQ(style & (WS_CHILD | DS_CONTROL | WS_CAPTION | WS_DISABLED), WS_CHILD | DS_CONTROL) << n;
+        EXPECT_TRUE(GetWindowLongW(view, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) << n;
+        HDC dc = GetDC(view);
+        for (UINT message : {WM_CTLCOLORDLG, WM_CTLCOLORSTATIC})
+            EXPECT_EQ(reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW)),
+                      SendMessageW(view, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(view)))
+                << n << " " << message;
+        ReleaseDC(view, dc);
+    }
+
     {
         const CWindowPicture picture(parent, L"AdvancedSimple.bmp");
         ASSERT_TRUE(picture.Ok()) << picture.Problem();
