@@ -1,7 +1,8 @@
 // The tour of the program: every page made current through the page list, every tab of a page
 // and every view of the Advanced page shown, and every dialog of the resources created; each
-// leaves a picture in tests/tour/. A page or a tab's content that is not shown or draws nothing,
-// or a dialog that cannot be created, fails the tour.
+// leaves a picture in tests/tour/, and every image index its controls use lies in their lists. A
+// page or a tab's content that is not shown or draws nothing, or a dialog that cannot be created,
+// fails the tour.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -33,6 +34,56 @@ SIZE TemplateSize(int id)
     const bool ex = reinterpret_cast<const WORD*>(bytes)[1] == 0xFFFF;
     const auto* size = reinterpret_cast<const short*>(bytes + (ex ? 22 : 14));
     return {size[0], size[1]};
+}
+
+// Every image a toolbar button, tab or extended combo box item of the window and its descendants
+// names that its image list does not hold, as "control id: index / count".
+std::vector<std::string> ImagesOutsideTheirLists(HWND root)
+{
+    std::vector<std::string> outside;
+    auto check = [&](HWND control, int index, HIMAGELIST list) {
+        const int count = list ? ImageList_GetImageCount(list) : 0;
+        if (index >= count)
+            outside.push_back(std::to_string(GetDlgCtrlID(control)) + ": " + std::to_string(index) + " / " +
+                              std::to_string(count));
+    };
+    auto visit = [&](HWND w) {
+        wchar_t cls[64] = L"";
+        GetClassNameW(w, cls, 64);
+        if (!lstrcmpiW(cls, TOOLBARCLASSNAMEW)) {
+            const auto list = reinterpret_cast<HIMAGELIST>(SendMessageW(w, TB_GETIMAGELIST, 0, 0));
+            for (int i = 0; i < static_cast<int>(SendMessageW(w, TB_BUTTONCOUNT, 0, 0)); ++i) {
+                TBBUTTON button{};
+                SendMessageW(w, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
+                if (!(button.fsStyle & BTNS_SEP) && button.iBitmap >= 0)
+                    check(w, button.iBitmap, list);
+            }
+        } else if (!lstrcmpiW(cls, WC_TABCONTROLW)) {
+            for (int i = 0; i < TabCtrl_GetItemCount(w); ++i) {
+                TCITEMW item{TCIF_IMAGE};
+                if (TabCtrl_GetItem(w, i, &item) && item.iImage >= 0)
+                    check(w, item.iImage, TabCtrl_GetImageList(w));
+            }
+        } else if (!lstrcmpiW(cls, WC_COMBOBOXEXW)) {
+            const auto list = reinterpret_cast<HIMAGELIST>(SendMessageW(w, CBEM_GETIMAGELIST, 0, 0));
+            for (int i = 0; i < static_cast<int>(SendMessageW(w, CB_GETCOUNT, 0, 0)); ++i) {
+                COMBOBOXEXITEMW item{CBEIF_IMAGE | CBEIF_SELECTEDIMAGE};
+                item.iItem = i;
+                if (SendMessageW(w, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+                    if (item.iImage >= 0)
+                        check(w, item.iImage, list);
+                    if (item.iSelectedImage >= 0)
+                        check(w, item.iSelectedImage, list);
+                }
+            }
+        }
+    };
+    visit(root);
+    EnumChildWindows(root, [](HWND w, LPARAM visitor) -> BOOL {
+        (*reinterpret_cast<decltype(visit)*>(visitor))(w);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&visit));
+    return outside;
 }
 
 BOOL CALLBACK CollectDialog(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list)
@@ -121,6 +172,7 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         if (!page || !page->m_hWnd)
             continue;
         Picture(FrameWindow(), name, page->m_hWnd);
+        EXPECT_EQ(std::vector<std::string>{}, ImagesOutsideTheirLists(FrameWindow())) << "page " << row.id;
 
         // At one and a half times its template the page's controls follow their anchors: the
         // frame grows until the page has that size.
@@ -161,12 +213,14 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
                 HWND content = TabContent(page->m_hWnd, child);
                 EXPECT_TRUE(content) << std::string(tabName.begin(), tabName.end()) << " shows nothing";
                 Picture(FrameWindow(), tabName, content ? content : page->m_hWnd);
+                EXPECT_EQ(std::vector<std::string>{}, ImagesOutsideTheirLists(page->m_hWnd)) << tabName;
             }
         }
         if (row.id == PAGE_ADVANCED) {
             for (int radio : {IDC_ADV_ALL, IDC_ADV_SIMPLE}) {
                 SendDlgItemMessageW(page->m_hWnd, radio, BM_CLICK, 0, 0);
                 Picture(FrameWindow(), name + (radio == IDC_ADV_ALL ? L"-all" : L"-simple"), page->m_hWnd);
+                EXPECT_EQ(std::vector<std::string>{}, ImagesOutsideTheirLists(page->m_hWnd)) << radio;
             }
         }
     }
@@ -212,10 +266,12 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         int buttons = 0;
         RECT bar{};
         std::optional<CWindowPicture> picture;
+        std::vector<std::string> outside;
         CBoxRobot robot([&](HWND d) { return GetDlgItem(d, o.toolbar) != nullptr; },
                         [&](HWND d) {
                             HWND toolbar = GetDlgItem(d, o.toolbar);
                             buttons = static_cast<int>(SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0));
+                            outside = ImagesOutsideTheirLists(d);
                             picture.emplace(d, L"tour\\dialog" + std::to_wstring(o.dialog) + L"-open.bmp");
                             bar = ClientRectInWindowPicture(d, toolbar);
                             PressButton(d, IDCANCEL);
@@ -225,6 +281,7 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         robot.Join();
         ASSERT_TRUE(robot.found) << "dialog " << o.dialog << " did not open";
         EXPECT_GE(buttons, 1) << "dialog " << o.dialog;
+        EXPECT_EQ(std::vector<std::string>{}, outside) << "dialog " << o.dialog;
         ASSERT_TRUE(picture->Ok()) << "dialog " << o.dialog << ": " << picture->Problem();
         EXPECT_GE(picture->InkPixels(bar, GetSysColor(COLOR_BTNFACE)), 20) << "dialog " << o.dialog << "'s toolbar";
     }
