@@ -157,16 +157,30 @@ bool CRichTip::CreateTip(HWND owner)
 
 LRESULT CRichTip::OnCreate()
 {
+    ++s_liveWindows;
+    m_counted = true;
+    SetContentWidth(m_contentWidth);
+    return 0;
+}
+
+// The rich edit and its library come with the first page the tip is to hold: most sessions
+// never show a tip, and the library costs the program's start-up a load of three DLLs.
+void CRichTip::EnsureRichEdit()
+{
+    if (m_richEdit.m_hWnd || !m_hWnd)
+        return;
     CWinApp* app = GetApp();
     if (app && !app->m_hRichEdit) {
         app->m_hRichEdit = LoadLibraryW(L"Msftedit.dll");
         if (!app->m_hRichEdit)
             ThrowOSError(GetLastError());
     }
-    ++s_liveWindows;
-    m_counted = true;
-    if (!m_richEdit.Create(0, L"RICHEDIT50W", nullptr, kRichEditStyle, 0, 0, m_contentWidth, 100, m_hWnd, nullptr))
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    if (!m_richEdit.Create(0, L"RICHEDIT50W", nullptr, kRichEditStyle, 0, 0, client.right, client.bottom, m_hWnd,
+                           nullptr))
         ThrowOSError(GetLastError());
+    m_richEdit.toolId = m_toolId;
     ApplyBackground();
     // Without a font of its own the control starts from the bold system font, which a page's
     // text would then inherit.
@@ -174,13 +188,18 @@ LRESULT CRichTip::OnCreate()
     SendMessageW(m_richEdit.m_hWnd, EM_SETEVENTMASK, 0, ENM_LINK | ENM_REQUESTRESIZE);
     SendMessageW(m_richEdit.m_hWnd, EM_SETOLECALLBACK, 0,
                  reinterpret_cast<LPARAM>(static_cast<IRichEditOleCallback*>(this)));
-    SetContentWidth(m_contentWidth);
-    return 0;
+}
+
+CRichTip::CTipRichEditCtrl& CRichTip::GetRichEdit()
+{
+    EnsureRichEdit();
+    return m_richEdit;
 }
 
 void CRichTip::ApplyBackground()
 {
-    SendMessageW(m_richEdit.m_hWnd, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_INFOBK));
+    if (m_richEdit.m_hWnd)
+        SendMessageW(m_richEdit.m_hWnd, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_INFOBK));
 }
 
 void CRichTip::SetContentWidth(int width)
@@ -352,6 +371,7 @@ void CRichTip::OnTimer()
 
 void CRichTip::ShowNoActivate()
 {
+    EnsureRichEdit();
     SendMessageW(m_richEdit.m_hWnd, EM_REQUESTRESIZE, 0, 0);
     ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
     m_shown = true;
@@ -431,6 +451,7 @@ bool CRichTip::LoadContent(UINT resourceId)
     // The rich edit reads up to a terminating zero, which a resource does not bring.
     const std::string bytes(static_cast<const char*>(data), SizeofResource(module, resource));
     m_links.clear();
+    EnsureRichEdit();
     m_richEdit.SetTextEx(bytes.c_str(), CP_ACP, ST_DEFAULT);
     RenderMarkup();
     return true;
@@ -451,6 +472,7 @@ void CRichTip::ClearContent()
 
 void CRichTip::RenderMarkup()
 {
+    EnsureRichEdit();
     ApplyMarkup();
     m_richEdit.SetSel(0, 0);
 }

@@ -73,7 +73,8 @@ public:
     bool IsRequestPending() const { return m_pending; }
     // Link targets by the position of the link's first character.
     const std::map<LONG, std::wstring>& GetLinks() const { return m_links; }
-    CTipRichEditCtrl& GetRichEdit() { return m_richEdit; }
+    // The rich edit, made on first use (with its library) while the tip window exists.
+    CTipRichEditCtrl& GetRichEdit();
     static int GetLiveWindowCount() { return s_liveWindows; }
 
     // IRichEditOleCallback
@@ -97,6 +98,7 @@ private:
     struct Tag;
 
     LRESULT OnCreate();
+    void EnsureRichEdit();
     void OnTimer();
     void Place(const RECT& requested);
     void ShowNoActivate();
