@@ -112,17 +112,7 @@ CConfigurationDialog::CConfigurationDialog(CAppSettings& settings, bool copyCurr
 {
 }
 
-LRESULT CConfigurationDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
-    }
-    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-}
-
-void CConfigurationDialog::OnInitDialog()
+bool CConfigurationDialog::OnInitDialog()
 {
     m_name = DefaultNewConfigurationName();
     CheckDlgButton(m_hWnd, IDC_CONFIG_COPY_CURRENT, m_copyCurrent ? BST_CHECKED : BST_UNCHECKED);
@@ -133,6 +123,7 @@ void CConfigurationDialog::OnInitDialog()
     for (const auto& name : m_settings.configFiles)
         ComboBox_AddString(combo, name.c_str());
     SetWindowTextW(combo, m_name.c_str());
+    return true;
 }
 
 bool CConfigurationDialog::OnCommand(int id, int code, HWND control)
@@ -202,11 +193,6 @@ COpenConfigDialog::COpenConfigDialog(CAppSettings& settings, int preselected)
 
 LRESULT COpenConfigDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
-    }
     if (message == WM_KICKIDLE) {
         ApplyGrid();
         return 0;
@@ -220,7 +206,7 @@ void COpenConfigDialog::ApplyGrid()
                  m_settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
 }
 
-void COpenConfigDialog::OnInitDialog()
+bool COpenConfigDialog::OnInitDialog()
 {
     HWND list = GetDlgItem(m_hWnd, IDC_CONFIG_LIST);
     m_table.Attach(list);
@@ -264,6 +250,7 @@ void COpenConfigDialog::OnInitDialog()
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     ListView_EnsureVisible(list, row, FALSE);
     UpdateOk();
+    return true;
 }
 
 void COpenConfigDialog::UpdateOk()

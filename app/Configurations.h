@@ -59,14 +59,13 @@ class CConfigurationDialog : public CModalDialog
 {
 public:
     CConfigurationDialog(CAppSettings& settings, bool copyCurrent);
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
 
     bool m_copyCurrent;
     std::wstring m_name;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void OnOK();
     bool Refuse(UINT id, const wchar_t* argument);
 
@@ -79,15 +78,15 @@ class COpenConfigDialog : public CModalDialog
 public:
     // preselected: the list index to select, -1 the default configuration.
     COpenConfigDialog(CAppSettings& settings, int preselected);
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     int m_chosen;  // list index, -1 the default configuration
     CTableCtrl& Table() { return m_table; }
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void ApplyGrid();
     void UpdateOk();
     bool OnTableNotify(NMHDR* nmh, LRESULT* result);

@@ -94,10 +94,6 @@ CExtToolsDialog::CExtToolsDialog() : CModalDialog(IDD_EXT_TOOLS)
 LRESULT CExtToolsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInit();
-        return TRUE;
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {kMinTrackSize.cx, kMinTrackSize.cy};
         return 0;
@@ -117,7 +113,7 @@ LRESULT CExtToolsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
 }
 
-void CExtToolsDialog::OnInit()
+bool CExtToolsDialog::OnInitDialog()
 {
     m_tools = App().settings.extTools;
     FillBar(GetDlgItem(m_hWnd, IDC_ET_COMMAND_BAR), {{ID_ET_RUN, 5}, {ID_ET_BROWSE_PROGRAM, 3}, {ID_ET_GO_PROGRAM, 4}});
@@ -150,6 +146,7 @@ void CExtToolsDialog::OnInit()
 
     FillList();
     Select(m_tools.empty() ? -1 : 0);
+    return true;
 }
 
 void CExtToolsDialog::FillList()

@@ -31,7 +31,7 @@ public:
     bool IsModified() const { return m_modified; }
 
 private:
-    void OnInit();
+    bool OnInitDialog() override;
     void FillList();
     void Select(int index);
     void UpdateStates();

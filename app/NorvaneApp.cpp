@@ -27,12 +27,6 @@ LRESULT CBaseAppWnd::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     return CWnd::HandleMessage(hwnd, message, wParam, lParam);
 }
 
-CNorvaneApp::ImageListHolder::~ImageListHolder()
-{
-    if (handle)
-        ImageList_Destroy(handle);
-}
-
 CNorvaneApp::CNorvaneApp()
 {
     // The settings document tells the debug log where it goes and whether it is on.
@@ -131,20 +125,20 @@ bool CNorvaneApp::PreTranslate(MSG* msg)
 
 HIMAGELIST CNorvaneApp::GetSmallImageList()
 {
-    if (!m_smallImages.handle) {
+    if (!m_smallImages.Get()) {
         LPCWSTR name = MAKEINTRESOURCEW(IDB_SMALL_IMAGE_LIST);
-        m_smallImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 16, 18,
-                                                    RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+        m_smallImages.Attach(ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 16, 18,
+                                                  RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION));
     }
-    return m_smallImages.handle;
+    return m_smallImages.Get();
 }
 
 HIMAGELIST CNorvaneApp::GetLargeImageList()
 {
-    if (!m_largeImages.handle) {
+    if (!m_largeImages.Get()) {
         LPCWSTR name = MAKEINTRESOURCEW(IDB_LARGE_IMAGE_LIST);
-        m_largeImages.handle = ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 32, 8,
-                                                    RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+        m_largeImages.Attach(ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 32, 8,
+                                                  RGB(0xFF, 0x00, 0xFF), IMAGE_BITMAP, LR_CREATEDIBSECTION));
     }
-    return m_largeImages.handle;
+    return m_largeImages.Get();
 }

@@ -16,6 +16,7 @@
 #include "config/AppSettings.h"
 #include "core/AppContext.h"
 #include "core/SysUtil.h"
+#include "framework/Holders.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
 #include "reader/CcidConnection.h"
@@ -256,13 +257,8 @@ private:
     void WireReader(CReader& worker);
     void ReleaseWorkers();
 
-    struct ImageListHolder
-    {
-        HIMAGELIST handle = nullptr;
-        ~ImageListHolder();
-    };
-    ImageListHolder m_smallImages;
-    ImageListHolder m_largeImages;
+    CImageList m_smallImages;
+    CImageList m_largeImages;
     HICON m_classIcon = nullptr;
     HICON m_classSmallIcon = nullptr;
 

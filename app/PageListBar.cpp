@@ -70,10 +70,6 @@ bool CPageListBar::Create(HWND parent)
 LRESULT CPageListBar::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return FALSE;
     case WM_DESTROY:
         OnDestroy();
         break;
@@ -96,7 +92,7 @@ LRESULT CPageListBar::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     return CDialog::HandleMessage(hwnd, message, wParam, lParam);
 }
 
-void CPageListBar::OnInitDialog()
+bool CPageListBar::OnInitDialog()
 {
     // A control inside the main window, not a dialog of its own.
     LONG_PTR style = GetWindowLongPtrW(m_hWnd, GWL_STYLE);
@@ -123,6 +119,7 @@ void CPageListBar::OnInitDialog()
 
     m_observer = m_settings.Observe(this, &CPageListBar::OnSettingsChanged);
     BuildTree();
+    return false; // the bar takes no focus of its own
 }
 
 void CPageListBar::OnDestroy()

@@ -47,7 +47,7 @@ public:
     HMENU BuildMenu() const;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void OnDestroy();
     void OnSize(int width, int height);
     void OnContextMenu(int x, int y);

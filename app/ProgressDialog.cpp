@@ -55,10 +55,6 @@ CProgressDialog::JobState CProgressDialog::ReadJob() const
 LRESULT CProgressDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_TIMER:
         if (wParam == kTimerId) {
             OnTick();
@@ -81,7 +77,7 @@ bool CProgressDialog::OnCommand(int id, int code, HWND control)
     return CModalDialog::OnCommand(id, code, control);
 }
 
-void CProgressDialog::OnInitDialog()
+bool CProgressDialog::OnInitDialog()
 {
     const JobState job = ReadJob();
     std::wstring text;
@@ -101,6 +97,7 @@ void CProgressDialog::OnInitDialog()
     }
     SetDlgItemTextW(m_hWnd, IDC_PROGRESS_TEXT, text.c_str());
     ::SetTimer(m_hWnd, kTimerId, kTickMs, nullptr);
+    return true;
 }
 
 void CProgressDialog::OnTick()

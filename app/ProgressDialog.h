@@ -38,7 +38,7 @@ private:
         HRESULT state = S_OK;
     };
     JobState ReadJob() const;
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void OnTick();
     void OnCancel();
 

@@ -79,17 +79,7 @@ std::wstring CAboutDialog::VersionText()
     return version + L" (" + date + L")";
 }
 
-LRESULT CAboutDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
-    }
-    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-}
-
-void CAboutDialog::OnInitDialog()
+bool CAboutDialog::OnInitDialog()
 {
     // A language library's template may come without the program's icon.
     HWND iconStatic = GetDlgItem(m_hWnd, IDC_ABOUT_ICON);
@@ -116,6 +106,7 @@ void CAboutDialog::OnInitDialog()
             SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(m_titleFont.Get()), FALSE);
     }
     SetDlgItemTextW(m_hWnd, IDC_ABOUT_VERSION, VersionText().c_str());
+    return true;
 }
 
 bool CAboutDialog::OnCommand(int id, int code, HWND control)

@@ -42,7 +42,6 @@ class CAboutDialog : public CModalDialog
 public:
     CAboutDialog();
     ~CAboutDialog() override;
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
@@ -52,7 +51,7 @@ public:
     static __time64_t BuildTime();
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
 
     CGdiObject m_titleFont;
     HICON m_icon = nullptr;

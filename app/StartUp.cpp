@@ -95,8 +95,8 @@ bool DecideMainWindowShow(const _CMDLINE_INFO& info, int showMode, uint32_t hist
 bool CInstanceMutex::Create(const wchar_t* name)
 {
     Close();
-    m_handle = CreateMutexW(nullptr, FALSE, name);
-    return m_handle != nullptr;
+    m_handle.Attach(CreateMutexW(nullptr, FALSE, name));
+    return m_handle.IsValid();
 }
 
 bool CInstanceMutex::Acquire(DWORD timeoutMs)
@@ -123,10 +123,7 @@ void CInstanceMutex::Release()
 void CInstanceMutex::Close()
 {
     Release();
-    if (m_handle) {
-        CloseHandle(m_handle);
-        m_handle = nullptr;
-    }
+    m_handle.Close();
 }
 
 // ---- Hand-over and elevated restart ----

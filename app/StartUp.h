@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "core/Handle.h"
 
 constexpr int kStartContinue = 0;
 constexpr int kStartEnd = -1;
@@ -52,7 +53,7 @@ public:
     DWORD GetLastWaitResult() const { return m_lastWait; }
 
 private:
-    HANDLE m_handle = nullptr;
+    CHandle m_handle;
     bool m_owned = false;
     DWORD m_lastWait = WAIT_FAILED;
 };

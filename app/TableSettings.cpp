@@ -19,6 +19,11 @@ bool CAppTableSettings::GetTableGrid()
     return m_app.settings.view.tableGrid;
 }
 
+bool CAppTableSettings::GetAlternateRows()
+{
+    return m_app.settings.view.altListBkColor;
+}
+
 std::vector<ColumnDesc> CAppTableSettings::GetChooserColumns()
 {
     return m_app.settings.Columns(COLS_COLUMNLIST);

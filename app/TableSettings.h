@@ -14,6 +14,7 @@ public:
     bool GetNoSortHeader() override;
     void SetNoSortHeader(bool on) override;
     bool GetTableGrid() override;
+    bool GetAlternateRows() override;
     std::vector<ColumnDesc> GetChooserColumns() override;
     // Width, order, format and flags of each column; a change makes the settings unsaved.
     void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override;

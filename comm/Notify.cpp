@@ -2,29 +2,8 @@
 
 #include <ctime>
 #include "core/Exceptions.h"
+#include "core/SysUtil.h"
 #include "core/TextUtil.h"
-
-namespace {
-
-class CLockScope
-{
-public:
-    explicit CLockScope(CRITICAL_SECTION& cs) : m_cs(&cs) { EnterCriticalSection(m_cs); }
-    ~CLockScope() { Unlock(); }
-    void Unlock()
-    {
-        if (m_cs)
-            LeaveCriticalSection(m_cs);
-        m_cs = nullptr;
-    }
-    CLockScope(const CLockScope&) = delete;
-    CLockScope& operator=(const CLockScope&) = delete;
-
-private:
-    CRITICAL_SECTION* m_cs;
-};
-
-}  // namespace
 
 CTNMsg::CTNMsg(int type) : m_type(type), m_time(static_cast<int64_t>(_time64(nullptr))) {}
 
@@ -65,7 +44,7 @@ void CTNMsgChannel::Log(const wchar_t* text)
 
 void CTNMsgChannel::Push(std::unique_ptr<CTNMsg> msg, const wchar_t* logLine)
 {
-    CLockScope lock(m_lock);
+    CCriticalSectionLock lock(&m_lock);
     m_queue.Push(std::move(msg));
     // A missing window drops the post, never the notification.
     if (HWND window = m_window ? m_window() : nullptr)
@@ -97,7 +76,7 @@ void CTNMsgChannel::PushErrorNotification(HRESULT code, const wchar_t* text)
 
 bool CTNMsgChannel::PopNotification(std::unique_ptr<CTNMsg>& msg)
 {
-    CLockScope lock(m_lock);
+    CCriticalSectionLock lock(&m_lock);
     if (!m_queue.Pop(msg))
         return false;
     bool emptied = m_queue.Empty();
@@ -111,7 +90,7 @@ void CTNMsgChannel::DiscardAll()
 {
     CTNMsgQueue old;
     {
-        CLockScope lock(m_lock);
+        CCriticalSectionLock lock(&m_lock);
         m_queue.Swap(old);
     }
     // Deleted outside the lock.

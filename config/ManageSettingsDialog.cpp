@@ -212,9 +212,6 @@ bool CManageSettingsDialog::ItemBit(int item, bool& configuration, uint32_t& bit
 LRESULT CManageSettingsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        return OnInitDialog();
     case WM_KICKIDLE:
         if (m_dirty & MSD_STATES)
             RefreshControlStates();
@@ -239,7 +236,7 @@ LRESULT CManageSettingsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wPa
     }
 }
 
-LRESULT CManageSettingsDialog::OnInitDialog()
+bool CManageSettingsDialog::OnInitDialog()
 {
     const ManageSettingsState& stored = m_settings.manageSettings;
     m_action = stored.mode >= MSA_IMPORT && stored.mode <= MSA_RESET ? stored.mode : MSA_IMPORT;
@@ -272,7 +269,7 @@ LRESULT CManageSettingsDialog::OnInitDialog()
     RefreshControlStates();
     FitColumn();
     m_host.ExchangeWindowPlacement(false, m_hWnd, kManageSettingsPlacementSlot, -1);
-    return TRUE;
+    return true;
 }
 
 void CManageSettingsDialog::FillGroupList()

@@ -92,7 +92,7 @@ protected:
     virtual bool ChooseFile(bool save, UINT filterId, DWORD flags, std::wstring& name);
 
 private:
-    LRESULT OnInitDialog();
+    bool OnInitDialog() override;
     void OnDestroy();
     void FillGroupList();
     void SetItemChecks();

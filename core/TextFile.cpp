@@ -5,37 +5,8 @@
 #include <cwctype>
 
 #include "core/AppLog.h"
+#include "core/Handle.h"
 #include "core/SystemServices.h"
-
-namespace {
-
-// Closes a raw handle on every exit path.
-class CHandleHolder
-{
-public:
-    explicit CHandleHolder(HANDLE h = INVALID_HANDLE_VALUE) : m_h(h) {}
-    ~CHandleHolder() { Close(); }
-    CHandleHolder(const CHandleHolder&) = delete;
-    CHandleHolder& operator=(const CHandleHolder&) = delete;
-    void Reset(HANDLE h)
-    {
-        Close();
-        m_h = h;
-    }
-    void Close()
-    {
-        if (m_h != INVALID_HANDLE_VALUE && m_h != nullptr)
-            CloseHandle(m_h);
-        m_h = INVALID_HANDLE_VALUE;
-    }
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
-};
-
-}  // namespace
 
 bool DetectUtf8Bom(CFile& file, int& encoding, int& bomSize)
 {
@@ -199,7 +170,7 @@ HANDLE OpenLogFile(const std::wstring& path)
 
 bool AppendToLogFile(const char* bytes, const std::wstring& path, int length, int limitMegabytes)
 {
-    CHandleHolder file(OpenLogFile(path));
+    CHandle file(OpenLogFile(path));
     if (!file.IsValid())
         return false;
     LARGE_INTEGER size = {};
@@ -212,7 +183,7 @@ bool AppendToLogFile(const char* bytes, const std::wstring& path, int length, in
             DeleteFileW(old.c_str());
         // A failed rename keeps appending to the full file rather than losing the line.
         MoveFileW(path.c_str(), old.c_str());
-        file.Reset(OpenLogFile(path));
+        file.Attach(OpenLogFile(path));
         if (!file.IsValid())
             return false;
     }

@@ -190,7 +190,7 @@ CColumnListDialog::CColumnListDialog(CTableCtrl& table) : CModalDialog(IDD_COLUM
 {
 }
 
-BOOL CColumnListDialog::OnInitDialog()
+bool CColumnListDialog::OnInitDialog()
 {
     ITableSettings* settings = m_table.GetSettings();
     m_columns = m_table.GetColumns();
@@ -244,7 +244,7 @@ BOOL CColumnListDialog::OnInitDialog()
     EnableWindow(GetDlgItem(m_hWnd, IDC_COLUMN_APPLY), FALSE);
     if (settings)
         settings->ExchangeChooserPlacement(false, m_hWnd);
-    return TRUE;
+    return true;
 }
 
 void CColumnListDialog::UpdateSelectionSummary()
@@ -750,9 +750,6 @@ bool CColumnListDialog::OnCommand(int id, int code, HWND control)
 LRESULT CColumnListDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        return OnInitDialog();
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) != m_list.m_hWnd)
             break;

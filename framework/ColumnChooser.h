@@ -61,7 +61,7 @@ public:
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
-    BOOL OnInitDialog();
+    bool OnInitDialog() override;
     void UpdateSelectionSummary();
     void OnAlignChanged();
     void OnVisibleChanged();

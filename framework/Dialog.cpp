@@ -179,9 +179,18 @@ LRESULT CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         GetApp()->ShowHelp(m_templateId);
         return 1;
+    case WM_INITDIALOG:
+        return OnInitDialog() ? TRUE : FALSE;
+    case WM_SIZE:
+        OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+        return 0;
     default:
         return CWnd::HandleMessage(hwnd, message, wParam, lParam);
     }
+}
+
+void CDialog::OnSize(UINT, int, int)
+{
 }
 
 LRESULT CDialog::DefaultProc()
@@ -236,7 +245,7 @@ LRESULT CModalDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
             SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         if (m_templateId)
             SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTEXTHELP);
-        return TRUE;
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CONTEXTHELP && m_templateId) {
             GetApp()->ShowHelp(m_templateId);
@@ -284,7 +293,7 @@ LRESULT CBasePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         style = (style & ~(WS_CAPTION | WS_DISABLED)) | WS_CLIPSIBLINGS | DS_CONTROL;
         SetWindowLongW(hwnd, GWL_STYLE, style);
         SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-        return TRUE;
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
     }
     case WM_CTLCOLORDLG:
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));

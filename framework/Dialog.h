@@ -28,7 +28,39 @@ public:
 
     int GetItemText(int controlId, std::wstring& text) const;
 
+    // Small helpers over the dialog's controls.
+    HWND Item(int controlId) const { return GetDlgItem(m_hWnd, controlId); }
+    LRESULT SendItem(int controlId, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return SendDlgItemMessageW(m_hWnd, controlId, message, wParam, lParam);
+    }
+    void CheckItem(int controlId, bool checked) const
+    {
+        CheckDlgButton(m_hWnd, controlId, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+    bool IsItemChecked(int controlId) const { return IsDlgButtonChecked(m_hWnd, controlId) == BST_CHECKED; }
+    void EnableItem(int controlId, bool enable) const { EnableWindow(Item(controlId), enable ? TRUE : FALSE); }
+    void SetItemText(int controlId, const wchar_t* text) const { SetDlgItemTextW(m_hWnd, controlId, text); }
+    void SetItemText(int controlId, const std::wstring& text) const { SetItemText(controlId, text.c_str()); }
+    void SetItemInt(int controlId, int value) const { SetDlgItemInt(m_hWnd, controlId, static_cast<UINT>(value), TRUE); }
+    // The control's text as a number; false in ok when it is none.
+    int GetItemInt(int controlId, bool* ok = nullptr, bool isSigned = true) const
+    {
+        BOOL translated = FALSE;
+        const UINT value = GetDlgItemInt(m_hWnd, controlId, &translated, isSigned ? TRUE : FALSE);
+        if (ok)
+            *ok = translated != FALSE;
+        return static_cast<int>(value);
+    }
+
     int m_templateId; // also the dialog's help id; 0 = none
+
+protected:
+    // WM_INITDIALOG, after the framework's own set-up of the window: the dialog fills its
+    // controls. false: the dialog has set the focus itself.
+    virtual bool OnInitDialog() { return true; }
+    // WM_SIZE: the new client size.
+    virtual void OnSize(UINT type, int width, int height);
 };
 
 class CModalDialog : public CDialog

@@ -85,9 +85,55 @@ LRESULT CListCtrl::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 bool CListCtrl::OnReflected(UINT message, WPARAM, LPARAM lParam, LRESULT* result)
 {
     auto* nmh = reinterpret_cast<NMHDR*>(lParam);
-    if (message == WM_NOTIFY && nmh && nmh->code == LVN_KEYDOWN)
-        return OnKeyDown(reinterpret_cast<NMLVKEYDOWN*>(lParam), result);
-    return false;
+    if (message != WM_NOTIFY || !nmh)
+        return false;
+    LRESULT ignored = 0;
+    if (nmh->code == LVN_KEYDOWN)
+        return OnKeyDown(reinterpret_cast<NMLVKEYDOWN*>(lParam), result ? result : &ignored);
+    return OnListNotify(nmh, result ? result : &ignored);
+}
+
+bool CListCtrl::OnListNotify(NMHDR* nmh, LRESULT*)
+{
+    switch (nmh->code) {
+    case LVN_GETDISPINFOW:
+        if (!m_data)
+            return false;
+        m_data->GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
+        return true;
+    case LVN_ODCACHEHINT: {
+        if (!m_data)
+            return false;
+        const auto* hint = reinterpret_cast<const NMLVCACHEHINT*>(nmh);
+        m_data->CacheHint(hint->iFrom, hint->iTo);
+        return true;
+    }
+    case LVN_ITEMCHANGED: {
+        if (!events.selectionChanged)
+            return false;
+        const auto* item = reinterpret_cast<const NMLISTVIEW*>(nmh);
+        if ((item->uChanged & LVIF_STATE) && ((item->uNewState ^ item->uOldState) & LVIS_SELECTED))
+            events.selectionChanged(item->iItem, item->iItem, (item->uNewState & LVIS_SELECTED) != 0);
+        return true;
+    }
+    case LVN_ODSTATECHANGED: {
+        if (!events.selectionChanged)
+            return false;
+        const auto* range = reinterpret_cast<const NMLVODSTATECHANGE*>(nmh);
+        if ((range->uNewState ^ range->uOldState) & LVIS_SELECTED)
+            events.selectionChanged(range->iFrom, range->iTo, (range->uNewState & LVIS_SELECTED) != 0);
+        return true;
+    }
+    case NM_DBLCLK: {
+        if (!events.activate)
+            return false;
+        const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(nmh);
+        events.activate(click->iItem, click->ptAction);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 bool CListCtrl::OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result)

@@ -90,11 +90,47 @@ private:
     Item m_scratch{};
 };
 
+// List data whose rows are made one at a time (MakeRow) and kept for the range the list hinted.
+template <class Item>
+class CCachedListData : public CVirtualListViewData
+{
+public:
+    void CacheHint(int from, int to) override { m_cache.Hint(from, to, GetItemCount(), Maker()); }
+    // Makes the hinted rows again (the data changed).
+    void Refill() { m_cache.Refill(GetItemCount(), Maker()); }
+    // Row `row` from the cache, or made into the scratch item.
+    const Item& Cached(int row) { return m_cache.Get(row, Maker()); }
+
+protected:
+    virtual void MakeRow(int row, Item& item) = 0;
+
+private:
+    typename CRowCache<Item>::Make Maker()
+    {
+        return [this](int row, Item& item) { MakeRow(row, item); };
+    }
+    CRowCache<Item> m_cache;
+};
+
+// What the owner of a list decides; the list answers the rest of its notifications itself.
+struct ListEvents
+{
+    // Rows from..to (one row: from == to; -1: all) were selected or deselected.
+    std::function<void(int from, int to, bool selected)> selectionChanged;
+    // A double click: the row under the mouse (-1: none) and the point, client coordinates.
+    std::function<void(int row, POINT at)> activate;
+};
+
 class CListCtrl : public CSubclassedWnd
 {
 public:
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+    // The rows behind the list (not owned; null: the parent answers the list's questions). The
+    // list asks it for its cells and hints it the rows it is about to show.
+    void SetData(IVirtualListViewData* data) { m_data = data; }
+    IVirtualListViewData* GetData() const { return m_data; }
 
     // Ctrl+A selects every row, the keypad's * inverts the selection; true when handled.
     bool OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result);
@@ -113,6 +149,14 @@ public:
     int GetItemCount() const;
     HWND GetHeader() const;
 
+protected:
+    // The list's own notifications that the data object and the events answer; true when handled.
+    bool OnListNotify(NMHDR* nmh, LRESULT* result);
+
 private:
     void ClearSelectionAndFocus();
+    IVirtualListViewData* m_data = nullptr; // not owned
+
+public:
+    ListEvents events;
 };

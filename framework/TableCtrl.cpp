@@ -374,6 +374,18 @@ void CTableCtrl::SetAlternateRows(bool on)
     InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
+void CTableCtrl::ApplyLook(unsigned parts)
+{
+    if (!m_settings)
+        return;
+    if (parts & TABLE_LOOK_NOSORT)
+        SetNoSortHeader(m_settings->GetNoSortHeader());
+    if (parts & TABLE_LOOK_ALTERNATE)
+        SetAlternateRows(m_settings->GetAlternateRows());
+    if (parts & TABLE_LOOK_GRID)
+        SendMessageW(m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, m_settings->GetTableGrid() ? LVS_EX_GRIDLINES : 0);
+}
+
 // ---- notifications to the parent ----
 
 LRESULT CTableCtrl::NotifyParent(UINT code, NMHDR* hdr) const
@@ -382,7 +394,37 @@ LRESULT CTableCtrl::NotifyParent(UINT code, NMHDR* hdr) const
     hdr->idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(m_hWnd));
     hdr->code = code;
     HWND parent = GetParent(m_hWnd);
+    bool answered = false;
+    const LRESULT answer = AnswerByEvents(hdr, parent, answered);
+    if (answered)
+        return answer;
     return parent ? SendMessageW(parent, WM_NOTIFY, hdr->idFrom, reinterpret_cast<LPARAM>(hdr)) : 0;
+}
+
+LRESULT CTableCtrl::AnswerByEvents(NMHDR* hdr, HWND parent, bool& answered) const
+{
+    const TableEvents& e = tableEvents;
+    answered = (hdr->code == TN_SORTREQUEST && e.sortRequest) || (hdr->code == TN_COLUMNSCHANGED && e.columnsChanged) ||
+               (hdr->code == TN_DEFAULTCOLUMNS && e.defaultColumns) || (hdr->code == TN_HEADERMENU && e.headerMenu);
+    // The parent's WM_NOTIFY reaches no handler while the parent fills its controls: nor do these.
+    if (!answered || (parent && parent == UpdatingWindow))
+        return 0;
+    switch (hdr->code) {
+    case TN_SORTREQUEST:
+        return e.sortRequest(reinterpret_cast<TableSortRequest*>(hdr)->key) ? 1 : 0;
+    case TN_COLUMNSCHANGED: {
+        const auto* change = reinterpret_cast<TableColumnsChange*>(hdr);
+        e.columnsChanged(change->what, change->index);
+        return 0;
+    }
+    case TN_DEFAULTCOLUMNS: {
+        const auto* set = reinterpret_cast<TableColumnSet*>(hdr);
+        return e.defaultColumns(set->columns, set->flag) ? 1 : 0;
+    }
+    default:
+        e.headerMenu(reinterpret_cast<TableMenuInfo*>(hdr)->menu);
+        return 0;
+    }
 }
 
 void CTableCtrl::NotifyColumnsChanged(int what, int index) const
@@ -648,7 +690,7 @@ bool CTableCtrl::OnReflectedNotify(NMHDR* nmh, LRESULT* result)
     case NM_CUSTOMDRAW:
         return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(nmh), result);
     default:
-        return false;
+        return OnListNotify(nmh, result);
     }
 }
 
@@ -665,6 +707,18 @@ void CTableCtrl::OnColumnClick(int column, LRESULT* result, bool& handled)
 }
 
 bool CTableCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result)
+{
+    const DWORD stage = draw->nmcd.dwDrawStage;
+    const bool handled = DrawRowLook(draw, result);
+    if (!tableEvents.drawItem || (stage != CDDS_ITEMPREPAINT && stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM)))
+        return handled;
+    if (!handled)
+        *result = CDRF_DODEFAULT;
+    tableEvents.drawItem(draw, result);
+    return true;
+}
+
+bool CTableCtrl::DrawRowLook(NMLVCUSTOMDRAW* draw, LRESULT* result)
 {
     if (m_visibleMap.empty() && m_altColor == CLR_INVALID)
         return false;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -90,8 +91,10 @@ public:
     // "noSortHeader": the header menu shows it checked and toggles it; the pages apply it.
     virtual bool GetNoSortHeader() = 0;
     virtual void SetNoSortHeader(bool on) = 0;
-    // "tableGrid": grid lines in the chooser's list.
+    // "tableGrid": grid lines in the tables and the chooser's list.
     virtual bool GetTableGrid() = 0;
+    // "altListBkColor": odd rows shaded.
+    virtual bool GetAlternateRows() = 0;
     // The chooser's own list layout ("columnList"); storing marks the settings unsaved.
     virtual std::vector<ColumnDesc> GetChooserColumns() = 0;
     virtual void StoreChooserColumns(const std::vector<ColumnDesc>& columns) = 0;
@@ -122,6 +125,31 @@ struct TableDragState
     bool onItem = false;
     int cursor = DRAG_CURSOR_NODROP;
     int interval = 0;   // auto-scroll, ms: negative up, positive down, 0 no timer
+};
+
+// What the owner of a table decides. A TN_ question with an answer here does not go to the parent
+// (and, as its WM_NOTIFY would, reaches no answer while the parent fills its controls).
+struct TableEvents
+{
+    // TN_SORTREQUEST: the owner sorts its rows and calls SetSortColumn; true when it did.
+    std::function<bool(int key)> sortRequest;
+    // TN_COLUMNSCHANGED: what (TCC_*) changed of which descriptor (-1: several).
+    std::function<void(int what, int index)> columnsChanged;
+    // TN_DEFAULTCOLUMNS: fills in the default columns (null: only whether there are any).
+    std::function<bool(std::vector<ColumnDesc>* columns, bool shift)> defaultColumns;
+    // TN_HEADERMENU: the header menu before it shows.
+    std::function<void(HMENU menu)> headerMenu;
+    // NM_CUSTOMDRAW after the table's own shading and selection colours, at the item stage and
+    // (when the item stage asked for it) the sub-item stage; result holds the answer so far.
+    std::function<void(NMLVCUSTOMDRAW* draw, LRESULT* result)> drawItem;
+};
+
+// Which parts of the settings' look ApplyLook applies.
+enum : unsigned {
+    TABLE_LOOK_GRID = 0x1,      // "tableGrid"
+    TABLE_LOOK_ALTERNATE = 0x2, // "altListBkColor"
+    TABLE_LOOK_NOSORT = 0x4,    // "noSortHeader"
+    TABLE_LOOK_ALL = 0x7,
 };
 
 // Set while a header divider of any table is dragged: no width pass runs meanwhile.
@@ -162,6 +190,8 @@ public:
     void ShowHeaderMenu();
 
     void SetSettings(ITableSettings* settings) { m_settings = settings; }
+    // Grid lines, shading and the header's sort buttons as the settings say (the parts asked).
+    void ApplyLook(unsigned parts = TABLE_LOOK_ALL);
     ITableSettings* GetSettings() const { return m_settings; }
     const std::vector<ColumnDesc>& GetColumns() const { return m_columns; }
     const std::vector<int>& GetVisibleMap() const { return m_visibleMap; }
@@ -196,6 +226,8 @@ protected:
     LRESULT OnWidthPass();
     LRESULT OnOrderPass();
     bool OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result);
+    bool DrawRowLook(NMLVCUSTOMDRAW* draw, LRESULT* result);
+    LRESULT AnswerByEvents(NMHDR* hdr, HWND parent, bool& answered) const;
     void OnColumnClick(int column, LRESULT* result, bool& handled);
     void ToggleColumn(int d);
     void RunColumnChooser();
@@ -214,6 +246,9 @@ protected:
     std::vector<int> m_visibleMap;          // list column -> descriptor
     COLORREF m_altColor = CLR_INVALID;      // shading of odd rows, CLR_INVALID off
     ITableSettings* m_settings = nullptr;   // not owned
+
+public:
+    TableEvents tableEvents;
 };
 
 // A parent fills in its default columns as records (width, order, format, flags): where it

@@ -31,6 +31,10 @@ public:
 
     int GetText(std::wstring& text) const;
     void CenterOnOwner();
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return SendMessageW(m_hWnd, message, wParam, lParam);
+    }
 
     HWND m_hWnd = nullptr;
 };

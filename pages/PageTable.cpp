@@ -50,6 +50,17 @@ bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list)
     }
 }
 
+void AnswerTableDefaults(CTableCtrl& table, AppColumnList list, bool sorts)
+{
+    table.tableEvents.defaultColumns = [list](std::vector<ColumnDesc>* columns, bool) {
+        if (columns)
+            *columns = GetDefaultColumns(list);
+        return true;
+    };
+    if (!sorts)
+        table.tableEvents.headerMenu = [](HMENU menu) { DeleteMenu(menu, ID_NO_SORT_HEADER, MF_BYCOMMAND); };
+}
+
 void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host)
 {
     HWND list = table.m_hWnd;

@@ -84,15 +84,13 @@ void CSCardBuffer::Free()
 
 CCcidConnection::CCcidConnection()
 {
-    m_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_stopEvent)
+    if (!m_stopEvent.Create(true, false))
         ThrowOSError(::GetLastError());
 }
 
 CCcidConnection::~CCcidConnection()
 {
     Shutdown();
-    CloseHandle(m_stopEvent);
 }
 
 void CCcidConnection::SetListChangeCallback(void* owner, ListChangeCallback callback)
@@ -132,7 +130,7 @@ HRESULT CCcidConnection::StartLocked()
     m_active = true;
     if (!IsStarted()) {
         RelinkStates();
-        ResetEvent(m_stopEvent);
+        m_stopEvent.Reset();
         CThread::Start();
     }
     return S_OK;
@@ -143,7 +141,7 @@ void CCcidConnection::StopThread()
     m_active = false;
     if (!IsStarted())
         return;
-    SetEvent(m_stopEvent);
+    m_stopEvent.Set();
     RequestStop();
     do {
         if (m_context)

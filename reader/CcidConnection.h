@@ -18,6 +18,7 @@
 
 #include "config/TransferRecords.h"
 #include "core/AppContext.h"
+#include "core/Handle.h"
 #include "core/SysUtil.h"
 #include "framework/Thread.h"
 #include "reader/CcidLink.h"
@@ -126,5 +127,5 @@ private:
     CAppContext* m_app = nullptr;
     CCriticalSection m_opLock;      // AddReader, RemoveReader, EnablePnpWatch, Start, Shutdown
     CCriticalSection m_slotLock;    // the slot array and its available flags
-    HANDLE m_stopEvent = nullptr;   // ends the pause after a failed status wait
+    CEvent m_stopEvent;             // ends the pause after a failed status wait
 };

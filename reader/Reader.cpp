@@ -18,38 +18,29 @@ constexpr DWORD kRepeatReportInterval = 60000;
 
 } // namespace
 
-CReader::CReader() : pollPeriod(333), m_channel(m_cs, WM_READER_NOTIFY)
+CReader::CReader() : pollPeriod(333), m_channel(*m_cs.Get(), WM_READER_NOTIFY)
 {
-    InitializeCriticalSection(&m_cs);
     m_channel.SetLogSink([this](const wchar_t* text) { LogInfoText(L"%s", text); });
 }
 
 CReader::~CReader()
 {
     Stop();
-    for (HANDLE& h : events) {
-        if (h)
-            CloseHandle(h);
-        h = nullptr;
-    }
+    for (CEvent& e : events)
+        e.Close();
     m_channel.DiscardAll();
-    DeleteCriticalSection(&m_cs);
 }
 
 void CReader::CreateEvents()
 {
-    for (HANDLE& h : events) {
-        if (h)
-            continue;
-        h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!h)
+    for (CEvent& e : events)
+        if (!e.Create(true, false))
             ThrowOSError(GetLastError());
-    }
 }
 
 void CReader::SetNotifyWindowSource(CTNMsgChannel::WindowSource source)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_windowSource = source;
     m_channel.SetWindowSource(std::move(source));
 }
@@ -59,7 +50,7 @@ void CReader::SetNotifyWindowSource(CTNMsgChannel::WindowSource source)
 void CReader::Start()
 {
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         m_requests |= RDREQ_RECONNECT;
         m_model = 0;
         m_serial = -1;
@@ -95,7 +86,7 @@ void CReader::Reconnect()
         // Cancel first, as in Stop.
         SetEvent(events[EV_CANCEL]);
         {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             m_requests |= RDREQ_RECONNECT;
         }
         SetEvent(events[EV_WAKE]);
@@ -112,19 +103,19 @@ void CReader::Wake()
 
 std::wstring CReader::GetPortName() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_portName;
 }
 
 void CReader::SetPortName(const std::wstring& name)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_portName = name;
 }
 
 ReaderSettings CReader::GetSettings() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_settings;
 }
 
@@ -132,7 +123,7 @@ void CReader::SetSettings(const ReaderSettings& wanted)
 {
     // Flags that decide the protocol or how the port is opened.
     constexpr uint32_t kReopenFlags = READER_WIEGAND | READER_BINARY | READER_PROT_VELL4;
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (m_settings.model != wanted.model || m_settings.stopBits != wanted.stopBits ||
         ((m_settings.flags ^ wanted.flags) & kReopenFlags))
         m_requests |= RDREQ_RECONNECT;
@@ -143,13 +134,13 @@ void CReader::SetSettings(const ReaderSettings& wanted)
 
 ReadKeysSettings CReader::GetCardReading() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_readKeys;
 }
 
 void CReader::SetCardReading(const ReadKeysSettings& wanted)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_readKeys.keyTypes = wanted.keyTypes;
     m_readKeys.classic = wanted.classic;
     m_readKeys.plus = wanted.plus;
@@ -160,7 +151,7 @@ void CReader::SetCardReading(const ReadKeysSettings& wanted)
 
 void CReader::SetTemicParams(const TemicSettings& t)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     TemicSettings& mine = m_readKeys.temic;
     if (mine.enabled == t.enabled && mine.flags == t.flags && mine.block == t.block && mine.count == t.count &&
         mine.password == t.password && mine.params == t.params)
@@ -171,7 +162,7 @@ void CReader::SetTemicParams(const TemicSettings& t)
 
 bool CReader::SetVell4Mode(int32_t mode)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (m_readKeys.vell4Mode == mode)
         return false;
     m_readKeys.vell4Mode = mode;
@@ -181,7 +172,7 @@ bool CReader::SetVell4Mode(int32_t mode)
 
 void CReader::SetPolling(bool allowed)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_requests &= ~(RDREQ_POLL_ALLOWED | RDREQ_POLL_SUSPENDED);
     m_requests |= allowed ? RDREQ_POLL_ALLOWED : RDREQ_POLL_SUSPENDED;
 }
@@ -190,7 +181,7 @@ size_t CReader::Configure(const ReaderSettings& wanted, const ReadKeysSettings& 
 {
     CTNMsgQueue discarded;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         SetSettings(wanted);
         SetCardReading(cardReading);
         SetPolling(polling);
@@ -203,7 +194,7 @@ size_t CReader::Configure(const ReaderSettings& wanted, const ReadKeysSettings& 
 
 uint32_t CReader::TakeChanges()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     const uint32_t changes = m_changes;
     m_changes = 0;
     return changes;
@@ -211,13 +202,13 @@ uint32_t CReader::TakeChanges()
 
 int CReader::GetState() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_state;
 }
 
 ReaderStatus CReader::GetStatus() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     ReaderStatus status;
     status.state = m_state;
     status.model = m_model;
@@ -232,7 +223,7 @@ ReaderStatus CReader::GetStatus() const
 
 void CReader::StartJob(int type, int param, std::vector<_KEY_NUMBER> keys, int total)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_job.type = type;
     m_job.param = param;
     m_job.keys = std::move(keys);
@@ -243,13 +234,13 @@ void CReader::StartJob(int type, int param, std::vector<_KEY_NUMBER> keys, int t
 
 ReaderJob CReader::GetJob() const
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_job;
 }
 
 bool CReader::AbortJob()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (m_job.state != RDJOB_PENDING)
         return false;
     m_job.state = E_ABORT;
@@ -258,7 +249,7 @@ bool CReader::AbortJob()
 
 void CReader::ForgetJob()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_job.type = 0;
 }
 
@@ -278,7 +269,7 @@ DWORD CReader::Run()
         try {
             bool pending;
             {
-                CCriticalSectionLock lock(&m_cs);
+                CCriticalSectionLock lock(m_cs);
                 pending = m_requests != 0;
             }
             if (pending)
@@ -289,7 +280,7 @@ DWORD CReader::Run()
                 // Events first: one of them may be the reader's going away.
                 bool cardEvents;
                 {
-                    CCriticalSectionLock lock(&m_cs);
+                    CCriticalSectionLock lock(m_cs);
                     cardEvents = !m_ccidEvents.empty();
                 }
                 if (cardEvents)
@@ -327,7 +318,7 @@ void CReader::ConnectIfDue()
 {
     int period;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         period = m_settings.connectPeriod;
     }
     if (m_attempted) {
@@ -422,7 +413,7 @@ void CReader::ProcessRequests()
     uint32_t req;
     DWORD speed;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         req = m_requests;
         m_requests = 0;
         speed = m_settings.speed;
@@ -451,7 +442,7 @@ void CReader::ProcessRequests()
 
 void CReader::SetState(int s)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (m_state == s)
         return;
     m_state = s;
@@ -461,14 +452,14 @@ void CReader::SetState(int s)
 
 void CReader::RaiseChange(uint32_t bits)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_changes |= bits;
     Post();
 }
 
 void CReader::SetTemicScan(int step, int steps, uint32_t param)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (step == m_temicStep && steps == m_temicSteps && param == m_temicParam)
         return;
     m_temicStep = step;
@@ -489,26 +480,26 @@ void CReader::Post()
 void CReader::SetLastError(HRESULT code, const std::wstring& text)
 {
     std::wstring t = text.empty() ? GetResultCodeText(code) : text;
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_lastError = code;
     m_lastErrorText = std::move(t);
 }
 
 HRESULT CReader::GetLastErrorCode()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_lastError;
 }
 
 bool CReader::JobPending()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_job.state == RDJOB_PENDING;
 }
 
 void CReader::FinishJob(HRESULT result)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     if (m_job.state != RDJOB_PENDING)
         return;
     m_job.state = result;
@@ -598,7 +589,7 @@ void CReader::Disconnect()
     m_frames.reset();
     bool wasConnected;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         wasConnected = m_state == RDST_CONNECTED;
     }
     if (wasConnected) {

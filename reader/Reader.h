@@ -20,6 +20,8 @@
 #include "config/KeyNumber.h"
 #include "config/TransferRecords.h"
 #include "core/AppContext.h"
+#include "core/Handle.h"
+#include "core/SysUtil.h"
 #include "core/TextUtil.h"
 #include "framework/Thread.h"
 #include "reader/CcidLink.h"
@@ -176,7 +178,7 @@ public:
     void SetAppContext(CAppContext* app) { m_app = app; }
     CTNMsgChannel& Channel() { return m_channel; }
 
-    HANDLE events[EV_COUNT] = {};
+    CEvent events[EV_COUNT];
     const int pollPeriod;
 
     // Turns of the thread's loop so far (each wait that returned); any thread.
@@ -278,7 +280,7 @@ private:
     void LogKey(UINT id, const _KEY_PRESENCE& entry);
     void LogBytes(UINT id, const BYTE* data, size_t length, bool hex);
 
-    mutable CRITICAL_SECTION m_cs;
+    mutable CCriticalSection m_cs;
     CTNMsgChannel m_channel;
     CTNMsgChannel::WindowSource m_windowSource;
     CAppContext* m_app = nullptr;

@@ -35,7 +35,7 @@ bool CReader::ConnectReader()
     SetState(RDST_CONNECTING);
 
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         m_cp.portName = m_portName;
         m_cp.stopBits = m_settings.stopBits;
         m_cp.connectTimeout = m_settings.connectTimeout;
@@ -62,7 +62,7 @@ bool CReader::ConnectReader()
             m_connectTick = GetTickCount();
             if (SetupProtocol()) {
                 {
-                    CCriticalSectionLock lock(&m_cs);
+                    CCriticalSectionLock lock(m_cs);
                     m_versionText = text;
                 }
                 if (m_model != kReaderModelPcsc || (m_ccid && m_ccidId && m_ccid->IsReaderAvailable(m_ccidId)))
@@ -80,7 +80,7 @@ bool CReader::ConnectReader()
         HRESULT code;
         std::wstring text;
         {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             code = m_lastError;
             text = m_lastErrorText;
         }
@@ -130,12 +130,12 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
             hr = m_ccid->AddReader(p.portName.c_str(), &id, this, &CReader::OnCardEvent, &CReader::CopyCardReading);
         SetLastError(hr);
         if (FAILED(hr)) {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             m_model = 0;
             return false;
         }
         m_ccidId = id;
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         m_model = kReaderModelPcsc;
         m_serial = -1;
         m_version = 0;
@@ -161,7 +161,7 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
 
     const int m = ReaderModelFromCode(code);
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         m_model = m;
         m_serial = sn;
         m_version = fw;
@@ -199,7 +199,7 @@ bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& vers
         }
         text = MultiByteToWString(reply, CP_ACP);
         {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             m_versionText = text;
         }
         if (ParseReaderVersion(text, code, serialOut, versionOut))
@@ -345,7 +345,7 @@ void CReader::LeaveCcid()
     if (m_ccidId && m_ccid)
         m_ccid->RemoveReader(m_ccidId);
     m_ccidId = 0;
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     m_ccidEvents.clear();
 }
 
@@ -355,7 +355,7 @@ void CReader::OnCardEvent(void* owner, ICcidWatcher*, const CcidCardEvent* event
     if (!self || !event)
         return;
     {
-        CCriticalSectionLock lock(&self->m_cs);
+        CCriticalSectionLock lock(self->m_cs);
         // A reader thread that cannot keep up keeps the latest events.
         if (self->m_ccidEvents.size() >= kMaxCardEvents)
             self->m_ccidEvents.erase(self->m_ccidEvents.begin());
@@ -375,7 +375,7 @@ void CReader::ProcessCardEvents()
 {
     std::vector<CcidCardEvent> pending;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         pending.swap(m_ccidEvents);
     }
     for (const CcidCardEvent& e : pending) {

@@ -101,7 +101,7 @@ bool CReader::ReadReplyLines(std::string& out, int lines, DWORD timeout, bool ch
                 if (IsNoCardLine(w)) {
                     bool temicOn;
                     {
-                        CCriticalSectionLock lock(&m_cs);
+                        CCriticalSectionLock lock(m_cs);
                         temicOn = m_readKeys.temic.enabled;
                     }
                     NoCard((m_flags & RTF_EXTENDED) && temicOn);

@@ -39,14 +39,14 @@ void CReader::KeySeen(const _KEY_PRESENCE& entry, bool notify)
     } else if (entry.memResult == m_keys[i].memResult) {
         // Still in the field: no repeat. A changed memory number is kept silently.
         if (entry.memResult == KEYMEM_REPORT_MEMORY && !KeysEqual(entry.memory, m_keys[i].memory)) {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             m_keys[i].memory = entry.memory;
         }
     } else {
         _KEY_PRESENCE stored;
         HRESULT old;
         {
-            CCriticalSectionLock lock(&m_cs);
+            CCriticalSectionLock lock(m_cs);
             _KEY_PRESENCE& k = m_keys[i];
             old = k.memResult;
             k.memResult = entry.memResult;
@@ -68,7 +68,7 @@ void CReader::AddKeyPresence(const _KEY_PRESENCE& entry, bool notify)
     while (m_keys.size() >= kMaxKeysInField)
         RemoveKeyPresence(0);
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         m_keys.push_back(entry);
     }
     LogKey(IDS_LOG_FOUND_KEY, entry);
@@ -80,7 +80,7 @@ void CReader::RemoveKeyPresence(size_t index)
 {
     _KEY_PRESENCE gone;
     {
-        CCriticalSectionLock lock(&m_cs);
+        CCriticalSectionLock lock(m_cs);
         if (index >= m_keys.size())
             return;
         gone = m_keys[index];
@@ -104,7 +104,7 @@ void CReader::ClearKeyPresence()
 
 bool CReader::FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE& found)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     for (const _KEY_PRESENCE& k : m_keys)
         if (k.keyType == keyType && KeysEqual(k.key, key)) {
             found = k;
@@ -115,20 +115,20 @@ bool CReader::FindKeyPresence(int keyType, const _KEY_NUMBER& key, _KEY_PRESENCE
 
 size_t CReader::KeyCount()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     return m_keys.size();
 }
 
 void CReader::MarkKeysStale()
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     for (_KEY_PRESENCE& k : m_keys)
         k.stale = 1;
 }
 
 bool CReader::RefreshKey(int keyType, const _KEY_NUMBER& key)
 {
-    CCriticalSectionLock lock(&m_cs);
+    CCriticalSectionLock lock(m_cs);
     for (_KEY_PRESENCE& k : m_keys)
         if (k.keyType == keyType && KeysEqual(k.key, key)) {
             k.stale = 0;

@@ -45,7 +45,7 @@ CKvPort& CReaderServices::Port()
 
 bool CReaderServices::FindKeyNumber(const _KEY_NUMBER& key, _KEY_PRESENCE& found)
 {
-    CCriticalSectionLock lock(&m_reader.m_cs);
+    CCriticalSectionLock lock(m_reader.m_cs);
     for (const _KEY_PRESENCE& k : m_reader.m_keys)
         if (KeysEqual(k.key, key)) {
             found = k;
@@ -56,7 +56,7 @@ bool CReaderServices::FindKeyNumber(const _KEY_NUMBER& key, _KEY_PRESENCE& found
 
 void CReaderServices::ReadLastError(HRESULT& code, std::wstring& text)
 {
-    CCriticalSectionLock lock(&m_reader.m_cs);
+    CCriticalSectionLock lock(m_reader.m_cs);
     code = m_reader.m_lastError;
     text = m_reader.m_lastErrorText;
 }
@@ -70,7 +70,7 @@ void CReaderServices::ShortPause(DWORD ms)
 
 void CReaderServices::AdvanceJob()
 {
-    CCriticalSectionLock lock(&m_reader.m_cs);
+    CCriticalSectionLock lock(m_reader.m_cs);
     ++m_reader.m_job.progress;
 }
 
@@ -79,7 +79,7 @@ void CReaderServices::ReportLastError()
     HRESULT code;
     std::wstring text;
     {
-        CCriticalSectionLock lock(&m_reader.m_cs);
+        CCriticalSectionLock lock(m_reader.m_cs);
         code = m_reader.m_lastError;
         text = m_reader.m_lastErrorText;
     }

@@ -42,7 +42,7 @@ protected:
     // A consistent copy of the owner's card-reading settings.
     ReadKeysSettings CardReading() const
     {
-        CCriticalSectionLock lock(&m_reader.m_cs);
+        CCriticalSectionLock lock(m_reader.m_cs);
         return m_reader.m_readKeys;
     }
     bool StopRequested() const { return m_reader.StopRequested(); }

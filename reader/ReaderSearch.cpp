@@ -144,11 +144,8 @@ CSearchReaders::~CSearchReaders()
     // The ports and sockets go before the events they signal.
     m_probes.clear();
     m_sockets.clear();
-    for (HANDLE& e : m_events) {
-        if (e)
-            CloseHandle(e);
-        e = nullptr;
-    }
+    for (CEvent& e : m_events)
+        e.Close();
     if (m_winsock)
         WSACleanup();
 }
@@ -165,9 +162,9 @@ void CSearchReaders::Init(const SearchSettings& settings, const std::vector<_POR
         EnumComPorts(enumerated, settings.flags);
         ports = &enumerated;
     }
-    for (HANDLE& e : m_events) {
-        e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!e)
+    for (CEvent& e : m_events) {
+        e.Close();
+        if (!e.Create(true, false))
             ThrowOSError(GetLastError());
     }
     if (settings.flags & PORT_SEARCH_NETWORK) {
@@ -537,16 +534,14 @@ void CSearchReaders::ReceiveReplies(SearchSocket& s)
 
 CSearchReadersThread::CSearchReadersThread()
 {
-    m_cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_cancel)
+    if (!m_cancel.Create(true, false))
         ThrowOSError(GetLastError());
 }
 
 CSearchReadersThread::~CSearchReadersThread()
 {
-    SetEvent(m_cancel);
+    m_cancel.Set();
     Stop();
-    CloseHandle(m_cancel);
 }
 
 void CSearchReadersThread::SetTarget(HWND window, UINT message)

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "comm/Port.h"
+#include "core/Handle.h"
 #include "core/SysUtil.h"
 #include "framework/Thread.h"
 #include "reader/ComEnum.h"
@@ -159,7 +160,7 @@ private:
 
     SearchSettings m_settings;
     HANDLE m_cancel = nullptr;
-    HANDLE m_events[3] = {};        // write done, read done, comm/network event
+    CEvent m_events[3];             // write done, read done, comm/network event
     ISearchPlatform* m_platform = nullptr;
     CSearchPlatform m_machine;
     bool m_winsock = false;
@@ -191,7 +192,7 @@ protected:
 
 private:
     CSearchReaders m_engine;
-    HANDLE m_cancel = nullptr;
+    CEvent m_cancel;
     HWND m_window = nullptr;
     UINT m_message = 0;
     CCriticalSection m_lock;

@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "core/File.h"
+#include "core/Handle.h"
 
 namespace {
 
@@ -218,8 +219,7 @@ HRESULT RunCommandLine(const _TRANS_DST_CMDLINE& destination, const std::wstring
         info.nShow = SW_SHOWNORMAL;
         if (!ShellExecuteExW(&info))
             return ResultFromWin32(GetLastError());
-        if (info.hProcess != nullptr)
-            CloseHandle(info.hProcess);
+        CHandle started(info.hProcess);
         return S_OK;
     }
 
@@ -245,7 +245,6 @@ HRESULT RunCommandLine(const _TRANS_DST_CMDLINE& destination, const std::wstring
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
                         &process))
         return ResultFromWin32(GetLastError());
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CHandle thread(process.hThread), started(process.hProcess);
     return S_OK;
 }

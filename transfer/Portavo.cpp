@@ -27,21 +27,6 @@ HRESULT ResultFromWin32(DWORD error)
     return error ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFF)) : E_FAIL;
 }
 
-HANDLE CreateManualEvent()
-{
-    HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!h)
-        ThrowOSError(::GetLastError());
-    return h;
-}
-
-void CloseEvent(HANDLE& h)
-{
-    if (h)
-        CloseHandle(h);
-    h = nullptr;
-}
-
 std::wstring AnsiBytesToText(const std::vector<BYTE>& bytes)
 {
     std::wstring text;
@@ -111,19 +96,9 @@ CPortavo::CPortavo(CAppContext* app, const PortavoSettings& settings)
     : m_app(app ? app : GetAppContext()), m_settings(settings), m_channel(*m_lock.Get(), WM_BRIDGE_NOTIFY)
 {
     m_channel.SetWindowSource([this] { return m_app ? m_app->GetMainFrameWindow() : nullptr; });
-    try
-    {
-        m_cancel = CreateManualEvent();
-        m_wake = CreateManualEvent();
-        m_network = CreateManualEvent();
-    }
-    catch (...)
-    {
-        CloseEvent(m_cancel);
-        CloseEvent(m_wake);
-        CloseEvent(m_network);
-        throw;
-    }
+    for (CEvent* e : {&m_cancel, &m_wake, &m_network})
+        if (!e->Create(true, false))
+            ThrowOSError(::GetLastError());
     WSADATA data;
     m_winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     if (m_app)
@@ -139,9 +114,6 @@ CPortavo::~CPortavo()
         m_app->BridgeLink = nullptr;
     if (m_winsock)
         WSACleanup();
-    CloseEvent(m_cancel);
-    CloseEvent(m_wake);
-    CloseEvent(m_network);
 }
 
 // ---- UI side ----

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Handle.h"
 #include "core/SysUtil.h"
 #include "framework/Thread.h"
 #include "comm/Notify.h"
@@ -140,9 +141,9 @@ private:
     CCriticalSection m_lock;
     CTNMsgChannel m_channel;
     LANGID m_language = 0;
-    HANDLE m_cancel = nullptr;
-    HANDLE m_wake = nullptr;
-    HANDLE m_network = nullptr;
+    CEvent m_cancel;
+    CEvent m_wake;
+    CEvent m_network;
     UINT m_requests = 0;
     bool m_attempted = false;
     bool m_woken = false;  // the wake event or a request came since the last attempt

@@ -168,7 +168,7 @@ std::wstring CAdvAllPage::GroupHeading(const std::wstring& name)
     return hyphens + L" " + name + L" " + hyphens;
 }
 
-void CAdvAllPage::OnInitDialog()
+bool CAdvAllPage::OnInitDialog()
 {
     CAppSettings& settings = m_host->GetSettings();
     m_actions = m_host->GetActionCatalogue();
@@ -232,6 +232,7 @@ void CAdvAllPage::OnInitDialog()
     Observe(settings);
     Observe(m_host->GetTransferDoc());
     ExchangeData(false);
+    return true;
 }
 
 void CAdvAllPage::ApplySavedColumns()
@@ -1053,11 +1054,6 @@ void CAdvAllPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
 LRESULT CAdvAllPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return result;
-    }
     case WM_SIZE: {
         const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
         if (m_layout.parent)

@@ -83,7 +83,7 @@ public:
     bool ValueColumnVisible() const;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void ApplySavedColumns();
     void RebuildRows();
     void AddRows(const ParamNode& group, int depth, uint16_t parent);

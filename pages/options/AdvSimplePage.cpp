@@ -76,13 +76,13 @@ std::vector<HWND> CAdvSimplePage::TipWindows() const
     return windows;
 }
 
-void CAdvSimplePage::OnInitDialog()
+bool CAdvSimplePage::OnInitDialog()
 {
     LPCWSTR name = MAKEINTRESOURCEW(IDB_FLAGS);
     m_flags.Attach(ImageList_LoadImageW(FindResourceModule(name, RT_BITMAP), name, 16, 10, kMask, IMAGE_BITMAP,
                                         LR_CREATEDIBSECTION));
     if (!m_flags.Get())
-        return;
+        return true;
     SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_LANGUAGE, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_flags.Get()));
 
     HWND bar = GetDlgItem(m_hWnd, IDC_SIMPLE_CONFIG_BAR);
@@ -123,6 +123,7 @@ void CAdvSimplePage::OnInitDialog()
     ExchangeData(false);
     Observe(m_host->GetSettings());
     Observe(m_host->GetTransferDoc());
+    return true;
 }
 
 void CAdvSimplePage::FillLanguages()
@@ -481,11 +482,6 @@ void CAdvSimplePage::OnMouseWheel(int delta)
 LRESULT CAdvSimplePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return result;
-    }
     case WM_SIZE: {
         const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
         if (m_ready) {

@@ -21,7 +21,7 @@ public:
     void Defaults() override;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void FillLanguages();
     void FillConfigurations();
     void SelectConfiguration();

@@ -90,35 +90,36 @@ bool CAdvancedPage::OnCommand(int id, int code, HWND control)
     }
 }
 
+bool CAdvancedPage::OnInitDialog()
+{
+    m_layout.parent = m_hWnd;
+    for (HWND child = GetWindow(m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        // The label before the radios has no id of its own: anchored by its window.
+        if (static_cast<WORD>(GetDlgCtrlID(child)) == 0xFFFF) {
+            AnchorItem label;
+            label.window = child;
+            label.flags = ANCHOR_RIGHT | ANCHOR_TOP;
+            m_layout.items.push_back(label);
+        }
+    }
+    m_layout.Add(IDC_ADV_SIMPLE, ANCHOR_RIGHT | ANCHOR_TOP);
+    m_layout.Add(IDC_ADV_ALL, ANCHOR_RIGHT | ANCHOR_TOP);
+    m_layout.Add(IDC_ADV_PLACE, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+    CaptureLayout(m_layout);
+    ExchangeData(false);
+    SelectView(m_host->GetSettings().GetAdvancedShowAll() ? 1 : 0);
+    return true;
+}
+
+void CAdvancedPage::OnSize(UINT, int, int)
+{
+    if (m_layout.parent)
+        Layout();
+}
+
 LRESULT CAdvancedPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        m_layout.parent = hwnd;
-        for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-            // The label before the radios has no id of its own: anchored by its window.
-            if (static_cast<WORD>(GetDlgCtrlID(child)) == 0xFFFF) {
-                AnchorItem label;
-                label.window = child;
-                label.flags = ANCHOR_RIGHT | ANCHOR_TOP;
-                m_layout.items.push_back(label);
-            }
-        }
-        m_layout.Add(IDC_ADV_SIMPLE, ANCHOR_RIGHT | ANCHOR_TOP);
-        m_layout.Add(IDC_ADV_ALL, ANCHOR_RIGHT | ANCHOR_TOP);
-        m_layout.Add(IDC_ADV_PLACE, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
-        CaptureLayout(m_layout);
-        ExchangeData(false);
-        SelectView(m_host->GetSettings().GetAdvancedShowAll() ? 1 : 0);
-        return result;
-    }
-    case WM_SIZE: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        if (m_layout.parent)
-            Layout();
-        return result;
-    }
     case WM_PAGE_QUERY:
         if (m_current == 1 && View(1))
             return AnswerPageQuery(GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST), wParam, lParam);

@@ -26,6 +26,8 @@ public:
     void SelectView(int n);
 
 private:
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
     void Layout();
 
     std::array<std::unique_ptr<CAdvPage>, 2> m_views;

@@ -73,21 +73,25 @@ CDestinationDialog::CDestinationDialog(int templateId, IPageHost& host, int plac
 {
 }
 
+bool CDestinationDialog::OnInitDialog()
+{
+    m_layout.parent = m_hWnd;
+    OnInitFields();
+    CaptureLayout(m_layout);
+    SetModified(false);
+    m_host.ExchangeWindowPlacement(false, m_hWnd, m_placementSlot);
+    return true;
+}
+
+void CDestinationDialog::OnSize(UINT, int width, int height)
+{
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
 LRESULT CDestinationDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        m_layout.parent = hwnd;
-        OnInitDialog();
-        CaptureLayout(m_layout);
-        SetModified(false);
-        m_host.ExchangeWindowPlacement(false, hwnd, m_placementSlot);
-        return TRUE;
-    case WM_SIZE:
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrack.cx, m_minTrack.cy};
         return 0;
@@ -181,7 +185,7 @@ CCmdLineDialog::CCmdLineDialog(IPageHost& host) : CDestinationDialog(IDD_CMDLINE
 {
 }
 
-void CCmdLineDialog::OnInitDialog()
+void CCmdLineDialog::OnInitFields()
 {
     static const ToolButton program[] = {{kImageBrowse, ID_CMD_BROWSE_PROGRAM}, {kImageShow, ID_CMD_SHOW_PROGRAM}};
     static const ToolButton arguments[] = {{kImageMenu, ID_CMD_ARGUMENTS_MENU}};
@@ -294,7 +298,7 @@ CHttpRequestDialog::CHttpRequestDialog(IPageHost& host)
 {
 }
 
-void CHttpRequestDialog::OnInitDialog()
+void CHttpRequestDialog::OnInitFields()
 {
     static const ToolButton address[] = {{kImageMenu, ID_HTTP_ARGUMENTS_MENU}};
     SetupToolbar(IDC_HTTP_ADDRESS_BAR, address, 1);

@@ -30,7 +30,10 @@ protected:
         int image;
         int command;
     };
-    virtual void OnInitDialog() = 0;
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    // The dialog's own controls, before the layout is captured.
+    virtual void OnInitFields() = 0;
     void SetupToolbar(int toolbarId, const ToolButton* buttons, int count);
     void SetModified(bool modified);
     // Pops up the first submenu of the menu at the cursor; its commands come to this dialog.
@@ -60,7 +63,7 @@ public:
     std::wstring m_initialDir;
 
 private:
-    void OnInitDialog() override;
+    void OnInitFields() override;
     void BrowseProgram();
     void BrowseFolder();
 };
@@ -75,7 +78,7 @@ public:
     std::wstring m_address;
 
 private:
-    void OnInitDialog() override;
+    void OnInitFields() override;
 };
 
 // The folder a typed initial directory stands for: the text itself when it names a folder, else

@@ -118,29 +118,38 @@ std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host)
     return std::make_unique<CDestinationPage>(host);
 }
 
+bool CDestinationPage::OnInitDialog()
+{
+    m_table.Attach(Item(IDC_DST_LIST));
+    const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_LABELTIP | LVS_EX_CHECKBOXES;
+    m_table.Send(LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+    m_table.Send(LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
+    m_table.SetSettings(&m_host->GetTableSettings());
+    m_table.SetHeaderTips(m_host->GetTableSettings().GetMainToolTip(), false);
+    m_table.SetData(&m_data);
+    m_table.tableEvents.columnsChanged = [this](int, int) { OnColumnsChanged(); };
+    m_table.tableEvents.defaultColumns = [](std::vector<ColumnDesc>* columns, bool) {
+        if (columns)
+            *columns = DestinationDefaultColumns();
+        return true;
+    };
+    m_data.m_visibleMap = &m_table.GetVisibleMap();
+    m_data.SetEventCallback(this, &CDestinationPage::OnRowsChanged);
+    ExchangeData(false);
+    Observe(m_host->GetSettings());
+    Observe(m_host->GetTransferDoc());
+    return true;
+}
+
+void CDestinationPage::OnSize(UINT, int width, int height)
+{
+    if (m_table.m_hWnd)
+        MoveWindow(m_table.m_hWnd, 0, 0, width, height, TRUE);
+}
+
 LRESULT CDestinationPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        HWND list = GetDlgItem(hwnd, IDC_DST_LIST);
-        m_table.Attach(list);
-        const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_LABELTIP | LVS_EX_CHECKBOXES;
-        SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-        SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
-        m_table.SetSettings(&m_host->GetTableSettings());
-        m_table.SetHeaderTips(m_host->GetTableSettings().GetMainToolTip(), false);
-        m_data.m_visibleMap = &m_table.GetVisibleMap();
-        m_data.SetEventCallback(this, &CDestinationPage::OnRowsChanged);
-        ExchangeData(false);
-        Observe(m_host->GetSettings());
-        Observe(m_host->GetTransferDoc());
-        return TRUE;
-    }
-    case WM_SIZE:
-        if (m_table.m_hWnd)
-            MoveWindow(m_table.m_hWnd, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
-        return 0;
     case WM_PAGE_QUERY:
         return AnswerPageQuery(m_table.m_hWnd, wParam, lParam);
     case WM_DESTROY:
@@ -152,38 +161,14 @@ LRESULT CDestinationPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, 
     }
 }
 
-bool CDestinationPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+void CDestinationPage::OnColumnsChanged()
 {
-    if (nmh->hwndFrom != m_table.m_hWnd)
-        return CBasePage::OnNotify(id, nmh, result);
-    switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data.CacheHint(hint->iFrom, hint->iTo);
-        return true;
+    CAppSettings& settings = m_host->GetSettings();
+    if (!settings.IsUnsaved()) {
+        CDocUpdateScope scope(settings, ObserverKey());
+        settings.RaiseChange(ASC_UNSAVED, 0, true);
     }
-    case TN_COLUMNSCHANGED: {
-        CAppSettings& settings = m_host->GetSettings();
-        if (!settings.IsUnsaved()) {
-            CDocUpdateScope scope(settings, ObserverKey());
-            settings.RaiseChange(ASC_UNSAVED, 0, true);
-        }
-        m_columnsChanged = true;
-        return true;
-    }
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = DestinationDefaultColumns();
-        *result = 1;
-        return true;
-    }
-    default:
-        return CBasePage::OnNotify(id, nmh, result);
-    }
+    m_columnsChanged = true;
 }
 
 bool CDestinationPage::OnCommand(int id, int code, HWND control)

@@ -48,7 +48,6 @@ public:
     explicit CDestinationPage(IPageHost& host);
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     bool OnCommand(int id, int code, HWND control) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
@@ -56,6 +55,9 @@ public:
     CTableCtrl& Table() { return m_table; }
 
 private:
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnColumnsChanged();
     static int OnRowsChanged(void* context, CVirtualListViewData* sender, int arg);
     void Refresh();
 

@@ -127,7 +127,7 @@ std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host)
     return std::make_unique<CEventLogPage>(host);
 }
 
-void CEventLogPage::OnInitDialog()
+bool CEventLogPage::OnInitDialog()
 {
     CAppSettings& settings = m_host->GetSettings();
     HWND list = GetDlgItem(m_hWnd, IDC_EVENTLOG_LIST);
@@ -147,6 +147,7 @@ void CEventLogPage::OnInitDialog()
     m_data->SetEventCallback(this, &CEventLogPage::OnDataChanged);
     ExchangeData(false);
     Observe(settings);
+    return true;
 }
 
 void CEventLogPage::ApplySavedColumns()
@@ -371,11 +372,6 @@ void CEventLogPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
 LRESULT CEventLogPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return result;
-    }
     case WM_SIZE: {
         const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
         if (m_list.m_hWnd)

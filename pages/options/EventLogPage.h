@@ -67,7 +67,7 @@ public:
     CTableCtrl& GetList() { return m_list; }
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void ApplySavedColumns();
     void RefreshList();
     void Copy();

@@ -97,10 +97,6 @@ CFormatDialog::CFormatDialog(IPageHost& host) : CModalDialog(IDD_FORMAT), m_host
 LRESULT CFormatDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = m_minimum.cx;
@@ -121,7 +117,7 @@ LRESULT CFormatDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     }
 }
 
-void CFormatDialog::OnInitDialog()
+bool CFormatDialog::OnInitDialog()
 {
     m_layout.parent = m_hWnd;
     m_layout.Add(IDC_FORMAT_NAME, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT);
@@ -205,6 +201,7 @@ void CFormatDialog::OnInitDialog()
     SendMessageW(m_tips.m_hWnd, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 
     m_host.ExchangeWindowPlacement(false, m_hWnd, kFormatPlacementSlot, kFormatShowStateSlot);
+    return true;
 }
 
 void CFormatDialog::LoadEdited()

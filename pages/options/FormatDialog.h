@@ -64,7 +64,7 @@ public:
     uint32_t Agreement() const { return m_agreement; }
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void LoadEdited();
     void FillControls();
     void ReadControls();

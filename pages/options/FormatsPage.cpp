@@ -43,7 +43,7 @@ bool ProgIdRegistered(const wchar_t* progId)
     return SUCCEEDED(CLSIDFromProgID(progId, &clsid));
 }
 
-void EnableItem(HMENU menu, int id, bool on)
+void EnableMenuCommand(HMENU menu, int id, bool on)
 {
     EnableMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
 }
@@ -59,9 +59,9 @@ void GreySpreadsheetItems(HMENU menu)
     const bool excel = ProgIdRegistered(L"Excel.Application");
     const bool calc = ProgIdRegistered(L"com.sun.star.ServiceManager");
     for (int id : {ID_FORMATS_IMPORT_EXCEL, ID_FORMATS_EXPORT_EXCEL_FILE, ID_FORMATS_EXPORT_EXCEL})
-        EnableItem(menu, id, excel);
+        EnableMenuCommand(menu, id, excel);
     for (int id : {ID_FORMATS_IMPORT_CALC, ID_FORMATS_EXPORT_CALC_FILE, ID_FORMATS_EXPORT_CALC})
-        EnableItem(menu, id, calc);
+        EnableMenuCommand(menu, id, calc);
 }
 
 void CheckFilterItems(HMENU menu, uint32_t filter)
@@ -219,10 +219,6 @@ std::unique_ptr<CBasePage> CreateFormatsPage(IPageHost& host)
 LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_DESTROY:
         OnDestroy();
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
@@ -242,7 +238,7 @@ LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
 }
 
-void CFormatsPage::OnInitDialog()
+bool CFormatsPage::OnInitDialog()
 {
     m_tabs = GetDlgItem(m_hWnd, IDC_FORMATS_TABS);
     m_toolbar = GetDlgItem(m_hWnd, IDC_FORMATS_TOOLBAR);
@@ -297,6 +293,7 @@ void CFormatsPage::OnInitDialog()
     Relayout();
     Observe(Settings());
     Observe(Doc());
+    return true;
 }
 
 void CFormatsPage::OnDestroy()
@@ -949,9 +946,9 @@ void CFormatsPage::ShowListMenu(POINT at)
         KvFormatPtr f = m_data.FormatAt(row);
         return f && !f->IsPreset();
     });
-    EnableItem(menu, ID_FORMAT_EDIT, !rows.empty());
-    EnableItem(menu, ID_FORMAT_DUPLICATE, !rows.empty());
-    EnableItem(menu, ID_FORMAT_DELETE, regular);
+    EnableMenuCommand(menu, ID_FORMAT_EDIT, !rows.empty());
+    EnableMenuCommand(menu, ID_FORMAT_DUPLICATE, !rows.empty());
+    EnableMenuCommand(menu, ID_FORMAT_DELETE, regular);
     CheckFilterItems(menu, Settings().GetFormatsFilter());
     GreySpreadsheetItems(menu);
     SetMenuDefaultItem(menu, ID_FORMAT_EDIT, FALSE);

@@ -104,7 +104,7 @@ public:
     static constexpr uint32_t kIdleRememberFocused = 0x8;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void OnDestroy();
     void Relayout();
     void FillTabs();

@@ -238,40 +238,65 @@ CAppSettings& CHotkeysPage::Settings()
     return m_host->GetSettings();
 }
 
+bool CHotkeysPage::OnInitDialog()
+{
+    m_layout.parent = m_hWnd;
+    m_layout.Add(IDC_HOTKEYS_LIST, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+    for (int id : {IDC_HOTKEYS_CAPTURE, IDC_HOTKEYS_GLOBAL, IDC_HOTKEYS_ASSIGN, IDC_HOTKEYS_REMOVE,
+                   IDC_HOTKEYS_UNASSIGNED, IDC_HOTKEYS_UNASSIGNED_LABEL})
+        m_layout.Add(id, ANCHOR_LEFT | ANCHOR_BOTTOM);
+    CaptureLayout(m_layout);
+
+    m_data = std::make_unique<CHotKeysLvData>(Settings(), m_host->GetActionCatalogue());
+    m_list.Attach(Item(IDC_HOTKEYS_LIST));
+    m_list.SetSettings(&m_host->GetTableSettings());
+    m_list.SetData(m_data.get());
+    m_list.events.activate = [this](int, POINT) { FocusCapture(); };
+    m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT* result) { DrawGroupRow(draw, result); };
+    m_list.tableEvents.columnsChanged = [this](int, int) { *Settings().EditColumns(COLS_HOTKEYS) = m_list.GetColumns(); };
+    AnswerTableDefaults(m_list, COLS_HOTKEYS);
+    ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
+                                                          LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
+    LPCWSTR bitmap = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
+    m_images = ImageList_LoadImageW(FindResourceModule(bitmap, RT_BITMAP), bitmap, 16, 0, RGB(255, 0, 255),
+                                    IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    ListView_SetImageList(m_list.m_hWnd, m_images, LVSIL_SMALL);
+    LOGFONTW font{};
+    if (GetObjectW(reinterpret_cast<HFONT>(m_list.Send(WM_GETFONT)), sizeof font, &font)) {
+        font.lfWeight = FW_BOLD;
+        m_boldFont = CreateFontIndirectW(&font);
+    }
+    m_capture.Attach(Item(IDC_HOTKEYS_CAPTURE));
+    ExchangeData(false);
+    Observe(Settings());
+    return true;
+}
+
+void CHotkeysPage::OnSize(UINT, int width, int height)
+{
+    ApplyLayout(m_layout, width, height);
+}
+
+void CHotkeysPage::FocusCapture()
+{
+    if (IsWindowEnabled(m_capture.m_hWnd))
+        SetFocus(m_capture.m_hWnd);
+}
+
+void CHotkeysPage::DrawGroupRow(NMLVCUSTOMDRAW* draw, LRESULT* result)
+{
+    if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT || !m_data->IsGroupRow(static_cast<int>(draw->nmcd.dwItemSpec)))
+        return;
+    if (m_boldFont)
+        SelectObject(draw->nmcd.hdc, m_boldFont);
+    if (IsWindowEnabled(m_list.m_hWnd))
+        draw->clrText = kGroupColor;
+    *result = CDRF_NEWFONT;
+}
+
 LRESULT CHotkeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        m_layout.parent = hwnd;
-        m_layout.Add(IDC_HOTKEYS_LIST, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
-        for (int id : {IDC_HOTKEYS_CAPTURE, IDC_HOTKEYS_GLOBAL, IDC_HOTKEYS_ASSIGN, IDC_HOTKEYS_REMOVE,
-                       IDC_HOTKEYS_UNASSIGNED, IDC_HOTKEYS_UNASSIGNED_LABEL})
-            m_layout.Add(id, ANCHOR_LEFT | ANCHOR_BOTTOM);
-        CaptureLayout(m_layout);
-
-        m_data = std::make_unique<CHotKeysLvData>(Settings(), m_host->GetActionCatalogue());
-        m_list.Attach(GetDlgItem(hwnd, IDC_HOTKEYS_LIST));
-        m_list.SetSettings(&m_host->GetTableSettings());
-        ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
-                                                              LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
-        LPCWSTR bitmap = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
-        m_images = ImageList_LoadImageW(FindResourceModule(bitmap, RT_BITMAP), bitmap, 16, 0, RGB(255, 0, 255),
-                                        IMAGE_BITMAP, LR_CREATEDIBSECTION);
-        ListView_SetImageList(m_list.m_hWnd, m_images, LVSIL_SMALL);
-        LOGFONTW font{};
-        if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(m_list.m_hWnd, WM_GETFONT, 0, 0)), sizeof font, &font)) {
-            font.lfWeight = FW_BOLD;
-            m_boldFont = CreateFontIndirectW(&font);
-        }
-        m_capture.Attach(GetDlgItem(hwnd, IDC_HOTKEYS_CAPTURE));
-        ExchangeData(false);
-        Observe(Settings());
-        return TRUE;
-    }
-    case WM_SIZE:
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
             ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, lParam));
@@ -625,14 +650,6 @@ bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (id != IDC_HOTKEYS_LIST || !m_data)
         return CBasePage::OnNotify(id, nmh, result);
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data->GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data->CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_ITEMCHANGED:
         m_selectionChanged = true;
         m_host->MarkDirty(HostUpdate::PageIdle);
@@ -652,10 +669,8 @@ bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return true;
     }
-    case NM_DBLCLK:
     case NM_RETURN:
-        if (IsWindowEnabled(m_capture.m_hWnd))
-            SetFocus(m_capture.m_hWnd);
+        FocusCapture();
         return true;
     case LVN_KEYDOWN: {
         const auto* key = reinterpret_cast<NMLVKEYDOWN*>(nmh);
@@ -665,25 +680,6 @@ bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return CBasePage::OnNotify(id, nmh, result);
     }
-    case NM_CUSTOMDRAW: {
-        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(nmh);
-        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT && m_data->IsGroupRow(static_cast<int>(draw->nmcd.dwItemSpec))) {
-            CBasePage::OnNotify(id, nmh, result);
-            if (m_boldFont)
-                SelectObject(draw->nmcd.hdc, m_boldFont);
-            if (IsWindowEnabled(m_list.m_hWnd))
-                draw->clrText = kGroupColor;
-            *result = CDRF_NEWFONT;
-            return true;
-        }
-        return CBasePage::OnNotify(id, nmh, result);
-    }
-    case TN_COLUMNSCHANGED: {
-        *Settings().EditColumns(COLS_HOTKEYS) = m_list.GetColumns();
-        return true;
-    }
-    case TN_DEFAULTCOLUMNS:
-        return AnswerDefaultColumns(nmh, result, COLS_HOTKEYS);
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }

@@ -95,6 +95,11 @@ public:
     void Remove();
 
 private:
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void FocusCapture();
+    // Group rows in bold and the group colour.
+    void DrawGroupRow(NMLVCUSTOMDRAW* draw, LRESULT* result);
     CAppSettings& Settings();
     void RebuildRows(bool columns);
     void UpdateSelection();

@@ -127,10 +127,6 @@ CTransferDoc& CKeyFiltersDialog::Doc() const
 LRESULT CKeyFiltersDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_KICKIDLE:
         if (m_pending) {
             m_pending = false;
@@ -160,7 +156,7 @@ LRESULT CKeyFiltersDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam,
     }
 }
 
-void CKeyFiltersDialog::OnInitDialog()
+bool CKeyFiltersDialog::OnInitDialog()
 {
     m_work.CopyFrom(Doc());
     m_layout.parent = m_hWnd;
@@ -202,6 +198,7 @@ void CKeyFiltersDialog::OnInitDialog()
     RefreshProperties();
     EnableApply(false);
     m_observer = m_host.GetSettings().Observe(this, &OnSettingsObserver);
+    return true;
 }
 
 void CKeyFiltersDialog::SetUpFilterList()

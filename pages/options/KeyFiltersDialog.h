@@ -56,7 +56,7 @@ private:
     // Property agreement bits.
     enum : uint32_t { PROP_NAME = 1, PROP_TYPES = 2, PROP_SIZE = 4, PROP_VISIBLE = 8 };
 
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void SetUpFilterList();
     void SetUpTypesList();
     void OnContextMenu(HWND window, LPARAM at);

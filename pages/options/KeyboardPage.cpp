@@ -101,10 +101,6 @@ std::wstring CKeyboardPage::TypingLibraryPath()
 LRESULT CKeyboardPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_SIZE:
         if (m_layout.parent)
             ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
@@ -126,7 +122,7 @@ LRESULT CKeyboardPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
 }
 
-void CKeyboardPage::OnInitDialog()
+bool CKeyboardPage::OnInitDialog()
 {
     m_tips.Add(*m_host, m_hWnd, {IDC_KBD_PRESS_DELAY, IDC_KBD_RELEASE_DELAY, IDC_KBD_AUTOIT, IDC_KBD_START_ADMIN});
     for (int spin : {IDC_KBD_ACTIVATE_SPIN, IDC_KBD_PRESS_SPIN, IDC_KBD_RELEASE_SPIN})
@@ -167,6 +163,7 @@ void CKeyboardPage::OnInitDialog()
 
     ExchangeData(false);
     Observe(m_host->GetTransferDoc());
+    return true;
 }
 
 void CKeyboardPage::ExchangeData(bool save)

@@ -37,7 +37,7 @@ public:
     static std::wstring TypingLibraryPath();
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void UpdateFilterControls();
     void StoreDelay(int editId);
     void StoreFilterText(int editId);

@@ -26,24 +26,28 @@ CPtvPage::CPtvPage(int templateId, CPortavoPage& owner) : CDialog(templateId), m
 {
 }
 
+bool CPtvPage::OnInitDialog()
+{
+    LONG_PTR style = GetWindowLongPtrW(m_hWnd, GWL_STYLE);
+    style = (style & ~static_cast<LONG_PTR>(WS_CAPTION | WS_DISABLED)) | DS_CONTROL;
+    SetWindowLongPtrW(m_hWnd, GWL_STYLE, style);
+    SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+    m_layout.parent = m_hWnd;
+    OnInitPage();
+    CaptureLayout(m_layout);
+    ExchangeData(false);
+    return true;
+}
+
+void CPtvPage::OnSize(UINT, int width, int height)
+{
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
 LRESULT CPtvPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
-        style = (style & ~static_cast<LONG_PTR>(WS_CAPTION | WS_DISABLED)) | DS_CONTROL;
-        SetWindowLongPtrW(hwnd, GWL_STYLE, style);
-        SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-        m_layout.parent = hwnd;
-        OnInitDialog();
-        CaptureLayout(m_layout);
-        ExchangeData(false);
-        return TRUE;
-    }
-    case WM_SIZE:
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
     case WM_CTLCOLORDLG:
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_CTLCOLORSTATIC:
@@ -76,7 +80,7 @@ CPtvClientPage::CPtvClientPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_CLIENT, o
 {
 }
 
-void CPtvClientPage::OnInitDialog()
+void CPtvClientPage::OnInitPage()
 {
     SendDlgItemMessageW(m_hWnd, IDC_PTV_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
     SendDlgItemMessageW(m_hWnd, IDC_PTV_PERIOD_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), INT32_MAX);
@@ -162,7 +166,7 @@ CPtvServerPage::CPtvServerPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_SERVER, o
 {
 }
 
-void CPtvServerPage::OnInitDialog()
+void CPtvServerPage::OnInitPage()
 {
     SendDlgItemMessageW(m_hWnd, IDC_PTV_LOCAL_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
     SendDlgItemMessageW(m_hWnd, IDC_PTV_MAX_SPIN, UDM_SETRANGE32, 1, 8);
@@ -255,24 +259,27 @@ CPtvServerPage* CPortavoPage::ServerPage() const
     return static_cast<CPtvServerPage*>(m_subPages[1].get());
 }
 
+bool CPortavoPage::OnInitDialog()
+{
+    RECT area{};
+    GetWindowRect(Item(IDC_PTV_AREA), &area);
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&area), 2);
+    m_areaTop = area.top;
+    ExchangeData(false);
+    m_tips.Add(*m_host, m_hWnd, {IDC_PTV_CLIENT, IDC_PTV_SERVER});
+    Observe(m_host->GetSettings());
+    return true;
+}
+
+void CPortavoPage::OnSize(UINT, int, int)
+{
+    if (CPtvPage* page = ShownSubPage())
+        PlaceSubPage(*page);
+}
+
 LRESULT CPortavoPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        RECT area{};
-        GetWindowRect(GetDlgItem(hwnd, IDC_PTV_AREA), &area);
-        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&area), 2);
-        m_areaTop = area.top;
-        ExchangeData(false);
-        m_tips.Add(*m_host, hwnd, {IDC_PTV_CLIENT, IDC_PTV_SERVER});
-        Observe(m_host->GetSettings());
-        return TRUE;
-    }
-    case WM_SIZE:
-        if (CPtvPage* page = ShownSubPage())
-            PlaceSubPage(*page);
-        return 0;
     case WM_DESTROY:
         m_tips.Remove();
         for (auto& page : m_subPages) {

@@ -21,7 +21,10 @@ public:
     virtual void ExchangeData(bool save) = 0;
 
 protected:
-    virtual void OnInitDialog() = 0;
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    // The sub-page's own controls, before the layout is captured and the data shown.
+    virtual void OnInitPage() = 0;
     // Marks the configuration unsaved while the user types.
     void MarkTyping();
     std::wstring ItemText(int id) const;
@@ -38,7 +41,7 @@ public:
     void ExchangeData(bool save) override;
 
 private:
-    void OnInitDialog() override;
+    void OnInitPage() override;
     void StoreHost();
     void StorePort();
     void StorePeriod();
@@ -54,7 +57,7 @@ public:
     void RefreshConnections();
 
 private:
-    void OnInitDialog() override;
+    void OnInitPage() override;
     void StorePort();
     void StoreMaxConnections();
 };
@@ -77,6 +80,8 @@ public:
     CPtvServerPage* ServerPage() const;
 
 private:
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
     void ChooseType(int type);
     void PlaceSubPage(CPtvPage& page);
 

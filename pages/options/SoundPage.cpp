@@ -191,32 +191,48 @@ CAppSettings& CSoundPage::Settings()
     return m_host->GetSettings();
 }
 
+bool CSoundPage::OnInitDialog()
+{
+    m_data = std::make_unique<CSoundsLvData>(Settings(), *m_host);
+    m_list.Attach(Item(IDC_SOUNDS_LIST));
+    m_list.SetSettings(&m_host->GetTableSettings());
+    m_list.SetData(m_data.get());
+    m_list.events.activate = [this](int row, POINT) { OnActivate(row); };
+    m_list.tableEvents.columnsChanged = [this](int, int) { *Settings().EditColumns(COLS_SOUNDS) = m_list.GetColumns(); };
+    AnswerTableDefaults(m_list, COLS_SOUNDS);
+    ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
+                                                          LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
+    ListView_SetImageList(m_list.m_hWnd, m_host->GetSmallImageList(), LVSIL_SMALL);
+    ExchangeData(false);
+    Observe(Settings());
+    return true;
+}
+
+void CSoundPage::OnSize(UINT, int width, int height)
+{
+    RECT rc;
+    GetWindowRect(m_list.m_hWnd, &rc);
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
+    SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, std::max(0, width - static_cast<int>(rc.left) - 10),
+                 std::max(0, height - static_cast<int>(rc.top) - 10),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (m_editing)
+        StartEdit();
+}
+
+void CSoundPage::OnActivate(int row)
+{
+    if (m_timer) {
+        KillTimer(m_hWnd, kEditTimer);
+        m_timer = false;
+    }
+    if (row >= 0)
+        Browse(row);
+}
+
 LRESULT CSoundPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG: {
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        m_data = std::make_unique<CSoundsLvData>(Settings(), *m_host);
-        m_list.Attach(GetDlgItem(hwnd, IDC_SOUNDS_LIST));
-        m_list.SetSettings(&m_host->GetTableSettings());
-        ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
-                                                              LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
-        ListView_SetImageList(m_list.m_hWnd, m_host->GetSmallImageList(), LVSIL_SMALL);
-        ExchangeData(false);
-        Observe(Settings());
-        return TRUE;
-    }
-    case WM_SIZE: {
-        RECT rc;
-        GetWindowRect(m_list.m_hWnd, &rc);
-        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&rc), 2);
-        const int width = std::max(0, static_cast<int>(LOWORD(lParam) - rc.left) - 10);
-        const int height = std::max(0, static_cast<int>(HIWORD(lParam) - rc.top) - 10);
-        SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        if (m_editing)
-            StartEdit();
-        return 0;
-    }
     case WM_TIMER:
         if (wParam == kEditTimer) {
             KillTimer(hwnd, kEditTimer);
@@ -465,11 +481,6 @@ bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (id != IDC_SOUNDS_LIST || !m_data)
         return CBasePage::OnNotify(id, nmh, result);
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data->GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT:
-        return true;
     case NM_CLICK: {
         const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
         LVHITTESTINFO hit{};
@@ -485,16 +496,6 @@ bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             Go(hit.iItem);
         else if (column == SOUNDCOL_BROWSE)
             Browse(hit.iItem);
-        return true;
-    }
-    case NM_DBLCLK: {
-        if (m_timer) {
-            KillTimer(m_hWnd, kEditTimer);
-            m_timer = false;
-        }
-        const int row = reinterpret_cast<NMITEMACTIVATE*>(nmh)->iItem;
-        if (row >= 0)
-            Browse(row);
         return true;
     }
     case NM_RETURN:
@@ -520,11 +521,6 @@ bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return CBasePage::OnNotify(id, nmh, result);
     }
-    case TN_COLUMNSCHANGED:
-        *Settings().EditColumns(COLS_SOUNDS) = m_list.GetColumns();
-        return true;
-    case TN_DEFAULTCOLUMNS:
-        return AnswerDefaultColumns(nmh, result, COLS_SOUNDS);
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }

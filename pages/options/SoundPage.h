@@ -74,6 +74,9 @@ public:
     void EndEdit(bool store);
 
 private:
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnActivate(int row);
     CAppSettings& Settings();
     void RefreshRows(bool columns);
     void OnCellClick(int row, int column, bool ofClick);

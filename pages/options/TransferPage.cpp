@@ -121,10 +121,6 @@ CTransferDoc& CTransferPage::Doc() const
 LRESULT CTransferPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_SIZE:
         ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
         return 0;
@@ -151,7 +147,7 @@ LRESULT CTransferPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
 }
 
-void CTransferPage::OnInitDialog()
+bool CTransferPage::OnInitDialog()
 {
     SetWindowLongPtrW(Item(IDC_TP_METHOD_GROUP), GWL_STYLE,
                       GetWindowLongPtrW(Item(IDC_TP_METHOD_GROUP), GWL_STYLE) | WS_CLIPSIBLINGS);
@@ -179,6 +175,7 @@ void CTransferPage::OnInitDialog()
     ExchangeData(false);
     Observe(Settings());
     Observe(Doc());
+    return true;
 }
 
 void CTransferPage::SetUpToolbar(int toolbarId, int command, int image)

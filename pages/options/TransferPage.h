@@ -52,7 +52,7 @@ private:
     CTransferDoc& Doc() const;
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void SetUpToolbar(int toolbarId, int command, int image);
     void FillSourceList();
     void ShowCurrentSource();

@@ -87,17 +87,19 @@ CMifareULPage::~CMifareULPage()
         Destroy();
 }
 
+bool CMifareULPage::OnInitDialog()
+{
+    FillNumbers(Item(IDC_UL_PAGE), 0, 15);
+    FillNumbers(Item(IDC_UL_COUNT), 1, 4);
+    // The values change from elsewhere too: "Page default", another configuration, an import.
+    Observe(m_host->GetTransferDoc());
+    ExchangeData(false);
+    return true;
+}
+
 LRESULT CMifareULPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        FillNumbers(GetDlgItem(hwnd, IDC_UL_PAGE), 0, 15);
-        FillNumbers(GetDlgItem(hwnd, IDC_UL_COUNT), 1, 4);
-        // The values change from elsewhere too: "Page default", another configuration, an import.
-        Observe(m_host->GetTransferDoc());
-        ExchangeData(false);
-        return TRUE;
     case WM_DESTROY:
         return 0;
     default:
@@ -171,16 +173,14 @@ CTemicPage::~CTemicPage()
         Destroy();
 }
 
+void CTemicPage::OnSize(UINT, int width, int height)
+{
+    ApplyLayout(m_layout, width, height);
+}
+
 LRESULT CTemicPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
-    case WM_SIZE:
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
     case WM_DESTROY:
         ForEachTool(false);
         return DefaultProc();
@@ -189,7 +189,7 @@ LRESULT CTemicPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-void CTemicPage::OnInitDialog()
+bool CTemicPage::OnInitDialog()
 {
     SetWindowLongPtrW(GetDlgItem(m_hWnd, IDC_TEMIC_NOTE), GWL_EXSTYLE,
                       GetWindowLongPtrW(GetDlgItem(m_hWnd, IDC_TEMIC_NOTE), GWL_EXSTYLE) | WS_EX_TRANSPARENT);
@@ -214,6 +214,7 @@ void CTemicPage::OnInitDialog()
     Observe(m_host->GetTransferDoc());
     Observe(m_host->GetSettings());
     ExchangeData(false);
+    return true;
 }
 
 void CTemicPage::ForEachTool(bool add)

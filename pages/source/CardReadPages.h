@@ -18,6 +18,7 @@ public:
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
 private:
+    bool OnInitDialog() override;
     void UpdateControlStates();
 };
 
@@ -35,7 +36,8 @@ public:
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
     void FillControls();
     void UpdateControlStates();
     void SetFlag(uint32_t bit, bool on);

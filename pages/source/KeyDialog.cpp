@@ -150,9 +150,6 @@ void CKeyDialog::SetKey(int32_t type, const _KEY_NUMBER& key)
 LRESULT CKeyDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        return OnInitDialog() ? TRUE : FALSE;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         info->ptMinTrackSize.x = kMinimumSize.cx;

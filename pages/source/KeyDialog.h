@@ -73,7 +73,7 @@ public:
     int inputFormat = KEY_INPUT_NONE;
 
 protected:
-    bool OnInitDialog();
+    bool OnInitDialog() override;
     void ExchangeData(bool save);
     // False when the edit's text could not be read (the number is then unchanged).
     bool ExchangeNumber(bool save);

@@ -61,9 +61,6 @@ CKeyListPage::~CKeyListPage() = default;
 LRESULT CKeyListPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        return OnInitDialog() ? TRUE : FALSE;
     case WM_DESTROY:
         OnDestroy();
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);

@@ -55,7 +55,7 @@ public:
     void PrepareMenu(HMENU menu);
 
 private:
-    bool OnInitDialog();
+    bool OnInitDialog() override;
     void OnDestroy();
     void CreateToolbar();
     void LoadColumns();

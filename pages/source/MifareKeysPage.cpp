@@ -137,10 +137,6 @@ int CMifareCPage::ConfirmFlags() const
 LRESULT CMifareCPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_SIZE:
         ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
         SendMessageW(m_slotList.m_hWnd, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
@@ -163,7 +159,7 @@ LRESULT CMifareCPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
 }
 
-void CMifareCPage::OnInitDialog()
+bool CMifareCPage::OnInitDialog()
 {
     HWND sectors = GetDlgItem(m_hWnd, IDC_MF_SECTOR);
     SendMessageW(sectors, CB_RESETCONTENT, 0, 0);
@@ -212,6 +208,7 @@ void CMifareCPage::OnInitDialog()
     Observe(m_host->GetTransferDoc());
     ExchangeData(false);
     SendMessageW(m_slotList.m_hWnd, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
+    return true;
 }
 
 int CMifareCPage::OnListDataEvent(void* context, CVirtualListViewData*, int)
@@ -652,17 +649,7 @@ _KEY_NUMBER CMfKeyDialog::SlotKey(int slot) const
                                                                  : DefaultMifareKey(m_plus);
 }
 
-LRESULT CMfKeyDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
-    }
-    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-}
-
-void CMfKeyDialog::OnInitDialog()
+bool CMfKeyDialog::OnInitDialog()
 {
     m_edit.Attach(GetDlgItem(m_hWnd, IDC_MFKEY_EDIT));
     SetKeyEditMask(m_edit, m_plus, m_plus ? L'0' : L'_');
@@ -678,6 +665,7 @@ void CMfKeyDialog::OnInitDialog()
     m_keyDefined = m_allEqual;
     ExchangeData(false);
     CenterOnOwner();
+    return true;
 }
 
 void CMfKeyDialog::ExchangeData(bool save)

@@ -54,7 +54,7 @@ private:
     void SetMask(uint32_t mask);
     void KeysChanged();
 
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void FillControls();
     void ShowKeySource();
     void FillBlockList();
@@ -91,12 +91,11 @@ class CMfKeyDialog final : public CModalDialog
 public:
     CMfKeyDialog(CTransferDoc& doc, bool plus, std::vector<int> slots);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save);
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     _KEY_NUMBER SlotKey(int slot) const;
 
     CTransferDoc& m_doc;

@@ -46,10 +46,6 @@ void CReadKeysPage::DeleteSubPages()
 LRESULT CReadKeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_SIZE:
         DefaultProc();
         OnSize(LOWORD(lParam), HIWORD(lParam));
@@ -62,7 +58,7 @@ LRESULT CReadKeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
     }
 }
 
-void CReadKeysPage::OnInitDialog()
+bool CReadKeysPage::OnInitDialog()
 {
     m_shown = -1;
     m_tab = GetDlgItem(m_hWnd, IDC_READKEYS_TAB);
@@ -83,6 +79,7 @@ void CReadKeysPage::OnInitDialog()
     Observe(Doc());
     ExchangeData(false);
     ShowSubPage(0);
+    return true;
 }
 
 bool CReadKeysPage::ShowSubPage(int n)
@@ -253,10 +250,6 @@ int CReadKeysGeneralPage::OnDataEvent(void* context, CVirtualListViewData*, int)
 LRESULT CReadKeysGeneralPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_SIZE:
         DefaultProc();
         ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
@@ -285,7 +278,7 @@ LRESULT CReadKeysGeneralPage::HandleMessage(HWND hwnd, UINT message, WPARAM wPar
     }
 }
 
-void CReadKeysGeneralPage::OnInitDialog()
+bool CReadKeysGeneralPage::OnInitDialog()
 {
     for (int id : {IDC_KEY_TYPES_GROUP, IDC_VELL4_GROUP}) {
         HWND group = GetDlgItem(m_hWnd, id);
@@ -306,6 +299,7 @@ void CReadKeysGeneralPage::OnInitDialog()
     CaptureLayout(m_layout);
     Observe(Doc());
     ExchangeData(false);
+    return true;
 }
 
 void CReadKeysGeneralPage::RefreshList()

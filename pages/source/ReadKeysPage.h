@@ -36,7 +36,7 @@ public:
     CBasePage* GetSubPage(int n) const { return n >= 0 && n < kReadKeysTabCount ? m_subPages[n].get() : nullptr; }
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void OnSize(int width, int height);
     void DeleteSubPages();
     CTransferDoc& Doc() const;
@@ -64,7 +64,7 @@ public:
     const CKeyTypesLvData& GetData() const { return m_data; }
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void RefreshList();
     void StoreKeyTypes(uint32_t mask);
     CTransferDoc& Doc() const;

@@ -128,13 +128,14 @@ bool OnControlTipNotify(NMHDR* nmh, CToolTipCtrl* tips, std::wstring& buffer)
 
 CSourcePage::CSourcePage(IPageHost& host) : CBasePage(IDD_SOURCE_PAGE, &host) {}
 
+bool CSourcePage::OnInitDialog()
+{
+    ExchangeData(false);
+    return true;
+}
+
 LRESULT CSourcePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        ExchangeData(false);
-        return TRUE;
-    }
     if (message == WM_DESTROY)
         return DefaultProc();
     return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
@@ -157,10 +158,6 @@ CToolTipCtrl* CReaderPage::MainToolTip() const
 LRESULT CReaderPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        OnInitDialog();
-        return TRUE;
     case WM_DESTROY:
         if (CToolTipCtrl* tips = MainToolTip()) {
             for (int id : kTipControls)
@@ -172,7 +169,7 @@ LRESULT CReaderPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     }
 }
 
-void CReaderPage::OnInitDialog()
+bool CReaderPage::OnInitDialog()
 {
     for (int id : {IDC_READER_CONNECT_PERIOD_SPIN, IDC_READER_CHECKIN_PERIOD_SPIN, IDC_READER_RECEIVE_TIMEOUT_SPIN,
                    IDC_READER_CONNECT_TIMEOUT_SPIN, IDC_SEARCH_TIMEOUT_SPIN})
@@ -203,6 +200,7 @@ void CReaderPage::OnInitDialog()
     }
     ExchangeData(false);
     Observe(Doc());
+    return true;
 }
 
 void CReaderPage::ExchangeData(bool save)

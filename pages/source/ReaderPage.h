@@ -14,6 +14,9 @@ class CSourcePage : public CBasePage
 public:
     explicit CSourcePage(IPageHost& host);
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    bool OnInitDialog() override;
 };
 
 class CReaderPage : public CBasePage
@@ -31,7 +34,7 @@ public:
     void UpdateControlStates();
 
 private:
-    void OnInitDialog();
+    bool OnInitDialog() override;
     void FillReaderGroup();
     void FillSearchGroup();
     void MarkIdle();

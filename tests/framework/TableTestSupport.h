@@ -76,6 +76,7 @@ public:
     bool GetNoSortHeader() override { return noSortHeader; }
     void SetNoSortHeader(bool on) override { noSortHeader = on; ++noSortChanges; }
     bool GetTableGrid() override { return grid; }
+    bool GetAlternateRows() override { return alternate; }
     std::vector<ColumnDesc> GetChooserColumns() override { return chooserColumns; }
     void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override;
     CDocument* GetSettingsDocument() override { return &document; }
@@ -85,6 +86,7 @@ public:
     bool noSortHeader = false;
     int noSortChanges = 0;
     bool grid = false;
+    bool alternate = false;
     std::vector<ColumnDesc> chooserColumns;
     int chooserStores = 0;
     CDocument document;

@@ -346,8 +346,7 @@ TEST_F(ReaderThreadTest, RepeatingLoopErrorsBackOff)
     // A reader whose wait handles are gone fails its wait on every turn.
     UseTcp();
     Configure([](ReaderSettings& s) { s.connectPeriod = -1; });
-    HANDLE wake = reader->events[CReader::EV_WAKE];
-    reader->events[CReader::EV_WAKE] = nullptr;
+    HANDLE wake = reader->events[CReader::EV_WAKE].Detach();
     reader->Start();
     WaitFor([] { return false; }, 1500);
     const uint32_t wakes = reader->GetWakeCount();

@@ -22,7 +22,8 @@ class CHostTableSettings final : public ITableSettings
 public:
     bool GetNoSortHeader() override { return noSortHeader; }
     void SetNoSortHeader(bool on) override { noSortHeader = on; }
-    bool GetTableGrid() override { return false; }
+    bool GetTableGrid() override { return settings && settings->view.tableGrid; }
+    bool GetAlternateRows() override { return settings && settings->view.altListBkColor; }
     std::vector<ColumnDesc> GetChooserColumns() override { return chooserColumns; }
     void StoreChooserColumns(const std::vector<ColumnDesc>& columns) override { chooserColumns = columns; }
     CDocument* GetSettingsDocument() override { return nullptr; }
@@ -32,6 +33,7 @@ public:
     bool noSortHeader = false;
     std::vector<ColumnDesc> chooserColumns;
     CToolTipCtrl* mainToolTip = nullptr;  // the test's own, when a page adds tools
+    const CAppSettings* settings = nullptr; // the host's: grid lines and shading
 };
 
 // The application object of a page test: help requests recorded, dialog keys handled.
@@ -64,7 +66,11 @@ inline CPageTestApp& PageTestApp()
 class CFakePageHost final : public IPageHost
 {
 public:
-    CFakePageHost() { PageTestApp(); }
+    CFakePageHost()
+    {
+        PageTestApp();
+        tableSettings.settings = &settings;
+    }
 
     CAppSettings& GetSettings() override { return settings; }
     CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }

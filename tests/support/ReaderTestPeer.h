@@ -45,17 +45,17 @@ public:
     static HRESULT LastError(CReader& r) { return r.GetLastErrorCode(); }
 
     // The owner's lock, held by a test that must see a request before the thread takes it.
-    static CRITICAL_SECTION& Lock(CReader& r) { return r.m_cs; }
+    static CRITICAL_SECTION& Lock(CReader& r) { return *r.m_cs.Get(); }
     static uint32_t Requests(CReader& r)
     {
-        CCriticalSectionLock lock(&r.m_cs);
+        CCriticalSectionLock lock(r.m_cs);
         return r.m_requests;
     }
 
     // The thread's side of a job and of the identification.
     static void SetJob(CReader& r, int type, HRESULT state, int progress, int total)
     {
-        CCriticalSectionLock lock(&r.m_cs);
+        CCriticalSectionLock lock(r.m_cs);
         r.m_job.type = type;
         r.m_job.state = state;
         r.m_job.progress = progress;
@@ -64,7 +64,7 @@ public:
     static void SetTemicScan(CReader& r, int step, int steps, uint32_t param) { r.SetTemicScan(step, steps, param); }
     static void SetIdentity(CReader& r, int model, int serial, PackedVersion version, const std::wstring& text)
     {
-        CCriticalSectionLock lock(&r.m_cs);
+        CCriticalSectionLock lock(r.m_cs);
         r.m_model = model;
         r.m_serial = serial;
         r.m_version = version;
