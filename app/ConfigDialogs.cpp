@@ -90,6 +90,15 @@ int CConfigsLvData::FindRow(int index) const
     return 0;
 }
 
+void CConfigsLvData::GetDispInfo(LVITEMW* item)
+{
+    if ((item->mask & LVIF_TEXT) && item->pszText && item->cchTextMax > 0 && item->iItem < RowCount() && visibleMap &&
+        item->iSubItem >= 0 && item->iSubItem < static_cast<int>(visibleMap->size())) {
+        const std::wstring text = Text(item->iItem, (*visibleMap)[item->iSubItem]);
+        lstrcpynW(item->pszText, text.c_str(), item->cchTextMax);
+    }
+}
+
 std::wstring CConfigsLvData::Text(int row, int column) const
 {
     const int index = RowIndex(row);
@@ -115,8 +124,8 @@ CConfigurationDialog::CConfigurationDialog(CAppSettings& settings, bool copyCurr
 bool CConfigurationDialog::OnInitDialog()
 {
     m_name = DefaultNewConfigurationName();
-    CheckDlgButton(m_hWnd, IDC_CONFIG_COPY_CURRENT, m_copyCurrent ? BST_CHECKED : BST_UNCHECKED);
-    HWND combo = GetDlgItem(m_hWnd, IDC_CONFIG_NAME);
+    CheckItem(IDC_CONFIG_COPY_CURRENT, m_copyCurrent);
+    HWND combo = Item(IDC_CONFIG_NAME);
     std::wstring text;
     LoadResString(IDS_DEFAULT_CONFIG_NAME, text);
     ComboBox_AddString(combo, text.c_str());
@@ -130,7 +139,7 @@ bool CConfigurationDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
     case IDC_CONFIG_COPY_CURRENT:
-        m_copyCurrent = IsDlgButtonChecked(m_hWnd, IDC_CONFIG_COPY_CURRENT) == BST_CHECKED;
+        m_copyCurrent = IsItemChecked(IDC_CONFIG_COPY_CURRENT);
         return true;
     case IDOK:
         OnOK();
@@ -148,7 +157,7 @@ bool CConfigurationDialog::Refuse(UINT id, const wchar_t* argument)
     std::wstring text;
     FormatResString(text, id, argument);
     SystemServices().AskUser(text, MB_OK | MB_ICONERROR, m_hWnd, nullptr);
-    SetFocus(GetDlgItem(m_hWnd, IDC_CONFIG_NAME));
+    SetFocus(Item(IDC_CONFIG_NAME));
     return false;
 }
 
@@ -208,7 +217,7 @@ void COpenConfigDialog::ApplyGrid()
 
 bool COpenConfigDialog::OnInitDialog()
 {
-    HWND list = GetDlgItem(m_hWnd, IDC_CONFIG_LIST);
+    HWND list = Item(IDC_CONFIG_LIST);
     m_table.Attach(list);
     const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
@@ -219,7 +228,18 @@ bool COpenConfigDialog::OnInitDialog()
         columns = GetDefaultColumns(COLS_OPENCONFIG);
     m_table.SetColumns(columns, {IDS_COL_CONFIG_NUMBER, IDS_COL_CONFIG_NAME, IDS_COL_CONFIG_CHANGED});
     m_table.ApplyColumns();
-    m_table.SetAlternateRows(m_settings.view.altListBkColor);
+    m_table.ApplyLook(TABLE_LOOK_ALTERNATE);
+    m_data.visibleMap = &m_table.GetVisibleMap();
+    m_table.SetData(&m_data);
+    m_table.events.activate = [this](int, POINT at) { OnActivate(at); };
+    m_table.tableEvents.columnsChanged = [this](int, int) { StoreColumns(); };
+    m_table.tableEvents.defaultColumns = [](std::vector<ColumnDesc>* columns, bool) {
+        if (columns)
+            *columns = OpenConfigDefaultColumns();
+        return true;
+    };
+    m_table.tableEvents.headerMenu = [](HMENU menu) { DeleteMenu(menu, ID_NO_SORT_HEADER, MF_BYCOMMAND); };
+    m_table.tableEvents.sortRequest = [this](int key) { return OnSortRequest(key); };
     m_data.Build();
     ListView_SetItemCountEx(list, m_data.RowCount(), LVSICF_NOINVALIDATEALL);
 
@@ -237,7 +257,7 @@ bool COpenConfigDialog::OnInitDialog()
         SetWindowPos(list, nullptr, 0, 0, listRect.right - listRect.left, listRect.bottom - listRect.top + added,
                      SWP_NOMOVE | SWP_NOZORDER);
         for (int id : {IDOK, IDCANCEL}) {
-            HWND button = GetDlgItem(m_hWnd, id);
+            HWND button = Item(id);
             RECT r;
             GetWindowRect(button, &r);
             MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
@@ -255,14 +275,14 @@ bool COpenConfigDialog::OnInitDialog()
 
 void COpenConfigDialog::UpdateOk()
 {
-    EnableWindow(GetDlgItem(m_hWnd, IDOK), ListView_GetSelectedCount(GetDlgItem(m_hWnd, IDC_CONFIG_LIST)) == 1);
+    EnableItem(IDOK, ListView_GetSelectedCount(Item(IDC_CONFIG_LIST)) == 1);
 }
 
 bool COpenConfigDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
     case IDOK:
-        if (ListView_GetSelectedCount(GetDlgItem(m_hWnd, IDC_CONFIG_LIST)) == 1)
+        if (ListView_GetSelectedCount(Item(IDC_CONFIG_LIST)) == 1)
             EndModal(IDOK);
         return true;
     case IDCANCEL:
@@ -281,44 +301,38 @@ std::vector<ColumnDesc> OpenConfigDefaultColumns()
     return columns;
 }
 
-bool COpenConfigDialog::OnTableNotify(NMHDR* nmh, LRESULT* result)
+void COpenConfigDialog::StoreColumns()
 {
-    switch (nmh->code) {
-    case TN_COLUMNSCHANGED: {
-        // The layout goes back into the settings: widths, order and flags of each column.
-        std::vector<ColumnDesc> columns = m_table.GetColumns();
-        const std::vector<int>& shown = m_table.GetVisibleMap();
-        for (size_t v = 0; v < shown.size(); ++v)
-            columns[shown[v]].width = static_cast<int>(SendMessageW(m_table.m_hWnd, LVM_GETCOLUMNWIDTH, v, 0));
-        CDocUpdateScope scope(m_settings);
-        *m_settings.EditColumns(COLS_OPENCONFIG) = columns;
-        return true;
-    }
-    case TN_DEFAULTCOLUMNS: {
-        auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-        if (set->columns)
-            *set->columns = OpenConfigDefaultColumns();
-        *result = 1;
-        return true;
-    }
-    case TN_HEADERMENU:
-        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
-        return true;
-    case TN_SORTREQUEST: {
-        // The rows take the new order; the chosen configuration stays chosen.
-        const int key = reinterpret_cast<TableSortRequest*>(nmh)->key;
-        m_table.SetSortColumn(key, true);
-        const int chosen = m_chosen;
-        m_data.Build(key);
-        const int row = m_data.FindRow(chosen);
-        m_table.SelectOnly(row, false);
-        ListView_EnsureVisible(m_table.m_hWnd, row, FALSE);
-        InvalidateRect(m_table.m_hWnd, nullptr, FALSE);
-        *result = 1;
-        return true;
-    }
-    default:
-        return false;
+    // The layout goes back into the settings: widths, order and flags of each column.
+    std::vector<ColumnDesc> columns = m_table.GetColumns();
+    const std::vector<int>& shown = m_table.GetVisibleMap();
+    for (size_t v = 0; v < shown.size(); ++v)
+        columns[shown[v]].width = static_cast<int>(m_table.Send(LVM_GETCOLUMNWIDTH, v));
+    CDocUpdateScope scope(m_settings);
+    *m_settings.EditColumns(COLS_OPENCONFIG) = columns;
+}
+
+bool COpenConfigDialog::OnSortRequest(int key)
+{
+    // The rows take the new order; the chosen configuration stays chosen.
+    m_table.SetSortColumn(key, true);
+    const int chosen = m_chosen;
+    m_data.Build(key);
+    const int row = m_data.FindRow(chosen);
+    m_table.SelectOnly(row, false);
+    ListView_EnsureVisible(m_table.m_hWnd, row, FALSE);
+    InvalidateRect(m_table.m_hWnd, nullptr, FALSE);
+    return true;
+}
+
+void COpenConfigDialog::OnActivate(POINT at)
+{
+    LVHITTESTINFO hit{};
+    hit.pt = at;
+    if (ListView_SubItemHitTest(m_table.m_hWnd, &hit) >= 0 && (hit.flags & LVHT_ONITEM) &&
+        !(hit.flags & LVHT_ONITEMSTATEICON)) {
+        m_chosen = m_data.RowIndex(hit.iItem);
+        EndModal(IDOK);
     }
 }
 
@@ -326,19 +340,7 @@ bool COpenConfigDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id != IDC_CONFIG_LIST)
         return CModalDialog::OnNotify(id, nmh, result);
-    if (OnTableNotify(nmh, result))
-        return true;
     switch (nmh->code) {
-    case LVN_GETDISPINFOW: {
-        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(nmh)->item;
-        const std::vector<int>& shown = m_table.GetVisibleMap();
-        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem < m_data.RowCount() &&
-            item.iSubItem >= 0 && item.iSubItem < static_cast<int>(shown.size())) {
-            const std::wstring text = m_data.Text(item.iItem, shown[item.iSubItem]);
-            lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
-        }
-        return true;
-    }
     case LVN_ITEMCHANGED: {
         const NMLISTVIEW& change = *reinterpret_cast<NMLISTVIEW*>(nmh);
         if (change.iItem >= 0 && (change.uChanged & LVIF_STATE)) {
@@ -347,17 +349,6 @@ bool COpenConfigDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
                 m_chosen = m_data.RowIndex(change.iItem);
         }
         UpdateOk();
-        return true;
-    }
-    case NM_DBLCLK: {
-        const NMITEMACTIVATE& click = *reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        LVHITTESTINFO hit{};
-        hit.pt = click.ptAction;
-        if (ListView_SubItemHitTest(nmh->hwndFrom, &hit) >= 0 && (hit.flags & LVHT_ONITEM) &&
-            !(hit.flags & LVHT_ONITEMSTATEICON)) {
-            m_chosen = m_data.RowIndex(hit.iItem);
-            EndModal(IDOK);
-        }
         return true;
     }
     default:

@@ -30,10 +30,15 @@ std::wstring FileChangedText(const std::wstring& path);
 
 // Row data of the open-configuration list: the default configuration first (-1), then the
 // entries of the configuration list in their order.
-class CConfigsLvData
+class CConfigsLvData : public CVirtualListViewData
 {
 public:
     CConfigsLvData(const CAppSettings& settings);
+    int GetItemCount() override { return RowCount(); }
+    // The text of a cell; visibleMap maps the list's columns to the three columns.
+    void GetDispInfo(LVITEMW* item) override;
+    void CacheHint(int, int) override {}
+    const std::vector<int>* visibleMap = nullptr;
     // The rows in the order of the sort key: +(c+1) ascending, -(c+1) descending on column c,
     // 0 the list's own order.
     void Build(int sortKey = 0);
@@ -89,7 +94,9 @@ private:
     bool OnInitDialog() override;
     void ApplyGrid();
     void UpdateOk();
-    bool OnTableNotify(NMHDR* nmh, LRESULT* result);
+    void StoreColumns();
+    void OnActivate(POINT at);
+    bool OnSortRequest(int key);
 
     CAppSettings& m_settings;
     CConfigsLvData m_data;

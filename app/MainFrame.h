@@ -39,12 +39,6 @@ constexpr uint32_t MFD_LAYOUT = 0x1000;
 constexpr uint32_t MFD_STATUS = 0x800;
 constexpr uint32_t MFD_MENU_END = 0x2000;
 
-// "panels" bits.
-constexpr uint32_t PANEL_PAGELIST = 0x01;
-constexpr uint32_t PANEL_STATUSBAR = 0x02;
-constexpr uint32_t PANEL_TOOLBAR = 0x04;
-constexpr uint32_t PANEL_HEADER = 0x08;
-
 // The tray icon's id among the frame's notification-area icons.
 constexpr UINT kTrayIconId = 109;
 // WM_TCARD from other programs: wParam 5555, lParam 0x10000 + command id.

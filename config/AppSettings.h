@@ -121,6 +121,12 @@ constexpr uint32_t MakeHotkeyEntry(uint16_t command, uint16_t hotkey)
 constexpr uint16_t HotkeyEntryCommand(uint32_t entry) { return static_cast<uint16_t>(entry >> 16); }
 constexpr uint16_t HotkeyEntryWord(uint32_t entry) { return static_cast<uint16_t>(entry & 0xFFFF); }
 
+// "panels" bits.
+constexpr uint32_t PANEL_PAGELIST = 0x01;
+constexpr uint32_t PANEL_STATUSBAR = 0x02;
+constexpr uint32_t PANEL_TOOLBAR = 0x04;
+constexpr uint32_t PANEL_HEADER = 0x08;
+
 // "trayIcon" flags.
 constexpr uint32_t TRAY_SHOW_MINIMIZED = 0x1;
 constexpr uint32_t TRAY_SHOW_ALWAYS = 0x2;

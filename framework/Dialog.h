@@ -39,6 +39,9 @@ public:
         CheckDlgButton(m_hWnd, controlId, checked ? BST_CHECKED : BST_UNCHECKED);
     }
     bool IsItemChecked(int controlId) const { return IsDlgButtonChecked(m_hWnd, controlId) == BST_CHECKED; }
+    // Three-state boxes: BST_CHECKED, BST_UNCHECKED or BST_INDETERMINATE.
+    void SetItemCheckState(int controlId, UINT state) const { CheckDlgButton(m_hWnd, controlId, state); }
+    UINT GetItemCheckState(int controlId) const { return IsDlgButtonChecked(m_hWnd, controlId); }
     void EnableItem(int controlId, bool enable) const { EnableWindow(Item(controlId), enable ? TRUE : FALSE); }
     void SetItemText(int controlId, const wchar_t* text) const { SetDlgItemTextW(m_hWnd, controlId, text); }
     void SetItemText(int controlId, const std::wstring& text) const { SetItemText(controlId, text.c_str()); }

@@ -710,7 +710,13 @@ bool CTableCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result)
 {
     const DWORD stage = draw->nmcd.dwDrawStage;
     const bool handled = DrawRowLook(draw, result);
-    if (!tableEvents.drawItem || (stage != CDDS_ITEMPREPAINT && stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM)))
+    if (!tableEvents.drawItem)
+        return handled;
+    if (stage == CDDS_PREPAINT) {
+        *result = CDRF_NOTIFYITEMDRAW;
+        return true;
+    }
+    if (stage != CDDS_ITEMPREPAINT && stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM))
         return handled;
     if (!handled)
         *result = CDRF_DODEFAULT;

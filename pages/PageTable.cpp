@@ -26,30 +26,6 @@ void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColum
         c.titleId = 0;
 }
 
-bool AnswerDefaultColumns(NMHDR* nmh, LRESULT* result, AppColumnList list)
-{
-    if (nmh->code != TN_DEFAULTCOLUMNS)
-        return false;
-    auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-    if (set->columns)
-        *set->columns = GetDefaultColumns(list);
-    *result = 1;
-    return true;
-}
-
-bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list)
-{
-    switch (nmh->code) {
-    case TN_DEFAULTCOLUMNS:
-        return AnswerDefaultColumns(nmh, result, list);
-    case TN_HEADERMENU:
-        DeleteMenu(reinterpret_cast<TableMenuInfo*>(nmh)->menu, ID_NO_SORT_HEADER, MF_BYCOMMAND);
-        return true;
-    default:
-        return false;
-    }
-}
-
 void AnswerTableDefaults(CTableCtrl& table, AppColumnList list, bool sorts)
 {
     table.tableEvents.defaultColumns = [list](std::vector<ColumnDesc>* columns, bool) {
@@ -59,6 +35,12 @@ void AnswerTableDefaults(CTableCtrl& table, AppColumnList list, bool sorts)
     };
     if (!sorts)
         table.tableEvents.headerMenu = [](HMENU menu) { DeleteMenu(menu, ID_NO_SORT_HEADER, MF_BYCOMMAND); };
+}
+
+unsigned TableLookChanges(uint32_t uiDetails)
+{
+    return ((uiDetails & ASU_TABLE_GRID) ? TABLE_LOOK_GRID : 0u) | ((uiDetails & ASU_ALT_LIST_COLOR) ? TABLE_LOOK_ALTERNATE : 0u) |
+           ((uiDetails & ASU_NO_SORT_HEADER) ? TABLE_LOOK_NOSORT : 0u);
 }
 
 void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host)

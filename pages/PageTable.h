@@ -16,15 +16,11 @@ void ApplySavedColumns(CTableCtrl& table, const CAppSettings& settings, AppColum
 // Stores the table's columns as the saved list, marking the settings unsaved; sender is the
 // page, so that it is not told of its own store.
 void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColumnList list, const void* sender);
-// The table's TN_DEFAULTCOLUMNS answered with the list's default columns; false for any other
-// notification.
-bool AnswerDefaultColumns(NMHDR* nmh, LRESULT* result, AppColumnList list);
-// The table's TN_DEFAULTCOLUMNS and TN_HEADERMENU (the header menu without "Don't sort");
-// true when nmh was one of them.
-bool OnPageTableNotify(NMHDR* nmh, LRESULT* result, AppColumnList list);
 // The table answers TN_DEFAULTCOLUMNS with the list's default columns itself; without sorting
 // (sorts false) its header menu also loses "Don't sort".
 void AnswerTableDefaults(CTableCtrl& table, AppColumnList list, bool sorts = true);
+// The parts of the table's look (TABLE_LOOK_*) that a change of the settings' ui details touches.
+unsigned TableLookChanges(uint32_t uiDetails);
 // The status bar's question (WM_PAGE_QUERY): the list's selected rows and its rows; TRUE.
 LRESULT AnswerPageQuery(HWND list, WPARAM wParam, LPARAM lParam);
 // A context menu's screen point: the message's, or for the keyboard's (-1, -1) a point just inside

@@ -81,7 +81,7 @@ int CTParamsLvData::GetItemCount()
     return static_cast<int>(m_page.m_rows.size());
 }
 
-void CTParamsLvData::Compute(int row, TParamsDisplayItem& item)
+void CTParamsLvData::MakeRow(int row, TParamsDisplayItem& item)
 {
     item = TParamsDisplayItem{};
     item.row = row;
@@ -93,21 +93,6 @@ void CTParamsLvData::Compute(int row, TParamsDisplayItem& item)
     ParamValue value;
     GetParamValue(*m_page.m_host, node->id, value);
     item.display = FormatParamValue(*m_page.m_host, node->id, value);
-}
-
-const TParamsDisplayItem& CTParamsLvData::Cell(int row)
-{
-    return m_cache.Get(row, Maker());
-}
-
-void CTParamsLvData::CacheHint(int from, int to)
-{
-    m_cache.Hint(from, to, GetItemCount(), Maker());
-}
-
-void CTParamsLvData::Refill()
-{
-    m_cache.Refill(GetItemCount(), Maker());
 }
 
 void CTParamsLvData::GetDispInfo(LVITEMW* item)
@@ -127,7 +112,7 @@ void CTParamsLvData::GetDispInfo(LVITEMW* item)
             item->iIndent = row.depth;
         }
     } else if (column == kColumnValue) {
-        const TParamsDisplayItem& cell = Cell(item->iItem);
+        const TParamsDisplayItem& cell = Cached(item->iItem);
         if ((item->mask & LVIF_TEXT) && item->cchTextMax > 0)
             lstrcpynW(item->pszText, cell.display.text.c_str(), item->cchTextMax);
         if (item->mask & LVIF_IMAGE) {
@@ -174,7 +159,7 @@ bool CAdvAllPage::OnInitDialog()
     m_actions = m_host->GetActionCatalogue();
     m_tree = LoadParamCatalogue();
 
-    HWND list = GetDlgItem(m_hWnd, IDC_PARAM_LIST);
+    HWND list = Item(IDC_PARAM_LIST);
     m_list.Attach(list);
     const DWORD exStyle = LVS_EX_LABELTIP | LVS_EX_INFOTIP | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP |
                           LVS_EX_SUBITEMIMAGES;
@@ -201,7 +186,7 @@ bool CAdvAllPage::OnInitDialog()
     ITableSettings& tableSettings = m_host->GetTableSettings();
     m_list.SetSettings(&tableSettings);
     m_list.SetHeaderTips(tableSettings.GetMainToolTip(), false);
-    m_list.SetAlternateRows(settings.view.altListBkColor);
+    m_list.ApplyLook(TABLE_LOOK_ALTERNATE);
     LOGFONTW font{};
     if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof(font), &font)) {
         font.lfWeight = FW_BOLD;
@@ -209,9 +194,18 @@ bool CAdvAllPage::OnInitDialog()
     }
     m_data = std::make_unique<CTParamsLvData>(*this);
     m_data->SetEventCallback(this, &CAdvAllPage::OnDataChanged);
+    m_list.SetData(m_data.get());
+    m_list.events.selectionChanged = [this](int, int, bool) { ScheduleEditorRefresh(); };
+    m_list.events.activate = [this](int row, POINT) { OnActivate(row); };
+    m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT* result) { DrawValueBold(draw, result); };
+    m_list.tableEvents.columnsChanged = [this](int, int) {
+        StoreColumns();
+        RefreshList(false);
+    };
+    AnswerTableDefaults(m_list, COLS_ADVANCED, false);
 
-    HWND tools = GetDlgItem(m_hWnd, IDC_PARAM_TOOLS);
-    HWND bar = GetDlgItem(m_hWnd, IDC_PARAM_BAR);
+    HWND tools = Item(IDC_PARAM_TOOLS);
+    HWND bar = Item(IDC_PARAM_BAR);
     for (HWND toolbar : {tools, bar})
         SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(tools, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
@@ -227,7 +221,7 @@ bool CAdvAllPage::OnInitDialog()
     for (int id : {IDC_PARAM_TOOLS, IDC_PARAM_BAR})
         m_layout.Add(id, ANCHOR_RIGHT | ANCHOR_BOTTOM);
     CaptureLayout(m_layout);
-    SendDlgItemMessageW(m_hWnd, IDC_PARAM_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), 2147483647);
+    SendItem(IDC_PARAM_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), 2147483647);
 
     Observe(settings);
     Observe(m_host->GetTransferDoc());
@@ -246,8 +240,7 @@ void CAdvAllPage::ExchangeData(bool save)
         return;
     ApplySavedColumns();
     RefreshList(true);
-    SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
-                 m_host->GetSettings().view.tableGrid ? LVS_EX_GRIDLINES : 0);
+    m_list.ApplyLook(TABLE_LOOK_GRID);
     m_editorKind = -1;  // the controls are set up again
     RefreshEditor();
 }
@@ -411,7 +404,7 @@ void CAdvAllPage::OnIdleUpdate()
 
 void CAdvAllPage::SetBarButtons(bool withApply)
 {
-    HWND bar = GetDlgItem(m_hWnd, IDC_PARAM_BAR);
+    HWND bar = Item(IDC_PARAM_BAR);
     while (SendMessageW(bar, TB_DELETEBUTTON, 0, 0)) {
     }
     static std::wstring apply, deflt;
@@ -440,7 +433,7 @@ void CAdvAllPage::SetBarButtons(bool withApply)
 
 void CAdvAllPage::SetToolButtons(int kind)
 {
-    HWND tools = GetDlgItem(m_hWnd, IDC_PARAM_TOOLS);
+    HWND tools = Item(IDC_PARAM_TOOLS);
     while (SendMessageW(tools, TB_DELETEBUTTON, 0, 0)) {
     }
     std::vector<TBBUTTON> buttons;
@@ -469,7 +462,7 @@ void CAdvAllPage::SetToolButtons(int kind)
 
 void CAdvAllPage::FillFolder()
 {
-    HWND combo = GetDlgItem(m_hWnd, IDC_PARAM_FOLDER);
+    HWND combo = Item(IDC_PARAM_FOLDER);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     const CAppSettings& settings = m_host->GetSettings();
     AddComboItem(combo, settings.GetDataFolder(), 0);
@@ -483,7 +476,7 @@ void CAdvAllPage::FillFolder()
 
 void CAdvAllPage::FillChoice(int kind, const ParamValue& value, bool mixed)
 {
-    HWND combo = GetDlgItem(m_hWnd, IDC_PARAM_CHOICE);
+    HWND combo = Item(IDC_PARAM_CHOICE);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     const CAppSettings& settings = m_host->GetSettings();
     if (kind == PK_LANGUAGE && !m_flags.Get()) {
@@ -552,7 +545,7 @@ void CAdvAllPage::FillChoice(int kind, const ParamValue& value, bool mixed)
         select = mixed ? -1 : FindComboItemByParam(combo, value.number);
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
     if (kind == PK_CONFIGURATION)
-        SendMessageW(GetDlgItem(m_hWnd, IDC_PARAM_TOOLS), TB_ENABLEBUTTON, ID_CONFIG_DELETE, MAKELPARAM(select > 0, 0));
+        SendMessageW(Item(IDC_PARAM_TOOLS), TB_ENABLEBUTTON, ID_CONFIG_DELETE, MAKELPARAM(select > 0, 0));
 }
 
 void CAdvAllPage::RefreshEditor()
@@ -587,7 +580,7 @@ void CAdvAllPage::RefreshEditor()
         kind = 0;
     m_editorState = (mixed ? 1 : 0) | (allDefault ? 2 : 0);
 
-    HWND bar = GetDlgItem(m_hWnd, IDC_PARAM_BAR);
+    HWND bar = Item(IDC_PARAM_BAR);
     const bool withApply = count > 0 && kind >= PK_LANGUAGE;
     if (kind != m_editorKind || withApply != m_applyShown) {
         SetBarButtons(withApply);
@@ -602,13 +595,13 @@ void CAdvAllPage::RefreshEditor()
         ShowControl(m_hWnd, IDC_PARAM_YES, kind == PK_YESNO);
         ShowControl(m_hWnd, IDC_PARAM_NO, kind == PK_YESNO);
         if (kind == PK_YESNO) {
-            CheckDlgButton(m_hWnd, IDC_PARAM_YES, !mixed && first.flag ? BST_CHECKED : BST_UNCHECKED);
-            CheckDlgButton(m_hWnd, IDC_PARAM_NO, !mixed && !first.flag ? BST_CHECKED : BST_UNCHECKED);
+            CheckItem(IDC_PARAM_YES, !mixed && first.flag);
+            CheckItem(IDC_PARAM_NO, !mixed && !first.flag);
         }
         ShowControl(m_hWnd, IDC_PARAM_NUMBER, kind == PK_NUMBER);
         ShowControl(m_hWnd, IDC_PARAM_SPIN, kind == PK_NUMBER);
         if (kind == PK_NUMBER)
-            SetDlgItemTextW(m_hWnd, IDC_PARAM_NUMBER, mixed ? L"" : std::to_wstring(first.number).c_str());
+            SetItemText(IDC_PARAM_NUMBER, mixed ? L"" : std::to_wstring(first.number).c_str());
         if (kind == PK_FOLDER)
             FillFolder();
         ShowControl(m_hWnd, IDC_PARAM_FOLDER, kind == PK_FOLDER);
@@ -624,13 +617,13 @@ bool CAdvAllPage::ReadEditor(ParamValue& value)
 {
     value = ParamValue{};
     const CAppSettings& settings = m_host->GetSettings();
-    HWND choice = GetDlgItem(m_hWnd, IDC_PARAM_CHOICE);
+    HWND choice = Item(IDC_PARAM_CHOICE);
     const int selected = ComboSelection(choice);
     switch (m_editorKind) {
     case PK_YESNO:
-        if (IsDlgButtonChecked(m_hWnd, IDC_PARAM_YES) == BST_CHECKED)
+        if (IsItemChecked(IDC_PARAM_YES))
             value.flag = 1;
-        else if (IsDlgButtonChecked(m_hWnd, IDC_PARAM_NO) != BST_CHECKED)
+        else if (!IsItemChecked(IDC_PARAM_NO))
             return false;
         return true;
     case PK_LANGUAGE:
@@ -642,7 +635,7 @@ bool CAdvAllPage::ReadEditor(ParamValue& value)
         return true;
     case PK_FOLDER: {
         wchar_t text[MAX_PATH] = L"";
-        GetWindowTextW(GetDlgItem(m_hWnd, IDC_PARAM_FOLDER), text, MAX_PATH);
+        GetWindowTextW(Item(IDC_PARAM_FOLDER), text, MAX_PATH);
         value.text = text;
         return true;
     }
@@ -692,9 +685,7 @@ void CAdvAllPage::ApplyToSelection(const std::function<bool(int index, ParamValu
         return;
     if (m_list.m_hWnd) {
         // What was stored may change the look of this list too.
-        const AppViewOptions& view = m_host->GetSettings().view;
-        m_list.SetAlternateRows(view.altListBkColor);
-        SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, view.tableGrid ? LVS_EX_GRIDLINES : 0);
+        m_list.ApplyLook(TABLE_LOOK_ALTERNATE | TABLE_LOOK_GRID);
     }
     RefreshList(false);
 }
@@ -762,7 +753,7 @@ void CAdvAllPage::FocusEditor()
 {
     int target = 0;
     switch (m_editorKind) {
-    case PK_YESNO: target = IsDlgButtonChecked(m_hWnd, IDC_PARAM_NO) == BST_CHECKED ? IDC_PARAM_NO : IDC_PARAM_YES; break;
+    case PK_YESNO: target = IsItemChecked(IDC_PARAM_NO) ? IDC_PARAM_NO : IDC_PARAM_YES; break;
     case PK_FOLDER: target = IDC_PARAM_FOLDER; break;
     case PK_LANGUAGE:
     case PK_CONFIGURATION:
@@ -772,7 +763,7 @@ void CAdvAllPage::FocusEditor()
     default: break;
     }
     if (target)
-        SetFocus(GetDlgItem(m_hWnd, target));
+        SetFocus(Item(target));
 }
 
 void CAdvAllPage::ShowContextMenu(POINT at)
@@ -840,25 +831,25 @@ bool CAdvAllPage::OnCommand(int id, int code, HWND control)
         return true;
     case IDC_PARAM_CHOICE:
         if (code == CBN_SELCHANGE) {
-            const int selected = ComboSelection(GetDlgItem(m_hWnd, IDC_PARAM_CHOICE));
+            const int selected = ComboSelection(Item(IDC_PARAM_CHOICE));
             if (m_editorKind == PK_CONFIGURATION)
-                SendMessageW(GetDlgItem(m_hWnd, IDC_PARAM_TOOLS), TB_ENABLEBUTTON, ID_CONFIG_DELETE,
+                SendMessageW(Item(IDC_PARAM_TOOLS), TB_ENABLEBUTTON, ID_CONFIG_DELETE,
                              MAKELPARAM(selected > 0, 0));
             if (m_editorKind == PK_MOUSE_COMMAND)
-                SendMessageW(GetDlgItem(m_hWnd, IDC_PARAM_BAR), TB_ENABLEBUTTON, ID_PARAM_APPLY,
-                             MAKELPARAM(selected >= 0 && ComboData(GetDlgItem(m_hWnd, IDC_PARAM_CHOICE), selected) >= 0, 0));
+                SendMessageW(Item(IDC_PARAM_BAR), TB_ENABLEBUTTON, ID_PARAM_APPLY,
+                             MAKELPARAM(selected >= 0 && ComboData(Item(IDC_PARAM_CHOICE), selected) >= 0, 0));
         }
         return true;
     case ID_BROWSE_DOC_FOLDER: {
         wchar_t path[MAX_PATH] = L"";
-        GetWindowTextW(GetDlgItem(m_hWnd, IDC_PARAM_FOLDER), path, MAX_PATH);
+        GetWindowTextW(Item(IDC_PARAM_FOLDER), path, MAX_PATH);
         if (BrowseForFolder(m_hWnd, path))
-            SetWindowTextW(GetDlgItem(m_hWnd, IDC_PARAM_FOLDER), path);
+            SetWindowTextW(Item(IDC_PARAM_FOLDER), path);
         return true;
     }
     case ID_GO_DOC_FOLDER: {
         wchar_t path[MAX_PATH] = L"";
-        GetWindowTextW(GetDlgItem(m_hWnd, IDC_PARAM_FOLDER), path, MAX_PATH);
+        GetWindowTextW(Item(IDC_PARAM_FOLDER), path, MAX_PATH);
         const DWORD attributes = GetFileAttributesW(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ShellOpen(path);
@@ -900,30 +891,29 @@ bool CAdvAllPage::OnCommand(int id, int code, HWND control)
     }
 }
 
-bool CAdvAllPage::OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result)
+void CAdvAllPage::DrawValueBold(NMLVCUSTOMDRAW* draw, LRESULT* result)
 {
-    switch (draw->nmcd.dwDrawStage) {
-    case CDDS_PREPAINT:
-        *result = CDRF_NOTIFYITEMDRAW;
-        return true;
-    case CDDS_ITEMPREPAINT: {
-        LRESULT table = CDRF_DODEFAULT;
-        m_list.OnReflected(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(draw), &table);
-        *result = table | CDRF_NOTIFYSUBITEMDRAW;
-        return true;
+    if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+        *result |= CDRF_NOTIFYSUBITEMDRAW;
+        return;
     }
-    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-        const int row = static_cast<int>(draw->nmcd.dwItemSpec);
-        const std::vector<int>& map = m_list.GetVisibleMap();
-        const int column = draw->iSubItem >= 0 && draw->iSubItem < static_cast<int>(map.size()) ? map[draw->iSubItem] : -1;
-        const bool bold = column == kColumnValue && m_bold && m_data && m_data->Cell(row).display.bold;
-        SelectObject(draw->nmcd.hdc, bold ? m_bold : reinterpret_cast<HFONT>(SendMessageW(m_list.m_hWnd, WM_GETFONT, 0, 0)));
-        *result = CDRF_NEWFONT;
-        return true;
-    }
-    default:
-        *result = CDRF_DODEFAULT;
-        return true;
+    const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+    const std::vector<int>& map = m_list.GetVisibleMap();
+    const int column = draw->iSubItem >= 0 && draw->iSubItem < static_cast<int>(map.size()) ? map[draw->iSubItem] : -1;
+    const bool bold = column == kColumnValue && m_bold && m_data && m_data->Cached(row).display.bold;
+    SelectObject(draw->nmcd.hdc, bold ? m_bold : reinterpret_cast<HFONT>(m_list.Send(WM_GETFONT)));
+    *result = CDRF_NEWFONT;
+}
+
+void CAdvAllPage::OnActivate(int row)
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return;
+    if (m_rows[static_cast<size_t>(row)].node->IsGroup())
+        ChangeCollapsed({m_rows[static_cast<size_t>(row)].node->id}, 0);
+    else {
+        Flush();
+        FocusEditor();
     }
 }
 
@@ -937,14 +927,6 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (id != IDC_PARAM_LIST || !m_data)
         return CBasePage::OnNotify(id, nmh, result);
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data->GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data->CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_GETINFOTIPW: {
         auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(nmh);
         if (tip->iItem >= 0 && tip->iItem < static_cast<int>(m_rows.size())) {
@@ -954,14 +936,6 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return true;
     }
-    case LVN_ITEMCHANGED: {
-        const auto* change = reinterpret_cast<NMLISTVIEW*>(nmh);
-        if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
-            ScheduleEditorRefresh();
-        return true;
-    }
-    case NM_CUSTOMDRAW:
-        return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(nmh), result);
     case NM_CLICK: {
         const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
         LVHITTESTINFO hit{};
@@ -976,19 +950,6 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             ChangeCollapsed({row.node->id}, 0);
         else if (!row.node->IsGroup() && column == kColumnValue && row.node->kind == PK_YESNO)
             FlipYesNo(SelectedRows());
-        return true;
-    }
-    case NM_DBLCLK: {
-        const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iItem < 0 || click->iItem >= static_cast<int>(m_rows.size()))
-            return true;
-        const ParamRow& row = m_rows[static_cast<size_t>(click->iItem)];
-        if (row.node->IsGroup())
-            ChangeCollapsed({row.node->id}, 0);
-        else {
-            Flush();
-            FocusEditor();
-        }
         return true;
     }
     case LVN_KEYDOWN: {
@@ -1012,12 +973,8 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return m_list.OnKeyDown(key, result);
     }
-    case TN_COLUMNSCHANGED:
-        StoreColumns();
-        RefreshList(false);
-        return true;
     default:
-        return OnPageTableNotify(nmh, result, COLS_ADVANCED) || CBasePage::OnNotify(id, nmh, result);
+        return CBasePage::OnNotify(id, nmh, result);
     }
 }
 
@@ -1036,11 +993,7 @@ void CAdvAllPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
             ApplySavedColumns();
         RefreshList(page || (m_pending & kPendingRebuild));
         if (change & ASC_UI) {
-            if (details.ui & ASU_ALT_LIST_COLOR)
-                m_list.SetAlternateRows(settings.view.altListBkColor);
-            if (details.ui & ASU_TABLE_GRID)
-                SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
-                             settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
+            m_list.ApplyLook(TableLookChanges(details.ui) & (TABLE_LOOK_ALTERNATE | TABLE_LOOK_GRID));
         }
         if (m_editorKind == PK_YESNO || (configs && m_editorKind == PK_CONFIGURATION))
             ScheduleEditorRefresh();

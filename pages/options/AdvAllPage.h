@@ -32,26 +32,18 @@ struct TParamsDisplayItem
     ParamDisplay display;
 };
 
-class CTParamsLvData : public CVirtualListViewData
+class CTParamsLvData : public CCachedListData<TParamsDisplayItem>
 {
 public:
     explicit CTParamsLvData(CAdvAllPage& page) : m_page(page) {}
     int GetItemCount() override;
     void GetDispInfo(LVITEMW* item) override;
-    void CacheHint(int from, int to) override;
-    void Refill();
-    // The value cell of a row (cached, or computed into the scratch item).
-    const TParamsDisplayItem& Cell(int row);
 
 private:
-    void Compute(int row, TParamsDisplayItem& item);
-    CRowCache<TParamsDisplayItem>::Make Maker()
-    {
-        return [this](int row, TParamsDisplayItem& item) { Compute(row, item); };
-    }
+    // The value cell of a row.
+    void MakeRow(int row, TParamsDisplayItem& item) override;
 
     CAdvAllPage& m_page;
-    CRowCache<TParamsDisplayItem> m_cache;
 };
 
 class CAdvAllPage : public CAdvPage
@@ -108,7 +100,8 @@ private:
     void ShowContextMenu(POINT at);
     void ScheduleEditorRefresh();
     void StoreColumns();
-    bool OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result);
+    void DrawValueBold(NMLVCUSTOMDRAW* draw, LRESULT* result);
+    void OnActivate(int row);
 
     friend class CTParamsLvData;
 

@@ -17,8 +17,10 @@
 namespace {
 
 constexpr COLORREF kMask = RGB(255, 0, 255);
-constexpr uint32_t kReaderConfirm = CONFIRM_TEMIC | CONFIRM_WRITE_KEYS;  // 0x4 and 0x8 together
-constexpr uint32_t kAllConfirm = 0x1011F;
+// One box for both of the reader's questions.
+constexpr uint32_t kReaderConfirm = CONFIRM_TEMIC | CONFIRM_WRITE_KEYS;
+constexpr uint32_t kAllConfirm = CONFIRM_EXIT | CONFIRM_SAVE_CONFIG | kReaderConfirm | CONFIRM_PRESET_TO_FORMAT |
+                                 CONFIRM_DELETE | CONFIRM_REPLACE;
 
 struct ConfirmBox
 {
@@ -26,24 +28,18 @@ struct ConfirmBox
     uint32_t bits;
 };
 constexpr ConfirmBox kConfirmBoxes[] = {
-    {IDC_SIMPLE_CONFIRM_EXIT, 0x1},      {IDC_SIMPLE_CONFIRM_SAVE, 0x2},        {IDC_SIMPLE_CONFIRM_PRESET, 0x10},
-    {IDC_SIMPLE_CONFIRM_DELETE, 0x100},  {IDC_SIMPLE_CONFIRM_REPLACE, 0x10000}, {IDC_SIMPLE_CONFIRM_READER, kReaderConfirm},
+    {IDC_SIMPLE_CONFIRM_EXIT, CONFIRM_EXIT},
+    {IDC_SIMPLE_CONFIRM_SAVE, CONFIRM_SAVE_CONFIG},
+    {IDC_SIMPLE_CONFIRM_PRESET, CONFIRM_PRESET_TO_FORMAT},
+    {IDC_SIMPLE_CONFIRM_DELETE, CONFIRM_DELETE},
+    {IDC_SIMPLE_CONFIRM_REPLACE, CONFIRM_REPLACE},
+    {IDC_SIMPLE_CONFIRM_READER, kReaderConfirm},
 };
 
 constexpr int kTipControls[] = {IDC_SIMPLE_SET_LANGUAGE, IDC_SIMPLE_TOPMOST,        IDC_SIMPLE_TRAY_MINIMIZE,
                                 IDC_SIMPLE_TRAY_ALWAYS,  IDC_SIMPLE_VERSION_TITLE,  IDC_SIMPLE_AUTORUN,
                                 IDC_SIMPLE_AUTOSTART,    IDC_SIMPLE_TRANSFER_LOG,   IDC_SIMPLE_DEBUG_LOG,
                                 IDC_SIMPLE_CONFIRM_EXIT, IDC_SIMPLE_CONFIRM_PRESET, IDC_SIMPLE_CONFIG};
-
-bool Checked(HWND page, int id)
-{
-    return IsDlgButtonChecked(page, id) == BST_CHECKED;
-}
-
-void Check(HWND page, int id, bool on)
-{
-    CheckDlgButton(page, id, on ? BST_CHECKED : BST_UNCHECKED);
-}
 
 std::wstring LongPart(UINT id)
 {
@@ -70,8 +66,8 @@ std::vector<HWND> CAdvSimplePage::TipWindows() const
 {
     std::vector<HWND> windows;
     for (int id : kTipControls)
-        windows.push_back(GetDlgItem(m_hWnd, id));
-    if (HWND inner = reinterpret_cast<HWND>(SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_LANGUAGE, CBEM_GETCOMBOCONTROL, 0, 0)))
+        windows.push_back(Item(id));
+    if (HWND inner = reinterpret_cast<HWND>(SendItem(IDC_SIMPLE_LANGUAGE, CBEM_GETCOMBOCONTROL, 0, 0)))
         windows.push_back(inner);
     return windows;
 }
@@ -83,9 +79,9 @@ bool CAdvSimplePage::OnInitDialog()
                                         LR_CREATEDIBSECTION));
     if (!m_flags.Get())
         return true;
-    SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_LANGUAGE, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_flags.Get()));
+    SendItem(IDC_SIMPLE_LANGUAGE, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_flags.Get()));
 
-    HWND bar = GetDlgItem(m_hWnd, IDC_SIMPLE_CONFIG_BAR);
+    HWND bar = Item(IDC_SIMPLE_CONFIG_BAR);
     SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
     TBBUTTON buttons[3]{};
@@ -113,7 +109,7 @@ bool CAdvSimplePage::OnInitDialog()
     m_layout.Add(IDC_SIMPLE_CONFIG_BAR, ANCHOR_RIGHT | ANCHOR_TOP);
     CaptureLayout(m_layout);
     RECT frame{};
-    GetWindowRect(GetDlgItem(m_hWnd, IDC_SIMPLE_CONFIG_FRAME), &frame);
+    GetWindowRect(Item(IDC_SIMPLE_CONFIG_FRAME), &frame);
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
     m_scroll.window = m_hWnd;
     m_scroll.contentHeight = frame.bottom + 8;
@@ -128,7 +124,7 @@ bool CAdvSimplePage::OnInitDialog()
 
 void CAdvSimplePage::FillLanguages()
 {
-    HWND combo = GetDlgItem(m_hWnd, IDC_SIMPLE_LANGUAGE);
+    HWND combo = Item(IDC_SIMPLE_LANGUAGE);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     const CAppSettings& settings = m_host->GetSettings();
     const int count = static_cast<int>(settings.languages.size()) + 1;
@@ -151,7 +147,7 @@ void CAdvSimplePage::FillLanguages()
 void CAdvSimplePage::FillConfigurations()
 {
     UpdatingScope updating(m_hWnd);
-    HWND combo = GetDlgItem(m_hWnd, IDC_SIMPLE_CONFIG);
+    HWND combo = Item(IDC_SIMPLE_CONFIG);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ConfigurationDisplayName(L"").c_str()));
     for (const std::wstring& name : m_host->GetSettings().configFiles)
@@ -170,7 +166,7 @@ void CAdvSimplePage::SelectConfiguration()
         const int found = settings.FindConfigFile(OpenConfigurationName(settings));
         select = found >= 0 ? found + 1 : -1;
     }
-    SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
+    SendItem(IDC_SIMPLE_CONFIG, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
     UpdateDeleteButton();
 }
 
@@ -183,7 +179,7 @@ bool CAdvSimplePage::ConfigurationFileExists() const
 
 void CAdvSimplePage::UpdateDeleteButton()
 {
-    SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG_BAR, TB_ENABLEBUTTON, ID_CONFIG_DELETE,
+    SendItem(IDC_SIMPLE_CONFIG_BAR, TB_ENABLEBUTTON, ID_CONFIG_DELETE,
                         MAKELPARAM(ConfigurationFileExists(), 0));
 }
 
@@ -193,32 +189,32 @@ void CAdvSimplePage::FillConfirmBoxes()
     m_confirmAtFill = confirm;
     for (const ConfirmBox& box : kConfirmBoxes) {
         if (box.id != IDC_SIMPLE_CONFIRM_READER) {
-            Check(m_hWnd, box.id, (confirm & box.bits) != 0);
+            CheckItem(box.id, (confirm & box.bits) != 0);
             continue;
         }
         // Two bits behind one box: a third state shows that they differ.
-        HWND button = GetDlgItem(m_hWnd, box.id);
+        HWND button = Item(box.id);
         const uint32_t both = confirm & box.bits;
         const bool differ = both != 0 && both != box.bits;
         const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
         const LONG_PTR wanted = (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | (differ ? BS_AUTO3STATE : BS_AUTOCHECKBOX);
         if (wanted != style)
             SendMessageW(button, BM_SETSTYLE, static_cast<WPARAM>(wanted & 0xFFFF), TRUE);
-        CheckDlgButton(m_hWnd, box.id, differ ? BST_INDETERMINATE : both ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(box.id, differ ? BST_INDETERMINATE : both);
     }
 }
 
 void CAdvSimplePage::FillChecks()
 {
     const CAppSettings& s = m_host->GetSettings();
-    Check(m_hWnd, IDC_SIMPLE_TOPMOST, s.view.topMost);
-    Check(m_hWnd, IDC_SIMPLE_VERSION_TITLE, s.view.versionTitle);
-    Check(m_hWnd, IDC_SIMPLE_TRAY_MINIMIZE, (s.GetTrayIconFlags() & 1) != 0);
-    Check(m_hWnd, IDC_SIMPLE_TRAY_ALWAYS, (s.GetTrayIconFlags() & 2) != 0);
-    Check(m_hWnd, IDC_SIMPLE_AUTOSTART, s.autoStart);
-    Check(m_hWnd, IDC_SIMPLE_TRANSFER_LOG, s.transferLog);
-    Check(m_hWnd, IDC_SIMPLE_DEBUG_LOG, s.debugLog.enabled);
-    Check(m_hWnd, IDC_SIMPLE_AUTORUN, AutorunPresent());
+    CheckItem(IDC_SIMPLE_TOPMOST, s.view.topMost);
+    CheckItem(IDC_SIMPLE_VERSION_TITLE, s.view.versionTitle);
+    CheckItem(IDC_SIMPLE_TRAY_MINIMIZE, (s.GetTrayIconFlags() & TRAY_SHOW_MINIMIZED) != 0);
+    CheckItem(IDC_SIMPLE_TRAY_ALWAYS, (s.GetTrayIconFlags() & TRAY_SHOW_ALWAYS) != 0);
+    CheckItem(IDC_SIMPLE_AUTOSTART, s.autoStart);
+    CheckItem(IDC_SIMPLE_TRANSFER_LOG, s.transferLog);
+    CheckItem(IDC_SIMPLE_DEBUG_LOG, s.debugLog.enabled);
+    CheckItem(IDC_SIMPLE_AUTORUN, AutorunPresent());
 }
 
 void CAdvSimplePage::ExchangeData(bool save)
@@ -241,7 +237,7 @@ void CAdvSimplePage::SetConfirmBits(uint32_t bits, bool on)
 
 void CAdvSimplePage::OpenChosenConfiguration()
 {
-    const int selected = static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_CONFIG, CB_GETCURSEL, 0, 0));
+    const int selected = static_cast<int>(SendItem(IDC_SIMPLE_CONFIG, CB_GETCURSEL, 0, 0));
     if (selected < 0)
         return;
     CAppSettings& settings = m_host->GetSettings();
@@ -287,8 +283,8 @@ void CAdvSimplePage::Defaults()
     view.topMost = false;
     view.versionTitle = false;
     settings.SetViewOptions(view);
-    settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~1u);
-    settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~2u);
+    settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~TRAY_SHOW_MINIMIZED);
+    settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~TRAY_SHOW_ALWAYS);
     settings.SetConfirmFlags(kDefaultConfirm);
     settings.SetAutorun(false);
     settings.SetAutoStart(false);
@@ -307,7 +303,7 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
         // The boxes store what they show: this page is not told of its own stores, so that a
         // three-state box keeps the state it was read with for its whole cycle.
         CDocUpdateScope scope(settings, ObserverKey());
-        const UINT state = IsDlgButtonChecked(m_hWnd, id);
+        const UINT state = GetItemCheckState(id);
         if (state == BST_INDETERMINATE) {
             // Back to the bits as they were at the last fill.
             const uint32_t confirm = settings.GetConfirmFlags();
@@ -325,7 +321,7 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
     };
     switch (id) {
     case IDC_SIMPLE_SET_LANGUAGE: {
-        const int selected = static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_SIMPLE_LANGUAGE, CB_GETCURSEL, 0, 0));
+        const int selected = static_cast<int>(SendItem(IDC_SIMPLE_LANGUAGE, CB_GETCURSEL, 0, 0));
         if (selected == 0)
             settings.SetLanguage(L"");
         else if (selected > 0 && selected - 1 < static_cast<int>(settings.languages.size()))
@@ -333,34 +329,34 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
         return true;
     }
     case IDC_SIMPLE_TOPMOST:
-        view([on = Checked(m_hWnd, id)](AppViewOptions& o) { o.topMost = on; });
+        view([on = IsItemChecked(id)](AppViewOptions& o) { o.topMost = on; });
         return true;
     case IDC_SIMPLE_VERSION_TITLE:
-        view([on = Checked(m_hWnd, id)](AppViewOptions& o) { o.versionTitle = on; });
+        view([on = IsItemChecked(id)](AppViewOptions& o) { o.versionTitle = on; });
         return true;
     case IDC_SIMPLE_TRAY_MINIMIZE:
     case IDC_SIMPLE_TRAY_ALWAYS: {
-        const uint32_t bit = id == IDC_SIMPLE_TRAY_MINIMIZE ? 1 : 2;
+        const uint32_t bit = id == IDC_SIMPLE_TRAY_MINIMIZE ? TRAY_SHOW_MINIMIZED : TRAY_SHOW_ALWAYS;
         const uint32_t flags = settings.GetTrayIconFlags();
-        settings.SetTrayIconFlags(Checked(m_hWnd, id) ? flags | bit : flags & ~bit);
+        settings.SetTrayIconFlags(IsItemChecked(id) ? flags | bit : flags & ~bit);
         return true;
     }
     case IDC_SIMPLE_AUTORUN: {
-        const bool on = !Checked(m_hWnd, id);
+        const bool on = !IsItemChecked(id);
         settings.SetAutorun(on);
         // What the registry holds now, so that a refused write does not show as done.
-        Check(m_hWnd, id, AutorunPresent());
+        CheckItem(id, AutorunPresent());
         return true;
     }
     case IDC_SIMPLE_AUTOSTART:
         settings.SetAutoStart(!settings.autoStart);
         return true;
     case IDC_SIMPLE_TRANSFER_LOG:
-        settings.SetTransferLog(Checked(m_hWnd, id));
+        settings.SetTransferLog(IsItemChecked(id));
         return true;
     case IDC_SIMPLE_DEBUG_LOG:
-        if (settings.debugLog.enabled != Checked(m_hWnd, id))
-            settings.EditDebugLog()->enabled = Checked(m_hWnd, id);
+        if (settings.debugLog.enabled != IsItemChecked(id))
+            settings.EditDebugLog()->enabled = IsItemChecked(id);
         return true;
     case IDC_SIMPLE_CONFIG:
         if (code == CBN_SELCHANGE)
@@ -371,7 +367,7 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
         m_host->RunFrameCommand(id);
         return true;
     case ID_CONFIG_CONFIGURE: {
-        HWND bar = GetDlgItem(m_hWnd, IDC_SIMPLE_CONFIG_BAR);
+        HWND bar = Item(IDC_SIMPLE_CONFIG_BAR);
         RECT button{};
         SendMessageW(bar, TB_GETRECT, ID_CONFIG_CONFIGURE, reinterpret_cast<LPARAM>(&button));
         MapWindowPoints(bar, nullptr, reinterpret_cast<POINT*>(&button), 2);

@@ -50,7 +50,7 @@ void CAdvancedPage::Layout()
     HDWP batch = ApplyLayout(m_layout, client.right, client.bottom, BeginDeferWindowPos(4));
     if (m_current >= 0 && View(m_current) && batch) {
         RECT place{};
-        GetWindowRect(GetDlgItem(m_hWnd, IDC_ADV_PLACE), &place);
+        GetWindowRect(Item(IDC_ADV_PLACE), &place);
         MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
         batch = DeferWindowPos(batch, View(m_current)->m_hWnd, nullptr, 0, place.top, client.right,
                                client.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -134,7 +134,7 @@ bool CDestinationDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 
 void CDestinationDialog::SetupToolbar(int toolbarId, const ToolButton* buttons, int count)
 {
-    HWND toolbar = GetDlgItem(m_hWnd, toolbarId);
+    HWND toolbar = Item(toolbarId);
     SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetSmallImageList()));
     std::vector<TBBUTTON> items;
@@ -149,7 +149,7 @@ void CDestinationDialog::SetupToolbar(int toolbarId, const ToolButton* buttons, 
 void CDestinationDialog::SetModified(bool modified)
 {
     m_modified = modified;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_DST_APPLY), modified);
+    EnableItem(IDC_DST_APPLY, modified);
 }
 
 void CDestinationDialog::PopupMenu(int menuId)
@@ -166,7 +166,7 @@ void CDestinationDialog::PopupMenu(int menuId)
 
 void CDestinationDialog::InsertIntoEdit(int editId, const wchar_t* text)
 {
-    HWND edit = GetDlgItem(m_hWnd, editId);
+    HWND edit = Item(editId);
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
     SendMessageW(edit, EM_SETMODIFY, TRUE, 0);
     SetModified(true);
@@ -175,7 +175,7 @@ void CDestinationDialog::InsertIntoEdit(int editId, const wchar_t* text)
 std::wstring CDestinationDialog::ItemText(int id) const
 {
     std::wstring text;
-    GetWindowString(GetDlgItem(m_hWnd, id), text);
+    GetWindowString(Item(id), text);
     return text;
 }
 
@@ -205,9 +205,9 @@ void CCmdLineDialog::OnInitFields()
     m_arguments = record.arguments;
     m_initialDir = record.initialDir;
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_CMD_PROGRAM, m_program.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_CMD_ARGUMENTS, m_arguments.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_CMD_INITIAL_DIR, m_initialDir.c_str());
+    SetItemText(IDC_CMD_PROGRAM, m_program.c_str());
+    SetItemText(IDC_CMD_ARGUMENTS, m_arguments.c_str());
+    SetItemText(IDC_CMD_INITIAL_DIR, m_initialDir.c_str());
 }
 
 bool CCmdLineDialog::OnCommand(int id, int code, HWND control)
@@ -255,7 +255,7 @@ void CCmdLineDialog::BrowseProgram()
                         OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING) ||
         names.empty())
         return;
-    SetDlgItemTextW(m_hWnd, IDC_CMD_PROGRAM, names.front().c_str());
+    SetItemText(IDC_CMD_PROGRAM, names.front().c_str());
 }
 
 void CCmdLineDialog::BrowseFolder()
@@ -266,8 +266,8 @@ void CCmdLineDialog::BrowseFolder()
     lstrcpynW(path, start.c_str(), MAX_PATH);
     if (!BrowseForFolder(m_hWnd, path))
         return;
-    SetDlgItemTextW(m_hWnd, IDC_CMD_INITIAL_DIR, path);
-    SendDlgItemMessageW(m_hWnd, IDC_CMD_INITIAL_DIR, EM_SETMODIFY, TRUE, 0);
+    SetItemText(IDC_CMD_INITIAL_DIR, path);
+    SendItem(IDC_CMD_INITIAL_DIR, EM_SETMODIFY, TRUE, 0);
     SetModified(true);
 }
 
@@ -307,7 +307,7 @@ void CHttpRequestDialog::OnInitFields()
         m_layout.Add(id, ANCHOR_RIGHT | ANCHOR_BOTTOM);
     m_address = m_host.GetTransferDoc().HttpRequest().address;
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_HTTP_ADDRESS, m_address.c_str());
+    SetItemText(IDC_HTTP_ADDRESS, m_address.c_str());
 }
 
 bool CHttpRequestDialog::OnCommand(int id, int code, HWND control)

@@ -53,7 +53,7 @@ int CEventLogLvData::RecordOfRow(int row, int ringPosition, int count)
     return static_cast<int>(record);
 }
 
-void CEventLogLvData::Fill(int row, EventLogDisplayItem& item)
+void CEventLogLvData::MakeRow(int row, EventLogDisplayItem& item)
 {
     item = EventLogDisplayItem{};
     CEventLogDb& table = m_settings.GetEventLog();
@@ -81,24 +81,9 @@ void CEventLogLvData::Fill(int row, EventLogDisplayItem& item)
         item.message = event.message;
 }
 
-const EventLogDisplayItem& CEventLogLvData::Item(int row)
-{
-    return m_cache.Get(row, Maker());
-}
-
-void CEventLogLvData::CacheHint(int from, int to)
-{
-    m_cache.Hint(from, to, GetItemCount(), Maker());
-}
-
-void CEventLogLvData::Refill()
-{
-    m_cache.Refill(GetItemCount(), Maker());
-}
-
 void CEventLogLvData::GetDispInfo(LVITEMW* item)
 {
-    const EventLogDisplayItem& row = Item(item->iItem);
+    const EventLogDisplayItem& row = Cached(item->iItem);
     const std::vector<int>& map = m_table.GetVisibleMap();
     const int column = item->iSubItem >= 0 && item->iSubItem < static_cast<int>(map.size()) ? map[item->iSubItem] : -1;
     if (item->mask & LVIF_TEXT) {
@@ -130,7 +115,7 @@ std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host)
 bool CEventLogPage::OnInitDialog()
 {
     CAppSettings& settings = m_host->GetSettings();
-    HWND list = GetDlgItem(m_hWnd, IDC_EVENTLOG_LIST);
+    HWND list = Item(IDC_EVENTLOG_LIST);
     m_list.Attach(list);
     const DWORD exStyle = LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, exStyle, exStyle);
@@ -142,9 +127,16 @@ bool CEventLogPage::OnInitDialog()
     ITableSettings& tableSettings = m_host->GetTableSettings();
     m_list.SetSettings(&tableSettings);
     m_list.SetHeaderTips(tableSettings.GetMainToolTip(), false);
-    m_list.SetAlternateRows(settings.view.altListBkColor);
+    m_list.ApplyLook(TABLE_LOOK_ALTERNATE);
     m_data = std::make_unique<CEventLogLvData>(settings, m_list);
     m_data->SetEventCallback(this, &CEventLogPage::OnDataChanged);
+    m_list.SetData(m_data.get());
+    m_list.events.selectionChanged = [this](int, int, bool) { m_host->MarkDirty(HostUpdate::StatusBar); };
+    m_list.tableEvents.columnsChanged = [this](int, int) {
+        StoreColumns();
+        RefreshList();
+    };
+    AnswerTableDefaults(m_list, COLS_EVENTLOG, false);
     ExchangeData(false);
     Observe(settings);
     return true;
@@ -160,8 +152,7 @@ void CEventLogPage::ExchangeData(bool save)
     if (save || !m_list.m_hWnd)
         return;
     ApplySavedColumns();
-    const DWORD grid = m_host->GetSettings().view.tableGrid ? LVS_EX_GRIDLINES : 0;
-    SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid);
+    m_list.ApplyLook(TABLE_LOOK_GRID);
     RefreshList();
 }
 
@@ -186,7 +177,7 @@ std::wstring CEventLogPage::SelectedText()
     m_list.GetSelectedItems(rows);
     std::wstring text;
     for (int row : rows) {
-        const EventLogDisplayItem& item = m_data->Item(row);
+        const EventLogDisplayItem& item = m_data->Cached(row);
         text += item.time;
         text += L'\t';
         text += item.sender;
@@ -301,14 +292,6 @@ bool CEventLogPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (id != IDC_EVENTLOG_LIST || !m_data)
         return CBasePage::OnNotify(id, nmh, result);
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data->GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data->CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_GETEMPTYMARKUP: {
         auto* markup = reinterpret_cast<NMLVEMPTYMARKUP*>(nmh);
         std::wstring text;
@@ -330,18 +313,8 @@ bool CEventLogPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         }
         return m_list.OnKeyDown(key, result);
     }
-    case LVN_ITEMCHANGED: {
-        const auto* change = reinterpret_cast<NMLISTVIEW*>(nmh);
-        if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
-            m_host->MarkDirty(HostUpdate::StatusBar);
-        return true;
-    }
-    case TN_COLUMNSCHANGED:
-        StoreColumns();
-        RefreshList();
-        return true;
     default:
-        return OnPageTableNotify(nmh, result, COLS_EVENTLOG) || CBasePage::OnNotify(id, nmh, result);
+        return CBasePage::OnNotify(id, nmh, result);
     }
 }
 
@@ -355,11 +328,7 @@ void CEventLogPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
             ApplySavedColumns();
             RefreshList();
         }
-        if (details.ui & ASU_ALT_LIST_COLOR)
-            m_list.SetAlternateRows(settings.view.altListBkColor);
-        if (details.ui & ASU_TABLE_GRID)
-            SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
-                         settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
+        m_list.ApplyLook(TableLookChanges(details.ui) & (TABLE_LOOK_ALTERNATE | TABLE_LOOK_GRID));
     }
     if ((change & ASC_STATE) && (details.state & ASS_EVENT_TABLE))
         RefreshList();
@@ -369,16 +338,15 @@ void CEventLogPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
     }
 }
 
+void CEventLogPage::OnSize(UINT, int width, int height)
+{
+    if (m_list.m_hWnd)
+        SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CEventLogPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SIZE: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        if (m_list.m_hWnd)
-            SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, LOWORD(lParam), HIWORD(lParam),
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        return result;
-    }
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
             ShowContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});

@@ -22,32 +22,23 @@ struct EventLogDisplayItem
     std::wstring message;
 };
 
-class CEventLogLvData : public CVirtualListViewData
+class CEventLogLvData : public CCachedListData<EventLogDisplayItem>
 {
 public:
     CEventLogLvData(CAppSettings& settings, const CTableCtrl& table) : m_settings(settings), m_table(table) {}
 
     int GetItemCount() override;
     void GetDispInfo(LVITEMW* item) override;
-    void CacheHint(int from, int to) override;
 
     // The record row `row` shows: 1..count, 0 when there is none.
     static int RecordOfRow(int row, int ringPosition, int count);
-    // Reads the rows last hinted again (the table changed).
-    void Refill();
-    // Row `row` from the cache, or read into the scratch item.
-    const EventLogDisplayItem& Item(int row);
 
 private:
-    void Fill(int row, EventLogDisplayItem& item);
-    CRowCache<EventLogDisplayItem>::Make Maker()
-    {
-        return [this](int row, EventLogDisplayItem& item) { Fill(row, item); };
-    }
+    // Reads the record a row shows.
+    void MakeRow(int row, EventLogDisplayItem& item) override;
 
     CAppSettings& m_settings;
     const CTableCtrl& m_table;
-    CRowCache<EventLogDisplayItem> m_cache;
 };
 
 class CEventLogPage : public CBasePage
@@ -67,6 +58,7 @@ public:
     CTableCtrl& GetList() { return m_list; }
 
 private:
+    void OnSize(UINT type, int width, int height) override;
     bool OnInitDialog() override;
     void ApplySavedColumns();
     void RefreshList();

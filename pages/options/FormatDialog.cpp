@@ -132,7 +132,7 @@ bool CFormatDialog::OnInitDialog()
         GetWindowRect(child, &r);
         MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
         RECT params;
-        GetWindowRect(GetDlgItem(m_hWnd, IDC_FORMAT_PARAMS), &params);
+        GetWindowRect(Item(IDC_FORMAT_PARAMS), &params);
         MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&params), 2);
         if (GetDlgCtrlID(child) == static_cast<int>(static_cast<WORD>(-1)) && r.top > params.bottom) {
             AnchorItem item;
@@ -143,7 +143,8 @@ bool CFormatDialog::OnInitDialog()
     }
     CaptureLayout(m_layout);
 
-    m_list.Attach(GetDlgItem(m_hWnd, IDC_FORMAT_KEY_FILTERS));
+    m_list.Attach(Item(IDC_FORMAT_KEY_FILTERS));
+    m_list.SetData(&m_rows);
     LPCWSTR checks = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
     m_images.Attach(ImageList_LoadImageW(FindResourceModule(checks, RT_BITMAP), checks, 16, 1, RGB(255, 0, 255),
                                          IMAGE_BITMAP, LR_CREATEDIBSECTION));
@@ -155,7 +156,7 @@ bool CFormatDialog::OnInitDialog()
     column.cx = 150;
     SendMessageW(m_list.m_hWnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
 
-    HWND example = GetDlgItem(m_hWnd, IDC_FORMAT_EXAMPLE);
+    HWND example = Item(IDC_FORMAT_EXAMPLE);
     SendMessageW(example, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(example, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetSmallImageList()));
     TBBUTTON button{15, ID_PREVIEW_MENU, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0};
@@ -196,7 +197,7 @@ bool CFormatDialog::OnInitDialog()
     TTTOOLINFOW info{sizeof(info)};
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     info.hwnd = m_hWnd;
-    info.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(m_hWnd, IDC_FORMAT_PREVIEW_LABEL));
+    info.uId = reinterpret_cast<UINT_PTR>(Item(IDC_FORMAT_PREVIEW_LABEL));
     info.lpszText = tip.data();
     SendMessageW(m_tips.m_hWnd, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 
@@ -242,11 +243,11 @@ void CFormatDialog::FillControls()
 {
     UpdatingScope updating(m_hWnd);
     const bool oneName = m_count <= 1 && (m_fields & FDF_NAME);
-    SetDlgItemTextW(m_hWnd, IDC_FORMAT_NAME, oneName ? m_name.c_str() : kAny);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_FORMAT_NAME), oneName);
-    SetDlgItemTextW(m_hWnd, IDC_FORMAT_TEMPLATE, (m_fields & FDF_TEMPLATE) ? m_templ.c_str() : kAny);
-    SetDlgItemTextW(m_hWnd, IDC_FORMAT_PARAMS, (m_fields & FDF_PARAMS) ? m_params.c_str() : kAny);
-    SetDlgItemTextW(m_hWnd, IDC_FORMAT_COMMENT, (m_fields & FDF_COMMENT) ? m_comment.c_str() : kAny);
+    SetItemText(IDC_FORMAT_NAME, oneName ? m_name.c_str() : kAny);
+    EnableItem(IDC_FORMAT_NAME, oneName);
+    SetItemText(IDC_FORMAT_TEMPLATE, (m_fields & FDF_TEMPLATE) ? m_templ.c_str() : kAny);
+    SetItemText(IDC_FORMAT_PARAMS, (m_fields & FDF_PARAMS) ? m_params.c_str() : kAny);
+    SetItemText(IDC_FORMAT_COMMENT, (m_fields & FDF_COMMENT) ? m_comment.c_str() : kAny);
     RefreshPreview();
 }
 
@@ -302,7 +303,7 @@ void CFormatDialog::RefreshPreview()
         }
     }
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_FORMAT_PREVIEW, preview.c_str());
+    SetItemText(IDC_FORMAT_PREVIEW, preview.c_str());
 }
 
 void CFormatDialog::ShowValidationError(HRESULT code, int position)
@@ -317,7 +318,7 @@ void CFormatDialog::ShowValidationError(HRESULT code, int position)
     if (position < 0 || code < kFirstPositionedCode || code > kLastPositionedCode)
         return;
     const int id = code == KV_E_TEMPLATE_SPEC ? IDC_FORMAT_TEMPLATE : IDC_FORMAT_PARAMS;
-    HWND edit = GetDlgItem(m_hWnd, id);
+    HWND edit = Item(id);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(position), position);
 }
@@ -341,12 +342,12 @@ void CFormatDialog::Check()
 void CFormatDialog::EnableApply(bool on)
 {
     m_applyEnabled = on;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_FORMAT_APPLY), on);
+    EnableItem(IDC_FORMAT_APPLY, on);
 }
 
 void CFormatDialog::FocusName()
 {
-    HWND name = GetDlgItem(m_hWnd, IDC_FORMAT_NAME);
+    HWND name = Item(IDC_FORMAT_NAME);
     SetFocus(name);
     SendMessageW(name, EM_SETSEL, 0, -1);
 }
@@ -394,7 +395,7 @@ bool CFormatDialog::Apply()
     }
     if ((m_fields & FDF_TEMPLATE) && m_templ.empty()) {
         m_host.ShowMessageBox(ResText(IDS_FIELD_REQUIRED), MB_OK | MB_ICONERROR, nullptr);
-        SetFocus(GetDlgItem(m_hWnd, IDC_FORMAT_TEMPLATE));
+        SetFocus(Item(IDC_FORMAT_TEMPLATE));
         return false;
     }
     if ((m_fields & (FDF_TEMPLATE | FDF_PARAMS)) == (FDF_TEMPLATE | FDF_PARAMS)) {
@@ -614,9 +615,6 @@ bool CFormatDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id == IDC_FORMAT_KEY_FILTERS) {
         switch (nmh->code) {
-        case LVN_GETDISPINFOW:
-            m_rows.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-            return true;
         case NM_CLICK: {
             LVHITTESTINFO hit{};
             hit.pt = reinterpret_cast<NMITEMACTIVATE*>(nmh)->ptAction;

@@ -240,8 +240,8 @@ LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
 
 bool CFormatsPage::OnInitDialog()
 {
-    m_tabs = GetDlgItem(m_hWnd, IDC_FORMATS_TABS);
-    m_toolbar = GetDlgItem(m_hWnd, IDC_FORMATS_TOOLBAR);
+    m_tabs = Item(IDC_FORMATS_TABS);
+    m_toolbar = Item(IDC_FORMATS_TOOLBAR);
     // The list and the toolbar lie on the tab control and paint over it.
     SetWindowLongPtrW(m_tabs, GWL_STYLE, GetWindowLongPtrW(m_tabs, GWL_STYLE) | WS_CLIPSIBLINGS);
     SetWindowPos(m_tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -250,7 +250,7 @@ bool CFormatsPage::OnInitDialog()
                                             IMAGE_BITMAP, LR_CREATEDIBSECTION));
     SendMessageW(m_tabs, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_tabImages.Get()));
 
-    HWND list = GetDlgItem(m_hWnd, IDC_FORMATS_LIST);
+    HWND list = Item(IDC_FORMATS_LIST);
     m_table.Attach(list);
     const DWORD exStyle = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, exStyle, exStyle);
@@ -270,6 +270,25 @@ bool CFormatsPage::OnInitDialog()
     m_data.m_doc = &Doc();
     m_data.m_settings = &Settings();
     m_data.m_visibleMap = &m_table.GetVisibleMap();
+    m_table.SetData(&m_data);
+    m_table.events.selectionChanged = [this](int from, int to, bool selected) { OnSelectionChange(from, to, selected); };
+    m_table.events.activate = [this](int row, POINT) {
+        if (row >= 0)
+            EditSelected();
+    };
+    m_table.tableEvents.sortRequest = [this](int key) {
+        SortBy(key);
+        return true;
+    };
+    m_table.tableEvents.columnsChanged = [this](int what, int) { OnColumnsChanged(what); };
+    m_table.tableEvents.defaultColumns = [](std::vector<ColumnDesc>* columns, bool) {
+        if (columns) {
+            *columns = GetDefaultColumns(COLS_FORMATS);
+            for (ColumnDesc& c : *columns)
+                c.titleId = 0;
+        }
+        return true;
+    };
 
     // Toolbar "List".
     SendMessageW(m_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
@@ -337,10 +356,7 @@ void CFormatsPage::ExchangeData(bool save)
     LoadColumns();
     m_data.m_flags |= CFormatsLvData::kRebuild;
     RefreshKeyFilterState();
-    const bool grid = Settings().view.tableGrid;
-    SendMessageW(m_table.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid ? LVS_EX_GRIDLINES : 0);
-    m_table.SetAlternateRows(Settings().view.altListBkColor);
-    m_table.SetNoSortHeader(Settings().GetNoSortHeader());
+    m_table.ApplyLook();
     RefreshView();
     UpdateToolbar();
 }
@@ -521,10 +537,7 @@ void CFormatsPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
                 RefreshKeyFilterState();
                 UpdateToolbar();
             }
-            const bool grid = Settings().view.tableGrid;
-            SendMessageW(m_table.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid ? LVS_EX_GRIDLINES : 0);
-            m_table.SetAlternateRows(Settings().view.altListBkColor);
-            m_table.SetNoSortHeader(Settings().GetNoSortHeader());
+            m_table.ApplyLook();
         }
         return;
     }
@@ -1066,30 +1079,20 @@ bool CFormatsPage::OnListKey(const NMLVKEYDOWN* key)
     }
 }
 
+void CFormatsPage::OnColumnsChanged(int what)
+{
+    m_pageFlags |= kColumnsChanged;
+    StoreColumns();
+    if (what & TCC_VISIBILITY) {
+        m_data.m_flags |= CFormatsLvData::kRecache;
+        RefreshView();
+    }
+}
+
 bool CFormatsPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id == IDC_FORMATS_LIST && nmh->hwndFrom == m_table.m_hWnd) {
         switch (nmh->code) {
-        case LVN_GETDISPINFOW:
-            m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-            return true;
-        case LVN_ODCACHEHINT: {
-            const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-            m_data.CacheHint(hint->iFrom, hint->iTo);
-            return true;
-        }
-        case LVN_ITEMCHANGED: {
-            const auto* change = reinterpret_cast<NMLISTVIEW*>(nmh);
-            if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
-                OnSelectionChange(change->iItem, change->iItem, (change->uNewState & LVIS_SELECTED) != 0);
-            return true;
-        }
-        case LVN_ODSTATECHANGED: {
-            const auto* change = reinterpret_cast<NMLVODSTATECHANGE*>(nmh);
-            if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)
-                OnSelectionChange(change->iFrom, change->iTo, (change->uNewState & LVIS_SELECTED) != 0);
-            return true;
-        }
         case LVN_KEYDOWN:
             if (OnListKey(reinterpret_cast<NMLVKEYDOWN*>(nmh))) {
                 *result = 1;
@@ -1098,10 +1101,6 @@ bool CFormatsPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             break;
         case NM_CLICK:
             OnListClick(reinterpret_cast<NMITEMACTIVATE*>(nmh));
-            return true;
-        case NM_DBLCLK:
-            if (reinterpret_cast<NMITEMACTIVATE*>(nmh)->iItem >= 0)
-                EditSelected();
             return true;
         case TN_DRAGBEGIN:
             *result = 1;
@@ -1118,31 +1117,6 @@ bool CFormatsPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             }
             return true;
         }
-        case TN_SORTREQUEST:
-            SortBy(reinterpret_cast<TableSortRequest*>(nmh)->key);
-            *result = 1;
-            return true;
-        case TN_COLUMNSCHANGED: {
-            m_pageFlags |= kColumnsChanged;
-            StoreColumns();
-            if (reinterpret_cast<TableColumnsChange*>(nmh)->what & TCC_VISIBILITY) {
-                m_data.m_flags |= CFormatsLvData::kRecache;
-                RefreshView();
-            }
-            return true;
-        }
-        case TN_DEFAULTCOLUMNS: {
-            auto* set = reinterpret_cast<TableColumnSet*>(nmh);
-            if (set->columns) {
-                *set->columns = GetDefaultColumns(COLS_FORMATS);
-                for (ColumnDesc& c : *set->columns)
-                    c.titleId = 0;
-            }
-            *result = 1;
-            return true;
-        }
-        case TN_HEADERMENU:
-            return true;
         default:
             break;
         }

@@ -104,6 +104,7 @@ public:
     static constexpr uint32_t kIdleRememberFocused = 0x8;
 
 private:
+    void OnColumnsChanged(int what);
     bool OnInitDialog() override;
     void OnDestroy();
     void Relayout();

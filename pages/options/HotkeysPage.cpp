@@ -321,9 +321,9 @@ void CHotkeysPage::ExchangeData(bool save)
         return;
     UpdatingScope updating(m_hWnd);
     CAppSettings& settings = Settings();
-    CheckDlgButton(m_hWnd, IDC_HOTKEYS_ENABLED, settings.IsHotkeysEnabled() ? BST_CHECKED : BST_UNCHECKED);
+    CheckItem(IDC_HOTKEYS_ENABLED, settings.IsHotkeysEnabled());
     const bool hide = (settings.GetHotkeysFilterFlags() & kHideUnassigned) != 0;
-    CheckDlgButton(m_hWnd, IDC_HOTKEYS_UNASSIGNED, hide ? BST_UNCHECKED : BST_CHECKED);
+    CheckItem(IDC_HOTKEYS_UNASSIGNED, !(hide));
     m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
     RebuildRows(true);
     const DWORD grid = m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0;
@@ -374,7 +374,7 @@ void CHotkeysPage::UpdateSelection()
     HideWarning();
     const std::vector<int> rows = SelectedActionRows();
     const CAppSettings& settings = Settings();
-    HWND global = GetDlgItem(m_hWnd, IDC_HOTKEYS_GLOBAL);
+    HWND global = Item(IDC_HOTKEYS_GLOBAL);
     auto isGlobal = [&](int row) {
         const int entry = m_data->EntryOf(m_data->CommandOf(row));
         return entry >= 0 && (settings.hotkeys[entry] & HOTKEY_GLOBAL) != 0;
@@ -385,7 +385,7 @@ void CHotkeysPage::UpdateSelection()
         m_stored = 0;
         SetCaptured(0);
         SendMessageW(global, BM_SETSTYLE, BS_AUTOCHECKBOX, TRUE);
-        CheckDlgButton(m_hWnd, IDC_HOTKEYS_GLOBAL, BST_UNCHECKED);
+        CheckItem(IDC_HOTKEYS_GLOBAL, false);
         EnableWindow(global, FALSE);
     } else {
         const bool first = isGlobal(rows[0]);
@@ -402,11 +402,11 @@ void CHotkeysPage::UpdateSelection()
             EnableWindow(m_capture.m_hWnd, FALSE);
         }
         SendMessageW(global, BM_SETSTYLE, agree ? BS_AUTOCHECKBOX : BS_AUTO3STATE, TRUE);
-        CheckDlgButton(m_hWnd, IDC_HOTKEYS_GLOBAL, agree ? (first ? BST_CHECKED : BST_UNCHECKED) : BST_INDETERMINATE);
+        SetItemCheckState(IDC_HOTKEYS_GLOBAL, agree ? (first ? BST_CHECKED : BST_UNCHECKED) : BST_INDETERMINATE);
         EnableWindow(global, agree);
     }
-    EnableWindow(GetDlgItem(m_hWnd, IDC_HOTKEYS_ASSIGN), m_captured != 0);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_HOTKEYS_REMOVE), !rows.empty());
+    EnableItem(IDC_HOTKEYS_ASSIGN, m_captured != 0);
+    EnableItem(IDC_HOTKEYS_REMOVE, !rows.empty());
 }
 
 void CHotkeysPage::SetCaptured(WORD shortcut)
@@ -422,7 +422,7 @@ void CHotkeysPage::FinishCapture()
     if ((m_captured & 0xFF) == 0 && m_captured != 0)
         SetCaptured(0);
     ShowWarning();
-    EnableWindow(GetDlgItem(m_hWnd, IDC_HOTKEYS_ASSIGN), m_captured != 0);
+    EnableItem(IDC_HOTKEYS_ASSIGN, m_captured != 0);
 }
 
 bool CHotkeysPage::OnCaptureKey(UINT message, WPARAM key)
@@ -485,7 +485,7 @@ void CHotkeysPage::ShowWarning()
     UINT warning = HotkeyWarning(m_captured);
     // A local shortcut with Win never reaches the main window's accelerators.
     if (warning == 0 && (m_captured & HOTKEY_MOD_WIN) && (m_captured & 0xFF) &&
-        IsDlgButtonChecked(m_hWnd, IDC_HOTKEYS_GLOBAL) == BST_UNCHECKED)
+        GetItemCheckState(IDC_HOTKEYS_GLOBAL) == BST_UNCHECKED)
         warning = IDS_HOTKEY_WIN_LOCAL;
     if (warning == 0) {
         HideWarning();
@@ -539,7 +539,7 @@ void CHotkeysPage::Assign()
 {
     if (m_selectionMode == 0)
         return;
-    const UINT box = IsDlgButtonChecked(m_hWnd, IDC_HOTKEYS_GLOBAL);
+    const UINT box = GetItemCheckState(IDC_HOTKEYS_GLOBAL);
     const bool applyGlobal = box != BST_INDETERMINATE;
     const bool global = box == BST_CHECKED;
     const std::vector<int> rows = SelectedActionRows();
@@ -580,7 +580,7 @@ void CHotkeysPage::ToggleUnassigned()
 {
     CAppSettings& settings = Settings();
     settings.SetHotkeysFilterFlags(settings.GetHotkeysFilterFlags() ^ kHideUnassigned);
-    CheckDlgButton(m_hWnd, IDC_HOTKEYS_UNASSIGNED,
+    SetItemCheckState(IDC_HOTKEYS_UNASSIGNED,
                    (settings.GetHotkeysFilterFlags() & kHideUnassigned) ? BST_UNCHECKED : BST_CHECKED);
     RebuildRows(false);
 }
@@ -693,13 +693,13 @@ void CHotkeysPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
     const uint32_t change = bits[0];
     const uint32_t ui = settings.GetDetails().ui;
     if (change & ASC_HOTKEYS_ON) {
-        CheckDlgButton(m_hWnd, IDC_HOTKEYS_ENABLED, settings.IsHotkeysEnabled() ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_HOTKEYS_ENABLED, settings.IsHotkeysEnabled());
         EnableWindow(m_list.m_hWnd, settings.IsHotkeysEnabled());
     }
     const bool columns = (change & ASC_UI) && (ui & ASU_HOTKEYS_COLUMNS);
     if ((change & (ASC_HOTKEYS | ASC_EXT_TOOLS)) || ((change & ASC_UI) && (ui & (ASU_HOTKEYS_COLUMNS | ASU_HOTKEYS_FILTER)))) {
         if ((change & ASC_UI) && (ui & ASU_HOTKEYS_FILTER))
-            CheckDlgButton(m_hWnd, IDC_HOTKEYS_UNASSIGNED,
+            SetItemCheckState(IDC_HOTKEYS_UNASSIGNED,
                            (settings.GetHotkeysFilterFlags() & kHideUnassigned) ? BST_UNCHECKED : BST_CHECKED);
         RebuildRows(columns);
     }

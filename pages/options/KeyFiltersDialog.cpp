@@ -183,11 +183,11 @@ bool CKeyFiltersDialog::OnInitDialog()
 
     // The size box stands where its label does; the label shows while the box is hidden.
     RECT label;
-    GetWindowRect(GetDlgItem(m_hWnd, IDC_KF_SIZE_LABEL), &label);
+    GetWindowRect(Item(IDC_KF_SIZE_LABEL), &label);
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&label), 2);
-    SetWindowPos(GetDlgItem(m_hWnd, IDC_KF_SIZE_CHECK), nullptr, label.left, label.top, 0, 0,
+    SetWindowPos(Item(IDC_KF_SIZE_CHECK), nullptr, label.left, label.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SendDlgItemMessageW(m_hWnd, IDC_KF_SIZE_SPIN, UDM_SETRANGE32, 0, 65535);
+    SendItem(IDC_KF_SIZE_SPIN, UDM_SETRANGE32, 0, 65535);
     m_host.ExchangeDialogPlacement(false, m_hWnd, kPlacementSlot);
 
     RefreshList();
@@ -203,7 +203,7 @@ bool CKeyFiltersDialog::OnInitDialog()
 
 void CKeyFiltersDialog::SetUpFilterList()
 {
-    HWND list = GetDlgItem(m_hWnd, IDC_KF_LIST);
+    HWND list = Item(IDC_KF_LIST);
     m_list.Attach(list);
     const DWORD exStyle =
         LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES | LVS_EX_DOUBLEBUFFER;
@@ -217,17 +217,21 @@ void CKeyFiltersDialog::SetUpFilterList()
     m_list.SetColumns(columns, std::vector<int>(std::begin(kTitleIds), std::end(kTitleIds)));
     m_list.SetSortColumn(m_work.sort, false);
     m_list.ApplyColumns();
-    m_list.SetNoSortHeader(m_host.GetTableSettings().GetNoSortHeader());
-    m_list.SetAlternateRows(m_host.GetSettings().view.altListBkColor);
+    m_list.ApplyLook(TABLE_LOOK_NOSORT | TABLE_LOOK_ALTERNATE);
+    m_list.SetData(&m_listData);
+    m_list.tableEvents.sortRequest = [this](int key) { return SortBy(key); };
+    m_list.tableEvents.columnsChanged = [this](int, int) { StoreColumns(); };
+    AnswerTableDefaults(m_list, COLS_KEYFILTERS);
 }
 
 void CKeyFiltersDialog::SetUpTypesList()
 {
-    HWND list = GetDlgItem(m_hWnd, IDC_KF_KEY_TYPES);
+    HWND list = Item(IDC_KF_KEY_TYPES);
     m_types.Attach(list);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     SendMessageW(list, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(m_typeImages.Get()));
     SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
+    m_types.SetData(&m_typesData);
     LVCOLUMNW column{};
     column.mask = LVCF_WIDTH;
     column.cx = kTypesColumnWidth;
@@ -261,10 +265,7 @@ void CKeyFiltersDialog::OnSettingsChanged(const uint32_t* bits)
             m_list.ApplyColumns();
         }
     }
-    m_list.SetNoSortHeader(m_host.GetTableSettings().GetNoSortHeader());
-    m_list.SetAlternateRows(m_host.GetSettings().view.altListBkColor);
-    const DWORD grid = m_host.GetSettings().view.tableGrid ? LVS_EX_GRIDLINES : 0;
-    SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, grid);
+    m_list.ApplyLook();
 }
 
 void CKeyFiltersDialog::StoreColumns()
@@ -355,19 +356,19 @@ void CKeyFiltersDialog::RefreshProperties()
     m_referenceSize = m_keySize;
 
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_KF_NAME, m_selected == 1 ? name.c_str() : m_selected > 1 ? L"*" : L"");
+    SetItemText(IDC_KF_NAME, m_selected == 1 ? name.c_str() : m_selected > 1 ? L"*" : L"");
     for (int id : {IDC_KF_NAME, IDC_KF_NAME_LABEL})
-        EnableWindow(GetDlgItem(m_hWnd, id), m_selected == 1);
+        EnableItem(id, m_selected == 1);
     EnableWindow(m_types.m_hWnd, m_selected > 0);
     const bool sizesDiffer = m_selected > 1 && !(m_agreed & PROP_SIZE);
-    CheckDlgButton(m_hWnd, IDC_KF_SIZE_CHECK, BST_UNCHECKED);
-    ShowWindow(GetDlgItem(m_hWnd, IDC_KF_SIZE_CHECK), sizesDiffer ? SW_SHOWNA : SW_HIDE);
-    ShowWindow(GetDlgItem(m_hWnd, IDC_KF_SIZE_LABEL), sizesDiffer ? SW_HIDE : SW_SHOWNA);
-    SetDlgItemTextW(m_hWnd, IDC_KF_SIZE, sizesDiffer ? L"" : std::to_wstring(m_keySize).c_str());
+    CheckItem(IDC_KF_SIZE_CHECK, false);
+    ShowWindow(Item(IDC_KF_SIZE_CHECK), sizesDiffer ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(Item(IDC_KF_SIZE_LABEL), sizesDiffer ? SW_HIDE : SW_SHOWNA);
+    SetItemText(IDC_KF_SIZE, sizesDiffer ? L"" : std::to_wstring(m_keySize).c_str());
     const bool sizeOn = m_selected > 0 && (m_applied & PROP_SIZE);
     for (int id : {IDC_KF_SIZE, IDC_KF_SIZE_SPIN, IDC_KF_SHOW_TAB})
-        EnableWindow(GetDlgItem(m_hWnd, id), sizeOn);
-    HWND showTab = GetDlgItem(m_hWnd, IDC_KF_SHOW_TAB);
+        EnableItem(id, sizeOn);
+    HWND showTab = Item(IDC_KF_SHOW_TAB);
     const bool mixed = m_selected > 1 && !(m_agreed & PROP_VISIBLE);
     SendMessageW(showTab, BM_SETSTYLE, mixed ? BS_AUTO3STATE : BS_AUTOCHECKBOX, TRUE);
     SendMessageW(showTab, BM_SETCHECK, mixed ? BST_INDETERMINATE : m_visible ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -398,15 +399,15 @@ void CKeyFiltersDialog::ShowTypes()
 void CKeyFiltersDialog::EnableApply(bool on)
 {
     m_applyEnabled = on;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KF_APPLY), on);
+    EnableItem(IDC_KF_APPLY, on);
 }
 
 void CKeyFiltersDialog::UpdateButtons()
 {
     const bool any = m_work.SelectedCount() > 0;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KF_MOVE_UP), m_work.CanMoveUp());
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KF_MOVE_DOWN), m_work.CanMoveDown());
-    EnableWindow(GetDlgItem(m_hWnd, ID_ITEM_DELETE), any);
+    EnableItem(IDC_KF_MOVE_UP, m_work.CanMoveUp());
+    EnableItem(IDC_KF_MOVE_DOWN, m_work.CanMoveDown());
+    EnableItem(ID_ITEM_DELETE, any);
 }
 
 bool CKeyFiltersDialog::WriteProperties()
@@ -418,7 +419,7 @@ bool CKeyFiltersDialog::WriteProperties()
     if ((m_applied & PROP_NAME) && m_selected == 1) {
         std::wstring name;
         GetItemText(IDC_KF_NAME, name);
-        HWND edit = GetDlgItem(m_hWnd, IDC_KF_NAME);
+        HWND edit = Item(IDC_KF_NAME);
         if (name.empty()) {
             m_host.ShowMessageBox(LoadText(IDS_FIELD_REQUIRED), MB_ICONERROR, nullptr);
             SetFocus(edit);
@@ -608,7 +609,7 @@ void CKeyFiltersDialog::DoMove(bool up)
 
 void CKeyFiltersDialog::DoShowTab()
 {
-    const LRESULT state = SendDlgItemMessageW(m_hWnd, IDC_KF_SHOW_TAB, BM_GETCHECK, 0, 0);
+    const LRESULT state = SendItem(IDC_KF_SHOW_TAB, BM_GETCHECK, 0, 0);
     if (state == BST_INDETERMINATE)
         return;
     ReadSelection();
@@ -619,7 +620,7 @@ void CKeyFiltersDialog::DoShowTab()
             filter.flags ^= KEYFILTER_VISIBLE;
             changed = true;
         }
-    SendDlgItemMessageW(m_hWnd, IDC_KF_SHOW_TAB, BM_SETSTYLE, BS_AUTOCHECKBOX, TRUE);
+    SendItem(IDC_KF_SHOW_TAB, BM_SETSTYLE, BS_AUTOCHECKBOX, TRUE);
     if (changed) {
         m_work.ClearSortBy(KFSORT_VISIBLE);
         EnableApply();
@@ -692,10 +693,10 @@ bool CKeyFiltersDialog::OnCommand(int id, int code, HWND control)
         }
         return true;
     case IDC_KF_SIZE_CHECK: {
-        const bool ticked = IsDlgButtonChecked(m_hWnd, IDC_KF_SIZE_CHECK) == BST_CHECKED;
+        const bool ticked = IsItemChecked(IDC_KF_SIZE_CHECK);
         m_applied = ticked || (m_agreed & PROP_SIZE) ? m_applied | PROP_SIZE : m_applied & ~PROP_SIZE;
         for (int item : {IDC_KF_SIZE, IDC_KF_SIZE_SPIN, IDC_KF_SHOW_TAB})
-            EnableWindow(GetDlgItem(m_hWnd, item), m_selected > 0 && (m_applied & PROP_SIZE));
+            EnableItem(item, m_selected > 0 && (m_applied & PROP_SIZE));
         if (ticked)
             m_edited = true;
         EnableApply();
@@ -749,12 +750,21 @@ bool CKeyFiltersDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     return CModalDialog::OnNotify(id, nmh, result);
 }
 
+bool CKeyFiltersDialog::SortBy(int key)
+{
+    if (!WriteProperties())
+        return false;
+    ReadSelection();
+    m_work.Sort(key);
+    RefreshList();
+    PushSelection();
+    EnableApply();
+    return true;
+}
+
 bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
 {
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_listData.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED:
         // A click on another row must not lose what was typed for the old selection.
@@ -798,17 +808,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         m_pending = true;
         return true;
     }
-    case TN_SORTREQUEST: {
-        if (!WriteProperties())
-            return true;
-        ReadSelection();
-        m_work.Sort(reinterpret_cast<TableSortRequest*>(nmh)->key);
-        RefreshList();
-        PushSelection();
-        EnableApply();
-        *result = 1;
-        return true;
-    }
     case TN_DRAGBEGIN:
         ReadSelection();
         *result = m_work.SelectedCount() > 0 && WriteProperties() ? 1 : 0;
@@ -831,11 +830,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         }
         return true;
     }
-    case TN_DEFAULTCOLUMNS:
-        return AnswerDefaultColumns(nmh, result, COLS_KEYFILTERS);
-    case TN_COLUMNSCHANGED:
-        StoreColumns();
-        return true;
     default:
         return false;
     }
@@ -844,14 +838,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
 bool CKeyFiltersDialog::OnTypesListNotify(NMHDR* nmh, LRESULT* result)
 {
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_typesData.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_typesData.CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_KEYDOWN:
         if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey != VK_SPACE)
             return false;

@@ -53,6 +53,8 @@ public:
     bool Apply();
 
 private:
+    // The filters sorted by the key a header click asks for; false when the edits are not valid.
+    bool SortBy(int key);
     // Property agreement bits.
     enum : uint32_t { PROP_NAME = 1, PROP_TYPES = 2, PROP_SIZE = 4, PROP_VISIBLE = 8 };
 

@@ -126,9 +126,9 @@ bool CKeyboardPage::OnInitDialog()
 {
     m_tips.Add(*m_host, m_hWnd, {IDC_KBD_PRESS_DELAY, IDC_KBD_RELEASE_DELAY, IDC_KBD_AUTOIT, IDC_KBD_START_ADMIN});
     for (int spin : {IDC_KBD_ACTIVATE_SPIN, IDC_KBD_PRESS_SPIN, IDC_KBD_RELEASE_SPIN})
-        SendDlgItemMessageW(m_hWnd, spin, UDM_SETRANGE32, 0, INT32_MAX);
+        SendItem(spin, UDM_SETRANGE32, 0, INT32_MAX);
 
-    HWND toolbar = GetDlgItem(m_hWnd, IDC_KBD_WINDOW_BAR);
+    HWND toolbar = Item(IDC_KBD_WINDOW_BAR);
     SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
     m_selectLabel = ShortPart(ID_KBD_SELECT_WINDOW);
@@ -145,13 +145,13 @@ bool CKeyboardPage::OnInitDialog()
 
     // The typing library is offered only when it lies beside the program.
     const DWORD attributes = GetFileAttributesW(TypingLibraryPath().c_str());
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KBD_AUTOIT),
+    EnableWindow(Item(IDC_KBD_AUTOIT),
                  attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY));
     OSVERSIONINFOW version{sizeof(version)};
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (GetVersionExW(&version) && version.dwMajorVersion < 6)
-        ShowWindow(GetDlgItem(m_hWnd, IDC_KBD_START_ADMIN), SW_HIDE);
+        ShowWindow(Item(IDC_KBD_START_ADMIN), SW_HIDE);
 #pragma GCC diagnostic pop
 
     m_layout.parent = m_hWnd;
@@ -177,16 +177,16 @@ void CKeyboardPage::ExchangeData(bool save)
     }
     const _TRANS_DST_KEYBOARD& record = m_host->GetTransferDoc().Keyboard();
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_KBD_ACTIVATE_DELAY, std::to_wstring(static_cast<int32_t>(record.afterActivateDelay)).c_str());
-    SetDlgItemTextW(m_hWnd, IDC_KBD_PRESS_DELAY, std::to_wstring(static_cast<int32_t>(record.afterPressDelay)).c_str());
-    SetDlgItemTextW(m_hWnd, IDC_KBD_RELEASE_DELAY, std::to_wstring(static_cast<int32_t>(record.afterReleaseDelay)).c_str());
+    SetItemText(IDC_KBD_ACTIVATE_DELAY, std::to_wstring(static_cast<int32_t>(record.afterActivateDelay)).c_str());
+    SetItemText(IDC_KBD_PRESS_DELAY, std::to_wstring(static_cast<int32_t>(record.afterPressDelay)).c_str());
+    SetItemText(IDC_KBD_RELEASE_DELAY, std::to_wstring(static_cast<int32_t>(record.afterReleaseDelay)).c_str());
     for (int id = IDC_KBD_UNICODE; id <= IDC_KBD_AUTOIT; ++id)
-        CheckDlgButton(m_hWnd, id, id == IDC_KBD_METHOD_GROUP + record.method ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(m_hWnd, IDC_KBD_START_ADMIN, record.startAdmin ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(m_hWnd, IDC_KBD_FILTER_ON, record.filterEnabled ? BST_CHECKED : BST_UNCHECKED);
-    SetDlgItemTextW(m_hWnd, IDC_KBD_CLASS, record.filterClass.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_KBD_TITLE, record.filterTitle.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_KBD_FILE, record.filterFile.c_str());
+        CheckItem(id, id == IDC_KBD_METHOD_GROUP + record.method);
+    CheckItem(IDC_KBD_START_ADMIN, record.startAdmin);
+    CheckItem(IDC_KBD_FILTER_ON, record.filterEnabled);
+    SetItemText(IDC_KBD_CLASS, record.filterClass.c_str());
+    SetItemText(IDC_KBD_TITLE, record.filterTitle.c_str());
+    SetItemText(IDC_KBD_FILE, record.filterFile.c_str());
     UpdateFilterControls();
 }
 
@@ -200,10 +200,10 @@ void CKeyboardPage::UpdateFilterControls()
 {
     const bool on = m_host->GetTransferDoc().Keyboard().filterEnabled;
     for (int id : kFilterEdits)
-        EnableWindow(GetDlgItem(m_hWnd, id), on);
+        EnableItem(id, on);
     for (int id : kFilterLabels)
-        EnableWindow(GetDlgItem(m_hWnd, id), on);
-    HWND toolbar = GetDlgItem(m_hWnd, IDC_KBD_WINDOW_BAR);
+        EnableItem(id, on);
+    HWND toolbar = Item(IDC_KBD_WINDOW_BAR);
     SendMessageW(toolbar, TB_ENABLEBUTTON, ID_KBD_SELECT_WINDOW, MAKELONG(on, 0));
     SendMessageW(toolbar, TB_ENABLEBUTTON, ID_ACTIVATE_TARGET, MAKELONG(on, 0));
 }
@@ -269,21 +269,21 @@ bool CKeyboardPage::OnCommand(int id, int code, HWND control)
     case IDC_KBD_START_ADMIN:
         if (code == BN_CLICKED) {
             CDocUpdateScope scope(doc, ObserverKey());
-            doc.SetKeyboardStartAdmin(IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED);
+            doc.SetKeyboardStartAdmin(IsItemChecked(id));
         }
         return true;
     case IDC_KBD_FILTER_ON:
         if (code == BN_CLICKED) {
             {
                 CDocUpdateScope scope(doc, ObserverKey());
-                doc.SetWindowFilterEnabled(IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED);
+                doc.SetWindowFilterEnabled(IsItemChecked(id));
             }
             UpdateFilterControls();
         }
         return true;
     case ID_ACTIVATE_TARGET:
         // The frame's own command of that id activates without the flash.
-        if (control != GetDlgItem(m_hWnd, IDC_KBD_WINDOW_BAR))
+        if (control != Item(IDC_KBD_WINDOW_BAR))
             return CBasePage::OnCommand(id, code, control);
         GoToWindow();
         return true;
@@ -491,10 +491,10 @@ void CKeyboardPage::AcceptWindow(HWND window)
     CTransferDoc& doc = m_host->GetTransferDoc();
     UpdatingScope updating(m_hWnd);
     CDocUpdateScope scope(doc, ObserverKey());
-    SetDlgItemTextW(m_hWnd, IDC_KBD_CLASS, className);
+    SetItemText(IDC_KBD_CLASS, className);
     doc.SetWindowFilterClass(className);
-    SetDlgItemTextW(m_hWnd, IDC_KBD_TITLE, title);
+    SetItemText(IDC_KBD_TITLE, title);
     doc.SetWindowFilterTitle(title);
-    SetDlgItemTextW(m_hWnd, IDC_KBD_FILE, file);
+    SetItemText(IDC_KBD_FILE, file);
     doc.SetWindowFilterFile(file);
 }

@@ -70,7 +70,7 @@ void CPtvPage::MarkTyping()
 std::wstring CPtvPage::ItemText(int id) const
 {
     std::wstring text;
-    GetWindowString(GetDlgItem(m_hWnd, id), text);
+    GetWindowString(Item(id), text);
     return text;
 }
 
@@ -82,8 +82,8 @@ CPtvClientPage::CPtvClientPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_CLIENT, o
 
 void CPtvClientPage::OnInitPage()
 {
-    SendDlgItemMessageW(m_hWnd, IDC_PTV_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
-    SendDlgItemMessageW(m_hWnd, IDC_PTV_PERIOD_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), INT32_MAX);
+    SendItem(IDC_PTV_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
+    SendItem(IDC_PTV_PERIOD_SPIN, UDM_SETRANGE32, static_cast<WPARAM>(-1), INT32_MAX);
     m_layout.Add(IDC_PTV_CLIENT_GROUP, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
 }
 
@@ -100,10 +100,10 @@ void CPtvClientPage::ExchangeData(bool save)
     int port = 0;
     SplitAddressPort(bridge.address, host, port);
     UpdatingScope updating(m_hWnd);
-    SetDlgItemTextW(m_hWnd, IDC_PTV_HOST, host.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_PTV_PORT, std::to_wstring(port).c_str());
+    SetItemText(IDC_PTV_HOST, host.c_str());
+    SetItemText(IDC_PTV_PORT, std::to_wstring(port).c_str());
     // Signed: -1 is a period the field accepts and must show as typed.
-    SetDlgItemTextW(m_hWnd, IDC_PTV_PERIOD, std::to_wstring(bridge.connectPeriod).c_str());
+    SetItemText(IDC_PTV_PERIOD, std::to_wstring(bridge.connectPeriod).c_str());
 }
 
 void CPtvClientPage::StoreHost()
@@ -168,8 +168,8 @@ CPtvServerPage::CPtvServerPage(CPortavoPage& owner) : CPtvPage(IDD_PTV_SERVER, o
 
 void CPtvServerPage::OnInitPage()
 {
-    SendDlgItemMessageW(m_hWnd, IDC_PTV_LOCAL_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
-    SendDlgItemMessageW(m_hWnd, IDC_PTV_MAX_SPIN, UDM_SETRANGE32, 1, 8);
+    SendItem(IDC_PTV_LOCAL_PORT_SPIN, UDM_SETRANGE32, 1, 65535);
+    SendItem(IDC_PTV_MAX_SPIN, UDM_SETRANGE32, 1, 8);
     m_layout.Add(IDC_PTV_SERVER_GROUP, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
     m_layout.Add(IDC_PTV_CONNECTIONS, ANCHOR_LEFT | ANCHOR_TOP | ANCHOR_RIGHT | ANCHOR_BOTTOM);
 }
@@ -184,8 +184,8 @@ void CPtvServerPage::ExchangeData(bool save)
     const _TRANS_DST_PORTAVO& bridge = m_owner.Host().GetTransferDoc().Portavo();
     {
         UpdatingScope updating(m_hWnd);
-        SetDlgItemTextW(m_hWnd, IDC_PTV_LOCAL_PORT, std::to_wstring(bridge.port).c_str());
-        SetDlgItemTextW(m_hWnd, IDC_PTV_MAX_CONNECTIONS, std::to_wstring(bridge.maxConnections).c_str());
+        SetItemText(IDC_PTV_LOCAL_PORT, std::to_wstring(bridge.port).c_str());
+        SetItemText(IDC_PTV_MAX_CONNECTIONS, std::to_wstring(bridge.maxConnections).c_str());
     }
     RefreshConnections();
 }
@@ -212,7 +212,7 @@ void CPtvServerPage::StoreMaxConnections()
 
 void CPtvServerPage::RefreshConnections()
 {
-    HWND list = GetDlgItem(m_hWnd, IDC_PTV_CONNECTIONS);
+    HWND list = Item(IDC_PTV_CONNECTIONS);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     std::vector<std::wstring> peers;
     if (!m_owner.Host().GetBridgeConnections(peers))
@@ -306,7 +306,7 @@ void CPortavoPage::ExchangeData(bool save)
     const _TRANS_DST_PORTAVO& bridge = m_host->GetTransferDoc().Portavo();
     {
         UpdatingScope updating(m_hWnd);
-        CheckDlgButton(m_hWnd, IDC_PTV_NVT, bridge.nvt ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_PTV_NVT, bridge.nvt);
     }
     ChooseType(bridge.mode);
     for (auto& page : m_subPages)
@@ -329,8 +329,8 @@ void CPortavoPage::ChooseType(int type)
     m_shown = -1;
     UpdatingScope updating(m_hWnd);
     if (index < 0 || index > 1) {
-        CheckDlgButton(m_hWnd, IDC_PTV_CLIENT, BST_UNCHECKED);
-        CheckDlgButton(m_hWnd, IDC_PTV_SERVER, BST_UNCHECKED);
+        CheckItem(IDC_PTV_CLIENT, false);
+        CheckItem(IDC_PTV_SERVER, false);
         return;
     }
     std::unique_ptr<CPtvPage>& page = m_subPages[index];
@@ -370,7 +370,7 @@ bool CPortavoPage::OnCommand(int id, int code, HWND control)
     case IDC_PTV_NVT:
         if (code == BN_CLICKED) {
             CDocUpdateScope scope(doc, ObserverKey());
-            doc.SetPortavoNvt(IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED);
+            doc.SetPortavoNvt(IsItemChecked(id));
         }
         return true;
     case ID_PAGE_DEFAULT: {

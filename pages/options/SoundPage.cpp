@@ -269,7 +269,7 @@ void CSoundPage::ExchangeData(bool save)
         return;
     UpdatingScope updating(m_hWnd);
     CAppSettings& settings = Settings();
-    CheckDlgButton(m_hWnd, IDC_SOUNDS_ENABLED, settings.IsSoundsEnabled() ? BST_CHECKED : BST_UNCHECKED);
+    CheckItem(IDC_SOUNDS_ENABLED, settings.IsSoundsEnabled());
     m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
     ListView_SetExtendedListViewStyleEx(m_list.m_hWnd, LVS_EX_GRIDLINES,
                                         m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0);
@@ -319,7 +319,7 @@ void CSoundPage::StartEdit()
 {
     if (m_row < 0 || m_row >= kSoundEventCount)
         return;
-    HWND combo = GetDlgItem(m_hWnd, IDC_SOUNDS_COMBO);
+    HWND combo = Item(IDC_SOUNDS_COMBO);
     if (!m_comboFilled) {
         m_comboFilled = true;
         COMBOBOXINFO info{};
@@ -349,7 +349,7 @@ void CSoundPage::EndEdit(bool store)
     if (!m_editing)
         return;
     m_editing = false;
-    HWND combo = GetDlgItem(m_hWnd, IDC_SOUNDS_COMBO);
+    HWND combo = Item(IDC_SOUNDS_COMBO);
     if (store && m_row >= 0 && m_row < kSoundEventCount) {
         std::wstring text;
         GetItemText(IDC_SOUNDS_COMBO, text);
@@ -534,7 +534,7 @@ void CSoundPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
     const uint32_t change = bits[0];
     const uint32_t ui = (change & ASC_UI) ? settings.GetDetails().ui : 0;
     if (change & ASC_SOUNDS_ON) {
-        CheckDlgButton(m_hWnd, IDC_SOUNDS_ENABLED, settings.IsSoundsEnabled() ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_SOUNDS_ENABLED, settings.IsSoundsEnabled());
         EnableWindow(m_list.m_hWnd, settings.IsSoundsEnabled());
     }
     if ((change & ASC_SOUND_FILES) || (ui & ASU_SOUNDS_COLUMNS))

@@ -203,7 +203,7 @@ void CTransferPage::ExchangeData(bool save)
         return;
     }
     UpdatingScope updating(m_hWnd);
-    CheckDlgButton(m_hWnd, IDC_TP_ENABLED, Settings().IsTransferEnabled() ? BST_CHECKED : BST_UNCHECKED);
+    CheckItem(IDC_TP_ENABLED, Settings().IsTransferEnabled());
     FillSourceList();
     ShowDestination();
     RefreshLastTransfer();
@@ -309,13 +309,13 @@ void CTransferPage::RefreshLastTransfer()
     std::wstring time;
     if (last.time.GetTime() != 0)
         last.time.Format(L"%x %X", time);
-    SetDlgItemTextW(m_hWnd, IDC_TP_TIME, time.c_str());
+    SetItemText(IDC_TP_TIME, time.c_str());
     const std::wstring key = LastTransferKeyText(last, m_host->GetKeyTypeName(last.keyType));
-    SetDlgItemTextW(m_hWnd, IDC_TP_KEY, key.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_TP_FORMAT, LastTransferFormatText(last).c_str());
-    SetDlgItemTextW(m_hWnd, IDC_TP_TRANSFERRED, last.transferred.c_str());
-    SetDlgItemTextW(m_hWnd, IDC_TP_WHERE, LastTransferWhereText(last).c_str());
-    SetDlgItemTextW(m_hWnd, IDC_TP_COUNTER, std::to_wstring(static_cast<uint32_t>(last.counter)).c_str());
+    SetItemText(IDC_TP_KEY, key.c_str());
+    SetItemText(IDC_TP_FORMAT, LastTransferFormatText(last).c_str());
+    SetItemText(IDC_TP_TRANSFERRED, last.transferred.c_str());
+    SetItemText(IDC_TP_WHERE, LastTransferWhereText(last).c_str());
+    SetItemText(IDC_TP_COUNTER, std::to_wstring(static_cast<uint32_t>(last.counter)).c_str());
     InvalidateRect(Item(IDC_TP_BYTES), nullptr, TRUE);
 }
 
@@ -327,7 +327,7 @@ void CTransferPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
     if (doc == &Settings()) {
         const AppSettingsDetails& details = Settings().GetDetails();
         if (change & ASC_TRANSFER_ON)
-            CheckDlgButton(m_hWnd, IDC_TP_ENABLED, Settings().IsTransferEnabled() ? BST_CHECKED : BST_UNCHECKED);
+            CheckItem(IDC_TP_ENABLED, Settings().IsTransferEnabled());
         if ((change & ASC_STATE) && (details.state & ASS_KNOWN_READERS))
             FillSourceList();
         if (((change & ASC_STATE) && (details.state & (ASS_LAST_TRANSFER | ASS_COUNTER))) ||
@@ -491,7 +491,7 @@ void CTransferPage::OnEnabledClicked()
         return;
     }
     if (!m_host->StartTransfer(true)) {
-        CheckDlgButton(m_hWnd, IDC_TP_ENABLED, BST_UNCHECKED);
+        CheckItem(IDC_TP_ENABLED, false);
         SetFocus(Item(IDC_TP_SOURCE));
     }
 }

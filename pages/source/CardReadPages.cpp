@@ -41,11 +41,6 @@ void FillNumbers(HWND combo, int from, int to)
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(IntToWString(n).c_str()));
 }
 
-bool IsChecked(HWND page, int id)
-{
-    return IsDlgButtonChecked(page, id) == BST_CHECKED;
-}
-
 }  // namespace
 
 bool ParseTemicPassword(const std::wstring& text, uint32_t& password)
@@ -113,9 +108,9 @@ void CMifareULPage::ExchangeData(bool save)
         return;
     const MifareULSettings& ul = m_host->GetTransferDoc().readKeys.ultralight;
     UpdatingScope updating(m_hWnd);
-    CheckDlgButton(m_hWnd, IDC_UL_ENABLED, ul.enabled ? BST_CHECKED : BST_UNCHECKED);
-    SendDlgItemMessageW(m_hWnd, IDC_UL_PAGE, CB_SETCURSEL, static_cast<WPARAM>(ul.page), 0);
-    SendDlgItemMessageW(m_hWnd, IDC_UL_COUNT, CB_SETCURSEL, static_cast<WPARAM>(ul.count - 1), 0);
+    CheckItem(IDC_UL_ENABLED, ul.enabled);
+    SendItem(IDC_UL_PAGE, CB_SETCURSEL, static_cast<WPARAM>(ul.page), 0);
+    SendItem(IDC_UL_COUNT, CB_SETCURSEL, static_cast<WPARAM>(ul.count - 1), 0);
     UpdateControlStates();
 }
 
@@ -139,7 +134,7 @@ bool CMifareULPage::OnCommand(int id, int code, HWND control)
     case IDC_UL_ENABLED: {
         {
             CDocUpdateScope scope(doc, ObserverKey());
-            doc.SetMifareULEnabled(IsChecked(m_hWnd, IDC_UL_ENABLED));
+            doc.SetMifareULEnabled(IsItemChecked(IDC_UL_ENABLED));
         }
         UpdateControlStates();
         break;
@@ -191,17 +186,17 @@ LRESULT CTemicPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 bool CTemicPage::OnInitDialog()
 {
-    SetWindowLongPtrW(GetDlgItem(m_hWnd, IDC_TEMIC_NOTE), GWL_EXSTYLE,
-                      GetWindowLongPtrW(GetDlgItem(m_hWnd, IDC_TEMIC_NOTE), GWL_EXSTYLE) | WS_EX_TRANSPARENT);
-    FillNumbers(GetDlgItem(m_hWnd, IDC_TEMIC_BLOCK), 0, 7);
-    FillNumbers(GetDlgItem(m_hWnd, IDC_TEMIC_COUNT), 1, 4);
-    SendDlgItemMessageW(m_hWnd, IDC_TEMIC_PASSWORD, EM_LIMITTEXT, 10, 0);
+    SetWindowLongPtrW(Item(IDC_TEMIC_NOTE), GWL_EXSTYLE,
+                      GetWindowLongPtrW(Item(IDC_TEMIC_NOTE), GWL_EXSTYLE) | WS_EX_TRANSPARENT);
+    FillNumbers(Item(IDC_TEMIC_BLOCK), 0, 7);
+    FillNumbers(Item(IDC_TEMIC_COUNT), 1, 4);
+    SendItem(IDC_TEMIC_PASSWORD, EM_LIMITTEXT, 10, 0);
 
     // The check box stands where the block list is: only one of them shows.
     RECT block;
-    GetWindowRect(GetDlgItem(m_hWnd, IDC_TEMIC_BLOCK), &block);
+    GetWindowRect(Item(IDC_TEMIC_BLOCK), &block);
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&block), 2);
-    SetWindowPos(GetDlgItem(m_hWnd, IDC_TEMIC_READ_ALL), nullptr, block.left, block.top, 0, 0,
+    SetWindowPos(Item(IDC_TEMIC_READ_ALL), nullptr, block.left, block.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     m_layout.parent = m_hWnd;
@@ -223,7 +218,7 @@ void CTemicPage::ForEachTool(bool add)
     if (!tip || !tip->m_hWnd)
         return;
     for (int id : {IDC_TEMIC_SCAN, static_cast<int>(ID_INIT_TEMIC)}) {
-        HWND control = GetDlgItem(m_hWnd, id);
+        HWND control = Item(id);
         if (add)
             tip->AddWindowTool(control);
         else
@@ -236,18 +231,18 @@ void CTemicPage::FillControls()
     const TemicSettings& t = m_host->GetTransferDoc().readKeys.temic;
     {
         UpdatingScope updating(m_hWnd);
-        CheckDlgButton(m_hWnd, IDC_TEMIC_ENABLED, t.enabled ? BST_CHECKED : BST_UNCHECKED);
-        SetDlgItemTextW(m_hWnd, IDC_TEMIC_SCAN, TemicParamsText(t.params).c_str());
-        SendDlgItemMessageW(m_hWnd, IDC_TEMIC_SCAN, EM_SETMODIFY, FALSE, 0);
+        CheckItem(IDC_TEMIC_ENABLED, t.enabled);
+        SetItemText(IDC_TEMIC_SCAN, TemicParamsText(t.params).c_str());
+        SendItem(IDC_TEMIC_SCAN, EM_SETMODIFY, FALSE, 0);
         CheckRadioButton(m_hWnd, IDC_TEMIC_UID, IDC_TEMIC_DATA, (t.flags & TEMIC_DATA_MODE) ? IDC_TEMIC_DATA : IDC_TEMIC_UID);
-        CheckDlgButton(m_hWnd, IDC_TEMIC_READ_ALL, (t.flags & TEMIC_READ_ALL_BYTES) ? BST_CHECKED : BST_UNCHECKED);
-        SendDlgItemMessageW(m_hWnd, IDC_TEMIC_BLOCK, CB_SETCURSEL, static_cast<WPARAM>(t.block), 0);
-        SendDlgItemMessageW(m_hWnd, IDC_TEMIC_COUNT, CB_SETCURSEL, static_cast<WPARAM>(t.count - 1), 0);
-        CheckDlgButton(m_hWnd, IDC_TEMIC_USE_PASSWORD, (t.flags & TEMIC_USE_PASSWORD) ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_TEMIC_READ_ALL, (t.flags & TEMIC_READ_ALL_BYTES));
+        SendItem(IDC_TEMIC_BLOCK, CB_SETCURSEL, static_cast<WPARAM>(t.block), 0);
+        SendItem(IDC_TEMIC_COUNT, CB_SETCURSEL, static_cast<WPARAM>(t.count - 1), 0);
+        CheckItem(IDC_TEMIC_USE_PASSWORD, (t.flags & TEMIC_USE_PASSWORD));
         wchar_t password[12];
         swprintf(password, 12, L"%08X", static_cast<unsigned>(t.password));
-        SetDlgItemTextW(m_hWnd, IDC_TEMIC_PASSWORD, password);
-        SendDlgItemMessageW(m_hWnd, IDC_TEMIC_PASSWORD, EM_SETMODIFY, FALSE, 0);
+        SetItemText(IDC_TEMIC_PASSWORD, password);
+        SendItem(IDC_TEMIC_PASSWORD, EM_SETMODIFY, FALSE, 0);
     }
     UpdateControlStates();
 }
@@ -263,13 +258,13 @@ void CTemicPage::UpdateControlStates()
     EnableWithLabel(m_hWnd, IDC_TEMIC_USE_PASSWORD, on, false);
     EnableWithLabel(m_hWnd, IDC_TEMIC_PASSWORD, on && (t.flags & TEMIC_USE_PASSWORD), false);
 
-    ShowWindow(GetDlgItem(m_hWnd, IDC_TEMIC_READ_ALL), data ? SW_HIDE : SW_SHOW);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_TEMIC_READ_ALL), on && !data);
+    ShowWindow(Item(IDC_TEMIC_READ_ALL), data ? SW_HIDE : SW_SHOW);
+    EnableItem(IDC_TEMIC_READ_ALL, on && !data);
     for (int id : {IDC_TEMIC_BLOCK, IDC_TEMIC_COUNT}) {
         ShowWithLabel(m_hWnd, id, data);
         EnableWithLabel(m_hWnd, id, on && data, true);
     }
-    EnableWindow(GetDlgItem(m_hWnd, ID_INIT_TEMIC), m_host->CanStartReaderJob());
+    EnableItem(ID_INIT_TEMIC, m_host->CanStartReaderJob());
 }
 
 void CTemicPage::ExchangeData(bool save)
@@ -279,9 +274,9 @@ void CTemicPage::ExchangeData(bool save)
         return;
     }
     CDocUpdateScope scope(m_host->GetTransferDoc(), ObserverKey());
-    if (SendDlgItemMessageW(m_hWnd, IDC_TEMIC_SCAN, EM_GETMODIFY, 0, 0))
+    if (SendItem(IDC_TEMIC_SCAN, EM_GETMODIFY, 0, 0))
         ReadScanEdit();
-    if (SendDlgItemMessageW(m_hWnd, IDC_TEMIC_PASSWORD, EM_GETMODIFY, 0, 0))
+    if (SendItem(IDC_TEMIC_PASSWORD, EM_GETMODIFY, 0, 0))
         ReadPasswordEdit();
 }
 
@@ -357,14 +352,14 @@ bool CTemicPage::OnCommand(int id, int code, HWND control)
             return false;
         {
             CDocUpdateScope scope(doc, ObserverKey());
-            doc.SetTemicEnabled(IsChecked(m_hWnd, IDC_TEMIC_ENABLED));
+            doc.SetTemicEnabled(IsItemChecked(IDC_TEMIC_ENABLED));
         }
         UpdateControlStates();
         return true;
     case IDC_TEMIC_READ_ALL:
         if (code != BN_CLICKED)
             return false;
-        SetFlag(TEMIC_READ_ALL_BYTES, IsChecked(m_hWnd, IDC_TEMIC_READ_ALL));
+        SetFlag(TEMIC_READ_ALL_BYTES, IsItemChecked(IDC_TEMIC_READ_ALL));
         return true;
     case IDC_TEMIC_SCAN:
         if (code == EN_KILLFOCUS && SendMessageW(control, EM_GETMODIFY, 0, 0))
@@ -400,7 +395,7 @@ bool CTemicPage::OnCommand(int id, int code, HWND control)
         return true;
     }
     case IDC_TEMIC_USE_PASSWORD:
-        SetFlag(TEMIC_USE_PASSWORD, IsChecked(m_hWnd, IDC_TEMIC_USE_PASSWORD));
+        SetFlag(TEMIC_USE_PASSWORD, IsItemChecked(IDC_TEMIC_USE_PASSWORD));
         UpdateControlStates();
         return true;
     case IDC_TEMIC_PASSWORD:

@@ -171,12 +171,12 @@ LRESULT CKeyDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 bool CKeyDialog::OnInitDialog()
 {
-    SendDlgItemMessageW(m_hWnd, IDC_KEY_SIZE_SPIN, UDM_SETRANGE32, kMinKeySize, kMaxKeySize);
-    m_numberEdit.Attach(GetDlgItem(m_hWnd, IDC_KEY_NUMBER));
+    SendItem(IDC_KEY_SIZE_SPIN, UDM_SETRANGE32, kMinKeySize, kMaxKeySize);
+    m_numberEdit.Attach(Item(IDC_KEY_NUMBER));
 
     // The check boxes stand over the labels they replace.
     for (int id : {IDC_KEY_SIZE_CHECK, IDC_KEY_NUMBER_CHECK}) {
-        HWND check = GetDlgItem(m_hWnd, id);
+        HWND check = Item(id);
         HWND label = LabelBefore(check);
         RECT r;
         if (label && GetWindowRect(label, &r)) {
@@ -185,7 +185,7 @@ bool CKeyDialog::OnInitDialog()
         }
     }
 
-    HWND formats = GetDlgItem(m_hWnd, IDC_KEY_INPUT_FORMAT);
+    HWND formats = Item(IDC_KEY_INPUT_FORMAT);
     for (int format = KEY_INPUT_FACILITY; format <= KEY_INPUT_LONG; ++format) {
         std::wstring name;
         LoadResString(IDS_KEY_INPUT_FORMAT_BASE + format, name);
@@ -220,7 +220,7 @@ bool CKeyDialog::OnInitDialog()
     size = ReadSize(size);
     state = uniform;
 
-    HWND types = GetDlgItem(m_hWnd, IDC_KEY_TYPE);
+    HWND types = Item(IDC_KEY_TYPE);
     SendMessageW(types, CB_RESETCONTENT, 0, 0);
     if (HasStarEntry())
         SendMessageW(types, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"*"));
@@ -246,17 +246,17 @@ bool CKeyDialog::OnInitDialog()
 
 void CKeyDialog::ExchangeData(bool save)
 {
-    HWND sizeCheck = GetDlgItem(m_hWnd, IDC_KEY_SIZE_CHECK);
-    HWND numberCheck = GetDlgItem(m_hWnd, IDC_KEY_NUMBER_CHECK);
+    HWND sizeCheck = Item(IDC_KEY_SIZE_CHECK);
+    HWND numberCheck = Item(IDC_KEY_NUMBER_CHECK);
     if (!save) {
         UpdatingScope updating(m_hWnd);
         const int typeIndex = (state & KDF_TYPE) ? keyType + (HasStarEntry() ? 1 : 0) : 0;
-        SendDlgItemMessageW(m_hWnd, IDC_KEY_TYPE, CB_SETCURSEL, static_cast<WPARAM>(typeIndex), 0);
-        CheckDlgButton(m_hWnd, IDC_KEY_SIZE_CHECK, (state & KDF_SIZE) ? BST_CHECKED : BST_UNCHECKED);
+        SendItem(IDC_KEY_TYPE, CB_SETCURSEL, static_cast<WPARAM>(typeIndex), 0);
+        CheckItem(IDC_KEY_SIZE_CHECK, (state & KDF_SIZE));
         ShowWindow(sizeCheck, (uniform & KDF_SIZE) ? SW_HIDE : SW_SHOW);
         ShowWindow(LabelBefore(sizeCheck), (uniform & KDF_SIZE) ? SW_SHOW : SW_HIDE);
         SetDlgItemInt(m_hWnd, IDC_KEY_SIZE, size, FALSE);
-        CheckDlgButton(m_hWnd, IDC_KEY_NUMBER_CHECK, (state & KDF_NUMBER) ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_KEY_NUMBER_CHECK, (state & KDF_NUMBER));
         ShowWindow(numberCheck, (uniform & KDF_NUMBER) ? SW_HIDE : SW_SHOW);
         ShowWindow(LabelBefore(numberCheck), (uniform & KDF_NUMBER) ? SW_SHOW : SW_HIDE);
         SetNumberMask();
@@ -269,8 +269,8 @@ void CKeyDialog::ExchangeData(bool save)
     const UINT typed = GetDlgItemInt(m_hWnd, IDC_KEY_SIZE, &valid, FALSE);
     if (valid)
         size = ReadSize(typed);
-    state = (state & ~KDF_SIZE) | (IsDlgButtonChecked(m_hWnd, IDC_KEY_SIZE_CHECK) == BST_CHECKED ? KDF_SIZE : 0);
-    state = (state & ~KDF_NUMBER) | (IsDlgButtonChecked(m_hWnd, IDC_KEY_NUMBER_CHECK) == BST_CHECKED ? KDF_NUMBER : 0);
+    state = (state & ~KDF_SIZE) | (IsItemChecked(IDC_KEY_SIZE_CHECK) ? KDF_SIZE : 0);
+    state = (state & ~KDF_NUMBER) | (IsItemChecked(IDC_KEY_NUMBER_CHECK) ? KDF_NUMBER : 0);
     // Uniform values have no check box: they are always applied.
     state |= uniform & (KDF_SIZE | KDF_NUMBER);
 }
@@ -282,7 +282,7 @@ unsigned CKeyDialog::ReadSize(unsigned typed) const
 
 void CKeyDialog::ReadTypeSelection()
 {
-    const LRESULT selected = SendDlgItemMessageW(m_hWnd, IDC_KEY_TYPE, CB_GETCURSEL, 0, 0);
+    const LRESULT selected = SendItem(IDC_KEY_TYPE, CB_GETCURSEL, 0, 0);
     const LRESULT index = selected - (HasStarEntry() ? 1 : 0);
     if (selected != CB_ERR && index >= 0 && index < kKeyTypeNames) {
         keyType = static_cast<int32_t>(index);
@@ -325,8 +325,8 @@ void CKeyDialog::SetNumberMask()
 void CKeyDialog::UpdateControlStates()
 {
     const bool sizeOn = (state & KDF_SIZE) != 0;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KEY_SIZE), sizeOn);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_KEY_SIZE_SPIN), sizeOn);
+    EnableItem(IDC_KEY_SIZE, sizeOn);
+    EnableItem(IDC_KEY_SIZE_SPIN, sizeOn);
     bool numberOn = (state & (KDF_SIZE | KDF_NUMBER)) != 0;
     // One number cannot be given to several entries of a list without duplicates.
     if ((m_host.GetTransferDoc().keyListNoDuplicates & 1) && selection.size() >= 2)
@@ -367,7 +367,7 @@ bool CKeyDialog::OnCommand(int id, int code, HWND control)
     case IDC_KEY_NUMBER_CHECK:
         if (code == BN_CLICKED) {
             const unsigned bit = id == IDC_KEY_SIZE_CHECK ? KDF_SIZE : KDF_NUMBER;
-            state = IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED ? (state | bit) : (state & ~bit);
+            state = IsItemChecked(id) ? (state | bit) : (state & ~bit);
             UpdateControlStates();
         }
         return true;

@@ -93,14 +93,14 @@ LRESULT CKeyListPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
 
 bool CKeyListPage::OnInitDialog()
 {
-    HWND spin = GetDlgItem(m_hWnd, IDC_KEYLIST_INTERVAL_SPIN);
+    HWND spin = Item(IDC_KEYLIST_INTERVAL_SPIN);
     SendMessageW(spin, UDM_SETRANGE32, 0, 2147483647);
     UDACCEL accel{0, 10};
     SendMessageW(spin, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&accel));
 
     CreateToolbar();
 
-    HWND list = GetDlgItem(m_hWnd, IDC_KEYLIST_LIST);
+    HWND list = Item(IDC_KEYLIST_LIST);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_LABELTIP,
                  LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP | LVS_EX_LABELTIP);
     m_list.SetSettings(&m_host->GetTableSettings());
@@ -109,6 +109,16 @@ bool CKeyListPage::OnInitDialog()
     m_data.columns = &m_list.GetColumns();
     m_data.visibleMap = &m_list.GetVisibleMap();
     m_data.SetEventCallback(this, &CKeyListPage::OnDataEvent);
+    m_list.SetData(&m_data);
+    m_list.events.selectionChanged = [this](int from, int to, bool selected) { OnSelectionChanged(from, to, selected); };
+    m_list.events.activate = [this](int row, POINT at) { OnActivate(row, at); };
+    m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT*) { DrawTransferredRow(draw); };
+    m_list.tableEvents.sortRequest = [this](int key) {
+        SortBy(key);
+        return true;
+    };
+    m_list.tableEvents.columnsChanged = [this](int what, int) { OnColumnsChanged(what); };
+    AnswerTableDefaults(m_list, COLS_KEYLIST);
 
     m_layout = {};
     m_layout.parent = m_hWnd;
@@ -138,7 +148,7 @@ void CKeyListPage::OnDestroy()
 
 void CKeyListPage::CreateToolbar()
 {
-    m_toolbar = GetDlgItem(m_hWnd, IDC_KEYLIST_TOOLBAR);
+    m_toolbar = Item(IDC_KEYLIST_TOOLBAR);
     if (!m_toolbar)
         return;
     SendMessageW(m_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
@@ -199,15 +209,12 @@ void CKeyListPage::ExchangeData(bool save)
     CTransferDoc& doc = m_host->GetTransferDoc();
     if (!save) {
         UpdatingScope updating(m_hWnd);
-        CheckDlgButton(m_hWnd, ID_KEYLIST_TIMER, doc.keyListTimerEnabled ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(ID_KEYLIST_TIMER, doc.keyListTimerEnabled);
         SetDlgItemInt(m_hWnd, IDC_KEYLIST_INTERVAL, static_cast<UINT>(doc.keyListTimerInterval), FALSE);
         LoadColumns();
         m_data.filter = settings.GetKeyListFilter();
         m_data.viewForm = settings.GetKeyViewFormat();
-        m_list.SetNoSortHeader(settings.GetNoSortHeader());
-        m_list.SetAlternateRows(settings.view.altListBkColor);
-        SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
-                     settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
+        m_list.ApplyLook();
         QueueData(KLD_ROWS | (AnyVisible(m_list.GetColumns(), 2, 5) ? KLD_CACHE : 0));
         UpdateToolbar();
         return;
@@ -341,7 +348,7 @@ void CKeyListPage::UpdateToolbar()
     SendMessageW(m_toolbar, TB_ENABLEBUTTON, ID_KEY_CHANGE, selected);
     SendMessageW(m_toolbar, TB_ENABLEBUTTON, ID_KEY_DELETE, selected);
     SendMessageW(m_toolbar, TB_CHECKBUTTON, ID_KEYLIST_FILTER_ON, (m_data.filter & KLF_ENABLED) != 0);
-    EnableWindow(GetDlgItem(m_hWnd, ID_NEXT_KEY), doc.GetSourceState() == 1 && doc.GetDestinationState() == 1);
+    EnableItem(ID_NEXT_KEY, doc.GetSourceState() == 1 && doc.GetDestinationState() == 1);
 }
 
 void CKeyListPage::OnDocumentChanged(CDocument* changed, const uint32_t* bits)
@@ -367,13 +374,7 @@ void CKeyListPage::OnDocumentChanged(CDocument* changed, const uint32_t* bits)
                 work |= KLD_CACHE;
             work |= KLD_NOTIFY;
         }
-        if (ui & ASU_NO_SORT_HEADER)
-            m_list.SetNoSortHeader(settings.GetNoSortHeader());
-        if (ui & ASU_ALT_LIST_COLOR)
-            m_list.SetAlternateRows(settings.view.altListBkColor);
-        if (ui & ASU_TABLE_GRID)
-            SendMessageW(m_list.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES,
-                         settings.view.tableGrid ? LVS_EX_GRIDLINES : 0);
+        m_list.ApplyLook(TableLookChanges(ui));
         if (change & ASC_KEYLIST_SELECTION)
             work |= KLD_NOTIFY;
     } else if (changed == &doc) {
@@ -406,7 +407,7 @@ void CKeyListPage::OnDocumentChanged(CDocument* changed, const uint32_t* bits)
         }
         if (change & (TDC_KEYLIST_TIMER)) {
             UpdatingScope updating(m_hWnd);
-            CheckDlgButton(m_hWnd, ID_KEYLIST_TIMER, doc.keyListTimerEnabled ? BST_CHECKED : BST_UNCHECKED);
+            CheckItem(ID_KEYLIST_TIMER, doc.keyListTimerEnabled);
             SetDlgItemInt(m_hWnd, IDC_KEYLIST_INTERVAL, static_cast<UINT>(doc.keyListTimerInterval), FALSE);
         }
         if (change & (TDC_SOURCE | TDC_STATE))
@@ -470,7 +471,7 @@ bool CKeyListPage::OnCommand(int id, int code, HWND control)
         return true;
     case ID_KEYLIST_TIMER: {
         CDocUpdateScope scope(doc, ObserverKey());
-        doc.SetKeyListTimerEnabled(IsDlgButtonChecked(m_hWnd, ID_KEYLIST_TIMER) == BST_CHECKED);
+        doc.SetKeyListTimerEnabled(IsItemChecked(ID_KEYLIST_TIMER));
         return true;
     }
     case IDC_KEYLIST_INTERVAL:
@@ -801,29 +802,13 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         return CBasePage::OnNotify(id, nmh, result);
 
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data.CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_ITEMCHANGED: {
+        // The focused row is kept here; the selection goes on to the list's own event.
         const auto* item = reinterpret_cast<NMLISTVIEW*>(nmh);
-        if ((item->uChanged & LVIF_STATE) && ((item->uNewState ^ item->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED))) {
-            if (item->iItem >= 0 && (item->uNewState & LVIS_FOCUSED) && !m_inRefresh)
-                m_focused = m_data.EntryAt(item->iItem);
-            if ((item->uNewState ^ item->uOldState) & LVIS_SELECTED)
-                OnSelectionChanged(item->iItem, item->iItem, (item->uNewState & LVIS_SELECTED) != 0);
-        }
-        return true;
-    }
-    case LVN_ODSTATECHANGED: {
-        const auto* range = reinterpret_cast<NMLVODSTATECHANGE*>(nmh);
-        if ((range->uNewState ^ range->uOldState) & LVIS_SELECTED)
-            OnSelectionChanged(range->iFrom, range->iTo, (range->uNewState & LVIS_SELECTED) != 0);
-        return true;
+        if ((item->uChanged & LVIF_STATE) && ((item->uNewState ^ item->uOldState) & (LVIS_SELECTED | LVIS_FOCUSED)) &&
+            item->iItem >= 0 && (item->uNewState & LVIS_FOCUSED) && !m_inRefresh)
+            m_focused = m_data.EntryAt(item->iItem);
+        return CBasePage::OnNotify(id, nmh, result);
     }
     case NM_RETURN:
         if (!SelectedRows().empty())
@@ -832,26 +817,6 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     case LVN_KEYDOWN:
         OnListKey(reinterpret_cast<NMLVKEYDOWN*>(nmh));
         return CBasePage::OnNotify(id, nmh, result);
-    case NM_DBLCLK: {
-        const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iItem >= 0) {
-            LVHITTESTINFO hit{};
-            hit.pt = click->ptAction;
-            SendMessageW(m_list.m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-            if (!(hit.flags & LVHT_ONITEMSTATEICON))
-                ChangeSelectedKeys();
-        }
-        return true;
-    }
-    case NM_CUSTOMDRAW: {
-        const bool handled = CBasePage::OnNotify(id, nmh, result);
-        OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(nmh), result, handled);
-        return true;
-    }
-    case TN_SORTREQUEST:
-        SortBy(reinterpret_cast<TableSortRequest*>(nmh)->key);
-        *result = 1;
-        return true;
     case TN_DRAGBEGIN:
         *result = SelectedRows().empty() ? 0 : 1;
         return true;
@@ -864,14 +829,6 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             DropSelectedRowsAt(drag->row == kRowAfterLast ? kRowAfterLast : drag->row + (drag->after ? 1 : 0));
         return true;
     }
-    case TN_COLUMNSCHANGED:
-        OnColumnsChanged(*reinterpret_cast<TableColumnsChange*>(nmh));
-        return true;
-    case TN_DEFAULTCOLUMNS:
-        return AnswerDefaultColumns(nmh, result, COLS_KEYLIST);
-    case TN_HEADERMENU:
-        *result = 1;
-        return true;
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }
@@ -924,31 +881,30 @@ void CKeyListPage::OnListKey(const NMLVKEYDOWN* key)
     }
 }
 
-void CKeyListPage::OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result, bool handled)
+void CKeyListPage::OnActivate(int row, POINT at)
 {
-    switch (draw->nmcd.dwDrawStage) {
-    case CDDS_PREPAINT:
-        *result = (handled ? *result : CDRF_DODEFAULT) | CDRF_NOTIFYITEMDRAW;
+    if (row < 0)
         return;
-    case CDDS_ITEMPREPAINT: {
-        if (!handled)
-            *result = CDRF_DODEFAULT;
-        const int row = static_cast<int>(draw->nmcd.dwItemSpec);
-        const bool selected =
-            SendMessageW(m_list.m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED;
-        if (!selected) {
-            const KvKeyPtr entry = m_data.EntryAt(row);
-            if (entry && (entry->flags & KVKEY_TRANSFERRED))
-                draw->clrText = kTransferredKeyColor;
-        }
-        return;
-    }
-    default:
-        return;
-    }
+    LVHITTESTINFO hit{};
+    hit.pt = at;
+    m_list.Send(LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (!(hit.flags & LVHT_ONITEMSTATEICON))
+        ChangeSelectedKeys();
 }
 
-void CKeyListPage::OnColumnsChanged(const TableColumnsChange& change)
+void CKeyListPage::DrawTransferredRow(NMLVCUSTOMDRAW* draw)
+{
+    if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
+        return;
+    const int row = static_cast<int>(draw->nmcd.dwItemSpec);
+    if (m_list.Send(LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED)
+        return;
+    const KvKeyPtr entry = m_data.EntryAt(row);
+    if (entry && (entry->flags & KVKEY_TRANSFERRED))
+        draw->clrText = kTransferredKeyColor;
+}
+
+void CKeyListPage::OnColumnsChanged(int what)
 {
     m_columnsChanged = true;
     CAppSettings& settings = m_host->GetSettings();
@@ -956,6 +912,6 @@ void CKeyListPage::OnColumnsChanged(const TableColumnsChange& change)
         CDocUpdateScope scope(settings, ObserverKey());
         settings.RaiseChange(0, 0, true);
     }
-    if (change.what & TCC_VISIBILITY)
+    if (what & TCC_VISIBILITY)
         QueueData(KLD_CACHE | KLD_NOTIFY);
 }

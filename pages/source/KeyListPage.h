@@ -66,8 +66,11 @@ private:
     void ShowDropDownMenu(int buttonId);
     void OnSelectionChanged(int from, int to, bool selected);
     void OnListKey(const NMLVKEYDOWN* key);
-    void OnCustomDraw(NMLVCUSTOMDRAW* draw, LRESULT* result, bool handled);
-    void OnColumnsChanged(const TableColumnsChange& change);
+    // A double click off the check box changes the selected keys.
+    void OnActivate(int row, POINT at);
+    // Rows of keys already transferred in their own colour (unless selected).
+    void DrawTransferredRow(NMLVCUSTOMDRAW* draw);
+    void OnColumnsChanged(int what);
     void StoreInterval();
     void ToggleFilter(uint32_t bit);
     void RemoveDuplicates();

@@ -161,7 +161,7 @@ LRESULT CMifareCPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
 
 bool CMifareCPage::OnInitDialog()
 {
-    HWND sectors = GetDlgItem(m_hWnd, IDC_MF_SECTOR);
+    HWND sectors = Item(IDC_MF_SECTOR);
     SendMessageW(sectors, CB_RESETCONTENT, 0, 0);
     for (int sector = 0; sector <= kMifareMaxSector; ++sector) {
         std::wstring text = IntToWString(sector);
@@ -175,14 +175,16 @@ bool CMifareCPage::OnInitDialog()
         SendMessageW(sectors, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
 
-    m_keyEdit.Attach(GetDlgItem(m_hWnd, IDC_MF_KEY_EDIT));
+    m_keyEdit.Attach(Item(IDC_MF_KEY_EDIT));
     {
         // The mask's empty text is no key the user typed.
         UpdatingScope updating(m_hWnd);
         SetKeyEditMask(m_keyEdit, m_plus, L'0');
     }
 
-    m_slotList.Attach(GetDlgItem(m_hWnd, IDC_MF_SLOT_LIST));
+    m_slotList.Attach(Item(IDC_MF_SLOT_LIST));
+
+    m_slotList.SetData(&m_data);
     SendMessageW(m_slotList.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
                  LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
     SendMessageW(m_slotList.m_hWnd, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
@@ -270,11 +272,11 @@ void CMifareCPage::FillControls()
     const MifareReadSettings& s = Settings();
     {
         UpdatingScope updating(m_hWnd);
-        CheckDlgButton(m_hWnd, IDC_MF_ENABLED, s.enabled ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(IDC_MF_ENABLED, s.enabled);
         CheckRadioButton(m_hWnd, IDC_MF_KEY_A, IDC_MF_KEY_B, (s.flags & MIFARE_KEY_B) ? IDC_MF_KEY_B : IDC_MF_KEY_A);
         ShowKeySource();
-        SendDlgItemMessageW(m_hWnd, IDC_MF_SECTOR, CB_SETCURSEL, static_cast<WPARAM>(s.sector), 0);
-        SendDlgItemMessageW(m_hWnd, IDC_MF_BLOCK, CB_SETCURSEL, static_cast<WPARAM>(s.block), 0);
+        SendItem(IDC_MF_SECTOR, CB_SETCURSEL, static_cast<WPARAM>(s.sector), 0);
+        SendItem(IDC_MF_BLOCK, CB_SETCURSEL, static_cast<WPARAM>(s.block), 0);
         SetWindowTextW(m_keyEdit.m_hWnd, KeyEditText(s.key, m_plus).c_str());
         m_keyEdit.SetModify(false);
     }
@@ -305,7 +307,7 @@ void CMifareCPage::FillBlockList()
 {
     UpdatingScope updating(m_hWnd);
     const MifareReadSettings& s = Settings();
-    HWND blocks = GetDlgItem(m_hWnd, IDC_MF_BLOCK);
+    HWND blocks = Item(IDC_MF_BLOCK);
     const int count = s.sector < 32 ? 4 : 16;
     SendMessageW(blocks, CB_RESETCONTENT, 0, 0);
     for (int block = 0; block < count; ++block)
@@ -323,7 +325,7 @@ void CMifareCPage::UpdateControlStates()
                     {IDC_MF_KEY_MEMORY, false}, {IDC_MF_KEY_EDIT, false}, {IDC_MF_SLOT_LIST, false},
                     {IDC_MF_SECTOR, true},      {IDC_MF_BLOCK, true}};
     for (const auto& c : controls)
-        EnableWithLabel(GetDlgItem(m_hWnd, c.id), on, c.label);
+        EnableWithLabel(Item(c.id), on, c.label);
 }
 
 void CMifareCPage::ReadKeyEdit(bool onlyWhenModified)
@@ -343,7 +345,7 @@ void CMifareCPage::ReadKeyEdit(bool onlyWhenModified)
 
 bool CMifareCPage::OnCommand(int id, int code, HWND control)
 {
-    const auto checked = [this](int item) { return IsDlgButtonChecked(m_hWnd, item) == BST_CHECKED; };
+    const auto checked = [this](int item) { return IsItemChecked(item); };
     switch (id) {
     case IDC_MF_KEY_VALUE:
     case IDC_MF_KEY_MEMORY: {
@@ -459,14 +461,6 @@ bool CMifareCPage::OnListNotify(NMHDR* nmh, LRESULT* result)
 {
     *result = 0;
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data.CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_KEYDOWN: {
         const WORD key = reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey;
         if (key == VK_SPACE) {
@@ -651,7 +645,7 @@ _KEY_NUMBER CMfKeyDialog::SlotKey(int slot) const
 
 bool CMfKeyDialog::OnInitDialog()
 {
-    m_edit.Attach(GetDlgItem(m_hWnd, IDC_MFKEY_EDIT));
+    m_edit.Attach(Item(IDC_MFKEY_EDIT));
     SetKeyEditMask(m_edit, m_plus, m_plus ? L'0' : L'_');
     if (m_slots.empty()) {
         m_key = DefaultMifareKey(m_plus);
@@ -670,9 +664,9 @@ bool CMfKeyDialog::OnInitDialog()
 
 void CMfKeyDialog::ExchangeData(bool save)
 {
-    HWND indeterminate = GetDlgItem(m_hWnd, IDC_MFKEY_INDETERMINATE);
+    HWND indeterminate = Item(IDC_MFKEY_INDETERMINATE);
     if (!save) {
-        CheckDlgButton(m_hWnd, IDC_MFKEY_INDETERMINATE, m_keyDefined ? BST_UNCHECKED : BST_CHECKED);
+        CheckItem(IDC_MFKEY_INDETERMINATE, !(m_keyDefined));
         ShowWindow(indeterminate, m_allEqual ? SW_HIDE : SW_SHOW);
         const size_t width = 2 * static_cast<size_t>(MifareKeyLength(m_plus));
         const std::wstring text = m_keyDefined ? KeyEditText(m_key, m_plus) : std::wstring(width, m_plus ? L'0' : L'_');
@@ -680,7 +674,7 @@ void CMfKeyDialog::ExchangeData(bool save)
         EnableWindow(m_edit.m_hWnd, m_keyDefined);
         return;
     }
-    m_keyDefined = IsDlgButtonChecked(m_hWnd, IDC_MFKEY_INDETERMINATE) != BST_CHECKED;
+    m_keyDefined = !IsItemChecked(IDC_MFKEY_INDETERMINATE);
     if (m_keyDefined) {
         std::wstring text;
         m_edit.GetText(text);
@@ -728,7 +722,7 @@ bool CMfKeyDialog::OnCommand(int id, int code, HWND)
         return true;
     case IDC_MFKEY_INDETERMINATE:
         if (code == BN_CLICKED) {
-            m_keyDefined = IsDlgButtonChecked(m_hWnd, IDC_MFKEY_INDETERMINATE) != BST_CHECKED;
+            m_keyDefined = !IsItemChecked(IDC_MFKEY_INDETERMINATE);
             EnableWindow(m_edit.m_hWnd, m_keyDefined);
         }
         return true;

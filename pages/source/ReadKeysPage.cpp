@@ -61,7 +61,7 @@ LRESULT CReadKeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
 bool CReadKeysPage::OnInitDialog()
 {
     m_shown = -1;
-    m_tab = GetDlgItem(m_hWnd, IDC_READKEYS_TAB);
+    m_tab = Item(IDC_READKEYS_TAB);
     SetWindowLongW(m_tab, GWL_STYLE, GetWindowLongW(m_tab, GWL_STYLE) | WS_CLIPSIBLINGS);
     LPCWSTR bitmap = MAKEINTRESOURCEW(IDB_CARD_KINDS);
     m_images = ImageList_LoadImageW(FindResourceModule(bitmap, RT_BITMAP), bitmap, kTabImageWidth, 2, kTabImageMask,
@@ -281,11 +281,12 @@ LRESULT CReadKeysGeneralPage::HandleMessage(HWND hwnd, UINT message, WPARAM wPar
 bool CReadKeysGeneralPage::OnInitDialog()
 {
     for (int id : {IDC_KEY_TYPES_GROUP, IDC_VELL4_GROUP}) {
-        HWND group = GetDlgItem(m_hWnd, id);
+        HWND group = Item(id);
         SetWindowLongW(group, GWL_EXSTYLE, GetWindowLongW(group, GWL_EXSTYLE) | WS_EX_TRANSPARENT);
     }
-    HWND list = GetDlgItem(m_hWnd, IDC_KEY_TYPES_LIST);
+    HWND list = Item(IDC_KEY_TYPES_LIST);
     m_list.Attach(list);
+    m_list.SetData(&m_data);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
     SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
     LVCOLUMNW column{};
@@ -382,14 +383,6 @@ bool CReadKeysGeneralPage::OnListNotify(NMHDR* nmh, LRESULT* result)
 {
     HWND list = m_list.m_hWnd;
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        m_data.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        m_data.CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case LVN_KEYDOWN: {
         if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey != VK_SPACE)
             return false;

@@ -179,24 +179,24 @@ bool CReaderPage::OnInitDialog()
 
     std::wstring autoText;
     LoadResString(IDS_LANGUAGE_AUTO, autoText);
-    HWND models = GetDlgItem(m_hWnd, IDC_READER_MODEL);
+    HWND models = Item(IDC_READER_MODEL);
     SendMessageW(models, CB_RESETCONTENT, 0, 0);
     SendMessageW(models, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(autoText.c_str()));
     for (int model = 1; model < kReaderModelCount; ++model)
         SendMessageW(models, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ReaderModelNames[model]));
-    HWND speeds = GetDlgItem(m_hWnd, IDC_READER_SPEED);
+    HWND speeds = Item(IDC_READER_SPEED);
     SendMessageW(speeds, CB_RESETCONTENT, 0, 0);
     SendMessageW(speeds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(autoText.c_str()));
     for (DWORD speed : ReaderSpeeds)
         SendMessageW(speeds, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::to_wstring(speed).c_str()));
-    HWND stopBits = GetDlgItem(m_hWnd, IDC_READER_STOPBITS);
+    HWND stopBits = Item(IDC_READER_STOPBITS);
     SendMessageW(stopBits, CB_RESETCONTENT, 0, 0);
     for (const wchar_t* text : {L"1", L"1.5", L"2"})
         SendMessageW(stopBits, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
 
     if (CToolTipCtrl* tips = MainToolTip()) {
         for (int id : kTipControls)
-            tips->AddWindowTool(GetDlgItem(m_hWnd, id));
+            tips->AddWindowTool(Item(id));
     }
     ExchangeData(false);
     Observe(Doc());
@@ -226,16 +226,16 @@ void CReaderPage::FillReaderGroup()
 {
     UpdatingScope updating(m_hWnd);
     const ReaderSettings& r = Doc().reader;
-    SendDlgItemMessageW(m_hWnd, IDC_READER_MODEL, CB_SETCURSEL, static_cast<WPARAM>(r.model), 0);
+    SendItem(IDC_READER_MODEL, CB_SETCURSEL, static_cast<WPARAM>(r.model), 0);
     int speed = -1;
     if (r.speed == 0)
         speed = 0;
     else if (const int index = ReaderSpeedIndex(r.speed); index >= 0)
         speed = index + 1;
-    SendDlgItemMessageW(m_hWnd, IDC_READER_SPEED, CB_SETCURSEL, static_cast<WPARAM>(speed), 0);
-    SendDlgItemMessageW(m_hWnd, IDC_READER_STOPBITS, CB_SETCURSEL, r.stopBits, 0);
+    SendItem(IDC_READER_SPEED, CB_SETCURSEL, static_cast<WPARAM>(speed), 0);
+    SendItem(IDC_READER_STOPBITS, CB_SETCURSEL, r.stopBits, 0);
     for (const FlagCheck& check : kReaderChecks)
-        CheckDlgButton(m_hWnd, check.id, (r.flags & check.bit) ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(check.id, (r.flags & check.bit));
     SetEditNumber(m_hWnd, IDC_READER_CONNECT_TIMEOUT, r.connectTimeout, true);
     SetEditNumber(m_hWnd, IDC_READER_CHECKIN_PERIOD, r.checkInPeriod, true);
     SetEditNumber(m_hWnd, IDC_READER_RECEIVE_TIMEOUT, r.receiveTimeout, true);
@@ -249,7 +249,7 @@ void CReaderPage::FillSearchGroup()
     UpdatingScope updating(m_hWnd);
     const ReaderSettings& r = Doc().reader;
     for (const FlagCheck& check : kSearchChecks)
-        CheckDlgButton(m_hWnd, check.id, (r.searchFlags & check.bit) ? BST_CHECKED : BST_UNCHECKED);
+        CheckItem(check.id, (r.searchFlags & check.bit));
     SetEditNumber(m_hWnd, IDC_SEARCH_TIMEOUT, r.searchReceiveTimeout, true);
     SetEditNumber(m_hWnd, IDC_SEARCH_TRIES, r.searchMaxTries, false);
     MarkIdle();
@@ -267,13 +267,13 @@ void CReaderPage::UpdateControlStates()
     const ReaderSettings& r = Doc().reader;
     const bool vcom = (r.searchFlags & SEARCH_VCOM) != 0;
     for (int id : {IDC_SEARCH_FILTER_VIDPID, IDC_SEARCH_FILTER_DESC})
-        EnableWindow(GetDlgItem(m_hWnd, id), vcom);
+        EnableItem(id, vcom);
     const bool ip = (r.searchFlags & SEARCH_IP) != 0;
     for (int id : {IDC_SEARCH_TIMEOUT_LABEL, IDC_SEARCH_TIMEOUT, IDC_SEARCH_TIMEOUT_SPIN, IDC_SEARCH_TRIES_LABEL,
                    IDC_SEARCH_TRIES, IDC_SEARCH_TRIES_SPIN})
-        EnableWindow(GetDlgItem(m_hWnd, id), ip);
+        EnableItem(id, ip);
     const bool wiegand = r.model == 0 || r.model == kModelWithWiegand;
-    ShowWindow(GetDlgItem(m_hWnd, IDC_READER_WIEGAND), wiegand ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(Item(IDC_READER_WIEGAND), wiegand ? SW_SHOWNA : SW_HIDE);
 }
 
 void CReaderPage::StoreModel(int model)

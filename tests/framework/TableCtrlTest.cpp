@@ -142,6 +142,46 @@ TEST(TableSort, ArrowFollowsTheKeyAndClicksAlternate)
     EXPECT_TRUE(GetWindowLongPtrW(table.GetHeader(), GWL_STYLE) & HDS_BUTTONS);
 }
 
+TEST(TableSort, AnEventTakesTheRequestInsteadOfTheParentExceptWhileTheParentFillsItself)
+{
+    CTableHost host(5, {Col(90, 0, 0, V, IDS_TEST_ALPHA), Col(90, 1, 0, V, IDS_TEST_BETA)});
+    std::vector<int> keys;
+    host.table.tableEvents.sortRequest = [&](int key) {
+        keys.push_back(key);
+        host.table.SetSortColumn(key, true);
+        return true;
+    };
+    ClickHeader(host.table, 1);
+    ClickHeader(host.table, 1, 20);
+    {
+        UpdatingScope updating(host.m_hWnd);
+        ClickHeader(host.table, 0, 40);
+    }
+    EXPECT_EQ((std::vector<int>{2, -2}), keys);
+    EXPECT_EQ(0, host.Count(TN_SORTREQUEST));
+}
+
+TEST(TableLook, GridShadingAndSortButtonsFollowTheSettingsPartByPart)
+{
+    CTableHost host(5, {Col(90, 0, 0, V, IDS_TEST_ALPHA)});
+    CFakeTableSettings settings;
+    settings.grid = settings.alternate = settings.noSortHeader = true;
+    host.table.SetSettings(&settings);
+    host.table.ApplyLook(TABLE_LOOK_GRID);
+    const auto grid = [&] { return (SendMessageW(host.table.m_hWnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_GRIDLINES) != 0; };
+    EXPECT_TRUE(grid());
+    EXPECT_EQ(CLR_INVALID, host.table.GetAlternateColor());
+    EXPECT_TRUE(GetWindowLongPtrW(host.table.GetHeader(), GWL_STYLE) & HDS_BUTTONS);
+    host.table.ApplyLook();
+    EXPECT_NE(CLR_INVALID, host.table.GetAlternateColor());
+    EXPECT_FALSE(GetWindowLongPtrW(host.table.GetHeader(), GWL_STYLE) & HDS_BUTTONS);
+    settings.grid = settings.alternate = settings.noSortHeader = false;
+    host.table.ApplyLook();
+    EXPECT_FALSE(grid());
+    EXPECT_EQ(CLR_INVALID, host.table.GetAlternateColor());
+    EXPECT_TRUE(GetWindowLongPtrW(host.table.GetHeader(), GWL_STYLE) & HDS_BUTTONS);
+}
+
 TEST(TableHeaderMenu, ListsEveryColumnAndRunsItsCommands)
 {
     CFakeTableSettings settings;

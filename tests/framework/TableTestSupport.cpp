@@ -48,6 +48,7 @@ CTableHost::CTableHost(int rowCount, std::vector<ColumnDesc> columns, int width,
                                 width, height, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(77)),
                                 GetModuleHandleW(nullptr), nullptr);
     table.Attach(list);
+    table.SetData(&rows);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP,
                  LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
     table.SetColumns(columns);
@@ -79,14 +80,6 @@ bool CTableHost::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (nmh->hwndFrom != table.m_hWnd)
         return CWnd::OnNotify(id, nmh, result);
     switch (nmh->code) {
-    case LVN_GETDISPINFOW:
-        rows.GetDispInfo(&reinterpret_cast<NMLVDISPINFOW*>(nmh)->item);
-        return true;
-    case LVN_ODCACHEHINT: {
-        const auto* hint = reinterpret_cast<NMLVCACHEHINT*>(nmh);
-        rows.CacheHint(hint->iFrom, hint->iTo);
-        return true;
-    }
     case TN_DRAGBEGIN:
     case TN_DRAGMOVE:
     case TN_DRAGEND: {
