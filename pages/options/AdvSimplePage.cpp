@@ -200,7 +200,7 @@ void CAdvSimplePage::FillConfirmBoxes()
         const LONG_PTR wanted = (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | (differ ? BS_AUTO3STATE : BS_AUTOCHECKBOX);
         if (wanted != style)
             SendMessageW(button, BM_SETSTYLE, static_cast<WPARAM>(wanted & 0xFFFF), TRUE);
-        CheckItem(box.id, differ ? BST_INDETERMINATE : both);
+        SetItemCheckState(box.id, differ ? BST_INDETERMINATE : both ? BST_CHECKED : BST_UNCHECKED);
     }
 }
 
