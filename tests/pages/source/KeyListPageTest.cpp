@@ -130,12 +130,12 @@ TEST_F(KeyListPage, SortFilterAndDrag)
     TableSortRequest sort{};
     // "#" stores the key and moves nothing.
     sort.key = 1;
-    NotifyPage(sort.hdr, TN_SORTREQUEST);
+    m_page->List().NotifyParent(TN_SORTREQUEST, &sort.hdr);
     EXPECT_EQ(1, Doc().keyListSort);
     EXPECT_EQ((std::vector<std::wstring>{L"Dallas", L"HID", L"Em-Marine"}), Column(1));
     // "Number" with the automatic view: Em-Marine, HID, the rest.
     sort.key = 3;
-    NotifyPage(sort.hdr, TN_SORTREQUEST);
+    m_page->List().NotifyParent(TN_SORTREQUEST, &sort.hdr);
     EXPECT_EQ(3, Doc().keyListSort);
     EXPECT_EQ((std::vector<std::wstring>{L"Em-Marine", L"HID", L"Dallas"}), Column(1));
 
