@@ -162,7 +162,8 @@ TEST_F(FormatsPageApp, TransferPageFormatLabelSelectsTheLastTransfersFormat)
         const int perPage = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
         const int count = page->Table().GetItemCount();
         EXPECT_TRUE(row >= top && row < top + perPage) << c.shown;
-        if (row > perPage)  // scrolled down to it: half a page follows
+        if (row > perPage) {  // scrolled down to it: half a page follows
             EXPECT_GE(top + perPage - 1, std::min(row + perPage / 2, count - 1)) << c.shown;
+        }
     }
 }
