@@ -1,6 +1,8 @@
 // Creation and teardown of the main frame.
 #include "app/MainFrame.h"
 
+#include <algorithm>
+
 #include <commctrl.h>
 #include <initguid.h>
 
@@ -28,6 +30,14 @@ LRESULT CMainFrame::OnCreate()
 
     // 1. Fonts.
     currentPage = -1;
+    // The window was made before it could answer WM_GETMINMAXINFO. Held at its minimum tracking
+    // size now, as its first placing would hold it, the panels and the page are laid out once, at
+    // the size they are shown at, instead of again when the window is placed.
+    RECT rc{};
+    GetWindowRect(m_hWnd, &rc);
+    if (rc.right - rc.left < kMinTrackWidth || rc.bottom - rc.top < kMinTrackHeight)
+        SetWindowPos(m_hWnd, nullptr, 0, 0, std::max<int>(rc.right - rc.left, kMinTrackWidth),
+                     std::max<int>(rc.bottom - rc.top, kMinTrackHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     NONCLIENTMETRICSW ncm{sizeof(ncm)};
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
         uiFont.Attach(CreateFontIndirectW(&ncm.lfMessageFont));
