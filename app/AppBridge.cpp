@@ -114,3 +114,9 @@ HttpClient& CNorvaneApp::EnsureInetSession()
         inetSession = std::make_unique<HttpClient>(kHttpFormHeaders);
     return *inetSession;
 }
+
+void CNorvaneApp::ReconnectBridgeLink()
+{
+    if (bridgeLink && bridgeLink->IsRunning())
+        bridgeLink->Reconnect();
+}

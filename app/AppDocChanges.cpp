@@ -70,7 +70,7 @@ void CNorvaneApp::ApplySourceLink()
     }
 
     if (running && KeyListFeedsTransfer(doc)) {
-        if (mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+        if (mainFrame && !mainFrame->GetPage(PAGE_KEY_LIST))
             mainFrame->CreatePage(PAGE_KEY_LIST);
         const std::vector<KvKeyPtr>& keys = doc.GetKeys();
         if (!HasSelectedKey() && !keys.empty() && keys.front()) {

@@ -54,7 +54,7 @@ bool CNorvaneApp::ShowPage(int pageId)
     // Through the setting, so that the page is remembered and becomes the previous one in turn;
     // the frame follows it.
     settings.SetCurrentPage(pageId);
-    return mainFrame && mainFrame->m_hWnd && mainFrame->currentPage == pageId;
+    return mainFrame && mainFrame->m_hWnd && mainFrame->GetCurrentPage() == pageId;
 }
 
 void CNorvaneApp::MarkDirty(HostUpdate what)
@@ -63,13 +63,13 @@ void CNorvaneApp::MarkDirty(HostUpdate what)
         return;
     switch (what) {
     case HostUpdate::PageIdle:
-        mainFrame->dirty |= MFD_PAGES;
+        mainFrame->MarkDirty(MFD_PAGES);
         break;
     case HostUpdate::Toolbar:
-        mainFrame->dirty |= MFD_TOOLBAR;
+        mainFrame->MarkDirty(MFD_TOOLBAR);
         break;
     case HostUpdate::StatusBar:
-        mainFrame->dirty |= MFD_STATUS;
+        mainFrame->MarkDirty(MFD_STATUS);
         break;
     }
 }
@@ -98,27 +98,13 @@ void CNorvaneApp::SetHotkeyCapture(bool focused)
 
 void CNorvaneApp::TryEventSound(int soundEvent)
 {
-    if (!mainFrame || !mainFrame->m_hWnd)
-        return;
-    CMainFrame& frame = *mainFrame;
-    if (frame.playingSound >= 0) {
-        // A second press on a playing media sound stops it.
-        CDocUpdateScope scope(settings);
-        if (frame.loadedWav)
-            SystemServices().PlayWave(nullptr, 0);
-        else
-            SystemServices().SendMediaString(L"stop media", nullptr);
-        frame.playingSound = -1;
-        settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
-        return;
-    }
-    frame.StopEventSound();
-    frame.PlayEventSound(soundEvent);
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->TryEventSound(soundEvent);
 }
 
 int CNorvaneApp::GetPlayingSound()
 {
-    return mainFrame ? mainFrame->playingSound : -1;
+    return mainFrame ? mainFrame->PlayingSound() : -1;
 }
 
 int CNorvaneApp::ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk)

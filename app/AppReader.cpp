@@ -142,7 +142,7 @@ void CNorvaneApp::DrainReader(CReader& worker)
         if (changes & RDCHG_STATE)
             UpdateSourceState();
         if ((changes & RDCHG_CARD_STATE) && mainFrame)
-            mainFrame->dirty |= MFD_STATUS;
+            mainFrame->MarkDirty(MFD_STATUS);
     }
 
     std::unique_ptr<CTNMsg> msg;
@@ -257,4 +257,10 @@ void CNorvaneApp::OnReaderConnected(const CTNMsg& message)
                      text);
     if (noKeyYet)
         StoreReaderStatus(settings, message.m_time, text);
+}
+
+void CNorvaneApp::ReconnectReader()
+{
+    if (reader && reader->IsRunning())
+        reader->Reconnect();
 }

@@ -21,9 +21,7 @@ void StorePageEdits(CNorvaneApp& app)
 {
     if (!app.mainFrame)
         return;
-    for (auto& page : app.mainFrame->pages)
-        if (page && page->m_hWnd)
-            page->ExchangeData(true);
+    app.mainFrame->StorePageEdits();
 }
 
 void BringMainWindowForward(CNorvaneApp& app)

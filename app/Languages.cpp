@@ -153,9 +153,7 @@ void CNorvaneApp::ApplyLanguage()
         CMainFrame& frame = *mainFrame;
         wasVisible = IsWindowVisible(frame.m_hWnd) != FALSE;
         ExchangeWindowPlacement(true, frame.m_hWnd, kPlacementMainWindow, kShowStateMainWindow);
-        for (auto& page : frame.pages)
-            if (page && page->m_hWnd)
-                page->ExchangeData(true);
+        frame.StorePageEdits();
         recreatingMainWindow = true;
         frame.Destroy();
         retiredFrame = std::move(mainFrame);

@@ -104,38 +104,13 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_COPYDATA:
         return OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_TCARD:
-        // Other programs may post only the commands of the static table; a dynamic id would
-        // name whatever the last opened menu held.
-        if (wParam == kExternalCommandTag && lParam > kExternalCommandBase) {
-            const LPARAM id = lParam - kExternalCommandBase;
-            if (id <= 0xFFFF && IsExternalCommandAllowed(static_cast<int>(id)))
-                PostMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
-        }
+        OnExternalCommand(wParam, lParam);
         return 0;
     case WM_HELP:
         OnHelp();
         return TRUE;
     case WM_SYSCOMMAND:
-        switch (wParam & 0xFFF0) {
-        case SC_MINIMIZE:
-            ShowMainWindow(false);
-            return 0;
-        case SC_CLOSE:
-            // The default sends WM_CLOSE, which asks.
-            return DefaultProc();
-        case SC_RESTORE:
-            if (!IsWindowVisible(hwnd)) {
-                ShowMainWindow(true);
-                return 0;
-            }
-            return DefaultProc();
-        default:
-            if (wParam == ID_APP_ABOUT) {
-                OnCommand(ID_APP_ABOUT, 0, nullptr);
-                return 0;
-            }
-            return DefaultProc();
-        }
+        return OnSysCommand(wParam);
     case WM_TIMER:
         OnTimer(wParam);
         return 0;
@@ -167,19 +142,8 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_HOTKEY:
         OnHotkey(LOWORD(lParam), HIWORD(lParam));
         return 0;
-    case WM_TRAY_NOTIFY:
-        return OnTrayNotify(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
-    case MM_MCINOTIFY:
-        OnMediaNotify();
-        return 0;
     case WM_ENTERSIZEMOVE:
-        if (App().settings.view.snapToEdges) {
-            RECT rc;
-            POINT cursor;
-            GetWindowRect(hwnd, &rc);
-            GetCursorPos(&cursor);
-            m_dragOffset = {cursor.x - rc.left, cursor.y - rc.top};
-        }
+        OnEnterSizeMove();
         return DefaultProc();
     case WM_MOVING:
         if (App().settings.view.snapToEdges) {
@@ -189,32 +153,98 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         return DefaultProc();
     case WM_DEVICECHANGE:
         return OnDeviceChange(wParam, lParam);
+    default:
+        if (LRESULT result = 0; OnNoticeMessage(message, wParam, lParam, result))
+            return result;
+        return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+    }
+}
+
+bool CMainFrame::OnNoticeMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    result = 0;
+    switch (message) {
+    case WM_TRAY_NOTIFY:
+        result = OnTrayNotify(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
+        return true;
+    case MM_MCINOTIFY:
+        OnMediaNotify();
+        return true;
     case WM_HELP_QUERY: {
         const PageTableEntry* page = FindPage(currentPage);
         App().ShowHelp(page ? page->helpId : 0);
-        return 1;
+        result = 1;
+        return true;
     }
     case WM_CCID_READERS:
         App().RefreshPortList(false);
-        return 0;
+        return true;
     case WM_READER_NOTIFY:
         App().ProcessReaderMessages();
-        return 1;
+        result = 1;
+        return true;
     case WM_BRIDGE_NOTIFY:
         App().ProcessBridgeMessages();
-        return 1;
+        result = 1;
+        return true;
     case WM_SEARCH_NOTIFY:
         OnSearchResults();
-        return 0;
+        return true;
     default:
         if (message == m_taskbarCreated && m_taskbarCreated) {
             if (trayIcon.m_data.hIcon)
                 trayIcon.Add();
             dirty |= MFD_TRAY;
+            return true;
+        }
+        return false;
+    }
+}
+
+LRESULT CMainFrame::OnSysCommand(WPARAM command)
+{
+    switch (command & 0xFFF0) {
+    case SC_MINIMIZE:
+        ShowMainWindow(false);
+        return 0;
+    case SC_CLOSE:
+        // The default sends WM_CLOSE, which asks.
+        return DefaultProc();
+    case SC_RESTORE:
+        if (!IsWindowVisible(m_hWnd)) {
+            ShowMainWindow(true);
             return 0;
         }
-        return CWnd::HandleMessage(hwnd, message, wParam, lParam);
+        return DefaultProc();
+    default:
+        if (command == ID_APP_ABOUT) {
+            OnCommand(ID_APP_ABOUT, 0, nullptr);
+            return 0;
+        }
+        return DefaultProc();
     }
+}
+
+void CMainFrame::OnExternalCommand(WPARAM tag, LPARAM value)
+{
+    // Other programs may post only the commands of the static table; a dynamic id would name
+    // whatever the last opened menu held.
+    if (tag == kExternalCommandTag && value > kExternalCommandBase) {
+        const LPARAM id = value - kExternalCommandBase;
+        if (id <= 0xFFFF && IsExternalCommandAllowed(static_cast<int>(id)))
+            PostMessageW(m_hWnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
+    }
+}
+
+void CMainFrame::OnEnterSizeMove()
+{
+    if (!App().settings.view.snapToEdges)
+        return;
+    RECT rc;
+    POINT cursor;
+    GetWindowRect(m_hWnd, &rc);
+    GetCursorPos(&cursor);
+    m_dragOffset = {cursor.x - rc.left, cursor.y - rc.top};
 }
 
 LRESULT CMainFrame::OnCopyData(const COPYDATASTRUCT* data)

@@ -47,8 +47,6 @@ constexpr LPARAM kExternalCommandBase = 0x10000;
 
 // Menu ids from here on are the dynamic entries of a menu that is open.
 constexpr int kFirstDynamicCommand = 10000;
-// The pages that commands 32885 to 32895 show, in id order.
-constexpr int kPageCommandPages[] = {0, 1, 3, 4, 20, 11, 12, 22, 23, 24, 21};
 // Sound events that a sound is asked for: 0 key transferred, 1 transfer failed, 2 reader
 // connected, 3 reader disconnected.
 constexpr int kSoundEventCountPlayed = 4;
@@ -116,6 +114,18 @@ public:
     const PageTableEntry* FindPage(int pageId) const { return FindPageEntry(pageId, pageRows); }
     // The state of a command now: the current page decides first, then the frame.
     CommandState QueryCommandState(int commandId);
+
+    // A row of the frame's command table: the ids it covers, whether another program may post
+    // them (WM_TCARD), what they do and, for the toolbars, their state (null: enabled).
+    struct FrameCommand
+    {
+        int first, last;
+        bool external;
+        void (*run)(CMainFrame& frame, int id);
+        CommandState (*state)(const CAppSettings& settings) = nullptr;
+    };
+    // The row of a static command id; null for any other id (dynamic menu ids included).
+    static const FrameCommand* FindCommand(int id);
     // -1, -1: the current client size.
     void RecalcLayout(int width = -1, int height = -1);
     void LayoutPage(int width = -1, int height = -1);
@@ -139,6 +149,8 @@ public:
     bool StartReaderSearch();
     void OnSearchResults();
     bool CanClose();
+    // Every page that has a window stores its pending edits into the documents.
+    void StorePageEdits();
     // The WM_COPYDATA 101 text, already checked to be a terminated UTF-16 line.
     bool OnHandOver(const wchar_t* commandLine);
     // Closes without a question and saves nothing.
@@ -194,6 +206,46 @@ public:
     static void OnSettingsChanged(void* key, CDocument* doc, const uint32_t* bits);
     static void OnTransferDocChanged(void* key, CDocument* doc, const uint32_t* bits);
 
+    // Deferred work for the next idle pass (MFD_* bits); the one way in from outside the frame.
+    void MarkDirty(uint32_t bits) { dirty |= bits; }
+    uint32_t DirtyBits() const { return dirty; }
+    // Drops the deferred work not yet done (a test starts from a quiet frame).
+    void ClearDirty() { dirty = 0; }
+
+    int GetCurrentPage() const { return currentPage; }
+    // The page object of a page id (created or not yet); null for an empty slot.
+    CBasePage* GetPage(int pageId) const
+    {
+        return pageId >= 0 && pageId < kPageSlotCount ? pages[pageId].get() : nullptr;
+    }
+    // Puts a page object into its slot (a page made outside CreatePage), or takes one out.
+    void AdoptPage(int pageId, std::unique_ptr<CBasePage> page) { pages[pageId] = std::move(page); }
+    std::unique_ptr<CBasePage> TakePage(int pageId) { return std::move(pages[pageId]); }
+    // The rows pages are made from: the registry unless the caller gives rows of its own.
+    void SetPageRows(std::span<const PageTableEntry> rows) { pageRows = rows; }
+
+    CToolTipCtrl& ToolTip() { return toolTip; }
+    CRichTip& RichTip() { return richTip; }
+    CAppStatusBar& StatusBar() { return statusBar; }
+    CTrayIcon& TrayIcon() { return trayIcon; }
+    HICON IdleIcon() const { return idleIcon; }
+    CPageListBar* PageListBar() const { return pageListBar.get(); }
+    CTransToolBar* TransToolBar() const { return transToolBar.get(); }
+    uint32_t TimerMask() const { return timerMask; }
+    int HotkeyCount() const { return hotkeyCount; }
+    HACCEL AcceleratorTable() const { return accelTable; }
+    HDEVNOTIFY DeviceNotification() const { return devNotify; }
+    size_t DynamicCommandCount() const { return dynCommands.size(); }
+    CProgressDialog* ProgressDialog() const { return progressDialog; }
+    CSearchReadersThread* SearchThread() const { return searchThread.get(); }
+    // The event whose sound file is loaded, and the one playing through the media interface
+    // (-1 none).
+    int LoadedSound() const { return loadedSound; }
+    int PlayingSound() const { return playingSound; }
+    // The Sounds page's play button: stops a media playback that runs, else plays the event.
+    void TryEventSound(int soundEvent);
+
+private:
     HWND prevFocus = nullptr;
     uint32_t dirty = 0;
     HWND pageToolbar = nullptr;
@@ -227,10 +279,17 @@ public:
     // The reader search while it runs; its thread posts WM_SEARCH_NOTIFY.
     std::unique_ptr<CSearchReadersThread> searchThread;
 
-private:
+    static const FrameCommand s_commands[];
+
     LRESULT OnCreate();
     void OnDestroy();
     LRESULT OnDeviceChange(WPARAM event, LPARAM data);
+    LRESULT OnSysCommand(WPARAM command);
+    // WM_TCARD: a static command another program asks for.
+    void OnExternalCommand(WPARAM tag, LPARAM value);
+    void OnEnterSizeMove();
+    // The private messages of the workers, the tray and the shell; false for any other.
+    bool OnNoticeMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
     void OnHelp();
     void OnMoving(RECT* rect);
@@ -248,6 +307,9 @@ private:
     void UpdateHeaderText();
     void SetToolbarStates();
     bool OnDynamicCommand(int id);
+    void RefreshPortListCommand();
+    void NewFormatCommand();
+    void WriteKeysCommand();
     void ShowPageCommand(int pageId);
     void ToggleLogSwitch(bool debugLog);
     void ToggleView(bool AppViewOptions::*option);

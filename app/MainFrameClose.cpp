@@ -54,6 +54,14 @@ bool CMainFrame::CanClose()
     return SaveOnClose(saveConfiguration);
 }
 
+void CMainFrame::StorePageEdits()
+{
+    for (auto& page : pages) {
+        if (page && page->m_hWnd)
+            page->ExchangeData(true);
+    }
+}
+
 bool CMainFrame::SaveOnClose(bool saveConfiguration)
 {
     CNorvaneApp& app = App();
@@ -62,10 +70,7 @@ bool CMainFrame::SaveOnClose(bool saveConfiguration)
     try {
         // 3. Placement and the pages' pending edits.
         app.ExchangeWindowPlacement(true, m_hWnd, kPlacementMainWindow, kShowStateMainWindow);
-        for (auto& page : pages) {
-            if (page && page->m_hWnd)
-                page->ExchangeData(true);
-        }
+        StorePageEdits();
         // 4. The settings file and the configuration's own file.
         const bool ownFile = !transfer.GetPathName().empty();
         if (!settings.IsUnsaved()) {

@@ -109,6 +109,121 @@ void CMainFrame::OnHotkey(UINT modifiers, UINT key)
 
 // ---- Commands ----
 
+// The frame's static commands: what each does and, where the toolbars show it, its state.
+// Rows are sorted by id and do not overlap; external marks what another program may post.
+const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
+    {ID_ACTIVATE_TARGET, ID_ACTIVATE_TARGET, true, [](CMainFrame&, int) { ActivateTargetWindow(); }},
+    {ID_APP_ABOUT, ID_APP_ABOUT, true, [](CMainFrame& f, int) { ShowAboutDialog(f.m_hWnd); }},
+    {ID_APP_EXIT, ID_APP_EXIT, true,
+     [](CMainFrame& f, int) {
+         if (f.CanClose())
+             DestroyWindow(f.m_hWnd);
+     }},
+    {ID_REFRESH_PORT_LIST, ID_REFRESH_PORT_LIST, true, [](CMainFrame& f, int) { f.RefreshPortListCommand(); }},
+    {ID_TRANSFER_START, ID_TRANSFER_START, true, [](CMainFrame&, int) { App().StartTransfer(true); },
+     [](const CAppSettings& s) { return CommandState{!s.IsTransferEnabled(), false}; }},
+    {ID_TRANSFER_STOP, ID_TRANSFER_STOP, true, [](CMainFrame&, int) { App().StopTransfer(); },
+     [](const CAppSettings& s) { return CommandState{s.IsTransferEnabled(), false}; }},
+    {ID_TRANSFER_RESTART, ID_TRANSFER_RESTART, true, [](CMainFrame&, int) { App().RestartTransfer(true); },
+     [](const CAppSettings& s) { return CommandState{s.IsTransferEnabled(), false}; }},
+    {ID_TOPMOST, ID_TOPMOST, true, [](CMainFrame& f, int) { f.ToggleView(&AppViewOptions::topMost); },
+     [](const CAppSettings& s) { return CommandState{true, s.view.topMost}; }},
+    {ID_MAIN_MENU, ID_MAIN_MENU, true, [](CMainFrame& f, int) { f.ShowMainMenu(); }},
+    {ID_CONFIG_SAVE, ID_CONFIG_SAVE, true, [](CMainFrame&, int) { SaveConfiguration(); }},
+    {ID_CONFIG_NEW, ID_CONFIG_NEW, true, [](CMainFrame&, int) { NewConfiguration(); }},
+    {ID_CONFIG_DELETE, ID_CONFIG_DELETE, false, [](CMainFrame&, int) { DeleteConfiguration(); }},
+    {ID_SHOW_MINIMIZE, ID_SHOW_MINIMIZE, true, [](CMainFrame& f, int) { f.ShowOrMinimize(); }},
+    {ID_SOUNDS_ON, ID_SOUNDS_ON, true,
+     [](CMainFrame&, int) { Settings().SetSoundsEnabled(!Settings().IsSoundsEnabled()); }},
+    {ID_OPEN_TRANSFER_LOG, ID_OPEN_TRANSFER_LOG, true, [](CMainFrame&, int) { OpenTransferLog(Settings()); }},
+    {ID_GO_TRANSFER_LOG, ID_GO_TRANSFER_LOG, true, [](CMainFrame& f, int) { f.GoLog(kTransferLogFileName); }},
+    {ID_CLEAR_TRANSFER_LOG, ID_CLEAR_TRANSFER_LOG, true,
+     [](CMainFrame& f, int) { ClearTransferLog(Settings(), f.m_hWnd); }},
+    {ID_OPEN_APP_LOG, ID_OPEN_APP_LOG, true, [](CMainFrame&, int) { OpenAppLog(Settings()); }},
+    {ID_GO_APP_LOG, ID_GO_APP_LOG, true, [](CMainFrame& f, int) { f.GoLog(kLogFileName); }},
+    {ID_CLEAR_APP_LOG, ID_CLEAR_APP_LOG, true, [](CMainFrame& f, int) { ClearAppLog(Settings(), f.m_hWnd); }},
+    {ID_HELP_CONTENTS, ID_HELP_CONTENTS, true, [](CMainFrame&, int) { App().ShowHelp(0); }},
+    {ID_FORMAT_NEW, ID_FORMAT_NEW, true, [](CMainFrame& f, int) { f.NewFormatCommand(); }},
+    {ID_RECONNECT_READER, ID_RECONNECT_READER, true, [](CMainFrame&, int) { App().ReconnectReader(); }},
+    {ID_RECONNECT_PORTAVO, ID_RECONNECT_PORTAVO, true, [](CMainFrame&, int) { App().ReconnectBridgeLink(); }},
+    {ID_TRANSFER_TOGGLE, ID_TRANSFER_TOGGLE, true,
+     [](CMainFrame&, int) {
+         if (Settings().IsTransferEnabled())
+             App().StopTransfer();
+         else
+             App().StartTransfer(true);
+     }},
+    {ID_REPEAT_LAST, ID_REPEAT_LAST, true, [](CMainFrame& f, int) { f.RepeatLastKey(); }},
+    {ID_CONFIG_OPEN, ID_CONFIG_OPEN, true, [](CMainFrame&, int) { OpenConfigurationDialog(); }},
+    {ID_CONFIG_USER1, ID_CONFIG_USER3, true, [](CMainFrame& f, int id) { f.OpenUserConfiguration(id - ID_CONFIG_USER1); }},
+    {ID_PAGE_FIRST, ID_SHOW_DESTINATION, true, [](CMainFrame& f, int id) { f.ShowPageCommand(PageOfCommand(id)); }},
+    {ID_NEXT_KEY, ID_NEXT_KEY, true, [](CMainFrame&, int) { App().TransferNextKey(); }},
+    {ID_KEYLIST_TIMER, ID_KEYLIST_TIMER, true,
+     [](CMainFrame&, int) {
+         CTransferDoc& doc = Settings().GetTransferDoc();
+         doc.SetKeyListTimerEnabled(!doc.keyListTimerEnabled);
+     }},
+    {ID_VIEW_STATUSBAR, ID_VIEW_STATUSBAR, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_STATUSBAR); }},
+    {ID_VIEW_PAGELIST, ID_VIEW_PAGELIST, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_PAGELIST); }},
+    {ID_LAST_KEY, ID_LAST_KEY, true, [](CMainFrame& f, int) { App().ShowLastKeyDialog(f.m_hWnd); }},
+    {ID_VERSION_TITLE, ID_VERSION_TITLE, true,
+     [](CMainFrame& f, int) {
+         f.ToggleView(&AppViewOptions::versionTitle);
+         f.MarkDirty(MFD_CAPTION);
+     }},
+    {ID_VIEW_TOOLBAR, ID_VIEW_TOOLBAR, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_TOOLBAR); }},
+    {ID_DEBUG_LOG_ON, ID_DEBUG_LOG_ON, true, [](CMainFrame& f, int) { f.ToggleLogSwitch(true); }},
+    {ID_TRANSFER_LOG_ON, ID_TRANSFER_LOG_ON, true, [](CMainFrame& f, int) { f.ToggleLogSwitch(false); }},
+    {ID_COPY_LAST_KEY, ID_COPY_LAST_KEY, true, [](CMainFrame& f, int) { SetClipboardText(f.LastKeyText().c_str()); }},
+    {ID_RESET_COUNTER, ID_RESET_COUNTER, true, [](CMainFrame&, int) { Settings().SetTransferCounter(0); }},
+    {ID_INIT_TEMIC, ID_INIT_TEMIC, true,
+     [](CMainFrame& f, int) { f.InitializeTemic((Settings().GetConfirmFlags() & CONFIRM_TEMIC) != 0); }},
+    {ID_WRITE_KEYS, ID_WRITE_KEYS, true, [](CMainFrame& f, int) { f.WriteKeysCommand(); }},
+    {ID_VIEW_HEADER, ID_VIEW_HEADER, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_HEADER); }},
+    {ID_PREVIOUS_PAGE, ID_PREVIOUS_PAGE, true,
+     [](CMainFrame&, int) {
+         CAppSettings& settings = Settings();
+         if (settings.GetPreviousPage() >= 0)
+             settings.SetCurrentPage(settings.GetPreviousPage());
+     }},
+    {ID_PAGE_HELP, ID_PAGE_HELP, true,
+     [](CMainFrame& f, int) {
+         const PageTableEntry* page = f.FindPage(f.currentPage);
+         App().ShowHelp(page ? page->helpId : 0);
+     }},
+    {ID_SNAP_TO_EDGES, ID_SNAP_TO_EDGES, true, [](CMainFrame& f, int) { f.ToggleView(&AppViewOptions::snapToEdges); }},
+    {ID_PAGE_DEFAULT, ID_PAGE_DEFAULT, true,
+     [](CMainFrame& f, int) {
+         if (CBasePage* page = f.GetCurrentPageObject())
+             SendMessageW(page->m_hWnd, WM_COMMAND, ID_PAGE_DEFAULT, 0);
+     }},
+    {ID_MANAGE_SETTINGS, ID_MANAGE_SETTINGS, true, [](CMainFrame& f, int) { RunManageSettingsDialog(f); }},
+    {ID_EXIT_NO_SAVE, ID_EXIT_NO_SAVE, true, [](CMainFrame& f, int) { f.ExitWithoutSaving(); }},
+    {ID_SHOW_WINDOW, ID_SHOW_WINDOW, true, [](CMainFrame& f, int) { f.ShowMainWindow(true); }},
+    {ID_MINIMIZE_WINDOW, ID_MINIMIZE_WINDOW, true, [](CMainFrame& f, int) { f.ShowMainWindow(false); }},
+    {ID_RUN_AS_ADMIN, ID_RUN_AS_ADMIN, true,
+     [](CMainFrame&, int) {
+         bool elevated = false;
+         if (IsWindowsVistaOrLater() && SUCCEEDED(SystemServices().CheckElevation(elevated)) && !elevated)
+             RestartElevated(L"/N");
+     }},
+    {ID_EXT_TOOLS, ID_EXT_TOOLS, true, [](CMainFrame& f, int) { RunExtToolsDialog(f.m_hWnd); }},
+    {ID_EXT_TOOL_FIRST, ID_EXT_TOOL_LAST, true, [](CMainFrame&, int id) { RunExternalTool(id - ID_EXT_TOOL_FIRST); }},
+};
+
+const CMainFrame::FrameCommand* CMainFrame::FindCommand(int id)
+{
+    const auto it = std::lower_bound(std::begin(s_commands), std::end(s_commands), id,
+                                     [](const FrameCommand& row, int wanted) { return row.last < wanted; });
+    return it != std::end(s_commands) && it->first <= id ? it : nullptr;
+}
+
+bool IsExternalCommandAllowed(int commandId)
+{
+    const CMainFrame::FrameCommand* command = CMainFrame::FindCommand(commandId);
+    return command && command->external;
+}
+
 bool CMainFrame::OnCommand(int id, int code, HWND control)
 {
     // Commands of the menus (code 0), accelerators (1), toolbar buttons and hotkeys reach the
@@ -118,229 +233,43 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         if (CBasePage* page = GetCurrentPageObject(); page && page->OnCommand(id, code, nullptr))
             return true;
     }
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
-    if (id >= ID_PAGE_FIRST && id <= ID_PAGE_LAST) {
-        ShowPageCommand(kPageCommandPages[id - ID_PAGE_FIRST]);
+    if (const FrameCommand* command = FindCommand(id)) {
+        command->run(*this, id);
         return true;
     }
-    if (id >= ID_CONFIG_USER1 && id <= ID_CONFIG_USER3) {
-        OpenUserConfiguration(id - ID_CONFIG_USER1);
+    // The menu items made for placeholders count from 10000, above every command of the table.
+    if (id >= kFirstDynamicCommand && OnDynamicCommand(id))
         return true;
-    }
-    if (id >= ID_EXT_TOOL_FIRST && id <= ID_EXT_TOOL_LAST) {
-        RunExternalTool(id - ID_EXT_TOOL_FIRST);
-        return true;
-    }
-    switch (id) {
-    case ID_ACTIVATE_TARGET:
-        ActivateTargetWindow();
-        return true;
-    case ID_APP_ABOUT:
-        ShowAboutDialog(m_hWnd);
-        return true;
-    case ID_APP_EXIT:
-        if (CanClose())
-            DestroyWindow(m_hWnd);
-        return true;
-    case ID_EXIT_NO_SAVE:
-        ExitWithoutSaving();
-        return true;
-    case ID_REFRESH_PORT_LIST: {
-        CDocUpdateScope scope(settings);
-        {
-            auto readers = settings.EditKnownReaders();
-            for (KnownReader& reader : *readers)
-                reader.present = 0;
-        }
-        app.RefreshPortList(false);
-        return true;
-    }
+    return CWnd::OnCommand(id, code, control);
+}
 
-    // Transfer.
-    case ID_TRANSFER_START:
-        app.StartTransfer(true);
-        return true;
-    case ID_TRANSFER_STOP:
-        app.StopTransfer();
-        return true;
-    case ID_TRANSFER_RESTART:
-        app.RestartTransfer(true);
-        return true;
-    case ID_TRANSFER_TOGGLE:
-        if (settings.IsTransferEnabled())
-            app.StopTransfer();
-        else
-            app.StartTransfer(true);
-        return true;
-    case ID_REPEAT_LAST:
-        RepeatLastKey();
-        return true;
-    case ID_NEXT_KEY:
-        app.TransferNextKey();
-        return true;
-    case ID_KEYLIST_TIMER: {
-        CTransferDoc& doc = settings.GetTransferDoc();
-        doc.SetKeyListTimerEnabled(!doc.keyListTimerEnabled);
-        return true;
+void CMainFrame::RefreshPortListCommand()
+{
+    CAppSettings& settings = Settings();
+    CDocUpdateScope scope(settings);
+    {
+        auto readers = settings.EditKnownReaders();
+        for (KnownReader& reader : *readers)
+            reader.present = 0;
     }
-    case ID_RESET_COUNTER:
-        settings.SetTransferCounter(0);
-        return true;
-    case ID_RECONNECT_READER:
-        if (app.reader && app.reader->IsRunning())
-            app.reader->Reconnect();
-        return true;
-    case ID_RECONNECT_PORTAVO:
-        if (app.bridgeLink && app.bridgeLink->IsRunning())
-            app.bridgeLink->Reconnect();
-        return true;
-    case ID_COPY_LAST_KEY: {
-        const std::wstring text = LastKeyText();
-        SetClipboardText(text.c_str());
-        return true;
-    }
-    case ID_LAST_KEY:
-        App().ShowLastKeyDialog(m_hWnd);
-        return true;
-    case ID_SOUNDS_ON:
-        settings.SetSoundsEnabled(!settings.IsSoundsEnabled());
-        return true;
-    case ID_TRANSFER_LOG_ON:
-        ToggleLogSwitch(false);
-        return true;
-    case ID_DEBUG_LOG_ON:
-        ToggleLogSwitch(true);
-        return true;
-    case ID_OPEN_TRANSFER_LOG:
-        OpenTransferLog(settings);
-        return true;
-    case ID_GO_TRANSFER_LOG:
-        GoLog(kTransferLogFileName);
-        return true;
-    case ID_CLEAR_TRANSFER_LOG:
-        ClearTransferLog(settings, m_hWnd);
-        return true;
-    case ID_OPEN_APP_LOG:
-        OpenAppLog(settings);
-        return true;
-    case ID_GO_APP_LOG:
-        GoLog(kLogFileName);
-        return true;
-    case ID_CLEAR_APP_LOG:
-        ClearAppLog(settings, m_hWnd);
-        return true;
+    App().RefreshPortList(false);
+}
 
-    // Reader jobs.
-    case ID_INIT_TEMIC:
-        InitializeTemic((settings.GetConfirmFlags() & CONFIRM_TEMIC) != 0);
-        return true;
-    case ID_WRITE_KEYS: {
-        // The Plus list only where only Plus cards are read; everywhere else the Classic one.
-        const ReadKeysSettings& reading = settings.GetTransferDoc().readKeys;
-        const bool plus = reading.plus.enabled && !reading.classic.enabled;
-        WriteKeysToReader(plus, 0xFFFFFFFF, (settings.GetConfirmFlags() & CONFIRM_WRITE_KEYS) != 0);
-        return true;
-    }
+void CMainFrame::NewFormatCommand()
+{
+    if (CBasePage* formats = GetPage(PAGE_FORMATS); formats && formats->m_hWnd)
+        SendMessageW(formats->m_hWnd, WM_COMMAND, ID_FORMAT_NEW, 0);
+    else
+        App().ShowNewFormatDialog(nullptr, m_hWnd);
+}
 
-    // Configurations and formats.
-    case ID_CONFIG_SAVE:
-        SaveConfiguration();
-        return true;
-    case ID_CONFIG_NEW:
-        NewConfiguration();
-        return true;
-    case ID_CONFIG_OPEN:
-        OpenConfigurationDialog();
-        return true;
-    case ID_CONFIG_DELETE:
-        DeleteConfiguration();
-        return true;
-    case ID_MANAGE_SETTINGS:
-        RunManageSettingsDialog(*this);
-        return true;
-    case ID_FORMAT_NEW:
-        if (CBasePage* formats = pages[PAGE_FORMATS].get(); formats && formats->m_hWnd)
-            SendMessageW(formats->m_hWnd, WM_COMMAND, ID_FORMAT_NEW, 0);
-        else
-            App().ShowNewFormatDialog(nullptr, m_hWnd);
-        return true;
-
-    // Window, pages and panels.
-    case ID_MAIN_MENU:
-        ShowMainMenu();
-        return true;
-    case ID_SHOW_MINIMIZE:
-        ShowOrMinimize();
-        return true;
-    case ID_SHOW_WINDOW:
-        ShowMainWindow(true);
-        return true;
-    case ID_MINIMIZE_WINDOW:
-        ShowMainWindow(false);
-        return true;
-    case ID_SHOW_SOURCE:
-        ShowPageCommand(PAGE_SOURCE);
-        return true;
-    case ID_SHOW_DESTINATION:
-        ShowPageCommand(PAGE_DESTINATION);
-        return true;
-    case ID_PREVIOUS_PAGE:
-        if (settings.GetPreviousPage() >= 0)
-            settings.SetCurrentPage(settings.GetPreviousPage());
-        return true;
-    case ID_PAGE_DEFAULT:
-        if (CBasePage* page = GetCurrentPageObject())
-            SendMessageW(page->m_hWnd, WM_COMMAND, ID_PAGE_DEFAULT, 0);
-        return true;
-    case ID_TOPMOST:
-        ToggleView(&AppViewOptions::topMost);
-        return true;
-    case ID_SNAP_TO_EDGES:
-        ToggleView(&AppViewOptions::snapToEdges);
-        return true;
-    case ID_VERSION_TITLE:
-        ToggleView(&AppViewOptions::versionTitle);
-        dirty |= MFD_CAPTION;
-        return true;
-    case ID_VIEW_STATUSBAR:
-        TogglePanel(PANEL_STATUSBAR);
-        return true;
-    case ID_VIEW_PAGELIST:
-        TogglePanel(PANEL_PAGELIST);
-        return true;
-    case ID_VIEW_TOOLBAR:
-        TogglePanel(PANEL_TOOLBAR);
-        return true;
-    case ID_VIEW_HEADER:
-        TogglePanel(PANEL_HEADER);
-        return true;
-
-    // Help, tools and elevation.
-    case ID_HELP_CONTENTS:
-        app.ShowHelp(0);
-        return true;
-    case ID_PAGE_HELP: {
-        const PageTableEntry* page = FindPage(currentPage);
-        app.ShowHelp(page ? page->helpId : 0);
-        return true;
-    }
-    case ID_EXT_TOOLS:
-        RunExtToolsDialog(m_hWnd);
-        return true;
-    case ID_RUN_AS_ADMIN: {
-        bool elevated = false;
-        if (IsWindowsVistaOrLater() && SUCCEEDED(SystemServices().CheckElevation(elevated)) && !elevated)
-            RestartElevated(L"/N");
-        return true;
-    }
-    default:
-        // The menu items made for placeholders count from 10000, below every command of the
-        // table.
-        if (id >= kFirstDynamicCommand && OnDynamicCommand(id))
-            return true;
-        return CWnd::OnCommand(id, code, control);
-    }
+void CMainFrame::WriteKeysCommand()
+{
+    // The Plus list only where only Plus cards are read; everywhere else the Classic one.
+    const CAppSettings& settings = Settings();
+    const ReadKeysSettings& reading = settings.GetTransferDoc().readKeys;
+    const bool plus = reading.plus.enabled && !reading.classic.enabled;
+    WriteKeysToReader(plus, 0xFFFFFFFF, (settings.GetConfirmFlags() & CONFIRM_WRITE_KEYS) != 0);
 }
 
 bool CMainFrame::OnDynamicCommand(int id)

@@ -117,22 +117,8 @@ CommandState CMainFrame::QueryCommandState(int commandId)
     CommandState state;
     if (CBasePage* page = GetCurrentPageObject(); page && page->QueryCommandState(commandId, state))
         return state;
-    const CAppSettings& settings = Settings();
-    switch (commandId) {
-    case ID_TRANSFER_START:
-        state.enabled = !settings.IsTransferEnabled();
-        break;
-    case ID_TRANSFER_STOP:
-    case ID_TRANSFER_RESTART:
-        state.enabled = settings.IsTransferEnabled();
-        break;
-    case ID_TOPMOST:
-        state.checked = settings.view.topMost;
-        break;
-    default:
-        break;
-    }
-    return state;
+    const FrameCommand* command = FindCommand(commandId);
+    return command && command->state ? command->state(Settings()) : state;
 }
 
 void CMainFrame::SetToolbarStates()

@@ -9,8 +9,6 @@
 namespace {
 
 constexpr DWORD kHeaderStyle = 0x5480020D;  // child, visible, clip siblings, border, centred, owner draw
-// Pages on which the page toolbar shows even with no panel above the page.
-constexpr int kToolbarPages[] = {PAGE_TRANSFER, PAGE_PORTAVO, PAGE_READ_KEYS, PAGE_ADVANCED, PAGE_SOUNDS, PAGE_HOTKEYS};
 // Right edges of the status bar's parts, counted from the right border (the last one -1).
 constexpr int kStatusPartOffsets[] = {370, 345, 320, 280, 80};
 
@@ -161,9 +159,8 @@ void CMainFrame::UpdatePageToolbarVisibility()
 {
     if (!pageToolbar)
         return;
-    bool show = header != nullptr;
-    for (int id : kToolbarPages)
-        show = show || currentPage == id;
+    const PageTableEntry* row = FindPageEntry(currentPage);
+    const bool show = header != nullptr || (row && row->pageToolbar);
     ShowWindow(pageToolbar, show ? SW_SHOWNOACTIVATE : SW_HIDE);
     if (show)
         InvalidateRect(pageToolbar, nullptr, TRUE);

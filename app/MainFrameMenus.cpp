@@ -12,9 +12,6 @@
 
 namespace {
 
-// The pages of the pages menu, in its order; the ones indented belong to the page above them.
-constexpr int kPagesMenuOrder[] = {0, 1, 2, 3, 4, 10, 11, 12, 20, 21, 22, 23, 24};
-constexpr int kIndentedPages[] = {3, 4, 11, 12, 23, 24};
 const wchar_t kInternalLanguage[] = L"<internal>";
 
 bool SameText(const std::wstring& a, const std::wstring& b)
@@ -155,11 +152,13 @@ int CMainFrame::FillPagesMenu(HMENU menu, int position)
 {
     DeleteMenu(menu, static_cast<UINT>(position), MF_BYPOSITION);
     int added = 0;
-    for (int pageId : kPagesMenuOrder) {
+    // The registry's order; a page listed under another is indented.
+    for (const PageTableEntry& row : kPageRegistry) {
+        const int pageId = row.id;
         std::wstring title;
         if (const PageTableEntry* page = FindPage(pageId))
             LoadResString(page->titleId, title);
-        if (std::find(std::begin(kIndentedPages), std::end(kIndentedPages), pageId) != std::end(kIndentedPages))
+        if (row.groupHead >= 0)
             title.insert(0, 4, L' ');
         InsertItem(menu, position + added++, kFirstDynamicCommand + static_cast<UINT>(dynCommands.size()), title,
                    pageId == currentPage);

@@ -228,6 +228,24 @@ void CMainFrame::StopEventSound()
     settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
 }
 
+void CMainFrame::TryEventSound(int soundEvent)
+{
+    if (playingSound >= 0) {
+        // A second press on a playing media sound stops it.
+        CAppSettings& settings = Settings();
+        CDocUpdateScope scope(settings);
+        if (loadedWav)
+            SystemServices().PlayWave(nullptr, 0);
+        else
+            SystemServices().SendMediaString(L"stop media", nullptr);
+        playingSound = -1;
+        settings.RaiseStateChange(ASS_SOUND_PLAYING, false);
+        return;
+    }
+    StopEventSound();
+    PlayEventSound(soundEvent);
+}
+
 void CMainFrame::OnMediaNotify()
 {
     CAppSettings& settings = Settings();

@@ -31,9 +31,7 @@ private:
 
 void RunManageSettingsDialog(CMainFrame& frame)
 {
-    for (auto& page : frame.pages)
-        if (page && page->m_hWnd)
-            page->ExchangeData(true);
+    frame.StorePageEdits();
     CNorvaneApp& app = App();
     CManageSettingsHost host(app);
     CManageSettingsDialog dialog(app.settings, host);

@@ -107,9 +107,9 @@ bool CNorvaneApp::PreTranslate(MSG* msg)
     CMainFrame* frame = mainFrame.get();
     if (!frame || !frame->m_hWnd)
         return false;
-    if (frame->toolTip.m_hWnd)
-        SendMessageW(frame->toolTip.m_hWnd, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
-    if (frame->richTip.m_hWnd && frame->richTip.PreTranslate(msg))
+    if (frame->ToolTip().m_hWnd)
+        SendMessageW(frame->ToolTip().m_hWnd, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
+    if (frame->RichTip().m_hWnd && frame->RichTip().PreTranslate(msg))
         return true;
     for (HWND hwnd = msg->hwnd; hwnd; hwnd = GetParent(hwnd)) {
         if (CWnd* object = FindWindowObject(hwnd); object && object->PreTranslate(msg))

@@ -132,11 +132,15 @@ public:
     // settings into it and wakes or starts it. connect false keeps it from polling.
     void ApplyReaderSettings(bool logStart, bool connect);
     void ReleaseReader(bool logStop);
+    // Drops the reader's connection and connects again, when its thread runs.
+    void ReconnectReader();
     // Drains the reader's change word and queue (WM_USER+1).
     void ProcessReaderMessages();
     void OnReaderError(const CRdErrorMsg& message);
     void OnReaderConnected(const CTNMsg& message);
     void ApplyBridgeLink(bool logStart);
+    // Drops the bridge link's connections and makes them again, when its thread runs.
+    void ReconnectBridgeLink();
     // Stops and deletes the bridge link; logStop writes its debug entry.
     void ReleaseBridgeLink(bool logStop);
     // Drains the bridge link's change word and queue (WM_USER+2).

@@ -37,17 +37,6 @@ int LeftIn(HWND child, HWND parent)
 
 } // namespace
 
-int PageListGroupHead(int pageId)
-{
-    if (pageId >= PAGE_READER && pageId <= 9)
-        return PAGE_SOURCE;
-    if (pageId >= 11 && pageId <= 19)
-        return PAGE_DESTINATION;
-    if (pageId >= 23)
-        return PAGE_ADVANCED;
-    return -1;
-}
-
 CPageListBar::CPageListBar(CAppSettings& settings) : CDialog(IDD_PAGE_LIST), m_settings(settings)
 {
 }
@@ -149,7 +138,7 @@ void CPageListBar::BuildTree()
     for (const PageTableEntry& page : kPageRegistry) {
         if (!(listed & (1u << page.id)))
             continue;
-        const int head = PageListGroupHead(page.id);
+        const int head = page.groupHead;
         const bool nested = head >= 0 && (listed & (1u << head)) && lastTop;
         std::wstring title;
         LoadResString(page.titleId, title);
@@ -268,7 +257,7 @@ HMENU CPageListBar::BuildMenu() const
         const PageTableEntry& page = kPageRegistry[n];
         std::wstring title;
         LoadResString(page.titleId, title);
-        if (PageListGroupHead(page.id) >= 0)
+        if (page.groupHead >= 0)
             title.insert(0, L"    ");
         const UINT flags = MF_BYPOSITION | MF_STRING | ((listed & (1u << page.id)) ? MF_CHECKED : MF_UNCHECKED);
         InsertMenuW(popup, static_cast<UINT>(n), flags, static_cast<UINT_PTR>(kFirstPageListCommand + n),

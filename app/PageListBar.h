@@ -15,15 +15,19 @@ class CAppSettings;
 
 // WM_NOTIFY code the bar sends its parent when its width changed.
 constexpr UINT PLN_WIDTH_CHANGED = 1;
-// "pageList" "pages" of the menu's commands.
+// "pageList" "pages" of the menu's commands: the stored word of "Check all" (pages 0 to 4, 10 to
+// 13 and 20 to 24), or the settings' default.
 constexpr uint32_t kPageListAll = 0x1F03C1F;
-constexpr uint32_t kPageListDefault = 0x700001;
+constexpr uint32_t kPageListDefault = kDefaultPageListPages;
+static_assert([] {
+    for (const PageTableEntry& page : kPageRegistry)
+        if (page.id >= 32 || !(kPageListAll & (1u << page.id)))
+            return false;
+    return (kPageListDefault & ~kPageListAll) == 0;
+}(), "\"Check all\" lists every page of the registry, and the default lists only pages");
 constexpr int kPageListMinTreeWidth = 75;
 // The page entries of the context menu: this id + the entry's position in list order.
 constexpr int kFirstPageListCommand = 10000;
-
-// The page a listed page is grouped under; -1 for a top-level page.
-int PageListGroupHead(int pageId);
 
 class CPageListBar : public CDialog
 {

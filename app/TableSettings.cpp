@@ -54,7 +54,7 @@ void CAppTableSettings::ExchangeChooserPlacement(bool save, HWND dialog)
 
 CToolTipCtrl* CAppTableSettings::GetMainToolTip()
 {
-    return m_app.mainFrame && m_app.mainFrame->toolTip.m_hWnd ? &m_app.mainFrame->toolTip : nullptr;
+    return m_app.mainFrame && m_app.mainFrame->ToolTip().m_hWnd ? &m_app.mainFrame->ToolTip() : nullptr;
 }
 
 ITableSettings& CNorvaneApp::GetTableSettings()

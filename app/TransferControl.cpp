@@ -71,9 +71,7 @@ void StorePageEdits(CMainFrame* frame)
 {
     if (!frame)
         return;
-    for (auto& page : frame->pages)
-        if (page && page->m_hWnd)
-            page->ExchangeData(true);
+    frame->StorePageEdits();
 }
 
 // The event and debug-log line of a start or restart, with the source and destination texts.
@@ -132,7 +130,7 @@ void CNorvaneApp::UpdateSourceState()
     int32_t word = 0;
     if (settings.IsTransferEnabled()) {
         if (KeyListFeedsTransfer(doc)) {
-            if (doc.GetSourceKind() == SOURCE_KEYLIST && mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+            if (doc.GetSourceKind() == SOURCE_KEYLIST && mainFrame && !mainFrame->GetPage(PAGE_KEY_LIST))
                 mainFrame->CreatePage(PAGE_KEY_LIST);
             word = HasSelectedKey() ? 1 : 0;
         } else if (doc.GetSourceKind() == SOURCE_READER) {
@@ -252,12 +250,12 @@ bool CNorvaneApp::TransferNextKey()
         return false;
 
     CDocUpdateScope scope(settings);
-    if (mainFrame && !mainFrame->pages[PAGE_KEY_LIST])
+    if (mainFrame && !mainFrame->GetPage(PAGE_KEY_LIST))
         mainFrame->CreatePage(PAGE_KEY_LIST);
 
     // The rows the page shows, in its order (the filter may hide entries); held by value, since
     // the transfer's observers may change the list.
-    CKeyListPage* page = mainFrame ? dynamic_cast<CKeyListPage*>(mainFrame->pages[PAGE_KEY_LIST].get()) : nullptr;
+    CKeyListPage* page = mainFrame ? dynamic_cast<CKeyListPage*>(mainFrame->GetPage(PAGE_KEY_LIST)) : nullptr;
     const std::vector<KvKeyPtr> keys = page && page->m_hWnd ? page->ShownKeys() : doc.GetKeys();
     size_t row = 0;
     while (row < keys.size() && !(keys[row] && (keys[row]->flags & KVKEY_SELECTED)))

@@ -151,7 +151,7 @@ bool CNorvaneApp::ExchangeWindowPlacement(bool save, HWND window, int slot, int 
     // 4. A main window that starts minimised goes to the tray when the settings say so.
     if (slot == kPlacementMainWindow && showStateSlot >= 0 && (settings.showStates[showStateSlot] & SHOW_STATE_MINIMIZED)) {
         if (mainFrame && mainFrame->m_hWnd == window)
-            mainFrame->dirty |= MFD_TRAY;
+            mainFrame->MarkDirty(MFD_TRAY);
         if (settings.GetTrayIconFlags() & TRAY_SHOW_MINIMIZED)
             ShowWindow(window, SW_HIDE);
     }

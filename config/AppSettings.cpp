@@ -99,7 +99,7 @@ void CAppSettings::SetDefaults()
     m_pageListCollapsed = false;
     m_noSortHeader = false;
     m_panels = 9;
-    m_pageListPages = 0x700001;
+    m_pageListPages = kDefaultPageListPages;
     ResetColumns();
 }
 

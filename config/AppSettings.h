@@ -148,6 +148,8 @@ constexpr int kWindowSlotCount = 10;       // slots 1 to 10
 constexpr int kShowStateSlotCount = 2;     // slots 1 and 2 keep a show state
 constexpr int kSoundEventCount = 4;
 constexpr int kMaxPageId = 24;
+// "pageList" "pages" by default: Transfer, Formats, Reading keys and Advanced (bit = page id).
+constexpr uint32_t kDefaultPageListPages = 0x700001;
 constexpr int32_t kNoWindowPos = INT_MIN;  // a position or size that was never stored
 
 // Column lists of the pages. All but the Destination page's are stored.
@@ -598,7 +600,7 @@ private:
     bool m_pageListCollapsed = false;
     bool m_noSortHeader = false;
     uint32_t m_panels = 9;
-    uint32_t m_pageListPages = 0x700001;
+    uint32_t m_pageListPages = kDefaultPageListPages;
     std::array<std::vector<ColumnDesc>, COLS_COUNT> m_columns;
 
     CTransferDoc m_transfer;

@@ -534,7 +534,7 @@ private:
     {
         if (m_s.IsHistory(HIST_PAGELIST))
             m_s.m_pageListCollapsed = false;
-        m_s.m_pageListPages = 0x700001;
+        m_s.m_pageListPages = kDefaultPageListPages;
         bool collapsed;
         if (!cfg::ReadBool(pageList, L"collapsed", collapsed))
             return;

@@ -365,7 +365,7 @@ void ResetApplicationGroups(CAppSettings& s, uint32_t groups)
         s.SetPanels(9);
     if (groups & AG_PAGELIST) {
         s.SetPageListCollapsed(false);
-        s.SetPageListPages(0x700001);
+        s.SetPageListPages(kDefaultPageListPages);
     }
     if (groups & AG_COLUMNS)
         for (AppColumnList list : kColumnLists)

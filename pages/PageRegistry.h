@@ -1,8 +1,9 @@
 #pragma once
 // The pages of the main window, once: each row gives a page's id, its dialog template, its title
-// string, its help id and the factory of its object. The page list, the frame's page slots and
-// the highest page id all follow from the rows. A row without a factory makes no page; its slot
-// stays blank.
+// string, its help id, the factory of its object, the command that shows it, the page it is
+// listed under and whether the page toolbar shows on it. The page list, the pages menu, the
+// frame's page slots and the highest page id all follow from the rows. A row without a factory makes no page;
+// its slot stays blank.
 //
 // A page is added by declaring its factory here, defining it beside the page class
 // (pages/source/, pages/options/) and naming it in its row.
@@ -13,6 +14,7 @@
 #include <span>
 
 #include "config/AppSettings.h"  // kMaxPageId: the ids the settings file may name
+#include "resources/ids_commands.h"
 #include "resources/ids_pages.h"
 
 class CBasePage;
@@ -47,6 +49,9 @@ struct PageTableEntry
     int titleId;   // string id
     int helpId;
     PageFactory create;  // null: no page, the slot stays blank
+    int command = 0;         // the command that shows it (ID_PAGE_FIRST to ID_SHOW_DESTINATION), 0 none
+    int groupHead = -1;      // the page it is listed under (indented below it), -1 a page of its own
+    bool pageToolbar = false;  // the page toolbar shows on it even with no panel above the page
 };
 
 // Page ids that the shell names on its own.
@@ -69,19 +74,39 @@ enum PageId : int
 
 // In page-id order. The title and the help id of a page are its dialog id.
 inline constexpr PageTableEntry kPageRegistry[] = {
-    {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, CreateTransferPage},  // CTransferPage "Transfer"
-    {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage},  // CEventLogPage "Event Log"
-    {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, CreateSourcePage},  // CSourcePage "Source"
-    {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, CreateReaderPage},  // CReaderPage "Reader"
-    {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, CreateKeyListPage},  // CKeyListPage "List of keys"
-    {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage},  // CDestinationPage "Destination"
-    {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage},  // CKeyboardPage "Keyboard"
-    {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage},  // CPortavoPage "Portavo"
-    {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, CreateFormatsPage},  // CFormatsPage "Formats"
-    {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, CreateReadKeysPage},  // CReadKeysPage "Reading keys"
-    {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage},  // CAdvancedPage "Advanced"
-    {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, CreateSoundPage},  // CSoundPage "Sounds"
-    {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, CreateHotkeysPage},  // CHotkeysPage "Hotkeys"
+    // CTransferPage "Transfer"
+    {PAGE_TRANSFER, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, IDD_TRANSFER_PAGE, CreateTransferPage, ID_PAGE_FIRST, -1, true},
+    // CEventLogPage "Event Log"
+    {PAGE_EVENT_LOG, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, IDD_EVENTLOG_PAGE, CreateEventLogPage, ID_PAGE_LOG},
+    // CSourcePage "Source"
+    {PAGE_SOURCE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, IDD_SOURCE_PAGE, CreateSourcePage, ID_SHOW_SOURCE},
+    // CReaderPage "Reader"
+    {PAGE_READER, IDD_READER_PAGE, IDD_READER_PAGE, IDD_READER_PAGE, CreateReaderPage, ID_PAGE_READER, PAGE_SOURCE},
+    // CKeyListPage "List of keys"
+    {PAGE_KEY_LIST, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, IDD_KEYLIST_PAGE, CreateKeyListPage, ID_PAGE_KEYS, PAGE_SOURCE},
+    // CDestinationPage "Destination"
+    {PAGE_DESTINATION, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, IDD_DESTINATION_PAGE, CreateDestinationPage,
+     ID_SHOW_DESTINATION},
+    // CKeyboardPage "Keyboard"
+    {PAGE_KEYBOARD, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, IDD_KEYBOARD_PAGE, CreateKeyboardPage, ID_PAGE_KEYBOARD,
+     PAGE_DESTINATION},
+    // CPortavoPage "Portavo"
+    {PAGE_PORTAVO, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, IDD_PORTAVO_PAGE, CreatePortavoPage, ID_PAGE_PORTAVO,
+     PAGE_DESTINATION, true},
+    // CFormatsPage "Formats"
+    {PAGE_FORMATS, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, IDD_FORMATS_PAGE, CreateFormatsPage, ID_PAGE_FORMATS},
+    // CReadKeysPage "Reading keys"
+    {PAGE_READ_KEYS, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, IDD_READKEYS_PAGE, CreateReadKeysPage, ID_PAGE_LAST, -1,
+     true},
+    // CAdvancedPage "Advanced"
+    {PAGE_ADVANCED, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, IDD_ADVANCED_PAGE, CreateAdvancedPage, ID_PAGE_ADVANCED, -1,
+     true},
+    // CSoundPage "Sounds"
+    {PAGE_SOUNDS, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, IDD_SOUNDS_PAGE, CreateSoundPage, ID_PAGE_SOUNDS, PAGE_ADVANCED,
+     true},
+    // CHotkeysPage "Hotkeys"
+    {PAGE_HOTKEYS, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, IDD_HOTKEYS_PAGE, CreateHotkeysPage, ID_PAGE_HOTKEYS,
+     PAGE_ADVANCED, true},
 };
 
 inline constexpr int kPageCount = static_cast<int>(std::size(kPageRegistry));
@@ -114,4 +139,14 @@ constexpr const PageTableEntry* FindPageEntry(int pageId, std::span<const PageTa
             return &row;
     }
     return nullptr;
+}
+
+// The page a page command shows (ID_PAGE_FIRST to ID_SHOW_DESTINATION); -1 for another id.
+constexpr int PageOfCommand(int command)
+{
+    for (const PageTableEntry& row : kPageRegistry) {
+        if (row.command == command)
+            return row.id;
+    }
+    return -1;
 }

@@ -35,7 +35,7 @@
 #define ID_CONFIG_USER1 32882       // to ID_CONFIG_USER3
 #define ID_CONFIG_USER2 32883
 #define ID_CONFIG_USER3 32884
-#define ID_PAGE_FIRST 32885         // to ID_PAGE_LAST: the pages of kPageCommandPages
+#define ID_PAGE_FIRST 32885         // to ID_SHOW_DESTINATION: each shows the page whose row names it
 #define ID_PAGE_LOG 32886
 #define ID_PAGE_READER 32887
 #define ID_PAGE_KEYS 32888

@@ -157,16 +157,16 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
     ASSERT_EQ(kStartContinue, Start());
     CAppSettings& settings = App().settings;
     settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR | PANEL_TOOLBAR);
-    ASSERT_TRUE(Frame()->pageListBar);
-    HWND tree = Frame()->pageListBar->Tree();
-    SendMessageW(Frame()->pageListBar->m_hWnd, WM_COMMAND, ID_PAGELIST_CHECK_ALL, 0);
+    ASSERT_TRUE(Frame()->PageListBar());
+    HWND tree = Frame()->PageListBar()->Tree();
+    SendMessageW(Frame()->PageListBar()->m_hWnd, WM_COMMAND, ID_PAGELIST_CHECK_ALL, 0);
 
     for (const PageTableEntry& row : kPageRegistry) {
         const std::wstring name = std::to_wstring(row.id);
         HTREEITEM item = ItemOf(tree, row.id);
         ASSERT_TRUE(item) << "page " << row.id << " is not in the page list";
         ASSERT_TRUE(TreeView_SelectItem(tree, item));
-        ASSERT_EQ(row.id, Frame()->currentPage);
+        ASSERT_EQ(row.id, Frame()->GetCurrentPage());
         CBasePage* page = Frame()->GetCurrentPageObject();
         EXPECT_TRUE(page && page->m_hWnd) << "page " << row.id << " is a blank slot";
         if (!page || !page->m_hWnd)

@@ -63,7 +63,7 @@ TEST_F(AdvancedPageApp, ValuesTakeEffectWhereTheirRowsSay)
     for (bool on : {true, false}) {
         SetYesNo(all, 12, on);
         EXPECT_EQ(on, App().settings.view.topMost);
-        EXPECT_TRUE(Frame()->dirty & MFD_TOPMOST);
+        EXPECT_TRUE(Frame()->DirtyBits() & MFD_TOPMOST);
         Frame()->IdleUpdate();
         EXPECT_EQ(on, SendMessageW(toolbar, TB_ISBUTTONCHECKED, ID_TOPMOST, 0) != 0);
     }

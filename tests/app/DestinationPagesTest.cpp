@@ -83,7 +83,7 @@ TEST_F(DestinationPagesApp, ServerPeersShowInTheListAndANewLocalPortMovesTheLink
     doc.SetSource(L"List of keys", SOURCE_KEYLIST);
     ASSERT_TRUE(App().StartTransfer(false));
     ASSERT_TRUE(App().ShowPage(PAGE_PORTAVO));
-    auto* page = dynamic_cast<CPortavoPage*>(Frame()->pages[PAGE_PORTAVO].get());
+    auto* page = dynamic_cast<CPortavoPage*>(Frame()->GetPage(PAGE_PORTAVO));
     ASSERT_NE(nullptr, page);
     ASSERT_NE(nullptr, page->ServerPage());
     HWND list = GetDlgItem(page->ServerPage()->m_hWnd, IDC_PTV_CONNECTIONS);

@@ -39,7 +39,7 @@ protected:
         Doc().SetDefaultFormatId(Doc().GetFormats()[Doc().AddFormat(format)]->id);
         App().settings.SetFormatsFilter(0);
         ASSERT_TRUE(App().ShowPage(PAGE_FORMATS));
-        page = dynamic_cast<CFormatsPage*>(Frame()->pages[PAGE_FORMATS].get());
+        page = dynamic_cast<CFormatsPage*>(Frame()->GetPage(PAGE_FORMATS));
         ASSERT_TRUE(page && page->m_hWnd);
     }
     void TearDown() override

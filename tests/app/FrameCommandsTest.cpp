@@ -128,7 +128,7 @@ TEST_F(FrameCommands, CommandsThatReachTheirTargets)
     // Ids the table does not list are not handled.
     for (int id : {32790, 9999, 10000, 10001, 32826, 33034, 33039, 40000})
         EXPECT_EQ(0, Command(id)) << id;
-    EXPECT_EQ(0u, frame.dynCommands.size());
+    EXPECT_EQ(0u, frame.DynamicCommandCount());
 }
 
 TEST_F(FrameCommands, TheCatalogueAndLogMenuCommandsComeFromOtherProgramsToo)
@@ -169,7 +169,7 @@ TEST_F(FrameCommands, CommandsThatSwitchSettingsBackAndForth)
     }
     // The version title reaches the caption at the next idle pass.
     Command(ID_VERSION_TITLE);
-    EXPECT_TRUE(Frame()->dirty & MFD_CAPTION);
+    EXPECT_TRUE(Frame()->DirtyBits() & MFD_CAPTION);
 }
 
 TEST_F(FrameCommands, PageCommandsShowTheirPages)
@@ -177,20 +177,20 @@ TEST_F(FrameCommands, PageCommandsShowTheirPages)
     const int pages[] = {0, 1, 3, 4, 20, 11, 12, 22, 23, 24, 21};
     for (int i = 0; i < 11; ++i) {
         EXPECT_EQ(1, Command(ID_PAGE_FIRST + i));
-        EXPECT_EQ(pages[i], Frame()->currentPage) << ID_PAGE_FIRST + i;
+        EXPECT_EQ(pages[i], Frame()->GetCurrentPage()) << ID_PAGE_FIRST + i;
     }
     // The catalogue's "Source" and "Destination" pages.
     Command(ID_SHOW_SOURCE);
-    EXPECT_EQ(PAGE_SOURCE, Frame()->currentPage);
+    EXPECT_EQ(PAGE_SOURCE, Frame()->GetCurrentPage());
     Command(ID_SHOW_DESTINATION);
-    EXPECT_EQ(PAGE_DESTINATION, Frame()->currentPage);
+    EXPECT_EQ(PAGE_DESTINATION, Frame()->GetCurrentPage());
     Command(ID_PREVIOUS_PAGE);
-    EXPECT_EQ(PAGE_SOURCE, Frame()->currentPage);
+    EXPECT_EQ(PAGE_SOURCE, Frame()->GetCurrentPage());
     // A hidden frame comes back with its page.
     ShowWindow(FrameWindow(), SW_HIDE);
     Command(ID_PAGE_FIRST);
     EXPECT_TRUE(IsWindowVisible(FrameWindow()));
-    EXPECT_EQ(PAGE_TRANSFER, Frame()->currentPage);
+    EXPECT_EQ(PAGE_TRANSFER, Frame()->GetCurrentPage());
 }
 
 TEST_F(FrameCommands, LastKeyCommandsCounterAndExit)
@@ -238,14 +238,14 @@ TEST_F(FrameCommands, ADynamicIdWorksUntilTheIdlePassAfterItsMenu)
 {
     CMenu holder;
     OpenPlaceholder(holder, ID_PAGE_LIST);
-    ASSERT_EQ(13u, Frame()->dynCommands.size());
+    ASSERT_EQ(13u, Frame()->DynamicCommandCount());
     SendMessageW(FrameWindow(), WM_EXITMENULOOP, 0, 0);
     EXPECT_EQ(1, Command(kFirstDynamicCommand + 5));  // the sixth page of the list: 10
-    EXPECT_EQ(PAGE_DESTINATION, Frame()->currentPage);
+    EXPECT_EQ(PAGE_DESTINATION, Frame()->GetCurrentPage());
     Frame()->IdleUpdate();
-    EXPECT_TRUE(Frame()->dynCommands.empty());
+    EXPECT_TRUE(Frame()->DynamicCommandCount() == 0);
     EXPECT_EQ(0, Command(kFirstDynamicCommand + 2));
-    EXPECT_EQ(PAGE_DESTINATION, Frame()->currentPage);
+    EXPECT_EQ(PAGE_DESTINATION, Frame()->GetCurrentPage());
 }
 
 TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
@@ -274,7 +274,7 @@ TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
         EXPECT_EQ(l.items, Items(OpenPlaceholder(menu, ID_LANGUAGE_LIST))) << l.language;
     }
     // Their commands: the language of the item, none for "Auto".
-    const int first = static_cast<int>(Frame()->dynCommands.size()) - 4;
+    const int first = static_cast<int>(Frame()->DynamicCommandCount()) - 4;
     Command(kFirstDynamicCommand + first + 2);
     EXPECT_EQ(L"de-de", settings.GetLanguage());
     Command(kFirstDynamicCommand + first + 1);
@@ -293,7 +293,7 @@ TEST_F(FrameCommands, PlaceholdersBecomeTheirItems)
         questions.push_back(text);
         return IDNO;
     };
-    const int beta = static_cast<int>(Frame()->dynCommands.size()) - 1;
+    const int beta = static_cast<int>(Frame()->DynamicCommandCount()) - 1;
     settings.SetConfirmFlags(CONFIRM_SAVE_CONFIG);
     Command(kFirstDynamicCommand + beta - 1);
     EXPECT_EQ(m_folder.File(L"Alpha.nv2"), Doc().GetPathName());

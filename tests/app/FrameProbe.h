@@ -71,13 +71,11 @@ inline constexpr std::array<PageTableEntry, kPageCount> kRecorderRows = [] {
 inline void UseRecorderPage(CMainFrame& frame)
 {
     Recorded() = Record();
-    frame.pageRows = kRecorderRows;
+    frame.SetPageRows(kRecorderRows);
     App().settings.SetCurrentPage(PAGE_SOURCE);
     // The Transfer page that the start-up made gives way to the recorder.
-    if (auto& page = frame.pages[PAGE_TRANSFER]) {
+    if (std::unique_ptr<CBasePage> page = frame.TakePage(PAGE_TRANSFER))
         page->Destroy();
-        page.reset();
-    }
     App().settings.SetCurrentPage(PAGE_TRANSFER);
 }
 

@@ -31,7 +31,7 @@ protected:
     }
     void Register()
     {
-        ASSERT_TRUE(Frame()->dirty & MFD_HOTKEYS);
+        ASSERT_TRUE(Frame()->DirtyBits() & MFD_HOTKEYS);
         Frame()->IdleUpdate();
         SetForegroundWindow(FrameWindow());
         SetFocus(FrameWindow());
@@ -85,8 +85,8 @@ TEST_F(Hotkeys, GlobalAndLocalKeysPressedThroughTheSystemsInput)
     // Without an accelerator a Win entry leaves no table behind.
     Use({MakeHotkeyEntry(ID_TRANSFER_START, HOTKEY_MOD_WIN | VK_F9)});
     Frame()->IdleUpdate();
-    EXPECT_FALSE(Frame()->accelTable);
-    EXPECT_EQ(0, Frame()->hotkeyCount);
+    EXPECT_FALSE(Frame()->AcceleratorTable());
+    EXPECT_EQ(0, Frame()->HotkeyCount());
 }
 
 TEST_F(Hotkeys, AKeyAnotherProgramHoldsIsSkippedAndTheNextGlobalOneTakesTheNextId)
@@ -116,7 +116,7 @@ TEST_F(Hotkeys, AKeyAnotherProgramHoldsIsSkippedAndTheNextGlobalOneTakesTheNextI
     Use({MakeHotkeyEntry(ID_TRANSFER_STOP, kGlobal | kCtrlShift | VK_F6),
          MakeHotkeyEntry(ID_TRANSFER_START, kGlobal | kCtrlShift | VK_F7), kSave});
     Register();
-    EXPECT_EQ(1, Frame()->hotkeyCount);
+    EXPECT_EQ(1, Frame()->HotkeyCount());
     EXPECT_EQ((std::vector<std::pair<int, int>>{{ID_TRANSFER_START, 0}, {ID_CONFIG_SAVE, 1}}),
               Press({VK_CONTROL, VK_SHIFT, VK_F7}));
     // The second entry holds id 1, and no entry id 2.

@@ -55,7 +55,7 @@ protected:
         Doc().SetSource(L"List of keys", SOURCE_KEYLIST);
         ASSERT_TRUE(App().StartTransfer(false));
         App().settings.SetCurrentPage(PAGE_KEY_LIST);
-        m_page = dynamic_cast<CKeyListPage*>(Frame()->pages[PAGE_KEY_LIST].get());
+        m_page = dynamic_cast<CKeyListPage*>(Frame()->GetPage(PAGE_KEY_LIST));
         ASSERT_TRUE(m_page);
         Frame()->IdleUpdate();
     }

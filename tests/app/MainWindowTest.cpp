@@ -196,7 +196,7 @@ TEST_F(MainWindow, CaptionForConfigurationsWithAndWithoutTheirOwnFile)
         Frame()->BuildCaption(caption);
         EXPECT_EQ(std::wstring(c.caption), caption) << c.what;
         // The observers mark the caption; the idle update puts it up.
-        Frame()->dirty |= MFD_CAPTION;
+        Frame()->MarkDirty(MFD_CAPTION);
         Frame()->IdleUpdate();
         EXPECT_EQ(std::wstring(c.caption), WindowText()) << c.what;
     }
@@ -207,13 +207,13 @@ TEST_F(MainWindow, DocumentChangesMarkTheCaptionForTheIdlePass)
 {
     ASSERT_EQ(kStartContinue, Start());
     CTransferDoc& transfer = App().settings.GetTransferDoc();
-    Frame()->dirty = 0;
+    Frame()->ClearDirty();
     transfer.SetPathName(m_folder.File(L"Lab.nv2"));
-    EXPECT_EQ(MFD_CAPTION | MFD_TRAY, Frame()->dirty & (MFD_CAPTION | MFD_TRAY));
+    EXPECT_EQ(MFD_CAPTION | MFD_TRAY, Frame()->DirtyBits() & (MFD_CAPTION | MFD_TRAY));
     EXPECT_EQ(L"Norvane", WindowText()) << "nothing is drawn before the idle pass";
     Frame()->IdleUpdate();
     EXPECT_EQ(L"Norvane - [Lab]", WindowText());
-    EXPECT_EQ(0u, Frame()->dirty & MFD_CAPTION);
+    EXPECT_EQ(0u, Frame()->DirtyBits() & MFD_CAPTION);
 }
 
 TEST_F(MainWindow, ExternalCommandsThroughTCard)
@@ -259,20 +259,20 @@ TEST_F(MainWindow, DeviceChangesOfTheReadersAdaptersRefreshThePortList)
         {DBT_DEVNODES_CHANGED, nullptr, true},
     };
     for (const auto& c : cases) {
-        Frame()->dirty = 0;
+        Frame()->ClearDirty();
         DeviceRecord record = MakeDeviceRecord(c.name ? c.name : L"");
         const LPARAM data = c.name ? reinterpret_cast<LPARAM>(&record) : 0;
         EXPECT_EQ(0, SendMessageW(FrameWindow(), WM_DEVICECHANGE, c.event, data));
-        EXPECT_EQ(c.refresh ? MFD_SERIAL_PORTS : 0u, Frame()->dirty) << (c.name ? c.name : L"nodes changed");
+        EXPECT_EQ(c.refresh ? MFD_SERIAL_PORTS : 0u, Frame()->DirtyBits()) << (c.name ? c.name : L"nodes changed");
     }
     // A record of another kind, and one whose size does not hold a name, are ignored.
     DEV_BROADCAST_HDR volume{sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};
-    Frame()->dirty = 0;
+    Frame()->ClearDirty();
     SendMessageW(FrameWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
     DeviceRecord cut = MakeDeviceRecord(L"\\\\?\\USB#VID_0403&PID_6001#A600XYZA#{guid}");
     cut.header.dbcc_size = sizeof(DEV_BROADCAST_HDR);
     SendMessageW(FrameWindow(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&cut));
-    EXPECT_EQ(0u, Frame()->dirty);
+    EXPECT_EQ(0u, Frame()->DirtyBits());
 }
 
 TEST_F(MainWindow, HandOverDataMustBeATerminatedUtf16Line)
@@ -421,7 +421,7 @@ TEST_F(MainWindow, QuietProgramMakesNoWakeUps)
     std::sort(kinds.begin(), kinds.end());
     EXPECT_EQ(kinds.end(), std::adjacent_find(kinds.begin(), kinds.end())) << "a message came again";
     EXPECT_EQ(kinds.end(), std::find(kinds.begin(), kinds.end(), static_cast<UINT>(WM_TIMER))) << "a timer ran";
-    EXPECT_EQ(0u, Frame()->timerMask);
+    EXPECT_EQ(0u, Frame()->TimerMask());
 }
 
 TEST_F(MainWindow, FailedDeviceNotificationIsLoggedAndTheWindowStillComes)
@@ -437,7 +437,7 @@ TEST_F(MainWindow, FailedDeviceNotificationIsLoggedAndTheWindowStillComes)
     m_system.watchDeviceInterfaces = nullptr;
     ASSERT_EQ(kStartContinue, rc);
     EXPECT_TRUE(IsWindow(FrameWindow()));
-    EXPECT_FALSE(Frame()->devNotify);
+    EXPECT_FALSE(Frame()->DeviceNotification());
     const std::string log = ReadFileBytes(m_folder.File(L"Norvane.log"));
 
     EXPECT_NE(std::string::npos,
@@ -523,7 +523,7 @@ TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
                  {24, true}, {3, false}, {20, false}, {-1, false}};
     for (const auto& p : pages) {
         Frame()->ShowPage(p.page);
-        EXPECT_EQ(p.page, Frame()->currentPage);
+        EXPECT_EQ(p.page, Frame()->GetCurrentPage());
         EXPECT_EQ(p.visible, IsWindowVisible(toolbar) != FALSE) << p.page;
     }
     // With the header back it always shows, and the header names the page.
@@ -545,11 +545,11 @@ TEST_F(MainWindow, TopmostCommandAndTaskbarOptionReachTheFrame)
     for (bool on : {true, false}) {
         SendMessageW(hwnd, WM_COMMAND, ID_TOPMOST, 0);
         EXPECT_EQ(on, settings.view.topMost);
-        EXPECT_TRUE(Frame()->dirty & MFD_TOPMOST) << on;
+        EXPECT_TRUE(Frame()->DirtyBits() & MFD_TOPMOST) << on;
         // Wine keeps no WS_EX_TOPMOST on a window of a desktop without a window manager; the
         // button that ApplyTopmost checks shows the same.
         Frame()->IdleUpdate();
-        EXPECT_FALSE(Frame()->dirty & MFD_TOPMOST) << on;
+        EXPECT_FALSE(Frame()->DirtyBits() & MFD_TOPMOST) << on;
         EXPECT_EQ(on, SendMessageW(toolbar, TB_ISBUTTONCHECKED, ID_TOPMOST, 0) != 0) << on;
         EXPECT_TRUE(settings.IsUnsaved());
     }

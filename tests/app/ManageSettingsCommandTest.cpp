@@ -35,7 +35,7 @@ TEST_F(ManageSettingsCommand, PagesStoreFirstThenTheDialogRunsAndKeepsItsPlaceme
     auto page = std::make_unique<CSavingPage>(App());
     ASSERT_TRUE(page->CreateDialogWindow(FrameWindow()));
     CSavingPage* saving = page.get();
-    Frame()->pages[7] = std::move(page);  // a slot without a row of its own
+    Frame()->AdoptPage(7, std::move(page));  // a slot without a row of its own
 
     int savesWhenShown = -1;
     int items = 0, toolbarButtons = 0;

@@ -164,7 +164,7 @@ TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing
     // While the field has the focus the frame holds no hotkey: the keys only land in the field.
     Frame()->IdleUpdate();
     EXPECT_EQ(1, App().hotkeyCaptures);
-    EXPECT_EQ(0, Frame()->hotkeyCount);
+    EXPECT_EQ(0, Frame()->HotkeyCount());
     ASSERT_GT(PressKeys({VK_CONTROL, VK_MENU, VK_F9}), 0u);
     ASSERT_TRUE(PumpAppUntil([&] { return Text(edit) == L"Ctrl + Alt + F9"; }));
     PumpAppUntil([] { return false; }, 200);
@@ -174,7 +174,7 @@ TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing
     SetFocus(page.GetList().m_hWnd);
     EXPECT_EQ(0, App().hotkeyCaptures);
     Frame()->IdleUpdate();
-    EXPECT_GE(Frame()->hotkeyCount, 1);
+    EXPECT_GE(Frame()->HotkeyCount(), 1);
     ASSERT_GT(PressKeys({VK_CONTROL, VK_MENU, VK_F9}), 0u);
     EXPECT_TRUE(PumpAppUntil([&] { return settings.IsTransferEnabled(); }));
     ASSERT_GT(PressKeys({VK_CONTROL, VK_F8}), 0u);
@@ -340,7 +340,7 @@ TEST_F(OptionsPages, DeleteAsksUnlessShiftPlayReachesTheFrameAndDefaultsSwitchSo
     Click(list, 1, page.GetList().VisibleIndexOf(SOUNDCOL_PLAY));
     ASSERT_FALSE(media.empty());
     EXPECT_EQ(L"play media from 0 notify", media.back());
-    EXPECT_EQ(1, Frame()->playingSound);
+    EXPECT_EQ(1, Frame()->PlayingSound());
     LVITEMW item{LVIF_IMAGE, 1, SOUNDCOL_PLAY};
     NMLVDISPINFOW info{};
     info.item = item;

@@ -17,8 +17,8 @@ protected:
     {
         ASSERT_EQ(kStartContinue, Start());
         App().settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR);
-        ASSERT_TRUE(Frame()->pageListBar);
-        bar = Frame()->pageListBar.get();
+        ASSERT_TRUE(Frame()->PageListBar());
+        bar = Frame()->PageListBar();
         tree = bar->Tree();
     }
     // The tree as "Title" per root item and "  Title" per child, joined by "|".
@@ -135,7 +135,7 @@ TEST_F(PageListBar, SelectingAnItemShowsItsPageAndGroupsStayOpen)
     for (int page : {PAGE_FORMATS, PAGE_READER, PAGE_TRANSFER}) {
         ASSERT_TRUE(TreeView_SelectItem(tree, ItemOf(page)));
         EXPECT_EQ(page, settings.GetCurrentPage());
-        EXPECT_EQ(page, Frame()->currentPage);
+        EXPECT_EQ(page, Frame()->GetCurrentPage());
     }
     // The frame's page moves the selection along.
     Frame()->ShowPage(PAGE_SOUNDS);
@@ -181,12 +181,12 @@ TEST_F(PageListBar, StripFoldsTheBarAndTheLayoutFollows)
     }
     // The bar comes back folded as the setting says, and goes with its panel.
     settings.SetPanels(PANEL_HEADER | PANEL_STATUSBAR);
-    EXPECT_FALSE(Frame()->pageListBar);
+    EXPECT_FALSE(Frame()->PageListBar());
     EXPECT_FALSE(GetDlgItem(frame, IDD_PAGE_LIST));
     EXPECT_EQ(0, RectIn(GetDlgItem(frame, IDC_PAGE_HEADER)).left);
     settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR);
-    ASSERT_TRUE(Frame()->pageListBar);
-    bar = Frame()->pageListBar.get();
+    ASSERT_TRUE(Frame()->PageListBar());
+    bar = Frame()->PageListBar();
     EXPECT_EQ(StripWidth(), BarWidth());
     EXPECT_EQ(BarWidth(), RectIn(GetDlgItem(frame, IDC_PAGE_HEADER)).left);
 }

@@ -124,14 +124,14 @@ protected:
         ASSERT_EQ(kStartContinue, Start());
         // Pages the registry made for the start's current page give way to the probes.
         App().settings.SetCurrentPage(5);
-        Frame()->pageRows = rows;
-        for (auto& page : Frame()->pages)
-            page.reset();
+        Frame()->SetPageRows(rows);
+        for (int id = 0; id < kPageSlotCount; ++id)
+            Frame()->TakePage(id);
         App().settings.SetPanels(PANEL_HEADER);
         App().settings.SetCurrentPage(5);
-        ASSERT_EQ(5, Frame()->currentPage);
+        ASSERT_EQ(5, Frame()->GetCurrentPage());
     }
-    CBasePage* Page(int pageId) const { return Frame()->pages[pageId].get(); }
+    CBasePage* Page(int pageId) const { return Frame()->GetPage(pageId); }
     std::wstring HeaderText() const
     {
         std::wstring text;
@@ -179,7 +179,7 @@ TEST_F(PageRegistry, EveryPageIsMadeShownAndLeftThroughTheHost)
         ASSERT_TRUE(row.create);
         g_order.clear();
         EXPECT_TRUE(host.ShowPage(row.id));
-        EXPECT_EQ(row.id, Frame()->currentPage);
+        EXPECT_EQ(row.id, Frame()->GetCurrentPage());
         EXPECT_EQ(row.id, App().settings.GetCurrentPage());
         CBasePage* page = Page(row.id);
         ASSERT_TRUE(page && page->m_hWnd);
@@ -234,7 +234,7 @@ TEST_F(PageRegistry, APageThatRefusesToBeLeftKeepsTheFrameOnIt)
     // Asked through the host (the setting) and of the frame itself.
     EXPECT_FALSE(host.ShowPage(PAGE_FORMATS));
     EXPECT_FALSE(Frame()->ShowPage(-1));
-    EXPECT_EQ(PAGE_READER, Frame()->currentPage);
+    EXPECT_EQ(PAGE_READER, Frame()->GetCurrentPage());
     EXPECT_EQ(PAGE_READER, App().settings.GetCurrentPage()) << "the setting follows the frame back";
     EXPECT_TRUE(IsWindowVisible(Page(PAGE_READER)->m_hWnd));
     EXPECT_EQ(L"Reader", HeaderText());

@@ -104,7 +104,7 @@ TEST_F(PcscShell, ReaderSearchGivesTheKnownReadersTheirIdentity)
     CountKnownReaderChanges();
 
     ASSERT_TRUE(Frame()->StartReaderSearch());
-    ASSERT_TRUE(PumpUntil([&] { return !Frame()->searchThread; }, 8000)) << "the search never ended";
+    ASSERT_TRUE(PumpUntil([&] { return !Frame()->SearchThread(); }, 8000)) << "the search never ended";
     EXPECT_GE(m_changes, 1) << "known readers' state change";
     const int changes = m_changes;
     for (const auto& [pair, id] : {std::pair{0, a}, std::pair{1, b}}) {

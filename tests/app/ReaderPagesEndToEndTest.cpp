@@ -66,7 +66,7 @@ protected:
     CBasePage* ShowPage(int id)
     {
         EXPECT_TRUE(App().ShowPage(id));
-        return Frame()->pages[id].get();
+        return Frame()->GetPage(id);
     }
     int Queries() const { return transfer_test::CountOf(sim.ReceivedText(), "i"); }
 

@@ -446,7 +446,7 @@ TEST_F(ReaderTransferTest, WritingKeysIntoTheReaderSendsTheChosenSlotsAndTellsTh
     const std::string slot1 = std::string("\x00\x00\x10\x01\x02\x03\x04\x05", 8);
     const std::string slot3 = std::string("\x00\x02\x12\x01\x02\x03\x04\x05", 8);
     EXPECT_EQ(WrittenKeyFrames(Sim()), (std::vector<std::string>{slot1, slot3}));
-    EXPECT_FALSE(Frame()->timerMask & 0x4);
+    EXPECT_FALSE(Frame()->TimerMask() & 0x4);
 }
 
 TEST_F(ReaderTransferTest, ACancelledJobEndsItsProgressDialogAndReportsTheFailure)
@@ -469,12 +469,12 @@ TEST_F(ReaderTransferTest, ACancelledJobEndsItsProgressDialogAndReportsTheFailur
         [](HWND d) { return HasText(d, L"Failed to execute the command \"Write keys to the reader memory\"."); },
         [](HWND d) { PressButton(d, IDOK); });
     Frame()->WriteKeysToReader(false, 0xFFFFFFFF, false);
-    EXPECT_TRUE(Frame()->timerMask & 0x4);
+    EXPECT_TRUE(Frame()->TimerMask() & 0x4);
     // Timer 2 opens the dialog; its Cancel aborts the job, and the failure is told.
     ASSERT_TRUE(WaitFor([&failure] { return failure.found.load(); }, 15000));
     EXPECT_TRUE(sawProgress);
-    EXPECT_FALSE(Frame()->progressDialog);
-    EXPECT_FALSE(Frame()->timerMask & 0x4);
+    EXPECT_FALSE(Frame()->ProgressDialog());
+    EXPECT_FALSE(Frame()->TimerMask() & 0x4);
     // The transfer runs: the reader stays.
     ASSERT_TRUE(App().reader);
     EXPECT_EQ(App().reader->GetJob().state, E_ABORT);
@@ -500,7 +500,7 @@ TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)
         EXPECT_TRUE(robot.found);
     }
     EXPECT_FALSE(App().reader);
-    EXPECT_FALSE(Frame()->timerMask & 0x4);
+    EXPECT_FALSE(Frame()->TimerMask() & 0x4);
 }
 
 TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningReader)

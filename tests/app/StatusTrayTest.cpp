@@ -211,20 +211,20 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
     RECT r{};
     SendMessageW(StatusBar(), SB_GETRECT, 2, reinterpret_cast<LPARAM>(&r));
     SendMessageW(StatusBar(), WM_MOUSEMOVE, 0, MAKELPARAM(r.left + 3, r.top + 3));
-    EXPECT_EQ(2, frame.statusBar.hotPart);
-    EXPECT_EQ(1, frame.toolTip.GetToolCount());
+    EXPECT_EQ(2, frame.StatusBar().hotPart);
+    EXPECT_EQ(1, frame.ToolTip().GetToolCount());
     SendMessageW(StatusBar(), WM_MOUSEMOVE, 0, MAKELPARAM(1, r.top + 3));
-    EXPECT_EQ(-1, frame.statusBar.hotPart);
-    EXPECT_EQ(0, frame.toolTip.GetToolCount());
+    EXPECT_EQ(-1, frame.StatusBar().hotPart);
+    EXPECT_EQ(0, frame.ToolTip().GetToolCount());
 
     settings.EditDebugLog()->enabled = true;
     const wchar_t* tips[] = {L"", L"Transfer log: OFF", L"Debug log: ON", L"Left keys to transfer",
                              L"Last transferred key", L"The number of selected items, and total number of items"};
     for (int part = 1; part <= 5; ++part) {
-        frame.statusBar.hotPart = part;
+        frame.StatusBar().hotPart = part;
         NMTTDISPINFOW info{};
         info.hdr.code = TTN_GETDISPINFOW;
-        Notify(frame.toolTip.m_hWnd, reinterpret_cast<UINT_PTR>(StatusBar()), info.hdr);
+        Notify(frame.ToolTip().m_hWnd, reinterpret_cast<UINT_PTR>(StatusBar()), info.hdr);
         EXPECT_STREQ(tips[part], info.lpszText ? info.lpszText : L"<none>") << part;
     }
 
@@ -244,24 +244,24 @@ TEST_F(StatusTray, TipsDoubleClicksAndLogMenus)
         EXPECT_EQ(tip, text);
     }
     // The page list bar's change of width lays the frame out at once.
-    frame.dirty |= MFD_LAYOUT;
+    frame.MarkDirty(MFD_LAYOUT);
     NMHDR resized{};
     resized.code = 1;
     Notify(FrameWindow(), 951, resized);
-    EXPECT_FALSE(frame.dirty & MFD_LAYOUT);
+    EXPECT_FALSE(frame.DirtyBits() & MFD_LAYOUT);
 
     CLauncherDialogCloser launcherCloser;
     const struct {
         int part;
         std::function<bool()> done;
     } clicks[] = {
-        {1, [&] { return settings.transferLog && (frame.dirty & MFD_STATUS); }},
+        {1, [&] { return settings.transferLog && (frame.DirtyBits() & MFD_STATUS); }},
         {2, [&] { return !settings.debugLog.enabled; }},
-        {3, [&] { return frame.currentPage == PAGE_KEY_LIST; }},
+        {3, [&] { return frame.GetCurrentPage() == PAGE_KEY_LIST; }},
         {4, [] { return TakeNotedCalls() == std::vector<std::wstring>{L"LastKeyDialog"}; }},
     };
     for (const auto& c : clicks) {
-        frame.dirty = 0;
+        frame.ClearDirty();
         NMMOUSE mouse{};
         mouse.hdr.code = NM_DBLCLK;
         mouse.dwItemSpec = c.part;
@@ -294,7 +294,7 @@ TEST_F(StatusTray, TrayIconFollowsTheRunningStateWithTheCaptionAsTip)
     CAppSettings& settings = Settings();
     CMainFrame& frame = *Frame();
     const HICON running = reinterpret_cast<HICON>(GetClassLongPtrW(FrameWindow(), GCLP_HICONSM));
-    ASSERT_TRUE(running && frame.idleIcon && running != frame.idleIcon);
+    ASSERT_TRUE(running && frame.IdleIcon() && running != frame.IdleIcon());
     Doc().SetSource(L"", SOURCE_KEYLIST);
     // A caption longer than the tip's room.
     Doc().SetPathName(m_folder.File((std::wstring(140, L'c') + L".nv2").c_str()));
@@ -303,12 +303,12 @@ TEST_F(StatusTray, TrayIconFollowsTheRunningStateWithTheCaptionAsTip)
         std::function<void()> arrange;
         std::vector<std::pair<DWORD, HICON>> calls;
     } cases[] = {
-        {[&] { settings.SetTrayIconFlags(2); }, {{NIM_ADD, frame.idleIcon}}},
+        {[&] { settings.SetTrayIconFlags(2); }, {{NIM_ADD, frame.IdleIcon()}}},
         {[&] { App().StartTransfer(false); }, {{NIM_MODIFY, running}}},
         {[&] { Doc().SetPathName(m_folder.File(L"Short.nv2")); }, {{NIM_MODIFY, running}}},
-        {[&] { App().StopTransfer(); }, {{NIM_MODIFY, frame.idleIcon}}},
-        {[&] { settings.SetTrayIconFlags(1); }, {{NIM_DELETE, frame.idleIcon}}},
-        {[&] { frame.ShowMainWindow(false); }, {{NIM_ADD, frame.idleIcon}}},
+        {[&] { App().StopTransfer(); }, {{NIM_MODIFY, frame.IdleIcon()}}},
+        {[&] { settings.SetTrayIconFlags(1); }, {{NIM_DELETE, frame.IdleIcon()}}},
+        {[&] { frame.ShowMainWindow(false); }, {{NIM_ADD, frame.IdleIcon()}}},
     };
     for (const auto& c : cases) {
         tray.clear();
@@ -327,16 +327,16 @@ TEST_F(StatusTray, TrayIconFollowsTheRunningStateWithTheCaptionAsTip)
     trayAnswer = false;
     frame.ShowMainWindow(true);
     frame.IdleUpdate();
-    EXPECT_EQ(frame.idleIcon, frame.trayIcon.m_data.hIcon);
+    EXPECT_EQ(frame.IdleIcon(), frame.TrayIcon().m_data.hIcon);
 
     // Once with the shell itself, on the desktop's notification area.
     m_system.notifyIcon = nullptr;
     ASSERT_TRUE(FindWindowW(L"Shell_TrayWnd", nullptr)) << "no notification area";
-    frame.trayIcon.m_data.hIcon = nullptr;
+    frame.TrayIcon().m_data.hIcon = nullptr;
     EXPECT_TRUE(frame.UpdateTrayIcon(true));
-    EXPECT_TRUE(frame.trayIcon.Modify());
+    EXPECT_TRUE(frame.TrayIcon().Modify());
     EXPECT_TRUE(frame.UpdateTrayIcon(false));
-    EXPECT_FALSE(frame.trayIcon.Modify()) << "the icon is gone";
+    EXPECT_FALSE(frame.TrayIcon().Modify()) << "the icon is gone";
 }
 
 TEST_F(StatusTray, TrayClicksWaitForTheDoubleClickOnlyWhenItMeansSomething)
@@ -373,23 +373,23 @@ TEST_F(StatusTray, TrayClicksWaitForTheDoubleClickOnlyWhenItMeansSomething)
         // With one, a click acts after the double-click time...
         Settings().SetTrayClickCommands(b.commands);
         tray(b.down);
-        EXPECT_TRUE(frame.timerMask & (1u << b.timer));
+        EXPECT_TRUE(frame.TimerMask() & (1u << b.timer));
         EXPECT_TRUE(TakePostedCommands(FrameWindow()).empty());
         ASSERT_TRUE(waitFor(1));
         EXPECT_EQ(std::vector<int>{click}, offered());
-        EXPECT_FALSE(frame.timerMask & (1u << b.timer));
+        EXPECT_FALSE(frame.TimerMask() & (1u << b.timer));
         // ...and a double click runs only its own command.
         Recorded().commands.clear();
         tray(b.down);
         tray(b.dblclk);
-        EXPECT_FALSE(frame.timerMask & (1u << b.timer));
+        EXPECT_FALSE(frame.TimerMask() & (1u << b.timer));
         ASSERT_TRUE(waitFor(1));
         EXPECT_EQ(std::vector<int>{ID_TRANSFER_STOP}, offered());
     }
     // No click command: nothing.
     Settings().SetTrayClickCommands({0, 0, 0, 0});
     tray(WM_LBUTTONDOWN);
-    EXPECT_EQ(0u, frame.timerMask & 0x18);
+    EXPECT_EQ(0u, frame.TimerMask() & 0x18);
     EXPECT_TRUE(TakePostedCommands(FrameWindow()).empty());
 }
 
@@ -460,7 +460,7 @@ TEST_F(StatusTray, BalloonOfATransferUntilItTimesOut)
     EXPECT_EQ(static_cast<DWORD>(NIIF_NONE | NIIF_NOSOUND), tray[1].infoFlags) << "no icon, no sound";
     // Pending, the icon stays over idle passes; a caption change does not show it again.
     tray.clear();
-    Frame()->dirty |= MFD_TRAY;
+    Frame()->MarkDirty(MFD_TRAY);
     Frame()->IdleUpdate();
     ASSERT_EQ(1u, tray.size());
     EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), tray[0].message);
@@ -514,20 +514,20 @@ TEST_F(StatusTray, SoundsByTheirFilesKind)
         settings.SetSoundFile(c.event, c.file);
         frame.PlayEventSound(c.event);
         EXPECT_EQ(c.calls, TakeSounds()) << c.file;
-        EXPECT_EQ(c.playing, frame.playingSound) << c.file;
+        EXPECT_EQ(c.playing, frame.PlayingSound()) << c.file;
     }
     EXPECT_NE(std::string::npos, ReadFileBytes(m_folder.File(L"Norvane.log")).find("holds a double quote"));
     // A failed open loads nothing; a failed play leaves nothing playing.
     mediaAnswer = 275;
     frame.PlayEventSound(3);
-    EXPECT_EQ(-1, frame.loadedSound);
+    EXPECT_EQ(-1, frame.LoadedSound());
     mediaAnswer = 0;
     frame.PlayEventSound(3);
-    EXPECT_EQ(3, frame.playingSound);
+    EXPECT_EQ(3, frame.PlayingSound());
     stateChanges.clear();
     SendMessageW(FrameWindow(), MM_MCINOTIFY, MCI_NOTIFY_SUCCESSFUL, 1);
-    EXPECT_EQ(-1, frame.playingSound);
-    EXPECT_EQ(3, frame.loadedSound);
+    EXPECT_EQ(-1, frame.PlayingSound());
+    EXPECT_EQ(3, frame.LoadedSound());
     ASSERT_EQ(1u, stateChanges.size());
     EXPECT_EQ(0x02u, stateChanges[0] & 0x02);
     // Sounds switched off stop the loaded one.
@@ -535,7 +535,7 @@ TEST_F(StatusTray, SoundsByTheirFilesKind)
     settings.SetSoundsEnabled(true);
     settings.SetSoundsEnabled(false);
     EXPECT_EQ(std::vector<std::wstring>{L"media|close media"}, TakeSounds());
-    EXPECT_EQ(-1, frame.loadedSound);
+    EXPECT_EQ(-1, frame.LoadedSound());
     settings.RemoveObserver(observer);
 }
 
@@ -625,7 +625,7 @@ TEST_F(StatusTray, ARealWaveSoundReturnsAtOnce)
     const DWORD start = GetTickCount();
     Frame()->PlayEventSound(0);
     EXPECT_LT(GetTickCount() - start, 10000u) << "the sound plays on its own";
-    EXPECT_EQ(0, Frame()->loadedSound);
+    EXPECT_EQ(0, Frame()->LoadedSound());
     Frame()->StopEventSound();
-    EXPECT_EQ(-1, Frame()->loadedSound);
+    EXPECT_EQ(-1, Frame()->LoadedSound());
 }

@@ -29,8 +29,8 @@ protected:
     {
         ASSERT_EQ(kStartContinue, Start());
         App().settings.SetPanels(kAllPanels);
-        ASSERT_TRUE(Frame()->transToolBar);
-        bar = Frame()->transToolBar.get();
+        ASSERT_TRUE(Frame()->TransToolBar());
+        bar = Frame()->TransToolBar();
     }
     CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
     RECT RectIn(HWND child) const
@@ -76,7 +76,7 @@ protected:
     }
     std::wstring TipText()
     {
-        std::wstring s = Text(Frame()->richTip.GetRichEdit().m_hWnd);
+        std::wstring s = Text(Frame()->RichTip().GetRichEdit().m_hWnd);
         return s;
     }
     static UINT_PTR Tool(int index, int control) { return (static_cast<UINT_PTR>(index) << 16) | control; }
@@ -102,7 +102,7 @@ TEST_F(TransToolBar, PanelsLayoutAndTransferButtons)
     HWND frame = FrameWindow();
     RECT client;
     GetClientRect(frame, &client);
-    const RECT top = RectIn(bar->m_hWnd), list = RectIn(Frame()->pageListBar->m_hWnd),
+    const RECT top = RectIn(bar->m_hWnd), list = RectIn(Frame()->PageListBar()->m_hWnd),
                header = RectIn(GetDlgItem(frame, IDC_PAGE_HEADER)), status = RectIn(GetDlgItem(frame, IDC_STATUS_BAR));
     EXPECT_EQ(0, top.top);
     EXPECT_EQ(client.right, top.right - top.left);
@@ -135,15 +135,15 @@ TEST_F(TransToolBar, PanelsLayoutAndTransferButtons)
 
     // 32941 and 32923 take their panels away and bring them back; the layout follows.
     SendMessageW(frame, WM_COMMAND, ID_VIEW_TOOLBAR, 0);
-    EXPECT_FALSE(Frame()->transToolBar);
-    EXPECT_EQ(0, RectIn(Frame()->pageListBar->m_hWnd).top);
+    EXPECT_FALSE(Frame()->TransToolBar());
+    EXPECT_EQ(0, RectIn(Frame()->PageListBar()->m_hWnd).top);
     SendMessageW(frame, WM_COMMAND, ID_VIEW_PAGELIST, 0);
-    EXPECT_FALSE(Frame()->pageListBar);
+    EXPECT_FALSE(Frame()->PageListBar());
     EXPECT_EQ(0, RectIn(GetDlgItem(frame, IDC_PAGE_HEADER)).left);
     SendMessageW(frame, WM_COMMAND, ID_VIEW_TOOLBAR, 0);
     SendMessageW(frame, WM_COMMAND, ID_VIEW_PAGELIST, 0);
-    ASSERT_TRUE(Frame()->transToolBar && Frame()->pageListBar);
-    EXPECT_EQ(RectIn(Frame()->transToolBar->m_hWnd).bottom, RectIn(Frame()->pageListBar->m_hWnd).top);
+    ASSERT_TRUE(Frame()->TransToolBar() && Frame()->PageListBar());
+    EXPECT_EQ(RectIn(Frame()->TransToolBar()->m_hWnd).bottom, RectIn(Frame()->PageListBar()->m_hWnd).top);
     EXPECT_EQ(kAllPanels, App().settings.GetPanels());
 }
 
@@ -263,7 +263,7 @@ TEST_F(TransToolBar, ReaderTipShowsOnlyWhatWasToldAndPlantsNoMarkup)
         CDocUpdateScope scope(Doc());
         Doc().SetReadKeyTypes(kAllKeyTypes & ~(1u << left));
     }
-    CRichTip& tip = Frame()->richTip;
+    CRichTip& tip = Frame()->RichTip();
     ASSERT_TRUE(bar->FillTip(Tool(0, IDC_TRANS_SOURCE)));
     const std::wstring never = TipText();
     EXPECT_NE(std::wstring::npos, never.find(L"Port: COM3"));

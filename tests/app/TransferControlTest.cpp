@@ -77,7 +77,7 @@ protected:
         ASSERT_TRUE(App().StartTransfer(false));
     }
 
-    bool KeyListTimerRuns() const { return (Frame()->timerMask & 0x2) != 0; }
+    bool KeyListTimerRuns() const { return (Frame()->TimerMask() & 0x2) != 0; }
     static int Counter() { return App().settings.GetLastTransfer().counter; }
 
     static std::vector<_EVENT_RECORD> EventsOf(int stringId)

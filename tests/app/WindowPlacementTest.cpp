@@ -332,7 +332,7 @@ TEST_F(MainWindowPlacement, StartedMinimizedWithTheTrayIconGoesToTheTray)
         HWND main = FrameWindow();
         EXPECT_EQ(c.visible, IsWindowVisible(main) != FALSE);
         EXPECT_TRUE(IsIconic(main)) << "minimised, so the tray icon leads back to it";
-        EXPECT_TRUE(Frame()->dirty & MFD_TRAY);
+        EXPECT_TRUE(Frame()->DirtyBits() & MFD_TRAY);
         ShutDown();
     }
 }
