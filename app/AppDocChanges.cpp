@@ -4,6 +4,7 @@
 
 #include "app/NorvaneApp.h"
 
+#include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "core/AppLog.h"
 #include "core/TextUtil.h"
@@ -129,7 +130,7 @@ void CNorvaneApp::ApplyDestinationLinks()
 void CNorvaneApp::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
 {
     auto* app = static_cast<CNorvaneApp*>(key);
-    CAppSettings& settings = app->settings;
+    CAppSettings& settings = app->GetSettings();
     const CTransferDoc& doc = settings.GetTransferDoc();
     const uint32_t change = bits[0];
     const AppSettingsDetails details = settings.GetDetails();
@@ -140,12 +141,8 @@ void CNorvaneApp::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
         app->UpdateEventLog();
     if (change & ASC_TRANSFER_ON)
         app->ApplyTransferState();
-    if (change & ASC_HOTKEYS) {
-        app->commandHotkeys.clear();
-        if (settings.IsHotkeysEnabled())
-            for (uint32_t entry : settings.hotkeys)
-                app->commandHotkeys[HotkeyEntryCommand(entry)] = entry;
-    }
+    if (change & ASC_HOTKEYS)
+        GetCommandHotkeys().Rebuild(settings.hotkeys, settings.IsHotkeysEnabled());
     if ((change & ASC_KEYLIST_SELECTION) && KeyListFeedsTransfer(doc))
         app->UpdateSourceState();
     if (change & ASC_TRANSFER_ON)
@@ -161,7 +158,7 @@ void CNorvaneApp::OnSettingsChanged(void* key, CDocument*, const uint32_t* bits)
 void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* bits)
 {
     auto* app = static_cast<CNorvaneApp*>(key);
-    CAppSettings& settings = app->settings;
+    CAppSettings& settings = app->GetSettings();
     CTransferDoc& doc = settings.GetTransferDoc();
     const uint32_t change = bits[0];
     const TransferDetailWords details = doc.GetDetails();
@@ -178,19 +175,19 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
         app->UpdateSourceState();
     // The reader-list watch serves the main window: from its creation to its end.
     if ((change & TDC_READER) && app->ccidNotifyWindow.load())
-        app->cccid.EnablePnpWatch((doc.reader.searchFlags & SEARCH_CCID) != 0);
+        app->Ccid().EnablePnpWatch((doc.reader.searchFlags & SEARCH_CCID) != 0);
     if ((change & TDC_SOURCE) || (readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC))))
         app->ApplySourceLink();
-    if ((change & TDC_VELL4MODE) && app->reader && app->reader->SetVell4Mode(doc.readKeys.vell4Mode))
-        app->reader->Wake();
+    if ((change & TDC_VELL4MODE) && app->GetReader() && app->GetReader()->SetVell4Mode(doc.readKeys.vell4Mode))
+        app->GetReader()->Wake();
     // Sector, block, key and pages are read at each card: a running reader takes them under its
     // lock, without a reconnect (unless the same change already went through ApplySourceLink).
-    if ((change & (TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL)) && app->reader &&
+    if ((change & (TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL)) && app->GetReader() &&
         !(readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC)))) {
         ReadKeysSettings cardReading = doc.readKeys;
         cardReading.keyTypes = kAllKeyTypes;
-        app->reader->SetCardReading(cardReading);
-        app->reader->Wake();
+        app->GetReader()->SetCardReading(cardReading);
+        app->GetReader()->Wake();
     }
     const int32_t destination = doc.GetDestinationType();
     if ((change & TDC_DESTINATION) || ((change & TDC_PORTAVO) && destination == DEST_PORTAVO) ||
@@ -206,8 +203,8 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
     if ((change & TDC_STATE) && (details.state & TDS_OPEN) && doc.GetSourceState() == 1 &&
         settings.GetEventLog().IsOpen()) {
         uint32_t delivered = 0;
-        if (readerSource && app->reader) {
-            const ReaderStatus status = app->reader->GetStatus();
+        if (readerSource && app->GetReader()) {
+            const ReaderStatus status = app->GetReader()->GetStatus();
             delivered = ReaderKeyTypeMask(status.model, status.version, (doc.reader.flags & READER_WIEGAND) != 0);
         } else if (doc.GetSourceKind() == SOURCE_KEYLIST) {
             for (const KvKeyPtr& entry : doc.GetKeys())

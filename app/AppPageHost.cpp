@@ -74,18 +74,6 @@ void CNorvaneApp::MarkDirty(HostUpdate what)
     }
 }
 
-void CNorvaneApp::ExchangeDialogPlacement(bool save, HWND dialog, int slot)
-{
-    ExchangeWindowPlacement(save, dialog, slot, -1);
-}
-
-const std::wstring& CNorvaneApp::GetKeyTypeName(int keyType)
-{
-    static const std::wstring none;
-    LoadKeyTypeNames();
-    return keyType >= 0 && keyType < kKeyTypeCount ? keyTypeNames[keyType] : none;
-}
-
 void CNorvaneApp::SetHotkeyCapture(bool focused)
 {
     const int before = hotkeyCaptures;
@@ -170,11 +158,6 @@ bool CNorvaneApp::ShowHttpRequestDialog()
     HWND main = BringMainWindowForward();
     CHttpRequestDialog dialog(*this);
     return dialog.RunModal(main) == IDOK;
-}
-
-void CNorvaneApp::UpdateMenuHotkeyTexts(HMENU menu)
-{
-    ::UpdateMenuHotkeyTexts(menu);
 }
 
 bool CNorvaneApp::ShowNewFormatDialog(int* index, HWND owner)

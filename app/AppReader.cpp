@@ -264,3 +264,8 @@ void CNorvaneApp::ReconnectReader()
     if (reader && reader->IsRunning())
         reader->Reconnect();
 }
+
+void CNorvaneApp::SetReader(std::unique_ptr<CReader> worker)
+{
+    reader = std::move(worker);
+}

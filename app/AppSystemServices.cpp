@@ -10,7 +10,7 @@ namespace {
 // none, and the refresh lists serial ports only.
 SCARDCONTEXT ApplicationPcscContext()
 {
-    return App().cccid.GetContext();
+    return App().Ccid().GetContext();
 }
 
 } // namespace

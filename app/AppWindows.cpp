@@ -28,7 +28,7 @@ bool CNorvaneApp::CreateMainWindow()
     }
     // 2. The frame object.
     if (!mainFrame)
-        mainFrame = std::make_unique<CMainFrame>();
+        mainFrame = std::make_unique<CMainFrame>(*this);
     // 3. The main window class with the program's icons.
     if (!mainClassAtom) {
         if (!m_classSmallIcon)
@@ -58,6 +58,19 @@ bool CNorvaneApp::CreateMainWindow()
         return false;
     }
     return true;
+}
+
+void CNorvaneApp::DestroyMainFrame()
+{
+    if (mainFrame) {
+        mainFrame->Destroy();
+        mainFrame.reset();
+    }
+    m_pMainWnd = nullptr;
+    if (mainClassAtom) {
+        UnregisterClassW(kMainWindowClass, GetProgramModule());
+        mainClassAtom = 0;
+    }
 }
 
 void CNorvaneApp::DestroyOwnerWindow()

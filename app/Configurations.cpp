@@ -19,9 +19,9 @@ constexpr wchar_t kConfigExtension[] = L".nv2";
 
 void StorePageEdits(CNorvaneApp& app)
 {
-    if (!app.mainFrame)
+    if (!app.GetMainFrame())
         return;
-    app.mainFrame->StorePageEdits();
+    app.GetMainFrame()->StorePageEdits();
 }
 
 void BringMainWindowForward(CNorvaneApp& app)
@@ -183,7 +183,7 @@ bool SaveConfiguration()
     CNorvaneApp& app = App();
     StorePageEdits(app);
     try {
-        SaveCurrentConfiguration(app.settings);
+        SaveCurrentConfiguration(app.GetSettings());
     } catch (const std::exception& e) {
         ShowError(e);
         return false;
@@ -197,7 +197,7 @@ bool SaveConfiguration()
 void DeleteConfiguration()
 {
     CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
+    CAppSettings& settings = app.GetSettings();
     if (settings.GetConfirmFlags() & CONFIRM_DELETE) {
         std::wstring display, text;
         settings.GetConfigDisplayPath(display);
@@ -223,7 +223,7 @@ void DeleteConfiguration()
 std::wstring DefaultNewConfigurationName()
 {
     std::wstring folder;
-    App().settings.ResolveDocumentsFolder(folder, false);
+    App().GetSettings().ResolveDocumentsFolder(folder, false);
     std::wstring name;
     for (int n = 1;; ++n) {
         FormatResString(name, IDS_NEW_CONFIG_NAME, n);
@@ -237,12 +237,12 @@ bool NewConfiguration()
     CNorvaneApp& app = App();
     BringMainWindowForward(app);
     StorePageEdits(app);
-    CConfigurationDialog dialog(app.settings, app.settings.GetCloneNewConfig());
+    CConfigurationDialog dialog(app.GetSettings(), app.GetSettings().GetCloneNewConfig());
     const int result = dialog.RunModal(app.GetMainFrameWindow());
-    app.settings.SetCloneNewConfig(dialog.m_copyCurrent);
+    app.GetSettings().SetCloneNewConfig(dialog.m_copyCurrent);
     if (result != IDOK)
         return false;
-    return app.OpenConfiguration(dialog.m_name + kConfigExtension, (app.settings.GetConfirmFlags() & CONFIRM_SAVE_CONFIG) != 0);
+    return app.OpenConfiguration(dialog.m_name + kConfigExtension, (app.GetSettings().GetConfirmFlags() & CONFIRM_SAVE_CONFIG) != 0);
 }
 
 bool OpenConfigurationDialog()
@@ -250,16 +250,16 @@ bool OpenConfigurationDialog()
     CNorvaneApp& app = App();
     BringMainWindowForward(app);
     std::wstring display;
-    app.settings.GetConfigDisplayPath(display);
+    app.GetSettings().GetConfigDisplayPath(display);
     const size_t dot = display.rfind(L'.');
     const size_t separator = display.find_last_of(L"\\:");
     if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator))
         display.resize(dot);
-    const int preselected = display.empty() ? -1 : app.settings.FindConfigFile(display);
-    COpenConfigDialog dialog(app.settings, preselected);
+    const int preselected = display.empty() ? -1 : app.GetSettings().FindConfigFile(display);
+    COpenConfigDialog dialog(app.GetSettings(), preselected);
     if (dialog.RunModal(app.GetMainFrameWindow()) != IDOK)
         return false;
     const std::wstring name =
-        dialog.m_chosen < 0 ? std::wstring() : app.settings.configFiles.at(dialog.m_chosen) + kConfigExtension;
-    return app.OpenConfiguration(name, (app.settings.GetConfirmFlags() & CONFIRM_SAVE_CONFIG) != 0);
+        dialog.m_chosen < 0 ? std::wstring() : app.GetSettings().configFiles.at(dialog.m_chosen) + kConfigExtension;
+    return app.OpenConfiguration(name, (app.GetSettings().GetConfirmFlags() & CONFIRM_SAVE_CONFIG) != 0);
 }

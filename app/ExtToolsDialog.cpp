@@ -115,7 +115,7 @@ LRESULT CExtToolsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, L
 
 bool CExtToolsDialog::OnInitDialog()
 {
-    m_tools = App().settings.extTools;
+    m_tools = App().GetSettings().extTools;
     FillBar(GetDlgItem(m_hWnd, IDC_ET_COMMAND_BAR), {{ID_ET_RUN, 5}, {ID_ET_BROWSE_PROGRAM, 3}, {ID_ET_GO_PROGRAM, 4}});
     FillBar(GetDlgItem(m_hWnd, IDC_ET_ARGUMENTS_BAR), {{ID_ET_CONFIGURE, 15}});
     FillBar(GetDlgItem(m_hWnd, IDC_ET_FOLDER_BAR), {{ID_ET_BROWSE_FOLDER, 3}, {ID_ET_GO_FOLDER, 4}});
@@ -290,7 +290,7 @@ bool CExtToolsDialog::Apply()
 {
     if (!StoreEdits())
         return false;
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     {
         CSettingsEdit<std::vector<_EXT_TOOL>> tools = settings.EditExtTools();
         *tools = m_tools;
@@ -305,7 +305,7 @@ void CExtToolsDialog::Run()
     ReadEdits();
     if (m_edit.command.empty())
         return;
-    StartExternalTool(m_edit, App().settings.GetLastTransfer().transferred);
+    StartExternalTool(m_edit, App().GetSettings().GetLastTransfer().transferred);
 }
 
 void CExtToolsDialog::BrowseProgram()

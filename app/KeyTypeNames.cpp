@@ -32,10 +32,10 @@ void SplitKeyTypeNames(const char* data, size_t size, std::array<std::wstring, k
     }
 }
 
-void CNorvaneApp::LoadKeyTypeNames()
+bool CNorvaneApp::LoadKeyTypeNames()
 {
     if (keyTypeNamesLoaded)
-        return;
+        return false;
     keyTypeNamesLoaded = true;
     LPCWSTR name = MAKEINTRESOURCEW(IDR_KEY_TYPES);
     HMODULE module = FindResourceModule(name, RT_RCDATA);
@@ -44,7 +44,8 @@ void CNorvaneApp::LoadKeyTypeNames()
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data) {
         SplitKeyTypeNames("", 0, keyTypeNames);
-        return;
+        return true;
     }
     SplitKeyTypeNames(static_cast<const char*>(data), SizeofResource(module, info), keyTypeNames);
+    return true;
 }

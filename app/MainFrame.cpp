@@ -28,7 +28,7 @@ bool SendHelpQueryUp(HWND hwnd)
 
 } // namespace
 
-CMainFrame::CMainFrame()
+CMainFrame::CMainFrame(CNorvaneApp& app) : m_app(app)
 {
     NOTIFYICONDATAW& nid = trayIcon.m_data;
     nid.uID = kTrayIconId;
@@ -146,7 +146,7 @@ LRESULT CMainFrame::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         OnEnterSizeMove();
         return DefaultProc();
     case WM_MOVING:
-        if (App().settings.view.snapToEdges) {
+        if (m_app.GetSettings().view.snapToEdges) {
             OnMoving(reinterpret_cast<RECT*>(lParam));
             return TRUE;
         }
@@ -172,19 +172,19 @@ bool CMainFrame::OnNoticeMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
         return true;
     case WM_HELP_QUERY: {
         const PageTableEntry* page = FindPage(currentPage);
-        App().ShowHelp(page ? page->helpId : 0);
+        m_app.ShowHelp(page ? page->helpId : 0);
         result = 1;
         return true;
     }
     case WM_CCID_READERS:
-        App().RefreshPortList(false);
+        m_app.RefreshPortList(false);
         return true;
     case WM_READER_NOTIFY:
-        App().ProcessReaderMessages();
+        m_app.ProcessReaderMessages();
         result = 1;
         return true;
     case WM_BRIDGE_NOTIFY:
-        App().ProcessBridgeMessages();
+        m_app.ProcessBridgeMessages();
         result = 1;
         return true;
     case WM_SEARCH_NOTIFY:
@@ -238,7 +238,7 @@ void CMainFrame::OnExternalCommand(WPARAM tag, LPARAM value)
 
 void CMainFrame::OnEnterSizeMove()
 {
-    if (!App().settings.view.snapToEdges)
+    if (!m_app.GetSettings().view.snapToEdges)
         return;
     RECT rc;
     POINT cursor;
@@ -326,7 +326,7 @@ void CMainFrame::OnTimer(UINT_PTR id)
 {
     switch (id) {
     case 1:
-        App().TransferNextKey();
+        m_app.TransferNextKey();
         break;
     case 2:
         OnJobTimer();
@@ -336,7 +336,7 @@ void CMainFrame::OnTimer(UINT_PTR id)
         // Tray single clicks: the double-click time has passed without a second click.
         KillTimer(id);
         {
-            const auto& commands = App().settings.GetTrayClickCommands();
+            const auto& commands = m_app.GetSettings().GetTrayClickCommands();
             const uint16_t command = commands[id == 3 ? 0 : 2];
             if (command)
                 PostMessageW(m_hWnd, WM_COMMAND, command, 0);

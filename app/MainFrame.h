@@ -89,11 +89,12 @@ private:
 };
 
 class CProgressDialog;
+class CNorvaneApp;
 
 class CMainFrame : public CWnd, public IIdleTarget
 {
 public:
-    CMainFrame();
+    explicit CMainFrame(CNorvaneApp& app);
     ~CMainFrame() override;
 
     bool PreTranslate(MSG* msg) override;
@@ -246,6 +247,8 @@ public:
     void TryEventSound(int soundEvent);
 
 private:
+    // The application that owns the frame.
+    CNorvaneApp& m_app;
     HWND prevFocus = nullptr;
     uint32_t dirty = 0;
     HWND pageToolbar = nullptr;

@@ -20,7 +20,7 @@ constexpr UINT MB_STYLE_OK_CANCEL_ERROR = 0x11;
 
 bool CMainFrame::CanClose()
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = m_app.GetSettings();
     CTransferDoc& transfer = settings.GetTransferDoc();
     const uint32_t confirm = settings.GetConfirmFlags();
     bool saveConfiguration = transfer.IsUnsaved();
@@ -64,8 +64,8 @@ void CMainFrame::StorePageEdits()
 
 bool CMainFrame::SaveOnClose(bool saveConfiguration)
 {
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
+    CNorvaneApp& app = m_app;
+    CAppSettings& settings = app.GetSettings();
     CTransferDoc& transfer = settings.GetTransferDoc();
     try {
         // 3. Placement and the pages' pending edits.

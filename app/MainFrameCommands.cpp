@@ -29,7 +29,7 @@ constexpr UINT kHotkeyModifierMask = MOD_ALT | MOD_CONTROL | MOD_SHIFT | MOD_WIN
 
 CAppSettings& Settings()
 {
-    return App().settings;
+    return App().GetSettings();
 }
 
 bool AskToSaveConfiguration()
@@ -120,11 +120,11 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
              DestroyWindow(f.m_hWnd);
      }},
     {ID_REFRESH_PORT_LIST, ID_REFRESH_PORT_LIST, true, [](CMainFrame& f, int) { f.RefreshPortListCommand(); }},
-    {ID_TRANSFER_START, ID_TRANSFER_START, true, [](CMainFrame&, int) { App().StartTransfer(true); },
+    {ID_TRANSFER_START, ID_TRANSFER_START, true, [](CMainFrame& f, int) { f.m_app.StartTransfer(true); },
      [](const CAppSettings& s) { return CommandState{!s.IsTransferEnabled(), false}; }},
-    {ID_TRANSFER_STOP, ID_TRANSFER_STOP, true, [](CMainFrame&, int) { App().StopTransfer(); },
+    {ID_TRANSFER_STOP, ID_TRANSFER_STOP, true, [](CMainFrame& f, int) { f.m_app.StopTransfer(); },
      [](const CAppSettings& s) { return CommandState{s.IsTransferEnabled(), false}; }},
-    {ID_TRANSFER_RESTART, ID_TRANSFER_RESTART, true, [](CMainFrame&, int) { App().RestartTransfer(true); },
+    {ID_TRANSFER_RESTART, ID_TRANSFER_RESTART, true, [](CMainFrame& f, int) { f.m_app.RestartTransfer(true); },
      [](const CAppSettings& s) { return CommandState{s.IsTransferEnabled(), false}; }},
     {ID_TOPMOST, ID_TOPMOST, true, [](CMainFrame& f, int) { f.ToggleView(&AppViewOptions::topMost); },
      [](const CAppSettings& s) { return CommandState{true, s.view.topMost}; }},
@@ -142,22 +142,22 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
     {ID_OPEN_APP_LOG, ID_OPEN_APP_LOG, true, [](CMainFrame&, int) { OpenAppLog(Settings()); }},
     {ID_GO_APP_LOG, ID_GO_APP_LOG, true, [](CMainFrame& f, int) { f.GoLog(kLogFileName); }},
     {ID_CLEAR_APP_LOG, ID_CLEAR_APP_LOG, true, [](CMainFrame& f, int) { ClearAppLog(Settings(), f.m_hWnd); }},
-    {ID_HELP_CONTENTS, ID_HELP_CONTENTS, true, [](CMainFrame&, int) { App().ShowHelp(0); }},
+    {ID_HELP_CONTENTS, ID_HELP_CONTENTS, true, [](CMainFrame& f, int) { f.m_app.ShowHelp(0); }},
     {ID_FORMAT_NEW, ID_FORMAT_NEW, true, [](CMainFrame& f, int) { f.NewFormatCommand(); }},
-    {ID_RECONNECT_READER, ID_RECONNECT_READER, true, [](CMainFrame&, int) { App().ReconnectReader(); }},
-    {ID_RECONNECT_PORTAVO, ID_RECONNECT_PORTAVO, true, [](CMainFrame&, int) { App().ReconnectBridgeLink(); }},
+    {ID_RECONNECT_READER, ID_RECONNECT_READER, true, [](CMainFrame& f, int) { f.m_app.ReconnectReader(); }},
+    {ID_RECONNECT_PORTAVO, ID_RECONNECT_PORTAVO, true, [](CMainFrame& f, int) { f.m_app.ReconnectBridgeLink(); }},
     {ID_TRANSFER_TOGGLE, ID_TRANSFER_TOGGLE, true,
-     [](CMainFrame&, int) {
+     [](CMainFrame& f, int) {
          if (Settings().IsTransferEnabled())
-             App().StopTransfer();
+             f.m_app.StopTransfer();
          else
-             App().StartTransfer(true);
+             f.m_app.StartTransfer(true);
      }},
     {ID_REPEAT_LAST, ID_REPEAT_LAST, true, [](CMainFrame& f, int) { f.RepeatLastKey(); }},
     {ID_CONFIG_OPEN, ID_CONFIG_OPEN, true, [](CMainFrame&, int) { OpenConfigurationDialog(); }},
     {ID_CONFIG_USER1, ID_CONFIG_USER3, true, [](CMainFrame& f, int id) { f.OpenUserConfiguration(id - ID_CONFIG_USER1); }},
     {ID_PAGE_FIRST, ID_SHOW_DESTINATION, true, [](CMainFrame& f, int id) { f.ShowPageCommand(PageOfCommand(id)); }},
-    {ID_NEXT_KEY, ID_NEXT_KEY, true, [](CMainFrame&, int) { App().TransferNextKey(); }},
+    {ID_NEXT_KEY, ID_NEXT_KEY, true, [](CMainFrame& f, int) { f.m_app.TransferNextKey(); }},
     {ID_KEYLIST_TIMER, ID_KEYLIST_TIMER, true,
      [](CMainFrame&, int) {
          CTransferDoc& doc = Settings().GetTransferDoc();
@@ -189,7 +189,7 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
     {ID_PAGE_HELP, ID_PAGE_HELP, true,
      [](CMainFrame& f, int) {
          const PageTableEntry* page = f.FindPage(f.currentPage);
-         App().ShowHelp(page ? page->helpId : 0);
+         f.m_app.ShowHelp(page ? page->helpId : 0);
      }},
     {ID_SNAP_TO_EDGES, ID_SNAP_TO_EDGES, true, [](CMainFrame& f, int) { f.ToggleView(&AppViewOptions::snapToEdges); }},
     {ID_PAGE_DEFAULT, ID_PAGE_DEFAULT, true,
@@ -252,7 +252,7 @@ void CMainFrame::RefreshPortListCommand()
         for (KnownReader& reader : *readers)
             reader.present = 0;
     }
-    App().RefreshPortList(false);
+    m_app.RefreshPortList(false);
 }
 
 void CMainFrame::NewFormatCommand()
@@ -278,8 +278,8 @@ bool CMainFrame::OnDynamicCommand(int id)
     if (index >= dynCommands.size())
         return false;
     const DynCommand command = dynCommands[index];
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
+    CNorvaneApp& app = m_app;
+    CAppSettings& settings = app.GetSettings();
     switch (command.kind) {
     case DYN_CONFIGURATION:
         if (command.value == 0)
@@ -311,14 +311,14 @@ void CMainFrame::OpenUserConfiguration(int index)
 {
     const std::vector<std::wstring>& names = Settings().configFiles;
     if (static_cast<size_t>(index) < names.size())
-        App().OpenConfiguration(names[index] + L".nv2", AskToSaveConfiguration());
+        m_app.OpenConfiguration(names[index] + L".nv2", AskToSaveConfiguration());
 }
 
 void CMainFrame::RepeatLastKey()
 {
-    CNorvaneApp& app = App();
-    const _LAST_TRANSFER last = app.settings.GetLastTransfer();
-    if (!app.settings.IsTransferEnabled() || last.keyNumber.length == 0)
+    CNorvaneApp& app = m_app;
+    const _LAST_TRANSFER last = app.GetSettings().GetLastTransfer();
+    if (!app.GetSettings().IsTransferEnabled() || last.keyNumber.length == 0)
         return;
     if (app.IsLogged(LOG_THRESHOLD_INFO))
         LogMessage(&app, nullptr, LOG_INFO, L"Repeat last key");
@@ -390,8 +390,8 @@ bool CMainFrame::OnHandOver(const wchar_t* commandLine)
     _CMDLINE_INFO info;
     if (ParseCommandLine(commandLine, info) != 0)
         return false;
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
+    CNorvaneApp& app = m_app;
+    CAppSettings& settings = app.GetSettings();
 
     // 1. An elevated copy takes over; nothing else is applied here.
     bool elevated = false;

@@ -25,8 +25,8 @@ constexpr DWORD kPageToolbarStyle = 0x4000294E;
 
 LRESULT CMainFrame::OnCreate()
 {
-    CNorvaneApp& app = App();
-    CAppSettings& settings = app.settings;
+    CNorvaneApp& app = m_app;
+    CAppSettings& settings = app.GetSettings();
 
     // 1. Fonts.
     currentPage = -1;
@@ -93,9 +93,9 @@ LRESULT CMainFrame::OnCreate()
         LogShellError(IDS_LOG_DEVNOTIFY_FAILED, GetLastError());
 
     // 8. PC/SC readers coming and going, when the search options ask for them.
-    app.ccidNotifyWindow = m_hWnd;
+    app.SetCcidNotifyWindow(m_hWnd);
     if (settings.GetTransferDoc().reader.searchFlags & SEARCH_CCID)
-        app.cccid.EnablePnpWatch(true);
+        app.Ccid().EnablePnpWatch(true);
 
     // 9. Observers.
     if (toolTip.m_hWnd)
@@ -124,12 +124,12 @@ LRESULT CMainFrame::OnCreate()
 
 void CMainFrame::OnDestroy()
 {
-    CNorvaneApp& app = App();
-    app.settings.GetTransferDoc().RemoveObserver(transferObserver);
-    app.settings.RemoveObserver(settingsObserver);
+    CNorvaneApp& app = m_app;
+    app.GetSettings().GetTransferDoc().RemoveObserver(transferObserver);
+    app.GetSettings().RemoveObserver(settingsObserver);
     // A language switch makes the window again at once: the transfer and its links go on, and
     // the workers post to the new window.
-    const bool recreating = app.recreatingMainWindow;
+    const bool recreating = app.IsRecreatingMainWindow();
     if (!recreating) {
         app.StopTransfer();
         // A reader kept for a pending job goes too: no worker outlives the window.
@@ -152,8 +152,8 @@ void CMainFrame::OnDestroy()
     CRichTip::UnregisterWindowClass();
     app.CloseHelp();
     searchThread.reset();
-    app.ccidNotifyWindow = nullptr;
-    app.cccid.Shutdown();
+    app.SetCcidNotifyWindow(nullptr);
+    app.Ccid().Shutdown();
     trayIcon.Remove();
     for (auto& page : pages) {
         if (page)

@@ -14,7 +14,7 @@ namespace {
 
 CAppSettings& Settings()
 {
-    return App().settings;
+    return App().GetSettings();
 }
 
 } // namespace
@@ -37,7 +37,7 @@ void CMainFrame::IdleUpdate()
     if (dirty & (MFD_SERIAL_PORTS | MFD_ALL_PORTS)) {
         const bool serialOnly = !(dirty & MFD_ALL_PORTS);
         dirty &= ~(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
-        App().RefreshPortList(serialOnly);
+        m_app.RefreshPortList(serialOnly);
         if (!serialOnly && !searchThread && (Settings().GetTransferDoc().reader.searchFlags & SEARCH_IP))
             StartReaderSearch();
     }
@@ -52,7 +52,7 @@ void CMainFrame::IdleUpdate()
     if (dirty & MFD_HOTKEYS) {
         dirty &= ~MFD_HOTKEYS;
         const CAppSettings& settings = Settings();
-        RegisterHotkeys(settings.IsHotkeysEnabled() && !settings.hotkeys.empty() && App().hotkeyCaptures == 0);
+        RegisterHotkeys(settings.IsHotkeysEnabled() && !settings.hotkeys.empty() && m_app.HotkeyCaptures() == 0);
     }
     if (dirty & MFD_TOPMOST)
         ApplyTopmost();

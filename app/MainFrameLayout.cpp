@@ -100,10 +100,10 @@ void CMainFrame::CreateStatusBar()
 
 void CMainFrame::ApplyPanels()
 {
-    const uint32_t panels = App().settings.GetPanels();
+    const uint32_t panels = m_app.GetSettings().GetPanels();
     bool changed = false;
     if ((panels & PANEL_TOOLBAR) && !transToolBar) {
-        auto bar = std::make_unique<CTransToolBar>(App().settings, richTip);
+        auto bar = std::make_unique<CTransToolBar>(m_app.GetSettings(), richTip);
         if (bar->Create(m_hWnd)) {
             transToolBar = std::move(bar);
             changed = true;
@@ -114,7 +114,7 @@ void CMainFrame::ApplyPanels()
         changed = true;
     }
     if ((panels & PANEL_PAGELIST) && !pageListBar) {
-        auto bar = std::make_unique<CPageListBar>(App().settings);
+        auto bar = std::make_unique<CPageListBar>(m_app.GetSettings());
         if (bar->Create(m_hWnd)) {
             pageListBar = std::move(bar);
             changed = true;
@@ -248,7 +248,7 @@ bool CMainFrame::CreatePage(int pageId)
     const PageTableEntry* entry = FindPage(pageId);
     if (!entry || !entry->create || pageId < 0 || pageId >= kPageSlotCount)
         return false;
-    std::unique_ptr<CBasePage> page = entry->create(App());
+    std::unique_ptr<CBasePage> page = entry->create(m_app);
     if (!page)
         return false;
     HWND focus = GetFocus();

@@ -69,7 +69,7 @@ void InsertSeparator(HMENU menu, int position)
 int FillExternalToolsMenu(HMENU menu, int position)
 {
     DeleteMenu(menu, static_cast<UINT>(position), MF_BYPOSITION);
-    const std::vector<_EXT_TOOL>& tools = App().settings.extTools;
+    const std::vector<_EXT_TOOL>& tools = App().GetSettings().extTools;
     const int count = std::min(static_cast<int>(tools.size()), ID_EXT_TOOL_LAST - ID_EXT_TOOL_FIRST + 1);
     for (int i = 0; i < count; ++i)
         InsertItem(menu, position + i, ID_EXT_TOOL_FIRST + i, tools[i].name, false);
@@ -103,7 +103,7 @@ void CMainFrame::OnInitMenuPopup(HMENU menu)
 int CMainFrame::FillConfigurationsMenu(HMENU menu, int position)
 {
     DeleteMenu(menu, static_cast<UINT>(position), MF_BYPOSITION);
-    const CAppSettings& settings = App().settings;
+    const CAppSettings& settings = m_app.GetSettings();
     std::wstring current;
     settings.GetConfigDisplayPath(current);
     std::wstring name;
@@ -125,7 +125,7 @@ int CMainFrame::FillConfigurationsMenu(HMENU menu, int position)
 int CMainFrame::FillLanguagesMenu(HMENU menu, int position)
 {
     DeleteMenu(menu, static_cast<UINT>(position), MF_BYPOSITION);
-    const CAppSettings& settings = App().settings;
+    const CAppSettings& settings = m_app.GetSettings();
     const std::wstring& current = settings.GetLanguage();
     int added = 0;
     auto add = [&](const std::wstring& text, int32_t value, bool isCurrent) {
@@ -178,7 +178,7 @@ void CMainFrame::TrackMenu(HMENU menu, POINT screen, UINT flags)
 
 void CMainFrame::SetMainMenuStates(HMENU menu)
 {
-    const CAppSettings& settings = App().settings;
+    const CAppSettings& settings = m_app.GetSettings();
     const bool running = settings.IsTransferEnabled();
     const uint32_t panels = settings.GetPanels();
     EnableItem(menu, ID_CONFIG_SAVE, settings.IsUnsaved() || settings.GetTransferDoc().IsUnsaved());
@@ -211,7 +211,7 @@ void CMainFrame::ShowMainMenu()
 
 void CMainFrame::SetTrayMenuStates(HMENU menu)
 {
-    const CAppSettings& settings = App().settings;
+    const CAppSettings& settings = m_app.GetSettings();
     const bool running = settings.IsTransferEnabled();
     CheckItem(menu, ID_SOUNDS_ON, settings.IsSoundsEnabled());
     EnableItem(menu, ID_TRANSFER_START, !running);
@@ -221,7 +221,7 @@ void CMainFrame::SetTrayMenuStates(HMENU menu)
 
 void CMainFrame::SetPageMenuStates(HMENU menu)
 {
-    EnableItem(menu, ID_PREVIOUS_PAGE, App().settings.GetPreviousPage() >= 0);
+    EnableItem(menu, ID_PREVIOUS_PAGE, m_app.GetSettings().GetPreviousPage() >= 0);
 }
 
 bool CMainFrame::OnContextMenu(HWND window, POINT screen)
@@ -248,7 +248,7 @@ void CMainFrame::SetLogMenuStates(HMENU menu, bool debugLog)
     // Each item only while the log exists. The logs live in the documents folder, which is not
     // always the data folder.
     std::wstring folder;
-    App().settings.ResolveDocumentsFolder(folder, false);
+    m_app.GetSettings().ResolveDocumentsFolder(folder, false);
     const bool exists = FileExistsIn(folder, debugLog ? kLogFileName : kTransferLogFileName);
     const UINT transferItems[] = {ID_OPEN_TRANSFER_LOG, ID_GO_TRANSFER_LOG, ID_CLEAR_TRANSFER_LOG};
     const UINT debugItems[] = {ID_OPEN_APP_LOG, ID_GO_APP_LOG, ID_CLEAR_APP_LOG};

@@ -35,7 +35,7 @@ bool KeyListFeedsTransfer(const CTransferDoc& doc)
 // "Really?" with its "Do not ask" box, which clears the confirm bit. True for OK.
 bool ConfirmJob(HWND owner, uint32_t confirmBit)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     bool dontAsk = false;
     const int answer = ShowMessageId(IDS_REALLY, kQuestionStyle, owner, &dontAsk);
     if (dontAsk)
@@ -47,7 +47,7 @@ bool ConfirmJob(HWND owner, uint32_t confirmBit)
 
 void CMainFrame::UpdateKeyListTimer()
 {
-    const CTransferDoc& doc = App().settings.GetTransferDoc();
+    const CTransferDoc& doc = m_app.GetSettings().GetTransferDoc();
     const bool run = doc.keyListTimerEnabled && doc.keyListTimerInterval > 0 && doc.GetSourceState() == 1 &&
                      KeyListFeedsTransfer(doc) && doc.GetDestinationState() == 1;
     if (!run) {
@@ -75,7 +75,7 @@ void CMainFrame::WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm)
 {
     if (confirm && !ConfirmJob(m_hWnd, CONFIRM_WRITE_KEYS))
         return;
-    const CTransferDoc& doc = App().settings.GetTransferDoc();
+    const CTransferDoc& doc = m_app.GetSettings().GetTransferDoc();
     const std::vector<_KEY_NUMBER>& list = plus ? doc.GetMifarePlusKeys() : doc.GetMifareClassicKeys();
     // The reader writes slot i from entry i; the slots not asked for stay empty.
     std::vector<_KEY_NUMBER> keys(list.size());
@@ -95,15 +95,15 @@ void CMainFrame::WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm)
 
 void CMainFrame::StartReaderJob(int kind, bool plus, std::vector<_KEY_NUMBER> keys, int total)
 {
-    CNorvaneApp& app = App();
+    CNorvaneApp& app = m_app;
     try {
-        if (!app.reader)
+        if (!app.GetReader())
             app.ApplyReaderSettings(true, true);
-        CReader& worker = *app.reader;
+        CReader& worker = *app.GetReader();
         worker.StartJob(kind, plus ? 1 : 0, std::move(keys), total);
         worker.Wake();
-        CDocUpdateScope scope(app.settings.GetTransferDoc());
-        app.settings.GetTransferDoc().RaiseStateChange(kJobStateChange);
+        CDocUpdateScope scope(app.GetSettings().GetTransferDoc());
+        app.GetSettings().GetTransferDoc().RaiseStateChange(kJobStateChange);
     } catch (const std::exception& e) {
         ShowMessage(MultiByteToWString(e.what(), CP_ACP), kErrorStyle, m_hWnd);
         return;
@@ -115,12 +115,12 @@ void CMainFrame::StartReaderJob(int kind, bool plus, std::vector<_KEY_NUMBER> ke
 void CMainFrame::OnJobTimer()
 {
     KillTimer(kJobTimer);
-    CNorvaneApp& app = App();
-    if (!app.reader || progressDialog || app.reader->GetJob().state != RDJOB_PENDING)
+    CNorvaneApp& app = m_app;
+    if (!app.GetReader() || progressDialog || app.GetReader()->GetJob().state != RDJOB_PENDING)
         return;
     CProgressDialog dialog;
     progressDialog = &dialog;
-    dialog.Run(m_hWnd, *app.reader, [this] { KillTimer(kJobTimer); });
+    dialog.Run(m_hWnd, *app.GetReader(), [this] { KillTimer(kJobTimer); });
     progressDialog = nullptr;
     // The dialog held the reader; what the job's end does to it comes now.
     PollReaderJob();
@@ -128,10 +128,10 @@ void CMainFrame::OnJobTimer()
 
 void CMainFrame::PollReaderJob()
 {
-    CNorvaneApp& app = App();
-    if (!app.reader)
+    CNorvaneApp& app = m_app;
+    if (!app.GetReader())
         return;
-    const ReaderJob job = app.reader->GetJob();
+    const ReaderJob job = app.GetReader()->GetJob();
     const int kind = job.type;
     const HRESULT result = job.state;
     if (result == RDJOB_PENDING || kind == 0)
@@ -143,12 +143,12 @@ void CMainFrame::PollReaderJob()
             progressDialog->Finish();
         return;
     }
-    app.reader->ForgetJob();   // reported once
-    if (!app.settings.IsTransferEnabled())
+    app.GetReader()->ForgetJob();   // reported once
+    if (!app.GetSettings().IsTransferEnabled())
         app.ReleaseReader(true);
     {
-        CDocUpdateScope scope(app.settings.GetTransferDoc());
-        app.settings.GetTransferDoc().RaiseStateChange(kJobStateChange);
+        CDocUpdateScope scope(app.GetSettings().GetTransferDoc());
+        app.GetSettings().GetTransferDoc().RaiseStateChange(kJobStateChange);
     }
 
     std::wstring name, text;
@@ -163,18 +163,18 @@ void CMainFrame::PollReaderJob()
 
 bool CMainFrame::StartReaderSearch()
 {
-    CNorvaneApp& app = App();
+    CNorvaneApp& app = m_app;
     // A running search is replaced: deleting it cancels it.
     searchThread.reset();
-    const CTransferDoc& doc = app.settings.GetTransferDoc();
+    const CTransferDoc& doc = app.GetSettings().GetTransferDoc();
     const ReaderSettings& rs = doc.reader;
     std::wstring current;
     if (doc.GetSourceKind() == SOURCE_READER)
         current = doc.GetSourceValue();
-    else if (app.reader)
-        current = app.reader->GetPortName();
+    else if (app.GetReader())
+        current = app.GetReader()->GetPortName();
     std::vector<_PORT_INFO> ports;
-    for (const KnownReader& r : app.settings.knownReaders) {
+    for (const KnownReader& r : app.GetSettings().knownReaders) {
         if (r.present || _wcsicmp(r.name.c_str(), current.c_str()) == 0)
             continue;
         ports.push_back({r.name, static_cast<DWORD>(r.kind), static_cast<DWORD>(r.portValue)});
@@ -212,16 +212,16 @@ void CMainFrame::OnSearchResults()
     // A message of a search deleted since finds nothing to take.
     if (!searchThread)
         return;
-    CNorvaneApp& app = App();
+    CNorvaneApp& app = m_app;
     std::vector<_FOUND_READER> found;
     const bool done = searchThread->TakeFound(found);
     {
         // The edit raises the known readers' state change once, when anything differs.
-        auto edit = app.settings.EditKnownReaders();
+        auto edit = app.GetSettings().EditKnownReaders();
         std::vector<KnownReader>& readers = *edit;
         for (auto it = found.rbegin(); it != found.rend(); ++it) {
             const _FOUND_READER& f = *it;
-            const int index = app.settings.FindReader(f.portName);
+            const int index = app.GetSettings().FindReader(f.portName);
             if (index < 0) {
                 KnownReader r;
                 r.name = f.portName;

@@ -19,7 +19,7 @@ constexpr UINT kPageListResized = 1;
 
 CAppSettings& Settings()
 {
-    return App().settings;
+    return App().GetSettings();
 }
 
 std::wstring OnOffText(bool on)
@@ -70,15 +70,15 @@ LRESULT CAppStatusBar::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
 
 std::wstring CMainFrame::LastKeyText() const
 {
-    CNorvaneApp& app = App();
-    const CAppSettings& settings = app.settings;
+    CNorvaneApp& app = m_app;
+    const CAppSettings& settings = app.GetSettings();
     const _LAST_TRANSFER& last = settings.GetLastTransfer();
     if (last.keyNumber.length == 0)
         return std::wstring();
     app.LoadKeyTypeNames();
     std::wstring text;
     if (last.keyType >= 0 && last.keyType < kKeyTypeCount)
-        text = app.keyTypeNames[last.keyType];
+        text = app.GetKeyTypeNames()[last.keyType];
     const int form = settings.GetKeyViewFormat() != KEY_VIEW_AUTO ? settings.GetKeyViewFormat()
                                                                    : ResolveKeyViewFormat(KEY_VIEW_AUTO, last.keyType);
     std::wstring number;
@@ -92,7 +92,7 @@ std::wstring CMainFrame::StatusText(int part)
     std::wstring text;
     switch (part) {
     case 0:
-        if (CReader* reader = App().reader.get()) {
+        if (CReader* reader = m_app.GetReader()) {
             const ReaderJob job = reader->GetJob();
             const ReaderStatus status = reader->GetStatus();
             if (job.state == RDJOB_PENDING && (job.type == RDJOB_TEMIC_INIT || job.type == RDJOB_WRITE_KEYS)) {

@@ -21,7 +21,7 @@ constexpr DWORD kExpandRoom = 260;
 
 CAppSettings& Settings()
 {
-    return App().settings;
+    return App().GetSettings();
 }
 
 template <size_t N>
@@ -178,7 +178,7 @@ void CMainFrame::PlayEventSound(int soundEvent)
         // The media command quotes the name: a quote inside it would end the name early and
         // let the rest be read as further words of the command.
         if (path.find(L'"') != std::wstring::npos) {
-            CNorvaneApp& app = App();
+            CNorvaneApp& app = m_app;
             if (app.IsLogged(LOG_THRESHOLD_WARNING))
                 LogMessageById(&app, nullptr, LOG_WARNING, IDS_LOG_SOUND_NAME, path.c_str());
             return;

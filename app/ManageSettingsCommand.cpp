@@ -34,6 +34,6 @@ void RunManageSettingsDialog(CMainFrame& frame)
     frame.StorePageEdits();
     CNorvaneApp& app = App();
     CManageSettingsHost host(app);
-    CManageSettingsDialog dialog(app.settings, host);
+    CManageSettingsDialog dialog(app.GetSettings(), host);
     dialog.RunModal(frame.m_hWnd);
 }

@@ -29,22 +29,14 @@ int RunMessageLoop()
 {
     CNorvaneApp& app = App();
     CAppMessageSource source(app);
-    return RunIdleLoop(source, [&app]() -> IIdleTarget* { return app.mainFrame.get(); });
+    return RunIdleLoop(source, [&app]() -> IIdleTarget* { return app.GetMainFrame(); });
 }
 
 void ShutDownApplication()
 {
     CNorvaneApp& app = App();
     app.RemoveObservers();
-    if (app.mainFrame) {
-        app.mainFrame->Destroy();
-        app.mainFrame.reset();
-    }
-    app.m_pMainWnd = nullptr;
-    if (app.mainClassAtom) {
-        UnregisterClassW(kMainWindowClass, GetProgramModule());
-        app.mainClassAtom = 0;
-    }
+    app.DestroyMainFrame();
     app.DestroyOwnerWindow();
     app.CloseEventLog();
 }

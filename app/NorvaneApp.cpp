@@ -44,11 +44,7 @@ CNorvaneApp::~CNorvaneApp()
     }
     ReleaseWorkers();
     cccid.Shutdown();
-    m_pMainWnd = nullptr;
-    if (mainClassAtom) {
-        UnregisterClassW(kMainWindowClass, GetProgramModule());
-        mainClassAtom = 0;
-    }
+    DestroyMainFrame();
     DestroyOwnerWindow();
     if (languageModule) {
         SetResourceModule(GetProgramModule());

@@ -85,8 +85,7 @@ public:
     void MarkDirty(HostUpdate what) override;
     // (app/TableSettings.cpp)
     ITableSettings& GetTableSettings() override;
-    void ExchangeDialogPlacement(bool save, HWND dialog, int slot) override;
-    const std::wstring& GetKeyTypeName(int keyType) override;
+
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
     // The event table and the transfer log for the pages (app/AppLogCommands.cpp).
     void LogPageEvent(int level, UINT stringId) override;
@@ -96,30 +95,23 @@ public:
     int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
     void PrepareMenu(HMENU menu) override;
     HWND GetMainWindow() override { return GetMainFrameWindow(); }
-    bool ExchangeWindowPlacement(bool save, HWND window, int slot) override
-    {
-        return ExchangeWindowPlacement(save, window, slot, -1);
-    }
     HWND ActivateTargetWindow() override;
     bool GetBridgeConnections(std::vector<std::wstring>& peers) override;
     // The waiting launchers: the main window is brought forward and owns the dialog.
     bool ShowCmdLineDialog() override;
     bool ShowHttpRequestDialog() override;
-    void UpdateMenuHotkeyTexts(HMENU menu) override;
     void ShowLastKeyDialog(HWND owner) override;
     bool ShowNewFormatDialog(int* index, HWND owner) override;
     const std::array<std::wstring, 22>& GetKeyTypeNames() override;
     void SetHotkeyCapture(bool focused) override;
     void TryEventSound(int soundEvent) override;
     int GetPlayingSound() override;
-    // The capture fields that have the focus now.
-    int hotkeyCaptures = 0;
 
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
     bool StartTransfer(bool interactive) override;
     void StopTransfer() override;
-    bool RestartTransfer(bool interactive) override;
+    bool RestartTransfer(bool interactive);
     // The first selected eligible row of the key list: transferred, marked, and the selection
     // moved on. False when nothing was transferred or the transfer failed.
     bool TransferNextKey() override;
@@ -171,9 +163,10 @@ public:
     // A window's placement slot (and show-state slot, -1 none): save (true) into the settings,
     // or restore (false) from them, centring what has no stored position or a position on no
     // monitor. False when the placement cannot be read or applied; the settings stay untouched.
-    bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot) override;
+    bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot = -1) override;
     // The key-type names of RCDATA 800, once; names the resource lacks stay empty.
-    void LoadKeyTypeNames();
+    // True when this call read them (false: they were there already).
+    bool LoadKeyTypeNames();
     // Opens or closes the event table as "eventLog" "enabled" says.
     void UpdateEventLog() override;
     // The start event: the program's and the system's versions.
@@ -183,17 +176,6 @@ public:
     // Applies the settings' language: its library becomes the resource module (the built-in
     // texts when it is missing or broken) and the presets are merged for it.
     void ApplyLanguage();
-    // The loaded language library (null: the built-in texts), its index in the settings'
-    // languages, and the help file last shown.
-    HMODULE languageModule = nullptr;
-    // Set while a language switch rebuilds the main window: its teardown then keeps the
-    // transfer, the reader and the bridge link, and does not end the program.
-    bool recreatingMainWindow = false;
-    // The frame object of a window a language switch replaced: the switch may come from that
-    // window's own handler, so the object lives on until the next switch or the end.
-    std::unique_ptr<CMainFrame> retiredFrame;
-    int appliedLanguage = 0;
-    std::wstring helpFile;
 
     // Event table (app/AppLogCommands.cpp): open and close with the history rule; one event
     // of string `id` printed with the arguments, only while the table is open.
@@ -217,6 +199,54 @@ public:
     // The PC/SC watcher's reader list changed (its thread): WM_USER+5 to the main window.
     static void OnCcidReadersChanged(void* owner, CCcidConnection* watcher, uint32_t value);
 
+    // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/AppPageHost.cpp) ----
+    // Renders the key through its format, hands the text to the destination and records the
+    // outcome. The extra value travels with the last-transfer record only. The result code.
+    HRESULT TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra);
+    // The commands that hotkeys can be bound to, read from the resource on first use.
+    std::shared_ptr<CActionHdBk> GetActionCatalogue() override;
+
+    // ---- The application's parts as the rest of app/ sees them ----
+    // The main frame (null before it is made and after the end).
+    CMainFrame* GetMainFrame() const { return mainFrame.get(); }
+    // Destroys the main window and its frame object.
+    void DestroyMainFrame();
+    // The reader worker (null while no reader source needs it), the bridge link (null while the
+    // transfer does not run to it), the HTTP client (null before its first use).
+    CReader* GetReader() const { return reader.get(); }
+    // Puts a reader of the caller's making in place of the one there is (null: none).
+    void SetReader(std::unique_ptr<CReader> worker);
+    CPortavo* GetBridgeLink() const { return bridgeLink.get(); }
+    HttpClient* GetInetSession() const { return inetSession.get(); }
+    CCcidConnection& Ccid() { return cccid; }
+    // Where the PC/SC watcher's list changes go (the main window while it exists; null none).
+    void SetCcidNotifyWindow(HWND window) { ccidNotifyWindow = window; }
+    // The capture fields that have the focus now.
+    int HotkeyCaptures() const { return hotkeyCaptures; }
+    // The loaded language library (null: the built-in texts) and its index in the settings'
+    // languages.
+    HMODULE LanguageModule() const { return languageModule; }
+    int AppliedLanguage() const { return appliedLanguage; }
+    // Set while a language switch rebuilds the main window: its teardown then keeps the
+    // transfer, the reader and the bridge link, and does not end the program.
+    bool IsRecreatingMainWindow() const { return recreatingMainWindow; }
+    // The next help request opens the help file again.
+    void ForgetHelpFile() { helpFile.clear(); }
+
+private:
+    // The capture fields that have the focus now.
+    int hotkeyCaptures = 0;
+    // The loaded language library (null: the built-in texts), its index in the settings'
+    // languages, and the help file last shown.
+    HMODULE languageModule = nullptr;
+    // Set while a language switch rebuilds the main window: its teardown then keeps the
+    // transfer, the reader and the bridge link, and does not end the program.
+    bool recreatingMainWindow = false;
+    // The frame object of a window a language switch replaced: the switch may come from that
+    // window's own handler, so the object lives on until the next switch or the end.
+    std::unique_ptr<CMainFrame> retiredFrame;
+    int appliedLanguage = 0;
+    std::wstring helpFile;
     // In force while the application lives; declared first of the members so that what the
     // others do while they are destroyed still goes through it.
     CAppSystemServices systemServices;
@@ -226,8 +256,6 @@ public:
     CBaseAppWnd ownerWnd;
     std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // index = key type; LoadKeyTypeNames
     bool keyTypeNamesLoaded = false;
-    std::wstring dataFolder;                  // no trailing backslash
-    bool portable = false;
     // The reader worker while a reader source needs it (or a reader job runs), the bridge link
     // while the transfer runs to it, the HTTP client from its first use. Their threads log
     // through the settings, so the destructor stops and frees them before the settings go.
@@ -242,18 +270,8 @@ public:
     CCcidConnection cccid;
     // Where the watcher's list changes go: the main window from its creation to its end.
     std::atomic<HWND> ccidNotifyWindow{nullptr};
-
-    // ---- Key transfer and action catalogue (app/AppTransfer.cpp, app/AppPageHost.cpp) ----
-    // Renders the key through its format, hands the text to the destination and records the
-    // outcome. The extra value travels with the last-transfer record only. The result code.
-    HRESULT TransferKey(int keyType, const _KEY_NUMBER& key, uint32_t extra);
-    // The commands that hotkeys can be bound to, read from the resource on first use.
-    std::shared_ptr<CActionHdBk> GetActionCatalogue() override;
     std::shared_ptr<CActionHdBk> actionCatalogue;
-    // Command id to its hotkey entry, while hotkeys are enabled; a later entry wins.
-    std::map<uint16_t, uint32_t> commandHotkeys;
 
-private:
     void DrainReader(CReader& worker);
     // The reader whose queue is being drained (also one already taken out to be released).
     CReader* m_drainedReader = nullptr;

@@ -142,7 +142,7 @@ void ShowAboutDialog(HWND)
 bool RestartElevated(const wchar_t* arguments)
 {
     CNorvaneApp& app = App();
-    CMainFrame* frame = app.mainFrame.get();
+    CMainFrame* frame = app.GetMainFrame();
     // 1. The questions of closing (save the configuration, exit?); the settings are saved.
     if (frame && frame->m_hWnd && !frame->CanClose())
         return false;
@@ -165,7 +165,7 @@ bool RestartElevated(const wchar_t* arguments)
 bool ActivateTargetWindow(HWND* found)
 {
     CNorvaneApp& app = App();
-    const _TRANS_DST_KEYBOARD& keyboard = app.settings.GetTransferDoc().Keyboard();
+    const _TRANS_DST_KEYBOARD& keyboard = app.GetSettings().GetTransferDoc().Keyboard();
     // The whole stacking order from the top: the window to activate may lie above the
     // foreground window (a minimised one, or the foreground being a tool window of ours).
     HWND target = app.FindTargetWindow(keyboard.filterClass.c_str(), keyboard.filterTitle.c_str(),

@@ -37,7 +37,7 @@ void PerformStartAction(const _CMDLINE_INFO& info, bool interactive)
         app.RestartTransfer(interactive);
         break;
     default:
-        if (app.settings.autoStart && app.settings.GetTransferDoc().GetSourceKind() != SOURCE_NONE)
+        if (app.GetSettings().autoStart && app.GetSettings().GetTransferDoc().GetSourceKind() != SOURCE_NONE)
             app.StartTransfer(interactive);
         break;
     }
@@ -47,8 +47,8 @@ void PerformStartAction(const _CMDLINE_INFO& info, bool interactive)
 // Steps 2 to 4: the settings file, then what the command line replaces.
 void LoadSettings(const _CMDLINE_INFO& info, _CMDLINE_INFO& effective)
 {
-    CAppSettings& settings = App().settings;
-    const std::wstring path = App().dataFolder + L"\\" + kSettingsFileName;
+    CAppSettings& settings = App().GetSettings();
+    const std::wstring path = App().GetSettings().GetDataFolder() + L"\\" + kSettingsFileName;
     if (settings.GetSettingsPath() != path)
         settings.SetSettingsPath(path);
     settings.LoadOrDefaults(!info.Has(CMDF_CONFIG));
@@ -172,13 +172,15 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     CNorvaneApp& app = App();
     std::wstring roaming;
     GetRoamingAppDataPath(roaming);
-    if (!ChooseDataFolder(SystemServices().ProgramPath(), roaming, app.GetMainFrameWindow(), app.dataFolder, app.portable))
+    std::wstring dataFolder;
+    bool portable = false;
+    if (!ChooseDataFolder(SystemServices().ProgramPath(), roaming, app.GetMainFrameWindow(), dataFolder, portable))
         return kStartEnd;
-    app.settings.SetDataFolder(app.dataFolder, app.portable);
+    app.GetSettings().SetDataFolder(dataFolder, portable);
     // A save that a crash cut short left its temporary file beside the settings file.
-    RemoveStaleTempFiles(app.dataFolder, kStaleTempFileAgeMs);
+    RemoveStaleTempFiles(dataFolder, kStaleTempFileAgeMs);
 
-    CDocUpdateScope scope(app.settings);
+    CDocUpdateScope scope(app.GetSettings());
     _CMDLINE_INFO parsed, info;
     ParseCommandLine(commandLine, parsed);
     LoadSettings(parsed, info);
@@ -206,9 +208,9 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     }
 
     // 8. The ordered initialisation.
-    app.settings.GetTransferDoc().Open();
+    app.GetSettings().GetTransferDoc().Open();
     app.AddObservers();
-    app.cccid.SetListChangeCallback(&app, &CNorvaneApp::OnCcidReadersChanged);
+    app.Ccid().SetListChangeCallback(&app, &CNorvaneApp::OnCcidReadersChanged);
     app.ListLanguages();
     app.ApplyLanguage();
     if (IsWindowsVistaOrLater())
@@ -222,9 +224,9 @@ int StartApplication(const wchar_t* commandLine, int showMode)
     app.ListConfigurations();
 
     // 10. First show.
-    int32_t showState = app.settings.showStates[kShowStateMainWindow];
-    const bool show = DecideMainWindowShow(info, showMode, app.settings.GetHistoryFlags(), showState);
-    app.settings.SetShowState(kShowStateMainWindow, showState);
+    int32_t showState = app.GetSettings().showStates[kShowStateMainWindow];
+    const bool show = DecideMainWindowShow(info, showMode, app.GetSettings().GetHistoryFlags(), showState);
+    app.GetSettings().SetShowState(kShowStateMainWindow, showState);
     HWND mainWindow = app.GetMainFrameWindow();
     app.ExchangeWindowPlacement(false, mainWindow, kPlacementMainWindow, kShowStateMainWindow);
     // Not shown: it stays minimised out of sight, so a tray icon "when minimized" still
@@ -233,7 +235,7 @@ int StartApplication(const wchar_t* commandLine, int showMode)
         ShowWindow(mainWindow, SW_HIDE);
 
     // 11. Event table.
-    if (app.settings.IsEventLogEnabled()) {
+    if (app.GetSettings().IsEventLogEnabled()) {
         app.UpdateEventLog();
         app.RecordStartEvent();
     }

@@ -6,32 +6,32 @@
 
 bool CAppTableSettings::GetNoSortHeader()
 {
-    return m_app.settings.GetNoSortHeader();
+    return m_app.GetSettings().GetNoSortHeader();
 }
 
 void CAppTableSettings::SetNoSortHeader(bool on)
 {
-    m_app.settings.SetNoSortHeader(on);
+    m_app.GetSettings().SetNoSortHeader(on);
 }
 
 bool CAppTableSettings::GetTableGrid()
 {
-    return m_app.settings.view.tableGrid;
+    return m_app.GetSettings().view.tableGrid;
 }
 
 bool CAppTableSettings::GetAlternateRows()
 {
-    return m_app.settings.view.altListBkColor;
+    return m_app.GetSettings().view.altListBkColor;
 }
 
 std::vector<ColumnDesc> CAppTableSettings::GetChooserColumns()
 {
-    return m_app.settings.Columns(COLS_COLUMNLIST);
+    return m_app.GetSettings().Columns(COLS_COLUMNLIST);
 }
 
 void CAppTableSettings::StoreChooserColumns(const std::vector<ColumnDesc>& columns)
 {
-    CSettingsEdit<std::vector<ColumnDesc>> stored = m_app.settings.EditColumns(COLS_COLUMNLIST);
+    CSettingsEdit<std::vector<ColumnDesc>> stored = m_app.GetSettings().EditColumns(COLS_COLUMNLIST);
     stored->resize(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
         ColumnDesc& c = (*stored)[i];
@@ -44,7 +44,7 @@ void CAppTableSettings::StoreChooserColumns(const std::vector<ColumnDesc>& colum
 
 CDocument* CAppTableSettings::GetSettingsDocument()
 {
-    return &m_app.settings;
+    return &m_app.GetSettings();
 }
 
 void CAppTableSettings::ExchangeChooserPlacement(bool save, HWND dialog)
@@ -54,7 +54,7 @@ void CAppTableSettings::ExchangeChooserPlacement(bool save, HWND dialog)
 
 CToolTipCtrl* CAppTableSettings::GetMainToolTip()
 {
-    return m_app.mainFrame && m_app.mainFrame->ToolTip().m_hWnd ? &m_app.mainFrame->ToolTip() : nullptr;
+    return m_app.GetMainFrame() && m_app.GetMainFrame()->ToolTip().m_hWnd ? &m_app.GetMainFrame()->ToolTip() : nullptr;
 }
 
 ITableSettings& CNorvaneApp::GetTableSettings()

@@ -96,7 +96,7 @@ std::wstring KeyTypeNames(uint32_t mask)
             continue;
         if (!out.empty())
             out += L", ";
-        out += app.keyTypeNames[type];
+        out += app.GetKeyTypeNames()[type];
     }
     return out;
 }
@@ -115,7 +115,7 @@ void StartProgram(const wchar_t* file, const wchar_t* verb)
 
 void ShowPageOf(int pageId)
 {
-    App().settings.SetCurrentPage(pageId);
+    App().GetSettings().SetCurrentPage(pageId);
 }
 
 void FrameCommand(int id)
@@ -377,8 +377,8 @@ void CTransToolBar::RefreshSource(bool rebuild)
     } else {
         SendMessageW(m_source, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         std::wstring text = doc.GetSourceValue();
-        if (readerSource && App().reader && App().reader->GetPortName() == text) {
-            const ReaderStatus status = App().reader->GetStatus();
+        if (readerSource && App().GetReader() && App().GetReader()->GetPortName() == text) {
+            const ReaderStatus status = App().GetReader()->GetStatus();
             text = SourceItemText(text, status.model);
         }
         if (HWND edit = reinterpret_cast<HWND>(SendMessageW(m_source, CBEM_GETEDITCONTROL, 0, 0)))
@@ -437,7 +437,7 @@ bool CTransToolBar::OnCommand(int id, int code, HWND control)
         return true;
     }
     if (id == IDC_TRANS_SOURCE && code == CBN_DROPDOWN) {
-        if (CMainFrame* frame = App().mainFrame.get())
+        if (CMainFrame* frame = App().GetMainFrame())
             frame->StartReaderSearch();
         return true;
     }
@@ -633,10 +633,10 @@ bool CTransToolBar::FillReaderTip(int readerIndex)
     int state = 0;
     const CTransferDoc& doc = Doc();
     CNorvaneApp& app = App();
-    if (doc.GetSourceKind() == SOURCE_READER && doc.GetSourceValue() == reader.name && app.reader &&
-        app.reader->IsRunning()) {
+    if (doc.GetSourceKind() == SOURCE_READER && doc.GetSourceValue() == reader.name && app.GetReader() &&
+        app.GetReader()->IsRunning()) {
         // The running reader knows what the port list may not have asked yet.
-        const ReaderStatus status = app.reader->GetStatus();
+        const ReaderStatus status = app.GetReader()->GetStatus();
         state = status.state;
         if (reader.model == kReaderModelUnknown && status.model != kReaderModelUnknown) {
             reader.model = status.model;
@@ -672,7 +672,7 @@ bool CTransToolBar::FillReaderTip(int readerIndex)
                 continue;
             if (!keys.empty())
                 keys += ", ";
-            const std::string name = TipMarkupText(app.keyTypeNames[type]);
+            const std::string name = TipMarkupText(app.GetKeyTypeNames()[type]);
             keys += (transferred & (1u << type)) ? name : "<font effects=08>" + name + "</font>";
         }
     }
@@ -700,7 +700,7 @@ bool CTransToolBar::FillDestinationTip(int type)
             FormatResString(mode, IDS_PTV_CLIENT, bridge.address.c_str());
         CNorvaneApp& app = App();
         m_tip.SetVariable(L"MODE", mode, 1);
-        m_tip.SetVariable(L"S", LinkStateText(app.bridgeLink ? app.bridgeLink->GetState() : 0), 1);
+        m_tip.SetVariable(L"S", LinkStateText(app.GetBridgeLink() ? app.GetBridgeLink()->GetState() : 0), 1);
         m_tip.SetVariable(L"A", bridge.address, 1);
         m_tip.SetVariable(L"PORT", std::to_wstring(bridge.port), 1);
         m_tip.SetVariable(L"NVT", ResString(bridge.nvt ? IDS_ON : IDS_OFF), 1);

@@ -77,7 +77,7 @@ void StorePageEdits(CMainFrame* frame)
 // The event and debug-log line of a start or restart, with the source and destination texts.
 void RecordSourceAndDestination(CNorvaneApp& app, UINT id)
 {
-    const CTransferDoc& doc = app.settings.GetTransferDoc();
+    const CTransferDoc& doc = app.GetSettings().GetTransferDoc();
     const std::wstring source = SourceText(doc);
     const std::wstring destination = DestinationText(doc);
     app.LogEvent(_time64(nullptr), kEventInformation, id, nullptr, source, destination);
@@ -99,7 +99,7 @@ void ReportStartFailure(CNorvaneApp& app, bool interactive, UINT id, HRESULT cod
     if (id == IDS_LOG_ERROR)
         app.LogEvent(_time64(nullptr), kEventError, id, nullptr, static_cast<unsigned>(code), text);
     else
-        LogEventText(app.settings, &app, _time64(nullptr), kEventError, id, nullptr, text);
+        LogEventText(app.GetSettings(), &app, _time64(nullptr), kEventError, id, nullptr, text);
 }
 
 void ReportStartException(CNorvaneApp& app, bool interactive, const std::exception& e)

@@ -20,7 +20,7 @@ void CKeyTypesLvData::GetDispInfo(LVITEMW* item)
 {
     const int type = KeyTypeOfRow(item->iItem);
     if ((item->mask & LVIF_TEXT) && item->iSubItem == 0)
-        item->pszText = const_cast<wchar_t*>(type < 0 ? L"" : m_host.GetKeyTypeName(type).c_str());
+        item->pszText = const_cast<wchar_t*>(type < 0 ? L"" : KeyTypeName(m_host, type).c_str());
     if (item->mask & LVIF_STATE) {
         const uint32_t bit = type < 0 ? 0 : 1u << type;
         UINT state = KEYTYPE_STATE_UNCHECKED;

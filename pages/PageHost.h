@@ -33,7 +33,6 @@ public:
     // Transfer control; interactive lets it ask and report in message boxes.
     virtual bool StartTransfer(bool interactive) = 0;
     virtual void StopTransfer() = 0;
-    virtual bool RestartTransfer(bool interactive) = 0;
     // The next selected key of the key list; false when none was transferred.
     virtual bool TransferNextKey() = 0;
 
@@ -55,8 +54,8 @@ public:
     virtual HIMAGELIST GetLargeImageList() = 0;
 
     virtual void MarkDirty(HostUpdate what) = 0;
-    // Writes the hotkey texts into a menu a page is about to open, and the page's own shortcuts
-    // (hotkey entries: command << 16 | hotkey) after them.
+    // Writes the hotkey texts into a menu a page is about to open, as the frame's menus show
+    // them, and the page's own shortcuts (hotkey entries: command << 16 | hotkey) after them.
     virtual void PrepareMenuShortcuts(HMENU menu, const std::vector<uint32_t>& shortcuts) = 0;
 
     // What the pages' tables and their column chooser use of the settings and the main window;
@@ -87,13 +86,6 @@ public:
     // characters written.
     virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
 
-    // A dialog's window placement in a placement slot of the settings: restored (save false) or
-    // stored (save true).
-    virtual void ExchangeDialogPlacement(bool save, HWND dialog, int slot) = 0;
-
-    // The long name of a key type (the key-type names of the resource module); empty outside
-    // the list.
-    virtual const std::wstring& GetKeyTypeName(int keyType) = 0;
 
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the
     // button that closed it. dontAsk, when given, shows the "Do not ask" box (in and out).
@@ -104,8 +96,9 @@ public:
     virtual void PrepareMenu(HMENU menu) = 0;
     // The main window (null when there is none): the pages' tools move it out of the way.
     virtual HWND GetMainWindow() = 0;
-    // Saves (true) or restores (false) a dialog's placement in a slot of the settings.
-    virtual bool ExchangeWindowPlacement(bool save, HWND window, int slot) = 0;
+    // Saves (true) or restores (false) a dialog's placement in a placement slot of the settings,
+    // and its show state in a show-state slot (-1 none).
+    virtual bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot = -1) = 0;
     // Finds the keyboard destination's target window by its filter, restores and activates it;
     // null, after the error box, when there is none.
     virtual HWND ActivateTargetWindow() = 0;
@@ -114,11 +107,6 @@ public:
     // The modal editors of the command-line and the HTTP destinations; true after OK.
     virtual bool ShowCmdLineDialog() = 0;
     virtual bool ShowHttpRequestDialog() = 0;
-    // The hotkey texts of the menu's items, as the frame's menus show them.
-    virtual void UpdateMenuHotkeyTexts(HMENU menu) = 0;
-    // A dialog's placement slot (and show-state slot, -1 none): saved into the settings, or
-    // restored from them.
-    virtual bool ExchangeWindowPlacement(bool save, HWND window, int slot, int showStateSlot) = 0;
     // The key dialog on the last key; what it stores is the last key of the settings.
     virtual void ShowLastKeyDialog(HWND owner) = 0;
     // The format dialog for a new format, run modally; true on OK, with the new format's index
@@ -138,3 +126,11 @@ public:
 protected:
     ~IPageHost() = default;
 };
+
+// The long name of a key type in the interface language; empty outside the list.
+inline const std::wstring& KeyTypeName(IPageHost& host, int keyType)
+{
+    static const std::wstring none;
+    const auto& names = host.GetKeyTypeNames();
+    return keyType >= 0 && keyType < static_cast<int>(names.size()) ? names[keyType] : none;
+}

@@ -965,7 +965,7 @@ void CFormatsPage::ShowListMenu(POINT at)
     CheckFilterItems(menu, Settings().GetFormatsFilter());
     GreySpreadsheetItems(menu);
     SetMenuDefaultItem(menu, ID_FORMAT_EDIT, FALSE);
-    m_host->UpdateMenuHotkeyTexts(menu);
+    m_host->PrepareMenuShortcuts(menu, {});
     TrackPopupMenu(menu, TPM_LEFTBUTTON | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
 }
 

@@ -59,7 +59,7 @@ std::wstring KeyTypesText(uint32_t mask, IPageHost& host)
         while (!(known & (1u << type)))
             ++type;
         if (type < kKeyTypeCount)
-            return host.GetKeyTypeName(type);
+            return KeyTypeName(host, type);
     }
     std::wstring text;
     for (int bit = 0; bit < static_cast<int>(std::size(kShortTypeNames)); ++bit) {
@@ -146,7 +146,7 @@ LRESULT CKeyFiltersDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam,
         return 1;
     case WM_DESTROY:
         m_observer.Reset();
-        m_host.ExchangeDialogPlacement(true, hwnd, kPlacementSlot);
+        m_host.ExchangeWindowPlacement(true, hwnd, kPlacementSlot);
         m_list.Destroy();
         m_types.Destroy();
         m_typesData.SetEventCallback(nullptr, nullptr);
@@ -188,7 +188,7 @@ bool CKeyFiltersDialog::OnInitDialog()
     SetWindowPos(Item(IDC_KF_SIZE_CHECK), nullptr, label.left, label.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     SendItem(IDC_KF_SIZE_SPIN, UDM_SETRANGE32, 0, 65535);
-    m_host.ExchangeDialogPlacement(false, m_hWnd, kPlacementSlot);
+    m_host.ExchangeWindowPlacement(false, m_hWnd, kPlacementSlot);
 
     RefreshList();
     for (size_t i = 0; i < m_work.filters.size(); ++i)

@@ -310,7 +310,7 @@ void CTransferPage::RefreshLastTransfer()
     if (last.time.GetTime() != 0)
         last.time.Format(L"%x %X", time);
     SetItemText(IDC_TP_TIME, time.c_str());
-    const std::wstring key = LastTransferKeyText(last, m_host->GetKeyTypeName(last.keyType));
+    const std::wstring key = LastTransferKeyText(last, KeyTypeName(*m_host, last.keyType));
     SetItemText(IDC_TP_KEY, key.c_str());
     SetItemText(IDC_TP_FORMAT, LastTransferFormatText(last).c_str());
     SetItemText(IDC_TP_TRANSFERRED, last.transferred.c_str());

@@ -155,7 +155,7 @@ protected:
 TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR | PANEL_TOOLBAR);
     ASSERT_TRUE(Frame()->PageListBar());
     HWND tree = Frame()->PageListBar()->Tree();

@@ -29,7 +29,7 @@ class AdvancedPageApp : public AppTest
 protected:
     CAdvAllPage& ShowAll()
     {
-        App().settings.SetAdvancedShowAll(true);
+        App().GetSettings().SetAdvancedShowAll(true);
         EXPECT_TRUE(App().ShowPage(PAGE_ADVANCED));
         auto* page = static_cast<CAdvancedPage*>(Frame()->GetCurrentPageObject());
         return *static_cast<CAdvAllPage*>(page->View(1));
@@ -62,7 +62,7 @@ TEST_F(AdvancedPageApp, ValuesTakeEffectWhereTheirRowsSay)
     HWND toolbar = GetDlgItem(FrameWindow(), IDC_PAGE_TOOLBAR);
     for (bool on : {true, false}) {
         SetYesNo(all, 12, on);
-        EXPECT_EQ(on, App().settings.view.topMost);
+        EXPECT_EQ(on, App().GetSettings().view.topMost);
         EXPECT_TRUE(Frame()->DirtyBits() & MFD_TOPMOST);
         Frame()->IdleUpdate();
         EXPECT_EQ(on, SendMessageW(toolbar, TB_ISBUTTONCHECKED, ID_TOPMOST, 0) != 0);
@@ -75,7 +75,7 @@ TEST_F(AdvancedPageApp, ValuesTakeEffectWhereTheirRowsSay)
     EXPECT_EQ(RunValue(), L"<none>");
 
     SetYesNo(all, 29, true);  // "Exit Norvane" asks first
-    EXPECT_TRUE(App().settings.GetConfirmFlags() & CONFIRM_EXIT);
+    EXPECT_TRUE(App().GetSettings().GetConfirmFlags() & CONFIRM_EXIT);
     SetYesNo(all, 29, false);
     ShutDown();
 }

@@ -154,13 +154,13 @@ void AppTest::SetUp()
     m_programPath = m_folder.File(L"Norvane.exe");
     m_system.programPath = [this] { return m_programPath; };
     CNorvaneApp& app = App();
-    app.settings.GetTransferDoc().Close(false);
-    app.settings.GetTransferDoc().SetDefaults();
-    app.settings.GetTransferDoc().SetPathName(L"");
+    app.GetSettings().GetTransferDoc().Close(false);
+    app.GetSettings().GetTransferDoc().SetDefaults();
+    app.GetSettings().GetTransferDoc().SetPathName(L"");
     // Each test starts the program as a new process would: no language applied yet.
-    app.settings.GetTransferDoc().SetInterfaceLanguageApplied(false);
-    app.helpFile.clear();
-    app.settings.SetDefaults();
+    app.GetSettings().GetTransferDoc().SetInterfaceLanguageApplied(false);
+    app.ForgetHelpFile();
+    app.GetSettings().SetDefaults();
     PumpWaitingMessages();
 }
 
@@ -176,12 +176,12 @@ int AppTest::Start(const wchar_t* commandLine, int showMode)
 
 CMainFrame* AppTest::Frame() const
 {
-    return App().mainFrame.get();
+    return App().GetMainFrame();
 }
 
 HWND AppTest::FrameWindow() const
 {
-    return App().mainFrame ? App().mainFrame->m_hWnd : nullptr;
+    return App().GetMainFrame() ? App().GetMainFrame()->m_hWnd : nullptr;
 }
 
 int AppTest::RunLoop()

@@ -27,8 +27,8 @@ protected:
         };
         ASSERT_EQ(kStartContinue, Start());
     }
-    CAppSettings& Settings() { return App().settings; }
-    CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    CAppSettings& Settings() { return App().GetSettings(); }
+    CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
     // A configuration file holding the connect timeout, written as the program writes one.
     void WriteConfiguration(const std::wstring& name, int32_t timeout)
     {

@@ -75,7 +75,7 @@ TEST_F(DestinationPagesApp, ServerPeersShowInTheListAndANewLocalPortMovesTheLink
 {
     transfer_test::CWinsock winsock;
     ASSERT_EQ(kStartContinue, Start());
-    CTransferDoc& doc = App().settings.GetTransferDoc();
+    CTransferDoc& doc = App().GetSettings().GetTransferDoc();
     const USHORT port = UnusedLoopbackPort();
     doc.SetPortavoType(PORTAVO_SERVER);
     doc.SetPortavoServer(port, 2);
@@ -142,7 +142,7 @@ TEST_F(DestinationPagesApp, DialogsRunOverTheMainWindowAndWhatTheyStoreRunsAtATr
         robot.Join();
         EXPECT_EQ(FrameWindow(), owner) << c.caption;
     }
-    CTransferDoc& doc = App().settings.GetTransferDoc();
+    CTransferDoc& doc = App().GetSettings().GetTransferDoc();
     EXPECT_EQ(L"http://h/?k=%KeyNum%", doc.HttpRequest().address);
     EXPECT_EQ(L"%TEMP%", doc.CmdLine().initialDir);
 

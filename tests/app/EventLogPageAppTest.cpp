@@ -34,10 +34,10 @@ TEST_F(EventLogPageApp, WriteSwitchedFromThePageShowsItsOwnEvents)
     ASSERT_EQ(kStartContinue, Start());
     CNorvaneApp& app = App();
     // Events are kept when the table closes, so that it shows both switches when opened again.
-    app.settings.SetHistoryFlags(app.settings.GetHistoryFlags() | HIST_EVENT_RECORDS);
-    app.settings.SetEventLogEnabled(false);
+    app.GetSettings().SetHistoryFlags(app.GetSettings().GetHistoryFlags() | HIST_EVENT_RECORDS);
+    app.GetSettings().SetEventLogEnabled(false);
     app.UpdateEventLog();
-    ASSERT_FALSE(app.settings.GetEventLog().IsOpen());
+    ASSERT_FALSE(app.GetSettings().GetEventLog().IsOpen());
     ASSERT_TRUE(app.ShowPage(PAGE_EVENT_LOG));
     CBasePage* page = Frame()->GetCurrentPageObject();
     ASSERT_TRUE(page && page->m_hWnd);
@@ -45,13 +45,13 @@ TEST_F(EventLogPageApp, WriteSwitchedFromThePageShowsItsOwnEvents)
     EXPECT_EQ(0, ListView_GetItemCount(list));
 
     SendMessageW(page->m_hWnd, WM_COMMAND, ID_EVENTLOG_ENABLE, 0);
-    ASSERT_TRUE(app.settings.GetEventLog().IsOpen());
+    ASSERT_TRUE(app.GetSettings().GetEventLog().IsOpen());
     ASSERT_GE(ListView_GetItemCount(list), 1);
     EXPECT_EQ(L"Write enabled", Cell(list, 0, 2));
 
     const int before = ListView_GetItemCount(list);
     SendMessageW(page->m_hWnd, WM_COMMAND, ID_EVENTLOG_DISABLE, 0);
-    EXPECT_FALSE(app.settings.GetEventLog().IsOpen());
+    EXPECT_FALSE(app.GetSettings().GetEventLog().IsOpen());
     EXPECT_EQ(0, ListView_GetItemCount(list));
 
     // Opened again, the table holds both events and the new one, the newest first.

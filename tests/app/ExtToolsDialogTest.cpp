@@ -54,7 +54,7 @@ protected:
 
 TEST_F(ExtToolsDialogTest, AddedTitlesCommandChecksAndApplyToTheToolsMenu)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     *settings.EditExtTools() = {{L"One", L"one.exe"}, {L"Two", L"two.exe"}, {L"Three", L"three.exe"},
                                 {L"Four", L"four.exe"}, {L"Five", L"five.exe"}, {L"Six", L"six.exe"}};
     CExtToolsDialog dialog;

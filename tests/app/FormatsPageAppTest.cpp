@@ -37,7 +37,7 @@ protected:
         format.templ = L"%d";
         format.params = L"x[0]";
         Doc().SetDefaultFormatId(Doc().GetFormats()[Doc().AddFormat(format)]->id);
-        App().settings.SetFormatsFilter(0);
+        App().GetSettings().SetFormatsFilter(0);
         ASSERT_TRUE(App().ShowPage(PAGE_FORMATS));
         page = dynamic_cast<CFormatsPage*>(Frame()->GetPage(PAGE_FORMATS));
         ASSERT_TRUE(page && page->m_hWnd);
@@ -48,7 +48,7 @@ protected:
         sim.reset();
         AppTest::TearDown();
     }
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
     int RowOf(const std::wstring& name)
     {
         const auto& formats = Doc().GetFormats();
@@ -103,9 +103,9 @@ TEST_F(FormatsPageApp, ATemplateChangedInTheDialogRendersTheNextKey)
     Doc().SetDestination(L"", DEST_CLIPBOARD);
     Doc().SetSource(pair->nearName, SOURCE_READER);
     ASSERT_TRUE(App().StartTransfer(false));
-    ASSERT_TRUE(PumpUntil([] { return App().reader && App().reader->GetState() == RDST_CONNECTED; }));
+    ASSERT_TRUE(PumpUntil([] { return App().GetReader() && App().GetReader()->GetState() == RDST_CONNECTED; }));
     sim->SendLine(kKeyA);
-    ASSERT_TRUE(PumpUntil([] { return App().settings.GetLastTransfer().counter == 1; }));
+    ASSERT_TRUE(PumpUntil([] { return App().GetSettings().GetLastTransfer().counter == 1; }));
     EXPECT_EQ(L"57", transfer_test::ClipboardText());
 
     page->Table().SelectOnly(RowOf(L"First"), false);
@@ -119,7 +119,7 @@ TEST_F(FormatsPageApp, ATemplateChangedInTheDialogRendersTheNextKey)
     EXPECT_EQ(L"K%05d", (*first)->templ);
 
     sim->SendLine(kKeyB);
-    ASSERT_TRUE(PumpUntil([] { return App().settings.GetLastTransfer().counter == 2; }));
+    ASSERT_TRUE(PumpUntil([] { return App().GetSettings().GetLastTransfer().counter == 2; }));
     EXPECT_EQ(L"K00042", transfer_test::ClipboardText());
 }
 
@@ -145,12 +145,12 @@ TEST_F(FormatsPageApp, TransferPageFormatLabelSelectsTheLastTransfersFormat)
         ASSERT_TRUE(App().ShowPage(PAGE_TRANSFER));
         Frame()->IdleUpdate();
         page->Table().SelectOnly(0, false);
-        App().settings.SetLastTransferInfo(CTimeValue(), 1, _KEY_NUMBER{}, 0, nullptr, 0, nullptr, c.shown.c_str(),
+        App().GetSettings().SetLastTransferInfo(CTimeValue(), 1, _KEY_NUMBER{}, 0, nullptr, 0, nullptr, c.shown.c_str(),
                                            nullptr, nullptr);
-        HWND transfer = Frame()->pages[PAGE_TRANSFER]->m_hWnd;
+        HWND transfer = Frame()->GetPage(PAGE_TRANSFER)->m_hWnd;
         SendMessageW(transfer, WM_COMMAND, MAKEWPARAM(IDC_TP_FORMAT_LABEL, STN_DBLCLK),
                      reinterpret_cast<LPARAM>(GetDlgItem(transfer, IDC_TP_FORMAT_LABEL)));
-        EXPECT_EQ(PAGE_FORMATS, Frame()->currentPage);
+        EXPECT_EQ(PAGE_FORMATS, Frame()->GetCurrentPage());
         const int row = RowOf(c.name);
         ASSERT_GE(row, 0) << c.shown;
         std::vector<int> rows;

@@ -30,8 +30,8 @@ protected:
     }
     LRESULT Command(int id) { return SendMessageW(FrameWindow(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     CLauncherDialogCloser m_launcherCloser;
-    static CAppSettings& Settings() { return App().settings; }
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CAppSettings& Settings() { return App().GetSettings(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
 
     // The texts of a menu's items ("-" a separator), "*" after a radio-checked one.
     static std::vector<std::wstring> Items(HMENU menu)
@@ -322,7 +322,7 @@ TEST_F(FrameCommands, TransferPageMenusListTheToolsWithTheirHotkeyTexts)
     settings.EditHotkeys()->push_back(MakeHotkeyEntry(ID_REFRESH_PORT_LIST, HOTKEY_MOD_CTRL | VK_F9));
     Frame()->IdleUpdate();
     settings.SetCurrentPage(PAGE_TRANSFER);
-    CBasePage* page = Frame()->pages[PAGE_TRANSFER].get();
+    CBasePage* page = Frame()->GetPage(PAGE_TRANSFER);
     ASSERT_TRUE(page && page->m_hWnd);
     const struct {
         int button;

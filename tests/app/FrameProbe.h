@@ -72,11 +72,11 @@ inline void UseRecorderPage(CMainFrame& frame)
 {
     Recorded() = Record();
     frame.SetPageRows(kRecorderRows);
-    App().settings.SetCurrentPage(PAGE_SOURCE);
+    App().GetSettings().SetCurrentPage(PAGE_SOURCE);
     // The Transfer page that the start-up made gives way to the recorder.
     if (std::unique_ptr<CBasePage> page = frame.TakePage(PAGE_TRANSFER))
         page->Destroy();
-    App().settings.SetCurrentPage(PAGE_TRANSFER);
+    App().GetSettings().SetCurrentPage(PAGE_TRANSFER);
 }
 
 // Runs the program's own pump (its pre-translation included) until cond holds.

@@ -27,7 +27,7 @@ protected:
     // The list in force, registered as the idle pass does it.
     void Use(std::vector<uint32_t> entries)
     {
-        *App().settings.EditHotkeys() = std::move(entries);
+        *App().GetSettings().EditHotkeys() = std::move(entries);
     }
     void Register()
     {

@@ -38,7 +38,7 @@ protected:
         App().StopTransfer();
         AppTest::TearDown();
     }
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
     static void AddKeys(int count, int transferredEvery = 0)
     {
         for (int i = 1; i <= count; ++i) {
@@ -54,7 +54,7 @@ protected:
     {
         Doc().SetSource(L"List of keys", SOURCE_KEYLIST);
         ASSERT_TRUE(App().StartTransfer(false));
-        App().settings.SetCurrentPage(PAGE_KEY_LIST);
+        App().GetSettings().SetCurrentPage(PAGE_KEY_LIST);
         m_page = dynamic_cast<CKeyListPage*>(Frame()->GetPage(PAGE_KEY_LIST));
         ASSERT_TRUE(m_page);
         Frame()->IdleUpdate();
@@ -118,7 +118,7 @@ TEST_F(KeyListTransfer, HiddenRowsAreSkippedAndTransferredRowsVanish)
 {
     // Every third key was transferred before; the filter hides transferred keys.
     AddKeys(9, 3);
-    App().settings.SetKeyListFilter(0x1 | 0x4);
+    App().GetSettings().SetKeyListFilter(0x1 | 0x4);
     ASSERT_NO_FATAL_FAILURE(StartOnThePage());
     ASSERT_EQ(6, SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0));
     const std::vector<std::wstring> expected = {L"1", L"2", L"4", L"5", L"7", L"8"};

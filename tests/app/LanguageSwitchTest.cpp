@@ -53,7 +53,7 @@ TEST_F(LanguageSwitch, MarkedTextsEverywhereAndTheBuiltInOnesWhenTheLibraryIsGon
     CNorvaneApp& app = App();
     EXPECT_FALSE(Marked(MenuBarItem(FrameWindow(), 0)));
 
-    app.settings.SetLanguage(L"de-de");
+    app.GetSettings().SetLanguage(L"de-de");
     HWND frame = FrameWindow();
     ASSERT_TRUE(IsWindow(frame));
     EXPECT_TRUE(Marked(Text(frame))) << Text(frame);
@@ -61,13 +61,13 @@ TEST_F(LanguageSwitch, MarkedTextsEverywhereAndTheBuiltInOnesWhenTheLibraryIsGon
         EXPECT_TRUE(Marked(MenuBarItem(frame, i))) << MenuBarItem(frame, i);
 
     // A page and a question of it.
-    app.settings.SetCurrentPage(PAGE_SOUNDS);
+    app.GetSettings().SetCurrentPage(PAGE_SOUNDS);
     Frame()->IdleUpdate();
     auto* page = dynamic_cast<CSoundPage*>(Frame()->GetCurrentPageObject());
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(L"[de] Enabled", Text(GetDlgItem(page->m_hWnd, IDC_SOUNDS_ENABLED)));
-    app.settings.SetSoundsEnabled(true);
-    app.settings.SetSoundFile(0, L"C:\\a.wav");
+    app.GetSettings().SetSoundsEnabled(true);
+    app.GetSettings().SetSoundFile(0, L"C:\\a.wav");
     HWND list = page->GetList().m_hWnd;
     ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     SetForegroundWindow(frame);
@@ -84,11 +84,11 @@ TEST_F(LanguageSwitch, MarkedTextsEverywhereAndTheBuiltInOnesWhenTheLibraryIsGon
     EXPECT_GE(picture.InkPixels(r, picture.Dominant(r)), 200);
 
     // The library gone: the same choice gives the built-in texts.
-    app.settings.SetLanguage(L"<internal>");
+    app.GetSettings().SetLanguage(L"<internal>");
     ASSERT_TRUE(DeleteFileW(m_folder.File(L"Languages\\de-de.dll").c_str()));
-    app.settings.SetLanguage(L"de-de");
+    app.GetSettings().SetLanguage(L"de-de");
     frame = FrameWindow();
-    EXPECT_EQ(nullptr, app.languageModule);
+    EXPECT_EQ(nullptr, app.LanguageModule());
     EXPECT_FALSE(Marked(Text(frame))) << Text(frame);
     EXPECT_FALSE(Marked(MenuBarItem(frame, 0)));
     ShutDown();

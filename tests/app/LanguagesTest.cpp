@@ -85,23 +85,23 @@ TEST_F(LanguageAppTest, ChosenLibraryIsAppliedAndABrokenOneKeepsTheBuiltInTexts)
     Touch(m_folder.File(L"Languages\\zz-bogus.dll"));
     ASSERT_EQ(Start(), 0);
     CNorvaneApp& app = App();
-    ASSERT_EQ(app.settings.languages.size(), 3u);
-    EXPECT_TRUE(app.settings.GetTransferDoc().IsInterfaceLanguageApplied());
+    ASSERT_EQ(app.GetSettings().languages.size(), 3u);
+    EXPECT_TRUE(app.GetSettings().GetTransferDoc().IsInterfaceLanguageApplied());
 
-    app.settings.SetLanguage(L"de-de");
-    EXPECT_EQ(app.appliedLanguage, 1);
-    EXPECT_NE(app.languageModule, nullptr);
-    EXPECT_EQ(GetResourceModule(), app.languageModule);
+    app.GetSettings().SetLanguage(L"de-de");
+    EXPECT_EQ(app.AppliedLanguage(), 1);
+    EXPECT_NE(app.LanguageModule(), nullptr);
+    EXPECT_EQ(GetResourceModule(), app.LanguageModule());
 
-    app.settings.SetLanguage(L"zz-bogus");
-    EXPECT_EQ(app.appliedLanguage, 0);
-    EXPECT_EQ(app.languageModule, nullptr);
+    app.GetSettings().SetLanguage(L"zz-bogus");
+    EXPECT_EQ(app.AppliedLanguage(), 0);
+    EXPECT_EQ(app.LanguageModule(), nullptr);
     EXPECT_EQ(GetResourceModule(), GetProgramModule());
 
     // The library removed: the setting falls back and the built-in texts stay.
     ASSERT_TRUE(DeleteFileW(m_folder.File(L"Languages\\de-de.dll").c_str()));
-    app.settings.SetLanguage(L"de-de");
-    EXPECT_EQ(app.languageModule, nullptr);
+    app.GetSettings().SetLanguage(L"de-de");
+    EXPECT_EQ(app.LanguageModule(), nullptr);
     EXPECT_EQ(GetResourceModule(), GetProgramModule());
     ShutDown();
 }
@@ -153,7 +153,7 @@ TEST_F(LanguageAppTest, SwitchRebuildsTheMainWindowWhereItWasAndTheTransferGoesO
     ASSERT_TRUE(CopyFileW(TestLanguageLibrary().c_str(), m_folder.File(L"Languages\\fr-fr.dll").c_str(), FALSE));
     ASSERT_EQ(Start(), 0);
     CNorvaneApp& app = App();
-    app.settings.GetTransferDoc().SetSource(L"List of keys", SOURCE_KEYLIST);
+    app.GetSettings().GetTransferDoc().SetSource(L"List of keys", SOURCE_KEYLIST);
     ASSERT_TRUE(app.StartTransfer(false));
     HWND before = app.GetMainFrameWindow();
     MoveWindow(before, 40, 50, 760, 650, TRUE);
@@ -171,15 +171,15 @@ TEST_F(LanguageAppTest, SwitchRebuildsTheMainWindowWhereItWasAndTheTransferGoesO
         {L"<internal>", true, nullptr},
     };
     for (const auto& c : cases) {
-        HMODULE previous = app.languageModule;
-        app.settings.SetLanguage(c.language);
+        HMODULE previous = app.LanguageModule();
+        app.GetSettings().SetLanguage(c.language);
         HWND after = app.GetMainFrameWindow();
         ASSERT_TRUE(IsWindow(after)) << c.language;
         EXPECT_EQ(c.rebuilt, after != before) << c.language;
         RECT now;
         GetWindowRect(after, &now);
         EXPECT_TRUE(EqualRect(&placed, &now)) << c.language;
-        EXPECT_TRUE(app.settings.IsTransferEnabled()) << c.language;
+        EXPECT_TRUE(app.GetSettings().IsTransferEnabled()) << c.language;
         MSG quit;
         EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << c.language;
         std::wstring text;
@@ -203,11 +203,11 @@ TEST_F(LanguageAppTest, FirstStartMergesTheBuiltInPresetsAndTheFileKeepsTheirVer
 {
     ASSERT_FALSE(FileExists(SettingsPath()));
     ASSERT_EQ(Start(), 0);
-    const CTransferDoc& doc = App().settings.GetTransferDoc();
+    const CTransferDoc& doc = App().GetSettings().GetTransferDoc();
     EXPECT_FALSE(doc.GetFormats().empty());
     EXPECT_FALSE(doc.GetKeyFilters().empty());
     EXPECT_EQ(kPresetsVersion, doc.presetsVersion);
-    App().settings.Save(true, true);
+    App().GetSettings().Save(true, true);
     const std::string text = ReadFileBytes(SettingsPath());
     const size_t presets = text.find("\"presets\"");
     ASSERT_NE(std::string::npos, presets) << text;

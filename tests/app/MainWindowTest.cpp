@@ -158,7 +158,7 @@ TEST_F(MainWindow, MinimumTrackSize)
 TEST_F(MainWindow, CaptionForConfigurationsWithAndWithoutTheirOwnFile)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     CTransferDoc& transfer = settings.GetTransferDoc();
     const std::wstring docs = m_folder.Path();
     struct Case {
@@ -206,7 +206,7 @@ TEST_F(MainWindow, CaptionForConfigurationsWithAndWithoutTheirOwnFile)
 TEST_F(MainWindow, DocumentChangesMarkTheCaptionForTheIdlePass)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CTransferDoc& transfer = App().settings.GetTransferDoc();
+    CTransferDoc& transfer = App().GetSettings().GetTransferDoc();
     Frame()->ClearDirty();
     transfer.SetPathName(m_folder.File(L"Lab.nv2"));
     EXPECT_EQ(MFD_CAPTION | MFD_TRAY, Frame()->DirtyBits() & (MFD_CAPTION | MFD_TRAY));
@@ -300,13 +300,13 @@ TEST_F(MainWindow, HandOverDataMustBeATerminatedUtf16Line)
         COPYDATASTRUCT cds{c.id, c.size, c.data};
         EXPECT_EQ(c.result, SendMessageW(FrameWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds))) << c.what;
     }
-    EXPECT_EQ(L"Deutsch", App().settings.GetLanguage()) << "the valid line was applied";
+    EXPECT_EQ(L"Deutsch", App().GetSettings().GetLanguage()) << "the valid line was applied";
 }
 
 TEST_F(MainWindow, UnsavedConfigurationAsksAndCancelKeepsTheWindow)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     CTransferDoc& transfer = settings.GetTransferDoc();
     settings.SetConfirmFlags(settings.GetConfirmFlags() | 0x02);
     transfer.SetPathName(m_folder.File(L"Night shift.nv2"));
@@ -356,7 +356,7 @@ TEST_F(MainWindow, ClosingWritesTheSettingsFile)
 {
     ASSERT_EQ(kStartContinue, Start());
     ASSERT_FALSE(FileExists(SettingsPath()));
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetConfirmFlags(0);  // no questions
     settings.SetLanguage(L"Italiano");  // a main setting that is now unsaved
     PostMessageW(FrameWindow(), WM_CLOSE, 0, 0);
@@ -373,7 +373,7 @@ TEST_F(MainWindow, ClosingWritesTheSettingsFile)
 TEST_F(MainWindow, ExitQuestionWhenAskedFor)
 {
     ASSERT_EQ(kStartContinue, Start());
-    App().settings.SetConfirmFlags(0x01);
+    App().GetSettings().SetConfirmFlags(0x01);
     for (int button : {IDCANCEL, IDOK}) {
         bool asked = false;
         CBoxRobot robot([&](HWND d) { return HasText(d, L"Exit?"); },
@@ -492,7 +492,7 @@ TEST_F(MainWindow, StartedElevatedCopyEndsThisInstance)
 TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     HWND hwnd = FrameWindow();
     HWND toolbar = GetDlgItem(hwnd, IDC_PAGE_TOOLBAR);
 
@@ -539,7 +539,7 @@ TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
 TEST_F(MainWindow, TopmostCommandAndTaskbarOptionReachTheFrame)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     HWND hwnd = FrameWindow();
     HWND toolbar = GetDlgItem(hwnd, IDC_PAGE_TOOLBAR);
     for (bool on : {true, false}) {
@@ -568,7 +568,7 @@ TEST_F(MainWindow, TopmostCommandAndTaskbarOptionReachTheFrame)
 TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
 {
     ASSERT_EQ(kStartContinue, Start());
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     struct {
         uint32_t tray;
         bool taskbarButton;
@@ -590,7 +590,7 @@ TEST_F(MainWindow, MinimizingFollowsTheTrayAndTaskbarSettings)
 TEST_F(MainWindow, MovingSnapsToTheWorkAreaEdges)
 {
     ASSERT_EQ(kStartContinue, Start());
-    SetViewOption(App().settings, &AppViewOptions::snapToEdges, true);
+    SetViewOption(App().GetSettings(), &AppViewOptions::snapToEdges, true);
     HWND hwnd = FrameWindow();
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -622,8 +622,8 @@ TEST_F(MainWindow, StartIsRecordedInTheEventTable)
     WriteFileBytes(SettingsPath(), "{\"info\":{\"name\":\"Norvane\",\"version\":\"1.6\"},"
                                    "\"eventLog\":{\"enabled\":true,\"limit\":100}}");
     ASSERT_EQ(kStartContinue, Start());
-    ASSERT_TRUE(App().settings.GetEventLog().IsOpen());
-    App().settings.GetEventLog().Close();  // written back, so the file can be read here
+    ASSERT_TRUE(App().GetSettings().GetEventLog().IsOpen());
+    App().GetSettings().GetEventLog().Close();  // written back, so the file can be read here
     const std::string table = ReadFileBytes(m_folder.File(L"EventLog.dbf"));
     EXPECT_NE(std::string::npos, table.find("Norvane v2.6 (Windows v")) << table.size();
 }

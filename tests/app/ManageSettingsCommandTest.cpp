@@ -68,7 +68,7 @@ TEST_F(ManageSettingsCommand, PagesStoreFirstThenTheDialogRunsAndKeepsItsPlaceme
     EXPECT_EQ(GetSysColor(COLOR_WINDOW), picture->Dominant(listRect));
     EXPECT_GE(picture->InkPixels(listRect, GetSysColor(COLOR_WINDOW)), 600);
 
-    const WindowSlot& slot = App().settings.windowSlots[kPlacementSettingsTransfer];
+    const WindowSlot& slot = App().GetSettings().windowSlots[kPlacementSettingsTransfer];
     EXPECT_NE(kNoWindowPos, slot.left) << "the placement went into slot 4";
     EXPECT_GE(slot.width, 336);
     EXPECT_GE(slot.height, 515);

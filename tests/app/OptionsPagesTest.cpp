@@ -38,7 +38,7 @@ protected:
     template <class Page>
     Page& Show(int pageId)
     {
-        App().settings.SetCurrentPage(pageId);
+        App().GetSettings().SetCurrentPage(pageId);
         Frame()->IdleUpdate();
         SetForegroundWindow(FrameWindow());
         EXPECT_TRUE(PumpAppUntil([this] { return GetForegroundWindow() == FrameWindow(); }));
@@ -140,7 +140,7 @@ TEST_F(OptionsPages, CaptureFieldTakesThePressedKeysAndWarns)
 
 TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.GetTransferDoc().SetSource(L"List of keys", SOURCE_KEYLIST);
     CHotkeysPage& page = Show<CHotkeysPage>(PAGE_HOTKEYS);
     HWND edit = GetDlgItem(page.m_hWnd, IDC_HOTKEYS_CAPTURE);
@@ -163,7 +163,7 @@ TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing
 
     // While the field has the focus the frame holds no hotkey: the keys only land in the field.
     Frame()->IdleUpdate();
-    EXPECT_EQ(1, App().hotkeyCaptures);
+    EXPECT_EQ(1, App().HotkeyCaptures());
     EXPECT_EQ(0, Frame()->HotkeyCount());
     ASSERT_GT(PressKeys({VK_CONTROL, VK_MENU, VK_F9}), 0u);
     ASSERT_TRUE(PumpAppUntil([&] { return Text(edit) == L"Ctrl + Alt + F9"; }));
@@ -172,7 +172,7 @@ TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing
 
     // Focus elsewhere: the global shortcut is registered and fires Start, the local one Stop.
     SetFocus(page.GetList().m_hWnd);
-    EXPECT_EQ(0, App().hotkeyCaptures);
+    EXPECT_EQ(0, App().HotkeyCaptures());
     Frame()->IdleUpdate();
     EXPECT_GE(Frame()->HotkeyCount(), 1);
     ASSERT_GT(PressKeys({VK_CONTROL, VK_MENU, VK_F9}), 0u);
@@ -184,7 +184,7 @@ TEST_F(OptionsPages, AssignedGlobalShortcutStartsTheTransferExceptWhileCapturing
 
 TEST_F(OptionsPages, RowsGroupsToolTitlesAndDefaults)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     std::vector<_EXT_TOOL> tools(8);
     for (int i = 0; i < 8; ++i)
         tools[i] = {L"Tool " + std::to_wstring(i + 1), L"t.exe"};
@@ -273,7 +273,7 @@ TEST_F(OptionsPages, SlowSecondClickEditsTheFileInPlaceFromTheMediaFolder)
     WriteFileBytes(wav, "RIFF");
     WriteFileBytes(mid, "MThd");
 
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetSoundsEnabled(true);
     CSoundPage& page = Show<CSoundPage>(PAGE_SOUNDS);
     HWND list = page.GetList().m_hWnd;
@@ -324,7 +324,7 @@ TEST_F(OptionsPages, SlowSecondClickEditsTheFileInPlaceFromTheMediaFolder)
 
 TEST_F(OptionsPages, DeleteAsksUnlessShiftPlayReachesTheFrameAndDefaultsSwitchSoundsOff)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetSoundsEnabled(true);
     std::vector<std::wstring> media;
     m_system.sendMediaString = [&](const wchar_t* command, HWND) {

@@ -16,7 +16,7 @@ protected:
     void StartWithList()
     {
         ASSERT_EQ(kStartContinue, Start());
-        App().settings.SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR);
+        App().GetSettings().SetPanels(PANEL_PAGELIST | PANEL_HEADER | PANEL_STATUSBAR);
         ASSERT_TRUE(Frame()->PageListBar());
         bar = Frame()->PageListBar();
         tree = bar->Tree();
@@ -77,7 +77,7 @@ protected:
 TEST_F(PageListBar, ListsTheChosenPagesInOrderUnderTheirGroupHeads)
 {
     StartWithList();
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     const std::wstring all =
         L"Transfer|Event Log|Source|  Reader|  List of keys|Destination|  Keyboard|  Portavo|Formats|Reading keys|"
         L"Advanced|  Sounds|  Hotkeys";
@@ -130,7 +130,7 @@ TEST_F(PageListBar, ListsTheChosenPagesInOrderUnderTheirGroupHeads)
 TEST_F(PageListBar, SelectingAnItemShowsItsPageAndGroupsStayOpen)
 {
     StartWithList();
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     SendMessageW(bar->m_hWnd, WM_COMMAND, ID_PAGELIST_CHECK_ALL, 0);
     for (int page : {PAGE_FORMATS, PAGE_READER, PAGE_TRANSFER}) {
         ASSERT_TRUE(TreeView_SelectItem(tree, ItemOf(page)));
@@ -157,7 +157,7 @@ TEST_F(PageListBar, SelectingAnItemShowsItsPageAndGroupsStayOpen)
 TEST_F(PageListBar, StripFoldsTheBarAndTheLayoutFollows)
 {
     StartWithList();
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     HWND frame = FrameWindow();
     RECT client;
     GetClientRect(frame, &client);

@@ -123,12 +123,12 @@ protected:
     {
         ASSERT_EQ(kStartContinue, Start());
         // Pages the registry made for the start's current page give way to the probes.
-        App().settings.SetCurrentPage(5);
+        App().GetSettings().SetCurrentPage(5);
         Frame()->SetPageRows(rows);
         for (int id = 0; id < kPageSlotCount; ++id)
             Frame()->TakePage(id);
-        App().settings.SetPanels(PANEL_HEADER);
-        App().settings.SetCurrentPage(5);
+        App().GetSettings().SetPanels(PANEL_HEADER);
+        App().GetSettings().SetCurrentPage(5);
         ASSERT_EQ(5, Frame()->GetCurrentPage());
     }
     CBasePage* Page(int pageId) const { return Frame()->GetPage(pageId); }
@@ -180,7 +180,7 @@ TEST_F(PageRegistry, EveryPageIsMadeShownAndLeftThroughTheHost)
         g_order.clear();
         EXPECT_TRUE(host.ShowPage(row.id));
         EXPECT_EQ(row.id, Frame()->GetCurrentPage());
-        EXPECT_EQ(row.id, App().settings.GetCurrentPage());
+        EXPECT_EQ(row.id, App().GetSettings().GetCurrentPage());
         CBasePage* page = Page(row.id);
         ASSERT_TRUE(page && page->m_hWnd);
         EXPECT_EQ(row.dialogId, page->m_templateId);
@@ -219,7 +219,7 @@ TEST_F(PageRegistry, EveryPageIsMadeShownAndLeftThroughTheHost)
     for (const auto& [id, probe] : g_probes)
         changes[id] = probe.changes;
     ShutDown();
-    App().settings.SetCurrentPage(3);
+    App().GetSettings().SetCurrentPage(3);
     for (const auto& [id, probe] : g_probes)
         EXPECT_EQ(changes[id], probe.changes) << id;
 }
@@ -235,7 +235,7 @@ TEST_F(PageRegistry, APageThatRefusesToBeLeftKeepsTheFrameOnIt)
     EXPECT_FALSE(host.ShowPage(PAGE_FORMATS));
     EXPECT_FALSE(Frame()->ShowPage(-1));
     EXPECT_EQ(PAGE_READER, Frame()->GetCurrentPage());
-    EXPECT_EQ(PAGE_READER, App().settings.GetCurrentPage()) << "the setting follows the frame back";
+    EXPECT_EQ(PAGE_READER, App().GetSettings().GetCurrentPage()) << "the setting follows the frame back";
     EXPECT_TRUE(IsWindowVisible(Page(PAGE_READER)->m_hWnd));
     EXPECT_EQ(L"Reader", HeaderText());
     EXPECT_EQ(nullptr, Page(PAGE_FORMATS)) << "a page that is not shown is not made";
@@ -253,7 +253,7 @@ TEST_F(PageRegistry, FrameCommandsAndCommandStatesGoToTheCurrentPageFirst)
     StartWithProbes();
     ASSERT_TRUE(App().ShowPage(PAGE_KEYBOARD));
     HWND frame = FrameWindow();
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     ProbeRecord& keyboard = g_probes[PAGE_KEYBOARD];
     const struct {
         const char* source;

@@ -15,7 +15,7 @@ namespace {
 
 int FindKnown(const std::wstring& name)
 {
-    return App().settings.FindReader(name);
+    return App().GetSettings().FindReader(name);
 }
 
 class PcscShell : public AppTest
@@ -28,22 +28,22 @@ protected:
     }
     void TearDown() override
     {
-        App().settings.RemoveObserver(m_observer);
+        App().GetSettings().RemoveObserver(m_observer);
         AppTest::TearDown();
-        App().settings.EditKnownReaders()->clear();
+        App().GetSettings().EditKnownReaders()->clear();
         scard_standin::Command("reset");
     }
     void CountKnownReaderChanges()
     {
-        m_observer = App().settings.AddObserver(this, [](void* key, CDocument*, const uint32_t* bits) {
-            if ((bits[0] & ASC_STATE) && (App().settings.GetDetails().state & ASS_KNOWN_READERS))
+        m_observer = App().GetSettings().AddObserver(this, [](void* key, CDocument*, const uint32_t* bits) {
+            if ((bits[0] & ASC_STATE) && (App().GetSettings().GetDetails().state & ASS_KNOWN_READERS))
                 ++static_cast<PcscShell*>(key)->m_changes;
         });
     }
     // Known readers for a search: the ports given, none of them present yet.
     static void KnowPorts(const std::vector<std::wstring>& names)
     {
-        auto edit = App().settings.EditKnownReaders();
+        auto edit = App().GetSettings().EditKnownReaders();
         std::vector<KnownReader>& readers = *edit;
         readers.clear();
         for (const std::wstring& name : names) {
@@ -64,11 +64,11 @@ protected:
 TEST_F(PcscShell, KnownReadersFollowTheReadersOfTheService)
 {
     ASSERT_EQ(kStartContinue, Start());
-    ASSERT_TRUE(App().cccid.IsPnpWatched()) << "search option 0x20 is on by default";
+    ASSERT_TRUE(App().Ccid().IsPnpWatched()) << "search option 0x20 is on by default";
     const std::wstring name = L"Vell-4 MF CCID 7";
     NV_SCARD("add|Vell-4 MF CCID 7");
     ASSERT_TRUE(PumpUntil([&] { return FindKnown(name) >= 0; }, 1000)) << "no WM_USER+5 within a second";
-    const KnownReader& r = App().settings.knownReaders[static_cast<size_t>(FindKnown(name))];
+    const KnownReader& r = App().GetSettings().knownReaders[static_cast<size_t>(FindKnown(name))];
     EXPECT_EQ(kPcscPortValue, r.portValue);
     EXPECT_EQ(1, r.present);
     EXPECT_EQ(KR_KIND_PCSC, r.kind);
@@ -80,9 +80,9 @@ TEST_F(PcscShell, KnownReadersFollowTheReadersOfTheService)
     // The option follows the reader settings.
     CTransferDoc& doc = App().GetTransferDoc();
     doc.SetSearchFlags(doc.reader.searchFlags & ~SEARCH_CCID);
-    EXPECT_FALSE(App().cccid.IsPnpWatched());
+    EXPECT_FALSE(App().Ccid().IsPnpWatched());
     doc.SetSearchFlags(doc.reader.searchFlags | SEARCH_CCID);
-    EXPECT_TRUE(App().cccid.IsPnpWatched());
+    EXPECT_TRUE(App().Ccid().IsPnpWatched());
     NV_SCARD("add|Vell-4 MF CCID 8");
     EXPECT_TRUE(PumpUntil([&] { return FindKnown(L"Vell-4 MF CCID 8") >= 0; }, 1000));
 }
@@ -110,7 +110,7 @@ TEST_F(PcscShell, ReaderSearchGivesTheKnownReadersTheirIdentity)
     for (const auto& [pair, id] : {std::pair{0, a}, std::pair{1, b}}) {
         const int index = FindKnown(GetSerialPair(pair)->nearName);
         ASSERT_GE(index, 0);
-        const KnownReader& r = App().settings.knownReaders[static_cast<size_t>(index)];
+        const KnownReader& r = App().GetSettings().knownReaders[static_cast<size_t>(index)];
         EXPECT_EQ(1, r.present);
         EXPECT_NE(0, r.model);
         EXPECT_EQ(id.serial, r.serial);

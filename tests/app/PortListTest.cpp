@@ -44,7 +44,7 @@ std::string Describe(const KnownReader& r)
 std::vector<std::string> Listing()
 {
     std::vector<std::string> out;
-    for (const KnownReader& r : App().settings.knownReaders)
+    for (const KnownReader& r : App().GetSettings().knownReaders)
         out.push_back(Describe(r));
     return out;
 }
@@ -71,7 +71,7 @@ protected:
     void SetUp() override
     {
         NV_REQUIRE_SERIAL_PAIRS();
-        CAppSettings& s = App().settings;
+        CAppSettings& s = App().GetSettings();
         s.SetDefaults();
         s.EditKnownReaders()->clear();
         // The mapped ports stand in the registry's serial map only.
@@ -84,13 +84,13 @@ protected:
     }
     void TearDown() override
     {
-        App().settings.RemoveObserver(m_observer);
-        App().reader.reset();
-        App().settings.EditKnownReaders()->clear();
+        App().GetSettings().RemoveObserver(m_observer);
+        App().SetReader(nullptr);
+        App().GetSettings().EditKnownReaders()->clear();
     }
     static void OnChange(void* key, CDocument*, const uint32_t* bits)
     {
-        if ((bits[0] & ASC_STATE) && (App().settings.GetDetails().state & ASS_KNOWN_READERS))
+        if ((bits[0] & ASC_STATE) && (App().GetSettings().GetDetails().state & ASS_KNOWN_READERS))
             ++static_cast<PortList*>(key)->m_changes;
     }
     void Refresh(bool serialOnly)
@@ -122,8 +122,8 @@ TEST_F(PortList, FirstRefreshListsTheMappedPortsThenThePcscReaders)
     expected.push_back("Vell-4 MF CCID 1/4096/1/4/12/-1/0/");
     EXPECT_EQ(expected, Listing());
     for (int i = 0; i <= kUnplugPairIndex; ++i) {
-        EXPECT_GE(App().settings.FindReader(GetSerialPair(i)->nearName), 0);
-        EXPECT_GE(App().settings.FindReader(GetSerialPair(i)->farName), 0);
+        EXPECT_GE(App().GetSettings().FindReader(GetSerialPair(i)->nearName), 0);
+        EXPECT_GE(App().GetSettings().FindReader(GetSerialPair(i)->farName), 0);
     }
     EXPECT_EQ(1, m_changes) << "one change for the whole refresh";
 
@@ -139,7 +139,7 @@ TEST_F(PortList, FirstRefreshListsTheMappedPortsThenThePcscReaders)
 TEST_F(PortList, KnownRecordsKeepTheirPlaceAndWhatWasLearnt)
 {
     const std::wstring com13 = GetSerialPair(1)->nearName;
-    *App().settings.EditKnownReaders() = {
+    *App().GetSettings().EditKnownReaders() = {
         Record(L"COM97", {-1, 0, 1, 0, -1, 0}),                          // a registry port that went
         Record(com13.c_str(), {7, 1, 1, 5, 0x0106, 4242}, L"Vell-4 USB"),  // identified earlier
         Record(L"COM98", {-1, 0, KR_KIND_DEVICE, 0, -1, 0}),             // a USB adapter that went
@@ -167,15 +167,15 @@ TEST_F(PortList, PcscReadersComeAndGoWithTheFullRefreshOnly)
 {
     g_pcsc = {L"Desk CCID"};
     Refresh(false);
-    const size_t withReader = App().settings.knownReaders.size();
+    const size_t withReader = App().GetSettings().knownReaders.size();
     ASSERT_EQ(m_ports.size() + 1, withReader);
 
     g_pcsc.clear();  // unplugged
     Refresh(true);
-    EXPECT_EQ(withReader, App().settings.knownReaders.size()) << "a serial-only refresh does not look at PC/SC";
+    EXPECT_EQ(withReader, App().GetSettings().knownReaders.size()) << "a serial-only refresh does not look at PC/SC";
     EXPECT_EQ(0, m_changes);
     Refresh(false);
-    EXPECT_EQ(-1, App().settings.FindReader(L"Desk CCID"));
+    EXPECT_EQ(-1, App().GetSettings().FindReader(L"Desk CCID"));
     EXPECT_EQ(1, m_changes);
 
     g_pcsc = {L"Desk CCID"};  // plugged in again: appended at the end
@@ -187,10 +187,10 @@ TEST_F(PortList, TheRunningReaderReportsItselfIntoItsRecord)
 {
     Refresh(true);
     const std::wstring port = GetSerialPair(0)->nearName;
-    const int index = App().settings.FindReader(port);
+    const int index = App().GetSettings().FindReader(port);
     ASSERT_GE(index, 0);
-    App().reader = std::make_unique<CReader>();
-    CReader& worker = *App().reader;
+    App().SetReader(std::make_unique<CReader>());
+    CReader& worker = *App().GetReader();
     worker.SetPortName(L"com" + port.substr(3));   // found without regard to case
     CReaderTestPeer::SetIdentity(worker, 0, -1, 0, L"");   // not identified yet: nothing is copied
     Refresh(true);
@@ -199,7 +199,7 @@ TEST_F(PortList, TheRunningReaderReportsItselfIntoItsRecord)
     Refresh(true);
     EXPECT_EQ(1, m_changes);
     EXPECT_EQ(Narrow(port) + "/-1/0/1/3/262/12345/Vell-4 USB Software version: 1.6",
-              Describe(App().settings.knownReaders[index]));
+              Describe(App().GetSettings().knownReaders[index]));
     Refresh(true);
     EXPECT_EQ(0, m_changes) << "the same identity again changes nothing";
 }
@@ -225,7 +225,7 @@ TEST(PcscReaders, NoContextListsNothing)
 // the refresh lists the mapped ports; cleared, a full refresh lets them go.
 TEST_F(PortList, TheReaderPagesStandardPortsBoxDecidesWhetherMappedPortsAreListed)
 {
-    App().settings.GetTransferDoc().EditReaderSettings()->searchFlags = 0;
+    App().GetSettings().GetTransferDoc().EditReaderSettings()->searchFlags = 0;
     HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     CReaderPage page(App());
     ASSERT_TRUE(page.CreateDialogWindow(parent));
@@ -237,7 +237,7 @@ TEST_F(PortList, TheReaderPagesStandardPortsBoxDecidesWhetherMappedPortsAreListe
     Refresh(false);
     EXPECT_TRUE(Listing().empty());
     toggle(true);
-    EXPECT_EQ(SEARCH_STD_COM, App().settings.GetTransferDoc().reader.searchFlags);
+    EXPECT_EQ(SEARCH_STD_COM, App().GetSettings().GetTransferDoc().reader.searchFlags);
     Refresh(false);
     EXPECT_EQ(PortRecords(), Listing());
     toggle(false);

@@ -53,7 +53,7 @@ protected:
         ASSERT_NE(0, port);
         doc.SetSource(L"127.0.0.1:" + std::to_wstring(port), SOURCE_READER);
         ASSERT_TRUE(App().StartTransfer(false));
-        ASSERT_TRUE(PumpUntil([] { return App().reader && App().reader->GetState() == RDST_CONNECTED; }));
+        ASSERT_TRUE(PumpUntil([] { return App().GetReader() && App().GetReader()->GetState() == RDST_CONNECTED; }));
     }
     void TearDown() override
     {
@@ -61,8 +61,8 @@ protected:
         AppTest::TearDown();
     }
 
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
-    static int Counter() { return App().settings.GetLastTransfer().counter; }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
+    static int Counter() { return App().GetSettings().GetLastTransfer().counter; }
     CBasePage* ShowPage(int id)
     {
         EXPECT_TRUE(App().ShowPage(id));
@@ -84,7 +84,7 @@ TEST_F(ReaderPagesEndToEndTest, AnotherModelReconnectsTheReaderAndASpeedDoesNot)
     ChooseComboEntry(page->m_hWnd, IDC_READER_SPEED, 2);
     EXPECT_EQ(19200u, Doc().reader.speed);
     ChooseComboEntry(page->m_hWnd, IDC_READER_MODEL, 1);
-    ASSERT_TRUE(PumpUntil([&] { return Queries() >= 2 && App().reader->GetState() == RDST_CONNECTED; }));
+    ASSERT_TRUE(PumpUntil([&] { return Queries() >= 2 && App().GetReader()->GetState() == RDST_CONNECTED; }));
     sim.PresentKey(kKeyA);
     ASSERT_TRUE(PumpUntil([] { return Counter() == 1; }));
     EXPECT_EQ(2, Queries());

@@ -45,7 +45,7 @@ protected:
     {
         AppTest::SetUp();
         ASSERT_EQ(kStartContinue, Start());
-        CAppSettings& settings = App().settings;
+        CAppSettings& settings = App().GetSettings();
         CDocUpdateScope scope(settings);
         *settings.EditDebugLog() = {true, 5, -1, false};
         settings.SetTransferLog(true);
@@ -76,7 +76,7 @@ protected:
         AppTest::TearDown();
     }
 
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
 
     // A simulated reader on a loopback port; its port name.
     std::wstring TcpReader()
@@ -93,7 +93,7 @@ protected:
     {
         Doc().SetSource(port, SOURCE_READER);
         ASSERT_TRUE(App().StartTransfer(false));
-        ASSERT_TRUE(WaitFor([] { return App().reader && App().reader->GetState() == RDST_CONNECTED; }))
+        ASSERT_TRUE(WaitFor([] { return App().GetReader() && App().GetReader()->GetState() == RDST_CONNECTED; }))
             << DebugLog();
         // The connect notification follows the state.
         ASSERT_TRUE(WaitFor([] { return !EventsOf(215).empty(); }));
@@ -110,13 +110,13 @@ protected:
         WaitFor([] { return false; }, ms);
     }
 
-    static int Counter() { return App().settings.GetLastTransfer().counter; }
+    static int Counter() { return App().GetSettings().GetLastTransfer().counter; }
     std::string TransferLog() const { return ReadFileBytes(m_folder.File(L"Transfer.log")); }
     std::string DebugLog() const { return ReadFileBytes(m_folder.File(L"Norvane.log")); }
     static std::vector<_EVENT_RECORD> Events()
     {
         std::vector<_EVENT_RECORD> events;
-        CEventLogDb& table = App().settings.GetEventLog();
+        CEventLogDb& table = App().GetSettings().GetEventLog();
         for (uint32_t i = 1; i <= table.GetEventCount(); ++i) {
             _EVENT_RECORD event;
             table.ReadEvent(static_cast<int>(i), event);
@@ -135,8 +135,8 @@ protected:
     // A key notification as the reader thread queues it, with its post.
     static void QueueKey(int keyType, const _KEY_NUMBER& key)
     {
-        ASSERT_TRUE(App().reader);
-        App().reader->Channel().PushKeyNotification(keyType, key, 0);
+        ASSERT_TRUE(App().GetReader());
+        App().GetReader()->Channel().PushKeyNotification(keyType, key, 0);
     }
 
     std::vector<std::unique_ptr<CReaderSim>> sims;
@@ -261,7 +261,7 @@ TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
     EXPECT_EQ(Doc().GetSourceState(), 1);
     EXPECT_EQ(Doc().GetDestinationState(), 1);
     App().StopTransfer();
-    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().GetReader());
     EXPECT_EQ(Doc().GetSourceState(), 0);
     EXPECT_EQ(Doc().GetDestinationState(), 0);
     ASSERT_EQ(EventsOf(202).size(), 1u);
@@ -272,16 +272,16 @@ TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
 
     // A reader that never connects keeps its job pending.
     Doc().SetSource(L"127.0.0.1:" + std::to_wstring(UnusedLoopbackPort()), SOURCE_READER);
-    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().GetReader());
     ASSERT_TRUE(App().StartTransfer(false));
-    ASSERT_TRUE(App().reader);
-    App().reader->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
+    ASSERT_TRUE(App().GetReader());
+    App().GetReader()->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
     App().StopTransfer();
-    ASSERT_TRUE(App().reader);
-    EXPECT_TRUE(App().reader->IsStarted());
-    CReaderTestPeer::SetJob(*App().reader, 0, S_OK, 0, 1);
+    ASSERT_TRUE(App().GetReader());
+    EXPECT_TRUE(App().GetReader()->IsStarted());
+    CReaderTestPeer::SetJob(*App().GetReader(), 0, S_OK, 0, 1);
     Doc().SetReaderStopBits(2);  // a reader change applies the source link again
-    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().GetReader());
 }
 
 TEST_F(ReaderTransferTest, ASpeedChangeKeepsTheWorkerAndAnotherPortReplacesIt)
@@ -289,13 +289,13 @@ TEST_F(ReaderTransferTest, ASpeedChangeKeepsTheWorkerAndAnotherPortReplacesIt)
     const std::wstring first = TcpReader();
     const std::wstring second = TcpReader();
     StartFromReader(first);
-    CReader* worker = App().reader.get();
+    CReader* worker = App().GetReader();
     const HANDLE thread = worker->GetThreadHandle();
     {
         // Held so that the worker cannot take the request before it is seen here.
         CCriticalSectionLock lock(&CReaderTestPeer::Lock(*worker));
         Doc().SetReaderSpeed(19200);
-        EXPECT_EQ(App().reader.get(), worker);
+        EXPECT_EQ(App().GetReader(), worker);
         EXPECT_EQ(worker->GetThreadHandle(), thread);
         EXPECT_EQ(CReaderTestPeer::Requests(*worker) & (RDREQ_SETTINGS | RDREQ_RECONNECT), RDREQ_SETTINGS);
         EXPECT_EQ(worker->GetSettings().speed, 19200u);
@@ -303,13 +303,13 @@ TEST_F(ReaderTransferTest, ASpeedChangeKeepsTheWorkerAndAnotherPortReplacesIt)
     {
         CCriticalSectionLock lock(&CReaderTestPeer::Lock(*worker));
         Doc().SetReaderStopBits(2);
-        EXPECT_EQ(App().reader.get(), worker);
+        EXPECT_EQ(App().GetReader(), worker);
         EXPECT_NE(CReaderTestPeer::Requests(*worker) & RDREQ_RECONNECT, 0u);
     }
 
     Doc().SetSource(second, SOURCE_READER);
-    ASSERT_TRUE(App().reader);
-    EXPECT_EQ(App().reader->GetPortName(), second);
+    ASSERT_TRUE(App().GetReader());
+    EXPECT_EQ(App().GetReader()->GetPortName(), second);
     ASSERT_TRUE(WaitFor([&] { return Sim(1).Connected() && Doc().GetSourceState() == 1; })) << DebugLog();
     EXPECT_NE(DebugLog().find("Reconnecting to the reader (" + WStringToMultiByte(second, CP_ACP) + ")..."),
               std::string::npos);
@@ -357,18 +357,18 @@ TEST_F(ReaderTransferTest, ReaderErrorsAreEventsAndOnlySomeReplaceTheLastTransfe
     const std::wstring port = TcpReader();
     StartFromReader(port);
     // No key has gone yet: the last transfer shows the reader's connect text.
-    EXPECT_EQ(App().settings.GetLastTransfer().keyText, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
+    EXPECT_EQ(App().GetSettings().GetLastTransfer().keyText, L"Reader connected (Vell-4 USB). s/n 12345 FW v106");
 
-    App().reader->Channel().PushErrorNotification(KV_E_READER_ERROR, L"Reader said no");
+    App().GetReader()->Channel().PushErrorNotification(KV_E_READER_ERROR, L"Reader said no");
     ASSERT_TRUE(WaitFor([] { return !EventsOf(206).empty(); }));
     EXPECT_EQ(EventsOf(206)[0].level, 3);
     EXPECT_EQ(EventsOf(206)[0].attribute, port);
     EXPECT_EQ(EventsOf(206)[0].message, L"Error (code 0x80040219): Reader said no");
-    EXPECT_EQ(App().settings.GetLastTransfer().errorCode, 0);
+    EXPECT_EQ(App().GetSettings().GetLastTransfer().errorCode, 0);
 
-    App().reader->Channel().PushErrorNotification(KV_E_UNRECOGNIZED_MSG, L"What was that");
+    App().GetReader()->Channel().PushErrorNotification(KV_E_UNRECOGNIZED_MSG, L"What was that");
     ASSERT_TRUE(WaitFor([] { return EventsOf(206).size() == 2; }));
-    const _LAST_TRANSFER& last = App().settings.GetLastTransfer();
+    const _LAST_TRANSFER& last = App().GetSettings().GetLastTransfer();
     EXPECT_EQ(static_cast<HRESULT>(last.errorCode), KV_E_UNRECOGNIZED_MSG);
     EXPECT_EQ(last.errorText, L"What was that");
     EXPECT_EQ(last.keyNumber.length, 0);
@@ -379,7 +379,7 @@ TEST_F(ReaderTransferTest, RestartMakesANewReaderThatDeliversAgain)
     const std::wstring port = TcpReader();
     StartFromReader(port);
     ASSERT_TRUE(App().RestartTransfer(false));
-    ASSERT_TRUE(App().reader);
+    ASSERT_TRUE(App().GetReader());
     const std::vector<_EVENT_RECORD> restarted = EventsOf(203);
     ASSERT_EQ(restarted.size(), 1u);
     EXPECT_EQ(restarted[0].message, L"Transfer restarted (\"" + port + L"\" -> \"Copy to Clipboard\")");
@@ -394,10 +394,10 @@ TEST_F(ReaderTransferTest, ClosingTheWindowLeavesNoWorker)
 {
     StartFromReader(TcpReader());
     ShutDown();
-    EXPECT_FALSE(App().reader);
-    EXPECT_FALSE(App().bridgeLink);
-    EXPECT_FALSE(App().inetSession);
-    EXPECT_FALSE(App().settings.IsTransferEnabled());
+    EXPECT_FALSE(App().GetReader());
+    EXPECT_FALSE(App().GetBridgeLink());
+    EXPECT_FALSE(App().GetInetSession());
+    EXPECT_FALSE(App().GetSettings().IsTransferEnabled());
     // The reader's peer went away with it.
     EXPECT_TRUE(Sim().WaitUntil([this] { return !Sim().Connected(); }, 3000));
 }
@@ -407,13 +407,13 @@ namespace {
 // Authorization keys in slots 1 to 3 of the Mifare Classic list.
 void PutClassicKeys()
 {
-    std::vector<_KEY_NUMBER>& keys = App().settings.GetTransferDoc().MifareClassicKeys();
+    std::vector<_KEY_NUMBER>& keys = App().GetSettings().GetTransferDoc().MifareClassicKeys();
     keys.assign(3, _KEY_NUMBER{});
     for (int i = 0; i < 3; ++i) {
         const uint8_t bytes[6] = {static_cast<uint8_t>(0x10 + i), 1, 2, 3, 4, 5};
         keys[static_cast<size_t>(i)] = MakeKeyNumber(bytes, 6);
     }
-    App().settings.GetTransferDoc().MifareClassicKeysChanged();
+    App().GetSettings().GetTransferDoc().MifareClassicKeysChanged();
 }
 
 std::vector<std::string> WrittenKeyFrames(const CReaderSim& sim)
@@ -434,14 +434,14 @@ TEST_F(ReaderTransferTest, WritingKeysIntoTheReaderSendsTheChosenSlotsAndTellsTh
     PutClassicKeys();
     // Not running: the job makes the reader and lets it go afterwards.
     Doc().SetSource(port, SOURCE_READER);
-    ASSERT_FALSE(App().reader);
+    ASSERT_FALSE(App().GetReader());
     {
         CBoxRobot robot(
             [](HWND d) { return HasText(d, L"The command \"Write keys to the reader memory\" has been successfully completed."); },
             [](HWND d) { PressButton(d, IDOK); });
         Frame()->WriteKeysToReader(false, 0x5, false);  // slots 1 and 3
-        ASSERT_TRUE(App().reader);
-        ASSERT_TRUE(WaitFor([&robot] { return robot.found.load() && !App().reader; })) << DebugLog();
+        ASSERT_TRUE(App().GetReader());
+        ASSERT_TRUE(WaitFor([&robot] { return robot.found.load() && !App().GetReader(); })) << DebugLog();
     }
     const std::string slot1 = std::string("\x00\x00\x10\x01\x02\x03\x04\x05", 8);
     const std::string slot3 = std::string("\x00\x02\x12\x01\x02\x03\x04\x05", 8);
@@ -476,8 +476,8 @@ TEST_F(ReaderTransferTest, ACancelledJobEndsItsProgressDialogAndReportsTheFailur
     EXPECT_FALSE(Frame()->ProgressDialog());
     EXPECT_FALSE(Frame()->TimerMask() & 0x4);
     // The transfer runs: the reader stays.
-    ASSERT_TRUE(App().reader);
-    EXPECT_EQ(App().reader->GetJob().state, E_ABORT);
+    ASSERT_TRUE(App().GetReader());
+    EXPECT_EQ(App().GetReader()->GetJob().state, E_ABORT);
 }
 
 TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)
@@ -490,16 +490,16 @@ TEST_F(ReaderTransferTest, AJobWithNothingToWriteOrAnUnconfirmedOneDoesNotStart)
         robot.Join();
         EXPECT_TRUE(robot.found);
     }
-    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().GetReader());
     {
-        const uint32_t confirm = App().settings.GetConfirmFlags() | 0x04;
-        App().settings.SetConfirmFlags(confirm);
+        const uint32_t confirm = App().GetSettings().GetConfirmFlags() | 0x04;
+        App().GetSettings().SetConfirmFlags(confirm);
         CBoxRobot robot([](HWND d) { return HasText(d, L"Really?"); }, [](HWND d) { PressButton(d, IDCANCEL); });
         Frame()->InitializeTemic(true);
         robot.Join();
         EXPECT_TRUE(robot.found);
     }
-    EXPECT_FALSE(App().reader);
+    EXPECT_FALSE(App().GetReader());
     EXPECT_FALSE(Frame()->TimerMask() & 0x4);
 }
 
@@ -511,7 +511,7 @@ TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningRead
         pages += static_cast<char>(i + 1);
     Sim().SetUltralightPages(pages);
     StartFromReader(port);
-    CReader* worker = App().reader.get();
+    CReader* worker = App().GetReader();
 
     CMifareULPage page(App());
     ASSERT_TRUE(page.CreateDialogWindow(Frame()->m_hWnd));
@@ -522,7 +522,7 @@ TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningRead
                      reinterpret_cast<LPARAM>(GetDlgItem(page.m_hWnd, id)));
     }
     // Taken by the reader as it runs: the same worker, no second connection.
-    EXPECT_EQ(App().reader.get(), worker);
+    EXPECT_EQ(App().GetReader(), worker);
     EXPECT_EQ(6, worker->GetCardReading().ultralight.page);
     EXPECT_EQ(2, worker->GetCardReading().ultralight.count);
 
@@ -530,7 +530,7 @@ TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningRead
     ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
     EXPECT_NE(Sim().ReceivedText().find("get 06\r"), std::string::npos) << Sim().ReceivedText();
     EXPECT_EQ(1, Sim().PeerCount());
-    const _KEY_NUMBER& key = App().settings.GetLastTransfer().keyNumber;
+    const _KEY_NUMBER& key = App().GetSettings().GetLastTransfer().keyNumber;
     ASSERT_EQ(8, key.length);
     std::string bytes(reinterpret_cast<const char*>(key.bytes), 8);
     std::sort(bytes.begin(), bytes.end());
@@ -543,7 +543,7 @@ TEST_F(ReaderTransferTest, UltralightPagesChosenOnThePageAreReadByTheRunningRead
     SendDlgItemMessageW(classic.m_hWnd, IDC_MF_SECTOR, CB_SETCURSEL, 32, 0);
     SendMessageW(classic.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_MF_SECTOR, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(GetDlgItem(classic.m_hWnd, IDC_MF_SECTOR)));
-    EXPECT_EQ(App().reader.get(), worker);
+    EXPECT_EQ(App().GetReader(), worker);
     EXPECT_EQ(32, worker->GetCardReading().classic.sector);
     EXPECT_EQ(1, Sim().PeerCount());
     classic.Destroy();
@@ -565,7 +565,7 @@ TEST_F(ReaderTransferTest, SlotsWrittenFromTheMifarePageReachTheReader)
         Doc().SetMifareClassicFlags(MIFARE_BY_MASK);
     }
     Doc().SetSource(port, SOURCE_READER);
-    App().settings.SetConfirmFlags(App().settings.GetConfirmFlags() | CONFIRM_WRITE_KEYS);
+    App().GetSettings().SetConfirmFlags(App().GetSettings().GetConfirmFlags() | CONFIRM_WRITE_KEYS);
 
     CMifareCPage page(App());
     ASSERT_TRUE(page.CreateDialogWindow(Frame()->m_hWnd));
@@ -580,7 +580,7 @@ TEST_F(ReaderTransferTest, SlotsWrittenFromTheMifarePageReachTheReader)
             [](HWND d) { return HasText(d, L"The command \"Write keys to the reader memory\" has been successfully completed."); },
             [](HWND d) { PressButton(d, IDOK); });
         SendMessageW(page.m_hWnd, WM_COMMAND, ID_MFKEYS_WRITE_SELECTED, 0);
-        ASSERT_TRUE(WaitFor([&] { return question.found.load() && done.found.load() && !App().reader; })) << DebugLog();
+        ASSERT_TRUE(WaitFor([&] { return question.found.load() && done.found.load() && !App().GetReader(); })) << DebugLog();
     }
     const std::string slot1 = std::string("\x00\x01\x11\x01\x02\x03\x04\x05", 8);
     const std::string slot17 = std::string("\x01\x01\x17\x01\x02\x03\x04\x05", 8);
@@ -609,7 +609,7 @@ TEST_F(ReaderTransferTest, TemicScanRequestsAndInitialisationFromThePageReachThe
     // A transponder on the reader for the initialisation.
     ReaderSimTemicCard card;
     Sim().SetTemicCard(&card);
-    App().settings.SetConfirmFlags(App().settings.GetConfirmFlags() | CONFIRM_TEMIC);
+    App().GetSettings().SetConfirmFlags(App().GetSettings().GetConfirmFlags() | CONFIRM_TEMIC);
     const auto succeeded = [](HWND d) {
         for (const std::wstring& text : DialogTexts(d))
             if (text.find(L"has been successfully completed") != std::wstring::npos)
@@ -635,18 +635,18 @@ TEST_F(ReaderTransferTest, ALanguageSwitchKeepsTheReaderAndTheNextKeyIsTransferr
     // The library is let go at the end, whatever happens, so that the test folder can go too.
     struct BuiltInTextsAgain
     {
-        ~BuiltInTextsAgain() { App().settings.SetLanguage(L"<internal>"); }
+        ~BuiltInTextsAgain() { App().GetSettings().SetLanguage(L"<internal>"); }
     } builtInAgain;
     StartFromReader(TcpReader());
-    const CReader* reader = App().reader.get();
+    const CReader* reader = App().GetReader();
     HWND before = App().GetMainFrameWindow();
 
-    App().settings.SetLanguage(L"de-de");
+    App().GetSettings().SetLanguage(L"de-de");
     ASSERT_NE(before, App().GetMainFrameWindow());
-    ASSERT_NE(nullptr, App().languageModule);
-    EXPECT_EQ(reader, App().reader.get());
-    EXPECT_EQ(RDST_CONNECTED, App().reader->GetState());
-    EXPECT_TRUE(App().settings.IsTransferEnabled());
+    ASSERT_NE(nullptr, App().LanguageModule());
+    EXPECT_EQ(reader, App().GetReader());
+    EXPECT_EQ(RDST_CONNECTED, App().GetReader()->GetState());
+    EXPECT_TRUE(App().GetSettings().IsTransferEnabled());
 
     Sim().PresentKey(kKeyA);
     ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();

@@ -69,7 +69,7 @@ protected:
         AppTest::SetUp();
         g_shellCalls.clear();
     }
-    CAppSettings& Settings() { return App().settings; }
+    CAppSettings& Settings() { return App().GetSettings(); }
 };
 
 // ---- Exceptions that escape message handlers ----
@@ -294,12 +294,10 @@ TEST(KeyTypeNames, TheProgramsTwentyTwoNames)
         L"Temic (T5557)", L"Mifare UltraLight", L"Mifare Classic 1K", L"Mifare Classic 2K", L"Mifare Classic 4K",
         L"Mifare Plus", L"Mifare Plus 1K", L"Mifare Plus 2K", L"Mifare Plus 4K", L"Smart MX with MIFARE 1K",
         L"Smart MX with MIFARE 4K", L"Mifare DESFire", L"Mifare ProX", L"Mifare Mini"};
-    EXPECT_EQ(expected, app.keyTypeNames);
+    EXPECT_EQ(expected, app.GetKeyTypeNames());
     // Loaded once: a later call leaves what is there.
-    app.keyTypeNames[3] = L"changed";
-    app.LoadKeyTypeNames();
-    EXPECT_EQ(L"changed", app.keyTypeNames[3]);
-    app.keyTypeNames[3] = expected[3];
+    EXPECT_FALSE(app.LoadKeyTypeNames());
+    EXPECT_EQ(expected, app.GetKeyTypeNames());
 }
 
 TEST(KeyTypeNames, LineEndsMarksAndShortOrLongResources)

@@ -57,8 +57,8 @@ protected:
         App().StopTransfer();
         AppTest::TearDown();
     }
-    static CAppSettings& Settings() { return App().settings; }
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CAppSettings& Settings() { return App().GetSettings(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
     HWND StatusBar() const { return GetDlgItem(FrameWindow(), IDC_STATUS_BAR); }
     std::wstring Part(int part) const
     {
@@ -155,7 +155,7 @@ TEST_F(StatusTray, PartsShowWhatTheyStandFor)
         {"the page's position", [] { Recorded().position = 2, Recorded().total = 7; }, 5, L"2/7"},
         {"a page without a total", [] { Recorded().total = -1; }, 5, L""},
         {"no reader", [] {}, 0, L""},
-        {"no job, no scan", [&] { App().reader = std::make_unique<CReader>(), reader = App().reader.get(); }, 0, L""},
+        {"no job, no scan", [&] { App().SetReader(std::make_unique<CReader>()), reader = App().GetReader(); }, 0, L""},
         {"a Temic scan", [&] { CReaderTestPeer::SetTemicScan(*reader, 5, 5, (1000u << 16) | 255); }, 0,
          L"Scanning Temic... (5/5: type 255, speed 0, delay 1000)"},
         {"a job before the scan",
@@ -176,7 +176,7 @@ TEST_F(StatusTray, PartsShowWhatTheyStandFor)
     }
     // A picture for a person to look at, with ink in the parts that show text and none in the
     // empty one.
-    App().reader.reset();
+    App().SetReader(nullptr);
     settings.SetTransferLog(true);
     settings.EditDebugLog()->enabled = true;
     Doc().GetKeys()[1]->flags = KVKEY_SELECTED;
@@ -480,7 +480,7 @@ TEST_F(StatusTray, SoundsByTheirFilesKind)
     std::vector<uint32_t> stateChanges;
     int observer = settings.AddObserver(&stateChanges, [](void* key, CDocument*, const uint32_t* bits) {
         if (bits[0] & ASC_STATE)
-            static_cast<std::vector<uint32_t>*>(key)->push_back(App().settings.GetDetails().state);
+            static_cast<std::vector<uint32_t>*>(key)->push_back(App().GetSettings().GetDetails().state);
     });
     wchar_t windows[MAX_PATH];
     GetEnvironmentVariableW(L"WINDIR", windows, MAX_PATH);
@@ -566,7 +566,7 @@ TEST_F(StatusTray, EventsComeFromTransfersAndTheReaderOnlyWhileSoundsAreOn)
     };
     settings.SetEventLogEnabled(true);
     auto events = [](int id) {
-        CEventLogDb& table = App().settings.GetEventLog();
+        CEventLogDb& table = App().GetSettings().GetEventLog();
         int count = 0;
         for (uint32_t i = 1; i <= table.GetEventCount(); ++i) {
             _EVENT_RECORD event;

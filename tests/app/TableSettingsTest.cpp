@@ -29,7 +29,7 @@ void Record(void* key, CDocument* doc, const uint32_t* bits)
 
 TEST(AppTableSettings, ReachTheSettingsDocumentAndThePlacementSlot)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetDefaults();
     ITableSettings& tables = App().GetTableSettings();
     EXPECT_EQ(&settings, tables.GetSettingsDocument());

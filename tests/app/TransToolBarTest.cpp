@@ -28,11 +28,11 @@ protected:
     void StartWithAll()
     {
         ASSERT_EQ(kStartContinue, Start());
-        App().settings.SetPanels(kAllPanels);
+        App().GetSettings().SetPanels(kAllPanels);
         ASSERT_TRUE(Frame()->TransToolBar());
         bar = Frame()->TransToolBar();
     }
-    CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
     RECT RectIn(HWND child) const
     {
         RECT r;
@@ -43,8 +43,8 @@ protected:
     bool Enabled(int id) { return SendMessageW(bar->m_hWnd, TB_ISBUTTONENABLED, id, 0) != 0; }
     void Readers(std::vector<KnownReader> list)
     {
-        CDocUpdateScope scope(App().settings);
-        *App().settings.EditKnownReaders() = std::move(list);
+        CDocUpdateScope scope(App().GetSettings());
+        *App().GetSettings().EditKnownReaders() = std::move(list);
     }
     HWND SourceEdit() { return reinterpret_cast<HWND>(SendMessageW(bar->SourceCombo(), CBEM_GETEDITCONTROL, 0, 0)); }
     void TypeAndEnter(const wchar_t* text)
@@ -119,8 +119,8 @@ TEST_F(TransToolBar, PanelsLayoutAndTransferButtons)
     EXPECT_FALSE(Enabled(ID_TRANSFER_STOP));
     EXPECT_FALSE(Enabled(ID_TRANSFER_RESTART));
     {
-        CDocUpdateScope scope(App().settings);
-        App().settings.SetTransferEnabled(true);
+        CDocUpdateScope scope(App().GetSettings());
+        App().GetSettings().SetTransferEnabled(true);
     }
     Frame()->IdleUpdate();
     EXPECT_FALSE(Enabled(ID_TRANSFER_START));
@@ -144,7 +144,7 @@ TEST_F(TransToolBar, PanelsLayoutAndTransferButtons)
     SendMessageW(frame, WM_COMMAND, ID_VIEW_PAGELIST, 0);
     ASSERT_TRUE(Frame()->TransToolBar() && Frame()->PageListBar());
     EXPECT_EQ(RectIn(Frame()->TransToolBar()->m_hWnd).bottom, RectIn(Frame()->PageListBar()->m_hWnd).top);
-    EXPECT_EQ(kAllPanels, App().settings.GetPanels());
+    EXPECT_EQ(kAllPanels, App().GetSettings().GetPanels());
 }
 
 TEST_F(TransToolBar, SourceListStoresWhatIsTypedOrChosen)
@@ -235,7 +235,7 @@ TEST_F(TransToolBar, FormatButtonAndDestination)
     }
     SendMessageW(bar->m_hWnd, WM_COMMAND, MAKEWPARAM(ID_PAGE_FORMATS, BN_CLICKED),
                  reinterpret_cast<LPARAM>(bar->FormatButton()));
-    EXPECT_EQ(PAGE_FORMATS, App().settings.GetCurrentPage());
+    EXPECT_EQ(PAGE_FORMATS, App().GetSettings().GetCurrentPage());
 
     {
         CDocUpdateScope scope(doc);
@@ -282,7 +282,7 @@ TEST_F(TransToolBar, ReaderTipShowsOnlyWhatWasToldAndPlantsNoMarkup)
 
     // Key types the transfer leaves out are struck through.
     App().LoadKeyTypeNames();
-    const std::wstring first = App().keyTypeNames[left];
+    const std::wstring first = App().GetKeyTypeNames()[left];
     const size_t at = told.find(L"Keys: ");
     ASSERT_NE(std::wstring::npos, at);
     CRichEditCtrl& edit = tip.GetRichEdit();
@@ -302,10 +302,10 @@ TEST_F(TransToolBar, ReaderTipShowsOnlyWhatWasToldAndPlantsNoMarkup)
 
     // "config" shows the reader page.
     bar->OnTipLink(L"config");
-    EXPECT_EQ(PAGE_READER, App().settings.GetCurrentPage());
+    EXPECT_EQ(PAGE_READER, App().GetSettings().GetCurrentPage());
     ASSERT_TRUE(bar->FillTip(Tool(2, IDC_TRANS_SOURCE)));
     bar->OnTipLink(L"config");
-    EXPECT_EQ(PAGE_KEY_LIST, App().settings.GetCurrentPage());
+    EXPECT_EQ(PAGE_KEY_LIST, App().GetSettings().GetCurrentPage());
 }
 
 TEST_F(TransToolBar, DestinationTipsAndTheirLinks)
@@ -326,9 +326,9 @@ TEST_F(TransToolBar, DestinationTipsAndTheirLinks)
         ASSERT_TRUE(bar->FillTip(Tool(row.index, IDC_TRANS_DESTINATION)));
         EXPECT_NE(std::wstring::npos, TipText().find(row.shows)) << TipText();
         if (row.page >= 0) {
-            App().settings.SetCurrentPage(PAGE_TRANSFER);
+            App().GetSettings().SetCurrentPage(PAGE_TRANSFER);
             bar->OnTipLink(L"config");
-            EXPECT_EQ(row.page, App().settings.GetCurrentPage());
+            EXPECT_EQ(row.page, App().GetSettings().GetCurrentPage());
         }
     }
     // The bridge program is not installed here: the link says so.
@@ -347,7 +347,7 @@ TEST_F(TransToolBar, DestinationTipsAndTheirLinks)
     ASSERT_TRUE(bar->FillTip(Tool(0, ID_PAGE_FORMATS)));
     EXPECT_NE(std::wstring::npos, TipText().find(L"Default"));
     bar->OnTipLink(L"config");
-    EXPECT_EQ(PAGE_FORMATS, App().settings.GetCurrentPage());
+    EXPECT_EQ(PAGE_FORMATS, App().GetSettings().GetCurrentPage());
 }
 
 // The tip of a simulated reader while it is connected, and its "reconnect" link.
@@ -364,11 +364,11 @@ TEST_F(TransToolBar, ConnectedReaderTipAndReconnect)
         Doc().SetDestination(L"", DEST_CLIPBOARD);
     }
     ASSERT_TRUE(App().StartTransfer(false));
-    ASSERT_TRUE(PumpUntil([] { return App().reader && App().reader->GetStatus().model != 0 &&
-                                      App().reader->GetState() == RDST_CONNECTED; }));
+    ASSERT_TRUE(PumpUntil([] { return App().GetReader() && App().GetReader()->GetStatus().model != 0 &&
+                                      App().GetReader()->GetState() == RDST_CONNECTED; }));
     ASSERT_TRUE(bar->FillTip(Tool(0xFFFF, IDC_TRANS_SOURCE)));
     const std::wstring tip = TipText();
-    const ReaderStatus status = App().reader->GetStatus();
+    const ReaderStatus status = App().GetReader()->GetStatus();
     EXPECT_NE(std::wstring::npos, tip.find(L"Port: " + name)) << tip;
     EXPECT_NE(std::wstring::npos, tip.find(L"Model: " + std::wstring(ReaderModelName(status.model)))) << tip;
     EXPECT_NE(std::wstring::npos, tip.find(L"Status: Connected")) << tip;
@@ -386,7 +386,7 @@ TEST_F(TransToolBar, PageAndToolbarFollowEachOther)
 {
     StartWithAll();
     Readers({Reader(L"COM3", 1, 1, 0, -1)});
-    App().settings.SetCurrentPage(PAGE_TRANSFER);
+    App().GetSettings().SetCurrentPage(PAGE_TRANSFER);
     CBasePage* page = Frame()->GetCurrentPageObject();
     ASSERT_TRUE(page);
     HWND pageBox = GetDlgItem(page->m_hWnd, IDC_TP_SOURCE);
@@ -411,7 +411,7 @@ TEST_F(TransToolBar, PageAndToolbarFollowEachOther)
 TEST_F(TransToolBar, TransferPagePicture)
 {
     StartWithAll();
-    App().settings.SetCurrentPage(PAGE_TRANSFER);
+    App().GetSettings().SetCurrentPage(PAGE_TRANSFER);
     {
         CDocUpdateScope scope(Doc());
         Doc().SetDestination(L"", DEST_CLIPBOARD);
@@ -421,19 +421,19 @@ TEST_F(TransToolBar, TransferPagePicture)
     for (int i = 0; i < 5; ++i)
         key.bytes[i] = static_cast<uint8_t>(0x11 * (i + 1));
     {
-        CDocUpdateScope scope(App().settings);
-        App().settings.SetTransferEnabled(true);
+        CDocUpdateScope scope(App().GetSettings());
+        App().GetSettings().SetTransferEnabled(true);
     }
     App().TransferKey(4, key, 0);
     CBasePage* page = Frame()->GetCurrentPageObject();
     ASSERT_TRUE(page);
-    const _LAST_TRANSFER& last = App().settings.GetLastTransfer();
+    const _LAST_TRANSFER& last = App().GetSettings().GetLastTransfer();
     ASSERT_NE(0, last.time.GetTime());
     std::wstring time;
     last.time.Format(L"%x %X", time);
     EXPECT_EQ(time, Text(GetDlgItem(page->m_hWnd, IDC_TP_TIME)));
     App().LoadKeyTypeNames();
-    EXPECT_EQ(App().keyTypeNames[4] + L" [5544332211] 051,08721", Text(GetDlgItem(page->m_hWnd, IDC_TP_KEY)));
+    EXPECT_EQ(App().GetKeyTypeNames()[4] + L" [5544332211] 051,08721", Text(GetDlgItem(page->m_hWnd, IDC_TP_KEY)));
     EXPECT_EQ(last.transferred, Text(GetDlgItem(page->m_hWnd, IDC_TP_TRANSFERRED)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(page->m_hWnd, IDC_TP_WHERE))) << "no Where line for the clipboard";
 

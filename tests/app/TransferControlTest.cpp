@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/AppTransfer.h"
+#include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 #include "app/StartUp.h"
@@ -31,7 +32,7 @@ protected:
     {
         AppTest::SetUp();
         ASSERT_EQ(kStartContinue, Start());
-        CAppSettings& settings = App().settings;
+        CAppSettings& settings = App().GetSettings();
         CDocUpdateScope scope(settings);
         *settings.EditDebugLog() = {true, 5, -1, false};
         settings.SetEventLogEnabled(true);
@@ -47,7 +48,7 @@ protected:
         AppTest::TearDown();
     }
 
-    static CTransferDoc& Doc() { return App().settings.GetTransferDoc(); }
+    static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
 
     static uint32_t UseFormat(const wchar_t* templ, const wchar_t* params)
     {
@@ -78,12 +79,12 @@ protected:
     }
 
     bool KeyListTimerRuns() const { return (Frame()->TimerMask() & 0x2) != 0; }
-    static int Counter() { return App().settings.GetLastTransfer().counter; }
+    static int Counter() { return App().GetSettings().GetLastTransfer().counter; }
 
     static std::vector<_EVENT_RECORD> EventsOf(int stringId)
     {
         std::vector<_EVENT_RECORD> found;
-        CEventLogDb& table = App().settings.GetEventLog();
+        CEventLogDb& table = App().GetSettings().GetEventLog();
         for (uint32_t i = 1; i <= table.GetEventCount(); ++i) {
             _EVENT_RECORD event;
             table.ReadEvent(static_cast<int>(i), event);
@@ -136,15 +137,15 @@ TEST_F(TransferControlTest, NextKeyWalksTheEligibleRowsAndTheLastOneEndsTheSourc
 
 TEST_F(TransferControlTest, NoEligibleRowFromTheSelectionOnIsTheEndOfTheList)
 {
-    App().settings.SetSoundsEnabled(true);
+    App().GetSettings().SetSoundsEnabled(true);
     AddKey(kEmMarine, 5);
     AddKey(kCod433, 6);
     StartFromKeyList();
     {
-        CDocUpdateScope scope(App().settings);
+        CDocUpdateScope scope(App().GetSettings());
         Doc().GetKeys()[0]->flags &= ~KVKEY_SELECTED;
         Doc().GetKeys()[1]->flags |= KVKEY_SELECTED;
-        App().settings.RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
+        App().GetSettings().RaiseChange(ASC_KEYLIST_SELECTION, 0, false);
     }
     ASSERT_EQ(Doc().GetSourceState(), 1);
     const int soundsBefore = GetTransferShellRequests().sounds;
@@ -176,7 +177,7 @@ TEST_F(TransferControlTest, AFailedKeyKeepsTheSelectionAndStopsTheTimer)
     EXPECT_FALSE(Selected(1));
     EXPECT_FALSE(Transferred(0));
     EXPECT_FALSE(KeyListTimerRuns());
-    EXPECT_TRUE(FAILED(App().settings.GetLastTransfer().errorCode));
+    EXPECT_TRUE(FAILED(App().GetSettings().GetLastTransfer().errorCode));
     EXPECT_EQ(Counter(), 0);
 
     // Mended, the same key is the next one.
@@ -207,7 +208,7 @@ TEST_F(TransferControlTest, StartWithoutASourceIsRefused)
 {
     Doc().SetSource(L"", SOURCE_NONE);
     EXPECT_FALSE(App().StartTransfer(false));
-    EXPECT_FALSE(App().settings.IsTransferEnabled());
+    EXPECT_FALSE(App().GetSettings().IsTransferEnabled());
     EXPECT_TRUE(EventsOf(201).empty());
     EXPECT_EQ(Doc().GetDestinationState(), 0);
 }
@@ -247,7 +248,7 @@ TEST_F(TransferControlTest, TypingAsAdministratorRestartsElevatedInsteadOfStarti
     Doc().SetSource(L"List of keys", SOURCE_KEYLIST);
     EXPECT_FALSE(App().StartTransfer(false));
     EXPECT_EQ(g_elevatedArguments, L"/N /start");
-    EXPECT_FALSE(App().settings.IsTransferEnabled());
+    EXPECT_FALSE(App().GetSettings().IsTransferEnabled());
     EXPECT_FALSE(IsWindow(FrameWindow()));
 }
 
@@ -256,14 +257,14 @@ TEST_F(TransferControlTest, DestinationsGetTheirLinksOnlyWhileTheTransferRuns)
     AddKey(kEmMarine, 5);
     Doc().SetDestination(L"", DEST_HTTP);
     StartFromKeyList();
-    EXPECT_TRUE(App().inetSession);
+    EXPECT_TRUE(App().GetInetSession());
     EXPECT_EQ(Doc().GetDestinationState(), 1);
 
     // The bridge's settings while typing: no link.
     Doc().SetDestination(L"", DEST_KEYBOARD);
-    EXPECT_FALSE(App().inetSession);
+    EXPECT_FALSE(App().GetInetSession());
     Doc().SetPortavoServer(1234, 2);
-    EXPECT_FALSE(App().bridgeLink);
+    EXPECT_FALSE(App().GetBridgeLink());
     EXPECT_EQ(Doc().GetDestinationState(), 1);
 
     Doc().SetDestination(L"", DEST_CMDLINE);
@@ -313,7 +314,7 @@ TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyW
     Doc().SetPortavoServer(port, 2);
     Doc().SetDestination(L"", DEST_PORTAVO);
     StartFromKeyList();
-    ASSERT_TRUE(App().bridgeLink);
+    ASSERT_TRUE(App().GetBridgeLink());
     EXPECT_EQ(Doc().GetDestinationState(), 0);
 
     // The link listens a moment after it starts.
@@ -332,13 +333,13 @@ TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyW
     EXPECT_EQ(EventsOf(227)[0].message, L"Connection is broken (" + name + L")");
 
     // Another port while running: a new link; the same settings again: the same link.
-    CPortavo* link = App().bridgeLink.get();
+    CPortavo* link = App().GetBridgeLink();
     Doc().SetPortavoNvt(false);
-    EXPECT_EQ(App().bridgeLink.get(), link);
+    EXPECT_EQ(App().GetBridgeLink(), link);
     const USHORT other = UnusedLoopbackPort();
     Doc().SetPortavoServer(other, 2);
-    ASSERT_TRUE(App().bridgeLink);
-    EXPECT_EQ(App().bridgeLink->GetSettings().port, other);
+    ASSERT_TRUE(App().GetBridgeLink());
+    EXPECT_EQ(App().GetBridgeLink()->GetSettings().port, other);
     const std::string log = transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log"));
     EXPECT_NE(log.find("Reconnecting to Portavo (Server " + std::to_string(other) + ")..."), std::string::npos);
     CFarSocket second;
@@ -346,7 +347,7 @@ TEST_F(TransferControlTest, BridgeServerPeersAreEventsAndTheLinkStateIsTheReadyW
     ASSERT_TRUE(WaitFor([] { return Doc().GetDestinationState() == 1; }));
 
     App().StopTransfer();
-    EXPECT_FALSE(App().bridgeLink);
+    EXPECT_FALSE(App().GetBridgeLink());
     EXPECT_NE(transfer_test::ReadFileBytes(m_folder.File(L"Norvane.log")).find("Stop connection to Portavo..."),
               std::string::npos);
 }
@@ -374,21 +375,21 @@ TEST_F(TransferControlTest, AnOpenedConfigurationWarnsOfKeyTypesItWillNotTransfe
 
 TEST_F(TransferControlTest, TheHotkeyMapFollowsTheListWhileHotkeysAreOn)
 {
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     {
         CDocUpdateScope scope(settings);
         *settings.EditHotkeys() = {MakeHotkeyEntry(32785, 0x70), MakeHotkeyEntry(32786, 0x71),
                             MakeHotkeyEntry(32785, 0x72)};
         settings.RaiseChange(ASC_HOTKEYS, 0, false);
     }
-    ASSERT_EQ(App().commandHotkeys.size(), 2u);
-    EXPECT_EQ(App().commandHotkeys.at(32785), MakeHotkeyEntry(32785, 0x72));  // the later entry
-    EXPECT_EQ(App().commandHotkeys.at(32786), MakeHotkeyEntry(32786, 0x71));
+    ASSERT_EQ(GetCommandHotkeys().byCommand.size(), 2u);
+    EXPECT_EQ(GetCommandHotkeys().byCommand.at(32785), MakeHotkeyEntry(32785, 0x72));  // the later entry
+    EXPECT_EQ(GetCommandHotkeys().byCommand.at(32786), MakeHotkeyEntry(32786, 0x71));
 
     {
         CDocUpdateScope scope(settings);
         settings.SetHotkeysEnabled(false);
         settings.RaiseChange(ASC_HOTKEYS, 0, false);
     }
-    EXPECT_TRUE(App().commandHotkeys.empty());
+    EXPECT_TRUE(GetCommandHotkeys().byCommand.empty());
 }

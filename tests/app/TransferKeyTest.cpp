@@ -360,7 +360,7 @@ TEST_F(TransferKeyTest, HttpRequestWithStatusCodes)
 TEST(ApplicationTransfer, TransferKeyWorksOnTheApplicationsSettings)
 {
     CTempFolder folder;
-    CAppSettings& settings = App().settings;
+    CAppSettings& settings = App().GetSettings();
     settings.SetDataFolder(folder.Path(), false);
     settings.SetTransferLog(true);
     settings.SetSoundsEnabled(true);

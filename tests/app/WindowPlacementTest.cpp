@@ -72,9 +72,9 @@ class Placement : public ::testing::Test
 protected:
     void SetUp() override
     {
-        App().settings.SetDefaults();  // no slot stored, settings saved
+        App().GetSettings().SetDefaults();  // no slot stored, settings saved
     }
-    CAppSettings& Settings() { return App().settings; }
+    CAppSettings& Settings() { return App().GetSettings(); }
     // The slot as the settings file brings it: stored, and the settings stay saved.
     void LoadSlot(int index, const WindowSlot& slot)
     {
@@ -262,7 +262,7 @@ TEST_F(Placement, AWindowThatCannotBeReadLeavesTheSettingsAlone)
 class MainWindowPlacement : public AppTest
 {
 protected:
-    CAppSettings& Settings() { return App().settings; }
+    CAppSettings& Settings() { return App().GetSettings(); }
 };
 
 TEST_F(MainWindowPlacement, DialogsCentreOnTheVisibleMainWindowAndStayInTheWorkArea)
@@ -308,7 +308,7 @@ TEST_F(MainWindowPlacement, ClosingSavesWhatTheNextStartRestores)
     ShutDown();
 
     // The settings file that closing wrote brings the window back maximised over the same place.
-    App().settings.SetDefaults();
+    App().GetSettings().SetDefaults();
     ASSERT_EQ(kStartContinue, Start());
     EXPECT_TRUE(IsZoomed(FrameWindow()));
     EXPECT_TRUE(RectIs(NormalRect(FrameWindow()), 60, 70, 800, 650));
@@ -326,8 +326,8 @@ TEST_F(MainWindowPlacement, StartedMinimizedWithTheTrayIconGoesToTheTray)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        App().settings.SetDefaults();
-        App().settings.SetTrayIconFlags(c.tray);
+        App().GetSettings().SetDefaults();
+        App().GetSettings().SetTrayIconFlags(c.tray);
         ASSERT_EQ(kStartContinue, Start(L"/n", SW_SHOWMINNOACTIVE));
         HWND main = FrameWindow();
         EXPECT_EQ(c.visible, IsWindowVisible(main) != FALSE);

@@ -77,7 +77,6 @@ public:
 
     bool StartTransfer(bool interactive) override { return Record(L"StartTransfer|" + Flag(interactive)), transferResult; }
     void StopTransfer() override { Record(L"StopTransfer"); }
-    bool RestartTransfer(bool interactive) override { return Record(L"RestartTransfer|" + Flag(interactive)), transferResult; }
     bool TransferNextKey() override { return Record(L"TransferNextKey"), transferResult; }
 
     void InitializeTemic(bool confirm) override { Record(L"InitializeTemic|" + Flag(confirm)); }
@@ -126,12 +125,7 @@ public:
     void PrepareMenuShortcuts(HMENU, const std::vector<uint32_t>& shortcuts) override { menuShortcuts = shortcuts; }
     ITableSettings& GetTableSettings() override { return tableSettings; }
 
-    void ExchangeDialogPlacement(bool save, HWND, int slot) override
-    {
-        Record(L"ExchangeDialogPlacement|" + Flag(save) + L"|" + std::to_wstring(slot));
-    }
-
-    const std::wstring& GetKeyTypeName(int keyType) override
+    const std::wstring& GetKeyTypeName(int keyType)
     {
         static const std::wstring none;
         if (keyTypeNames[0].empty()) {
@@ -164,10 +158,6 @@ public:
 
     void PrepareMenu(HMENU) override { Record(L"PrepareMenu"); }
     HWND GetMainWindow() override { return mainWindow; }
-    bool ExchangeWindowPlacement(bool save, HWND, int slot) override
-    {
-        return Record(std::wstring(save ? L"SavePlacement|" : L"RestorePlacement|") + std::to_wstring(slot)), true;
-    }
     HWND ActivateTargetWindow() override { return Record(L"ActivateTargetWindow"), targetWindow; }
     bool GetBridgeConnections(std::vector<std::wstring>& peers) override
     {
@@ -177,9 +167,10 @@ public:
     }
     bool ShowCmdLineDialog() override { return Record(L"ShowCmdLineDialog"), true; }
     bool ShowHttpRequestDialog() override { return Record(L"ShowHttpRequestDialog"), true; }
-    void UpdateMenuHotkeyTexts(HMENU) override {}
-    bool ExchangeWindowPlacement(bool save, HWND, int slot, int showStateSlot) override
+    bool ExchangeWindowPlacement(bool save, HWND, int slot, int showStateSlot = -1) override
     {
+        if (showStateSlot < 0)
+            return Record(std::wstring(save ? L"SavePlacement|" : L"RestorePlacement|") + std::to_wstring(slot)), true;
         Record(L"ExchangeWindowPlacement|" + Flag(save) + L"|" + std::to_wstring(slot) + L"|" +
                std::to_wstring(showStateSlot));
         return true;
