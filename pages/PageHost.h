@@ -128,9 +128,4 @@ protected:
 };
 
 // The long name of a key type in the interface language; empty outside the list.
-inline const std::wstring& KeyTypeName(IPageHost& host, int keyType)
-{
-    static const std::wstring none;
-    const auto& names = host.GetKeyTypeNames();
-    return keyType >= 0 && keyType < static_cast<int>(names.size()) ? names[keyType] : none;
-}
+const std::wstring& KeyTypeName(IPageHost& host, int keyType);
