@@ -168,7 +168,7 @@ void CExtToolsDialog::Select(int index)
     SetDlgItemTextW(m_hWnd, IDC_ET_COMMAND, tool.command.c_str());
     SetDlgItemTextW(m_hWnd, IDC_ET_ARGUMENTS, tool.arguments.c_str());
     SetDlgItemTextW(m_hWnd, IDC_ET_FOLDER, tool.initialDir.c_str());
-    CheckDlgButton(m_hWnd, IDC_ET_ADMIN, (tool.flags & EXTTOOL_START_ADMIN) ? BST_CHECKED : BST_UNCHECKED);
+    CheckItem(IDC_ET_ADMIN, (tool.flags & EXTTOOL_START_ADMIN) != 0);
     m_filling = false;
     m_commandChanged = false;
     m_edit = tool;
@@ -199,7 +199,7 @@ void CExtToolsDialog::ReadEdits()
     m_edit.command = ItemText(m_hWnd, IDC_ET_COMMAND);
     m_edit.arguments = ItemText(m_hWnd, IDC_ET_ARGUMENTS);
     m_edit.initialDir = ItemText(m_hWnd, IDC_ET_FOLDER);
-    m_edit.flags = IsDlgButtonChecked(m_hWnd, IDC_ET_ADMIN) == BST_CHECKED ? EXTTOOL_START_ADMIN : 0;
+    m_edit.flags = IsItemChecked(IDC_ET_ADMIN) ? EXTTOOL_START_ADMIN : 0;
 }
 
 bool CExtToolsDialog::Refuse(int focusId, UINT stringId)
@@ -403,7 +403,7 @@ bool CExtToolsDialog::OnCommand(int id, int code, HWND control)
     case IDC_ET_ADMIN:
         if (m_selected >= 0) {
             uint32_t& flags = m_tools[m_selected].flags;
-            flags = IsDlgButtonChecked(m_hWnd, IDC_ET_ADMIN) == BST_CHECKED ? (flags | EXTTOOL_START_ADMIN)
+            flags = IsItemChecked(IDC_ET_ADMIN) ? (flags | EXTTOOL_START_ADMIN)
                                                                            : (flags & ~EXTTOOL_START_ADMIN);
             SetModified();
         }

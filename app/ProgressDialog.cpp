@@ -108,7 +108,7 @@ void CProgressDialog::OnTick()
         return;
     }
     if (job.total >= 2)
-        SendDlgItemMessageW(m_hWnd, IDC_PROGRESS_BAR, PBM_SETPOS, job.progress, 0);
+        SendItem(IDC_PROGRESS_BAR, PBM_SETPOS, job.progress);
 }
 
 void CProgressDialog::OnCancel()
