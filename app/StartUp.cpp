@@ -242,5 +242,9 @@ int StartApplication(const wchar_t* commandLine, int showMode)
 
     // 12. Start action.
     PerformStartAction(info, show);
+    // The shown window paints all its parts now, in one pass, rather than through a paint
+    // message for each of them from the loop.
+    if (show)
+        UpdateWindow(mainWindow);
     return kStartContinue;
 }
