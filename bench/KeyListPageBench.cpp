@@ -24,11 +24,8 @@ int Fail(const char* what)
 void Sort(CKeyListPage& page, int key)
 {
     TableSortRequest request{};
-    request.hdr.hwndFrom = page.List().m_hWnd;
-    request.hdr.idFrom = 1157;
-    request.hdr.code = TN_SORTREQUEST;
     request.key = key;
-    SendMessageW(page.m_hWnd, WM_NOTIFY, 1157, reinterpret_cast<LPARAM>(&request));
+    page.List().NotifyParent(TN_SORTREQUEST, &request.hdr);
 }
 
 int Rows(CKeyListPage& page)
