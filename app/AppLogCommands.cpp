@@ -229,13 +229,3 @@ void CNorvaneApp::LogPageEvent(int level, UINT stringId)
 {
     LogEvent(CTimeValue().SetCurrentTime().GetTime(), level, stringId, nullptr);
 }
-
-void CNorvaneApp::OpenTransferLog()
-{
-    ::OpenTransferLog(settings);
-}
-
-bool CNorvaneApp::ClearTransferLog()
-{
-    return ::ClearTransferLog(settings, GetMainFrameWindow());
-}

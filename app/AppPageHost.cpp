@@ -11,8 +11,6 @@
 #include "config/ActionCatalogue.h"
 #include "core/SystemServices.h"
 #include "framework/MessageBox.h"
-#include "pages/options/DestinationDialogs.h"
-#include "pages/options/FormatDialog.h"
 #include "reader/Reader.h"
 #include "transfer/Portavo.h"
 
@@ -113,8 +111,8 @@ std::shared_ptr<CActionHdBk> CNorvaneApp::GetActionCatalogue()
 
 void CNorvaneApp::RunFrameCommand(int command)
 {
-    if (HWND frame = GetMainFrameWindow())
-        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->RunOwnCommand(command);
 }
 
 int CNorvaneApp::GetCommandTipText(UINT command, wchar_t* buffer, int room)
@@ -144,25 +142,6 @@ bool CNorvaneApp::GetBridgeConnections(std::vector<std::wstring>& peers)
         return false;
     bridgeLink->GetConnections(peers);
     return true;
-}
-
-bool CNorvaneApp::ShowCmdLineDialog()
-{
-    HWND main = BringMainWindowForward();
-    CCmdLineDialog dialog(*this);
-    return dialog.RunModal(main) == IDOK;
-}
-
-bool CNorvaneApp::ShowHttpRequestDialog()
-{
-    HWND main = BringMainWindowForward();
-    CHttpRequestDialog dialog(*this);
-    return dialog.RunModal(main) == IDOK;
-}
-
-bool CNorvaneApp::ShowNewFormatDialog(int* index, HWND owner)
-{
-    return RunNewFormatDialog(*this, index, owner ? owner : GetMainFrameWindow());
 }
 
 const std::array<std::wstring, 22>& CNorvaneApp::GetKeyTypeNames()

@@ -11,6 +11,7 @@
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
+#include "framework/SysFunctions.h"
 #include "resources/resource.h"
 
 namespace {
@@ -26,14 +27,7 @@ void StorePageEdits(CNorvaneApp& app)
 
 void BringMainWindowForward(CNorvaneApp& app)
 {
-    HWND main = app.GetMainFrameWindow();
-    if (!main)
-        return;
-    if (IsIconic(main))
-        ShowWindow(main, SW_RESTORE);
-    else if (!IsWindowVisible(main))
-        ShowWindow(main, SW_SHOW);
-    SetForegroundWindow(main);
+    BringWindowForward(app.GetMainFrameWindow());
 }
 
 // A question whose "Do not ask" box clears the confirmation bit.

@@ -100,6 +100,9 @@ public:
     bool PreTranslate(MSG* msg) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
+    // A command of the frame's own table or a placeholder's menu item, the current page not asked
+    // first; false when the id is neither.
+    bool RunOwnCommand(int id);
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
     // IIdleTarget

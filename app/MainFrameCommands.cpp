@@ -19,6 +19,8 @@
 #include "core/Exceptions.h"
 #include "core/File.h"
 #include "core/SystemServices.h"
+#include "pages/KeyDialog.h"
+#include "pages/options/FormatDialog.h"
 #include "reader/Reader.h"
 #include "transfer/Portavo.h"
 
@@ -165,7 +167,7 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
      }},
     {ID_VIEW_STATUSBAR, ID_VIEW_STATUSBAR, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_STATUSBAR); }},
     {ID_VIEW_PAGELIST, ID_VIEW_PAGELIST, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_PAGELIST); }},
-    {ID_LAST_KEY, ID_LAST_KEY, true, [](CMainFrame& f, int) { App().ShowLastKeyDialog(f.m_hWnd); }},
+    {ID_LAST_KEY, ID_LAST_KEY, true, [](CMainFrame& f, int) { RunLastKeyDialog(f.m_app, f.m_hWnd); }},
     {ID_VERSION_TITLE, ID_VERSION_TITLE, true,
      [](CMainFrame& f, int) {
          f.ToggleView(&AppViewOptions::versionTitle);
@@ -233,14 +235,17 @@ bool CMainFrame::OnCommand(int id, int code, HWND control)
         if (CBasePage* page = GetCurrentPageObject(); page && page->OnCommand(id, code, nullptr))
             return true;
     }
+    return RunOwnCommand(id) || CWnd::OnCommand(id, code, control);
+}
+
+bool CMainFrame::RunOwnCommand(int id)
+{
     if (const FrameCommand* command = FindCommand(id)) {
         command->run(*this, id);
         return true;
     }
     // The menu items made for placeholders count from 10000, above every command of the table.
-    if (id >= kFirstDynamicCommand && OnDynamicCommand(id))
-        return true;
-    return CWnd::OnCommand(id, code, control);
+    return id >= kFirstDynamicCommand && OnDynamicCommand(id);
 }
 
 void CMainFrame::RefreshPortListCommand()
@@ -260,7 +265,7 @@ void CMainFrame::NewFormatCommand()
     if (CBasePage* formats = GetPage(PAGE_FORMATS); formats && formats->m_hWnd)
         SendMessageW(formats->m_hWnd, WM_COMMAND, ID_FORMAT_NEW, 0);
     else
-        App().ShowNewFormatDialog(nullptr, m_hWnd);
+        RunNewFormatDialog(m_app, nullptr, m_hWnd);
 }
 
 void CMainFrame::WriteKeysCommand()

@@ -9,6 +9,7 @@
 #include "app/NorvaneApp.h"
 #include "config/KeyNumber.h"
 #include "core/TextUtil.h"
+#include "pages/KeyDialog.h"
 #include "reader/Reader.h"
 
 namespace {
@@ -200,7 +201,7 @@ bool CMainFrame::OnStatusBarDblClk(const NMMOUSE* notification)
         Settings().SetCurrentPage(PAGE_KEY_LIST);
         return true;
     case 4:
-        App().ShowLastKeyDialog(m_hWnd);
+        RunLastKeyDialog(m_app, m_hWnd);
         return true;
     default:
         return false;

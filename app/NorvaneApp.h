@@ -69,12 +69,15 @@ public:
     void RemoveObservers();
 
     // Shared image lists of bitmaps 712 (16 px) and 713 (32 px), made on first use.
-    HIMAGELIST GetSmallImageList() override;
-    HIMAGELIST GetLargeImageList() override;
+    HIMAGELIST GetSmallImageList();
+    HIMAGELIST GetLargeImageList();
 
     // ---- The pages' host (app/AppPageHost.cpp) ----
     CAppSettings& GetSettings() override { return settings; }
-    CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }
+    HIMAGELIST GetImageList(HostImages size) override
+    {
+        return size == HostImages::Large ? GetLargeImageList() : GetSmallImageList();
+    }
     // The reader jobs and the search run on the main frame; without it they do nothing.
     void InitializeTemic(bool confirm) override;
     void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) override;
@@ -87,21 +90,14 @@ public:
     ITableSettings& GetTableSettings() override;
 
     int ShowMessageBox(const std::wstring& text, UINT style, bool* dontAsk) override;
-    // The event table and the transfer log for the pages (app/AppLogCommands.cpp).
+    // The event table for the pages (app/AppLogCommands.cpp).
     void LogPageEvent(int level, UINT stringId) override;
-    void OpenTransferLog() override;
-    bool ClearTransferLog() override;
     void RunFrameCommand(int command) override;
     int GetCommandTipText(UINT command, wchar_t* buffer, int room) override;
     void PrepareMenu(HMENU menu) override;
     HWND GetMainWindow() override { return GetMainFrameWindow(); }
     HWND ActivateTargetWindow() override;
     bool GetBridgeConnections(std::vector<std::wstring>& peers) override;
-    // The waiting launchers: the main window is brought forward and owns the dialog.
-    bool ShowCmdLineDialog() override;
-    bool ShowHttpRequestDialog() override;
-    void ShowLastKeyDialog(HWND owner) override;
-    bool ShowNewFormatDialog(int* index, HWND owner) override;
     const std::array<std::wstring, 22>& GetKeyTypeNames() override;
     void SetHotkeyCapture(bool focused) override;
     void TryEventSound(int soundEvent) override;
@@ -110,11 +106,11 @@ public:
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
     bool StartTransfer(bool interactive) override;
-    void StopTransfer() override;
+    void StopTransfer();
     bool RestartTransfer(bool interactive);
     // The first selected eligible row of the key list: transferred, marked, and the selection
     // moved on. False when nothing was transferred or the transfer failed.
-    bool TransferNextKey() override;
+    bool TransferNextKey();
     // The two ready words of the configuration, recomputed; a change raises state change 4.
     void UpdateSourceState();
     void UpdateDestinationState();

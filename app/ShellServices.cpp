@@ -16,6 +16,7 @@
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
+#include "framework/SysFunctions.h"
 #include "resources/resource.h"
 
 namespace {
@@ -29,13 +30,7 @@ constexpr int kAboutIconSize = 32;
 HWND BringMainWindowForward()
 {
     HWND main = App().GetMainFrameWindow();
-    if (!main)
-        return nullptr;
-    if (IsIconic(main))
-        ShowWindow(main, SW_RESTORE);
-    else if (!IsWindowVisible(main))
-        ShowWindow(main, SW_SHOW);
-    SetForegroundWindow(main);
+    BringWindowForward(main);
     return main;
 }
 

@@ -21,6 +21,7 @@
 #include "framework/MessageBox.h"
 #include "framework/RichTip.h"
 #include "framework/WinApp.h"
+#include "pages/options/DestinationDialogs.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
@@ -821,11 +822,11 @@ void CTransToolBar::OnTipLink(const std::wstring& link)
         break;
     case DEST_CMDLINE:
         if (link == L"config")
-            App().ShowCmdLineDialog();
+            RunCmdLineDialog(App());
         break;
     case DEST_HTTP:
         if (link == L"config")
-            App().ShowHttpRequestDialog();
+            RunHttpRequestDialog(App());
         break;
     default:
         break;

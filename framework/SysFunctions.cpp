@@ -35,6 +35,17 @@ int FindComboItemByParam(HWND comboBoxEx, LPARAM value)
     return -1;
 }
 
+void BringWindowForward(HWND window)
+{
+    if (!window)
+        return;
+    if (IsIconic(window))
+        ShowWindow(window, SW_RESTORE);
+    else if (!IsWindowVisible(window))
+        ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+}
+
 bool SetMenuHotkeyTexts(HMENU menu, const DWORD* entries, int count)
 {
     constexpr int kRoom = 256;

@@ -10,6 +10,9 @@ int FindTabByParam(HWND tabControl, LPARAM value);
 // Index of the first ComboBoxEx item whose item parameter is value; -1 when none.
 int FindComboItemByParam(HWND comboBoxEx, LPARAM value);
 
+// Restores a minimised window, shows a hidden one and brings it to the foreground; null: nothing.
+void BringWindowForward(HWND window);
+
 // Each entry: hotkey word in the low 16 bits, menu command id in the high 16 bits. Each item's
 // text gets TAB and the hotkey's text after its last TAB (an item already showing it is left
 // alone). False as soon as an item cannot be read or written; the rest are not processed.

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "config/AppSettings.h"
+
 class CActionHdBk;
-class CAppSettings;
-class CTransferDoc;
 class ITableSettings;
 
 // Deferred work of the main window that a page may ask for; the next idle pass does it.
@@ -23,18 +23,22 @@ enum class HostUpdate
     StatusBar,  // the status-bar texts
 };
 
+enum class HostImages
+{
+    Small,  // 16 pixels
+    Large,  // 32 pixels
+};
+
 class IPageHost
 {
 public:
-    // The documents: the application settings and the current configuration in them.
+    // The documents: the application settings, the current configuration in them.
     virtual CAppSettings& GetSettings() = 0;
-    virtual CTransferDoc& GetTransferDoc() = 0;
+    CTransferDoc& GetTransferDoc() { return GetSettings().GetTransferDoc(); }
 
-    // Transfer control; interactive lets it ask and report in message boxes.
+    // Starts the transfer; interactive lets it ask and report in message boxes. Stopping it and
+    // the key list's next key are frame commands (ID_TRANSFER_STOP, ID_NEXT_KEY).
     virtual bool StartTransfer(bool interactive) = 0;
-    virtual void StopTransfer() = 0;
-    // The next selected key of the key list; false when none was transferred.
-    virtual bool TransferNextKey() = 0;
 
     // Reader jobs and the reader search. confirm asks first ("Do not ask" clears its bit).
     virtual void InitializeTemic(bool confirm) = 0;
@@ -49,9 +53,8 @@ public:
     // current page refused to be left, or there is no main window).
     virtual bool ShowPage(int pageId) = 0;
 
-    // The shared 16 and 32 pixel image lists (owned by the application).
-    virtual HIMAGELIST GetSmallImageList() = 0;
-    virtual HIMAGELIST GetLargeImageList() = 0;
+    // The shared 16 or 32 pixel image list (owned by the application).
+    virtual HIMAGELIST GetImageList(HostImages size) = 0;
 
     virtual void MarkDirty(HostUpdate what) = 0;
     // Writes the hotkey texts into a menu a page is about to open, as the frame's menus show
@@ -68,17 +71,14 @@ public:
     // table, and opening or closing the table as "eventLog" "enabled" says.
     virtual void LogPageEvent(int level, UINT stringId) = 0;
     virtual void UpdateEventLog() = 0;
-    // The transfer log of the documents folder: shown by the system, or emptied (asking first
-    // when the settings say so; false when it was left as it was).
-    virtual void OpenTransferLog() = 0;
-    virtual bool ClearTransferLog() = 0;
 
     // Opens a configuration file of the documents folder ("name.nv2"; empty: the default
     // configuration), asking first whether to save the current one when ask is set; false when
     // the switch did not happen.
     virtual bool OpenConfiguration(const std::wstring& name, bool ask) = 0;
 
-    // A command of the main window's own (menus, toolbars), as if the user had chosen it there.
+    // A command of the main window's own (menus, toolbars; the transfer log's open and clear
+    // among them). The current page is not asked first: it may be the one passing it on.
     virtual void RunFrameCommand(int command) = 0;
     // Reads the configuration files of the documents folder into the settings' list.
     virtual void ListConfigurations() = 0;
@@ -104,14 +104,6 @@ public:
     virtual HWND ActivateTargetWindow() = 0;
     // The peer addresses of the running bridge link, in its order; false when no link runs.
     virtual bool GetBridgeConnections(std::vector<std::wstring>& peers) = 0;
-    // The modal editors of the command-line and the HTTP destinations; true after OK.
-    virtual bool ShowCmdLineDialog() = 0;
-    virtual bool ShowHttpRequestDialog() = 0;
-    // The key dialog on the last key; what it stores is the last key of the settings.
-    virtual void ShowLastKeyDialog(HWND owner) = 0;
-    // The format dialog for a new format, run modally; true on OK, with the new format's index
-    // in the format list when index is given.
-    virtual bool ShowNewFormatDialog(int* index, HWND owner) = 0;
     // The 22 card-type names in the interface language, index = key type.
     virtual const std::array<std::wstring, 22>& GetKeyTypeNames() = 0;
     // A shortcut capture field took (true) or lost the focus. While any has it the main window

@@ -208,8 +208,8 @@ bool CAdvAllPage::OnInitDialog()
     HWND bar = Item(IDC_PARAM_BAR);
     for (HWND toolbar : {tools, bar})
         SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(tools, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
-    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetLargeImageList()));
+    SendMessageW(tools, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
+    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Large)));
     SetBarButtons(false);
 
     m_layout.parent = m_hWnd;

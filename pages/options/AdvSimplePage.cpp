@@ -83,7 +83,7 @@ bool CAdvSimplePage::OnInitDialog()
 
     HWND bar = Item(IDC_SIMPLE_CONFIG_BAR);
     SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
+    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
     TBBUTTON buttons[3]{};
     const int commands[3][2] = {{ID_CONFIG_NEW, 0}, {ID_CONFIG_DELETE, 2}, {ID_CONFIG_CONFIGURE, 15}};
     for (int i = 0; i < 3; ++i) {
@@ -385,18 +385,14 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
             FillConfirmBoxes();
         }
         return true;
-    case ID_OPEN_TRANSFER_LOG:
-        m_host->OpenTransferLog();
-        return true;
-    case ID_CLEAR_TRANSFER_LOG:
-        m_host->ClearTransferLog();
-        return true;
     case ID_GO_TRANSFER_LOG:
         GoToLog(L"Transfer.log");
         return true;
     case ID_GO_APP_LOG:
         GoToLog(L"Norvane.log");
         return true;
+    case ID_OPEN_TRANSFER_LOG:
+    case ID_CLEAR_TRANSFER_LOG:
     case ID_OPEN_APP_LOG:
     case ID_CLEAR_APP_LOG:
         m_host->RunFrameCommand(id);

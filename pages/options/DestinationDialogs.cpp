@@ -9,6 +9,7 @@
 #include "core/File.h"
 #include "framework/Holders.h"
 #include "framework/MessageBox.h"
+#include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
 #include "resources/resource.h"
@@ -136,7 +137,7 @@ void CDestinationDialog::SetupToolbar(int toolbarId, const ToolButton* buttons, 
 {
     HWND toolbar = Item(toolbarId);
     SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetSmallImageList()));
+    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetImageList(HostImages::Small)));
     std::vector<TBBUTTON> items;
     for (int i = 0; i < count; ++i)
         items.push_back(TBBUTTON{buttons[i].image, buttons[i].command, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_AUTOSIZE, {}, 0, 0});
@@ -344,4 +345,27 @@ bool CHttpRequestDialog::Apply()
     }
     SetModified(false);
     return true;
+}
+
+namespace {
+
+bool RunOverMainWindow(IPageHost& host, CDestinationDialog& dialog)
+{
+    HWND main = host.GetMainWindow();
+    BringWindowForward(main);
+    return dialog.RunModal(main) == IDOK;
+}
+
+} // namespace
+
+bool RunCmdLineDialog(IPageHost& host)
+{
+    CCmdLineDialog dialog(host);
+    return RunOverMainWindow(host, dialog);
+}
+
+bool RunHttpRequestDialog(IPageHost& host)
+{
+    CHttpRequestDialog dialog(host);
+    return RunOverMainWindow(host, dialog);
 }

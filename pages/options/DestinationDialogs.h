@@ -81,6 +81,11 @@ private:
     void OnInitFields() override;
 };
 
+// The command-line or the HTTP destination's editor, run modally over the main window brought
+// forward; true after OK.
+bool RunCmdLineDialog(IPageHost& host);
+bool RunHttpRequestDialog(IPageHost& host);
+
 // The folder a typed initial directory stands for: the text itself when it names a folder, else
 // the text with its environment variables expanded.
 std::wstring ResolveTypedFolder(const std::wstring& typed);

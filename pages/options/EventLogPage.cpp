@@ -263,10 +263,8 @@ bool CEventLogPage::OnCommand(int id, int code, HWND control)
         Copy();
         return true;
     case ID_OPEN_TRANSFER_LOG:
-        m_host->OpenTransferLog();
-        return true;
     case ID_CLEAR_TRANSFER_LOG:
-        m_host->ClearTransferLog();
+        m_host->RunFrameCommand(id);
         return true;
     case ID_SELECT_ALL_ROWS:
         SendMessageW(m_list.m_hWnd, WM_SETREDRAW, FALSE, 0);

@@ -10,6 +10,7 @@
 #include "core/TextUtil.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/KeyDialog.h"
 #include "pages/options/FormatsView.h"
 #include "resources/resource.h"
 
@@ -158,7 +159,7 @@ bool CFormatDialog::OnInitDialog()
 
     HWND example = Item(IDC_FORMAT_EXAMPLE);
     SendMessageW(example, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(example, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetSmallImageList()));
+    SendMessageW(example, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host.GetImageList(HostImages::Small)));
     TBBUTTON button{15, ID_PREVIEW_MENU, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0};
     SendMessageW(example, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
 
@@ -593,7 +594,7 @@ bool CFormatDialog::OnCommand(int id, int code, HWND control)
         return true;
     }
     case ID_LAST_KEY:
-        m_host.ShowLastKeyDialog(m_hWnd);
+        RunLastKeyDialog(m_host, m_hWnd);
         RefreshPreview();
         return true;
     case ID_PREVIEW_REFRESH:

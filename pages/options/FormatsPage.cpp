@@ -12,6 +12,7 @@
 #include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
+#include "pages/KeyDialog.h"
 #include "pages/PageTable.h"
 #include "pages/options/FormatDialog.h"
 #include "resources/resource.h"
@@ -293,7 +294,7 @@ bool CFormatsPage::OnInitDialog()
     // Toolbar "List".
     SendMessageW(m_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(m_toolbar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-    SendMessageW(m_toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
+    SendMessageW(m_toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
     const BYTE drop = BTNS_BUTTON | BTNS_DROPDOWN;
     TBBUTTON buttons[] = {
         {0, ID_FORMAT_NEW, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0},
@@ -582,7 +583,7 @@ bool CFormatsPage::OnCommand(int id, int code, HWND control)
     case ID_FILTER_SHOW_PRESETS: ToggleFilter(FFILTER_SHOW_PRESETS); return true;
     case ID_FILTER_SHOW_HIDDEN: ToggleFilter(FFILTER_SHOW_HIDDEN); return true;
     case ID_FILTER_SAME_NAME: ToggleFilter(FFILTER_SAME_NAME); return true;
-    case ID_LAST_KEY: m_host->ShowLastKeyDialog(m_hWnd); return true;
+    case ID_LAST_KEY: RunLastKeyDialog(*m_host, m_hWnd); return true;
     case ID_PAGE_DEFAULT: ResetToDefaults(); return true;
     case ID_TAB_DEFAULT: {
         CDocUpdateScope scope(Doc(), ObserverKey());
@@ -670,7 +671,7 @@ void CFormatsPage::SelectFormatNamed(const std::wstring& name)
 bool CFormatsPage::AddFormat()
 {
     int index = -1;
-    if (!m_host->ShowNewFormatDialog(&index, m_hWnd))
+    if (!RunNewFormatDialog(*m_host, &index, m_hWnd))
         return false;
     const auto& formats = Doc().GetFormats();
     if (index >= 0 && index < static_cast<int>(formats.size()))

@@ -130,7 +130,7 @@ bool CKeyboardPage::OnInitDialog()
 
     HWND toolbar = Item(IDC_KBD_WINDOW_BAR);
     SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
+    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
     m_selectLabel = ShortPart(ID_KBD_SELECT_WINDOW);
     m_goLabel = ShortPart(IDS_KBD_GO_WINDOW);
     TBBUTTON buttons[] = {

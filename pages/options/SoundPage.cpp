@@ -202,7 +202,7 @@ bool CSoundPage::OnInitDialog()
     AnswerTableDefaults(m_list, COLS_SOUNDS);
     ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
                                                           LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
-    ListView_SetImageList(m_list.m_hWnd, m_host->GetSmallImageList(), LVSIL_SMALL);
+    ListView_SetImageList(m_list.m_hWnd, m_host->GetImageList(HostImages::Small), LVSIL_SMALL);
     ExchangeData(false);
     Observe(Settings());
     return true;

@@ -12,6 +12,7 @@
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
 #include "pages/PageRegistry.h"
+#include "pages/options/DestinationDialogs.h"
 #include "pages/options/FormatsPage.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
@@ -184,7 +185,7 @@ void CTransferPage::SetUpToolbar(int toolbarId, int command, int image)
     if (!bar)
         return;
     SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetSmallImageList()));
+    SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
     TBBUTTON button{};
     button.iBitmap = image;
     button.idCommand = command;
@@ -430,8 +431,8 @@ bool CTransferPage::OnCommand(int id, int code, HWND control)
             switch (id - IDC_TP_METHOD_FIRST + 1) {
             case DEST_KEYBOARD: m_host->ShowPage(PAGE_KEYBOARD); break;
             case DEST_PORTAVO: m_host->ShowPage(PAGE_PORTAVO); break;
-            case DEST_CMDLINE: m_host->ShowCmdLineDialog(); break;
-            case DEST_HTTP: m_host->ShowHttpRequestDialog(); break;
+            case DEST_CMDLINE: RunCmdLineDialog(*m_host); break;
+            case DEST_HTTP: RunHttpRequestDialog(*m_host); break;
             default: break;
             }
             return true;
@@ -487,7 +488,7 @@ bool CTransferPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 void CTransferPage::OnEnabledClicked()
 {
     if (Settings().IsTransferEnabled()) {
-        m_host->StopTransfer();
+        m_host->RunFrameCommand(ID_TRANSFER_STOP);
         return;
     }
     if (!m_host->StartTransfer(true)) {
@@ -523,8 +524,8 @@ void CTransferPage::ConfigureDestination()
     switch (Doc().GetDestinationType()) {
     case DEST_KEYBOARD: m_host->ShowPage(PAGE_KEYBOARD); break;
     case DEST_PORTAVO: m_host->ShowPage(PAGE_PORTAVO); break;
-    case DEST_CMDLINE: m_host->ShowCmdLineDialog(); break;
-    case DEST_HTTP: m_host->ShowHttpRequestDialog(); break;
+    case DEST_CMDLINE: RunCmdLineDialog(*m_host); break;
+    case DEST_HTTP: RunHttpRequestDialog(*m_host); break;
     default: break;
     }
 }

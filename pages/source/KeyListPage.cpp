@@ -9,7 +9,7 @@
 #include "core/TextUtil.h"
 #include "framework/PrivateMessages.h"
 #include "pages/PageHost.h"
-#include "pages/source/KeyDialog.h"
+#include "pages/KeyDialog.h"
 #include "pages/source/KeyListIo.h"
 #include "pages/PageTable.h"
 #include "resources/resource.h"
@@ -153,7 +153,7 @@ void CKeyListPage::CreateToolbar()
         return;
     SendMessageW(m_toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(m_toolbar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS | TBSTYLE_EX_MIXEDBUTTONS);
-    if (HIMAGELIST images = m_host->GetLargeImageList())
+    if (HIMAGELIST images = m_host->GetImageList(HostImages::Large))
         SendMessageW(m_toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
     struct Button
     {
@@ -467,7 +467,7 @@ bool CKeyListPage::OnCommand(int id, int code, HWND control)
     case ID_KEYLIST_EXPORT_CALC: RunExport(KEY_EXPORT_CALC); return true;
     case ID_KEYLIST_EXPORT_CALC_OPEN: RunExport(KEY_EXPORT_CALC_OPEN); return true;
     case ID_NEXT_KEY:
-        m_host->TransferNextKey();
+        m_host->RunFrameCommand(ID_NEXT_KEY);
         return true;
     case ID_KEYLIST_TIMER: {
         CDocUpdateScope scope(doc, ObserverKey());

@@ -10,6 +10,7 @@
 #include "app/MainFrame.h"
 #include "app/NorvaneApp.h"
 #include "pages/PageRegistry.h"
+#include "pages/options/DestinationDialogs.h"
 #include "pages/options/PortavoPage.h"
 #include "resources/resource.h"
 #include "tests/app/AppTestSupport.h"
@@ -138,7 +139,7 @@ TEST_F(DestinationPagesApp, DialogsRunOverTheMainWindowAndWhatTheyStoreRunsAtATr
                                 SetDlgItemTextW(dialog, id, text.c_str());
                             PressButton(dialog, IDOK);
                         });
-        EXPECT_TRUE(c.http ? App().ShowHttpRequestDialog() : App().ShowCmdLineDialog()) << c.caption;
+        EXPECT_TRUE(c.http ? RunHttpRequestDialog(App()) : RunCmdLineDialog(App())) << c.caption;
         robot.Join();
         EXPECT_EQ(FrameWindow(), owner) << c.caption;
     }

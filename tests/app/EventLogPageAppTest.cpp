@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+#include <vector>
+
 #include "app/MainFrame.h"
 #include "pages/PageRegistry.h"
 #include "resources/resource.h"
@@ -60,5 +63,31 @@ TEST_F(EventLogPageApp, WriteSwitchedFromThePageShowsItsOwnEvents)
     EXPECT_EQ(L"Write enabled", Cell(list, 0, 2));
     EXPECT_EQ(L"Write disabled", Cell(list, 1, 2));
     EXPECT_EQ(L"Write enabled", Cell(list, 2, 2));
+    ShutDown();
+}
+
+// The page passes its transfer-log commands on to the main window, which hands a menu's command
+// to the current page first: the command runs once, asking once.
+TEST_F(EventLogPageApp, ClearingTheTransferLogFromItsMenuAsksOnceAndRemovesIt)
+{
+    ASSERT_EQ(kStartContinue, Start());
+    CAppSettings& settings = App().GetSettings();
+    ASSERT_TRUE(App().ShowPage(PAGE_EVENT_LOG));
+    std::wstring docs;
+    settings.ResolveDocumentsFolder(docs, true);
+    const std::wstring log = docs + L"\\Transfer.log";
+    HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    settings.SetConfirmFlags(settings.GetConfirmFlags() | CONFIRM_DELETE);
+    std::vector<std::wstring> questions;
+    m_system.askUser = [&questions](const std::wstring& text, UINT, HWND, bool*) {
+        questions.push_back(text);
+        return IDOK;
+    };
+    SendMessageW(FrameWindow(), WM_COMMAND, MAKEWPARAM(ID_CLEAR_TRANSFER_LOG, 0), 0);
+    m_system.askUser = nullptr;
+    EXPECT_EQ(std::vector<std::wstring>{L"Remove \"Transfer.log\"?"}, questions);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(log.c_str()));
     ShutDown();
 }

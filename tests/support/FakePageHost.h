@@ -73,11 +73,8 @@ public:
     }
 
     CAppSettings& GetSettings() override { return settings; }
-    CTransferDoc& GetTransferDoc() override { return settings.GetTransferDoc(); }
 
     bool StartTransfer(bool interactive) override { return Record(L"StartTransfer|" + Flag(interactive)), transferResult; }
-    void StopTransfer() override { Record(L"StopTransfer"); }
-    bool TransferNextKey() override { return Record(L"TransferNextKey"), transferResult; }
 
     void InitializeTemic(bool confirm) override { Record(L"InitializeTemic|" + Flag(confirm)); }
     void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) override
@@ -102,8 +99,6 @@ public:
         Record(L"LogPageEvent|" + std::to_wstring(level) + L"|" + std::to_wstring(stringId));
     }
     void UpdateEventLog() override { Record(L"UpdateEventLog"); }
-    void OpenTransferLog() override { Record(L"OpenTransferLog"); }
-    bool ClearTransferLog() override { return Record(L"ClearTransferLog"), true; }
 
     bool OpenConfiguration(const std::wstring& name, bool ask) override
     {
@@ -118,8 +113,7 @@ public:
         return room > 0 ? lstrlenW(lstrcpynW(buffer, tip.c_str(), room)) : 0;
     }
 
-    HIMAGELIST GetSmallImageList() override { return nullptr; }
-    HIMAGELIST GetLargeImageList() override { return nullptr; }
+    HIMAGELIST GetImageList(HostImages) override { return nullptr; }
 
     void MarkDirty(HostUpdate what) override { dirty.push_back(what); }
     void PrepareMenuShortcuts(HMENU, const std::vector<uint32_t>& shortcuts) override { menuShortcuts = shortcuts; }
@@ -165,8 +159,6 @@ public:
             return peers = bridgeConnections(), true;
         return peers.clear(), false;
     }
-    bool ShowCmdLineDialog() override { return Record(L"ShowCmdLineDialog"), true; }
-    bool ShowHttpRequestDialog() override { return Record(L"ShowHttpRequestDialog"), true; }
     bool ExchangeWindowPlacement(bool save, HWND, int slot, int showStateSlot = -1) override
     {
         if (showStateSlot < 0)
@@ -175,17 +167,9 @@ public:
                std::to_wstring(showStateSlot));
         return true;
     }
-    void ShowLastKeyDialog(HWND) override { Record(L"ShowLastKeyDialog"); }
-    // The dialog itself runs when the test hands one in (newFormatDialog).
-    bool ShowNewFormatDialog(int* index, HWND owner) override
-    {
-        Record(L"ShowNewFormatDialog");
-        return newFormatDialog ? newFormatDialog(index, owner) : false;
-    }
 
     // The real message box instead of the queued answers (its "Do not ask" box included).
     std::function<int(const std::wstring&, UINT, bool*)> messageBox;
-    std::function<bool(int*, HWND)> newFormatDialog;
 
     CAppSettings settings;
     std::array<std::wstring, kKeyTypeCount> keyTypeNames;  // from the exe's resource on first use

@@ -225,7 +225,6 @@ TEST_F(FormatDialog, InsertOnThePageAddsOnOkAndNothingOnCancel)
 {
     Add(MakeFormat(L"A"));
     Settings().SetFormatsFilter(0);
-    host.newFormatDialog = [this](int* index, HWND owner) { return RunNewFormatDialog(host, index, owner); };
     Open();
     const struct {
         int button;

@@ -11,6 +11,7 @@
 #include "framework/WinApp.h"
 #include "pages/options/TransferPage.h"
 #include "resources/resource.h"
+#include "tests/pages/options/FormatsTestSupport.h"
 #include "tests/support/FakePageHost.h"
 
 namespace {
@@ -208,7 +209,7 @@ TEST_F(TransferPage, EnabledStartsAndStopsAndARefusedStartFocusesTheSource)
     }
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(page->m_hWnd, IDC_TP_ENABLED));
     Notify(IDC_TP_ENABLED, BN_CLICKED);
-    EXPECT_EQ(L"StopTransfer", host.calls.back());
+    EXPECT_EQ(L"RunFrameCommand|" + std::to_wstring(ID_TRANSFER_STOP), host.calls.back());
 }
 
 TEST_F(TransferPage, RadiosStoreTheirMethodAndShowWhereOnlyForSomeTypes)
@@ -246,21 +247,32 @@ TEST_F(TransferPage, DoubleClicksReachTheirPagesAndDialogs)
         Doc().SetSource(L"", SOURCE_KEYLIST);
         Doc().SetDestination(L"", DEST_HTTP);
     }
+    // A row either asks the host for a page or opens a destination's editor (known by a field
+    // of its own), which is cancelled.
     const struct {
         int id, code;
         const wchar_t* call;
+        int dialogField;
     } rows[] = {
-        {IDC_TP_METHOD_FIRST, BN_DOUBLECLICKED, L"ShowPage|11"},
-        {IDC_TP_METHOD_FIRST + 2, BN_DOUBLECLICKED, L"ShowPage|12"},
-        {IDC_TP_METHOD_FIRST + 3, BN_DOUBLECLICKED, L"ShowCmdLineDialog"},
-        {IDC_TP_METHOD_FIRST + 4, BN_DOUBLECLICKED, L"ShowHttpRequestDialog"},
-        {IDC_TP_TIME_LABEL, STN_DBLCLK, L"ShowPage|1"},
-        {IDC_TP_FORMAT_LABEL, STN_DBLCLK, L"ShowPage|20"},
-        {IDC_TP_KEY_LABEL, STN_DBLCLK, L"ShowPage|4"},
-        {IDC_TP_TRANSFERRED_LABEL, STN_DBLCLK, L"ShowHttpRequestDialog"},
+        {IDC_TP_METHOD_FIRST, BN_DOUBLECLICKED, L"ShowPage|11", 0},
+        {IDC_TP_METHOD_FIRST + 2, BN_DOUBLECLICKED, L"ShowPage|12", 0},
+        {IDC_TP_METHOD_FIRST + 3, BN_DOUBLECLICKED, nullptr, IDC_CMD_PROGRAM},
+        {IDC_TP_METHOD_FIRST + 4, BN_DOUBLECLICKED, nullptr, IDC_HTTP_ADDRESS},
+        {IDC_TP_TIME_LABEL, STN_DBLCLK, L"ShowPage|1", 0},
+        {IDC_TP_FORMAT_LABEL, STN_DBLCLK, L"ShowPage|20", 0},
+        {IDC_TP_KEY_LABEL, STN_DBLCLK, L"ShowPage|4", 0},
+        {IDC_TP_TRANSFERRED_LABEL, STN_DBLCLK, nullptr, IDC_HTTP_ADDRESS},
     };
     for (const auto& row : rows) {
         host.calls.clear();
+        if (row.dialogField) {
+            formats_test::CRobot robot([&](HWND d) { return GetDlgItem(d, row.dialogField) != nullptr; },
+                         [](HWND d) { PostMessageW(d, WM_COMMAND, IDCANCEL, 0); });
+            Notify(row.id, row.code);
+            robot.Join();
+            EXPECT_TRUE(robot.found) << row.id;
+            continue;
+        }
         Notify(row.id, row.code);
         ASSERT_EQ(1u, host.calls.size()) << row.id;
         EXPECT_EQ(row.call, host.calls[0]) << row.id;

@@ -2,7 +2,7 @@
 // forms and sizes, several entries at once, duplicates, and the last-key use.
 #include <gtest/gtest.h>
 
-#include "pages/source/KeyDialog.h"
+#include "pages/KeyDialog.h"
 #include "resources/resource.h"
 #include "tests/pages/source/KeyListPageSupport.h"
 #include "tests/support/WindowPicture.h"

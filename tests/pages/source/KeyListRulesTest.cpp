@@ -2,7 +2,7 @@
 // the moves of dragged rows and the rows a filter leaves.
 #include <gtest/gtest.h>
 
-#include "pages/source/KeyDialog.h"
+#include "pages/KeyDialog.h"
 #include "pages/source/KeyListData.h"
 #include "tests/pages/source/KeyListPageSupport.h"
 

@@ -1,4 +1,4 @@
-#include "pages/source/KeyDialog.h"
+#include "pages/KeyDialog.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -501,4 +501,22 @@ bool CKeyDialog::Apply()
     if (changes)
         doc.RaiseKeyListChange(changes, true);
     return true;
+}
+
+void RunLastKeyDialog(IPageHost& host, HWND owner)
+{
+    CAppSettings& settings = host.GetSettings();
+    const _LAST_TRANSFER& last = settings.GetLastTransfer();
+    _KEY_NUMBER key = last.keyNumber;
+    if (key.length == 0)
+        key.length = 5;
+
+    CKeyDialog dialog(host);
+    dialog.SetKey(last.keyType, key);
+    if (dialog.RunModal(owner) != IDOK)
+        return;
+    CTimeValue now;
+    now.SetCurrentTime();
+    CDocUpdateScope scope(settings);
+    settings.SetLastTransferInfo(now, dialog.keyType, dialog.number, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr);
 }

@@ -92,3 +92,7 @@ protected:
     AnchorLayout m_layout;
     CMaskedEdit m_numberEdit;
 };
+
+// The key dialog on the application's last key; on OK what it holds becomes the last key of the
+// settings, stamped now.
+void RunLastKeyDialog(IPageHost& host, HWND owner);
