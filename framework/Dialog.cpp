@@ -1,8 +1,10 @@
 #include "framework/Dialog.h"
-
 #include "framework/Holders.h"
 #include "core/AppLog.h"
 #include "framework/WinApp.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
 
 namespace {
 
@@ -184,6 +186,19 @@ LRESULT CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
         OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
         return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        return DefaultProc();
+    case WM_CONTEXTMENU:
+        if (OnContextMenu(reinterpret_cast<HWND>(wParam), POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}))
+            return TRUE;
+        return DefaultProc();
+    case WM_GETMINMAXINFO:
+        if (m_minTrackSize.cx || m_minTrackSize.cy) {
+            reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrackSize.cx, m_minTrackSize.cy};
+            return 0;
+        }
+        return DefaultProc();
     default:
         return CWnd::HandleMessage(hwnd, message, wParam, lParam);
     }
@@ -191,6 +206,15 @@ LRESULT CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 
 void CDialog::OnSize(UINT, int, int)
 {
+}
+
+void CDialog::OnDestroy()
+{
+}
+
+bool CDialog::OnContextMenu(HWND, POINT)
+{
+    return false;
 }
 
 LRESULT CDialog::DefaultProc()
@@ -295,6 +319,17 @@ LRESULT CBasePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
         return CDialog::HandleMessage(hwnd, message, wParam, lParam);
     }
+    case WM_PAGE_QUERY: {
+        int selected = 0;
+        int total = 0;
+        if (!CountRows(selected, total))
+            return DefaultProc();
+        if (auto* out = reinterpret_cast<int*>(wParam))
+            *out = selected;
+        if (auto* out = reinterpret_cast<int*>(lParam))
+            *out = total;
+        return TRUE;
+    }
     case WM_CTLCOLORDLG:
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_CTLCOLORSTATIC: {
@@ -332,6 +367,25 @@ bool CBasePage::QueryCommandState(int, CommandState&)
 
 void CBasePage::OnDocumentChanged(CDocument*, const uint32_t*)
 {
+}
+
+bool CBasePage::CountRows(int&, int&)
+{
+    return false;
+}
+
+bool CBasePage::InMenuMode()
+{
+    GUITHREADINFO gui{sizeof gui};
+    return GetGUIThreadInfo(GetCurrentThreadId(), &gui) &&
+           (gui.flags & (GUI_INMENUMODE | GUI_SYSTEMMENUMODE | GUI_POPUPMENUMODE));
+}
+
+bool CBasePage::CountListRows(HWND list, int& selected, int& total)
+{
+    selected = list ? static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0)) : 0;
+    total = list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
+    return true;
 }
 
 void CBasePage::TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare, UINT flags,

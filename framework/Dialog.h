@@ -64,6 +64,14 @@ protected:
     virtual bool OnInitDialog() { return true; }
     // WM_SIZE: the new client size.
     virtual void OnSize(UINT type, int width, int height);
+    // WM_DESTROY, while the controls still exist: the dialog lets go of what it holds of them.
+    virtual void OnDestroy();
+    // WM_CONTEXTMENU of window (the dialog or one of its controls) at a screen point ((-1, -1):
+    // from the keyboard); false leaves it to the default, which hands it to the parent.
+    virtual bool OnContextMenu(HWND window, POINT at);
+
+    // The smallest size the user may drag a resizable dialog to; {0, 0}: the system's.
+    SIZE m_minTrackSize{};
 };
 
 class CModalDialog : public CDialog
@@ -117,6 +125,9 @@ public:
     virtual bool QueryCommandState(int commandId, CommandState& state);
     // A change of a document the page observes (Observe).
     virtual void OnDocumentChanged(CDocument* doc, const uint32_t* bits);
+    // The status bar's counts (WM_PAGE_QUERY): the selected rows and all rows of the page's
+    // list; false when the page shows no count.
+    virtual bool CountRows(int& selected, int& total);
 
     IPageHost* GetHost() const { return m_host; }
     // The key of the page's observer registrations: update scopes the page opens name it as
@@ -131,6 +142,10 @@ protected:
     // menu of the page is already open.
     void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
                    UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
+    // CountRows of a list view: its selected items and all its items (none without a list).
+    static bool CountListRows(HWND list, int& selected, int& total);
+    // A menu of this thread is open (a context menu must not open over it).
+    static bool InMenuMode();
 
     IPageHost* m_host;
 

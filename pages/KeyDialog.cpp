@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kKeyTypeNames = 22;
 constexpr int kPlacementSlot = 5;
-constexpr SIZE kMinimumSize = {450, 220};
 constexpr UINT kErrorStyle = 0x10;
 constexpr UINT kQuestionStyle = 0x21;
 const wchar_t kDecimalDigits[] = L"0123456789";
@@ -132,6 +131,7 @@ bool ReadKeyInputText(const std::wstring& text, int format, unsigned size, _KEY_
 
 CKeyDialog::CKeyDialog(IPageHost& host) : CModalDialog(IDD_KEY_DIALOG), m_host(host)
 {
+    m_minTrackSize = {450, 220};
     const CAppSettings& settings = host.GetSettings();
     keyType = settings.lastKeyType;
     number = settings.lastKey;
@@ -147,26 +147,16 @@ void CKeyDialog::SetKey(int32_t type, const _KEY_NUMBER& key)
     size = m_loadedSize = key.length ? std::clamp<unsigned>(key.length, 1, KEY_NUMBER_MAX_BYTES) : 5;
 }
 
-LRESULT CKeyDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CKeyDialog::OnSize(UINT, int width, int height)
 {
-    switch (message) {
-    case WM_GETMINMAXINFO: {
-        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize.x = kMinimumSize.cx;
-        info->ptMinTrackSize.y = kMinimumSize.cy;
-        return 0;
-    }
-    case WM_SIZE:
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_DESTROY:
-        m_host.ExchangeWindowPlacement(true, hwnd, kPlacementSlot);
-        m_numberEdit.Destroy();
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
+void CKeyDialog::OnDestroy()
+{
+    m_host.ExchangeWindowPlacement(true, m_hWnd, kPlacementSlot);
+    m_numberEdit.Destroy();
 }
 
 bool CKeyDialog::OnInitDialog()

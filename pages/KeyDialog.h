@@ -54,7 +54,6 @@ public:
     // Starts from the settings' last typed key and "keyEditFormat".
     explicit CKeyDialog(IPageHost& host);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
 
     // The last-key use: no key list, the caller's key.
@@ -74,6 +73,8 @@ public:
 
 protected:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void ExchangeData(bool save);
     // False when the edit's text could not be read (the number is then unchanged).
     bool ExchangeNumber(bool save);

@@ -53,18 +53,8 @@ void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host)
     host.MarkDirty(HostUpdate::StatusBar);
 }
 
-LRESULT AnswerPageQuery(HWND list, WPARAM wParam, LPARAM lParam)
+POINT ContextMenuPoint(HWND list, POINT at)
 {
-    if (auto* selected = reinterpret_cast<int*>(wParam))
-        *selected = list ? static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0)) : 0;
-    if (auto* total = reinterpret_cast<int*>(lParam))
-        *total = list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
-    return TRUE;
-}
-
-POINT ContextMenuPoint(HWND list, LPARAM lParam)
-{
-    POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     if (at.x == -1 && at.y == -1) {
         RECT rc{};
         GetWindowRect(list, &rc);

@@ -21,11 +21,9 @@ void StoreTableColumns(const CTableCtrl& table, CAppSettings& settings, AppColum
 void AnswerTableDefaults(CTableCtrl& table, AppColumnList list, bool sorts = true);
 // The parts of the table's look (TABLE_LOOK_*) that a change of the settings' ui details touches.
 unsigned TableLookChanges(uint32_t uiDetails);
-// The status bar's question (WM_PAGE_QUERY): the list's selected rows and its rows; TRUE.
-LRESULT AnswerPageQuery(HWND list, WPARAM wParam, LPARAM lParam);
 // A context menu's screen point: the message's, or for the keyboard's (-1, -1) a point just inside
 // the list's top-left corner.
-POINT ContextMenuPoint(HWND list, LPARAM lParam);
+POINT ContextMenuPoint(HWND list, POINT at);
 // After the rows changed: the new count, the top row kept, the list redrawn and the status
 // bar's counts marked for the next idle pass.
 void RefreshPageTable(CTableCtrl& table, int count, IPageHost& host);

@@ -1004,32 +1004,27 @@ void CAdvAllPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
     }
 }
 
-LRESULT CAdvAllPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CAdvAllPage::OnSize(UINT, int width, int height)
 {
-    switch (message) {
-    case WM_SIZE: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return result;
-    }
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            ShowContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
-            return 0;
-        }
-        break;
-    case WM_DESTROY:
-        if (m_data)
-            m_data->SetEventCallback(nullptr, nullptr);
-        m_list.RemoveHeaderTips();
-        m_list.Destroy();
-        m_images.Destroy();
-        m_flags.Destroy();
-        m_actions.reset();
-        break;
-    default:
-        break;
-    }
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
+bool CAdvAllPage::OnContextMenu(HWND window, POINT at)
+{
+    if (window != m_list.m_hWnd)
+        return false;
+    ShowContextMenu(at);
+    return true;
+}
+
+void CAdvAllPage::OnDestroy()
+{
+    if (m_data)
+        m_data->SetEventCallback(nullptr, nullptr);
+    m_list.RemoveHeaderTips();
+    m_list.Destroy();
+    m_images.Destroy();
+    m_flags.Destroy();
+    m_actions.reset();
 }

@@ -52,7 +52,6 @@ public:
     explicit CAdvAllPage(IPageHost& host);
     ~CAdvAllPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -76,6 +75,9 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    void OnDestroy() override;
     void ApplySavedColumns();
     void RebuildRows();
     void AddRows(const ParamNode& group, int depth, uint16_t parent);

@@ -474,41 +474,43 @@ void CAdvSimplePage::OnMouseWheel(int delta)
 LRESULT CAdvSimplePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SIZE: {
-        const LRESULT result = CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        if (m_ready) {
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-            m_scroll.Update();
-        }
-        return result;
-    }
     case WM_VSCROLL:
         m_scroll.OnVScroll(LOWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
     case WM_MOUSEWHEEL:
         OnMouseWheel(GET_WHEEL_DELTA_WPARAM(wParam));
         return 0;
-    case WM_CONTEXTMENU: {
-        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
-        const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (id == IDC_SIMPLE_TRANSFER_LOG)
-            ShowMenu(IDM_TRANSFER_LOG, at, nullptr);
-        else if (id == IDC_SIMPLE_DEBUG_LOG)
-            ShowMenu(IDM_APP_LOG, at, nullptr);
-        else if (id >= IDC_SIMPLE_CONFIRM_EXIT && id <= IDC_SIMPLE_CONFIRM_PRESET)
-            ShowMenu(IDM_CONFIRM_BOXES, at, nullptr);
-        else
-            break;
-        return 0;
-    }
-    case WM_DESTROY:
-        if (CToolTipCtrl* tips = m_host->GetTableSettings().GetMainToolTip())
-            for (HWND window : TipWindows())
-                tips->RemoveTool(window, 0);
-        m_flags.Destroy();
-        break;
     default:
-        break;
+        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
     }
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CAdvSimplePage::OnSize(UINT, int width, int height)
+{
+    if (m_ready) {
+        ApplyLayout(m_layout, width, height);
+        m_scroll.Update();
+    }
+}
+
+bool CAdvSimplePage::OnContextMenu(HWND window, POINT at)
+{
+    const int id = GetDlgCtrlID(window);
+    if (id == IDC_SIMPLE_TRANSFER_LOG)
+        ShowMenu(IDM_TRANSFER_LOG, at, nullptr);
+    else if (id == IDC_SIMPLE_DEBUG_LOG)
+        ShowMenu(IDM_APP_LOG, at, nullptr);
+    else if (id >= IDC_SIMPLE_CONFIRM_EXIT && id <= IDC_SIMPLE_CONFIRM_PRESET)
+        ShowMenu(IDM_CONFIRM_BOXES, at, nullptr);
+    else
+        return false;
+    return true;
+}
+
+void CAdvSimplePage::OnDestroy()
+{
+    if (CToolTipCtrl* tips = m_host->GetTableSettings().GetMainToolTip())
+        for (HWND window : TipWindows())
+            tips->RemoveTool(window, 0);
+    m_flags.Destroy();
 }

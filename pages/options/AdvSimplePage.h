@@ -22,6 +22,9 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    void OnDestroy() override;
     void FillLanguages();
     void FillConfigurations();
     void SelectConfiguration();

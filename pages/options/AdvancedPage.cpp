@@ -117,22 +117,18 @@ void CAdvancedPage::OnSize(UINT, int, int)
         Layout();
 }
 
-LRESULT CAdvancedPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+bool CAdvancedPage::CountRows(int& selected, int& total)
 {
-    switch (message) {
-    case WM_PAGE_QUERY:
-        if (m_current == 1 && View(1))
-            return AnswerPageQuery(GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST), wParam, lParam);
-        return TRUE;
-    case WM_DESTROY:
-        for (auto& view : m_views)
-            if (view) {
-                view->Destroy();
-                view.reset();
-            }
-        break;
-    default:
-        break;
-    }
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    if (m_current == 1 && View(1))
+        return CountListRows(GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST), selected, total);
+    return false;
+}
+
+void CAdvancedPage::OnDestroy()
+{
+    for (auto& view : m_views)
+        if (view) {
+            view->Destroy();
+            view.reset();
+        }
 }

@@ -15,7 +15,6 @@ public:
     explicit CAdvancedPage(IPageHost& host);
     ~CAdvancedPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;
     void OnIdleUpdate() override;
@@ -28,6 +27,8 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void Layout();
 
     std::array<std::unique_ptr<CAdvPage>, 2> m_views;

@@ -70,8 +70,9 @@ void ShowInExplorer(const std::wstring& path)
 // ---- CDestinationDialog ----
 
 CDestinationDialog::CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack)
-    : CModalDialog(templateId), m_host(host), m_placementSlot(placementSlot), m_minTrack(minTrack)
+    : CModalDialog(templateId), m_host(host), m_placementSlot(placementSlot)
 {
+    m_minTrackSize = minTrack;
 }
 
 bool CDestinationDialog::OnInitDialog()
@@ -90,18 +91,9 @@ void CDestinationDialog::OnSize(UINT, int width, int height)
         ApplyLayout(m_layout, width, height);
 }
 
-LRESULT CDestinationDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CDestinationDialog::OnDestroy()
 {
-    switch (message) {
-    case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrack.cx, m_minTrack.cy};
-        return 0;
-    case WM_DESTROY:
-        m_host.ExchangeWindowPlacement(true, hwnd, m_placementSlot);
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    m_host.ExchangeWindowPlacement(true, m_hWnd, m_placementSlot);
 }
 
 bool CDestinationDialog::OnCommand(int id, int code, HWND control)

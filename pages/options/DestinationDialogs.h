@@ -16,7 +16,6 @@ class CDestinationDialog : public CModalDialog
 public:
     CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
@@ -32,6 +31,7 @@ protected:
     };
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     // The dialog's own controls, before the layout is captured.
     virtual void OnInitFields() = 0;
     void SetupToolbar(int toolbarId, const ToolButton* buttons, int count);
@@ -47,7 +47,6 @@ protected:
 
 private:
     int m_placementSlot;
-    SIZE m_minTrack;
     bool m_modified = false;
 };
 

@@ -147,18 +147,15 @@ void CDestinationPage::OnSize(UINT, int width, int height)
         MoveWindow(m_table.m_hWnd, 0, 0, width, height, TRUE);
 }
 
-LRESULT CDestinationPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+bool CDestinationPage::CountRows(int& selected, int& total)
 {
-    switch (message) {
-    case WM_PAGE_QUERY:
-        return AnswerPageQuery(m_table.m_hWnd, wParam, lParam);
-    case WM_DESTROY:
-        m_table.RemoveHeaderTips();
-        m_table.Destroy();
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    return CountListRows(m_table.m_hWnd, selected, total);
+}
+
+void CDestinationPage::OnDestroy()
+{
+    m_table.RemoveHeaderTips();
+    m_table.Destroy();
 }
 
 void CDestinationPage::OnColumnsChanged()

@@ -47,7 +47,6 @@ class CDestinationPage : public CBasePage
 public:
     explicit CDestinationPage(IPageHost& host);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     void ExchangeData(bool save) override;
     bool OnCommand(int id, int code, HWND control) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
@@ -57,6 +56,8 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void OnColumnsChanged();
     static int OnRowsChanged(void* context, CVirtualListViewData* sender, int arg);
     void Refresh();

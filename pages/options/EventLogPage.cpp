@@ -342,26 +342,24 @@ void CEventLogPage::OnSize(UINT, int width, int height)
         SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-LRESULT CEventLogPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+bool CEventLogPage::OnContextMenu(HWND window, POINT at)
 {
-    switch (message) {
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            ShowContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
-            return 0;
-        }
-        break;
-    case WM_PAGE_QUERY:
-        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
-    case WM_DESTROY:
-        if (m_data)
-            m_data->SetEventCallback(nullptr, nullptr);
-        m_list.RemoveHeaderTips();
-        m_list.Destroy();
-        m_levels.Destroy();
-        break;
-    default:
-        break;
-    }
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    if (window != m_list.m_hWnd)
+        return false;
+    ShowContextMenu(at);
+    return true;
+}
+
+bool CEventLogPage::CountRows(int& selected, int& total)
+{
+    return CountListRows(m_list.m_hWnd, selected, total);
+}
+
+void CEventLogPage::OnDestroy()
+{
+    if (m_data)
+        m_data->SetEventCallback(nullptr, nullptr);
+    m_list.RemoveHeaderTips();
+    m_list.Destroy();
+    m_levels.Destroy();
 }

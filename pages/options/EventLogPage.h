@@ -47,7 +47,6 @@ public:
     explicit CEventLogPage(IPageHost& host);
     ~CEventLogPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -60,6 +59,9 @@ public:
 private:
     void OnSize(UINT type, int width, int height) override;
     bool OnInitDialog() override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void ApplySavedColumns();
     void RefreshList();
     void Copy();

@@ -93,29 +93,22 @@ void CShowKeyFiltersLvData::GetDispInfo(LVITEMW* item)
 
 // ---- CFormatDialog ----
 
-CFormatDialog::CFormatDialog(IPageHost& host) : CModalDialog(IDD_FORMAT), m_host(host) {}
-
-LRESULT CFormatDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+CFormatDialog::CFormatDialog(IPageHost& host) : CModalDialog(IDD_FORMAT), m_host(host)
 {
-    switch (message) {
-    case WM_GETMINMAXINFO: {
-        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize.x = m_minimum.cx;
-        info->ptMinTrackSize.y = m_minimum.cy;
-        return 0;
-    }
-    case WM_SIZE:
-        if (!m_layout.items.empty())
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_DESTROY:
-        m_host.ExchangeWindowPlacement(true, hwnd, kFormatPlacementSlot, kFormatShowStateSlot);
-        m_tips.Destroy();
-        m_list.Destroy();
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    m_minTrackSize = {400, 435};
+}
+
+void CFormatDialog::OnSize(UINT, int width, int height)
+{
+    if (!m_layout.items.empty())
+        ApplyLayout(m_layout, width, height);
+}
+
+void CFormatDialog::OnDestroy()
+{
+    m_host.ExchangeWindowPlacement(true, m_hWnd, kFormatPlacementSlot, kFormatShowStateSlot);
+    m_tips.Destroy();
+    m_list.Destroy();
 }
 
 bool CFormatDialog::OnInitDialog()

@@ -47,7 +47,6 @@ class CFormatDialog : public CModalDialog
 public:
     explicit CFormatDialog(IPageHost& host);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
@@ -65,6 +64,8 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void LoadEdited();
     void FillControls();
     void ReadControls();
@@ -91,7 +92,6 @@ private:
     int m_presets = 0;
     uint32_t m_agreement = 0xFFFFFFFF;
     bool m_applyEnabled = false;
-    SIZE m_minimum{400, 435};
 };
 
 // The dialog for a new format in add mode, its key filters preset to the one selected on the

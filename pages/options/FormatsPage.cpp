@@ -217,26 +217,22 @@ std::unique_ptr<CBasePage> CreateFormatsPage(IPageHost& host)
     return std::make_unique<CFormatsPage>(host);
 }
 
-LRESULT CFormatsPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CFormatsPage::OnSize(UINT, int, int)
 {
-    switch (message) {
-    case WM_DESTROY:
-        OnDestroy();
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_SIZE:
-        Relayout();
-        return 0;
-    case WM_PAGE_QUERY:
-        return AnswerPageQuery(m_table.m_hWnd, wParam, lParam);
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == m_table.m_hWnd) {
-            ShowListMenu(ContextMenuPoint(m_table.m_hWnd, lParam));
-            return 0;
-        }
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    Relayout();
+}
+
+bool CFormatsPage::OnContextMenu(HWND window, POINT at)
+{
+    if (window != m_table.m_hWnd)
+        return false;
+    ShowListMenu(ContextMenuPoint(m_table.m_hWnd, at));
+    return true;
+}
+
+bool CFormatsPage::CountRows(int& selected, int& total)
+{
+    return CountListRows(m_table.m_hWnd, selected, total);
 }
 
 bool CFormatsPage::OnInitDialog()

@@ -68,7 +68,6 @@ public:
     explicit CFormatsPage(IPageHost& host);
     ~CFormatsPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -106,7 +105,10 @@ public:
 private:
     void OnColumnsChanged(int what);
     bool OnInitDialog() override;
-    void OnDestroy();
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void Relayout();
     void FillTabs();
     void RefreshTabImages();

@@ -294,25 +294,24 @@ void CHotkeysPage::DrawGroupRow(NMLVCUSTOMDRAW* draw, LRESULT* result)
     *result = CDRF_NEWFONT;
 }
 
-LRESULT CHotkeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+bool CHotkeysPage::OnContextMenu(HWND window, POINT at)
 {
-    switch (message) {
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, lParam));
-            return 0;
-        }
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_PAGE_QUERY:
-        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
-    case WM_DESTROY:
-        HideWarning();
-        if (m_captureFocused)
-            OnCaptureFocus(false);
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    if (window != m_list.m_hWnd)
+        return false;
+    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
+    return true;
+}
+
+bool CHotkeysPage::CountRows(int& selected, int& total)
+{
+    return CountListRows(m_list.m_hWnd, selected, total);
+}
+
+void CHotkeysPage::OnDestroy()
+{
+    HideWarning();
+    if (m_captureFocused)
+        OnCaptureFocus(false);
 }
 
 void CHotkeysPage::ExchangeData(bool save)

@@ -73,7 +73,6 @@ public:
     explicit CHotkeysPage(IPageHost& host);
     ~CHotkeysPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -97,6 +96,9 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void FocusCapture();
     // Group rows in bold and the group colour.
     void DrawGroupRow(NMLVCUSTOMDRAW* draw, LRESULT* result);

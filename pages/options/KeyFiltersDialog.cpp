@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int kPlacementSlot = 1;
-constexpr SIZE kMinTrackSize{440, 540};
 constexpr int kStateImageWidth = 16;
 constexpr COLORREF kStateImageMask = RGB(255, 0, 255);
 constexpr COLORREF kTakenChecked = RGB(255, 0, 0);
@@ -115,6 +114,7 @@ void CKeyFiltersLvData::GetDispInfo(LVITEMW* item)
 CKeyFiltersDialog::CKeyFiltersDialog(IPageHost& host)
     : CModalDialog(IDD_KEY_FILTERS), m_host(host), m_listData(m_work, host, m_list), m_typesData(host)
 {
+    m_minTrackSize = {440, 540};
 }
 
 CKeyFiltersDialog::~CKeyFiltersDialog() = default;
@@ -126,34 +126,28 @@ CTransferDoc& CKeyFiltersDialog::Doc() const
 
 LRESULT CKeyFiltersDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_KICKIDLE:
+    if (message == WM_KICKIDLE) {
         if (m_pending) {
             m_pending = false;
             RefreshProperties();
         }
         return 0;
-    case WM_GETMINMAXINFO: {
-        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize = {kMinTrackSize.cx, kMinTrackSize.cy};
-        return 0;
     }
-    case WM_SIZE:
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_CONTEXTMENU:
-        OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
-        return 1;
-    case WM_DESTROY:
-        m_observer.Reset();
-        m_host.ExchangeWindowPlacement(true, hwnd, kPlacementSlot);
-        m_list.Destroy();
-        m_types.Destroy();
-        m_typesData.SetEventCallback(nullptr, nullptr);
-        return DefaultProc();
-    default:
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CKeyFiltersDialog::OnSize(UINT, int width, int height)
+{
+    ApplyLayout(m_layout, width, height);
+}
+
+void CKeyFiltersDialog::OnDestroy()
+{
+    m_observer.Reset();
+    m_host.ExchangeWindowPlacement(true, m_hWnd, kPlacementSlot);
+    m_list.Destroy();
+    m_types.Destroy();
+    m_typesData.SetEventCallback(nullptr, nullptr);
 }
 
 bool CKeyFiltersDialog::OnInitDialog()
@@ -716,16 +710,17 @@ bool CKeyFiltersDialog::OnCommand(int id, int code, HWND control)
     }
 }
 
-void CKeyFiltersDialog::OnContextMenu(HWND window, LPARAM at)
+bool CKeyFiltersDialog::OnContextMenu(HWND window, POINT at)
 {
+    // Taken whatever the window, so that it goes no further.
     const bool filters = window == m_list.m_hWnd;
     if (!filters && window != m_types.m_hWnd)
-        return;
+        return true;
     const int menuId = filters ? IDM_KEY_FILTERS : IDM_KEY_TYPES;
     CMenu menu(LoadMenuW(FindResourceModule(MAKEINTRESOURCEW(menuId), RT_MENU), MAKEINTRESOURCEW(menuId)));
     HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
     if (!popup)
-        return;
+        return true;
     if (filters) {
         ReadSelection();
         const UINT grey = m_work.SelectedCount() == 0 ? MF_GRAYED : MF_ENABLED;
@@ -735,10 +730,10 @@ void CKeyFiltersDialog::OnContextMenu(HWND window, LPARAM at)
                                  (static_cast<DWORD>(ID_ITEM_DUPLICATE) << 16) | kHotkeyCtrl | 'D'};
         SetMenuHotkeyTexts(popup, hotkeys, static_cast<int>(std::size(hotkeys)));
     }
-    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
-    if (point.x == -1 && point.y == -1)
-        GetCursorPos(&point);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, point.x, point.y, 0, m_hWnd, nullptr);
+    if (at.x == -1 && at.y == -1)
+        GetCursorPos(&at);
+    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    return true;
 }
 
 bool CKeyFiltersDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)

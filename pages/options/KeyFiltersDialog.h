@@ -59,9 +59,11 @@ private:
     enum : uint32_t { PROP_NAME = 1, PROP_TYPES = 2, PROP_SIZE = 4, PROP_VISIBLE = 8 };
 
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    void OnDestroy() override;
     void SetUpFilterList();
     void SetUpTypesList();
-    void OnContextMenu(HWND window, LPARAM at);
     void RefreshList();
     void PushSelection();
     void ReadSelection();

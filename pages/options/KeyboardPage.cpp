@@ -100,26 +100,25 @@ std::wstring CKeyboardPage::TypingLibraryPath()
 
 LRESULT CKeyboardPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_SIZE:
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_TIMER:
-        if (wParam != kFlashTimer)
-            break;
+    if (message == WM_TIMER && wParam == kFlashTimer) {
         OnFlashTick();
         return 0;
-    case WM_DESTROY:
-        if (m_picking)
-            EndPicker();
-        StopFlash();
-        m_tips.Remove();
-        break;
-    default:
-        break;
     }
     return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CKeyboardPage::OnSize(UINT, int width, int height)
+{
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
+void CKeyboardPage::OnDestroy()
+{
+    if (m_picking)
+        EndPicker();
+    StopFlash();
+    m_tips.Remove();
 }
 
 bool CKeyboardPage::OnInitDialog()

@@ -38,6 +38,8 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void UpdateFilterControls();
     void StoreDelay(int editId);
     void StoreFilterText(int editId);

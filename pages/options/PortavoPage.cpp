@@ -277,22 +277,15 @@ void CPortavoPage::OnSize(UINT, int, int)
         PlaceSubPage(*page);
 }
 
-LRESULT CPortavoPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CPortavoPage::OnDestroy()
 {
-    switch (message) {
-    case WM_DESTROY:
-        m_tips.Remove();
-        for (auto& page : m_subPages) {
-            if (page)
-                page->Destroy();
-            page.reset();
-        }
-        m_shown = -1;
-        break;
-    default:
-        break;
+    m_tips.Remove();
+    for (auto& page : m_subPages) {
+        if (page)
+            page->Destroy();
+        page.reset();
     }
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    m_shown = -1;
 }
 
 void CPortavoPage::ExchangeData(bool save)

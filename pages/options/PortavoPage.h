@@ -68,7 +68,6 @@ public:
     explicit CPortavoPage(IPageHost& host);
     ~CPortavoPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -82,6 +81,7 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void ChooseType(int type);
     void PlaceSubPage(CPtvPage& page);
 

@@ -245,22 +245,29 @@ LRESULT CSoundPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_COMMIT_EDIT:
         EndEdit(true);
         return 0;
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) == m_list.m_hWnd) {
-            ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, lParam));
-            return 0;
-        }
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_PAGE_QUERY:
-        return AnswerPageQuery(m_list.m_hWnd, wParam, lParam);
-    case WM_DESTROY:
-        if (m_timer)
-            KillTimer(hwnd, kEditTimer);
-        m_timer = false;
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
     default:
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
     }
+}
+
+bool CSoundPage::OnContextMenu(HWND window, POINT at)
+{
+    if (window != m_list.m_hWnd)
+        return false;
+    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
+    return true;
+}
+
+bool CSoundPage::CountRows(int& selected, int& total)
+{
+    return CountListRows(m_list.m_hWnd, selected, total);
+}
+
+void CSoundPage::OnDestroy()
+{
+    if (m_timer)
+        KillTimer(m_hWnd, kEditTimer);
+    m_timer = false;
 }
 
 void CSoundPage::ExchangeData(bool save)

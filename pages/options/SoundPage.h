@@ -76,6 +76,9 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void OnActivate(int row);
     CAppSettings& Settings();
     void RefreshRows(bool columns);

@@ -122,9 +122,6 @@ CTransferDoc& CTransferPage::Doc() const
 LRESULT CTransferPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SIZE:
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
     case WM_DRAWITEM:
         if (wParam == IDC_TP_BYTES) {
             DrawByteGrid(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -135,17 +132,22 @@ LRESULT CTransferPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         if (!HIWORD(lParam))
             m_host->PrepareMenu(reinterpret_cast<HMENU>(wParam));
         return 0;
-    case WM_CONTEXTMENU:
-        return 0;
-    case WM_DESTROY:
-        m_sourceEdit.reset();
-        for (int id : {IDC_TP_SOURCE_BAR, IDC_TP_DEST_BAR, IDC_TP_COUNTER_BAR})
-            DestroyWindow(Item(id));
-        break;
     default:
         break;
     }
     return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+}
+
+void CTransferPage::OnSize(UINT, int width, int height)
+{
+    ApplyLayout(m_layout, width, height);
+}
+
+void CTransferPage::OnDestroy()
+{
+    m_sourceEdit.reset();
+    for (int id : {IDC_TP_SOURCE_BAR, IDC_TP_DEST_BAR, IDC_TP_COUNTER_BAR})
+        DestroyWindow(Item(id));
 }
 
 bool CTransferPage::OnInitDialog()

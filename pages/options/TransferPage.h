@@ -53,6 +53,8 @@ private:
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void SetUpToolbar(int toolbarId, int command, int image);
     void FillSourceList();
     void ShowCurrentSource();

@@ -92,16 +92,6 @@ bool CMifareULPage::OnInitDialog()
     return true;
 }
 
-LRESULT CMifareULPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_DESTROY:
-        return 0;
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
-}
-
 void CMifareULPage::ExchangeData(bool save)
 {
     if (save)
@@ -173,15 +163,9 @@ void CTemicPage::OnSize(UINT, int width, int height)
     ApplyLayout(m_layout, width, height);
 }
 
-LRESULT CTemicPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CTemicPage::OnDestroy()
 {
-    switch (message) {
-    case WM_DESTROY:
-        ForEachTool(false);
-        return DefaultProc();
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    ForEachTool(false);
 }
 
 bool CTemicPage::OnInitDialog()

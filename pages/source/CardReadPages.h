@@ -12,7 +12,6 @@ public:
     explicit CMifareULPage(IPageHost& host);
     ~CMifareULPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
@@ -28,7 +27,6 @@ public:
     explicit CTemicPage(IPageHost& host);
     ~CTemicPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -38,6 +36,7 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void FillControls();
     void UpdateControlStates();
     void SetFlag(uint32_t bit, bool on);

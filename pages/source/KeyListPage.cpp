@@ -58,37 +58,25 @@ CKeyListPage::~CKeyListPage() = default;
 
 // ---- Creation ----
 
-LRESULT CKeyListPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CKeyListPage::OnSize(UINT, int width, int height)
 {
-    switch (message) {
-    case WM_DESTROY:
-        OnDestroy();
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    case WM_SIZE:
-        if (m_layout.parent)
-            ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_PAGE_QUERY:
-        if (wParam)
-            *reinterpret_cast<int*>(wParam) = static_cast<int>(SelectedRows().size());
-        if (lParam)
-            *reinterpret_cast<int*>(lParam) = m_data.GetItemCount();
-        return 1;
-    case WM_CONTEXTMENU: {
-        if (reinterpret_cast<HWND>(wParam) != m_list.m_hWnd)
-            return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-        POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (lParam == -1) {
-            RECT r;
-            GetWindowRect(m_list.m_hWnd, &r);
-            point = {r.left + 8, r.top + 8};
-        }
-        ShowContextMenu(point);
-        return 1;
-    }
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    if (m_layout.parent)
+        ApplyLayout(m_layout, width, height);
+}
+
+bool CKeyListPage::CountRows(int& selected, int& total)
+{
+    selected = static_cast<int>(SelectedRows().size());
+    total = m_data.GetItemCount();
+    return true;
+}
+
+bool CKeyListPage::OnContextMenu(HWND window, POINT at)
+{
+    if (window != m_list.m_hWnd)
+        return false;
+    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
+    return true;
 }
 
 bool CKeyListPage::OnInitDialog()

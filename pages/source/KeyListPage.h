@@ -27,7 +27,6 @@ public:
     explicit CKeyListPage(IPageHost& host);
     ~CKeyListPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -56,7 +55,10 @@ public:
 
 private:
     bool OnInitDialog() override;
-    void OnDestroy();
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    bool CountRows(int& selected, int& total) override;
+    void OnDestroy() override;
     void CreateToolbar();
     void LoadColumns();
     void Refresh();

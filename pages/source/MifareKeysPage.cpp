@@ -134,29 +134,23 @@ int CMifareCPage::ConfirmFlags() const
 
 // ---- Window
 
-LRESULT CMifareCPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CMifareCPage::OnSize(UINT, int width, int height)
 {
-    switch (message) {
-    case WM_SIZE:
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        SendMessageW(m_slotList.m_hWnd, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
-        return 0;
-    case WM_CONTEXTMENU: {
-        GUITHREADINFO gui{sizeof gui};
-        const bool inMenu =
-            GetGUIThreadInfo(0, &gui) && (gui.flags & (GUI_INMENUMODE | GUI_SYSTEMMENUMODE | GUI_POPUPMENUMODE));
-        if (!inMenu && reinterpret_cast<HWND>(wParam) == m_slotList.m_hWnd) {
-            ShowKeysMenu();
-            return 0;
-        }
-        return DefaultProc();
-    }
-    case WM_DESTROY:
-        m_data.SetEventCallback(nullptr, nullptr);
-        return DefaultProc();
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    ApplyLayout(m_layout, width, height);
+    SendMessageW(m_slotList.m_hWnd, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
+}
+
+bool CMifareCPage::OnContextMenu(HWND window, POINT)
+{
+    if (InMenuMode() || window != m_slotList.m_hWnd)
+        return false;
+    ShowKeysMenu();
+    return true;
+}
+
+void CMifareCPage::OnDestroy()
+{
+    m_data.SetEventCallback(nullptr, nullptr);
 }
 
 bool CMifareCPage::OnInitDialog()

@@ -20,7 +20,6 @@ public:
     explicit CMifareCPage(IPageHost& host) : CMifareCPage(host, false) {}
     ~CMifareCPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -55,6 +54,9 @@ private:
     void KeysChanged();
 
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    void OnDestroy() override;
     void FillControls();
     void ShowKeySource();
     void FillBlockList();

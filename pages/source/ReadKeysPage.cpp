@@ -43,19 +43,9 @@ void CReadKeysPage::DeleteSubPages()
     m_shown = -1;
 }
 
-LRESULT CReadKeysPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CReadKeysPage::OnDestroy()
 {
-    switch (message) {
-    case WM_SIZE:
-        DefaultProc();
-        OnSize(LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_DESTROY:
-        DeleteSubPages();
-        return DefaultProc();
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    DeleteSubPages();
 }
 
 bool CReadKeysPage::OnInitDialog()
@@ -125,7 +115,7 @@ void CReadKeysPage::PlaceSubPage(int width, int height, HDWP* batch)
         SetWindowPos(page->m_hWnd, nullptr, rc.left, rc.top, w, h, SWP_NOZORDER);
 }
 
-void CReadKeysPage::OnSize(int width, int height)
+void CReadKeysPage::OnSize(UINT, int width, int height)
 {
     if (!m_tab)
         return;
@@ -247,35 +237,23 @@ int CReadKeysGeneralPage::OnDataEvent(void* context, CVirtualListViewData*, int)
     return 1;
 }
 
-LRESULT CReadKeysGeneralPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CReadKeysGeneralPage::OnSize(UINT, int width, int height)
 {
-    switch (message) {
-    case WM_SIZE:
-        DefaultProc();
-        ApplyLayout(m_layout, LOWORD(lParam), HIWORD(lParam));
-        return 0;
-    case WM_CONTEXTMENU: {
-        GUITHREADINFO gui{sizeof gui};
-        const bool inMenu = GetGUIThreadInfo(GetCurrentThreadId(), &gui) &&
-                            (gui.flags & (GUI_INMENUMODE | GUI_SYSTEMMENUMODE | GUI_POPUPMENUMODE));
-        if (inMenu || reinterpret_cast<HWND>(wParam) != m_list.m_hWnd)
-            return DefaultProc();
-        CMenu menu(LoadMenuW(FindResourceModule(MAKEINTRESOURCEW(IDM_KEY_TYPES), RT_MENU),
-                             MAKEINTRESOURCEW(IDM_KEY_TYPES)));
-        POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        if (at.x == -1 && at.y == -1)
-            GetCursorPos(&at);
-        if (HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr)
-            TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-        return 1;
-    }
-    case WM_DESTROY:
-        m_list.Destroy();
-        m_data.SetEventCallback(nullptr, nullptr);
-        return DefaultProc();
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-    }
+    ApplyLayout(m_layout, width, height);
+}
+
+bool CReadKeysGeneralPage::OnContextMenu(HWND window, POINT at)
+{
+    if (InMenuMode() || window != m_list.m_hWnd)
+        return false;
+    TrackMenu(IDM_KEY_TYPES, at);
+    return true;
+}
+
+void CReadKeysGeneralPage::OnDestroy()
+{
+    m_list.Destroy();
+    m_data.SetEventCallback(nullptr, nullptr);
 }
 
 bool CReadKeysGeneralPage::OnInitDialog()

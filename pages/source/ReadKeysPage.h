@@ -19,7 +19,6 @@ public:
     explicit CReadKeysPage(IPageHost& host);
     ~CReadKeysPage() override;
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -37,7 +36,8 @@ public:
 
 private:
     bool OnInitDialog() override;
-    void OnSize(int width, int height);
+    void OnSize(UINT type, int width, int height) override;
+    void OnDestroy() override;
     void DeleteSubPages();
     CTransferDoc& Doc() const;
 
@@ -52,7 +52,6 @@ class CReadKeysGeneralPage : public CBasePage
 public:
     explicit CReadKeysGeneralPage(IPageHost& host);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -65,6 +64,9 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnSize(UINT type, int width, int height) override;
+    bool OnContextMenu(HWND window, POINT at) override;
+    void OnDestroy() override;
     void RefreshList();
     void StoreKeyTypes(uint32_t mask);
     CTransferDoc& Doc() const;

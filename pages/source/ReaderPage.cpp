@@ -134,13 +134,6 @@ bool CSourcePage::OnInitDialog()
     return true;
 }
 
-LRESULT CSourcePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DESTROY)
-        return DefaultProc();
-    return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
-}
-
 // ---- CReaderPage ----
 
 CReaderPage::CReaderPage(IPageHost& host) : CBasePage(IDD_READER_PAGE, &host) {}
@@ -155,17 +148,11 @@ CToolTipCtrl* CReaderPage::MainToolTip() const
     return m_host->GetTableSettings().GetMainToolTip();
 }
 
-LRESULT CReaderPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void CReaderPage::OnDestroy()
 {
-    switch (message) {
-    case WM_DESTROY:
-        if (CToolTipCtrl* tips = MainToolTip()) {
-            for (int id : kTipControls)
-                tips->RemoveTool(GetDlgItem(hwnd, id), 0);
-        }
-        return DefaultProc();
-    default:
-        return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
+    if (CToolTipCtrl* tips = MainToolTip()) {
+        for (int id : kTipControls)
+            tips->RemoveTool(Item(id), 0);
     }
 }
 

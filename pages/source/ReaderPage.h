@@ -13,7 +13,6 @@ class CSourcePage : public CBasePage
 {
 public:
     explicit CSourcePage(IPageHost& host);
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     bool OnInitDialog() override;
@@ -24,7 +23,6 @@ class CReaderPage : public CBasePage
 public:
     explicit CReaderPage(IPageHost& host);
 
-    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -35,6 +33,7 @@ public:
 
 private:
     bool OnInitDialog() override;
+    void OnDestroy() override;
     void FillReaderGroup();
     void FillSearchGroup();
     void MarkIdle();
