@@ -369,9 +369,21 @@ void CBasePage::OnDocumentChanged(CDocument*, const uint32_t*)
 {
 }
 
-bool CBasePage::CountRows(int&, int&)
+bool CBasePage::CountRows(int& selected, int& total)
 {
-    return false;
+    return m_rowList && CountListRows(m_rowList->m_hWnd, selected, total);
+}
+
+void CBasePage::OnListMenu(POINT)
+{
+}
+
+bool CBasePage::OnContextMenu(HWND window, POINT at)
+{
+    if (!window || !m_rowList || window != m_rowList->m_hWnd)
+        return false;
+    OnListMenu(at);
+    return true;
 }
 
 bool CBasePage::InMenuMode()

@@ -126,7 +126,7 @@ public:
     // A change of a document the page observes (Observe).
     virtual void OnDocumentChanged(CDocument* doc, const uint32_t* bits);
     // The status bar's counts (WM_PAGE_QUERY): the selected rows and all rows of the page's
-    // list; false when the page shows no count.
+    // list (m_rowList's by default); false when the page shows no count.
     virtual bool CountRows(int& selected, int& total);
 
     IPageHost* GetHost() const { return m_host; }
@@ -142,12 +142,18 @@ protected:
     // menu of the page is already open.
     void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
                    UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
+    // m_rowList's context menu at the message's screen point ((-1, -1): from the keyboard).
+    virtual void OnListMenu(POINT at);
+    bool OnContextMenu(HWND window, POINT at) override;
     // CountRows of a list view: its selected items and all its items (none without a list).
     static bool CountListRows(HWND list, int& selected, int& total);
     // A menu of this thread is open (a context menu must not open over it).
     static bool InMenuMode();
 
     IPageHost* m_host;
+    // The page's list of rows, when it has one: the status bar counts it and its context menu
+    // goes to OnListMenu.
+    const CWnd* m_rowList = nullptr;
 
 private:
     bool m_menuOpen = false;

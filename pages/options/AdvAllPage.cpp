@@ -127,7 +127,10 @@ void CTParamsLvData::GetDispInfo(LVITEMW* item)
 
 // ---- page ----
 
-CAdvAllPage::CAdvAllPage(IPageHost& host) : CAdvPage(IDD_ADV_ALL, &host) {}
+CAdvAllPage::CAdvAllPage(IPageHost& host) : CAdvPage(IDD_ADV_ALL, &host)
+{
+    m_rowList = &m_list;
+}
 
 CAdvAllPage::~CAdvAllPage()
 {
@@ -766,7 +769,7 @@ void CAdvAllPage::FocusEditor()
         SetFocus(Item(target));
 }
 
-void CAdvAllPage::ShowContextMenu(POINT at)
+void CAdvAllPage::OnListMenu(POINT at)
 {
     Flush();
     TrackMenu(IDM_PARAM_LIST, at, [this](HMENU popup) {
@@ -1008,14 +1011,6 @@ void CAdvAllPage::OnSize(UINT, int width, int height)
 {
     if (m_layout.parent)
         ApplyLayout(m_layout, width, height);
-}
-
-bool CAdvAllPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_list.m_hWnd)
-        return false;
-    ShowContextMenu(at);
-    return true;
 }
 
 void CAdvAllPage::OnDestroy()

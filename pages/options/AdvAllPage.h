@@ -76,7 +76,6 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool OnContextMenu(HWND window, POINT at) override;
     void OnDestroy() override;
     void ApplySavedColumns();
     void RebuildRows();
@@ -99,7 +98,7 @@ private:
     void FlipYesNo(const std::vector<int>& rows);
     void SelectGroup();
     void FocusEditor();
-    void ShowContextMenu(POINT at);
+    void OnListMenu(POINT at) override;
     void ScheduleEditorRefresh();
     void StoreColumns();
     void DrawValueBold(NMLVCUSTOMDRAW* draw, LRESULT* result);

@@ -119,9 +119,7 @@ void CAdvancedPage::OnSize(UINT, int, int)
 
 bool CAdvancedPage::CountRows(int& selected, int& total)
 {
-    if (m_current == 1 && View(1))
-        return CountListRows(GetDlgItem(View(1)->m_hWnd, IDC_PARAM_LIST), selected, total);
-    return false;
+    return m_current == 1 && View(1) && View(1)->CountRows(selected, total);
 }
 
 void CAdvancedPage::OnDestroy()

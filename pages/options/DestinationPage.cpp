@@ -111,6 +111,7 @@ void CDestinationLvData::CacheHint(int from, int to)
 
 CDestinationPage::CDestinationPage(IPageHost& host) : CBasePage(IDD_DESTINATION_PAGE, &host), m_data(host.GetTransferDoc())
 {
+    m_rowList = &m_table;
 }
 
 std::unique_ptr<CBasePage> CreateDestinationPage(IPageHost& host)
@@ -145,11 +146,6 @@ void CDestinationPage::OnSize(UINT, int width, int height)
 {
     if (m_table.m_hWnd)
         MoveWindow(m_table.m_hWnd, 0, 0, width, height, TRUE);
-}
-
-bool CDestinationPage::CountRows(int& selected, int& total)
-{
-    return CountListRows(m_table.m_hWnd, selected, total);
 }
 
 void CDestinationPage::OnDestroy()

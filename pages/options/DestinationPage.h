@@ -56,7 +56,6 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void OnColumnsChanged();
     static int OnRowsChanged(void* context, CVirtualListViewData* sender, int arg);

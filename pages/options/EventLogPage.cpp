@@ -103,7 +103,10 @@ void CEventLogLvData::GetDispInfo(LVITEMW* item)
 
 // ---- page ----
 
-CEventLogPage::CEventLogPage(IPageHost& host) : CBasePage(IDD_EVENTLOG_PAGE, &host) {}
+CEventLogPage::CEventLogPage(IPageHost& host) : CBasePage(IDD_EVENTLOG_PAGE, &host)
+{
+    m_rowList = &m_list;
+}
 
 CEventLogPage::~CEventLogPage() = default;
 
@@ -228,7 +231,7 @@ void CEventLogPage::StoreColumns()
     StoreTableColumns(m_list, m_host->GetSettings(), COLS_EVENTLOG, ObserverKey());
 }
 
-void CEventLogPage::ShowContextMenu(POINT at)
+void CEventLogPage::OnListMenu(POINT at)
 {
     TrackMenu(IDM_EVENTLOG, at, [this](HMENU popup) {
         CAppSettings& settings = m_host->GetSettings();
@@ -340,19 +343,6 @@ void CEventLogPage::OnSize(UINT, int width, int height)
 {
     if (m_list.m_hWnd)
         SetWindowPos(m_list.m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-bool CEventLogPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_list.m_hWnd)
-        return false;
-    ShowContextMenu(at);
-    return true;
-}
-
-bool CEventLogPage::CountRows(int& selected, int& total)
-{
-    return CountListRows(m_list.m_hWnd, selected, total);
 }
 
 void CEventLogPage::OnDestroy()

@@ -59,13 +59,11 @@ public:
 private:
     void OnSize(UINT type, int width, int height) override;
     bool OnInitDialog() override;
-    bool OnContextMenu(HWND window, POINT at) override;
-    bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void ApplySavedColumns();
     void RefreshList();
     void Copy();
-    void ShowContextMenu(POINT at);
+    void OnListMenu(POINT at) override;
     void EnableWrite(bool on);
     void RestoreDefaults();
     void StoreColumns();

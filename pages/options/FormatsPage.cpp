@@ -198,7 +198,10 @@ void CFormatsLvData::GetDispInfo(LVITEMW* item)
 
 // ---- CFormatsPage ----
 
-CFormatsPage::CFormatsPage(IPageHost& host) : CBasePage(IDD_FORMATS_PAGE, &host) {}
+CFormatsPage::CFormatsPage(IPageHost& host) : CBasePage(IDD_FORMATS_PAGE, &host)
+{
+    m_rowList = &m_table;
+}
 
 CFormatsPage::~CFormatsPage() = default;
 
@@ -220,19 +223,6 @@ std::unique_ptr<CBasePage> CreateFormatsPage(IPageHost& host)
 void CFormatsPage::OnSize(UINT, int, int)
 {
     Relayout();
-}
-
-bool CFormatsPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_table.m_hWnd)
-        return false;
-    ShowListMenu(ContextMenuPoint(m_table.m_hWnd, at));
-    return true;
-}
-
-bool CFormatsPage::CountRows(int& selected, int& total)
-{
-    return CountListRows(m_table.m_hWnd, selected, total);
 }
 
 bool CFormatsPage::OnInitDialog()
@@ -944,12 +934,14 @@ void CFormatsPage::DropRows(int drop)
 
 // ---- menus ----
 
-void CFormatsPage::ShowListMenu(POINT at)
+void CFormatsPage::OnListMenu(POINT at)
 {
-    CMenu holder;
-    HMENU menu = LoadPopup(holder, IDM_FORMATS_LIST);
-    if (!menu)
-        return;
+    TrackMenu(IDM_FORMATS_LIST, ContextMenuPoint(m_table.m_hWnd, at), [this](HMENU menu) { PrepareListMenu(menu); },
+              TPM_LEFTBUTTON | TPM_RIGHTBUTTON);
+}
+
+void CFormatsPage::PrepareListMenu(HMENU menu)
+{
     std::vector<int> rows;
     m_table.GetSelectedItems(rows);
     const bool regular = std::any_of(rows.begin(), rows.end(), [this](int row) {
@@ -963,7 +955,6 @@ void CFormatsPage::ShowListMenu(POINT at)
     GreySpreadsheetItems(menu);
     SetMenuDefaultItem(menu, ID_FORMAT_EDIT, FALSE);
     m_host->PrepareMenuShortcuts(menu, {});
-    TrackPopupMenu(menu, TPM_LEFTBUTTON | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
 }
 
 void CFormatsPage::ShowTabMenu()

@@ -106,8 +106,6 @@ private:
     void OnColumnsChanged(int what);
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool OnContextMenu(HWND window, POINT at) override;
-    bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void Relayout();
     void FillTabs();
@@ -138,7 +136,8 @@ private:
     template <class F>
     void RunFileCommand(F command);
 
-    void ShowListMenu(POINT at);
+    void OnListMenu(POINT at) override;
+    void PrepareListMenu(HMENU menu);
     void ShowTabMenu();
     void ShowDropDown(int command);
     void OnListClick(const NMITEMACTIVATE* hit);

@@ -219,6 +219,7 @@ std::unique_ptr<CBasePage> CreateHotkeysPage(IPageHost& host)
 CHotkeysPage::CHotkeysPage(IPageHost& host) : CBasePage(IDD_HOTKEYS_PAGE, &host)
 {
     m_capture.page = this;
+    m_rowList = &m_list;
 }
 
 CHotkeysPage::~CHotkeysPage()
@@ -292,19 +293,6 @@ void CHotkeysPage::DrawGroupRow(NMLVCUSTOMDRAW* draw, LRESULT* result)
     if (IsWindowEnabled(m_list.m_hWnd))
         draw->clrText = kGroupColor;
     *result = CDRF_NEWFONT;
-}
-
-bool CHotkeysPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_list.m_hWnd)
-        return false;
-    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
-    return true;
-}
-
-bool CHotkeysPage::CountRows(int& selected, int& total)
-{
-    return CountListRows(m_list.m_hWnd, selected, total);
 }
 
 void CHotkeysPage::OnDestroy()
@@ -584,19 +572,14 @@ void CHotkeysPage::ToggleUnassigned()
     RebuildRows(false);
 }
 
-void CHotkeysPage::ShowContextMenu(POINT at)
+void CHotkeysPage::OnListMenu(POINT at)
 {
-    LPCWSTR name = MAKEINTRESOURCEW(IDM_HOTKEYS);
-    HMENU menu = LoadMenuW(FindResourceModule(name, RT_MENU), name);
-    if (!menu)
-        return;
-    HMENU popup = GetSubMenu(menu, 0);
-    std::vector<int> rows;
-    EnableMenuItem(popup, ID_HOTKEYS_DELETE, m_list.GetSelectedItems(rows) ? MF_ENABLED : MF_GRAYED);
-    CheckMenuItem(popup, ID_HOTKEYS_SHOW_UNASSIGNED,
-                  (Settings().GetHotkeysFilterFlags() & kHideUnassigned) ? MF_UNCHECKED : MF_CHECKED);
-    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-    DestroyMenu(menu);
+    TrackMenu(IDM_HOTKEYS, ContextMenuPoint(m_list.m_hWnd, at), [this](HMENU popup) {
+        std::vector<int> rows;
+        EnableMenuItem(popup, ID_HOTKEYS_DELETE, m_list.GetSelectedItems(rows) ? MF_ENABLED : MF_GRAYED);
+        CheckMenuItem(popup, ID_HOTKEYS_SHOW_UNASSIGNED,
+                      (Settings().GetHotkeysFilterFlags() & kHideUnassigned) ? MF_UNCHECKED : MF_CHECKED);
+    }, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
 }
 
 bool CHotkeysPage::OnCommand(int id, int code, HWND control)

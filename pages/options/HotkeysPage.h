@@ -96,8 +96,6 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool OnContextMenu(HWND window, POINT at) override;
-    bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void FocusCapture();
     // Group rows in bold and the group colour.
@@ -110,7 +108,7 @@ private:
     void ShowWarning();
     void HideWarning();
     void ToggleUnassigned();
-    void ShowContextMenu(POINT at);
+    void OnListMenu(POINT at) override;
     std::vector<int> SelectedActionRows();
 
     CTableCtrl m_list;

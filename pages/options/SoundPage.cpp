@@ -182,6 +182,7 @@ CSoundPage::CSoundPage(IPageHost& host) : CBasePage(IDD_SOUNDS_PAGE, &host)
 {
     LoadEventNames();
     m_comboEdit.page = this;
+    m_rowList = &m_list;
 }
 
 CSoundPage::~CSoundPage() = default;
@@ -248,19 +249,6 @@ LRESULT CSoundPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     default:
         return CBasePage::HandleMessage(hwnd, message, wParam, lParam);
     }
-}
-
-bool CSoundPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_list.m_hWnd)
-        return false;
-    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
-    return true;
-}
-
-bool CSoundPage::CountRows(int& selected, int& total)
-{
-    return CountListRows(m_list.m_hWnd, selected, total);
 }
 
 void CSoundPage::OnDestroy()
@@ -427,20 +415,15 @@ void CSoundPage::ClearSelected()
             settings.SetSoundFile(row, std::wstring());
 }
 
-void CSoundPage::ShowContextMenu(POINT at)
+void CSoundPage::OnListMenu(POINT at)
 {
-    LPCWSTR name = MAKEINTRESOURCEW(IDM_SOUNDS);
-    HMENU menu = LoadMenuW(FindResourceModule(name, RT_MENU), name);
-    if (!menu)
-        return;
-    HMENU popup = GetSubMenu(menu, 0);
-    SetMenuDefaultItem(popup, ID_SOUND_CHOOSE, FALSE);
-    std::vector<int> rows;
-    const bool one = m_list.GetSelectedItems(rows) == 1 && !Settings().GetSoundFile(rows[0]).empty();
-    EnableMenuItem(popup, ID_SOUND_GO, one ? MF_ENABLED : MF_GRAYED);
-    EnableMenuItem(popup, ID_SOUND_PLAY, one ? MF_ENABLED : MF_GRAYED);
-    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-    DestroyMenu(menu);
+    TrackMenu(IDM_SOUNDS, ContextMenuPoint(m_list.m_hWnd, at), [this](HMENU popup) {
+        SetMenuDefaultItem(popup, ID_SOUND_CHOOSE, FALSE);
+        std::vector<int> rows;
+        const bool one = m_list.GetSelectedItems(rows) == 1 && !Settings().GetSoundFile(rows[0]).empty();
+        EnableMenuItem(popup, ID_SOUND_GO, one ? MF_ENABLED : MF_GRAYED);
+        EnableMenuItem(popup, ID_SOUND_PLAY, one ? MF_ENABLED : MF_GRAYED);
+    }, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
 }
 
 bool CSoundPage::OnCommand(int id, int code, HWND control)

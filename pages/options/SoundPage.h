@@ -76,8 +76,6 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool OnContextMenu(HWND window, POINT at) override;
-    bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void OnActivate(int row);
     CAppSettings& Settings();
@@ -88,7 +86,7 @@ private:
     void Go(int row);
     void Browse(int row);
     void ClearSelected();
-    void ShowContextMenu(POINT at);
+    void OnListMenu(POINT at) override;
     int FirstSelected() const;
 
     CSoundListView m_list;

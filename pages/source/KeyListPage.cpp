@@ -52,6 +52,7 @@ std::unique_ptr<CBasePage> CreateKeyListPage(IPageHost& host)
 CKeyListPage::CKeyListPage(IPageHost& host)
     : CBasePage(IDD_KEYLIST_PAGE, &host), m_data(host.GetTransferDoc(), host.GetKeyTypeNames())
 {
+    m_rowList = &m_list;
 }
 
 CKeyListPage::~CKeyListPage() = default;
@@ -68,14 +69,6 @@ bool CKeyListPage::CountRows(int& selected, int& total)
 {
     selected = static_cast<int>(SelectedRows().size());
     total = m_data.GetItemCount();
-    return true;
-}
-
-bool CKeyListPage::OnContextMenu(HWND window, POINT at)
-{
-    if (window != m_list.m_hWnd)
-        return false;
-    ShowContextMenu(ContextMenuPoint(m_list.m_hWnd, at));
     return true;
 }
 
@@ -730,15 +723,10 @@ void CKeyListPage::PrepareMenu(HMENU menu)
     SetMenuDefaultItem(menu, ID_KEY_CHANGE, FALSE);
 }
 
-void CKeyListPage::ShowContextMenu(POINT screen)
+void CKeyListPage::OnListMenu(POINT at)
 {
-    HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDM_KEYLIST_CONTEXT));
-    if (!menu)
-        return;
-    HMENU popup = GetSubMenu(menu, 0);
-    PrepareMenu(popup);
-    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, m_hWnd, nullptr);
-    DestroyMenu(menu);
+    TrackMenu(IDM_KEYLIST_CONTEXT, ContextMenuPoint(m_list.m_hWnd, at), [this](HMENU popup) { PrepareMenu(popup); },
+              TPM_LEFTALIGN | TPM_RIGHTBUTTON);
 }
 
 void CKeyListPage::ShowDropDownMenu(int buttonId)

@@ -56,7 +56,6 @@ public:
 private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
-    bool OnContextMenu(HWND window, POINT at) override;
     bool CountRows(int& selected, int& total) override;
     void OnDestroy() override;
     void CreateToolbar();
@@ -64,7 +63,7 @@ private:
     void Refresh();
     static int OnDataEvent(void* context, CVirtualListViewData* sender, int arg);
     void UpdateToolbar();
-    void ShowContextMenu(POINT screen);
+    void OnListMenu(POINT at) override;
     void ShowDropDownMenu(int buttonId);
     void OnSelectionChanged(int from, int to, bool selected);
     void OnListKey(const NMLVKEYDOWN* key);
