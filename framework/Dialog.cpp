@@ -2,6 +2,7 @@
 #include "framework/Holders.h"
 #include "core/AppLog.h"
 #include "framework/WinApp.h"
+#include "resources/ids_commands.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -319,6 +320,12 @@ LRESULT CBasePage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
         return CDialog::HandleMessage(hwnd, message, wParam, lParam);
     }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == ID_PAGE_DEFAULT && hwnd != UpdatingWindow) {
+            RestoreDefaults();
+            return 1;
+        }
+        return CDialog::HandleMessage(hwnd, message, wParam, lParam);
     case WM_PAGE_QUERY: {
         int selected = 0;
         int total = 0;
@@ -366,6 +373,10 @@ bool CBasePage::QueryCommandState(int, CommandState&)
 }
 
 void CBasePage::OnDocumentChanged(CDocument*, const uint32_t*)
+{
+}
+
+void CBasePage::RestoreDefaults()
 {
 }
 

@@ -125,6 +125,8 @@ public:
     virtual bool QueryCommandState(int commandId, CommandState& state);
     // A change of a document the page observes (Observe).
     virtual void OnDocumentChanged(CDocument* doc, const uint32_t* bits);
+    // The frame's "page default" command: the page's options back to their defaults.
+    virtual void RestoreDefaults();
     // The status bar's counts (WM_PAGE_QUERY): the selected rows and all rows of the page's
     // list (m_rowList's by default); false when the page shows no count.
     virtual bool CountRows(int& selected, int& total);

@@ -201,6 +201,16 @@ void CListCtrl::ClearSelectionAndFocus()
         SetRowState(m_hWnd, focused, 0, LVIS_FOCUSED);
 }
 
+int CListCtrl::StateIconRow(const NMITEMACTIVATE& click) const
+{
+    if (click.iItem < 0)
+        return -1;
+    LVHITTESTINFO hit{};
+    hit.pt = click.ptAction;
+    Send(LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    return (hit.flags & 0x0E) == LVHT_ONITEMSTATEICON ? hit.iItem : -1;
+}
+
 int CListCtrl::GetSelectedItems(std::vector<int>& rows) const
 {
     rows.clear();

@@ -140,6 +140,8 @@ public:
     void SelectOnly(int row, bool centre);
     // The selected rows in ascending order; returns their count.
     int GetSelectedItems(std::vector<int>& rows) const;
+    // The row whose state icon (its check box) a click of NM_CLICK or NM_DBLCLK hit; -1: none.
+    int StateIconRow(const NMITEMACTIVATE& click) const;
     // Scrolls so that the row (clamped to the scroll range) is the top one; false when the rows'
     // height cannot be read in a list that has rows.
     bool ScrollRowToTop(int row);

@@ -127,7 +127,7 @@ void CTParamsLvData::GetDispInfo(LVITEMW* item)
 
 // ---- page ----
 
-CAdvAllPage::CAdvAllPage(IPageHost& host) : CAdvPage(IDD_ADV_ALL, &host)
+CAdvAllPage::CAdvAllPage(IPageHost& host) : CBasePage(IDD_ADV_ALL, &host)
 {
     m_rowList = &m_list;
 }
@@ -782,7 +782,7 @@ void CAdvAllPage::StoreColumns()
     StoreTableColumns(m_list, m_host->GetSettings(), COLS_ADVANCED, ObserverKey());
 }
 
-void CAdvAllPage::Defaults()
+void CAdvAllPage::RestoreDefaults()
 {
     CAppSettings& settings = m_host->GetSettings();
     CDocUpdateScope scope(settings);
@@ -885,9 +885,6 @@ bool CAdvAllPage::OnCommand(int id, int code, HWND control)
         return true;
     case ID_SELECT_GROUP:
         SelectGroup();
-        return true;
-    case ID_PAGE_DEFAULT:
-        Defaults();
         return true;
     default:
         return CBasePage::OnCommand(id, code, control);

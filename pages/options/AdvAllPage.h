@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "framework/Dialog.h"
 #include "framework/Holders.h"
 #include "framework/Layout.h"
 #include "framework/TableCtrl.h"
-#include "pages/options/AdvPage.h"
 #include "pages/options/ParamCatalogue.h"
 
 class CActionHdBk;
@@ -46,7 +46,7 @@ private:
     CAdvAllPage& m_page;
 };
 
-class CAdvAllPage : public CAdvPage
+class CAdvAllPage : public CBasePage
 {
 public:
     explicit CAdvAllPage(IPageHost& host);
@@ -58,7 +58,7 @@ public:
     void OnIdleUpdate() override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
     // The page default of the whole application part.
-    void Defaults() override;
+    void RestoreDefaults() override;
 
     const std::vector<ParamRow>& Rows() const { return m_rows; }
     CTableCtrl& GetList() { return m_list; }

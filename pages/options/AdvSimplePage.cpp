@@ -58,7 +58,7 @@ bool AutorunPresent()
 
 }  // namespace
 
-CAdvSimplePage::CAdvSimplePage(IPageHost& host) : CAdvPage(IDD_ADV_SIMPLE, &host) {}
+CAdvSimplePage::CAdvSimplePage(IPageHost& host) : CBasePage(IDD_ADV_SIMPLE, &host) {}
 
 CAdvSimplePage::~CAdvSimplePage() = default;
 
@@ -273,7 +273,7 @@ void CAdvSimplePage::GoToLog(const wchar_t* name)
     ShellOpen(L"explorer.exe", arguments.c_str());
 }
 
-void CAdvSimplePage::Defaults()
+void CAdvSimplePage::RestoreDefaults()
 {
     CAppSettings& settings = m_host->GetSettings();
     CDocUpdateScope scope(settings);
@@ -396,9 +396,6 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
     case ID_OPEN_APP_LOG:
     case ID_CLEAR_APP_LOG:
         m_host->RunFrameCommand(id);
-        return true;
-    case ID_PAGE_DEFAULT:
-        Defaults();
         return true;
     default:
         return CBasePage::OnCommand(id, code, control);

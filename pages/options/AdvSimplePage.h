@@ -1,12 +1,12 @@
 #pragma once
 // The simple view of the Advanced page: the most used application options in framed groups,
 // stored at once, scrolled when the page is short.
+#include "framework/Dialog.h"
 #include "framework/Holders.h"
 #include "framework/Layout.h"
 #include "framework/ScrollArea.h"
-#include "pages/options/AdvPage.h"
 
-class CAdvSimplePage : public CAdvPage
+class CAdvSimplePage : public CBasePage
 {
 public:
     explicit CAdvSimplePage(IPageHost& host);
@@ -18,7 +18,7 @@ public:
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
     // The page default of the options this view shows.
-    void Defaults() override;
+    void RestoreDefaults() override;
 
 private:
     bool OnInitDialog() override;

@@ -26,7 +26,7 @@ void CAdvancedPage::SelectView(int n)
     if (m_current >= 0 && View(m_current))
         ShowWindow(View(m_current)->m_hWnd, SW_HIDE);
     if (!m_views[static_cast<size_t>(n)]) {
-        std::unique_ptr<CAdvPage> view;
+        std::unique_ptr<CBasePage> view;
         if (n == 0)
             view = std::make_unique<CAdvSimplePage>(*m_host);
         else
@@ -81,10 +81,6 @@ bool CAdvancedPage::OnCommand(int id, int code, HWND control)
         if (code == BN_CLICKED)
             SelectView(id - IDC_ADV_SIMPLE);
         return true;
-    case ID_PAGE_DEFAULT:
-        if (m_current >= 0 && View(m_current))
-            View(m_current)->Defaults();
-        return true;
     default:
         return CBasePage::OnCommand(id, code, control);
     }
@@ -115,6 +111,12 @@ void CAdvancedPage::OnSize(UINT, int, int)
 {
     if (m_layout.parent)
         Layout();
+}
+
+void CAdvancedPage::RestoreDefaults()
+{
+    if (m_current >= 0 && View(m_current))
+        View(m_current)->RestoreDefaults();
 }
 
 bool CAdvancedPage::CountRows(int& selected, int& total)

@@ -164,13 +164,10 @@ void CDestinationPage::OnColumnsChanged()
     m_columnsChanged = true;
 }
 
-bool CDestinationPage::OnCommand(int id, int code, HWND control)
+void CDestinationPage::RestoreDefaults()
 {
-    if (id != ID_PAGE_DEFAULT)
-        return CBasePage::OnCommand(id, code, control);
     m_table.ApplyDefaultColumns();
     ExchangeData(true);
-    return true;
 }
 
 void CDestinationPage::ExchangeData(bool save)

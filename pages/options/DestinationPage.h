@@ -48,7 +48,7 @@ public:
     explicit CDestinationPage(IPageHost& host);
 
     void ExchangeData(bool save) override;
-    bool OnCommand(int id, int code, HWND control) override;
+    void RestoreDefaults() override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
     CTableCtrl& Table() { return m_table; }

@@ -280,9 +280,6 @@ bool CEventLogPage::OnCommand(int id, int code, HWND control)
         SendMessageW(m_list.m_hWnd, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(m_list.m_hWnd, nullptr, FALSE);
         return true;
-    case ID_PAGE_DEFAULT:
-        RestoreDefaults();
-        return true;
     default:
         return CBasePage::OnCommand(id, code, control);
     }

@@ -65,7 +65,7 @@ private:
     void Copy();
     void OnListMenu(POINT at) override;
     void EnableWrite(bool on);
-    void RestoreDefaults();
+    void RestoreDefaults() override;
     void StoreColumns();
     static int OnDataChanged(void* context, CVirtualListViewData* sender, int arg);
 

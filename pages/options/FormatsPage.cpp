@@ -570,7 +570,6 @@ bool CFormatsPage::OnCommand(int id, int code, HWND control)
     case ID_FILTER_SHOW_HIDDEN: ToggleFilter(FFILTER_SHOW_HIDDEN); return true;
     case ID_FILTER_SAME_NAME: ToggleFilter(FFILTER_SAME_NAME); return true;
     case ID_LAST_KEY: RunLastKeyDialog(*m_host, m_hWnd); return true;
-    case ID_PAGE_DEFAULT: ResetToDefaults(); return true;
     case ID_TAB_DEFAULT: {
         CDocUpdateScope scope(Doc(), ObserverKey());
         Doc().SetFormatsKeyFilter(0);
@@ -787,7 +786,7 @@ void CFormatsPage::DuplicateSelected()
     }
 }
 
-void CFormatsPage::ResetToDefaults()
+void CFormatsPage::RestoreDefaults()
 {
     CTransferDoc& doc = Doc();
     {

@@ -126,7 +126,7 @@ private:
     void DeleteSelected(bool ask);
     void DuplicateSelected();
     void SelectAll();
-    void ResetToDefaults();
+    void RestoreDefaults() override;
     void ToggleKeyFilter(int index);
     void SortBy(int key);
     void DropRows(int drop);

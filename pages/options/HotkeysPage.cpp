@@ -610,21 +610,23 @@ bool CHotkeysPage::OnCommand(int id, int code, HWND control)
             ShowWarning();
         }
         return true;
-    case ID_PAGE_DEFAULT: {
-        CDocUpdateScope scope(settings);
-        {
-            CSettingsEdit<std::vector<uint32_t>> hotkeys = settings.EditHotkeys();
-            SetDefaultHotkeys(*hotkeys);
-        }
-        settings.SetHotkeysEnabled(true);
-        settings.SetHotkeysFilterFlags(0);
-        *settings.EditColumns(COLS_HOTKEYS) = GetDefaultColumns(COLS_HOTKEYS);
-        settings.RaiseUiChange(ASU_HOTKEYS_COLUMNS, true);
-        return true;
-    }
     default:
         return CBasePage::OnCommand(id, code, control);
     }
+}
+
+void CHotkeysPage::RestoreDefaults()
+{
+    CAppSettings& settings = Settings();
+    CDocUpdateScope scope(settings);
+    {
+        CSettingsEdit<std::vector<uint32_t>> hotkeys = settings.EditHotkeys();
+        SetDefaultHotkeys(*hotkeys);
+    }
+    settings.SetHotkeysEnabled(true);
+    settings.SetHotkeysFilterFlags(0);
+    *settings.EditColumns(COLS_HOTKEYS) = GetDefaultColumns(COLS_HOTKEYS);
+    settings.RaiseUiChange(ASU_HOTKEYS_COLUMNS, true);
 }
 
 bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
@@ -685,9 +687,6 @@ void CHotkeysPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
                            (settings.GetHotkeysFilterFlags() & kHideUnassigned) ? BST_UNCHECKED : BST_CHECKED);
         RebuildRows(columns);
     }
-    if ((change & ASC_UI) && (ui & ASU_NO_SORT_HEADER))
-        m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
-    if ((change & ASC_UI) && (ui & ASU_TABLE_GRID))
-        ListView_SetExtendedListViewStyleEx(m_list.m_hWnd, LVS_EX_GRIDLINES,
-                                            m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0);
+    if (change & ASC_UI)
+        m_list.ApplyLook(TableLookChanges(ui) & (TABLE_LOOK_NOSORT | TABLE_LOOK_GRID));
 }

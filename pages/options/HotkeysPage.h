@@ -78,6 +78,7 @@ public:
     void ExchangeData(bool save) override;
     void OnIdleUpdate() override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
+    void RestoreDefaults() override;
 
     // The capture field's keys (CHotkeyCaptureEdit).
     bool OnCaptureKey(UINT message, WPARAM key);

@@ -786,20 +786,14 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         return true;
     }
     case NM_CLICK: {
-        const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iItem < 0)
+        const int row = m_list.StateIconRow(*reinterpret_cast<NMITEMACTIVATE*>(nmh));
+        if (row < 0 || row >= static_cast<int>(m_work.filters.size()))
             return false;
-        LVHITTESTINFO hit{};
-        hit.pt = click->ptAction;
-        SendMessageW(m_list.m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        if ((hit.flags & 0x0E) != LVHT_ONITEMSTATEICON || hit.iItem < 0 ||
-            hit.iItem >= static_cast<int>(m_work.filters.size()))
-            return false;
-        KeyFilter& filter = m_work.filters[static_cast<size_t>(hit.iItem)];
+        KeyFilter& filter = m_work.filters[static_cast<size_t>(row)];
         filter.flags ^= KEYFILTER_VISIBLE;
         m_work.ClearSortBy(KFSORT_VISIBLE);
         EnableApply();
-        SendMessageW(m_list.m_hWnd, LVM_REDRAWITEMS, static_cast<WPARAM>(hit.iItem), hit.iItem);
+        SendMessageW(m_list.m_hWnd, LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
         m_pending = true;
         return true;
     }
@@ -842,15 +836,10 @@ bool CKeyFiltersDialog::OnTypesListNotify(NMHDR* nmh, LRESULT* result)
         *result = 1;
         return true;
     case NM_CLICK: {
-        const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iItem < 0)
+        const int row = m_types.StateIconRow(*reinterpret_cast<NMITEMACTIVATE*>(nmh));
+        if (row < 0)
             return false;
-        LVHITTESTINFO hit{};
-        hit.pt = click->ptAction;
-        SendMessageW(m_types.m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        if ((hit.flags & 0x0E) != LVHT_ONITEMSTATEICON)
-            return false;
-        ChangeTypeBit(m_typesData.KeyTypeOfRow(hit.iItem));
+        ChangeTypeBit(m_typesData.KeyTypeOfRow(row));
         return true;
     }
     case NM_CUSTOMDRAW: {

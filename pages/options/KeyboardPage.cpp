@@ -288,9 +288,6 @@ bool CKeyboardPage::OnCommand(int id, int code, HWND control)
         return true;
     case ID_KBD_SELECT_WINDOW:
         return true;  // the picker starts on the button's press
-    case ID_PAGE_DEFAULT:
-        RestoreDefaults();
-        return true;
     default:
         return CBasePage::OnCommand(id, code, control);
     }

@@ -43,7 +43,7 @@ private:
     void UpdateFilterControls();
     void StoreDelay(int editId);
     void StoreFilterText(int editId);
-    void RestoreDefaults();
+    void RestoreDefaults() override;
     void EndPicker();
     void AcceptWindow(HWND window);
     void SetHighlight(HWND window);

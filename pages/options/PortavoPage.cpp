@@ -366,21 +366,23 @@ bool CPortavoPage::OnCommand(int id, int code, HWND control)
             doc.SetPortavoNvt(IsItemChecked(id));
         }
         return true;
-    case ID_PAGE_DEFAULT: {
-        const _TRANS_DST_PORTAVO defaults;
-        {
-            CDocUpdateScope scope(doc);
-            doc.SetPortavoType(defaults.mode);
-            doc.SetPortavoNvt(defaults.nvt);
-            doc.SetPortavoServer(defaults.port, defaults.maxConnections);
-            doc.SetPortavoClient(defaults.address, defaults.connectPeriod);
-        }
-        ExchangeData(false);
-        return true;
-    }
     default:
         return CBasePage::OnCommand(id, code, control);
     }
+}
+
+void CPortavoPage::RestoreDefaults()
+{
+    CTransferDoc& doc = m_host->GetTransferDoc();
+    const _TRANS_DST_PORTAVO defaults;
+    {
+        CDocUpdateScope scope(doc);
+        doc.SetPortavoType(defaults.mode);
+        doc.SetPortavoNvt(defaults.nvt);
+        doc.SetPortavoServer(defaults.port, defaults.maxConnections);
+        doc.SetPortavoClient(defaults.address, defaults.connectPeriod);
+    }
+    ExchangeData(false);
 }
 
 bool CPortavoPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)

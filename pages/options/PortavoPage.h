@@ -72,6 +72,7 @@ public:
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
+    void RestoreDefaults() override;
 
     IPageHost& Host() { return *m_host; }
     // The shown sub-page (null for none) and the server's, when it exists.

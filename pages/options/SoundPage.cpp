@@ -452,18 +452,20 @@ bool CSoundPage::OnCommand(int id, int code, HWND control)
     case ID_SOUNDS_SELECT_ALL:
         ListView_SetItemState(m_list.m_hWnd, -1, LVIS_SELECTED, LVIS_SELECTED);
         return true;
-    case ID_PAGE_DEFAULT: {
-        CDocUpdateScope scope(settings);
-        settings.SetDefaultSounds();
-        settings.RaiseChange(ASC_SOUND_FILES, 0, true);
-        settings.SetSoundsEnabled(false);
-        *settings.EditColumns(COLS_SOUNDS) = GetDefaultColumns(COLS_SOUNDS);
-        settings.RaiseUiChange(ASU_SOUNDS_COLUMNS, true);
-        return true;
-    }
     default:
         return CBasePage::OnCommand(id, code, control);
     }
+}
+
+void CSoundPage::RestoreDefaults()
+{
+    CAppSettings& settings = Settings();
+    CDocUpdateScope scope(settings);
+    settings.SetDefaultSounds();
+    settings.RaiseChange(ASC_SOUND_FILES, 0, true);
+    settings.SetSoundsEnabled(false);
+    *settings.EditColumns(COLS_SOUNDS) = GetDefaultColumns(COLS_SOUNDS);
+    settings.RaiseUiChange(ASU_SOUNDS_COLUMNS, true);
 }
 
 bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
@@ -531,9 +533,5 @@ void CSoundPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
         RefreshRows((ui & ASU_SOUNDS_COLUMNS) != 0);
     if ((change & ASC_STATE) && (settings.GetDetails().state & ASS_SOUND_PLAYING))
         InvalidateRect(m_list.m_hWnd, nullptr, FALSE);
-    if (ui & ASU_NO_SORT_HEADER)
-        m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
-    if (ui & ASU_TABLE_GRID)
-        ListView_SetExtendedListViewStyleEx(m_list.m_hWnd, LVS_EX_GRIDLINES,
-                                            m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0);
+    m_list.ApplyLook(TableLookChanges(ui) & (TABLE_LOOK_NOSORT | TABLE_LOOK_GRID));
 }

@@ -67,6 +67,7 @@ public:
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
+    void RestoreDefaults() override;
 
     CSoundListView& GetList() { return m_list; }
     bool IsEditing() const { return m_editing; }

@@ -467,9 +467,6 @@ bool CTransferPage::OnCommand(int id, int code, HWND control)
             return false;
         ResetCounter();
         return true;
-    case ID_PAGE_DEFAULT:
-        RestoreDefaults();
-        return true;
     default:
         return CBasePage::OnCommand(id, code, control);
     }

@@ -73,7 +73,7 @@ private:
     void ShowMenu(int menuId, int toolbarId);
     void RunMenuCommand(int id);
     void ResetCounter();
-    void RestoreDefaults();
+    void RestoreDefaults() override;
 
     std::unique_ptr<CSourceEdit> m_sourceEdit;
     AnchorLayout m_layout;

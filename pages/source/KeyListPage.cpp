@@ -473,9 +473,6 @@ bool CKeyListPage::OnCommand(int id, int code, HWND control)
     case ID_KEY_MAKE_LAST:
         MakeLastKey();
         return true;
-    case ID_PAGE_DEFAULT:
-        ResetToDefaults();
-        return true;
     case ID_KEYLIST_REMOVE_DUPLICATES:
         RemoveDuplicates();
         return true;
@@ -636,7 +633,7 @@ void CKeyListPage::MakeLastKey()
                                  nullptr, nullptr, nullptr);
 }
 
-void CKeyListPage::ResetToDefaults()
+void CKeyListPage::RestoreDefaults()
 {
     CAppSettings& settings = m_host->GetSettings();
     CTransferDoc& doc = m_host->GetTransferDoc();

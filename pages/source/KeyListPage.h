@@ -49,7 +49,7 @@ public:
     void SortBy(int sortKey);
     // Moves the selected rows before the target row (kRowAfterLast: to the end).
     void DropSelectedRowsAt(int targetRow);
-    void ResetToDefaults();
+    void RestoreDefaults() override;
     // The states of the context menu's and the drop-down menus' items.
     void PrepareMenu(HMENU menu);
 

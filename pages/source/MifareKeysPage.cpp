@@ -474,10 +474,7 @@ bool CMifareCPage::OnListNotify(NMHDR* nmh, LRESULT* result)
         const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
         if (click->iItem < 0)
             return false;
-        LVHITTESTINFO hit{};
-        hit.pt = click->ptAction;
-        SendMessageW(m_slotList.m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        const bool onStateIcon = (hit.flags & 0x0E) == LVHT_ONITEMSTATEICON;
+        const bool onStateIcon = m_slotList.StateIconRow(*click) >= 0;
         if (nmh->code == NM_DBLCLK) {
             if (onStateIcon)
                 return false;

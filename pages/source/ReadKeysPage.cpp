@@ -170,14 +170,6 @@ void CReadKeysPage::RestoreDefaults()
     doc.EditTemicSettings()->params = DefaultTemicParams();
 }
 
-bool CReadKeysPage::OnCommand(int id, int, HWND)
-{
-    if (id != ID_PAGE_DEFAULT)
-        return false;
-    RestoreDefaults();
-    return true;
-}
-
 bool CReadKeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (nmh->hwndFrom == m_tab && nmh->code == TCN_SELCHANGE) {
@@ -383,12 +375,7 @@ bool CReadKeysGeneralPage::OnListNotify(NMHDR* nmh, LRESULT* result)
     }
     case NM_CLICK: {
         const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iItem == -1 || click->iSubItem != 0)
-            return false;
-        LVHITTESTINFO hit{};
-        hit.pt = click->ptAction;
-        SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        if ((hit.flags & 0x0E) != LVHT_ONITEMSTATEICON)
+        if (click->iSubItem != 0 || m_list.StateIconRow(*click) < 0)
             return false;
         const int type = m_data.KeyTypeOfRow(click->iItem);
         if (type < 0)

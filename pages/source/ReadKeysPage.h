@@ -19,7 +19,6 @@ public:
     explicit CReadKeysPage(IPageHost& host);
     ~CReadKeysPage() override;
 
-    bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     void OnIdleUpdate() override;
@@ -29,7 +28,7 @@ public:
     bool ShowSubPage(int n);
     void PlaceSubPage(int width = -1, int height = -1, HDWP* batch = nullptr);
     void UpdateTabImages();
-    void RestoreDefaults();
+    void RestoreDefaults() override;
 
     int GetShownIndex() const { return m_shown; }
     CBasePage* GetSubPage(int n) const { return n >= 0 && n < kReadKeysTabCount ? m_subPages[n].get() : nullptr; }

@@ -332,9 +332,6 @@ bool CReaderPage::OnCommand(int id, int code, HWND control)
             doc.SetReaderStopBits(static_cast<uint8_t>(index));
         }
         return true;
-    case ID_PAGE_DEFAULT:
-        RestoreDefaults();
-        return true;
     default:
         break;
     }

@@ -40,7 +40,7 @@ private:
     void StoreModel(int model);
     // The setter of a number edit, called when its text is a valid number.
     void StoreEdit(int id);
-    void RestoreDefaults();
+    void RestoreDefaults() override;
     CTransferDoc& Doc() const;
     CToolTipCtrl* MainToolTip() const;
 

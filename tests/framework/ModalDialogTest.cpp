@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdexcept>
+#include "resources/ids_commands.h"
 #include "tests/framework/FrameworkTestSupport.h"
 
 namespace {
@@ -404,6 +405,75 @@ TEST_F(ModalLoop, PageBecomesABorderlessControlParent)
     HWND handle = page.m_hWnd;
     page.Destroy();
     EXPECT_EQ(nullptr, FindWindowObject(handle));
+}
+
+namespace {
+
+// Records which hook each message reached; the edit stands in for the page's list of rows.
+class CHookPage : public CBasePage
+{
+public:
+    CHookPage() : CBasePage(IDD_TEST_PAGE)
+    {
+        m_rowList = &edit;
+        m_minTrackSize = {321, 123};
+    }
+    bool OnInitDialog() override
+    {
+        edit.m_hWnd = Item(IDC_TEST_EDIT);
+        return true;
+    }
+    void OnListMenu(POINT at) override { hooks.push_back(L"menu " + std::to_wstring(at.x) + L"," + std::to_wstring(at.y)); }
+    void RestoreDefaults() override { hooks.push_back(L"defaults"); }
+    bool OnCommand(int id, int, HWND) override
+    {
+        hooks.push_back(L"command " + std::to_wstring(id));
+        return true;
+    }
+    void OnDestroy() override
+    {
+        hooks.push_back(IsWindow(Item(IDC_TEST_EDIT)) ? L"destroy with controls" : L"destroy");
+        edit.m_hWnd = nullptr; // the edit dies with the page
+    }
+
+    CWnd edit;
+    std::vector<std::wstring> hooks;
+};
+
+} // namespace
+
+TEST_F(ModalLoop, PageMessagesReachTheirHooks)
+{
+    CHookPage page;
+    ASSERT_TRUE(page.CreateDialogWindow(owner.m_hWnd));
+    HWND edit = page.Item(IDC_TEST_EDIT);
+    HWND check = page.Item(IDC_TEST_CHECK);
+    MINMAXINFO limits{};
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        LRESULT result;
+        const wchar_t* hook; // null: none
+    } cases[] = {
+        {WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(40, 50), TRUE, L"menu 40,50"},
+        {WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), -1, TRUE, L"menu -1,-1"},
+        {WM_CONTEXTMENU, reinterpret_cast<WPARAM>(check), MAKELPARAM(40, 50), 0, nullptr},
+        {WM_COMMAND, ID_PAGE_DEFAULT, 0, 1, L"defaults"},
+        {WM_COMMAND, IDOK, 0, 1, L"command 1"},
+        {WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits), 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        page.hooks.clear();
+        EXPECT_EQ(c.result, SendMessageW(page.m_hWnd, c.message, c.wParam, c.lParam)) << c.message;
+        EXPECT_EQ(c.hook ? std::vector<std::wstring>{c.hook} : std::vector<std::wstring>{}, page.hooks) << c.message;
+    }
+    EXPECT_EQ(321, limits.ptMinTrackSize.x);
+    EXPECT_EQ(123, limits.ptMinTrackSize.y);
+
+    page.hooks.clear();
+    page.Destroy();
+    EXPECT_EQ(std::vector<std::wstring>{L"destroy with controls"}, page.hooks);
 }
 
 TEST_F(ModalLoop, PagePreTranslationAsksTheMainWindowFirst)
