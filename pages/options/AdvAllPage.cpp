@@ -127,7 +127,7 @@ void CTParamsLvData::GetDispInfo(LVITEMW* item)
 
 // ---- page ----
 
-CAdvAllPage::CAdvAllPage(IPageHost& host) : CBasePage(IDD_ADV_ALL, &host)
+CAdvAllPage::CAdvAllPage(IPageHost& host) : CAdvPage(IDD_ADV_ALL, &host)
 {
     m_rowList = &m_list;
 }

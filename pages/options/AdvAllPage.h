@@ -10,6 +10,7 @@
 #include "framework/Holders.h"
 #include "framework/Layout.h"
 #include "framework/TableCtrl.h"
+#include "pages/options/AdvPage.h"
 #include "pages/options/ParamCatalogue.h"
 
 class CActionHdBk;
@@ -46,7 +47,7 @@ private:
     CAdvAllPage& m_page;
 };
 
-class CAdvAllPage : public CBasePage
+class CAdvAllPage : public CAdvPage
 {
 public:
     explicit CAdvAllPage(IPageHost& host);

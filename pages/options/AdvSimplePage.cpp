@@ -58,7 +58,7 @@ bool AutorunPresent()
 
 }  // namespace
 
-CAdvSimplePage::CAdvSimplePage(IPageHost& host) : CBasePage(IDD_ADV_SIMPLE, &host) {}
+CAdvSimplePage::CAdvSimplePage(IPageHost& host) : CAdvPage(IDD_ADV_SIMPLE, &host) {}
 
 CAdvSimplePage::~CAdvSimplePage() = default;
 

@@ -5,8 +5,9 @@
 #include "framework/Holders.h"
 #include "framework/Layout.h"
 #include "framework/ScrollArea.h"
+#include "pages/options/AdvPage.h"
 
-class CAdvSimplePage : public CBasePage
+class CAdvSimplePage : public CAdvPage
 {
 public:
     explicit CAdvSimplePage(IPageHost& host);

@@ -26,7 +26,7 @@ void CAdvancedPage::SelectView(int n)
     if (m_current >= 0 && View(m_current))
         ShowWindow(View(m_current)->m_hWnd, SW_HIDE);
     if (!m_views[static_cast<size_t>(n)]) {
-        std::unique_ptr<CBasePage> view;
+        std::unique_ptr<CAdvPage> view;
         if (n == 0)
             view = std::make_unique<CAdvSimplePage>(*m_host);
         else

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "framework/Dialog.h"
+#include "pages/options/AdvPage.h"
 #include "framework/Layout.h"
 
 class CAdvancedPage : public CBasePage
@@ -20,7 +21,7 @@ public:
 
     // 0 the simple view, 1 the full list; -1 none.
     int CurrentView() const { return m_current; }
-    CBasePage* View(int n) const { return m_views[static_cast<size_t>(n)].get(); }
+    CAdvPage* View(int n) const { return m_views[static_cast<size_t>(n)].get(); }
     void SelectView(int n);
 
 private:
@@ -32,7 +33,7 @@ private:
     void OnDestroy() override;
     void Layout();
 
-    std::array<std::unique_ptr<CBasePage>, 2> m_views;
+    std::array<std::unique_ptr<CAdvPage>, 2> m_views;
     int m_current = -1;
     AnchorLayout m_layout;
 };
