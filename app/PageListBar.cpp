@@ -59,9 +59,6 @@ bool CPageListBar::Create(HWND parent)
 LRESULT CPageListBar::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_DESTROY:
-        OnDestroy();
-        break;
     case WM_SIZE:
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;

@@ -52,7 +52,7 @@ public:
 
 private:
     bool OnInitDialog() override;
-    void OnDestroy();
+    void OnDestroy() override;
     void OnSize(int width, int height);
     void OnContextMenu(int x, int y);
     void DrawStrip(const DRAWITEMSTRUCT* item);

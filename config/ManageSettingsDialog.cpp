@@ -228,9 +228,6 @@ LRESULT CManageSettingsDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wPa
         info->ptMinTrackSize = POINT{kMinTrackWidth, kMinTrackHeight};
         return 0;
     }
-    case WM_DESTROY:
-        OnDestroy();
-        return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
     default:
         return CModalDialog::HandleMessage(hwnd, message, wParam, lParam);
     }

@@ -93,7 +93,7 @@ protected:
 
 private:
     bool OnInitDialog() override;
-    void OnDestroy();
+    void OnDestroy() override;
     void FillGroupList();
     void SetItemChecks();
     void RefreshControlStates();
