@@ -12,9 +12,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 RESOURCES = os.path.join(ROOT, "resources")
 
-spec = importlib.util.spec_from_file_location("make_icons", os.path.join(ROOT, "tools", "icons", "make-icons.py"))
-icons = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(icons)
+found = importlib.util.spec_from_file_location("make_icons", os.path.join(ROOT, "tools", "icons", "make-icons.py"))
+icons = importlib.util.module_from_spec(found)
+found.loader.exec_module(icons)
 
 
 def read_bmp(path):
