@@ -15,9 +15,13 @@ namespace {
 
 constexpr int kKeys = 100000;
 
-int Fail(const char* what)
+int Fail(const char* what, long long got = -1)
 {
-    std::printf("  FAILED: %s\n", what);
+    if (got >= 0)
+        std::printf("  FAILED: %s (%lld)\n", what, got);
+    else
+        std::printf("  FAILED: %s (error %lu)\n", what, GetLastError());
+    std::fflush(stdout);
     return 1;
 }
 
@@ -77,19 +81,19 @@ int main()
         doc.RaiseKeyListChange(TDK_ADDED, true);
     }
     if (Rows(page) != kKeys)
-        return Fail("row map fill");
+        return Fail("row map fill: rows", Rows(page));
     std::printf("  row map fill: %.1f ms\n", NowMs() - start);
 
     start = NowMs();
     Sort(page, 3);
     if (doc.keyListSort != 3 || doc.GetKeys().front()->keyType != 1 || doc.GetKeys().back()->keyType != 7)
-        return Fail("sort by Number");
+        return Fail("sort by Number: sort key", doc.keyListSort);
     std::printf("  sort by Number: %.1f ms\n", NowMs() - start);
 
     start = NowMs();
     Sort(page, 6);
     if (doc.keyListSort != 6 || doc.GetKeys().front()->outputText > doc.GetKeys().back()->outputText)
-        return Fail("sort by Formatted number");
+        return Fail("sort by Formatted number: sort key", doc.keyListSort);
     std::printf("  sort by Formatted number (texts rendered): %.1f ms\n", NowMs() - start);
 
     for (size_t i = 0; i < doc.GetKeys().size(); i += 2)
@@ -97,7 +101,7 @@ int main()
     start = NowMs();
     host.settings.SetKeyListFilter(KLF_ENABLED | KLF_SHOW_NO_FORMAT);
     if (Rows(page) != kKeys / 2)
-        return Fail("filter rebuild");
+        return Fail("filter rebuild: rows", Rows(page));
     std::printf("  filter rebuild: %.1f ms\n", NowMs() - start);
 
     HWND list = page.List().m_hWnd;
@@ -117,7 +121,8 @@ int main()
         }
     }
     if (perPage <= 0 || cells < perPage * 5)
-        return Fail("one screen of cells");
+        return Fail(perPage <= 0 ? "one screen of cells: rows per page" : "one screen of cells: cells read",
+                    perPage <= 0 ? perPage : cells);
     std::printf("  one screen (%d rows x 6 columns): %.2f ms\n", perPage, NowMs() - start);
 
     page.Destroy();
