@@ -258,15 +258,6 @@ bool CCsvTableImport::ReadRecord(std::wstring& separator)
     return false;
 }
 
-bool CCsvTableImport::MoveColumn(int relative)
-{
-    const long long target = static_cast<long long>(m_column) + relative;
-    if (target < 0 || target >= m_columnCount)
-        return false;
-    m_column = static_cast<int>(target);
-    return true;
-}
-
 bool CCsvTableImport::NextRow()
 {
     if (!ReadRecord(m_dataSeparator))

@@ -50,7 +50,6 @@ public:
     // The whole file is read here; a quoted cell that never closes is reported by the call
     // that reaches it (CTableFileException).
     void Open(const wchar_t* fileName) override;
-    bool MoveColumn(int relative) override;
     bool NextRow() override;
     bool GetText(std::wstring& out) override;
     bool GetDouble(double& out) override;

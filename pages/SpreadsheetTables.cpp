@@ -184,6 +184,50 @@ LONG Elements(SAFEARRAY* array, UINT dimension)
     return upper >= lower ? upper - lower + 1 : 0;
 }
 
+// The array's cells, accessed until Unaccess; held names the array then.
+const VARIANT* Access(SAFEARRAY* array, SAFEARRAY*& held)
+{
+    void* data = nullptr;
+    Check(SafeArrayAccessData(array, &data));
+    held = array;
+    return static_cast<const VARIANT*>(data);
+}
+
+void Unaccess(SAFEARRAY*& held)
+{
+    if (held) {
+        SafeArrayUnaccessData(held);
+        held = nullptr;
+    }
+}
+
+// The sheet's columns first to last, each from the "Columns" collection by its item method
+// (the applications number them differently).
+template <class Step>
+void ForEachColumn(IDispatch* sheet, const wchar_t* item, int first, int last, Step step)
+{
+    CDispatchRef columns;
+    columns.Reset(GetObject(sheet, L"Columns"));
+    for (int n = first; n <= last; ++n) {
+        CDispatchRef column;
+        column.Reset(GetObject(columns.Get(), item, {Int(n)}));
+        step(column.Get());
+    }
+}
+
+// A method that ends the object (quit, close, terminate), called on a reference taken out of
+// its holder first: the holder is empty whatever the call does. Nothing when it is empty.
+void CallDetached(CDispatchRef& holder, const wchar_t* name, std::initializer_list<VARIANT> args = {})
+{
+    if (!holder)
+        return;
+    CDispatchRef object;
+    object.Reset(holder.Get());
+    object.Get()->AddRef();
+    holder.Reset();
+    Method(object.Get(), name, args);
+}
+
 }  // namespace
 
 // ---- Holders and helpers
@@ -214,23 +258,56 @@ void ThrowSpreadsheetMissing()
     throw CException(WStringToMultiByte(text, CP_ACP));
 }
 
-// ---- Excel
+// ---- Applications
 
-bool CExcelAuto::Create()
+bool CAutomationApp::Create()
 {
     ReleaseAll();
     IDispatch* server = nullptr;
-    if (FAILED(SystemServices().CreateAutomationObject(kExcelProgId, &server)) || !server)
+    if (FAILED(SystemServices().CreateAutomationObject(m_progId, &server)) || !server)
         return false;
     m_server.Reset(server);
     try {
-        m_application.Reset(GetObject(m_server.Get(), L"Application"));
-        m_workbooks.Reset(GetObject(m_application.Get(), L"Workbooks"));
+        Attach();
     } catch (...) {
         ReleaseAll();
         return false;
     }
     return true;
+}
+
+void CAutomationApp::ReleaseBelowServer()
+{
+    m_range.Reset();
+    m_sheet.Reset();
+    ReleaseObjects();
+}
+
+void CAutomationApp::ReleaseAll()
+{
+    ReleaseBelowServer();
+    m_server.Reset();
+}
+
+void CAutomationApp::QuitQuietly()
+{
+    try {
+        if (IsAttached())
+            Quit();
+    } catch (const std::exception&) {
+        // The table is done with the application; how it quits changes nothing of it.
+    }
+    ReleaseAll();
+}
+
+// ---- Excel
+
+CExcelAuto::CExcelAuto() : CAutomationApp(kExcelProgId) {}
+
+void CExcelAuto::Attach()
+{
+    m_application.Reset(GetObject(m_server.Get(), L"Application"));
+    m_workbooks.Reset(GetObject(m_application.Get(), L"Workbooks"));
 }
 
 void CExcelAuto::OpenWorkbook(bool hidden, const wchar_t* fileName)
@@ -256,13 +333,7 @@ void CExcelAuto::SelectRange(int left, int top, int right, int bottom)
 
 void CExcelAuto::AutoFitColumns(int count)
 {
-    CDispatchRef columns;
-    columns.Reset(GetObject(m_sheet.Get(), L"Columns"));
-    for (int n = 1; n <= count; ++n) {
-        CDispatchRef column;
-        column.Reset(GetObject(columns.Get(), L"Item", {Int(n)}));
-        Method(column.Get(), L"AutoFit");
-    }
+    ForEachColumn(m_sheet.Get(), L"Item", 1, count, [](IDispatch* column) { Method(column, L"AutoFit"); });
 }
 
 void CExcelAuto::SaveAs(const wchar_t* fileName, int fileFormat)
@@ -282,49 +353,25 @@ void CExcelAuto::EnableEvents(bool enable)
 
 void CExcelAuto::Quit()
 {
-    if (m_workbook) {
-        m_range.Reset();
-        m_sheet.Reset();
-        m_workbook.Reset();
-    }
-    m_workbooks.Reset();
-    m_application.Reset();
-    if (m_server) {
-        CDispatchRef server;
-        server.Reset(m_server.Get());
-        server.Get()->AddRef();
-        m_server.Reset();
-        Method(server.Get(), L"Quit");
-    }
+    ReleaseBelowServer();
+    CallDetached(m_server, L"Quit");
 }
 
-void CExcelAuto::ReleaseAll()
+void CExcelAuto::ReleaseObjects()
 {
-    m_range.Reset();
-    m_sheet.Reset();
     m_workbook.Reset();
     m_workbooks.Reset();
     m_application.Reset();
-    m_server.Reset();
 }
 
 // ---- Calc
 
-bool COOCalcAuto::Create()
+COOCalcAuto::COOCalcAuto() : CAutomationApp(kCalcProgId) {}
+
+void COOCalcAuto::Attach()
 {
-    ReleaseAll();
-    IDispatch* manager = nullptr;
-    if (FAILED(SystemServices().CreateAutomationObject(kCalcProgId, &manager)) || !manager)
-        return false;
-    m_manager.Reset(manager);
-    try {
-        CText name(L"com.sun.star.frame.Desktop");
-        m_desktop.Reset(GetObject(m_manager.Get(), L"CreateInstance", {name.Arg()}));
-    } catch (...) {
-        ReleaseAll();
-        return false;
-    }
-    return true;
+    CText name(L"com.sun.star.frame.Desktop");
+    m_desktop.Reset(GetObject(m_server.Get(), L"CreateInstance", {name.Arg()}));
 }
 
 void COOCalcAuto::LoadDocument(bool hidden, const wchar_t* fileName)
@@ -335,7 +382,7 @@ void COOCalcAuto::LoadDocument(bool hidden, const wchar_t* fileName)
     if (hidden) {
         CText type(L"com.sun.star.beans.PropertyValue");
         CDispatchRef property;
-        property.Reset(GetObject(m_manager.Get(), L"Bridge_GetStruct", {type.Arg()}));
+        property.Reset(GetObject(m_server.Get(), L"Bridge_GetStruct", {type.Arg()}));
         CText name(L"Hidden");
         Put(property.Get(), L"Name", name.Arg());
         Put(property.Get(), L"Value", Bool(true));
@@ -373,13 +420,8 @@ void COOCalcAuto::SelectRange(int left, int top, int right, int bottom)
 
 void COOCalcAuto::SetOptimalWidths(int lastColumn)
 {
-    CDispatchRef columns;
-    columns.Reset(GetObject(m_sheet.Get(), L"Columns"));
-    for (int i = 0; i <= lastColumn; ++i) {
-        CDispatchRef column;
-        column.Reset(GetObject(columns.Get(), L"getByIndex", {Int(i)}));
-        Put(column.Get(), L"OptimalWidth", Bool(true));
-    }
+    ForEachColumn(m_sheet.Get(), L"getByIndex", 0, lastColumn,
+                  [](IDispatch* column) { Put(column, L"OptimalWidth", Bool(true)); });
 }
 
 void COOCalcAuto::StoreAsUrl(const wchar_t* fileName)
@@ -397,33 +439,18 @@ void COOCalcAuto::LockControllers(bool unlock)
 
 void COOCalcAuto::Quit()
 {
-    if (m_document) {
-        m_range.Reset();
-        m_sheet.Reset();
-        m_sheets.Reset();
-        CDispatchRef document;
-        document.Reset(m_document.Get());
-        document.Get()->AddRef();
-        m_document.Reset();
-        Method(document.Get(), L"close", {Bool(true)});
-    }
-    if (m_desktop) {
-        CDispatchRef desktop;
-        desktop.Reset(m_desktop.Get());
-        desktop.Get()->AddRef();
-        m_desktop.Reset();
-        Method(desktop.Get(), L"terminate");
-    }
-}
-
-void COOCalcAuto::ReleaseAll()
-{
     m_range.Reset();
     m_sheet.Reset();
     m_sheets.Reset();
+    CallDetached(m_document, L"close", {Bool(true)});
+    CallDetached(m_desktop, L"terminate");
+}
+
+void COOCalcAuto::ReleaseObjects()
+{
+    m_sheets.Reset();
     m_document.Reset();
     m_desktop.Reset();
-    m_manager.Reset();
 }
 
 // ---- Cell conversions
@@ -498,45 +525,43 @@ bool CAutomationTableImport::GetInt64(int64_t& out)
     }
 }
 
-// ---- Excel import
+// ---- Imports
 
-CExcelTableImport::CExcelTableImport()
-{
-    VariantInit(&m_values);
-    VariantInit(&m_single);
-}
-
-CExcelTableImport::~CExcelTableImport()
+void CAutomationTableImport::Open(const wchar_t* fileName)
 {
     Release();
-    try {
-        if (m_auto.IsAttached())
-            m_auto.Quit();
-    } catch (const std::exception&) {
-        // The table was read; an application that does not quit cleanly changes nothing of it.
-    }
-    m_auto.ReleaseAll();
+    m_column = m_row = m_columnCount = m_rowCount = 0;
+    m_missing = !m_app.Create();
+    if (!m_missing)
+        Load(fileName);
+}
+
+bool CAutomationTableImport::NextRow()
+{
+    if (m_row + 1 >= m_rowCount)
+        return false;
+    ++m_row;
+    m_column = 0;
+    return true;
+}
+
+void CAutomationTableImport::End()
+{
+    Release();
+    m_app.QuitQuietly();
 }
 
 void CExcelTableImport::Release()
 {
-    if (m_array) {
-        SafeArrayUnaccessData(m_array);
-        m_array = nullptr;
-    }
+    Unaccess(m_array);
     m_cells = nullptr;
     m_isSingle = false;
     VariantClear(&m_values);
     VariantClear(&m_single);
 }
 
-void CExcelTableImport::Open(const wchar_t* fileName)
+void CExcelTableImport::Load(const wchar_t* fileName)
 {
-    Release();
-    m_column = m_row = m_columnCount = m_rowCount = 0;
-    m_missing = !m_auto.Create();
-    if (m_missing)
-        return;
     m_auto.OpenWorkbook(true, fileName);
     m_auto.SetRange(GetObject(m_auto.Sheet(), L"UsedRange"));
     Get(m_auto.Range(), L"Value", m_values);
@@ -545,10 +570,7 @@ void CExcelTableImport::Open(const wchar_t* fileName)
     if (array && SafeArrayGetDim(array) == 2) {
         const LONG rows = Elements(array, 1), columns = Elements(array, 2);
         if (rows > 0 && columns > 0) {
-            void* data = nullptr;
-            Check(SafeArrayAccessData(array, &data));
-            m_array = array;
-            m_cells = static_cast<const VARIANT*>(data);
+            m_cells = Access(array, m_array);
             m_rowCount = rows;
             m_columnCount = columns;
         }
@@ -558,24 +580,6 @@ void CExcelTableImport::Open(const wchar_t* fileName)
         m_isSingle = true;
         m_rowCount = m_columnCount = 1;
     }
-}
-
-bool CExcelTableImport::MoveColumn(int relative)
-{
-    const int64_t target = static_cast<int64_t>(m_column) + relative;
-    if (target < 0 || target >= m_columnCount)
-        return false;
-    m_column = static_cast<int>(target);
-    return true;
-}
-
-bool CExcelTableImport::NextRow()
-{
-    if (m_row + 1 >= m_rowCount)
-        return false;
-    ++m_row;
-    m_column = 0;
-    return true;
 }
 
 const VARIANT* CExcelTableImport::CurrentCell() const
@@ -588,51 +592,16 @@ const VARIANT* CExcelTableImport::CurrentCell() const
     return m_cells ? &m_cells[static_cast<size_t>(m_column) * static_cast<size_t>(m_rowCount) + m_row] : nullptr;
 }
 
-// ---- Calc import
-
-COOCalcTableImport::COOCalcTableImport()
-{
-    VariantInit(&m_data);
-}
-
-COOCalcTableImport::~COOCalcTableImport()
-{
-    Release();
-    try {
-        if (m_auto.IsAttached())
-            m_auto.Quit();
-    } catch (const std::exception&) {
-        // As for Excel: the table was read.
-    }
-    m_auto.ReleaseAll();
-}
-
-void COOCalcTableImport::ReleaseRow()
-{
-    if (m_rowCells) {
-        SafeArrayUnaccessData(m_rowCells);
-        m_rowCells = nullptr;
-    }
-    m_rowCellCount = 0;
-}
-
 void COOCalcTableImport::Release()
 {
-    ReleaseRow();
-    if (m_rows) {
-        SafeArrayUnaccessData(m_rows);
-        m_rows = nullptr;
-    }
+    Unaccess(m_rowCells);
+    m_rowCellCount = 0;
+    Unaccess(m_rows);
     VariantClear(&m_data);
 }
 
-void COOCalcTableImport::Open(const wchar_t* fileName)
+void COOCalcTableImport::Load(const wchar_t* fileName)
 {
-    Release();
-    m_column = m_row = m_columnCount = m_rowCount = 0;
-    m_missing = !m_auto.Create();
-    if (m_missing)
-        return;
     m_auto.LoadDocument(true, fileName);
     m_auto.SelectFirstSheet();
     int startColumn = 0, startRow = 0, endColumn = 0, endRow = 0;
@@ -646,43 +615,29 @@ void COOCalcTableImport::Open(const wchar_t* fileName)
 
     SAFEARRAY* rows = ArrayOf(m_data);
     if (rows && SafeArrayGetDim(rows) == 1) {
-        void* data = nullptr;
-        Check(SafeArrayAccessData(rows, &data));
-        m_rows = rows;
+        Access(rows, m_rows);
         AccessRow();
     }
 }
 
 void COOCalcTableImport::AccessRow()
 {
-    ReleaseRow();
+    Unaccess(m_rowCells);
+    m_rowCellCount = 0;
     if (!m_rows || m_row >= Elements(m_rows, 1))
         return;
     const VARIANT& element = static_cast<const VARIANT*>(m_rows->pvData)[m_row];
     SAFEARRAY* cells = ArrayOf(element);
     if (!cells || SafeArrayGetDim(cells) != 1)
         return;   // no array of cells: the row reads as empty cells
-    void* data = nullptr;
-    Check(SafeArrayAccessData(cells, &data));
-    m_rowCells = cells;
+    Access(cells, m_rowCells);
     m_rowCellCount = Elements(cells, 1);
-}
-
-bool COOCalcTableImport::MoveColumn(int relative)
-{
-    const int64_t target = static_cast<int64_t>(m_column) + relative;
-    if (target < 0 || target >= m_columnCount)
-        return false;
-    m_column = static_cast<int>(target);
-    return true;
 }
 
 bool COOCalcTableImport::NextRow()
 {
-    if (m_row + 1 >= m_rowCount)
+    if (!CAutomationTableImport::NextRow())
         return false;
-    ++m_row;
-    m_column = 0;
     AccessRow();
     return true;
 }
@@ -696,8 +651,6 @@ const VARIANT* COOCalcTableImport::CurrentCell() const
 
 // ---- Exports
 
-CAutomationTableExport::CAutomationTableExport() = default;
-
 CAutomationTableExport::~CAutomationTableExport()
 {
     FreeCells();
@@ -709,6 +662,21 @@ void CAutomationTableExport::FreeCells()
         SafeArrayDestroy(m_cells);
         m_cells = nullptr;
     }
+}
+
+bool CAutomationTableExport::CreateTable(int columns, int rows, const wchar_t* fileName)
+{
+    m_fileName = fileName ? fileName : L"";
+    m_columnCount = columns;
+    m_rowCount = rows;
+    m_column = m_row = 0;
+    FreeCells();
+    if (!m_app.Create())
+        return false;
+    NewTable(!m_fileName.empty());
+    if (columns > 0 && rows > 0)
+        MakeCells(columns, rows);
+    return true;
 }
 
 void CAutomationTableExport::Create(int columns, int rows, const wchar_t* fileName)
@@ -773,33 +741,49 @@ bool CAutomationTableExport::EndRow()
     return true;
 }
 
-CExcelTableExport::CExcelTableExport(int fileFormat) : m_fileFormat(fileFormat) {}
+void CAutomationTableExport::Close(bool discard)
+{
+    FreeCells();
+    if (!m_app.IsAttached())
+        return;
+    if (ResumeUpdates()) {
+        if (discard) {
+            m_app.Quit();
+        } else if (!m_fileName.empty()) {
+            Save();
+            m_app.Quit();
+        }
+    }
+    m_app.ReleaseAll();
+}
 
-CExcelTableExport::~CExcelTableExport()
+void CAutomationTableExport::Discard()
 {
     try {
-        if (m_auto.IsAttached())
-            Close(true);
+        Close(true);
     } catch (const std::exception&) {
         // Thrown away already; what the application says about it changes nothing.
     }
-    m_auto.ReleaseAll();
+    m_app.ReleaseAll();
 }
 
-bool CExcelTableExport::CreateTable(int columns, int rows, const wchar_t* fileName)
+void CExcelTableExport::NewTable(bool hidden)
 {
-    m_fileName = fileName ? fileName : L"";
-    m_columnCount = columns;
-    m_rowCount = rows;
-    m_column = m_row = 0;
-    FreeCells();
-    if (!m_auto.Create())
-        return false;
-    m_auto.OpenWorkbook(!m_fileName.empty(), nullptr);
+    m_auto.OpenWorkbook(hidden, nullptr);
     m_auto.EnableEvents(false);
-    if (columns > 0 && rows > 0)
-        MakeCells(columns, rows);
+}
+
+bool CExcelTableExport::ResumeUpdates()
+{
+    if (m_auto.HasWorkbook())
+        m_auto.EnableEvents(true);
+    // Without a workbook Excel still quits on a discard.
     return true;
+}
+
+void CExcelTableExport::Save()
+{
+    m_auto.SaveAs(m_fileName.c_str(), m_fileFormat);
 }
 
 void CExcelTableExport::MakeNumber(int64_t value, VARIANT& cell)
@@ -826,50 +810,24 @@ void CExcelTableExport::Flush()
     m_auto.AutoFitColumns(m_columnCount);
 }
 
-void CExcelTableExport::Close(bool discard)
+void COOCalcTableExport::NewTable(bool hidden)
 {
-    FreeCells();
-    if (!m_auto.IsAttached())
-        return;
-    if (m_auto.HasWorkbook())
-        m_auto.EnableEvents(true);
-    if (discard) {
-        m_auto.Quit();
-    } else if (!m_fileName.empty()) {
-        m_auto.SaveAs(m_fileName.c_str(), m_fileFormat);
-        m_auto.Quit();
-    }
-    m_auto.ReleaseAll();
-}
-
-COOCalcTableExport::~COOCalcTableExport()
-{
-    try {
-        if (m_auto.HasDocument()) {
-            m_auto.LockControllers(true);
-            m_auto.Quit();
-        }
-    } catch (const std::exception&) {
-        // As for Excel.
-    }
-    m_auto.ReleaseAll();
-}
-
-bool COOCalcTableExport::CreateTable(int columns, int rows, const wchar_t* fileName)
-{
-    m_fileName = fileName ? fileName : L"";
-    m_columnCount = columns;
-    m_rowCount = rows;
-    m_column = m_row = 0;
-    FreeCells();
-    if (!m_auto.Create())
-        return false;
-    m_auto.LoadDocument(!m_fileName.empty(), nullptr);
+    m_auto.LoadDocument(hidden, nullptr);
     m_auto.SelectFirstSheet();
     m_auto.LockControllers(false);
-    if (columns > 0 && rows > 0)
-        MakeCells(columns, rows);
+}
+
+bool COOCalcTableExport::ResumeUpdates()
+{
+    if (!m_auto.HasDocument())
+        return false;
+    m_auto.LockControllers(true);
     return true;
+}
+
+void COOCalcTableExport::Save()
+{
+    m_auto.StoreAsUrl(m_fileName.c_str());
 }
 
 void COOCalcTableExport::MakeNumber(int64_t value, VARIANT& cell)
@@ -898,23 +856,6 @@ void COOCalcTableExport::Flush()
     m_auto.SelectRange(0, 0, m_columnCount - 1, m_rowCount - 1);
     Method(m_auto.Range(), L"setDataArray", {Array(rows.array)});
     m_auto.SetOptimalWidths(m_columnCount - 1);
-}
-
-void COOCalcTableExport::Close(bool discard)
-{
-    FreeCells();
-    if (!m_auto.IsAttached())
-        return;
-    if (m_auto.HasDocument()) {
-        m_auto.LockControllers(true);
-        if (discard) {
-            m_auto.Quit();
-        } else if (!m_fileName.empty()) {
-            m_auto.StoreAsUrl(m_fileName.c_str());
-            m_auto.Quit();
-        }
-    }
-    m_auto.ReleaseAll();
 }
 
 // ---- Factories and COM

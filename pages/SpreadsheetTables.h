@@ -41,13 +41,47 @@ private:
 // "file://localhost/" + the file name with every blank as "%20" and every backslash as "/".
 std::wstring MakeFileUrl(const wchar_t* fileName);
 
-// Excel: the server object, Application, Workbooks, the workbook, the active sheet and the
-// current range.
-class CExcelAuto : public CObject
+// One automation application: the server object its ProgID creates, the objects below it, and
+// the sheet and the current range that a table works on.
+class CAutomationApp : public CObject
 {
 public:
     // False, with nothing held, when the application cannot be created.
     bool Create();
+    // Closes what is open and ends the application; the references go first, so that nothing
+    // is held whatever the application answers.
+    virtual void Quit() = 0;
+    void ReleaseAll();
+    // Quit when attached, then ReleaseAll: the end of a table that is done with its
+    // application, so what the application answers is dropped.
+    void QuitQuietly();
+
+    bool IsAttached() const { return static_cast<bool>(m_server); }
+    IDispatch* Sheet() const { return m_sheet.Get(); }
+    IDispatch* Range() const { return m_range.Get(); }
+    void SetRange(IDispatch* range) { m_range.Reset(range); }
+
+protected:
+    explicit CAutomationApp(const wchar_t* progId) : m_progId(progId) {}
+    // The objects below the server, once it was created; throws when one cannot be had.
+    virtual void Attach() = 0;
+    // The range, the sheet, then the objects Attach and the document calls took, last first.
+    void ReleaseBelowServer();
+    virtual void ReleaseObjects() = 0;
+
+    CDispatchRef m_server, m_sheet, m_range;
+
+private:
+    const wchar_t* m_progId;
+};
+
+// Excel: the server object, Application, Workbooks, the workbook, the active sheet and the
+// current range.
+class CExcelAuto final : public CAutomationApp
+{
+public:
+    CExcelAuto();
+
     // Hidden or visible; opens the file, or adds a new workbook when fileName is null.
     void OpenWorkbook(bool hidden, const wchar_t* fileName);
     // 1-based corners; the range becomes the current one.
@@ -56,25 +90,25 @@ public:
     // fileFormat 0: the application's default for the name, given without the argument.
     void SaveAs(const wchar_t* fileName, int fileFormat);
     void EnableEvents(bool enable);
-    void Quit();
-    void ReleaseAll();
+    void Quit() override;
 
-    bool IsAttached() const { return static_cast<bool>(m_server); }
     bool HasWorkbook() const { return static_cast<bool>(m_workbook); }
-    IDispatch* Sheet() const { return m_sheet.Get(); }
-    IDispatch* Range() const { return m_range.Get(); }
-    void SetRange(IDispatch* range) { m_range.Reset(range); }
+
+protected:
+    void Attach() override;
+    void ReleaseObjects() override;
 
 private:
-    CDispatchRef m_server, m_application, m_workbooks, m_workbook, m_sheet, m_range;
+    CDispatchRef m_application, m_workbooks, m_workbook;
 };
 
 // Calc: the service manager, the desktop, the document, the sheets, the sheet and the
 // current cell range.
-class COOCalcAuto : public CObject
+class COOCalcAuto final : public CAutomationApp
 {
 public:
-    bool Create();
+    COOCalcAuto();
+
     // Hidden with the "Hidden" load argument; a new spreadsheet when fileName is null or empty.
     void LoadDocument(bool hidden, const wchar_t* fileName);
     void SelectFirstSheet();
@@ -84,130 +118,159 @@ public:
     void SetOptimalWidths(int lastColumn);
     void StoreAsUrl(const wchar_t* fileName);
     void LockControllers(bool unlock);
-    void Quit();
-    void ReleaseAll();
+    void Quit() override;
 
-    bool IsAttached() const { return static_cast<bool>(m_manager); }
     bool HasDocument() const { return static_cast<bool>(m_document); }
-    IDispatch* Document() const { return m_document.Get(); }
-    IDispatch* Range() const { return m_range.Get(); }
+
+protected:
+    void Attach() override;
+    void ReleaseObjects() override;
 
 private:
-    CDispatchRef m_manager, m_desktop, m_document, m_sheets, m_sheet, m_range;
+    CDispatchRef m_desktop, m_document, m_sheets;
 };
 
-// What both importers share: the cell conversions over the current cell's VARIANT.
+// What both importers share: creating the application on Open, the row steps and the cell
+// conversions over the current cell's VARIANT.
 class CAutomationTableImport : public CBTableImport
 {
 public:
     // After Open: the application could not be created, so the table is empty.
     bool IsApplicationMissing() const { return m_missing; }
 
+    void Open(const wchar_t* fileName) final;
+    bool NextRow() override;
     bool GetText(std::wstring& out) override;
     bool GetDouble(double& out) override;
     bool GetInt64(int64_t& out) override;
 
 protected:
+    // The application lives in the back-end; only its reference is taken here.
+    explicit CAutomationTableImport(CAutomationApp& app) : m_app(app) {}
+
+    // With the application created: the used cells of the file's first sheet.
+    virtual void Load(const wchar_t* fileName) = 0;
+    // Lets go of the cells Load took.
+    virtual void Release() = 0;
     // The current cell; null when the position holds none (a short row, past the end).
     virtual const VARIANT* CurrentCell() const = 0;
     // Calc gives a lone CR for a line break inside a cell.
     virtual bool WidensLoneCr() const { return false; }
+    // For the back-end's destructor: the cells go, then the application. The table was read;
+    // an application that does not quit cleanly changes nothing of it.
+    void End();
 
+private:
+    CAutomationApp& m_app;
     bool m_missing = false;
 };
 
 class CExcelTableImport final : public CAutomationTableImport
 {
 public:
-    CExcelTableImport();
-    ~CExcelTableImport() override;
-
-    void Open(const wchar_t* fileName) override;
-    bool MoveColumn(int relative) override;
-    bool NextRow() override;
+    CExcelTableImport() : CAutomationTableImport(m_auto) {}
+    ~CExcelTableImport() override { End(); }
 
 protected:
+    void Load(const wchar_t* fileName) override;
+    void Release() override;
     const VARIANT* CurrentCell() const override;
 
 private:
-    void Release();
-
     CExcelAuto m_auto;
-    VARIANT m_values;          // the used range's "Value"
+    VARIANT m_values{};        // the used range's "Value" (VT_EMPTY until read)
     SAFEARRAY* m_array = nullptr;   // its cells, column by column, while accessed
     const VARIANT* m_cells = nullptr;
-    VARIANT m_single;          // a lone used cell, read as a 1 x 1 table
+    VARIANT m_single{};        // a lone used cell, read as a 1 x 1 table
     bool m_isSingle = false;
 };
 
 class COOCalcTableImport final : public CAutomationTableImport
 {
 public:
-    COOCalcTableImport();
-    ~COOCalcTableImport() override;
+    COOCalcTableImport() : CAutomationTableImport(m_auto) {}
+    ~COOCalcTableImport() override { End(); }
 
-    void Open(const wchar_t* fileName) override;
-    bool MoveColumn(int relative) override;
     bool NextRow() override;
 
 protected:
+    void Load(const wchar_t* fileName) override;
+    void Release() override;
     const VARIANT* CurrentCell() const override;
     bool WidensLoneCr() const override { return true; }
 
 private:
     // The cells of row m_row: the row element's array, when it is one.
     void AccessRow();
-    void ReleaseRow();
-    void Release();
 
     COOCalcAuto m_auto;
-    VARIANT m_data;             // "getDataArray": an array of rows, each an array of cells
+    VARIANT m_data{};           // "getDataArray": an array of rows, each an array of cells
     SAFEARRAY* m_rows = nullptr;      // accessed
     SAFEARRAY* m_rowCells = nullptr;  // the current row's cells, accessed
     LONG m_rowCellCount = 0;
 };
 
-// What both exporters share: the cell array and the table-level Create over CreateTable.
+// What both exporters share: the cell array, and the table's life over the application
+// (creating it with CreateTable, saving or discarding it on Close).
 class CAutomationTableExport : public CBTableExport
 {
 public:
-    CAutomationTableExport();
     ~CAutomationTableExport() override;
 
     // False when the application cannot be created; nothing is touched then.
-    virtual bool CreateTable(int columns, int rows, const wchar_t* fileName) = 0;
+    bool CreateTable(int columns, int rows, const wchar_t* fileName);
     // CreateTable, and an error naming the applications when it is false.
     void Create(int columns, int rows, const wchar_t* fileName) override;
     bool PutInt64(int64_t value) override;
     bool PutText(const wchar_t* text) override;
     bool EndRow() override;
+    void Close(bool discard) override;
 
 protected:
-    // Rows x columns, both from 1, when both are positive.
-    void MakeCells(int columns, int rows);
-    void PutCell(VARIANT& cell);   // takes the value over
+    // The application lives in the back-end; only its reference is taken here.
+    explicit CAutomationTableExport(CAutomationApp& app) : m_app(app) {}
+
+    // With the application created: a new table, hidden while it is filled for a file.
+    virtual void NewTable(bool hidden) = 0;
+    // Lets the application react and draw again; false when it holds no table to save or
+    // close.
+    virtual bool ResumeUpdates() = 0;
+    // Saves the table as m_fileName.
+    virtual void Save() = 0;
     virtual void MakeNumber(int64_t value, VARIANT& cell) = 0;
-    void FreeCells();
+    // For the back-end's destructor: Close(true), and the application let go of even when
+    // that fails; the table was thrown away already, what the application says changes
+    // nothing.
+    void Discard();
 
     std::wstring m_fileName;    // empty: a live table left to the user
-    SAFEARRAY* m_cells = nullptr;
+    SAFEARRAY* m_cells = nullptr;   // rows x columns, both from 1
+
+private:
+    void MakeCells(int columns, int rows);
+    void PutCell(VARIANT& cell);   // takes the value over
+    void FreeCells();
+
+    CAutomationApp& m_app;
 };
 
 class CExcelTableExport final : public CAutomationTableExport
 {
 public:
     // fileFormat: kExcelFormatDefault or kExcelFormat97.
-    explicit CExcelTableExport(int fileFormat = kExcelFormatDefault);
-    ~CExcelTableExport() override;
+    explicit CExcelTableExport(int fileFormat = kExcelFormatDefault)
+        : CAutomationTableExport(m_auto), m_fileFormat(fileFormat) {}
+    ~CExcelTableExport() override { Discard(); }
 
     // One number format per column (empty: none), for the data rows below the header.
     void SetNumberFormats(std::vector<std::wstring> formats) { m_numberFormats = std::move(formats); }
 
-    bool CreateTable(int columns, int rows, const wchar_t* fileName) override;
     void Flush() override;
-    void Close(bool discard) override;
 
 protected:
+    void NewTable(bool hidden) override;
+    bool ResumeUpdates() override;
+    void Save() override;
     void MakeNumber(int64_t value, VARIANT& cell) override;
 
 private:
@@ -219,14 +282,15 @@ private:
 class COOCalcTableExport final : public CAutomationTableExport
 {
 public:
-    COOCalcTableExport() = default;
-    ~COOCalcTableExport() override;
+    COOCalcTableExport() : CAutomationTableExport(m_auto) {}
+    ~COOCalcTableExport() override { Discard(); }
 
-    bool CreateTable(int columns, int rows, const wchar_t* fileName) override;
     void Flush() override;
-    void Close(bool discard) override;
 
 protected:
+    void NewTable(bool hidden) override;
+    bool ResumeUpdates() override;
+    void Save() override;
     // Calc numbers are doubles.
     void MakeNumber(int64_t value, VARIANT& cell) override;
 

@@ -5,6 +5,15 @@
 
 #include "core/TextUtil.h"
 
+bool CBTableImport::MoveColumn(int relative)
+{
+    const int64_t target = static_cast<int64_t>(m_column) + relative;
+    if (target < 0 || target >= m_columnCount)
+        return false;
+    m_column = static_cast<int>(target);
+    return true;
+}
+
 bool TableTextToDouble(const std::wstring& text, double& out)
 {
     const wchar_t* begin = text.c_str();

@@ -22,7 +22,7 @@ public:
     virtual void Open(const wchar_t* fileName) = 0;
     // Moves the current column by a signed amount; false, with the column kept, when the
     // target lies outside 0 .. column count - 1.
-    virtual bool MoveColumn(int relative) = 0;
+    virtual bool MoveColumn(int relative);
     // Advances to the next row and column 0; false at the end of the table. A back-end may
     // throw when the rest of its file cannot be read as a row.
     virtual bool NextRow() = 0;
