@@ -100,6 +100,19 @@ nv_start_wineserver() {
   "$NV_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# Wine closes its default desktop a second after the last process with windows ends, and a
+# program starting in that moment dies or cannot make a window. A holder with a hidden window keeps
+# the desktop for the whole run; the wineserver's end ends it.
+nv_hold_desktop() {
+  local exe="$ROOT/build/x64/tools/deskhold.exe" fifo line=
+  [ -f "$exe" ] || nv_die "no $exe: build x64 first"
+  fifo=$(mktemp -u "${TMPDIR:-/tmp}/nv-deskhold.XXXXXX") && mkfifo "$fifo" || nv_die "cannot make a pipe for the desktop holder"
+  setsid "$NV_WINE" "$exe" </dev/null >"$fifo" 2>/dev/null &
+  read -r -t 60 line <"$fifo"
+  rm -f "$fifo"
+  [ "${line%$'\r'}" = ready ] || nv_die "the desktop holder did not start${line:+ ($line)}"
+}
+
 nv_stop_all() {
   if [ -n "${WINEPREFIX:-}" ]; then
     "$NV_WINESERVER" -k >/dev/null 2>&1
