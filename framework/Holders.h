@@ -1,6 +1,7 @@
 #pragma once
-// Owning holders of GDI objects, device contexts, menus, image lists and the thread's COM
-// initialisation, and the exception thrown when such a resource cannot be obtained.
+// Owning holders of GDI objects, device contexts, menus, image lists, the thread's COM
+// initialisation and window objects, and the exception thrown when such a resource cannot be
+// obtained.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -179,4 +180,17 @@ public:
 
 private:
     HRESULT m_result;
+};
+
+// The deleter of a window object that may still have its window: the window goes first, so
+// that its last messages (WM_DESTROY among them) reach the whole object, not the base part a
+// destructor has left of it.
+struct DestroyWindowFirst
+{
+    template <class Window>
+    void operator()(Window* window) const
+    {
+        window->Destroy();
+        delete window;
+    }
 };

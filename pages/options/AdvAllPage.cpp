@@ -132,12 +132,6 @@ CAdvAllPage::CAdvAllPage(IPageHost& host) : CAdvPage(IDD_ADV_ALL, &host)
     m_rowList = &m_list;
 }
 
-CAdvAllPage::~CAdvAllPage()
-{
-    if (m_bold)
-        DeleteObject(m_bold);
-}
-
 bool CAdvAllPage::ValueColumnVisible() const
 {
     const std::vector<ColumnDesc>& columns = m_list.GetColumns();
@@ -193,7 +187,7 @@ bool CAdvAllPage::OnInitDialog()
     LOGFONTW font{};
     if (GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof(font), &font)) {
         font.lfWeight = FW_BOLD;
-        m_bold = CreateFontIndirectW(&font);
+        m_bold.Attach(CreateFontIndirectW(&font));
     }
     m_data = std::make_unique<CTParamsLvData>(*this);
     m_data->SetEventCallback(this, &CAdvAllPage::OnDataChanged);
@@ -786,26 +780,15 @@ void CAdvAllPage::RestoreDefaults()
 {
     CAppSettings& settings = m_host->GetSettings();
     CDocUpdateScope scope(settings);
-    m_host->OpenConfiguration(L"", false);
-    settings.SetLanguage(L"");
-    AppViewOptions view = settings.view;
-    view.topMost = false;
-    view.snapToEdges = true;
-    view.versionTitle = false;
-    view.taskbarButton = true;
-    view.altListBkColor = true;
-    settings.SetViewOptions(view);
+    RestoreSharedDefaults(settings, [](AppViewOptions& view) {
+        view.snapToEdges = true;
+        view.taskbarButton = true;
+        view.altListBkColor = true;
+    });
     settings.SetTrayIconFlags(0);
     settings.SetTrayClickCommands({ID_SHOW_MINIMIZE, 0, 0, 0});
     settings.SetPanels(9);
     settings.SetPageListPages(0x700001);
-    settings.SetConfirmFlags(kDefaultConfirm);
-    settings.SetAutorun(false);
-    settings.SetAutoStart(false);
-    settings.SetSingleInstance(true);
-    settings.SetTransferLog(false);
-    if (settings.debugLog.enabled)
-        settings.EditDebugLog()->enabled = false;
     settings.SetEventLogEnabled(false);
     settings.ResetEventLogLimit();
     settings.SetDocumentsFolder(L"");
@@ -900,8 +883,8 @@ void CAdvAllPage::DrawValueBold(NMLVCUSTOMDRAW* draw, LRESULT* result)
     const int row = static_cast<int>(draw->nmcd.dwItemSpec);
     const std::vector<int>& map = m_list.GetVisibleMap();
     const int column = draw->iSubItem >= 0 && draw->iSubItem < static_cast<int>(map.size()) ? map[draw->iSubItem] : -1;
-    const bool bold = column == kColumnValue && m_bold && m_data && m_data->Cached(row).display.bold;
-    SelectObject(draw->nmcd.hdc, bold ? m_bold : reinterpret_cast<HFONT>(m_list.Send(WM_GETFONT)));
+    const bool bold = column == kColumnValue && m_bold.Get() && m_data && m_data->Cached(row).display.bold;
+    SelectObject(draw->nmcd.hdc, bold ? m_bold.Get() : reinterpret_cast<HGDIOBJ>(m_list.Send(WM_GETFONT)));
     *result = CDRF_NEWFONT;
 }
 

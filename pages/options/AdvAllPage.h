@@ -51,7 +51,6 @@ class CAdvAllPage : public CAdvPage
 {
 public:
     explicit CAdvAllPage(IPageHost& host);
-    ~CAdvAllPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
@@ -116,7 +115,7 @@ private:
     CImageList m_flags;
     int m_checkBase = 4;   // the No and Yes pictures
     int m_flagBase = 6;    // the first flag
-    HFONT m_bold = nullptr;
+    CGdiObject m_bold;
     AnchorLayout m_layout;
     int m_editorKind = -1;
     int m_editorState = 0;

@@ -3,11 +3,23 @@
 // page base already makes each a child control of the Advanced page at WM_INITDIALOG and paints
 // its background and static texts in the window colour, and the Advanced page hands its
 // page-default command to the current view's RestoreDefaults; this base names what the two
-// views are, so the Advanced page holds nothing else.
+// views are, so the Advanced page holds nothing else, and restores the defaults both share.
+#include <functional>
+
 #include "framework/Dialog.h"
+
+class CAppSettings;
+struct AppViewOptions;
 
 class CAdvPage : public CBasePage
 {
 public:
     using CBasePage::CBasePage;
+
+protected:
+    // The defaults of the options both views show: the default configuration, the language,
+    // the window's top-most and version-title options (with the view's own window options
+    // set by ownView), confirmations, start-up and the logs. Called inside the view's update
+    // scope of the settings.
+    void RestoreSharedDefaults(CAppSettings& settings, const std::function<void(AppViewOptions&)>& ownView);
 };

@@ -277,21 +277,9 @@ void CAdvSimplePage::RestoreDefaults()
 {
     CAppSettings& settings = m_host->GetSettings();
     CDocUpdateScope scope(settings);
-    m_host->OpenConfiguration(L"", false);
-    settings.SetLanguage(L"");
-    AppViewOptions view = settings.view;
-    view.topMost = false;
-    view.versionTitle = false;
-    settings.SetViewOptions(view);
+    RestoreSharedDefaults(settings, [](AppViewOptions&) {});
     settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~TRAY_SHOW_MINIMIZED);
     settings.SetTrayIconFlags(settings.GetTrayIconFlags() & ~TRAY_SHOW_ALWAYS);
-    settings.SetConfirmFlags(kDefaultConfirm);
-    settings.SetAutorun(false);
-    settings.SetAutoStart(false);
-    settings.SetSingleInstance(true);
-    settings.SetTransferLog(false);
-    if (settings.debugLog.enabled)
-        settings.EditDebugLog()->enabled = false;
 }
 
 bool CAdvSimplePage::OnCommand(int id, int code, HWND control)

@@ -76,12 +76,6 @@ std::wstring TemicParamsText(const std::vector<uint32_t>& params)
 
 CMifareULPage::CMifareULPage(IPageHost& host) : CBasePage(IDD_READKEYS_MIFARE_UL, &host) {}
 
-CMifareULPage::~CMifareULPage()
-{
-    if (m_hWnd)
-        Destroy();
-}
-
 bool CMifareULPage::OnInitDialog()
 {
     FillNumbers(Item(IDC_UL_PAGE), 0, 15);
@@ -151,12 +145,6 @@ bool CMifareULPage::OnCommand(int id, int code, HWND control)
 // ---- CTemicPage
 
 CTemicPage::CTemicPage(IPageHost& host) : CBasePage(IDD_READKEYS_TEMIC, &host) {}
-
-CTemicPage::~CTemicPage()
-{
-    if (m_hWnd)
-        Destroy();
-}
 
 void CTemicPage::OnSize(UINT, int width, int height)
 {

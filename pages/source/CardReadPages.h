@@ -10,7 +10,6 @@ class CMifareULPage final : public CBasePage
 {
 public:
     explicit CMifareULPage(IPageHost& host);
-    ~CMifareULPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;
@@ -25,7 +24,6 @@ class CTemicPage final : public CBasePage
 {
 public:
     explicit CTemicPage(IPageHost& host);
-    ~CTemicPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;

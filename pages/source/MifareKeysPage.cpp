@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <utility>
+
 #include "config/AppSettings.h"
 #include "config/TransferDoc.h"
 #include "core/Exceptions.h"
@@ -57,13 +59,6 @@ CMifareCPage::CMifareCPage(IPageHost& host, bool plus)
 {
 }
 
-CMifareCPage::~CMifareCPage()
-{
-    // The controls' objects must outlive the window's WM_DESTROY.
-    if (m_hWnd)
-        Destroy();
-}
-
 // ---- The card kind's settings
 
 const MifareReadSettings& CMifareCPage::Settings() const
@@ -78,53 +73,13 @@ const std::vector<_KEY_NUMBER>& CMifareCPage::Keys() const
     return m_plus ? doc.GetMifarePlusKeys() : doc.GetMifareClassicKeys();
 }
 
-void CMifareCPage::SetEnabled(bool on)
+template <class... Params, class... Args>
+void CMifareCPage::Store(void (CTransferDoc::*classic)(Params...), void (CTransferDoc::*plus)(Params...),
+                         Args&&... args)
 {
     CTransferDoc& doc = m_host->GetTransferDoc();
     CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusEnabled(on) : doc.SetMifareClassicEnabled(on);
-}
-
-void CMifareCPage::SetFlags(uint32_t flags)
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusFlags(flags) : doc.SetMifareClassicFlags(flags);
-}
-
-void CMifareCPage::SetSector(int32_t sector)
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusSector(sector) : doc.SetMifareClassicSector(sector);
-}
-
-void CMifareCPage::SetBlock(int32_t block)
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusBlock(block) : doc.SetMifareClassicBlock(block);
-}
-
-void CMifareCPage::SetKey(const _KEY_NUMBER& key)
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusKey(key) : doc.SetMifareClassicKey(key);
-}
-
-void CMifareCPage::SetMask(uint32_t mask)
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.SetMifarePlusMask(mask) : doc.SetMifareClassicMask(mask);
-}
-
-void CMifareCPage::KeysChanged()
-{
-    CTransferDoc& doc = m_host->GetTransferDoc();
-    CDocUpdateScope scope(doc, ObserverKey());
-    m_plus ? doc.MifarePlusKeysChanged() : doc.MifareClassicKeysChanged();
+    (doc.*(m_plus ? plus : classic))(std::forward<Args>(args)...);
 }
 
 int CMifareCPage::ConfirmFlags() const
@@ -330,7 +285,7 @@ void CMifareCPage::ReadKeyEdit(bool onlyWhenModified)
     m_keyEdit.GetText(text);
     _KEY_NUMBER key{};
     if (ParseMifareKey(m_plus, text, key) && !KeysEqual(key, Settings().key)) {
-        SetKey(key);
+        Store(&CTransferDoc::SetMifareClassicKey, &CTransferDoc::SetMifarePlusKey, key);
         m_keyEdit.SetModify(false);
     }
     if (onlyWhenModified)
@@ -346,7 +301,7 @@ bool CMifareCPage::OnCommand(int id, int code, HWND control)
         const uint32_t flags = Settings().flags;
         const uint32_t wanted = (flags & ~MIFARE_BY_MASK) | (id == IDC_MF_KEY_MEMORY ? MIFARE_BY_MASK : 0);
         if (wanted != flags)
-            SetFlags(wanted);
+            Store(&CTransferDoc::SetMifareClassicFlags, &CTransferDoc::SetMifarePlusFlags, wanted);
         ShowKeySource();
         return false;
     }
@@ -357,29 +312,32 @@ bool CMifareCPage::OnCommand(int id, int code, HWND control)
             ReadKeyEdit(false);
         return true;
     case IDC_MF_ENABLED:
-        SetEnabled(checked(IDC_MF_ENABLED));
+        Store(&CTransferDoc::SetMifareClassicEnabled, &CTransferDoc::SetMifarePlusEnabled, checked(IDC_MF_ENABLED));
         UpdateControlStates();
         return false;
     case IDC_MF_KEY_A:
     case IDC_MF_KEY_B:
         if (code == BN_CLICKED) {
             const uint32_t flags = Settings().flags;
-            SetFlags((flags & ~MIFARE_KEY_B) | (id == IDC_MF_KEY_B ? MIFARE_KEY_B : 0));
+            Store(&CTransferDoc::SetMifareClassicFlags, &CTransferDoc::SetMifarePlusFlags,
+                  (flags & ~MIFARE_KEY_B) | (id == IDC_MF_KEY_B ? MIFARE_KEY_B : 0));
         }
         return true;
     case IDC_MF_SECTOR:
         if (code == CBN_SELCHANGE) {
-            SetSector(static_cast<int32_t>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
+            Store(&CTransferDoc::SetMifareClassicSector, &CTransferDoc::SetMifarePlusSector,
+                  static_cast<int32_t>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
             FillBlockList();
         }
         return false;
     case IDC_MF_BLOCK:
         if (code == CBN_SELCHANGE)
-            SetBlock(static_cast<int32_t>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
+            Store(&CTransferDoc::SetMifareClassicBlock, &CTransferDoc::SetMifarePlusBlock,
+                  static_cast<int32_t>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
         return false;
     case kCheckAll:
     case kUncheckAll:
-        SetMask(id == kCheckAll ? 0xFFFFFFFF : 0);
+        Store(&CTransferDoc::SetMifareClassicMask, &CTransferDoc::SetMifarePlusMask, id == kCheckAll ? 0xFFFFFFFFu : 0u);
         RefreshListData();
         return false;
     case ID_MFKEYS_CHANGE:
@@ -444,7 +402,7 @@ void CMifareCPage::ToggleMaskBits(const std::vector<int>& rows)
     uint32_t mask = Settings().mask;
     for (int row : rows)
         mask ^= 1u << (row & 31);
-    SetMask(mask);
+    Store(&CTransferDoc::SetMifareClassicMask, &CTransferDoc::SetMifarePlusMask, mask);
     m_data.checkedMask = Settings().mask;
     m_data.FillCache();
     SendMessageW(m_slotList.m_hWnd, LVM_REDRAWITEMS, static_cast<WPARAM>(rows.front()), rows.back());
@@ -557,7 +515,7 @@ bool CMifareCPage::DeleteSelectedKeys(bool silent)
         }
     }
     if (cleared) {
-        KeysChanged();
+        Store(&CTransferDoc::MifareClassicKeysChanged, &CTransferDoc::MifarePlusKeysChanged);
         RefreshListData();
     }
     return true;

@@ -18,7 +18,6 @@ class CMifareCPage : public CBasePage
 {
 public:
     explicit CMifareCPage(IPageHost& host) : CMifareCPage(host, false) {}
-    ~CMifareCPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
@@ -45,13 +44,9 @@ protected:
 private:
     const MifareReadSettings& Settings() const;
     const std::vector<_KEY_NUMBER>& Keys() const;
-    void SetEnabled(bool on);
-    void SetFlags(uint32_t flags);
-    void SetSector(int32_t sector);
-    void SetBlock(int32_t block);
-    void SetKey(const _KEY_NUMBER& key);
-    void SetMask(uint32_t mask);
-    void KeysChanged();
+    // Calls the card kind's setter of the transfer document, the page named as the sender.
+    template <class... Params, class... Args>
+    void Store(void (CTransferDoc::*classic)(Params...), void (CTransferDoc::*plus)(Params...), Args&&... args);
 
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;

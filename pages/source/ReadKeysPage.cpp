@@ -24,13 +24,6 @@ constexpr uint32_t kAllTypes = kAllKeyTypes;
 
 CReadKeysPage::CReadKeysPage(IPageHost& host) : CBasePage(IDD_READKEYS_PAGE, &host) {}
 
-CReadKeysPage::~CReadKeysPage()
-{
-    DeleteSubPages();
-    if (m_images)
-        ImageList_Destroy(m_images);
-}
-
 CTransferDoc& CReadKeysPage::Doc() const
 {
     return m_host->GetTransferDoc();
@@ -54,9 +47,9 @@ bool CReadKeysPage::OnInitDialog()
     m_tab = Item(IDC_READKEYS_TAB);
     SetWindowLongW(m_tab, GWL_STYLE, GetWindowLongW(m_tab, GWL_STYLE) | WS_CLIPSIBLINGS);
     LPCWSTR bitmap = MAKEINTRESOURCEW(IDB_CARD_KINDS);
-    m_images = ImageList_LoadImageW(FindResourceModule(bitmap, RT_BITMAP), bitmap, kTabImageWidth, 2, kTabImageMask,
-                                    IMAGE_BITMAP, LR_CREATEDIBSECTION);
-    SendMessageW(m_tab, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images));
+    m_images.Attach(ImageList_LoadImageW(FindResourceModule(bitmap, RT_BITMAP), bitmap, kTabImageWidth, 2,
+                                         kTabImageMask, IMAGE_BITMAP, LR_CREATEDIBSECTION));
+    SendMessageW(m_tab, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images.Get()));
     for (int n = 0; n < kReadKeysTabCount; ++n) {
         std::wstring text;
         LoadResString(IDS_READKEYS_TAB_GENERAL + n, text);
@@ -87,7 +80,7 @@ bool CReadKeysPage::ShowSubPage(int n)
             return false;
         }
         SetWindowPos(page->m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        m_subPages[n] = std::move(page);
+        m_subPages[n].reset(page.release());
     }
     m_shown = n;
     if (n != -1) {

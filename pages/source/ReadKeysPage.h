@@ -17,7 +17,6 @@ class CReadKeysPage : public CBasePage
 {
 public:
     explicit CReadKeysPage(IPageHost& host);
-    ~CReadKeysPage() override;
 
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
@@ -41,8 +40,8 @@ private:
     CTransferDoc& Doc() const;
 
     HWND m_tab = nullptr;
-    HIMAGELIST m_images = nullptr;
-    std::array<std::unique_ptr<CBasePage>, kReadKeysTabCount> m_subPages;
+    CImageList m_images;
+    std::array<std::unique_ptr<CBasePage, DestroyWindowFirst>, kReadKeysTabCount> m_subPages;
     int m_shown = -1;
 };
 

@@ -1,6 +1,7 @@
 #include "pages/source/ReaderPage.h"
 
 #include <commctrl.h>
+#include <climits>
 #include <cwchar>
 #include <cwctype>
 #include <iterator>
@@ -72,6 +73,15 @@ void SetEditNumber(HWND page, int id, int32_t value, bool isSigned)
     const std::wstring text =
         isSigned ? IntToWString(value) : std::to_wstring(static_cast<uint32_t>(value));
     SetDlgItemTextW(page, id, text.c_str());
+}
+
+// The combo's new choice after a CBN_SELCHANGE when it is one below limit; -1 otherwise.
+int ChosenIndex(int code, HWND combo, int limit = INT_MAX)
+{
+    if (code != CBN_SELCHANGE)
+        return -1;
+    const int index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    return index < limit ? index : -1;
 }
 
 } // namespace
@@ -300,13 +310,9 @@ void CReaderPage::StoreEdit(int id)
 bool CReaderPage::OnCommand(int id, int code, HWND control)
 {
     CTransferDoc& doc = Doc();
-    const auto selection = [&] { return static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)); };
     switch (id) {
     case IDC_READER_MODEL:
-        if (code == CBN_SELCHANGE) {
-            const int model = selection();
-            if (model < 0 || model >= kReaderModelCount)
-                return true;
+        if (const int model = ChosenIndex(code, control, kReaderModelCount); model >= 0) {
             {
                 CDocUpdateScope scope(doc, ObserverKey());
                 StoreModel(model);
@@ -315,19 +321,13 @@ bool CReaderPage::OnCommand(int id, int code, HWND control)
         }
         return true;
     case IDC_READER_SPEED:
-        if (code == CBN_SELCHANGE) {
-            const int index = selection();
-            if (index < 0)
-                return true;
+        if (const int index = ChosenIndex(code, control); index >= 0) {
             CDocUpdateScope scope(doc, ObserverKey());
             doc.SetReaderSpeed(index >= 1 && index <= kReaderSpeedCount ? ReaderSpeeds[index - 1] : 0);
         }
         return true;
     case IDC_READER_STOPBITS:
-        if (code == CBN_SELCHANGE) {
-            const int index = selection();
-            if (index < 0)
-                return true;
+        if (const int index = ChosenIndex(code, control); index >= 0) {
             CDocUpdateScope scope(doc, ObserverKey());
             doc.SetReaderStopBits(static_cast<uint8_t>(index));
         }
