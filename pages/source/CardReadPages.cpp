@@ -144,7 +144,7 @@ bool CMifareULPage::OnCommand(int id, int code, HWND control)
 
 // ---- CTemicPage
 
-CTemicPage::CTemicPage(IPageHost& host) : CBasePage(IDD_READKEYS_TEMIC, &host) {}
+CTemicPage::CTemicPage(IPageHost& host) : CStatesPage(IDD_READKEYS_TEMIC, &host) {}
 
 void CTemicPage::OnSize(UINT, int width, int height)
 {
@@ -252,33 +252,15 @@ void CTemicPage::ExchangeData(bool save)
         ReadPasswordEdit();
 }
 
-void CTemicPage::OnIdleUpdate()
+bool CTemicPage::ShowChange(CDocument* doc, const uint32_t* bits)
 {
-    if (m_idleStates) {
-        m_idleStates = false;
-        UpdateControlStates();
-    }
-}
-
-void CTemicPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
-{
-    if (!m_hWnd || !IsWindow(m_hWnd))
-        return;
     CTransferDoc& transferDoc = m_host->GetTransferDoc();
-    bool idle = false;
-    if (doc == &transferDoc) {
-        if (bits[0] & TDC_TEMIC)
-            FillControls();
-        idle = (bits[0] & (TDC_SOURCE | TDC_READER)) ||
-               ((bits[0] & TDC_STATE) && (transferDoc.GetDetails().state & TDS_READER_JOB));
-    } else {
-        CAppSettings& settings = m_host->GetSettings();
-        idle = (bits[0] & ASC_STATE) && (settings.GetDetails().state & ASS_READER_JOB);
-    }
-    if (idle) {
-        m_idleStates = true;
-        m_host->MarkDirty(HostUpdate::PageIdle);
-    }
+    if (doc != &transferDoc)
+        return (bits[0] & ASC_STATE) && (m_host->GetSettings().GetDetails().state & ASS_READER_JOB);
+    if (bits[0] & TDC_TEMIC)
+        FillControls();
+    return (bits[0] & (TDC_SOURCE | TDC_READER)) ||
+           ((bits[0] & TDC_STATE) && (transferDoc.GetDetails().state & TDS_READER_JOB));
 }
 
 bool CTemicPage::ReadScanEdit()

@@ -5,6 +5,7 @@
 
 #include "framework/Dialog.h"
 #include "framework/Layout.h"
+#include "pages/source/StatesPage.h"
 
 class CMifareULPage final : public CBasePage
 {
@@ -20,7 +21,7 @@ private:
     void UpdateControlStates();
 };
 
-class CTemicPage final : public CBasePage
+class CTemicPage final : public CStatesPage
 {
 public:
     explicit CTemicPage(IPageHost& host);
@@ -28,15 +29,14 @@ public:
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
-    void OnIdleUpdate() override;
-    void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
 private:
+    bool ShowChange(CDocument* doc, const uint32_t* bits) override;
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
     void FillControls();
-    void UpdateControlStates();
+    void UpdateControlStates() override;
     void SetFlag(uint32_t bit, bool on);
     // Each stores its edit's value when it reads as one and differs; true when it stored.
     bool ReadScanEdit();
@@ -45,7 +45,6 @@ private:
 
     AnchorLayout m_layout;
     std::wstring m_tipText;
-    bool m_idleStates = false;
 };
 
 // The password as typed: hex digits, an optional "0x" in front; the last eight digits count.

@@ -20,7 +20,6 @@ constexpr UINT kQuestionStyle = 0x21;     // OK, Cancel; question icon
 constexpr UINT kErrorStyle = 0x10;
 constexpr UINT kWarningStyle = 0x30;
 constexpr uint32_t kShowKeysFlag = 0x1;   // read-keys view flags: key values in the slot list
-constexpr uint32_t kIdleControlStates = 0x1;
 // The list's shortcuts shown in its menu: command << 16 | hotkey (modifiers in bits 8-11).
 constexpr uint32_t kKeysMenuShortcuts[] = {0x80BB000D, 0x80D2002E, 0x80BF0241};
 constexpr int kCheckAll = ID_MFKEYS_CHECK_BASE;
@@ -55,7 +54,7 @@ void EnableWithLabel(HWND control, bool enable, bool withLabel)
 }  // namespace
 
 CMifareCPage::CMifareCPage(IPageHost& host, bool plus)
-    : CBasePage(plus ? IDD_READKEYS_MIFARE_P : IDD_READKEYS_MIFARE_C, &host), m_plus(plus)
+    : CStatesPage(plus ? IDD_READKEYS_MIFARE_P : IDD_READKEYS_MIFARE_C, &host), m_plus(plus)
 {
 }
 
@@ -183,35 +182,21 @@ void CMifareCPage::ExchangeData(bool save)
         ReadKeyEdit(true);
 }
 
-void CMifareCPage::OnIdleUpdate()
+bool CMifareCPage::ShowChange(CDocument* doc, const uint32_t* bits)
 {
-    if (m_idleWork & kIdleControlStates) {
-        m_idleWork &= ~kIdleControlStates;
-        UpdateControlStates();
-    }
-}
-
-void CMifareCPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
-{
-    if (!m_hWnd || !IsWindow(m_hWnd))
-        return;
     CAppSettings& settings = m_host->GetSettings();
-    bool idle = false;
     if (doc == &settings) {
         const AppSettingsDetails details = settings.GetDetails();
         if ((bits[0] & ASC_PAGE) && (details.page & ASP_READKEYS_FLAGS))
             FillControls();
-        idle = (bits[0] & ASC_STATE) && (details.state & ASS_READER_JOB);
-    } else if (doc == &m_host->GetTransferDoc()) {
-        const uint32_t mine = m_plus ? (TDC_MIFARE_PLUS | TDC_MIFARE_PKEYS) : (TDC_MIFARE_CLASSIC | TDC_MIFARE_CKEYS);
-        if (bits[0] & mine)
-            FillControls();
-        idle = (bits[0] & TDC_SOURCE) != 0;
+        return (bits[0] & ASC_STATE) && (details.state & ASS_READER_JOB);
     }
-    if (idle) {
-        m_idleWork |= kIdleControlStates;
-        m_host->MarkDirty(HostUpdate::PageIdle);
-    }
+    if (doc != &m_host->GetTransferDoc())
+        return false;
+    const uint32_t mine = m_plus ? (TDC_MIFARE_PLUS | TDC_MIFARE_PKEYS) : (TDC_MIFARE_CLASSIC | TDC_MIFARE_CKEYS);
+    if (bits[0] & mine)
+        FillControls();
+    return (bits[0] & TDC_SOURCE) != 0;
 }
 
 // ---- Controls

@@ -11,10 +11,11 @@
 #include "framework/ListCtrl.h"
 #include "framework/MaskedEdit.h"
 #include "pages/source/MifareKeySlots.h"
+#include "pages/source/StatesPage.h"
 
 struct MifareReadSettings;
 
-class CMifareCPage : public CBasePage
+class CMifareCPage : public CStatesPage
 {
 public:
     explicit CMifareCPage(IPageHost& host) : CMifareCPage(host, false) {}
@@ -22,8 +23,6 @@ public:
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
-    void OnIdleUpdate() override;
-    void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
     // Sets the items of the slot list's context menu as it opens now.
     void PrepareKeysMenu(HMENU popup);
@@ -48,6 +47,7 @@ private:
     template <class... Params, class... Args>
     void Store(void (CTransferDoc::*classic)(Params...), void (CTransferDoc::*plus)(Params...), Args&&... args);
 
+    bool ShowChange(CDocument* doc, const uint32_t* bits) override;
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     bool OnContextMenu(HWND window, POINT at) override;
@@ -55,7 +55,7 @@ private:
     void FillControls();
     void ShowKeySource();
     void FillBlockList();
-    void UpdateControlStates();
+    void UpdateControlStates() override;
     void RefreshListData();
     void ShowKeysMenu();
     bool OnListNotify(NMHDR* nmh, LRESULT* result);
@@ -72,7 +72,6 @@ private:
     CMaskedEdit m_keyEdit;
     CListCtrl m_slotList;
     CMCKeysViewData m_data;
-    uint32_t m_idleWork = 0;
 };
 
 class CMifarePPage final : public CMifareCPage

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr uint32_t kIdleStates = 0x1;
-
 struct NumberEdit
 {
     int id;
@@ -146,7 +144,7 @@ bool CSourcePage::OnInitDialog()
 
 // ---- CReaderPage ----
 
-CReaderPage::CReaderPage(IPageHost& host) : CBasePage(IDD_READER_PAGE, &host) {}
+CReaderPage::CReaderPage(IPageHost& host) : CStatesPage(IDD_READER_PAGE, &host) {}
 
 CTransferDoc& CReaderPage::Doc() const
 {
@@ -213,12 +211,6 @@ void CReaderPage::ExchangeData(bool save)
         StoreEdit(edit.id);
 }
 
-void CReaderPage::MarkIdle()
-{
-    m_idle |= kIdleStates;
-    m_host->MarkDirty(HostUpdate::PageIdle);
-}
-
 void CReaderPage::FillReaderGroup()
 {
     UpdatingScope updating(m_hWnd);
@@ -238,7 +230,7 @@ void CReaderPage::FillReaderGroup()
     SetEditNumber(m_hWnd, IDC_READER_RECEIVE_TIMEOUT, r.receiveTimeout, true);
     SetEditNumber(m_hWnd, IDC_READER_MAX_TRIES, r.maxTries, false);
     SetEditNumber(m_hWnd, IDC_READER_CONNECT_PERIOD, r.connectPeriod, true);
-    MarkIdle();
+    MarkStatesStale();
 }
 
 void CReaderPage::FillSearchGroup()
@@ -249,18 +241,11 @@ void CReaderPage::FillSearchGroup()
         CheckItem(check.id, (r.searchFlags & check.bit));
     SetEditNumber(m_hWnd, IDC_SEARCH_TIMEOUT, r.searchReceiveTimeout, true);
     SetEditNumber(m_hWnd, IDC_SEARCH_TRIES, r.searchMaxTries, false);
-    MarkIdle();
-}
-
-void CReaderPage::OnIdleUpdate()
-{
-    if (m_idle & kIdleStates)
-        UpdateControlStates();
+    MarkStatesStale();
 }
 
 void CReaderPage::UpdateControlStates()
 {
-    m_idle &= ~kIdleStates;
     const ReaderSettings& r = Doc().reader;
     const bool vcom = (r.searchFlags & SEARCH_VCOM) != 0;
     for (int id : {IDC_SEARCH_FILTER_VIDPID, IDC_SEARCH_FILTER_DESC})
@@ -392,13 +377,14 @@ bool CReaderPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     return CBasePage::OnNotify(id, nmh, result);
 }
 
-void CReaderPage::OnDocumentChanged(CDocument*, const uint32_t* bits)
+bool CReaderPage::ShowChange(CDocument*, const uint32_t* bits)
 {
     if (bits[0] & TDC_READER) {
         UpdatingScope updating(m_hWnd);
         FillReaderGroup();
         FillSearchGroup();
     }
+    return false;  // the groups mark the states as they fill
 }
 
 std::unique_ptr<CBasePage> CreateSourcePage(IPageHost& host)

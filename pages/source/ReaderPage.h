@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/Dialog.h"
+#include "pages/source/StatesPage.h"
 
 class CToolTipCtrl;
 class CTransferDoc;
@@ -18,7 +19,7 @@ private:
     bool OnInitDialog() override;
 };
 
-class CReaderPage : public CBasePage
+class CReaderPage : public CStatesPage
 {
 public:
     explicit CReaderPage(IPageHost& host);
@@ -26,17 +27,15 @@ public:
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
-    void OnIdleUpdate() override;
-    void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
-    void UpdateControlStates();
+    void UpdateControlStates() override;
 
 private:
+    bool ShowChange(CDocument* doc, const uint32_t* bits) override;
     bool OnInitDialog() override;
     void OnDestroy() override;
     void FillReaderGroup();
     void FillSearchGroup();
-    void MarkIdle();
     void StoreModel(int model);
     // The setter of a number edit, called when its text is a valid number.
     void StoreEdit(int id);
@@ -44,7 +43,6 @@ private:
     CTransferDoc& Doc() const;
     CToolTipCtrl* MainToolTip() const;
 
-    uint32_t m_idle = 0;
     std::wstring m_tip;  // the text a tip points to while it shows
 };
 

@@ -1,0 +1,23 @@
+#include "pages/source/StatesPage.h"
+
+#include "pages/PageHost.h"
+
+void CStatesPage::OnIdleUpdate()
+{
+    if (!m_statesStale)
+        return;
+    m_statesStale = false;
+    UpdateControlStates();
+}
+
+void CStatesPage::OnDocumentChanged(CDocument* doc, const uint32_t* bits)
+{
+    if (m_hWnd && IsWindow(m_hWnd) && ShowChange(doc, bits))
+        MarkStatesStale();
+}
+
+void CStatesPage::MarkStatesStale()
+{
+    m_statesStale = true;
+    m_host->MarkDirty(HostUpdate::PageIdle);
+}
