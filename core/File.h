@@ -118,6 +118,10 @@ bool FindAppPath(const wchar_t* exeName, std::wstring& out);
 
 // Rewinds and reads 3 bytes; true (encoding 1, bomSize 3) for EF BB BF.
 bool DetectUtf8Bom(CFile& file, int& encoding, int& bomSize);
+// Whole text file: a leading UTF-8 BOM is dropped and sets utf8; without one the bytes are
+// UTF-8 when utf8 is set on entry, else in the ANSI code page. Throws CFileException (also
+// for a file of 2 GiB or more).
+void ReadTextFile(const std::wstring& path, bool& utf8, std::wstring& out);
 // Whole UTF-8 text file (a leading BOM dropped); throws CFileException.
 void ReadUtf8TextFile(const std::wstring& path, std::wstring& out);
 // Writes BOM and UTF-8 text (empty text: empty file, no BOM) to a temporary file beside

@@ -23,7 +23,7 @@ bool DetectUtf8Bom(CFile& file, int& encoding, int& bomSize)
     return false;
 }
 
-void ReadUtf8TextFile(const std::wstring& path, std::wstring& out)
+void ReadTextFile(const std::wstring& path, bool& utf8, std::wstring& out)
 {
     CFile file;
     CFileException error;
@@ -33,16 +33,24 @@ void ReadUtf8TextFile(const std::wstring& path, std::wstring& out)
     if (size > 0x7FFFFFFF)
         ThrowFileException(CFileException::genericException, -1, path);
     std::string data(static_cast<size_t>(size), '\0');
-    UINT n = file.Read(data.data(), static_cast<UINT>(size));
+    UINT n = data.empty() ? 0 : file.Read(data.data(), static_cast<UINT>(size));
     data.resize(n);
     file.Close();
-    size_t skip = (data.size() >= 3 && static_cast<BYTE>(data[0]) == 0xEF && static_cast<BYTE>(data[1]) == 0xBB &&
-                   static_cast<BYTE>(data[2]) == 0xBF)
-                      ? 3
-                      : 0;
+    size_t skip = 0;
+    if (data.size() >= 3 && static_cast<BYTE>(data[0]) == 0xEF && static_cast<BYTE>(data[1]) == 0xBB &&
+        static_cast<BYTE>(data[2]) == 0xBF) {
+        utf8 = true;
+        skip = 3;
+    }
     out.clear();
     if (data.size() > skip)
-        MultiByteToWString(data.data() + skip, static_cast<int>(data.size() - skip), out, CP_UTF8);
+        MultiByteToWString(data.data() + skip, static_cast<int>(data.size() - skip), out, utf8 ? CP_UTF8 : CP_ACP);
+}
+
+void ReadUtf8TextFile(const std::wstring& path, std::wstring& out)
+{
+    bool utf8 = true;
+    ReadTextFile(path, utf8, out);
 }
 
 // A unique file name in the target's own folder, so that the final move is a rename on one

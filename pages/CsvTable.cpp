@@ -1,6 +1,7 @@
 // The CSV dialect and the CSV back-ends of the table interfaces.
 #include "pages/CsvTable.h"
 
+#include "config/AppSettings.h"
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
 #include "resources/ids_pages.h"
@@ -209,6 +210,11 @@ void WriteCsvRecord(CFile& file, const std::vector<std::wstring>& cells, const s
 
 // ---- Import
 
+CCsvTableImport::CCsvTableImport(const CsvOptions& options)
+    : m_defaultSeparator(CsvSeparatorFromChar(options.delimiter)), m_utf8(options.encoding == 2)
+{
+}
+
 void CCsvTableImport::Open(const wchar_t* fileName)
 {
     m_path = fileName != nullptr ? fileName : L"";
@@ -218,27 +224,7 @@ void CCsvTableImport::Open(const wchar_t* fileName)
     m_dataSeparator.clear();
     m_columnCount = m_rowCount = m_column = m_row = 0;
 
-    std::string bytes;
-    {
-        CFile file;
-        CFileException error;
-        if (!file.Open(m_path.c_str(), CFile::modeRead | CFile::shareRead, &error))
-            throw error;
-        const ULONGLONG length = file.GetLength();
-        if (length > 0x7FFFFFFF)
-            ThrowFileException(CFileException::genericException, -1, m_path);
-        bytes.resize(static_cast<size_t>(length));
-        bytes.resize(bytes.empty() ? 0 : file.Read(bytes.data(), static_cast<UINT>(bytes.size())));
-    }
-    size_t start = 0;
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF) {
-        m_utf8 = true;
-        start = 3;
-    }
-    if (bytes.size() > start)
-        MultiByteToWString(bytes.data() + start, static_cast<int>(bytes.size() - start), m_text,
-                           m_utf8 ? CP_UTF8 : CP_ACP);
+    ReadTextFile(m_path, m_utf8, m_text);
     m_rest = m_text;
 
     // The header's separator is its own: the data may use another.
@@ -309,6 +295,11 @@ std::wstring ReadUserListSeparator()
 }
 
 CCsvTableExport::CCsvTableExport() : m_separator(ReadUserListSeparator()) {}
+
+CCsvTableExport::CCsvTableExport(const CsvOptions& options)
+    : m_separator(CsvSeparatorFromChar(options.delimiter)), m_utf8(options.encoding == 2)
+{
+}
 
 CCsvTableExport::~CCsvTableExport()
 {

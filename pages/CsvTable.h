@@ -9,6 +9,8 @@
 #include "core/File.h"
 #include "pages/TableIo.h"
 
+struct CsvOptions;
+
 // What stands in for a separator that is empty (an "sList" of no text, a "delimiter" of 0):
 // an empty separator would match everywhere and never move a reader on.
 inline constexpr wchar_t kFallbackCsvSeparator[] = L";";
@@ -36,6 +38,8 @@ class CCsvTableImport : public CBTableImport
 {
 public:
     CCsvTableImport() = default;
+    // The separator and the encoding the CSV settings give.
+    explicit CCsvTableImport(const CsvOptions& options);
     CCsvTableImport(const CCsvTableImport&) = delete;
     CCsvTableImport& operator=(const CCsvTableImport&) = delete;
 
@@ -72,6 +76,8 @@ class CCsvTableExport : public CBTableExport
 public:
     // The separator is the user's list separator (ReadUserListSeparator); UTF-8 is on.
     CCsvTableExport();
+    // The separator and the encoding the CSV settings give.
+    explicit CCsvTableExport(const CsvOptions& options);
     // A table that was never closed is thrown away.
     ~CCsvTableExport() override;
     CCsvTableExport(const CCsvTableExport&) = delete;

@@ -73,6 +73,13 @@ private:
     bool m_armed = false;
 };
 
+// A text field of the format that the row brings.
+void TakeText(CBTableImport& table, ImportedRow& row, std::wstring& field, uint32_t fieldBit)
+{
+    table.GetText(field);
+    row.present |= fieldBit;
+}
+
 ImportedRow ReadRow(CBTableImport& table, const std::vector<int>& map, uint32_t keyFilterBit)
 {
     ImportedRow row;
@@ -98,18 +105,9 @@ ImportedRow ReadRow(CBTableImport& table, const std::vector<int>& map, uint32_t 
             table.GetText(text);
             row.record.name = WithoutMark(text);
             break;
-        case FCOL_TEMPLATE:
-            table.GetText(row.record.templ);
-            row.present |= KVF_FIELD_TEMPLATE;
-            break;
-        case FCOL_PARAMS:
-            table.GetText(row.record.params);
-            row.present |= KVF_FIELD_PARAMS;
-            break;
-        case FCOL_COMMENT:
-            table.GetText(row.record.comment);
-            row.present |= KVF_FIELD_COMMENT;
-            break;
+        case FCOL_TEMPLATE: TakeText(table, row, row.record.templ, KVF_FIELD_TEMPLATE); break;
+        case FCOL_PARAMS: TakeText(table, row, row.record.params, KVF_FIELD_PARAMS); break;
+        case FCOL_COMMENT: TakeText(table, row, row.record.comment, KVF_FIELD_COMMENT); break;
         case FCOL_VISIBLE:
             table.GetText(text);
             if (!text.empty() && text != L"-")
@@ -276,22 +274,6 @@ void ExportFormatsToCalc(const FormatsTableView& view, const wchar_t* file)
     WriteFormatsTable(view, file, *table);
 }
 
-bool CFormatsFileUi::IsAppendHeld()
-{
-    return GetKeyState(VK_SHIFT) < 0;
-}
-
-bool CFormatsFileUi::ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path)
-{
-    const DWORD flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    std::vector<std::wstring> names;
-    if (!ShowFileDialog(names, &filterIndex, save, filterId, m_owner, flags) || names.empty())
-        return false;
-    path = names.front();
-    return true;
-}
-
 bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uint32_t keyFilterId,
                        const void* sender)
 {
@@ -312,9 +294,7 @@ bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uin
 
     CTransferDoc& doc = settings.GetTransferDoc();
     if (kind == FIMPORT_CSV) {
-        CCsvTableImport csv;
-        csv.SetDefaultSeparator(CsvSeparatorFromChar(settings.csv.delimiter));
-        csv.SetUtf8(settings.csv.encoding == 2);
+        CCsvTableImport csv(settings.csv);
         ReadFormatsTable(doc, csv, path.c_str(), replace, keyFilterId, sender);
     } else if (kind == FIMPORT_EXCEL || kind == FIMPORT_CALC) {
         CComInitScope com;
@@ -343,21 +323,15 @@ bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, IFo
     }
     if (kind < FEXPORT_CSV || kind > FEXPORT_CALC_OPEN)
         return true;
-    int filterIndex = kFilterOfKind[kind];
     std::wstring path;
-    if (!ui.ChooseFile(true, IDS_FORMATS_EXPORT_FILTER, filterIndex, path))
+    if (!ChooseExportFile(ui, IDS_FORMATS_EXPORT_FILTER, {kFilterOfKind, kKindOfFilter, kExtensionOfKind}, kind, path))
         return false;
-    if (filterIndex < 1 || filterIndex > 4)
+    if (kind == 0)
         return true;
-    kind = kKindOfFilter[filterIndex];
     settings.SetFormatsExport(kind);
-    if (*FindExtension(path.c_str()) == 0)
-        path += kExtensionOfKind[kind];
     switch (kind) {
     case FEXPORT_CSV: {
-        CCsvTableExport csv;
-        csv.SetSeparator(CsvSeparatorFromChar(settings.csv.delimiter));
-        csv.SetUtf8(settings.csv.encoding == 2);
+        CCsvTableExport csv(settings.csv);
         WriteFormatsTable(view, path.c_str(), csv);
         break;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/TransferDoc.h"
+#include "pages/TableFileUi.h"
 #include "pages/TableIo.h"
 
 class CAppSettings;
@@ -33,29 +34,10 @@ struct FormatsTableView
     _KEY_NUMBER lastKey{};
 };
 
-// What the commands ask of the user: the replace modifier and the file dialogs.
-class IFormatsFileUi
-{
-public:
-    // Shift held: an import adds to the list instead of replacing the regular formats.
-    virtual bool IsAppendHeld() = 0;
-    // The open (save) dialog with the filter string; filterIndex in and out. False: cancelled.
-    virtual bool ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path) = 0;
-
-protected:
-    ~IFormatsFileUi() = default;
-};
-
-class CFormatsFileUi final : public IFormatsFileUi
-{
-public:
-    explicit CFormatsFileUi(HWND owner) : m_owner(owner) {}
-    bool IsAppendHeld() override;
-    bool ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path) override;
-
-private:
-    HWND m_owner;
-};
+// What the commands ask of the user: the append modifier (an import adds to the list instead
+// of replacing the regular formats) and the file dialogs.
+using IFormatsFileUi = ITableFileUi;
+using CFormatsFileUi = CTableFileUi;
 
 // The view as a table: a header of the column titles, a row per shown format. file may be null
 // for a back-end that leaves its table open. A failure discards the table.

@@ -229,22 +229,16 @@ bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, IKeyLi
         return true;
     }
 
-    int filterIndex = kFilterOfKind[kind];
     std::wstring path;
-    if (!ui.ChooseFile(true, IDS_KEYLIST_EXPORT_FILTER, filterIndex, path))
+    if (!ChooseExportFile(ui, IDS_KEYLIST_EXPORT_FILTER, {kFilterOfKind, kKindOfFilter, kExtensionOfKind}, kind, path))
         return false;
-    if (filterIndex < 1 || filterIndex > 5)
+    if (kind == 0)
         return true;
-    kind = kKindOfFilter[filterIndex];
     settings.SetKeyListExport(kind);
-    if (*FindExtension(path.c_str()) == 0)
-        path += kExtensionOfKind[kind];
 
     switch (kind) {
     case KEY_EXPORT_CSV: {
-        CCsvTableExport csv;
-        csv.SetSeparator(CsvSeparatorFromChar(settings.csv.delimiter));
-        csv.SetUtf8(settings.csv.encoding == 2);
+        CCsvTableExport csv(settings.csv);
         WriteKeyTable(context, view, path.c_str(), csv);
         break;
     }

@@ -446,9 +446,7 @@ void ImportKeysFromFile(const KeyListIoContext& context, int kind, const std::ws
 {
     switch (kind) {
     case KEY_IMPORT_CSV: {
-        CCsvTableImport csv;
-        csv.SetDefaultSeparator(CsvSeparatorFromChar(context.settings.csv.delimiter));
-        csv.SetUtf8(context.settings.csv.encoding == 2);
+        CCsvTableImport csv(context.settings.csv);
         ImportKeyTable(context, file, csv, replace);
         break;
     }
@@ -497,22 +495,5 @@ bool ImportKeys(const KeyListIoContext& context, IKeyListFileUi& ui, int kind)
     else if (EndsWithNoCase(path, L".log"))
         kind = KEY_IMPORT_TRANSFER_LOG;
     ImportKeysFromFile(context, kind, path, replace);
-    return true;
-}
-
-bool CKeyListFileUi::IsAppendHeld()
-{
-    return GetKeyState(VK_SHIFT) < 0;
-}
-
-bool CKeyListFileUi::ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path)
-{
-    // One file: a choice of several would import only the first of them.
-    const DWORD flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
-                        (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    std::vector<std::wstring> names;
-    if (!ShowFileDialog(names, &filterIndex, save, filterId, m_owner, flags) || names.empty())
-        return false;
-    path = names.front();
     return true;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/TransferRecords.h"
+#include "pages/TableFileUi.h"
 #include "pages/TableIo.h"
 
 class CAppSettings;
@@ -79,30 +80,8 @@ int KeyTypeFromDbfCardCode(int code);
 // ---- The page's commands
 
 // What the commands ask of the user: the append modifier and the file dialogs.
-class IKeyListFileUi
-{
-public:
-    // Whether the user holds the modifier that makes an import append (Shift).
-    virtual bool IsAppendHeld() = 0;
-    // The open (save) dialog with the filter string filterId; filterIndex in and out. False
-    // when cancelled.
-    virtual bool ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path) = 0;
-
-protected:
-    ~IKeyListFileUi() = default;
-};
-
-// The real dialogs, owned by a window.
-class CKeyListFileUi final : public IKeyListFileUi
-{
-public:
-    explicit CKeyListFileUi(HWND owner) : m_owner(owner) {}
-    bool IsAppendHeld() override;
-    bool ChooseFile(bool save, UINT filterId, int& filterIndex, std::wstring& path) override;
-
-private:
-    HWND m_owner;
-};
+using IKeyListFileUi = ITableFileUi;
+using CKeyListFileUi = CTableFileUi;
 
 // Kind 0: the kind last used. Asks for the file and imports it, replacing the list unless the
 // append modifier is held; the file's extension (".csv", ".xlsx", ".wd2ctr", ".log") decides

@@ -29,35 +29,13 @@ bool ReadKeyDigits(const std::wstring& text, bool reversed, int keyLength, _KEY_
     return true;
 }
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    CFile file;
-    CFileException error;
-    if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareRead, &error))
-        throw error;
-    const ULONGLONG length = file.GetLength();
-    if (length > 0x7FFFFFF)
-        ThrowFileException(CFileException::genericException, -1, path);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    if (!bytes.empty() && file.Read(bytes.data(), static_cast<UINT>(bytes.size())) != bytes.size())
-        ThrowFileException(CFileException::endOfFile, -1, path);
-    return bytes;
-}
-
 int ImportKeySlots(CTransferDoc& doc, bool plus, const std::wstring& path, wchar_t delimiter, int encoding,
                    bool replace)
 {
     // Everything is read before the list is touched: a file that fails leaves it as it was.
-    const std::string bytes = ReadWholeFile(path);
-    size_t start = 0;
     bool utf8 = encoding == 2;
-    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        utf8 = true;
-        start = 3;
-    }
     std::wstring text;
-    if (bytes.size() > start)
-        MultiByteToWString(bytes.data() + start, static_cast<int>(bytes.size() - start), text, utf8 ? CP_UTF8 : CP_ACP);
+    ReadTextFile(path, utf8, text);
 
     const MifareReadSettings& settings = plus ? doc.readKeys.plus : doc.readKeys.classic;
     std::vector<_KEY_NUMBER> keys = replace ? std::vector<_KEY_NUMBER>() : (plus ? doc.GetMifarePlusKeys()
@@ -135,21 +113,12 @@ _KEY_NUMBER DefaultMifareKey(bool plus)
     return plus ? DefaultMifarePlusKey() : DefaultMifareClassicKey();
 }
 
-bool ParseMifareClassicKey(const std::wstring& text, _KEY_NUMBER& key)
+bool ParseMifareKey(bool plus, const std::wstring& text, _KEY_NUMBER& key)
 {
     BYTE bytes[16] = {};
     if (HexToBytesReversed(text.c_str(), -1, bytes, 16) == 0)
         return false;
-    key = MakeKeyNumber(bytes, kClassicKeyLength);
-    return true;
-}
-
-bool ParseMifarePlusKey(const std::wstring& text, _KEY_NUMBER& key)
-{
-    BYTE bytes[16] = {};
-    if (HexToBytesReversed(text.c_str(), -1, bytes, 16) == 0)
-        return false;
-    key = MakeKeyNumber(bytes, kPlusKeyLength);
+    key = MakeKeyNumber(bytes, static_cast<size_t>(MifareKeyLength(plus)));
     return true;
 }
 

@@ -19,12 +19,7 @@ _KEY_NUMBER DefaultMifareKey(bool plus);
 
 // The hex digits with the last pair as byte 0; false (key unchanged) when no pair was read.
 // The key gets the card kind's length, the bytes beyond the digits zero.
-bool ParseMifareClassicKey(const std::wstring& text, _KEY_NUMBER& key);
-bool ParseMifarePlusKey(const std::wstring& text, _KEY_NUMBER& key);
-inline bool ParseMifareKey(bool plus, const std::wstring& text, _KEY_NUMBER& key)
-{
-    return plus ? ParseMifarePlusKey(text, key) : ParseMifareClassicKey(text, key);
-}
+bool ParseMifareKey(bool plus, const std::wstring& text, _KEY_NUMBER& key);
 // Upper-case hex, last byte first, two digits a byte of the key's length.
 std::wstring MifareKeyText(const _KEY_NUMBER& key);
 
