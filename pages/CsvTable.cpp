@@ -262,18 +262,6 @@ bool CCsvTableImport::GetText(std::wstring& out)
     return true;
 }
 
-bool CCsvTableImport::GetDouble(double& out)
-{
-    std::wstring text;
-    return GetText(text) && TableTextToDouble(text, out);
-}
-
-bool CCsvTableImport::GetInt64(int64_t& out)
-{
-    std::wstring text;
-    return GetText(text) && TableTextToInt64(text, out);
-}
-
 // ---- Export
 
 std::wstring ReadUserListSeparator()

@@ -56,8 +56,6 @@ public:
     void Open(const wchar_t* fileName) override;
     bool NextRow() override;
     bool GetText(std::wstring& out) override;
-    bool GetDouble(double& out) override;
-    bool GetInt64(int64_t& out) override;
 
 private:
     bool ReadRecord(std::wstring& separator);

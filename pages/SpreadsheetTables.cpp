@@ -494,10 +494,8 @@ bool CAutomationTableImport::GetDouble(double& out)
     case VT_R8: out = cell->dblVal; return true;
     case VT_I8: out = static_cast<double>(cell->llVal); return true;
     case VT_UI8: out = static_cast<double>(cell->ullVal); return true;
-    default: {
-        std::wstring text;
-        return GetText(text) && TableTextToDouble(text, out);
-    }
+    default:
+        return CBTableImport::GetDouble(out);
     }
 }
 
@@ -518,10 +516,8 @@ bool CAutomationTableImport::GetInt64(int64_t& out)
     case VT_R8: return truncated(cell->dblVal);
     case VT_I8: out = cell->llVal; return true;
     case VT_UI8: out = static_cast<int64_t>(cell->ullVal); return true;
-    default: {
-        std::wstring text;
-        return GetText(text) && TableTextToInt64(text, out);
-    }
+    default:
+        return CBTableImport::GetInt64(out);
     }
 }
 
@@ -888,6 +884,19 @@ std::unique_ptr<CExcelTableExport> CreateExcelTableExport(int fileFormat, const 
 std::unique_ptr<COOCalcTableExport> CreateCalcTableExport()
 {
     return std::make_unique<COOCalcTableExport>();
+}
+
+void WriteExcelTable(int fileFormat, const std::vector<int>& textColumns,
+                     const std::function<void(CBTableExport& table)>& write)
+{
+    CComInitScope com;
+    write(*CreateExcelTableExport(fileFormat, textColumns));
+}
+
+void WriteCalcTable(const std::function<void(CBTableExport& table)>& write)
+{
+    CComInitScope com;
+    write(*CreateCalcTableExport());
 }
 
 CComInitScope::CComInitScope()

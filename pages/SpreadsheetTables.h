@@ -9,6 +9,7 @@
 // an empty table and says so through IsApplicationMissing, an export's CreateTable is false.
 #include <windows.h>
 #include <oaidl.h>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -304,6 +305,12 @@ std::unique_ptr<CAutomationTableImport> CreateCalcTableImport();
 // textColumns: the columns (0-based positions) whose cells Excel must keep as text.
 std::unique_ptr<CExcelTableExport> CreateExcelTableExport(int fileFormat, const std::vector<int>& textColumns);
 std::unique_ptr<COOCalcTableExport> CreateCalcTableExport();
+
+// With COM held: a new Excel (Calc) table that write fills and closes; the table goes before
+// COM, since it lets go of its application.
+void WriteExcelTable(int fileFormat, const std::vector<int>& textColumns,
+                     const std::function<void(CBTableExport& table)>& write);
+void WriteCalcTable(const std::function<void(CBTableExport& table)>& write);
 
 // The error of a table whose application cannot be created.
 [[noreturn]] void ThrowSpreadsheetMissing();

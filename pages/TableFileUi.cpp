@@ -4,6 +4,8 @@
 
 #include "core/File.h"
 #include "framework/MessageBox.h"
+#include "pages/CsvTable.h"
+#include "pages/SpreadsheetTables.h"
 
 bool CTableFileUi::IsAppendHeld()
 {
@@ -22,18 +24,46 @@ bool CTableFileUi::ChooseFile(bool save, UINT filterId, int& filterIndex, std::w
     return true;
 }
 
-bool ChooseExportFile(ITableFileUi& ui, UINT filterId, const TableExportFilters& filters, int& kind,
-                      std::wstring& path)
+bool RunTableExport(ITableFileUi& ui, const TableExportKinds& kinds, int kind, const std::function<void(int)>& store,
+                    const TableExportWriter& writer)
 {
-    int filterIndex = filters.filterOfKind[static_cast<size_t>(kind)];
-    if (!ui.ChooseFile(true, filterId, filterIndex, path))
-        return false;
-    if (filterIndex < 1 || static_cast<size_t>(filterIndex) >= filters.kindOfFilter.size()) {
-        kind = 0;
+    if (kind < 1 || static_cast<size_t>(kind) >= kinds.kinds.size())
         return true;
+    int filterIndex = kinds.kinds[static_cast<size_t>(kind)].filterIndex;
+    std::wstring path;
+    if (filterIndex != 0) {
+        if (!ui.ChooseFile(true, kinds.filterId, filterIndex, path))
+            return false;
+        if (filterIndex < 1 || static_cast<size_t>(filterIndex) >= kinds.kindOfFilter.size())
+            return true;
+        kind = kinds.kindOfFilter[static_cast<size_t>(filterIndex)];
     }
-    kind = filters.kindOfFilter[static_cast<size_t>(filterIndex)];
-    if (*FindExtension(path.c_str()) == 0)
-        path += filters.extensionOfKind[static_cast<size_t>(kind)];
+    store(kind);
+    const TableExportKind& chosen = kinds.kinds[static_cast<size_t>(kind)];
+    const wchar_t* file = nullptr;
+    if (filterIndex != 0) {
+        if (*FindExtension(path.c_str()) == 0)
+            path += chosen.extension;
+        file = path.c_str();
+    }
+    const auto writeTable = [&](CBTableExport& table) { writer.writeTable(table, file); };
+    switch (chosen.target) {
+    case TET_CSV: {
+        CCsvTableExport csv(writer.csv);
+        writeTable(csv);
+        break;
+    }
+    case TET_EXCEL:
+    case TET_EXCEL97:
+        WriteExcelTable(chosen.target == TET_EXCEL97 ? kExcelFormat97 : kExcelFormatDefault, writer.excelTextColumns,
+                        writeTable);
+        break;
+    case TET_CALC:
+        WriteCalcTable(writeTable);
+        break;
+    case TET_OTHER:
+        writer.writeOther(kind, file);
+        break;
+    }
     return true;
 }

@@ -2,8 +2,14 @@
 // What the table import and export commands (the key list, the formats list) ask of the user:
 // the append modifier and the file dialogs, behind an interface that tests answer.
 #include <windows.h>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "pages/TableIo.h"
+
+struct CsvOptions;
 
 class ITableFileUi
 {
@@ -30,17 +36,46 @@ private:
     HWND m_owner;
 };
 
-// The export kinds of a command as its save dialog lists them: the filter index of each kind
-// (0: none), the kind of each filter index, and the extension of each kind.
-struct TableExportFilters
+// What an export kind writes.
+enum TableExportTarget : int
 {
-    std::span<const int> filterOfKind;
-    std::span<const int> kindOfFilter;
-    std::span<const wchar_t* const> extensionOfKind;
+    TET_CSV,
+    TET_EXCEL,
+    TET_EXCEL97,
+    TET_CALC,
+    TET_OTHER,   // a file of the command's own (TableExportWriter::writeOther)
 };
 
-// The save dialog of an export, offering kind's filter first. Then kind is the kind of the
-// filter chosen (0 for an index that names none) and path has that kind's extension when the
-// name came without one. False when cancelled.
-bool ChooseExportFile(ITableFileUi& ui, UINT filterId, const TableExportFilters& filters, int& kind,
-                      std::wstring& path);
+// One export kind of a command.
+struct TableExportKind
+{
+    int filterIndex;            // in the save dialog; 0: a new table left open, no file
+    const wchar_t* extension;   // added to a file name without one
+    TableExportTarget target;
+};
+
+// The export kinds of a command, indexed by kind (from 1), and the kind of each filter index of
+// its save dialog (filterId).
+struct TableExportKinds
+{
+    UINT filterId;
+    std::span<const TableExportKind> kinds;
+    std::span<const int> kindOfFilter;
+};
+
+// How a command writes its export: its table through any back-end, the columns Excel keeps as
+// text, the CSV settings, and the kinds of its own.
+struct TableExportWriter
+{
+    std::function<void(CBTableExport& table, const wchar_t* file)> writeTable;
+    std::vector<int> excelTextColumns;
+    const CsvOptions& csv;
+    std::function<void(int kind, const wchar_t* file)> writeOther;
+};
+
+// An export command of a known kind. A kind that leaves its table open is stored and written
+// at once. Another asks for the file, offering the kind's filter first; the kind of the filter
+// chosen is stored, and the file, with that kind's extension when the name came without one,
+// written. An unknown kind does nothing. False when the dialog was cancelled.
+bool RunTableExport(ITableFileUi& ui, const TableExportKinds& kinds, int kind, const std::function<void(int)>& store,
+                    const TableExportWriter& writer);

@@ -14,6 +14,18 @@ bool CBTableImport::MoveColumn(int relative)
     return true;
 }
 
+bool CBTableImport::GetDouble(double& out)
+{
+    std::wstring text;
+    return GetText(text) && TableTextToDouble(text, out);
+}
+
+bool CBTableImport::GetInt64(int64_t& out)
+{
+    std::wstring text;
+    return GetText(text) && TableTextToInt64(text, out);
+}
+
 bool TableTextToDouble(const std::wstring& text, double& out)
 {
     const wchar_t* begin = text.c_str();

@@ -27,8 +27,10 @@ public:
     // throw when the rest of its file cannot be read as a row.
     virtual bool NextRow() = 0;
     virtual bool GetText(std::wstring& out) = 0;
-    virtual bool GetDouble(double& out) = 0;
-    virtual bool GetInt64(int64_t& out) = 0;
+    // The current cell's text as a number (TableTextToDouble, TableTextToInt64), unless the
+    // back-end keeps its cells typed.
+    virtual bool GetDouble(double& out);
+    virtual bool GetInt64(int64_t& out);
 
     int GetColumnCount() const { return m_columnCount; }
     int GetRowCount() const { return m_rowCount; }

@@ -260,18 +260,13 @@ void ReadFormatsTable(CTransferDoc& doc, CBTableImport& table, const wchar_t* fi
 
 void ExportFormatsToExcel(const FormatsTableView& view, const wchar_t* file, bool excel97)
 {
-    CComInitScope com;
-    // Destroyed before COM goes: it lets go of its application.
-    std::unique_ptr<CExcelTableExport> table =
-        CreateExcelTableExport(excel97 ? kExcelFormat97 : kExcelFormatDefault, TextColumnPositions(view.columns));
-    WriteFormatsTable(view, file, *table);
+    WriteExcelTable(excel97 ? kExcelFormat97 : kExcelFormatDefault, TextColumnPositions(view.columns),
+                    [&](CBTableExport& table) { WriteFormatsTable(view, file, table); });
 }
 
 void ExportFormatsToCalc(const FormatsTableView& view, const wchar_t* file)
 {
-    CComInitScope com;
-    std::unique_ptr<COOCalcTableExport> table = CreateCalcTableExport();
-    WriteFormatsTable(view, file, *table);
+    WriteCalcTable([&](CBTableExport& table) { WriteFormatsTable(view, file, table); });
 }
 
 bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uint32_t keyFilterId,
@@ -307,43 +302,16 @@ bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uin
 
 bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, IFormatsFileUi& ui, int kind)
 {
-    static const int kFilterOfKind[] = {0, 1, 2, 3, 0, 4, 0};
+    // By kind (FormatsExportKind; row 0 unused), and the kind by filter index.
+    static const TableExportKind kKinds[] = {
+        {0, L"", TET_OTHER},       {1, L".csv", TET_CSV},  {2, L".xlsx", TET_EXCEL}, {3, L".xls", TET_EXCEL97},
+        {0, L"", TET_EXCEL},       {4, L".ods", TET_CALC}, {0, L"", TET_CALC},
+    };
     static const int kKindOfFilter[] = {0, FEXPORT_CSV, FEXPORT_EXCEL, FEXPORT_EXCEL97, FEXPORT_CALC};
-    static const wchar_t* const kExtensionOfKind[] = {L"", L".csv", L".xlsx", L".xls", L"", L".ods", L""};
 
-    if (kind == 0)
-        kind = settings.GetFormatsExport();
-    if (kind == FEXPORT_EXCEL_OPEN || kind == FEXPORT_CALC_OPEN) {
-        settings.SetFormatsExport(kind);
-        if (kind == FEXPORT_EXCEL_OPEN)
-            ExportFormatsToExcel(view, nullptr, false);
-        else
-            ExportFormatsToCalc(view, nullptr);
-        return true;
-    }
-    if (kind < FEXPORT_CSV || kind > FEXPORT_CALC_OPEN)
-        return true;
-    std::wstring path;
-    if (!ChooseExportFile(ui, IDS_FORMATS_EXPORT_FILTER, {kFilterOfKind, kKindOfFilter, kExtensionOfKind}, kind, path))
-        return false;
-    if (kind == 0)
-        return true;
-    settings.SetFormatsExport(kind);
-    switch (kind) {
-    case FEXPORT_CSV: {
-        CCsvTableExport csv(settings.csv);
-        WriteFormatsTable(view, path.c_str(), csv);
-        break;
-    }
-    case FEXPORT_EXCEL:
-    case FEXPORT_EXCEL97:
-        ExportFormatsToExcel(view, path.c_str(), kind == FEXPORT_EXCEL97);
-        break;
-    case FEXPORT_CALC:
-        ExportFormatsToCalc(view, path.c_str());
-        break;
-    default:
-        break;
-    }
-    return true;
+    const TableExportWriter writer{[&](CBTableExport& table, const wchar_t* file) { WriteFormatsTable(view, file, table); },
+                                   TextColumnPositions(view.columns), settings.csv, nullptr};
+    return RunTableExport(ui, {IDS_FORMATS_EXPORT_FILTER, kKinds, kKindOfFilter},
+                          kind != 0 ? kind : settings.GetFormatsExport(),
+                          [&](int chosen) { settings.SetFormatsExport(chosen); }, writer);
 }

@@ -9,7 +9,6 @@
 #include "core/File.h"
 #include "core/SystemServices.h"
 #include "core/TextUtil.h"
-#include "pages/CsvTable.h"
 #include "pages/source/KeyListIo.h"
 #include "pages/SpreadsheetTables.h"
 #include "resources/ids_pages.h"
@@ -191,69 +190,31 @@ void ExportDbfCardBase(const KeyListIoContext& context, const KeyListView& view,
 
 void ExportKeysToExcel(const KeyListIoContext& context, const KeyListView& view, const wchar_t* file, bool excel97)
 {
-    CComInitScope com;
-    // Destroyed before COM goes: it lets go of its application.
-    std::unique_ptr<CExcelTableExport> table = CreateExcelTableExport(
-        excel97 ? kExcelFormat97 : kExcelFormatDefault, TextColumnPositions(ExportedColumns(view)));
-    WriteKeyTable(context, view, file, *table);
+    WriteExcelTable(excel97 ? kExcelFormat97 : kExcelFormatDefault, TextColumnPositions(ExportedColumns(view)),
+                    [&](CBTableExport& table) { WriteKeyTable(context, view, file, table); });
 }
 
 void ExportKeysToCalc(const KeyListIoContext& context, const KeyListView& view, const wchar_t* file)
 {
-    CComInitScope com;
-    std::unique_ptr<COOCalcTableExport> table = CreateCalcTableExport();
-    WriteKeyTable(context, view, file, *table);
+    WriteCalcTable([&](CBTableExport& table) { WriteKeyTable(context, view, file, table); });
 }
 
 bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, IKeyListFileUi& ui, int kind)
 {
-    // Filter index of the save dialog by kind, and the kind by filter index.
-    static const int kFilterOfKind[] = {0, 1, 2, 3, 4, 0, 5, 0};
+    // By kind (KeyExportKind; row 0 unused), and the kind by filter index of the save dialog.
+    static const TableExportKind kKinds[] = {
+        {0, L"", TET_OTHER},    {1, L".csv", TET_CSV},      {2, L".dbf", TET_OTHER}, {3, L".xlsx", TET_EXCEL},
+        {4, L".xls", TET_EXCEL97}, {0, L"", TET_EXCEL},     {5, L".ods", TET_CALC},  {0, L"", TET_CALC},
+    };
     static const int kKindOfFilter[] = {0, KEY_EXPORT_CSV, KEY_EXPORT_CARD_BASE, KEY_EXPORT_EXCEL, KEY_EXPORT_EXCEL97,
                                         KEY_EXPORT_CALC};
-    static const wchar_t* const kExtensionOfKind[] = {L"", L".csv", L".dbf", L".xlsx", L".xls", L"", L".ods", L""};
 
     CAppSettings& settings = context.settings;
-    if (kind == 0)
-        kind = settings.GetKeyListExport();
-    if (kind == KEY_EXPORT_EXCEL_OPEN || kind == KEY_EXPORT_CALC_OPEN) {
-        settings.SetKeyListExport(kind);
-        if (kind == KEY_EXPORT_EXCEL_OPEN)
-            ExportKeysToExcel(context, view, nullptr, false);
-        else
-            ExportKeysToCalc(context, view, nullptr);
-        return true;
-    }
-    if (kind < 1 || kind > KEY_EXPORT_CALC_OPEN || kFilterOfKind[kind] == 0) {
-        settings.SetKeyListExport(kind);
-        return true;
-    }
-
-    std::wstring path;
-    if (!ChooseExportFile(ui, IDS_KEYLIST_EXPORT_FILTER, {kFilterOfKind, kKindOfFilter, kExtensionOfKind}, kind, path))
-        return false;
-    if (kind == 0)
-        return true;
-    settings.SetKeyListExport(kind);
-
-    switch (kind) {
-    case KEY_EXPORT_CSV: {
-        CCsvTableExport csv(settings.csv);
-        WriteKeyTable(context, view, path.c_str(), csv);
-        break;
-    }
-    case KEY_EXPORT_CARD_BASE:
-        ExportDbfCardBase(context, view, path);
-        break;
-    case KEY_EXPORT_EXCEL:
-    case KEY_EXPORT_EXCEL97:
-        ExportKeysToExcel(context, view, path.c_str(), kind == KEY_EXPORT_EXCEL97);
-        break;
-    case KEY_EXPORT_CALC:
-        ExportKeysToCalc(context, view, path.c_str());
-        break;
-    default:
-        break;
-    }
-    return true;
+    const TableExportWriter writer{
+        [&](CBTableExport& table, const wchar_t* file) { WriteKeyTable(context, view, file, table); },
+        TextColumnPositions(ExportedColumns(view)), settings.csv,
+        [&](int, const wchar_t* file) { ExportDbfCardBase(context, view, file); }};
+    return RunTableExport(ui, {IDS_KEYLIST_EXPORT_FILTER, kKinds, kKindOfFilter},
+                          kind != 0 ? kind : settings.GetKeyListExport(),
+                          [&](int chosen) { settings.SetKeyListExport(chosen); }, writer);
 }
