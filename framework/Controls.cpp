@@ -91,3 +91,14 @@ CRedrawLock::~CRedrawLock()
     SendMessageW(m_control, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(m_control, nullptr, TRUE);
 }
+
+TBBUTTON ToolButton(int command, int image)
+{
+    TBBUTTON button{};
+    button.iBitmap = image;
+    button.idCommand = command;
+    button.fsState = TBSTATE_ENABLED;
+    button.fsStyle = BTNS_BUTTON;
+    button.iString = -1;
+    return button;
+}

@@ -1,7 +1,8 @@
 #pragma once
-// Small control wrappers: the tool-tip control, the notification-area icon and a redraw lock for
-// rich-edit controls.
+// Small control wrappers: the tool-tip control, the notification-area icon, a redraw lock for
+// rich-edit controls and a toolbar's plain button.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include "framework/Wnd.h"
 
@@ -35,6 +36,9 @@ public:
 
     NOTIFYICONDATAW m_data;
 };
+
+// A toolbar button of a command and its picture in the bar's image list: enabled, without text.
+TBBUTTON ToolButton(int command, int image);
 
 // Turns a control's redrawing and rich-edit notifications off for its lifetime, so that filling
 // it causes neither paints nor change notifications; repaints the whole control at the end.

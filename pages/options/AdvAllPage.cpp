@@ -11,6 +11,7 @@
 #include "config/KeyNumber.h"
 #include "core/SysUtil.h"
 #include "core/TextUtil.h"
+#include "framework/Controls.h"
 #include "framework/MessageBox.h"
 #include "framework/SysFunctions.h"
 #include "framework/WinApp.h"
@@ -409,10 +410,7 @@ void CAdvAllPage::SetBarButtons(bool withApply)
     deflt = ShortPart(ID_PARAM_DEFAULT);
     std::vector<TBBUTTON> buttons;
     auto add = [&buttons](int command, int image, const std::wstring* text) {
-        TBBUTTON b{};
-        b.idCommand = command;
-        b.iBitmap = image;
-        b.fsState = TBSTATE_ENABLED;
+        TBBUTTON b = ToolButton(command, image);
         b.fsStyle = command ? static_cast<BYTE>(BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT) : static_cast<BYTE>(BTNS_SEP);
         b.iString = text ? reinterpret_cast<INT_PTR>(text->c_str()) : -1;
         buttons.push_back(b);
@@ -434,22 +432,10 @@ void CAdvAllPage::SetToolButtons(int kind)
     while (SendMessageW(tools, TB_DELETEBUTTON, 0, 0)) {
     }
     std::vector<TBBUTTON> buttons;
-    auto add = [&buttons](int command, int image) {
-        TBBUTTON b{};
-        b.idCommand = command;
-        b.iBitmap = image;
-        b.fsState = TBSTATE_ENABLED;
-        b.fsStyle = BTNS_BUTTON;
-        b.iString = -1;
-        buttons.push_back(b);
-    };
-    if (kind == PK_FOLDER) {
-        add(ID_BROWSE_DOC_FOLDER, 3);
-        add(ID_GO_DOC_FOLDER, 4);
-    } else if (kind == PK_CONFIGURATION) {
-        add(ID_CONFIG_NEW, 0);
-        add(ID_CONFIG_DELETE, 2);
-    }
+    if (kind == PK_FOLDER)
+        buttons = {ToolButton(ID_BROWSE_DOC_FOLDER, 3), ToolButton(ID_GO_DOC_FOLDER, 4)};
+    else if (kind == PK_CONFIGURATION)
+        buttons = {ToolButton(ID_CONFIG_NEW, 0), ToolButton(ID_CONFIG_DELETE, 2)};
     if (!buttons.empty()) {
         SendMessageW(tools, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
         FitToolbar(tools, 4 | 8);
@@ -841,10 +827,6 @@ bool CAdvAllPage::OnCommand(int id, int code, HWND control)
             ShellOpen(path);
         return true;
     }
-    case ID_CONFIG_NEW:
-    case ID_CONFIG_DELETE:
-        m_host->RunFrameCommand(id);
-        return true;
     case ID_PARAM_SELECT_ALL: {
         std::vector<int> all(m_rows.size());
         for (size_t i = 0; i < all.size(); ++i)
@@ -870,7 +852,7 @@ bool CAdvAllPage::OnCommand(int id, int code, HWND control)
         SelectGroup();
         return true;
     default:
-        return CBasePage::OnCommand(id, code, control);
+        return CAdvPage::OnCommand(id, code, control);
     }
 }
 

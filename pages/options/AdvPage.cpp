@@ -2,6 +2,15 @@
 
 #include "config/AppSettings.h"
 #include "pages/PageHost.h"
+#include "resources/ids_commands.h"
+
+bool CAdvPage::OnCommand(int id, int code, HWND control)
+{
+    if (id != ID_CONFIG_NEW && id != ID_CONFIG_DELETE)
+        return CBasePage::OnCommand(id, code, control);
+    m_host->RunFrameCommand(id);
+    return true;
+}
 
 void CAdvPage::RestoreSharedDefaults(CAppSettings& settings, const std::function<void(AppViewOptions&)>& ownView)
 {

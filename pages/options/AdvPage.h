@@ -3,7 +3,7 @@
 // page base already makes each a child control of the Advanced page at WM_INITDIALOG and paints
 // its background and static texts in the window colour, and the Advanced page hands its
 // page-default command to the current view's RestoreDefaults; this base names what the two
-// views are, so the Advanced page holds nothing else, and restores the defaults both share.
+// views are, so the Advanced page holds nothing else, and does what both views share.
 #include <functional>
 
 #include "framework/Dialog.h"
@@ -15,6 +15,9 @@ class CAdvPage : public CBasePage
 {
 public:
     using CBasePage::CBasePage;
+
+    // The configuration tools both views show are the main window's own commands.
+    bool OnCommand(int id, int code, HWND control) override;
 
 protected:
     // The defaults of the options both views show: the default configuration, the language,

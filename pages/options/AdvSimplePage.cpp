@@ -350,10 +350,6 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
         if (code == CBN_SELCHANGE)
             OpenChosenConfiguration();
         return true;
-    case ID_CONFIG_NEW:
-    case ID_CONFIG_DELETE:
-        m_host->RunFrameCommand(id);
-        return true;
     case ID_CONFIG_CONFIGURE: {
         HWND bar = Item(IDC_SIMPLE_CONFIG_BAR);
         RECT button{};
@@ -386,7 +382,7 @@ bool CAdvSimplePage::OnCommand(int id, int code, HWND control)
         m_host->RunFrameCommand(id);
         return true;
     default:
-        return CBasePage::OnCommand(id, code, control);
+        return CAdvPage::OnCommand(id, code, control);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "config/KeyNumber.h"
 #include "config/TransferDoc.h"
 #include "core/TextUtil.h"
+#include "framework/Controls.h"
 #include "framework/Holders.h"
 #include "framework/WinApp.h"
 #include "pages/PageHost.h"
@@ -188,12 +189,7 @@ void CTransferPage::SetUpToolbar(int toolbarId, int command, int image)
         return;
     SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_host->GetImageList(HostImages::Small)));
-    TBBUTTON button{};
-    button.iBitmap = image;
-    button.idCommand = command;
-    button.fsState = TBSTATE_ENABLED;
-    button.fsStyle = BTNS_BUTTON;
-    button.iString = -1;
+    const TBBUTTON button = ToolButton(command, image);
     SendMessageW(bar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
 }
 
