@@ -25,16 +25,6 @@ void Check(HRESULT hr)
         ThrowComError(hr);
 }
 
-// A VARIANT that clears itself.
-struct CVariant
-{
-    CVariant() { VariantInit(&v); }
-    ~CVariant() { VariantClear(&v); }
-    CVariant(const CVariant&) = delete;
-    CVariant& operator=(const CVariant&) = delete;
-    VARIANT v;
-};
-
 VARIANT Bool(bool value)
 {
     VARIANT v;
@@ -176,29 +166,27 @@ SAFEARRAY* ArrayOf(const VARIANT& value)
     return nullptr;
 }
 
+// The array's data accessed and held; the previous array held is let go of first.
+void Access(SAFEARRAY* array, CAccessedArray& held)
+{
+    held.reset();
+    void* data = nullptr;
+    Check(SafeArrayAccessData(array, &data));
+    held.reset(array);
+}
+
+// The elements of an accessed array; null for none.
+const VARIANT* Cells(const CAccessedArray& held)
+{
+    return held ? static_cast<const VARIANT*>(held->pvData) : nullptr;
+}
+
 LONG Elements(SAFEARRAY* array, UINT dimension)
 {
     LONG lower = 0, upper = -1;
     if (FAILED(SafeArrayGetLBound(array, dimension, &lower)) || FAILED(SafeArrayGetUBound(array, dimension, &upper)))
         return 0;
     return upper >= lower ? upper - lower + 1 : 0;
-}
-
-// The array's cells, accessed until Unaccess; held names the array then.
-const VARIANT* Access(SAFEARRAY* array, SAFEARRAY*& held)
-{
-    void* data = nullptr;
-    Check(SafeArrayAccessData(array, &data));
-    held = array;
-    return static_cast<const VARIANT*>(data);
-}
-
-void Unaccess(SAFEARRAY*& held)
-{
-    if (held) {
-        SafeArrayUnaccessData(held);
-        held = nullptr;
-    }
 }
 
 // The sheet's columns first to last, each from the "Columns" collection by its item method
@@ -351,6 +339,19 @@ void CExcelAuto::EnableEvents(bool enable)
     Put(m_application.Get(), L"EnableEvents", Bool(enable));
 }
 
+void CExcelAuto::NewTable(bool hidden)
+{
+    OpenWorkbook(hidden, nullptr);
+    EnableEvents(false);
+}
+
+bool CExcelAuto::ResumeUpdates()
+{
+    if (HasWorkbook())
+        EnableEvents(true);
+    return true;
+}
+
 void CExcelAuto::Quit()
 {
     ReleaseBelowServer();
@@ -435,6 +436,21 @@ void COOCalcAuto::LockControllers(bool unlock)
 {
     Method(m_document.Get(), unlock ? L"unLockControllers" : L"lockControllers");
     Method(m_document.Get(), unlock ? L"removeActionLock" : L"addActionLock");
+}
+
+void COOCalcAuto::NewTable(bool hidden)
+{
+    LoadDocument(hidden, nullptr);
+    SelectFirstSheet();
+    LockControllers(false);
+}
+
+bool COOCalcAuto::ResumeUpdates()
+{
+    if (!HasDocument())
+        return false;
+    LockControllers(true);
+    return true;
 }
 
 void COOCalcAuto::Quit()
@@ -541,38 +557,31 @@ bool CAutomationTableImport::NextRow()
     return true;
 }
 
-void CAutomationTableImport::End()
-{
-    Release();
-    m_app.QuitQuietly();
-}
-
 void CExcelTableImport::Release()
 {
-    Unaccess(m_array);
-    m_cells = nullptr;
+    m_cells.reset();
     m_isSingle = false;
-    VariantClear(&m_values);
-    VariantClear(&m_single);
+    VariantClear(&m_values.v);
+    VariantClear(&m_single.v);
 }
 
 void CExcelTableImport::Load(const wchar_t* fileName)
 {
     m_auto.OpenWorkbook(true, fileName);
     m_auto.SetRange(GetObject(m_auto.Sheet(), L"UsedRange"));
-    Get(m_auto.Range(), L"Value", m_values);
+    Get(m_auto.Range(), L"Value", m_values.v);
 
-    SAFEARRAY* array = ArrayOf(m_values);
+    SAFEARRAY* array = ArrayOf(m_values.v);
     if (array && SafeArrayGetDim(array) == 2) {
         const LONG rows = Elements(array, 1), columns = Elements(array, 2);
         if (rows > 0 && columns > 0) {
-            m_cells = Access(array, m_array);
+            Access(array, m_cells);
             m_rowCount = rows;
             m_columnCount = columns;
         }
-    } else if (!array && m_values.vt != VT_EMPTY && m_values.vt != VT_NULL) {
+    } else if (!array && m_values.v.vt != VT_EMPTY && m_values.v.vt != VT_NULL) {
         // The value of a range of one cell is that cell.
-        Check(VariantCopy(&m_single, &m_values));
+        Check(VariantCopy(&m_single.v, &m_values.v));
         m_isSingle = true;
         m_rowCount = m_columnCount = 1;
     }
@@ -583,17 +592,18 @@ const VARIANT* CExcelTableImport::CurrentCell() const
     if (m_row < 0 || m_row >= m_rowCount || m_column < 0 || m_column >= m_columnCount)
         return nullptr;
     if (m_isSingle)
-        return &m_single;
+        return &m_single.v;
     // Column by column: the rows of a column lie together.
-    return m_cells ? &m_cells[static_cast<size_t>(m_column) * static_cast<size_t>(m_rowCount) + m_row] : nullptr;
+    const VARIANT* cells = Cells(m_cells);
+    return cells ? &cells[static_cast<size_t>(m_column) * static_cast<size_t>(m_rowCount) + m_row] : nullptr;
 }
 
 void COOCalcTableImport::Release()
 {
-    Unaccess(m_rowCells);
+    m_rowCells.reset();
     m_rowCellCount = 0;
-    Unaccess(m_rows);
-    VariantClear(&m_data);
+    m_rows.reset();
+    VariantClear(&m_data.v);
 }
 
 void COOCalcTableImport::Load(const wchar_t* fileName)
@@ -607,9 +617,9 @@ void COOCalcTableImport::Load(const wchar_t* fileName)
     m_columnCount = endColumn - startColumn + 1;
     m_rowCount = endRow - startRow + 1;
     m_auto.SelectRange(startColumn, startRow, endColumn, endRow);
-    Get(m_auto.Range(), L"getDataArray", m_data);
+    Get(m_auto.Range(), L"getDataArray", m_data.v);
 
-    SAFEARRAY* rows = ArrayOf(m_data);
+    SAFEARRAY* rows = ArrayOf(m_data.v);
     if (rows && SafeArrayGetDim(rows) == 1) {
         Access(rows, m_rows);
         AccessRow();
@@ -618,11 +628,11 @@ void COOCalcTableImport::Load(const wchar_t* fileName)
 
 void COOCalcTableImport::AccessRow()
 {
-    Unaccess(m_rowCells);
+    m_rowCells.reset();
     m_rowCellCount = 0;
-    if (!m_rows || m_row >= Elements(m_rows, 1))
+    if (!m_rows || m_row >= Elements(m_rows.get(), 1))
         return;
-    const VARIANT& element = static_cast<const VARIANT*>(m_rows->pvData)[m_row];
+    const VARIANT& element = Cells(m_rows)[m_row];
     SAFEARRAY* cells = ArrayOf(element);
     if (!cells || SafeArrayGetDim(cells) != 1)
         return;   // no array of cells: the row reads as empty cells
@@ -642,7 +652,7 @@ const VARIANT* COOCalcTableImport::CurrentCell() const
 {
     if (!m_rowCells || m_column < 0 || m_column >= m_rowCellCount || m_column >= m_columnCount)
         return nullptr;
-    return &static_cast<const VARIANT*>(m_rowCells->pvData)[m_column];
+    return &Cells(m_rowCells)[m_column];
 }
 
 // ---- Exports
@@ -669,7 +679,7 @@ bool CAutomationTableExport::CreateTable(int columns, int rows, const wchar_t* f
     FreeCells();
     if (!m_app.Create())
         return false;
-    NewTable(!m_fileName.empty());
+    m_app.NewTable(!m_fileName.empty());
     if (columns > 0 && rows > 0)
         MakeCells(columns, rows);
     return true;
@@ -742,7 +752,7 @@ void CAutomationTableExport::Close(bool discard)
     FreeCells();
     if (!m_app.IsAttached())
         return;
-    if (ResumeUpdates()) {
+    if (m_app.ResumeUpdates()) {
         if (discard) {
             m_app.Quit();
         } else if (!m_fileName.empty()) {
@@ -761,20 +771,6 @@ void CAutomationTableExport::Discard()
         // Thrown away already; what the application says about it changes nothing.
     }
     m_app.ReleaseAll();
-}
-
-void CExcelTableExport::NewTable(bool hidden)
-{
-    m_auto.OpenWorkbook(hidden, nullptr);
-    m_auto.EnableEvents(false);
-}
-
-bool CExcelTableExport::ResumeUpdates()
-{
-    if (m_auto.HasWorkbook())
-        m_auto.EnableEvents(true);
-    // Without a workbook Excel still quits on a discard.
-    return true;
 }
 
 void CExcelTableExport::Save()
@@ -804,21 +800,6 @@ void CExcelTableExport::Flush()
     m_auto.SelectRange(1, 1, m_columnCount, m_rowCount);
     Put(m_auto.Range(), L"Value", Array(m_cells));
     m_auto.AutoFitColumns(m_columnCount);
-}
-
-void COOCalcTableExport::NewTable(bool hidden)
-{
-    m_auto.LoadDocument(hidden, nullptr);
-    m_auto.SelectFirstSheet();
-    m_auto.LockControllers(false);
-}
-
-bool COOCalcTableExport::ResumeUpdates()
-{
-    if (!m_auto.HasDocument())
-        return false;
-    m_auto.LockControllers(true);
-    return true;
 }
 
 void COOCalcTableExport::Save()

@@ -39,6 +39,23 @@ private:
     IDispatch* m_object = nullptr;
 };
 
+// A VARIANT that clears itself.
+struct CVariant
+{
+    CVariant() { VariantInit(&v); }
+    ~CVariant() { VariantClear(&v); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
+    VARIANT v;
+};
+
+// A SAFEARRAY whose data is accessed while it is held: unaccessed when replaced or destroyed.
+struct CArrayUnaccess
+{
+    void operator()(SAFEARRAY* array) const { SafeArrayUnaccessData(array); }
+};
+using CAccessedArray = std::unique_ptr<SAFEARRAY, CArrayUnaccess>;
+
 // "file://localhost/" + the file name with every blank as "%20" and every backslash as "/".
 std::wstring MakeFileUrl(const wchar_t* fileName);
 
@@ -56,6 +73,12 @@ public:
     // Quit when attached, then ReleaseAll: the end of a table that is done with its
     // application, so what the application answers is dropped.
     void QuitQuietly();
+    // A new table, hidden while it is filled for a file, its updates held until
+    // ResumeUpdates.
+    virtual void NewTable(bool hidden) = 0;
+    // Lets the application react and draw again; false when it holds no table to save or
+    // close.
+    virtual bool ResumeUpdates() = 0;
 
     bool IsAttached() const { return static_cast<bool>(m_server); }
     IDispatch* Sheet() const { return m_sheet.Get(); }
@@ -92,6 +115,9 @@ public:
     void SaveAs(const wchar_t* fileName, int fileFormat);
     void EnableEvents(bool enable);
     void Quit() override;
+    void NewTable(bool hidden) override;
+    // Without a workbook Excel still quits on a discard: true.
+    bool ResumeUpdates() override;
 
     bool HasWorkbook() const { return static_cast<bool>(m_workbook); }
 
@@ -120,6 +146,8 @@ public:
     void StoreAsUrl(const wchar_t* fileName);
     void LockControllers(bool unlock);
     void Quit() override;
+    void NewTable(bool hidden) override;
+    bool ResumeUpdates() override;
 
     bool HasDocument() const { return static_cast<bool>(m_document); }
 
@@ -157,41 +185,42 @@ protected:
     virtual const VARIANT* CurrentCell() const = 0;
     // Calc gives a lone CR for a line break inside a cell.
     virtual bool WidensLoneCr() const { return false; }
-    // For the back-end's destructor: the cells go, then the application. The table was read;
-    // an application that does not quit cleanly changes nothing of it.
-    void End();
 
 private:
     CAutomationApp& m_app;
     bool m_missing = false;
 };
 
-class CExcelTableImport final : public CAutomationTableImport
+// An importer that owns its application: the application outlives the back-end's cells and
+// quits when the back-end goes. The table was read; an application that does not quit cleanly
+// changes nothing of it.
+template <class TAuto>
+class CAutomationImportOn : public CAutomationTableImport
 {
-public:
-    CExcelTableImport() : CAutomationTableImport(m_auto) {}
-    ~CExcelTableImport() override { End(); }
+protected:
+    CAutomationImportOn() : CAutomationTableImport(m_auto) {}
+    ~CAutomationImportOn() override { m_auto.QuitQuietly(); }
 
+    TAuto m_auto;
+};
+
+class CExcelTableImport final : public CAutomationImportOn<CExcelAuto>
+{
 protected:
     void Load(const wchar_t* fileName) override;
     void Release() override;
     const VARIANT* CurrentCell() const override;
 
 private:
-    CExcelAuto m_auto;
-    VARIANT m_values{};        // the used range's "Value" (VT_EMPTY until read)
-    SAFEARRAY* m_array = nullptr;   // its cells, column by column, while accessed
-    const VARIANT* m_cells = nullptr;
-    VARIANT m_single{};        // a lone used cell, read as a 1 x 1 table
+    CVariant m_values;          // the used range's "Value"
+    CAccessedArray m_cells;     // its cells, column by column
+    CVariant m_single;          // a lone used cell, read as a 1 x 1 table
     bool m_isSingle = false;
 };
 
-class COOCalcTableImport final : public CAutomationTableImport
+class COOCalcTableImport final : public CAutomationImportOn<COOCalcAuto>
 {
 public:
-    COOCalcTableImport() : CAutomationTableImport(m_auto) {}
-    ~COOCalcTableImport() override { End(); }
-
     bool NextRow() override;
 
 protected:
@@ -204,10 +233,9 @@ private:
     // The cells of row m_row: the row element's array, when it is one.
     void AccessRow();
 
-    COOCalcAuto m_auto;
-    VARIANT m_data{};           // "getDataArray": an array of rows, each an array of cells
-    SAFEARRAY* m_rows = nullptr;      // accessed
-    SAFEARRAY* m_rowCells = nullptr;  // the current row's cells, accessed
+    CVariant m_data;            // "getDataArray": an array of rows, each an array of cells
+    CAccessedArray m_rows;
+    CAccessedArray m_rowCells;  // the current row's cells
     LONG m_rowCellCount = 0;
 };
 
@@ -231,17 +259,11 @@ protected:
     // The application lives in the back-end; only its reference is taken here.
     explicit CAutomationTableExport(CAutomationApp& app) : m_app(app) {}
 
-    // With the application created: a new table, hidden while it is filled for a file.
-    virtual void NewTable(bool hidden) = 0;
-    // Lets the application react and draw again; false when it holds no table to save or
-    // close.
-    virtual bool ResumeUpdates() = 0;
     // Saves the table as m_fileName.
     virtual void Save() = 0;
     virtual void MakeNumber(int64_t value, VARIANT& cell) = 0;
-    // For the back-end's destructor: Close(true), and the application let go of even when
-    // that fails; the table was thrown away already, what the application says changes
-    // nothing.
+    // Close(true), and the application let go of even when that fails; the table was thrown
+    // away already, what the application says changes nothing.
     void Discard();
 
     std::wstring m_fileName;    // empty: a live table left to the user
@@ -255,13 +277,23 @@ private:
     CAutomationApp& m_app;
 };
 
-class CExcelTableExport final : public CAutomationTableExport
+// An exporter that owns its application; a table never closed is thrown away when the
+// back-end goes.
+template <class TAuto>
+class CAutomationExportOn : public CAutomationTableExport
+{
+protected:
+    CAutomationExportOn() : CAutomationTableExport(m_auto) {}
+    ~CAutomationExportOn() override { Discard(); }
+
+    TAuto m_auto;
+};
+
+class CExcelTableExport final : public CAutomationExportOn<CExcelAuto>
 {
 public:
     // fileFormat: kExcelFormatDefault or kExcelFormat97.
-    explicit CExcelTableExport(int fileFormat = kExcelFormatDefault)
-        : CAutomationTableExport(m_auto), m_fileFormat(fileFormat) {}
-    ~CExcelTableExport() override { Discard(); }
+    explicit CExcelTableExport(int fileFormat = kExcelFormatDefault) : m_fileFormat(fileFormat) {}
 
     // One number format per column (empty: none), for the data rows below the header.
     void SetNumberFormats(std::vector<std::wstring> formats) { m_numberFormats = std::move(formats); }
@@ -269,34 +301,23 @@ public:
     void Flush() override;
 
 protected:
-    void NewTable(bool hidden) override;
-    bool ResumeUpdates() override;
     void Save() override;
     void MakeNumber(int64_t value, VARIANT& cell) override;
 
 private:
     std::vector<std::wstring> m_numberFormats;
-    CExcelAuto m_auto;
     int m_fileFormat;
 };
 
-class COOCalcTableExport final : public CAutomationTableExport
+class COOCalcTableExport final : public CAutomationExportOn<COOCalcAuto>
 {
 public:
-    COOCalcTableExport() : CAutomationTableExport(m_auto) {}
-    ~COOCalcTableExport() override { Discard(); }
-
     void Flush() override;
 
 protected:
-    void NewTable(bool hidden) override;
-    bool ResumeUpdates() override;
     void Save() override;
     // Calc numbers are doubles.
     void MakeNumber(int64_t value, VARIANT& cell) override;
-
-private:
-    COOCalcAuto m_auto;
 };
 
 // The back-ends by kind; the key list and the formats page use these.
