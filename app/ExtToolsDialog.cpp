@@ -48,13 +48,6 @@ std::wstring Expanded(const std::wstring& text)
     return ExpandEnvStrings(text.c_str(), out) ? out : text;
 }
 
-std::wstring ItemText(HWND dialog, int id)
-{
-    std::wstring text;
-    GetWindowString(GetDlgItem(dialog, id), text);
-    return text;
-}
-
 void FillBar(HWND bar, std::initializer_list<BarButton> buttons)
 {
     SendMessageW(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
@@ -195,10 +188,10 @@ void CExtToolsDialog::SetModified()
 
 void CExtToolsDialog::ReadEdits()
 {
-    m_edit.name = ItemText(m_hWnd, IDC_ET_TITLE);
-    m_edit.command = ItemText(m_hWnd, IDC_ET_COMMAND);
-    m_edit.arguments = ItemText(m_hWnd, IDC_ET_ARGUMENTS);
-    m_edit.initialDir = ItemText(m_hWnd, IDC_ET_FOLDER);
+    m_edit.name = ItemText(IDC_ET_TITLE);
+    m_edit.command = ItemText(IDC_ET_COMMAND);
+    m_edit.arguments = ItemText(IDC_ET_ARGUMENTS);
+    m_edit.initialDir = ItemText(IDC_ET_FOLDER);
     m_edit.flags = IsItemChecked(IDC_ET_ADMIN) ? EXTTOOL_START_ADMIN : 0;
 }
 
@@ -310,7 +303,7 @@ void CExtToolsDialog::Run()
 
 void CExtToolsDialog::BrowseProgram()
 {
-    std::vector<std::wstring> names = {ResolveToolCommand(ItemText(m_hWnd, IDC_ET_COMMAND))};
+    std::vector<std::wstring> names = {ResolveToolCommand(ItemText(IDC_ET_COMMAND))};
     if (!ShowFileDialog(names, nullptr, false, IDS_ET_PROGRAM_FILTER, m_hWnd,
                         OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLESIZING | OFN_EXPLORER) ||
         names.empty())
@@ -322,7 +315,7 @@ void CExtToolsDialog::BrowseProgram()
 
 void CExtToolsDialog::GoProgram()
 {
-    const std::wstring path = ResolveToolCommand(ItemText(m_hWnd, IDC_ET_COMMAND));
+    const std::wstring path = ResolveToolCommand(ItemText(IDC_ET_COMMAND));
     if (!IsFile(path))
         return;
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -344,7 +337,7 @@ void CExtToolsDialog::InsertKeyNumber()
 
 void CExtToolsDialog::BrowseFolder()
 {
-    std::wstring start = ItemText(m_hWnd, IDC_ET_FOLDER);
+    std::wstring start = ItemText(IDC_ET_FOLDER);
     if (!IsFolder(start))
         start = Expanded(start);
     wchar_t path[MAX_PATH] = {};
@@ -357,7 +350,7 @@ void CExtToolsDialog::BrowseFolder()
 
 void CExtToolsDialog::GoFolder()
 {
-    std::wstring folder = ItemText(m_hWnd, IDC_ET_FOLDER);
+    std::wstring folder = ItemText(IDC_ET_FOLDER);
     if (!IsFolder(folder))
         folder = Expanded(folder);
     if (IsFolder(folder))

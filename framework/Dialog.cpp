@@ -233,6 +233,32 @@ int CDialog::GetItemText(int controlId, std::wstring& text) const
     return GetWindowString(item, text);
 }
 
+std::wstring CDialog::ItemText(int controlId) const
+{
+    std::wstring text;
+    GetItemText(controlId, text);
+    return text;
+}
+
+void CDialog::TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare, UINT flags,
+                        TPMPARAMS* exclude)
+{
+    if (m_menuOpen)
+        return;
+    LPCWSTR name = MAKEINTRESOURCEW(menuId);
+    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
+    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
+    if (!popup)
+        return;
+    if (prepare)
+        prepare(popup);
+    if (at.x == -1 && at.y == -1)
+        GetCursorPos(&at);
+    m_menuOpen = true;
+    TrackPopupMenuEx(popup, flags, at.x, at.y, m_hWnd, exclude);
+    m_menuOpen = false;
+}
+
 // ---- CModalDialog ----
 
 int CModalDialog::RunModal(HWND owner)
@@ -255,6 +281,21 @@ bool CModalDialog::EndModal(int result)
         EndDialog(m_hWnd, result);
     }
     return true;
+}
+
+bool CModalDialog::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDOK:
+        if (OnAccept())
+            EndModal(IDOK);
+        return true;
+    case IDCANCEL:
+        EndModal(IDCANCEL);
+        return true;
+    default:
+        return CDialog::OnCommand(id, code, control);
+    }
 }
 
 bool CModalDialog::PreTranslate(MSG* msg)
@@ -409,25 +450,6 @@ bool CBasePage::CountListRows(HWND list, int& selected, int& total)
     selected = list ? static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0)) : 0;
     total = list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
     return true;
-}
-
-void CBasePage::TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare, UINT flags,
-                          TPMPARAMS* exclude)
-{
-    if (m_menuOpen)
-        return;
-    LPCWSTR name = MAKEINTRESOURCEW(menuId);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    if (prepare)
-        prepare(popup);
-    if (at.x == -1 && at.y == -1)
-        GetCursorPos(&at);
-    m_menuOpen = true;
-    TrackPopupMenuEx(popup, flags, at.x, at.y, m_hWnd, exclude);
-    m_menuOpen = false;
 }
 
 void CBasePage::Observe(CDocument& doc)

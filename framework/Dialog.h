@@ -27,6 +27,8 @@ public:
     LRESULT DefaultProc() override;
 
     int GetItemText(int controlId, std::wstring& text) const;
+    // The control's text; empty without the control.
+    std::wstring ItemText(int controlId) const;
 
     // Small helpers over the dialog's controls.
     HWND Item(int controlId) const { return GetDlgItem(m_hWnd, controlId); }
@@ -69,9 +71,17 @@ protected:
     // WM_CONTEXTMENU of window (the dialog or one of its controls) at a screen point ((-1, -1):
     // from the keyboard); false leaves it to the default, which hands it to the parent.
     virtual bool OnContextMenu(HWND window, POINT at);
+    // Shows the first popup of a menu resource at a screen point ((-1, -1): the cursor) after
+    // prepare has set its items; its commands come back through OnCommand. Nothing while a
+    // menu of the dialog is already open.
+    void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
+                   UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
 
     // The smallest size the user may drag a resizable dialog to; {0, 0}: the system's.
     SIZE m_minTrackSize{};
+
+private:
+    bool m_menuOpen = false;
 };
 
 class CModalDialog : public CDialog
@@ -87,8 +97,15 @@ public:
 
     bool PreTranslate(MSG* msg) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // IDCANCEL ends the dialog with IDCANCEL, IDOK with IDOK when OnAccept allows it.
+    bool OnCommand(int id, int code, HWND control) override;
 
     int m_result = -1;
+
+protected:
+    // IDOK: the dialog takes its edits; true ends it. The base keeps the dialog open, so that
+    // one without edits (a progress, a notice) does not end on the Enter key.
+    virtual bool OnAccept() { return false; }
 };
 
 // Runs a dialog that was created modeless as modal until the result word is no longer -1 (the
@@ -139,11 +156,6 @@ public:
 protected:
     // Registers the page as an observer of doc (OnDocumentChanged) until the page is destroyed.
     void Observe(CDocument& doc);
-    // Shows the first popup of a menu resource at a screen point ((-1, -1): the cursor) after
-    // prepare has set its items; its commands come back through OnCommand. Nothing while a
-    // menu of the page is already open.
-    void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
-                   UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
     // m_rowList's context menu at the message's screen point ((-1, -1): from the keyboard).
     virtual void OnListMenu(POINT at);
     bool OnContextMenu(HWND window, POINT at) override;
@@ -158,7 +170,6 @@ protected:
     const CWnd* m_rowList = nullptr;
 
 private:
-    bool m_menuOpen = false;
     static void OnObservedChange(void* key, CDocument* doc, const uint32_t* bits);
     std::vector<CObserverToken> m_observers;
 };

@@ -327,13 +327,6 @@ void CKeyDialog::UpdateControlStates()
 bool CKeyDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDOK:
-        if (Apply())
-            EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case IDC_KEY_TYPE:
         if (code == CBN_SELCHANGE)
             ReadTypeSelection();

@@ -75,6 +75,7 @@ protected:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
+    bool OnAccept() override { return Apply(); }
     void ExchangeData(bool save);
     // False when the edit's text could not be read (the number is then unchanged).
     bool ExchangeNumber(bool save);

@@ -99,20 +99,19 @@ void CDestinationDialog::OnDestroy()
 bool CDestinationDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDOK:
-        if (m_modified)
-            Apply();
-        EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case IDC_DST_APPLY:
         Apply();
         return true;
     default:
         return CModalDialog::OnCommand(id, code, control);
     }
+}
+
+bool CDestinationDialog::OnAccept()
+{
+    if (m_modified)
+        Apply();
+    return true;
 }
 
 bool CDestinationDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
@@ -145,31 +144,12 @@ void CDestinationDialog::SetModified(bool modified)
     EnableItem(IDC_DST_APPLY, modified);
 }
 
-void CDestinationDialog::PopupMenu(int menuId)
-{
-    const wchar_t* name = MAKEINTRESOURCEW(menuId);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    POINT at;
-    GetCursorPos(&at);
-    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
-}
-
 void CDestinationDialog::InsertIntoEdit(int editId, const wchar_t* text)
 {
     HWND edit = Item(editId);
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
     SendMessageW(edit, EM_SETMODIFY, TRUE, 0);
     SetModified(true);
-}
-
-std::wstring CDestinationDialog::ItemText(int id) const
-{
-    std::wstring text;
-    GetWindowString(Item(id), text);
-    return text;
 }
 
 // ---- CCmdLineDialog ----

@@ -32,15 +32,16 @@ protected:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
+    // OK stores what was edited.
+    bool OnAccept() override;
     // The dialog's own controls, before the layout is captured.
     virtual void OnInitFields() = 0;
     void SetupToolbar(int toolbarId, const ToolButton* buttons, int count);
     void SetModified(bool modified);
-    // Pops up the first submenu of the menu at the cursor; its commands come to this dialog.
-    void PopupMenu(int menuId);
+    // The first submenu of the menu at the cursor; its commands come to this dialog.
+    void PopupMenu(int menuId) { TrackMenu(menuId, POINT{-1, -1}, {}, TPM_LEFTALIGN | TPM_RIGHTBUTTON); }
     // Replaces the selection of the edit, undoably, and marks it modified.
     void InsertIntoEdit(int editId, const wchar_t* text);
-    std::wstring ItemText(int id) const;
 
     IPageHost& m_host;
     AnchorLayout m_layout;

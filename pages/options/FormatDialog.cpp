@@ -23,13 +23,6 @@ constexpr int kStateChecked = 2;
 constexpr int kStateIndeterminate = 3;
 const wchar_t kAny[] = L"*";
 
-std::wstring ItemText(HWND dialog, int id)
-{
-    std::wstring text;
-    GetWindowString(GetDlgItem(dialog, id), text);
-    return text;
-}
-
 // The part of a string after its first line feed (the whole string without one).
 std::wstring LongPart(UINT id)
 {
@@ -253,7 +246,7 @@ void CFormatDialog::ReadControls()
                             {IDC_FORMAT_PARAMS, FDF_PARAMS, &m_params},
                             {IDC_FORMAT_COMMENT, FDF_COMMENT, &m_comment}};
     for (const Field& f : fields) {
-        const std::wstring text = ItemText(m_hWnd, f.id);
+        const std::wstring text = ItemText(f.id);
         if (text == kAny) {
             m_fields &= ~f.bit;
         } else {
@@ -270,7 +263,7 @@ void CFormatDialog::ReadRenderFields()
 {
     for (auto [id, bit, text] : {std::tuple{IDC_FORMAT_TEMPLATE, FDF_TEMPLATE, &m_templ},
                                  std::tuple{IDC_FORMAT_PARAMS, FDF_PARAMS, &m_params}}) {
-        const std::wstring value = ItemText(m_hWnd, id);
+        const std::wstring value = ItemText(id);
         if (value == kAny) {
             m_fields &= ~bit;
         } else {
@@ -553,13 +546,6 @@ void CFormatDialog::ToggleKeyFilterRow(int row)
 bool CFormatDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDOK:
-        if (Apply())
-            EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case IDC_FORMAT_APPLY:
         Apply();
         return true;
@@ -577,15 +563,9 @@ bool CFormatDialog::OnCommand(int id, int code, HWND control)
         if (code == STN_DBLCLK)
             RefreshPreview();
         return true;
-    case ID_PREVIEW_MENU: {
-        LPCWSTR name = MAKEINTRESOURCEW(IDM_FORMAT_EXAMPLE);
-        CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-        POINT at{};
-        GetCursorPos(&at);
-        if (HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr)
-            TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    case ID_PREVIEW_MENU:
+        TrackMenu(IDM_FORMAT_EXAMPLE, POINT{-1, -1});
         return true;
-    }
     case ID_LAST_KEY:
         RunLastKeyDialog(m_host, m_hWnd);
         RefreshPreview();
@@ -617,15 +597,9 @@ bool CFormatDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
                 ToggleKeyFilterRow(hit.iItem);
             return true;
         }
-        case NM_RCLICK: {
-            LPCWSTR name = MAKEINTRESOURCEW(IDM_FORMAT_KEY_FILTERS);
-            CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-            POINT at{};
-            GetCursorPos(&at);
-            if (HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr)
-                TrackPopupMenu(popup, TPM_LEFTBUTTON | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+        case NM_RCLICK:
+            TrackMenu(IDM_FORMAT_KEY_FILTERS, POINT{-1, -1}, {}, TPM_LEFTBUTTON | TPM_RIGHTBUTTON);
             return true;
-        }
         case LVN_KEYDOWN:
             if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey == VK_SPACE) {
                 std::vector<int> rows;

@@ -66,6 +66,7 @@ private:
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
+    bool OnAccept() override { return Apply(); }
     void LoadEdited();
     void FillControls();
     void ReadControls();

@@ -634,14 +634,6 @@ bool CKeyFiltersDialog::Apply()
 bool CKeyFiltersDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDOK:
-        if ((m_applyEnabled || m_edited) && !Apply())
-            return true;
-        EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case IDC_KF_APPLY:
         Apply();
         return true;
@@ -716,12 +708,11 @@ bool CKeyFiltersDialog::OnContextMenu(HWND window, POINT at)
     const bool filters = window == m_list.m_hWnd;
     if (!filters && window != m_types.m_hWnd)
         return true;
-    const int menuId = filters ? IDM_KEY_FILTERS : IDM_KEY_TYPES;
-    CMenu menu(LoadMenuW(FindResourceModule(MAKEINTRESOURCEW(menuId), RT_MENU), MAKEINTRESOURCEW(menuId)));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
+    if (!filters) {
+        TrackMenu(IDM_KEY_TYPES, at);
         return true;
-    if (filters) {
+    }
+    TrackMenu(IDM_KEY_FILTERS, at, [this](HMENU popup) {
         ReadSelection();
         const UINT grey = m_work.SelectedCount() == 0 ? MF_GRAYED : MF_ENABLED;
         EnableMenuItem(popup, ID_ITEM_DELETE, MF_BYCOMMAND | grey);
@@ -729,10 +720,7 @@ bool CKeyFiltersDialog::OnContextMenu(HWND window, POINT at)
         const DWORD hotkeys[] = {(static_cast<DWORD>(ID_ITEM_DELETE) << 16) | VK_DELETE,
                                  (static_cast<DWORD>(ID_ITEM_DUPLICATE) << 16) | kHotkeyCtrl | 'D'};
         SetMenuHotkeyTexts(popup, hotkeys, static_cast<int>(std::size(hotkeys)));
-    }
-    if (at.x == -1 && at.y == -1)
-        GetCursorPos(&at);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    });
     return true;
 }
 

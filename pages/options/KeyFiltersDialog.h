@@ -62,6 +62,8 @@ private:
     void OnSize(UINT type, int width, int height) override;
     bool OnContextMenu(HWND window, POINT at) override;
     void OnDestroy() override;
+    // OK stores the working copy when anything was changed or typed.
+    bool OnAccept() override { return !(m_applyEnabled || m_edited) || Apply(); }
     void SetUpFilterList();
     void SetUpTypesList();
     void RefreshList();

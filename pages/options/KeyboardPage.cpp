@@ -34,13 +34,6 @@ std::wstring ShortPart(UINT id)
     return feed == std::wstring::npos ? text : text.substr(0, feed);
 }
 
-std::wstring ItemText(HWND dialog, int id)
-{
-    std::wstring text;
-    GetWindowString(GetDlgItem(dialog, id), text);
-    return text;
-}
-
 HWND RootWindowAt(POINT screen)
 {
     HWND window = WindowFromPoint(screen);
@@ -209,7 +202,7 @@ void CKeyboardPage::UpdateFilterControls()
 
 void CKeyboardPage::StoreDelay(int editId)
 {
-    const std::optional<int64_t> value = ParseDelayField(ItemText(m_hWnd, editId));
+    const std::optional<int64_t> value = ParseDelayField(ItemText(editId));
     if (!value)
         return;
     const auto ms = static_cast<uint32_t>(*value);
@@ -230,7 +223,7 @@ void CKeyboardPage::StoreDelay(int editId)
 
 void CKeyboardPage::StoreFilterText(int editId)
 {
-    const std::wstring text = ItemText(m_hWnd, editId);
+    const std::wstring text = ItemText(editId);
     CTransferDoc& doc = m_host->GetTransferDoc();
     CDocUpdateScope scope(doc, ObserverKey());
     if (editId == IDC_KBD_CLASS)

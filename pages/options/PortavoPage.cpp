@@ -58,6 +58,17 @@ LRESULT CPtvPage::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
+void CPtvPage::StoreNumber(int editId, std::optional<int64_t> (*parse)(const std::wstring&),
+                           const std::function<void(CTransferDoc& doc, int64_t typed)>& store)
+{
+    const std::optional<int64_t> typed = parse(ItemText(editId));
+    if (!typed)
+        return;
+    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
+    CDocUpdateScope scope(doc, m_owner.ObserverKey());
+    store(doc, *typed);
+}
+
 void CPtvPage::MarkTyping()
 {
     CTransferDoc& doc = m_owner.Host().GetTransferDoc();
@@ -65,13 +76,6 @@ void CPtvPage::MarkTyping()
         return;
     CDocUpdateScope scope(doc, m_owner.ObserverKey());
     doc.SetUnsaved(true);
-}
-
-std::wstring CPtvPage::ItemText(int id) const
-{
-    std::wstring text;
-    GetWindowString(Item(id), text);
-    return text;
 }
 
 // ---- CPtvClientPage ----
@@ -121,27 +125,20 @@ void CPtvClientPage::StoreHost()
 
 void CPtvClientPage::StorePort()
 {
-    const std::optional<int64_t> typed = ParsePortField(ItemText(IDC_PTV_PORT));
-    if (!typed)
-        return;
-    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
-    std::wstring host;
-    int port = 0;
-    SplitAddressPort(doc.Portavo().address, host, port);
-    if (*typed == port)
-        return;
-    CDocUpdateScope scope(doc, m_owner.ObserverKey());
-    doc.SetPortavoClient(JoinAddress(host, static_cast<int>(*typed)), doc.Portavo().connectPeriod);
+    StoreNumber(IDC_PTV_PORT, ParsePortField, [](CTransferDoc& doc, int64_t typed) {
+        std::wstring host;
+        int port = 0;
+        SplitAddressPort(doc.Portavo().address, host, port);
+        if (typed != port)
+            doc.SetPortavoClient(JoinAddress(host, static_cast<int>(typed)), doc.Portavo().connectPeriod);
+    });
 }
 
 void CPtvClientPage::StorePeriod()
 {
-    const std::optional<int64_t> typed = ParseInt32Field(ItemText(IDC_PTV_PERIOD));
-    if (!typed)
-        return;
-    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
-    CDocUpdateScope scope(doc, m_owner.ObserverKey());
-    doc.SetPortavoClient(doc.Portavo().address, static_cast<int32_t>(*typed));
+    StoreNumber(IDC_PTV_PERIOD, ParseInt32Field, [](CTransferDoc& doc, int64_t typed) {
+        doc.SetPortavoClient(doc.Portavo().address, static_cast<int32_t>(typed));
+    });
 }
 
 bool CPtvClientPage::OnCommand(int id, int code, HWND control)
@@ -192,22 +189,16 @@ void CPtvServerPage::ExchangeData(bool save)
 
 void CPtvServerPage::StorePort()
 {
-    const std::optional<int64_t> typed = ParsePortField(ItemText(IDC_PTV_LOCAL_PORT));
-    if (!typed)
-        return;
-    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
-    CDocUpdateScope scope(doc, m_owner.ObserverKey());
-    doc.SetPortavoServer(static_cast<uint16_t>(*typed), doc.Portavo().maxConnections);
+    StoreNumber(IDC_PTV_LOCAL_PORT, ParsePortField, [](CTransferDoc& doc, int64_t typed) {
+        doc.SetPortavoServer(static_cast<uint16_t>(typed), doc.Portavo().maxConnections);
+    });
 }
 
 void CPtvServerPage::StoreMaxConnections()
 {
-    const std::optional<int64_t> typed = ParseInt32Field(ItemText(IDC_PTV_MAX_CONNECTIONS));
-    if (!typed)
-        return;
-    CTransferDoc& doc = m_owner.Host().GetTransferDoc();
-    CDocUpdateScope scope(doc, m_owner.ObserverKey());
-    doc.SetPortavoServer(doc.Portavo().port, static_cast<int32_t>(*typed));
+    StoreNumber(IDC_PTV_MAX_CONNECTIONS, ParseInt32Field, [](CTransferDoc& doc, int64_t typed) {
+        doc.SetPortavoServer(doc.Portavo().port, static_cast<int32_t>(typed));
+    });
 }
 
 void CPtvServerPage::RefreshConnections()

@@ -2,7 +2,10 @@
 // The bridge link page: client or server towards the bridge program, the NVT option, and the
 // settings of the chosen side on a sub-page; the server's sub-page lists the connected peers.
 #include <windows.h>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/Dialog.h"
@@ -10,6 +13,7 @@
 #include "pages/options/OptionTips.h"
 
 class CPortavoPage;
+class CTransferDoc;
 class IPageHost;
 
 // A sub-page: a control child of the bridge page on the window's colour.
@@ -27,7 +31,10 @@ protected:
     virtual void OnInitPage() = 0;
     // Marks the configuration unsaved while the user types.
     void MarkTyping();
-    std::wstring ItemText(int id) const;
+    // The number typed into an edit, read by parse, given to store inside an update scope of
+    // the page; nothing while the text is no valid number.
+    void StoreNumber(int editId, std::optional<int64_t> (*parse)(const std::wstring&),
+                     const std::function<void(CTransferDoc& doc, int64_t typed)>& store);
 
     CPortavoPage& m_owner;
     AnchorLayout m_layout;
