@@ -144,9 +144,6 @@ bool CConfigurationDialog::OnCommand(int id, int code, HWND control)
     case IDOK:
         OnOK();
         return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     default:
         return CModalDialog::OnCommand(id, code, control);
     }
@@ -278,19 +275,9 @@ void COpenConfigDialog::UpdateOk()
     EnableItem(IDOK, ListView_GetSelectedCount(Item(IDC_CONFIG_LIST)) == 1);
 }
 
-bool COpenConfigDialog::OnCommand(int id, int code, HWND control)
+bool COpenConfigDialog::OnAccept()
 {
-    switch (id) {
-    case IDOK:
-        if (ListView_GetSelectedCount(Item(IDC_CONFIG_LIST)) == 1)
-            EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
-    default:
-        return CModalDialog::OnCommand(id, code, control);
-    }
+    return ListView_GetSelectedCount(Item(IDC_CONFIG_LIST)) == 1;
 }
 
 std::vector<ColumnDesc> OpenConfigDefaultColumns()

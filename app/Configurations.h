@@ -83,7 +83,6 @@ class COpenConfigDialog : public CModalDialog
 public:
     // preselected: the list index to select, -1 the default configuration.
     COpenConfigDialog(CAppSettings& settings, int preselected);
-    bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -92,6 +91,7 @@ public:
 
 private:
     bool OnInitDialog() override;
+    bool OnAccept() override;
     void ApplyGrid();
     void UpdateOk();
     void StoreColumns();

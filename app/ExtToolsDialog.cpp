@@ -404,13 +404,6 @@ bool CExtToolsDialog::OnCommand(int id, int code, HWND control)
     case IDC_ET_APPLY:
         Apply();
         return true;
-    case IDOK:
-        if (!m_modified || Apply())
-            EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case ID_ET_RUN:
         Run();
         return true;

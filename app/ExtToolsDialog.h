@@ -32,6 +32,7 @@ public:
 
 private:
     bool OnInitDialog() override;
+    bool OnAccept() override { return !m_modified || Apply(); }
     void FillList();
     void Select(int index);
     void UpdateStates();

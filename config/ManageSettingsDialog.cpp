@@ -602,9 +602,6 @@ bool CManageSettingsDialog::OnCommand(int id, int code, HWND control)
     case IDOK:
         OnOK();
         return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     default:
         return CModalDialog::OnCommand(id, code, control);
     }

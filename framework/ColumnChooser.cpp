@@ -608,18 +608,11 @@ void CColumnListDialog::ResetToDefault()
 
 void CColumnListDialog::ShowContextMenu()
 {
-    GUITHREADINFO gui{sizeof(gui)};
-    if (GetGUIThreadInfo(0, &gui) && (gui.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE)))
+    if (InMenuMode())
         return;
-    LPCWSTR name = MAKEINTRESOURCEW(IDM_COLUMN_CHOOSER);
-    CMenu menu(LoadMenuW(FindResourceModule(name, RT_MENU), name));
-    HMENU popup = menu.Get() ? GetSubMenu(menu.Get(), 0) : nullptr;
-    if (!popup)
-        return;
-    EnableMenuItem(popup, ID_RESET_COLUMNS, MF_BYCOMMAND | (ParentHasDefaults() ? MF_ENABLED : MF_GRAYED));
-    POINT at{};
-    GetCursorPos(&at);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    TrackMenu(IDM_COLUMN_CHOOSER, POINT{-1, -1}, [this](HMENU popup) {
+        EnableMenuItem(popup, ID_RESET_COLUMNS, MF_BYCOMMAND | (ParentHasDefaults() ? MF_ENABLED : MF_GRAYED));
+    });
 }
 
 void CColumnListDialog::OnOwnTableNotify(NMHDR* nmh, LRESULT* result)
@@ -706,17 +699,16 @@ bool CColumnListDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     return CModalDialog::OnNotify(id, nmh, result);
 }
 
+bool CColumnListDialog::OnAccept()
+{
+    if (m_modified)
+        ApplyChanges();
+    return true;
+}
+
 bool CColumnListDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDOK:
-        if (m_modified)
-            ApplyChanges();
-        EndModal(IDOK);
-        return true;
-    case IDCANCEL:
-        EndModal(IDCANCEL);
-        return true;
     case IDC_COLUMN_APPLY:
         ApplyChanges();
         return true;

@@ -88,6 +88,7 @@ private:
     void ToggleSelectedVisible();
     bool OnCheckClick(const NMITEMACTIVATE* click);
     void ShowContextMenu();
+    bool OnAccept() override;
     bool ParentHasDefaults() const;
     void ResetToDefault();
     void OnOwnTableNotify(NMHDR* nmh, LRESULT* result);

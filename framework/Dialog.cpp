@@ -438,7 +438,7 @@ bool CBasePage::OnContextMenu(HWND window, POINT at)
     return true;
 }
 
-bool CBasePage::InMenuMode()
+bool CDialog::InMenuMode()
 {
     GUITHREADINFO gui{sizeof gui};
     return GetGUIThreadInfo(GetCurrentThreadId(), &gui) &&

@@ -76,6 +76,8 @@ protected:
     // menu of the dialog is already open.
     void TrackMenu(int menuId, POINT at, const std::function<void(HMENU)>& prepare = {},
                    UINT flags = TPM_LEFTBUTTON, TPMPARAMS* exclude = nullptr);
+    // A menu of this thread is open (a context menu must not open over it).
+    static bool InMenuMode();
 
     // The smallest size the user may drag a resizable dialog to; {0, 0}: the system's.
     SIZE m_minTrackSize{};
@@ -161,8 +163,6 @@ protected:
     bool OnContextMenu(HWND window, POINT at) override;
     // CountRows of a list view: its selected items and all its items (none without a list).
     static bool CountListRows(HWND list, int& selected, int& total);
-    // A menu of this thread is open (a context menu must not open over it).
-    static bool InMenuMode();
 
     IPageHost* m_host;
     // The page's list of rows, when it has one: the status bar counts it and its context menu
