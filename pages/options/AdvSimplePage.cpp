@@ -60,8 +60,6 @@ bool AutorunPresent()
 
 CAdvSimplePage::CAdvSimplePage(IPageHost& host) : CAdvPage(IDD_ADV_SIMPLE, &host) {}
 
-CAdvSimplePage::~CAdvSimplePage() = default;
-
 std::vector<HWND> CAdvSimplePage::TipWindows() const
 {
     std::vector<HWND> windows;

@@ -11,7 +11,6 @@ class CAdvSimplePage : public CAdvPage
 {
 public:
     explicit CAdvSimplePage(IPageHost& host);
-    ~CAdvSimplePage() override;
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;

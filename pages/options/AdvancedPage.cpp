@@ -9,8 +9,6 @@
 
 CAdvancedPage::CAdvancedPage(IPageHost& host) : CBasePage(IDD_ADVANCED_PAGE, &host) {}
 
-CAdvancedPage::~CAdvancedPage() = default;
-
 std::unique_ptr<CBasePage> CreateAdvancedPage(IPageHost& host)
 {
     return std::make_unique<CAdvancedPage>(host);

@@ -13,7 +13,6 @@ class CAdvancedPage : public CBasePage
 {
 public:
     explicit CAdvancedPage(IPageHost& host);
-    ~CAdvancedPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;

@@ -108,8 +108,6 @@ CEventLogPage::CEventLogPage(IPageHost& host) : CBasePage(IDD_EVENTLOG_PAGE, &ho
     m_rowList = &m_list;
 }
 
-CEventLogPage::~CEventLogPage() = default;
-
 std::unique_ptr<CBasePage> CreateEventLogPage(IPageHost& host)
 {
     return std::make_unique<CEventLogPage>(host);

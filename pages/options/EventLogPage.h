@@ -45,7 +45,6 @@ class CEventLogPage : public CBasePage
 {
 public:
     explicit CEventLogPage(IPageHost& host);
-    ~CEventLogPage() override;
 
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;

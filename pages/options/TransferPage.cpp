@@ -108,8 +108,6 @@ bool DestinationShowsWhere(int destType)
 
 CTransferPage::CTransferPage(IPageHost& host) : CBasePage(IDD_TRANSFER_PAGE, &host) {}
 
-CTransferPage::~CTransferPage() = default;
-
 CAppSettings& CTransferPage::Settings() const
 {
     return m_host->GetSettings();

@@ -28,7 +28,6 @@ class CTransferPage : public CBasePage
 {
 public:
     explicit CTransferPage(IPageHost& host);
-    ~CTransferPage() override;
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;

@@ -51,6 +51,26 @@ void EnableWithLabel(HWND control, bool enable, bool withLabel)
         EnableWindow(label, enable);
 }
 
+// A check of the slot list's menu: flips its bit of a settings word, sender named.
+void FlipSetting(CAppSettings& settings, const void* sender, uint32_t (CAppSettings::*get)() const,
+                 void (CAppSettings::*set)(uint32_t), uint32_t bit)
+{
+    CDocUpdateScope scope(settings, sender);
+    (settings.*set)((settings.*get)() ^ bit);
+}
+
+// The file chosen in the slot list's open or save dialog; false when it was cancelled or
+// another filter than the CSV one was chosen.
+bool ChooseCsvFile(HWND owner, bool save, UINT filterId, DWORD flags, std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    int filter = 1;
+    if (!ShowFileDialog(names, &filter, save, filterId, owner, flags) || names.empty() || filter != 1)
+        return false;
+    path = names.front();
+    return true;
+}
+
 }  // namespace
 
 CMifareCPage::CMifareCPage(IPageHost& host, bool plus)
@@ -328,13 +348,11 @@ bool CMifareCPage::OnCommand(int id, int code, HWND control)
     case ID_MFKEYS_CHANGE:
         EditSelectedKeys();
         return true;
-    case ID_MFKEYS_SHOW: {
-        CAppSettings& settings = m_host->GetSettings();
-        CDocUpdateScope scope(settings, ObserverKey());
-        settings.SetReadKeysViewFlags(settings.GetReadKeysViewFlags() ^ kShowKeysFlag);
+    case ID_MFKEYS_SHOW:
+        FlipSetting(m_host->GetSettings(), ObserverKey(), &CAppSettings::GetReadKeysViewFlags,
+                    &CAppSettings::SetReadKeysViewFlags, kShowKeysFlag);
         RefreshListData();
         return true;
-    }
     case ID_MFKEYS_WRITE_ALL:
         m_host->WriteKeysToReader(m_plus, 0xFFFFFFFF, (ConfirmFlags() & CONFIRM_WRITE_KEYS) != 0);
         return true;
@@ -361,12 +379,10 @@ bool CMifareCPage::OnCommand(int id, int code, HWND control)
     case ID_MFKEYS_EXPORT_CSV:
         ChooseExportFile();
         return true;
-    case ID_MFKEYS_NO_SAVE: {
-        CAppSettings& settings = m_host->GetSettings();
-        CDocUpdateScope scope(settings, ObserverKey());
-        settings.SetHistoryFlags(settings.GetHistoryFlags() ^ SAVED_MIFARE_KEYS);
+    case ID_MFKEYS_NO_SAVE:
+        FlipSetting(m_host->GetSettings(), ObserverKey(), &CAppSettings::GetHistoryFlags,
+                    &CAppSettings::SetHistoryFlags, SAVED_MIFARE_KEYS);
         return true;
-    }
     case ID_MFKEYS_DELETE:
         DeleteSelectedKeys(false);
         return true;
@@ -540,24 +556,18 @@ bool CMifareCPage::ImportKeys(const std::wstring& path, bool replace)
 
 void CMifareCPage::ChooseImportFile()
 {
-    std::vector<std::wstring> names;
-    int filter = 1;
-    if (!ShowFileDialog(names, &filter, false, IDS_MFKEYS_IMPORT_FILTER, m_hWnd,
-                        OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING) ||
-        names.empty() || filter != 1)
-        return;
-    ImportKeys(names.front(), GetKeyState(VK_SHIFT) >= 0);
+    std::wstring path;
+    if (ChooseCsvFile(m_hWnd, false, IDS_MFKEYS_IMPORT_FILTER,
+                      OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING, path))
+        ImportKeys(path, GetKeyState(VK_SHIFT) >= 0);
 }
 
 void CMifareCPage::ChooseExportFile()
 {
-    std::vector<std::wstring> names;
-    int filter = 1;
-    if (!ShowFileDialog(names, &filter, true, IDS_MFKEYS_EXPORT_FILTER, m_hWnd,
-                        OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_LONGNAMES | OFN_ENABLESIZING) ||
-        names.empty() || filter != 1)
+    std::wstring path;
+    if (!ChooseCsvFile(m_hWnd, true, IDS_MFKEYS_EXPORT_FILTER,
+                       OFN_OVERWRITEPROMPT | OFN_EXPLORER | OFN_LONGNAMES | OFN_ENABLESIZING, path))
         return;
-    std::wstring path = names.front();
     if (*FindExtension(path.c_str()) == L'\0')
         path += L".csv";
     ExportKeys(path);
