@@ -18,14 +18,6 @@ namespace {
 
 constexpr int kTipWidth = 400;
 
-void EnableWithLabel(HWND page, int id, bool enable, bool withLabel)
-{
-    HWND control = GetDlgItem(page, id);
-    EnableWindow(control, enable);
-    if (HWND label = withLabel ? GetWindow(control, GW_HWNDPREV) : nullptr)
-        EnableWindow(label, enable);
-}
-
 void ShowWithLabel(HWND page, int id, bool show)
 {
     HWND control = GetDlgItem(page, id);

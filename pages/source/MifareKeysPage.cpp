@@ -44,13 +44,6 @@ void SetKeyEditMask(CMaskedEdit& edit, bool plus, wchar_t prompt)
     edit.SetMask(std::wstring(width, L'A'), std::wstring(width, L'_'), prompt, kHexDigits);
 }
 
-void EnableWithLabel(HWND control, bool enable, bool withLabel)
-{
-    EnableWindow(control, enable);
-    if (HWND label = withLabel ? GetWindow(control, GW_HWNDPREV) : nullptr)
-        EnableWindow(label, enable);
-}
-
 // A check of the slot list's menu: flips its bit of a settings word, sender named.
 void FlipSetting(CAppSettings& settings, const void* sender, uint32_t (CAppSettings::*get)() const,
                  void (CAppSettings::*set)(uint32_t), uint32_t bit)
@@ -279,7 +272,7 @@ void CMifareCPage::UpdateControlStates()
                     {IDC_MF_KEY_MEMORY, false}, {IDC_MF_KEY_EDIT, false}, {IDC_MF_SLOT_LIST, false},
                     {IDC_MF_SECTOR, true},      {IDC_MF_BLOCK, true}};
     for (const auto& c : controls)
-        EnableWithLabel(Item(c.id), on, c.label);
+        EnableWithLabel(m_hWnd, c.id, on, c.label);
 }
 
 void CMifareCPage::ReadKeyEdit(bool onlyWhenModified)

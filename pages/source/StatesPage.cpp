@@ -21,3 +21,11 @@ void CStatesPage::MarkStatesStale()
     m_statesStale = true;
     m_host->MarkDirty(HostUpdate::PageIdle);
 }
+
+void EnableWithLabel(HWND page, int id, bool enable, bool withLabel)
+{
+    HWND control = GetDlgItem(page, id);
+    EnableWindow(control, enable);
+    if (HWND label = withLabel ? GetWindow(control, GW_HWNDPREV) : nullptr)
+        EnableWindow(label, enable);
+}

@@ -25,3 +25,6 @@ protected:
 private:
     bool m_statesStale = false;
 };
+
+// Enables or disables a control of the page and, withLabel, the label before it.
+void EnableWithLabel(HWND page, int id, bool enable, bool withLabel);
