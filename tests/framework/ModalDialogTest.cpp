@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <memory>
 #include <stdexcept>
+#include "framework/Holders.h"
 #include "resources/ids_commands.h"
 #include "tests/framework/FrameworkTestSupport.h"
 
@@ -474,6 +476,25 @@ TEST_F(ModalLoop, PageMessagesReachTheirHooks)
     page.hooks.clear();
     page.Destroy();
     EXPECT_EQ(std::vector<std::wstring>{L"destroy with controls"}, page.hooks);
+}
+
+TEST_F(ModalLoop, AHeldPageLetGoOfReachesItsDestroyHookWithItsControls)
+{
+    // What the page's hooks saw, read as its own destructor runs.
+    struct CReportingPage : CHookPage
+    {
+        std::vector<std::wstring>* seen = nullptr;
+        ~CReportingPage() override { *seen = hooks; }
+    };
+    std::vector<std::wstring> seen;
+    std::unique_ptr<CReportingPage, DestroyWindowFirst> page(new CReportingPage);
+    page->seen = &seen;
+    ASSERT_TRUE(page->CreateDialogWindow(owner.m_hWnd));
+    const HWND window = page->m_hWnd;
+    page->hooks.clear();
+    page.reset();
+    EXPECT_EQ(std::vector<std::wstring>{L"destroy with controls"}, seen);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(ModalLoop, PagePreTranslationAsksTheMainWindowFirst)
