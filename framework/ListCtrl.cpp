@@ -139,12 +139,16 @@ bool CListCtrl::OnListNotify(NMHDR* nmh, LRESULT*)
 bool CListCtrl::OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result)
 {
     const bool ctrl = IsKeyDown(VK_CONTROL), shift = IsKeyDown(VK_SHIFT), alt = IsKeyDown(VK_MENU);
-    if (key->wVKey == 'A' && ctrl && !shift && !alt)
+    const unsigned modifiers = (ctrl ? LIST_KEY_CTRL : 0) | (shift ? LIST_KEY_SHIFT : 0) | (alt ? LIST_KEY_ALT : 0);
+    if (events.keyDown && events.keyDown(key->wVKey, modifiers)) {
+        // the owner's
+    } else if (key->wVKey == 'A' && ctrl && !shift && !alt) {
         SetAllRowsState(m_hWnd, LVIS_SELECTED, LVIS_SELECTED);
-    else if (key->wVKey == VK_MULTIPLY && !ctrl && !shift && !alt)
+    } else if (key->wVKey == VK_MULTIPLY && !ctrl && !shift && !alt) {
         InvertSelection();
-    else
+    } else {
         return false;
+    }
     if (result)
         *result = 1;
     return true;

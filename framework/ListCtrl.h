@@ -112,9 +112,17 @@ private:
     CRowCache<Item> m_cache;
 };
 
+// The modifier keys held with a key of ListEvents::keyDown.
+constexpr unsigned LIST_KEY_CTRL = 0x1;
+constexpr unsigned LIST_KEY_SHIFT = 0x2;
+constexpr unsigned LIST_KEY_ALT = 0x4;
+
 // What the owner of a list decides; the list answers the rest of its notifications itself.
 struct ListEvents
 {
+    // A key pressed in the list with the modifiers held (LIST_KEY_*); true when the owner took
+    // it. The list's own keys (Ctrl+A, the keypad's *) come after it.
+    std::function<bool(WORD key, unsigned modifiers)> keyDown;
     // Rows from..to (one row: from == to; -1: all) were selected or deselected.
     std::function<void(int from, int to, bool selected)> selectionChanged;
     // A double click: the row under the mouse (-1: none) and the point, client coordinates.
@@ -132,7 +140,8 @@ public:
     void SetData(IVirtualListViewData* data) { m_data = data; }
     IVirtualListViewData* GetData() const { return m_data; }
 
-    // Ctrl+A selects every row, the keypad's * inverts the selection; true when handled.
+    // The owner's keyDown first; then Ctrl+A selects every row, the keypad's * inverts the
+    // selection; true when handled.
     bool OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result);
     void InvertSelection();
     // Clears selection and focus; a row other than -1 becomes the selected and focused one and,

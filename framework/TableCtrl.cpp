@@ -405,7 +405,8 @@ LRESULT CTableCtrl::AnswerByEvents(NMHDR* hdr, HWND parent, bool& answered) cons
 {
     const TableEvents& e = tableEvents;
     answered = (hdr->code == TN_SORTREQUEST && e.sortRequest) || (hdr->code == TN_COLUMNSCHANGED && e.columnsChanged) ||
-               (hdr->code == TN_DEFAULTCOLUMNS && e.defaultColumns) || (hdr->code == TN_HEADERMENU && e.headerMenu);
+               (hdr->code == TN_DEFAULTCOLUMNS && e.defaultColumns) || (hdr->code == TN_HEADERMENU && e.headerMenu) ||
+               ((hdr->code == TN_DRAGBEGIN || hdr->code == TN_DRAGMOVE) && e.dragBegin) || (hdr->code == TN_DRAGEND && e.drop);
     // The parent's WM_NOTIFY reaches no handler while the parent fills its controls: nor do these.
     if (!answered || (parent && parent == UpdatingWindow))
         return 0;
@@ -420,6 +421,18 @@ LRESULT CTableCtrl::AnswerByEvents(NMHDR* hdr, HWND parent, bool& answered) cons
     case TN_DEFAULTCOLUMNS: {
         const auto* set = reinterpret_cast<TableColumnSet*>(hdr);
         return e.defaultColumns(set->columns, set->flag) ? 1 : 0;
+    }
+    case TN_DRAGBEGIN:
+        return e.dragBegin() ? 1 : 0;
+    case TN_DRAGMOVE:
+        return e.dropOnRows ? 1 : 0;
+    case TN_DRAGEND: {
+        const auto* drag = reinterpret_cast<TableDragInfo*>(hdr);
+        if (drag->flag || drag->row == -1)
+            return 0;
+        const int count = GetItemCount();
+        e.drop(drag->row == kRowAfterLast ? count : std::min(drag->row + (drag->after ? 1 : 0), count));
+        return 0;
     }
     default:
         e.headerMenu(reinterpret_cast<TableMenuInfo*>(hdr)->menu);

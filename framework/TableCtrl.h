@@ -142,6 +142,13 @@ struct TableEvents
     // NM_CUSTOMDRAW after the table's own shading and selection colours, at the item stage and
     // (when the item stage asked for it) the sub-item stage; result holds the answer so far.
     std::function<void(NMLVCUSTOMDRAW* draw, LRESULT* result)> drawItem;
+    // Row dragging. TN_DRAGBEGIN: whether the selected rows may be dragged; TN_DRAGMOVE then
+    // answers dropOnRows (a mark may frame a row, else it stays between rows). TN_DRAGEND of a
+    // drag that was not cancelled and has a target: the index the dragged rows go before (the
+    // row count: after the last row).
+    std::function<bool()> dragBegin;
+    bool dropOnRows = false;
+    std::function<void(int before)> drop;
 };
 
 // Which parts of the settings' look ApplyLook applies.

@@ -132,6 +132,15 @@ bool CFormatDialog::OnInitDialog()
 
     m_list.Attach(Item(IDC_FORMAT_KEY_FILTERS));
     m_list.SetData(&m_rows);
+    m_list.events.keyDown = [this](WORD key, unsigned) {
+        if (key != VK_SPACE)
+            return false;
+        std::vector<int> rows;
+        m_list.GetSelectedItems(rows);
+        for (int row : rows)
+            ToggleKeyFilterRow(row);
+        return true;
+    };
     LPCWSTR checks = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
     m_images.Attach(ImageList_LoadImageW(FindResourceModule(checks, RT_BITMAP), checks, 16, 1, RGB(255, 0, 255),
                                          IMAGE_BITMAP, LR_CREATEDIBSECTION));
@@ -600,16 +609,6 @@ bool CFormatDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         case NM_RCLICK:
             TrackMenu(IDM_FORMAT_KEY_FILTERS, POINT{-1, -1}, {}, TPM_LEFTBUTTON | TPM_RIGHTBUTTON);
             return true;
-        case LVN_KEYDOWN:
-            if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey == VK_SPACE) {
-                std::vector<int> rows;
-                m_list.GetSelectedItems(rows);
-                for (int row : rows)
-                    ToggleKeyFilterRow(row);
-                *result = 1;
-                return true;
-            }
-            break;
         default:
             break;
         }

@@ -26,11 +26,6 @@ constexpr int kImageChosen = 4;
 constexpr COLORREF kImageMask = RGB(255, 0, 255);
 constexpr int kToolbarRoom = 40;  // pixels below the list for the toolbar
 
-bool KeyDown(int key)
-{
-    return (GetKeyState(key) & 0x8000) != 0;
-}
-
 HMENU LoadPopup(CMenu& holder, int menuId)
 {
     LPCWSTR name = MAKEINTRESOURCEW(menuId);
@@ -267,7 +262,10 @@ bool CFormatsPage::OnInitDialog()
         SortBy(key);
         return true;
     };
+    m_table.events.keyDown = [this](WORD key, unsigned modifiers) { return OnListKey(key, modifiers); };
     m_table.tableEvents.columnsChanged = [this](int what, int) { OnColumnsChanged(what); };
+    m_table.tableEvents.dragBegin = [] { return true; };
+    m_table.tableEvents.drop = [this](int before) { DropRows(before); };
     m_table.tableEvents.defaultColumns = [](std::vector<ColumnDesc>* columns, bool) {
         if (columns) {
             *columns = GetDefaultColumns(COLS_FORMATS);
@@ -1036,10 +1034,10 @@ void CFormatsPage::OnListClick(const NMITEMACTIVATE* hit)
         ToggleVisible({hit->iItem});
 }
 
-bool CFormatsPage::OnListKey(const NMLVKEYDOWN* key)
+bool CFormatsPage::OnListKey(WORD key, unsigned modifiers)
 {
-    const bool ctrl = KeyDown(VK_CONTROL), shift = KeyDown(VK_SHIFT), alt = KeyDown(VK_MENU);
-    switch (key->wVKey) {
+    const bool ctrl = modifiers & LIST_KEY_CTRL, shift = modifiers & LIST_KEY_SHIFT, alt = modifiers & LIST_KEY_ALT;
+    switch (key) {
     case VK_SPACE:
         ActOnSpace();
         return true;
@@ -1080,30 +1078,9 @@ bool CFormatsPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id == IDC_FORMATS_LIST && nmh->hwndFrom == m_table.m_hWnd) {
         switch (nmh->code) {
-        case LVN_KEYDOWN:
-            if (OnListKey(reinterpret_cast<NMLVKEYDOWN*>(nmh))) {
-                *result = 1;
-                return true;
-            }
-            break;
         case NM_CLICK:
             OnListClick(reinterpret_cast<NMITEMACTIVATE*>(nmh));
             return true;
-        case TN_DRAGBEGIN:
-            *result = 1;
-            return true;
-        case TN_DRAGMOVE:
-            *result = 0;
-            return true;
-        case TN_DRAGEND: {
-            const auto* drag = reinterpret_cast<TableDragInfo*>(nmh);
-            if (!drag->flag && drag->row != -1) {
-                const int count = m_data.GetItemCount();
-                const int drop = drag->row == kRowAfterLast ? count : drag->row + (drag->after ? 1 : 0);
-                DropRows(std::min(drop, count));
-            }
-            return true;
-        }
         default:
             break;
         }

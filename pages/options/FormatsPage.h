@@ -141,7 +141,7 @@ private:
     void ShowTabMenu();
     void ShowDropDown(int command);
     void OnListClick(const NMITEMACTIVATE* hit);
-    bool OnListKey(const NMLVKEYDOWN* key);
+    bool OnListKey(WORD key, unsigned modifiers);
     void OnSelectionChange(int from, int to, bool selected);
 
     CAppSettings& Settings();

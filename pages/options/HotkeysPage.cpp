@@ -253,6 +253,12 @@ bool CHotkeysPage::OnInitDialog()
     m_list.SetSettings(&m_host->GetTableSettings());
     m_list.SetData(m_data.get());
     m_list.events.activate = [this](int, POINT) { FocusCapture(); };
+    m_list.events.keyDown = [this](WORD key, unsigned modifiers) {
+        if (!m_data || key != VK_DELETE || (modifiers & (LIST_KEY_CTRL | LIST_KEY_ALT)))
+            return false;
+        Remove();
+        return true;
+    };
     m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT* result) { DrawGroupRow(draw, result); };
     m_list.tableEvents.columnsChanged = [this](int, int) { *Settings().EditColumns(COLS_HOTKEYS) = m_list.GetColumns(); };
     AnswerTableDefaults(m_list, COLS_HOTKEYS);
@@ -656,14 +662,6 @@ bool CHotkeysPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     case NM_RETURN:
         FocusCapture();
         return true;
-    case LVN_KEYDOWN: {
-        const auto* key = reinterpret_cast<NMLVKEYDOWN*>(nmh);
-        if (key->wVKey == VK_DELETE && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
-            Remove();
-            return true;
-        }
-        return CBasePage::OnNotify(id, nmh, result);
-    }
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }

@@ -215,6 +215,20 @@ void CKeyFiltersDialog::SetUpFilterList()
     m_list.SetData(&m_listData);
     m_list.tableEvents.sortRequest = [this](int key) { return SortBy(key); };
     m_list.tableEvents.columnsChanged = [this](int, int) { StoreColumns(); };
+    m_list.events.keyDown = [this](WORD key, unsigned modifiers) { return OnFilterListKey(key, modifiers); };
+    m_list.tableEvents.dragBegin = [this] {
+        ReadSelection();
+        return m_work.SelectedCount() > 0 && WriteProperties();
+    };
+    m_list.tableEvents.dropOnRows = true;
+    m_list.tableEvents.drop = [this](int before) {
+        ReadSelection();
+        if (m_work.Drop(before)) {
+            RefreshList();
+            PushSelection();
+            EnableApply();
+        }
+    };
     AnswerTableDefaults(m_list, COLS_KEYFILTERS);
 }
 
@@ -226,6 +240,15 @@ void CKeyFiltersDialog::SetUpTypesList()
     SendMessageW(list, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(m_typeImages.Get()));
     SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
     m_types.SetData(&m_typesData);
+    m_types.events.keyDown = [this](WORD key, unsigned) {
+        if (key != VK_SPACE)
+            return false;
+        std::vector<int> rows;
+        m_types.GetSelectedItems(rows);
+        for (int row : rows)
+            ChangeTypeBit(m_typesData.KeyTypeOfRow(row));
+        return true;
+    };
     LVCOLUMNW column{};
     column.mask = LVCF_WIDTH;
     column.cx = kTypesColumnWidth;
@@ -726,7 +749,7 @@ bool CKeyFiltersDialog::OnContextMenu(HWND window, POINT at)
 
 bool CKeyFiltersDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
-    if (nmh->hwndFrom == m_list.m_hWnd && m_list.m_hWnd && OnFilterListNotify(nmh, result))
+    if (nmh->hwndFrom == m_list.m_hWnd && m_list.m_hWnd && OnFilterListNotify(nmh))
         return true;
     if (nmh->hwndFrom == m_types.m_hWnd && m_types.m_hWnd && OnTypesListNotify(nmh, result))
         return true;
@@ -745,7 +768,22 @@ bool CKeyFiltersDialog::SortBy(int key)
     return true;
 }
 
-bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
+bool CKeyFiltersDialog::OnFilterListKey(WORD key, unsigned modifiers)
+{
+    const bool ctrl = modifiers & LIST_KEY_CTRL, shift = modifiers & LIST_KEY_SHIFT, alt = modifiers & LIST_KEY_ALT;
+    if (key == VK_SPACE)
+        ToggleVisible();
+    else if (key == VK_DELETE && !ctrl && !alt)
+        DoDelete(!shift);
+    else if (key == 'D' && ctrl && !shift && !alt)
+        DoDuplicate();
+    else if (key != VK_INSERT || modifiers)
+        return false;
+    // a plain Insert is swallowed
+    return true;
+}
+
+bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh)
 {
     switch (nmh->code) {
     case LVN_ITEMCHANGED:
@@ -756,23 +794,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         m_pending = true;
         UpdateButtons();
         return false;
-    case LVN_KEYDOWN: {
-        const WORD key = reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey;
-        const bool ctrl = KeyDown(VK_CONTROL), shift = KeyDown(VK_SHIFT), alt = KeyDown(VK_MENU);
-        if (key == VK_SPACE) {
-            ToggleVisible();
-        } else if (key == VK_DELETE && !ctrl && !alt) {
-            DoDelete(!shift);
-        } else if (key == 'D' && ctrl && !shift && !alt) {
-            DoDuplicate();
-        } else if (key == VK_INSERT && !ctrl && !shift && !alt) {
-            // swallowed
-        } else {
-            return false;
-        }
-        *result = 1;
-        return true;
-    }
     case NM_CLICK: {
         const int row = m_list.StateIconRow(*reinterpret_cast<NMITEMACTIVATE*>(nmh));
         if (row < 0 || row >= static_cast<int>(m_work.filters.size()))
@@ -785,28 +806,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
         m_pending = true;
         return true;
     }
-    case TN_DRAGBEGIN:
-        ReadSelection();
-        *result = m_work.SelectedCount() > 0 && WriteProperties() ? 1 : 0;
-        return true;
-    case TN_DRAGMOVE:
-        *result = 1;
-        return true;
-    case TN_DRAGEND: {
-        const auto* drag = reinterpret_cast<TableDragInfo*>(nmh);
-        if (!drag->flag && drag->row != -1) {
-            int row = drag->row == kRowAfterLast ? static_cast<int>(m_work.filters.size()) : drag->row;
-            if (drag->after && drag->row != kRowAfterLast)
-                ++row;
-            ReadSelection();
-            if (m_work.Drop(row)) {
-                RefreshList();
-                PushSelection();
-                EnableApply();
-            }
-        }
-        return true;
-    }
     default:
         return false;
     }
@@ -815,14 +814,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh, LRESULT* result)
 bool CKeyFiltersDialog::OnTypesListNotify(NMHDR* nmh, LRESULT* result)
 {
     switch (nmh->code) {
-    case LVN_KEYDOWN:
-        if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey != VK_SPACE)
-            return false;
-        for (int row = -1; (row = static_cast<int>(SendMessageW(m_types.m_hWnd, LVM_GETNEXTITEM,
-                                                                 static_cast<WPARAM>(row), LVNI_SELECTED))) != -1;)
-            ChangeTypeBit(m_typesData.KeyTypeOfRow(row));
-        *result = 1;
-        return true;
     case NM_CLICK: {
         const int row = m_types.StateIconRow(*reinterpret_cast<NMITEMACTIVATE*>(nmh));
         if (row < 0)

@@ -78,7 +78,8 @@ private:
     void ToggleVisible();
     void EnableApply(bool on = true);
     void UpdateButtons();
-    bool OnFilterListNotify(NMHDR* nmh, LRESULT* result);
+    bool OnFilterListKey(WORD key, unsigned modifiers);
+    bool OnFilterListNotify(NMHDR* nmh);
     bool OnTypesListNotify(NMHDR* nmh, LRESULT* result);
     void DoAdd();
     void DoDuplicate();

@@ -199,6 +199,17 @@ bool CSoundPage::OnInitDialog()
     m_list.SetSettings(&m_host->GetTableSettings());
     m_list.SetData(m_data.get());
     m_list.events.activate = [this](int row, POINT) { OnActivate(row); };
+    m_list.events.keyDown = [this](WORD key, unsigned modifiers) {
+        if (!m_data || (modifiers & (LIST_KEY_CTRL | LIST_KEY_ALT)))
+            return false;
+        if (key == VK_DELETE)
+            ClearSelected();
+        else if (key == VK_INSERT && !(modifiers & LIST_KEY_SHIFT))
+            Browse(FirstSelected());
+        else
+            return false;
+        return true;
+    };
     m_list.tableEvents.columnsChanged = [this](int, int) { *Settings().EditColumns(COLS_SOUNDS) = m_list.GetColumns(); };
     AnswerTableDefaults(m_list, COLS_SOUNDS);
     ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
@@ -499,19 +510,6 @@ bool CSoundPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
             change->iItem != m_row)
             OnCellClick(change->iItem, m_column, false);
         return true;
-    }
-    case LVN_KEYDOWN: {
-        const auto* key = reinterpret_cast<NMLVKEYDOWN*>(nmh);
-        const bool ctrlOrAlt = GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
-        if (key->wVKey == VK_DELETE && !ctrlOrAlt) {
-            ClearSelected();
-            return true;
-        }
-        if (key->wVKey == VK_INSERT && !ctrlOrAlt && GetKeyState(VK_SHIFT) >= 0) {
-            Browse(FirstSelected());
-            return true;
-        }
-        return CBasePage::OnNotify(id, nmh, result);
     }
     default:
         return CBasePage::OnNotify(id, nmh, result);

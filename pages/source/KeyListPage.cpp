@@ -98,7 +98,10 @@ bool CKeyListPage::OnInitDialog()
         SortBy(key);
         return true;
     };
+    m_list.events.keyDown = [this](WORD key, unsigned modifiers) { return OnListKey(key, modifiers); };
     m_list.tableEvents.columnsChanged = [this](int what, int) { OnColumnsChanged(what); };
+    m_list.tableEvents.dragBegin = [this] { return !SelectedRows().empty(); };
+    m_list.tableEvents.drop = [this](int before) { DropSelectedRowsAt(before); };
     AnswerTableDefaults(m_list, COLS_KEYLIST);
 
     m_layout = {};
@@ -787,21 +790,6 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         if (!SelectedRows().empty())
             ChangeSelectedKeys();
         return true;
-    case LVN_KEYDOWN:
-        OnListKey(reinterpret_cast<NMLVKEYDOWN*>(nmh));
-        return CBasePage::OnNotify(id, nmh, result);
-    case TN_DRAGBEGIN:
-        *result = SelectedRows().empty() ? 0 : 1;
-        return true;
-    case TN_DRAGMOVE:
-        *result = 0;
-        return true;
-    case TN_DRAGEND: {
-        const auto* drag = reinterpret_cast<TableDragInfo*>(nmh);
-        if (!drag->flag && drag->row != -1)
-            DropSelectedRowsAt(drag->row == kRowAfterLast ? kRowAfterLast : drag->row + (drag->after ? 1 : 0));
-        return true;
-    }
     default:
         return CBasePage::OnNotify(id, nmh, result);
     }
@@ -835,23 +823,15 @@ void CKeyListPage::OnSelectionChanged(int from, int to, bool selected)
     m_host->MarkDirty(HostUpdate::StatusBar);
 }
 
-void CKeyListPage::OnListKey(const NMLVKEYDOWN* key)
+bool CKeyListPage::OnListKey(WORD key, unsigned modifiers)
 {
-    const bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
-    const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    const bool alt = (GetKeyState(VK_MENU) & 0x8000) != 0;
-    switch (key->wVKey) {
-    case VK_INSERT:
-        if (!ctrl && !shift && !alt)
-            AddKey();
-        break;
-    case VK_DELETE:
-        if (!ctrl && !alt)
-            DeleteSelectedKeys(shift);
-        break;
-    default:
-        break;
-    }
+    if (key == VK_INSERT && !modifiers)
+        AddKey();
+    else if (key == VK_DELETE && !(modifiers & (LIST_KEY_CTRL | LIST_KEY_ALT)))
+        DeleteSelectedKeys((modifiers & LIST_KEY_SHIFT) != 0);
+    else
+        return false;
+    return true;
 }
 
 void CKeyListPage::OnActivate(int row, POINT at)

@@ -66,7 +66,7 @@ private:
     void OnListMenu(POINT at) override;
     void ShowDropDownMenu(int buttonId);
     void OnSelectionChanged(int from, int to, bool selected);
-    void OnListKey(const NMLVKEYDOWN* key);
+    bool OnListKey(WORD key, unsigned modifiers);
     // A double click off the check box changes the selected keys.
     void OnActivate(int row, POINT at);
     // Rows of keys already transferred in their own colour (unless selected).

@@ -113,11 +113,8 @@ TEST_F(FormatsPage, DroppedRowsMoveAsABlockAndClearTheSort)
     Open();
     auto drop = [this](int row) {
         TableDragInfo info{};
-        info.hdr.hwndFrom = list;
-        info.hdr.idFrom = IDC_FORMATS_LIST;
-        info.hdr.code = TN_DRAGEND;
         info.row = row;
-        SendMessageW(page->m_hWnd, WM_NOTIFY, IDC_FORMATS_LIST, reinterpret_cast<LPARAM>(&info));
+        page->Table().NotifyParent(TN_DRAGEND, &info.hdr);
     };
     Select({2, 3});
     drop(0);

@@ -63,13 +63,6 @@ protected:
             SendMessageW(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&one));
         }
     }
-    LRESULT NotifyPage(NMHDR& hdr, UINT code)
-    {
-        hdr.hwndFrom = List();
-        hdr.idFrom = IDC_KEYLIST_LIST;
-        hdr.code = code;
-        return SendMessageW(m_page->m_hWnd, WM_NOTIFY, IDC_KEYLIST_LIST, reinterpret_cast<LPARAM>(&hdr));
-    }
     void Command(int id) { SendMessageW(m_page->m_hWnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
     // A key pressed in the list with Shift held or not.
     void PressInList(WORD key, bool shift)
@@ -144,11 +137,11 @@ TEST_F(KeyListPage, SortFilterAndDrag)
     m_keyListDetails.clear();
     TableDragInfo drag{};
     drag.row = 0;
-    NotifyPage(drag.hdr, TN_DRAGEND);
+    m_page->List().NotifyParent(TN_DRAGEND, &drag.hdr);
     EXPECT_TRUE(m_keyListDetails.empty());
     EXPECT_EQ(3, Doc().keyListSort);
     drag.row = kRowAfterLast;
-    NotifyPage(drag.hdr, TN_DRAGEND);
+    m_page->List().NotifyParent(TN_DRAGEND, &drag.hdr);
     ASSERT_EQ(1u, m_keyListDetails.size());
     EXPECT_EQ(TDK_BLOCK_REPLACED, m_keyListDetails[0] & TDK_BLOCK_REPLACED);
     EXPECT_EQ(0, Doc().keyListSort);
