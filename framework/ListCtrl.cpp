@@ -108,6 +108,13 @@ bool CListCtrl::OnListNotify(NMHDR* nmh, LRESULT*)
         m_data->CacheHint(hint->iFrom, hint->iTo);
         return true;
     }
+    case NM_CLICK: {
+        const int row = events.toggleCheck ? StateIconRow(*reinterpret_cast<const NMITEMACTIVATE*>(nmh)) : -1;
+        if (row < 0)
+            return false;
+        events.toggleCheck(row);
+        return true;
+    }
     case LVN_ITEMCHANGED: {
         if (!events.selectionChanged)
             return false;
@@ -142,6 +149,11 @@ bool CListCtrl::OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result)
     const unsigned modifiers = (ctrl ? LIST_KEY_CTRL : 0) | (shift ? LIST_KEY_SHIFT : 0) | (alt ? LIST_KEY_ALT : 0);
     if (events.keyDown && events.keyDown(key->wVKey, modifiers)) {
         // the owner's
+    } else if (key->wVKey == VK_SPACE && events.toggleCheck) {
+        std::vector<int> rows;
+        GetSelectedItems(rows);
+        for (int row : rows)
+            events.toggleCheck(row);
     } else if (key->wVKey == 'A' && ctrl && !shift && !alt) {
         SetAllRowsState(m_hWnd, LVIS_SELECTED, LVIS_SELECTED);
     } else if (key->wVKey == VK_MULTIPLY && !ctrl && !shift && !alt) {

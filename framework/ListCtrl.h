@@ -123,6 +123,9 @@ struct ListEvents
     // A key pressed in the list with the modifiers held (LIST_KEY_*); true when the owner took
     // it. The list's own keys (Ctrl+A, the keypad's *) come after it.
     std::function<bool(WORD key, unsigned modifiers)> keyDown;
+    // A row's check box (its state icon) changes: once for the row whose box was clicked, once
+    // for each selected row on the Space key.
+    std::function<void(int row)> toggleCheck;
     // Rows from..to (one row: from == to; -1: all) were selected or deselected.
     std::function<void(int from, int to, bool selected)> selectionChanged;
     // A double click: the row under the mouse (-1: none) and the point, client coordinates.
@@ -140,8 +143,8 @@ public:
     void SetData(IVirtualListViewData* data) { m_data = data; }
     IVirtualListViewData* GetData() const { return m_data; }
 
-    // The owner's keyDown first; then Ctrl+A selects every row, the keypad's * inverts the
-    // selection; true when handled.
+    // The owner's keyDown first; then Space toggles the checks (with toggleCheck), Ctrl+A
+    // selects every row, the keypad's * inverts the selection; true when handled.
     bool OnKeyDown(const NMLVKEYDOWN* key, LRESULT* result);
     void InvertSelection();
     // Clears selection and focus; a row other than -1 becomes the selected and focused one and,

@@ -132,15 +132,7 @@ bool CFormatDialog::OnInitDialog()
 
     m_list.Attach(Item(IDC_FORMAT_KEY_FILTERS));
     m_list.SetData(&m_rows);
-    m_list.events.keyDown = [this](WORD key, unsigned) {
-        if (key != VK_SPACE)
-            return false;
-        std::vector<int> rows;
-        m_list.GetSelectedItems(rows);
-        for (int row : rows)
-            ToggleKeyFilterRow(row);
-        return true;
-    };
+    m_list.events.toggleCheck = [this](int row) { ToggleKeyFilterRow(row); };
     LPCWSTR checks = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
     m_images.Attach(ImageList_LoadImageW(FindResourceModule(checks, RT_BITMAP), checks, 16, 1, RGB(255, 0, 255),
                                          IMAGE_BITMAP, LR_CREATEDIBSECTION));
@@ -596,22 +588,9 @@ bool CFormatDialog::OnCommand(int id, int code, HWND control)
 
 bool CFormatDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
-    if (id == IDC_FORMAT_KEY_FILTERS) {
-        switch (nmh->code) {
-        case NM_CLICK: {
-            LVHITTESTINFO hit{};
-            hit.pt = reinterpret_cast<NMITEMACTIVATE*>(nmh)->ptAction;
-            SendMessageW(m_list.m_hWnd, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-            if (hit.iItem >= 0 && (hit.flags & LVHT_ONITEMSTATEICON))
-                ToggleKeyFilterRow(hit.iItem);
-            return true;
-        }
-        case NM_RCLICK:
-            TrackMenu(IDM_FORMAT_KEY_FILTERS, POINT{-1, -1}, {}, TPM_LEFTBUTTON | TPM_RIGHTBUTTON);
-            return true;
-        default:
-            break;
-        }
+    if (id == IDC_FORMAT_KEY_FILTERS && nmh->code == NM_RCLICK) {
+        TrackMenu(IDM_FORMAT_KEY_FILTERS, POINT{-1, -1}, {}, TPM_LEFTBUTTON | TPM_RIGHTBUTTON);
+        return true;
     }
     if (nmh->code == TTN_GETDISPINFOW && nmh->idFrom == ID_PREVIEW_MENU) {
         auto* info = reinterpret_cast<NMTTDISPINFOW*>(nmh);

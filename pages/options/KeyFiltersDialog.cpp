@@ -240,15 +240,7 @@ void CKeyFiltersDialog::SetUpTypesList()
     SendMessageW(list, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(m_typeImages.Get()));
     SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
     m_types.SetData(&m_typesData);
-    m_types.events.keyDown = [this](WORD key, unsigned) {
-        if (key != VK_SPACE)
-            return false;
-        std::vector<int> rows;
-        m_types.GetSelectedItems(rows);
-        for (int row : rows)
-            ChangeTypeBit(m_typesData.KeyTypeOfRow(row));
-        return true;
-    };
+    m_types.events.toggleCheck = [this](int row) { ChangeTypeBit(m_typesData.KeyTypeOfRow(row)); };
     LVCOLUMNW column{};
     column.mask = LVCF_WIDTH;
     column.cx = kTypesColumnWidth;
@@ -814,13 +806,6 @@ bool CKeyFiltersDialog::OnFilterListNotify(NMHDR* nmh)
 bool CKeyFiltersDialog::OnTypesListNotify(NMHDR* nmh, LRESULT* result)
 {
     switch (nmh->code) {
-    case NM_CLICK: {
-        const int row = m_types.StateIconRow(*reinterpret_cast<NMITEMACTIVATE*>(nmh));
-        if (row < 0)
-            return false;
-        ChangeTypeBit(m_typesData.KeyTypeOfRow(row));
-        return true;
-    }
     case NM_CUSTOMDRAW: {
         auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(nmh);
         if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {

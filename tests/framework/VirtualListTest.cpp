@@ -123,6 +123,31 @@ TEST(VirtualRows, CtrlASelectsAllAndKeypadStarInverts)
     EXPECT_TRUE(IsSelected(list, kRows - 1));
 }
 
+TEST(VirtualRows, TheOwnerTakesKeysFirstAndSpaceTogglesTheSelectedChecks)
+{
+    CTableHost host(kRows, TwoColumns());
+    HWND list = host.table.m_hWnd;
+    std::vector<std::pair<WORD, unsigned>> keys;
+    std::vector<int> toggled;
+    host.table.events.keyDown = [&keys](WORD key, unsigned modifiers) {
+        keys.emplace_back(key, modifiers);
+        return key == 'A';
+    };
+    host.table.events.toggleCheck = [&toggled](int row) { toggled.push_back(row); };
+
+    PressKey(list, 'A', {VK_CONTROL});
+    EXPECT_EQ(0, SelectedCount(list)) << "the owner took Ctrl+A";
+    PressKey(list, VK_DELETE, {VK_SHIFT, VK_CONTROL});
+    EXPECT_EQ((std::vector<std::pair<WORD, unsigned>>{{'A', LIST_KEY_CTRL}, {VK_DELETE, LIST_KEY_SHIFT | LIST_KEY_CTRL}}), keys);
+
+    host.table.SelectOnly(2, false);
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, 6, reinterpret_cast<LPARAM>(&item));
+    PressKey(list, VK_SPACE);
+    EXPECT_EQ((std::vector<int>{2, 6}), toggled);
+}
+
 TEST(VirtualRows, FireEventAnswersTheOwnerAndSwallowsItsFailure)
 {
     struct Owner {
