@@ -233,6 +233,17 @@ int CDialog::GetItemText(int controlId, std::wstring& text) const
     return GetWindowString(item, text);
 }
 
+bool CDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
+{
+    if (m_commandTips && nmh && nmh->code == TBN_GETINFOTIPW) {
+        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
+        if (tip->pszText && tip->cchTextMax > 0 &&
+            m_commandTips->GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax) > 0)
+            return true;
+    }
+    return CWnd::OnNotify(id, nmh, result);
+}
+
 std::wstring CDialog::ItemText(int controlId) const
 {
     std::wstring text;

@@ -11,6 +11,18 @@
 // What a page may ask of the application (pages/PageHost.h); the page base only carries it.
 class IPageHost;
 
+// The tip of a command for a toolbar button.
+class ICommandTips
+{
+public:
+    // A command's tip for a toolbar button: its long text and hotkey, cut to the room; the
+    // characters written.
+    virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
+
+protected:
+    ~ICommandTips() = default;
+};
+
 INT_PTR CALLBACK FrameworkDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 class CDialog : public CWnd
@@ -25,6 +37,8 @@ public:
     bool PreTranslate(MSG* msg) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT DefaultProc() override;
+    // A toolbar's TBN_GETINFOTIPW is answered from m_commandTips, when it has a tip.
+    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
     int GetItemText(int controlId, std::wstring& text) const;
     // The control's text; empty without the control.
@@ -81,6 +95,8 @@ protected:
 
     // The smallest size the user may drag a resizable dialog to; {0, 0}: the system's.
     SIZE m_minTrackSize{};
+    // The tips of the commands of the dialog's toolbars (not owned; null: none).
+    ICommandTips* m_commandTips = nullptr;
 
 private:
     bool m_menuOpen = false;
@@ -128,7 +144,13 @@ struct CommandState
 class CBasePage : public CDialog
 {
 public:
-    explicit CBasePage(int templateId, IPageHost* host = nullptr) : CDialog(templateId), m_host(host) {}
+    explicit CBasePage(int templateId) : CDialog(templateId), m_host(nullptr) {}
+    // The host also gives the tips of the page's toolbars (a host is its command tips).
+    template <class Host>
+    CBasePage(int templateId, Host* host) : CDialog(templateId), m_host(host)
+    {
+        m_commandTips = host;
+    }
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     // false fills the controls from the documents (inside an UpdatingScope of the page); true

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/AppSettings.h"
+#include "framework/Dialog.h"
 
 class CActionHdBk;
 class ITableSettings;
@@ -29,7 +30,7 @@ enum class HostImages
     Large,  // 32 pixels
 };
 
-class IPageHost
+class IPageHost : public ICommandTips
 {
 public:
     // The documents: the application settings, the current configuration in them.
@@ -82,9 +83,7 @@ public:
     virtual void RunFrameCommand(int command) = 0;
     // Reads the configuration files of the documents folder into the settings' list.
     virtual void ListConfigurations() = 0;
-    // A command's tip for a toolbar button: its long text and hotkey, cut to the room; the
-    // characters written.
-    virtual int GetCommandTipText(UINT command, wchar_t* buffer, int room) = 0;
+    // GetCommandTipText: the tips of the main window's commands.
 
 
     // A message box owned by the main window (style as framework/MessageBox.h); the id of the

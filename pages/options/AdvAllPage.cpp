@@ -884,11 +884,6 @@ void CAdvAllPage::OnActivate(int row)
 
 bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
-    if (nmh->code == TBN_GETINFOTIPW && (id == IDC_PARAM_BAR || id == IDC_PARAM_TOOLS)) {
-        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-        m_host->GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
-        return true;
-    }
     if (id != IDC_PARAM_LIST || !m_data)
         return CBasePage::OnNotify(id, nmh, result);
     switch (nmh->code) {

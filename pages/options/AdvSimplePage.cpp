@@ -397,11 +397,6 @@ bool CAdvSimplePage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         tip->lpszText = const_cast<wchar_t*>(text.c_str());
         return true;
     }
-    if (nmh->code == TBN_GETINFOTIPW && id == IDC_SIMPLE_CONFIG_BAR) {
-        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-        m_host->GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
-        return true;
-    }
     return CBasePage::OnNotify(id, nmh, result);
 }
 

@@ -73,6 +73,7 @@ CDestinationDialog::CDestinationDialog(int templateId, IPageHost& host, int plac
     : CModalDialog(templateId), m_host(host), m_placementSlot(placementSlot)
 {
     m_minTrackSize = minTrack;
+    m_commandTips = &host;
 }
 
 bool CDestinationDialog::OnInitDialog()
@@ -112,16 +113,6 @@ bool CDestinationDialog::OnAccept()
     if (m_modified)
         Apply();
     return true;
-}
-
-bool CDestinationDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
-{
-    if (nmh->code == TBN_GETINFOTIPW) {
-        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-        m_host.GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
-        return true;
-    }
-    return CModalDialog::OnNotify(id, nmh, result);
 }
 
 void CDestinationDialog::SetupToolbar(int toolbarId, const ToolButton* buttons, int count)

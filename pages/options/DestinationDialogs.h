@@ -17,7 +17,6 @@ public:
     CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack);
 
     bool OnCommand(int id, int code, HWND control) override;
-    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
 
     // Stores the edits into the transfer document; cannot fail.
     virtual bool Apply() = 0;

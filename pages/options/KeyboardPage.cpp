@@ -291,12 +291,9 @@ bool CKeyboardPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     if (m_tips.Answer(m_hWnd, nmh))
         return true;
     if (id == IDC_KBD_WINDOW_BAR) {
-        if (nmh->code == TBN_GETINFOTIPW) {
+        if (nmh->code == TBN_GETINFOTIPW && reinterpret_cast<NMTBGETINFOTIPW*>(nmh)->iItem == ID_ACTIVATE_TARGET) {
             auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-            if (tip->iItem == ID_ACTIVATE_TARGET)
-                lstrcpynW(tip->pszText, LoadLongPart(IDS_KBD_GO_WINDOW).c_str(), tip->cchTextMax);
-            else
-                m_host->GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
+            lstrcpynW(tip->pszText, LoadLongPart(IDS_KBD_GO_WINDOW).c_str(), tip->cchTextMax);
             return true;
         }
         if (nmh->code == NM_LDOWN && reinterpret_cast<NMMOUSE*>(nmh)->dwItemSpec == ID_KBD_SELECT_WINDOW) {

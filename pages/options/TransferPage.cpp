@@ -466,18 +466,6 @@ bool CTransferPage::OnCommand(int id, int code, HWND control)
     }
 }
 
-bool CTransferPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
-{
-    if ((id == IDC_TP_SOURCE_BAR || id == IDC_TP_DEST_BAR || id == IDC_TP_COUNTER_BAR) &&
-        nmh->code == TBN_GETINFOTIPW) {
-        auto* tip = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-        m_host->GetCommandTipText(static_cast<UINT>(tip->iItem), tip->pszText, tip->cchTextMax);
-        *result = 0;
-        return true;
-    }
-    return CBasePage::OnNotify(id, nmh, result);
-}
-
 void CTransferPage::OnEnabledClicked()
 {
     if (Settings().IsTransferEnabled()) {

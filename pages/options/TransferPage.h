@@ -31,7 +31,6 @@ public:
 
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int id, int code, HWND control) override;
-    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 

@@ -761,12 +761,6 @@ bool CKeyListPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         return true;
     }
     if (nmh->hwndFrom == m_toolbar) {
-        if (nmh->code == TBN_GETINFOTIPW) {
-            auto* info = reinterpret_cast<NMTBGETINFOTIPW*>(nmh);
-            if (info->pszText && info->cchTextMax > 0)
-                m_host->GetCommandTipText(static_cast<UINT>(info->iItem), info->pszText, info->cchTextMax);
-            return true;
-        }
         if (nmh->code == TBN_DROPDOWN) {
             ShowDropDownMenu(reinterpret_cast<NMTOOLBARW*>(nmh)->iItem);
             *result = TBDDRET_DEFAULT;
