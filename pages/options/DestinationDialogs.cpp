@@ -99,6 +99,10 @@ void CDestinationDialog::OnDestroy()
 
 bool CDestinationDialog::OnCommand(int id, int code, HWND control)
 {
+    if (code == EN_CHANGE) {
+        SetModified(true);
+        return true;
+    }
     switch (id) {
     case IDC_DST_APPLY:
         Apply();
@@ -177,12 +181,6 @@ void CCmdLineDialog::OnInitFields()
 bool CCmdLineDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDC_CMD_PROGRAM:
-    case IDC_CMD_ARGUMENTS:
-    case IDC_CMD_INITIAL_DIR:
-        if (code == EN_CHANGE)
-            SetModified(true);
-        return true;
     case ID_CMD_BROWSE_PROGRAM:
         BrowseProgram();
         return true;
@@ -277,10 +275,6 @@ void CHttpRequestDialog::OnInitFields()
 bool CHttpRequestDialog::OnCommand(int id, int code, HWND control)
 {
     switch (id) {
-    case IDC_HTTP_ADDRESS:
-        if (code == EN_CHANGE)
-            SetModified(true);
-        return true;
     case ID_HTTP_ARGUMENTS_MENU:
         PopupMenu(IDM_HTTP_ARGUMENTS);
         return true;

@@ -16,6 +16,7 @@ class CDestinationDialog : public CModalDialog
 public:
     CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack);
 
+    // Typing in any edit marks the dialog modified.
     bool OnCommand(int id, int code, HWND control) override;
 
     // Stores the edits into the transfer document; cannot fail.

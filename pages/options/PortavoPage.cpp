@@ -69,6 +69,17 @@ void CPtvPage::StoreNumber(int editId, std::optional<int64_t> (*parse)(const std
     store(doc, *typed);
 }
 
+bool CPtvPage::OnCommand(int id, int code, HWND control)
+{
+    if (code == EN_CHANGE)
+        MarkTyping();
+    else if (code == EN_KILLFOCUS)
+        StoreEdit(id);
+    else
+        return CDialog::OnCommand(id, code, control);
+    return true;
+}
+
 void CPtvPage::MarkTyping()
 {
     CTransferDoc& doc = m_owner.Host().GetTransferDoc();
@@ -141,20 +152,9 @@ void CPtvClientPage::StorePeriod()
     });
 }
 
-bool CPtvClientPage::OnCommand(int id, int code, HWND control)
+void CPtvClientPage::StoreEdit(int editId)
 {
-    switch (id) {
-    case IDC_PTV_HOST:
-    case IDC_PTV_PORT:
-    case IDC_PTV_PERIOD:
-        if (code == EN_CHANGE)
-            MarkTyping();
-        else if (code == EN_KILLFOCUS)
-            id == IDC_PTV_HOST ? StoreHost() : id == IDC_PTV_PORT ? StorePort() : StorePeriod();
-        return true;
-    default:
-        return CPtvPage::OnCommand(id, code, control);
-    }
+    editId == IDC_PTV_HOST ? StoreHost() : editId == IDC_PTV_PORT ? StorePort() : StorePeriod();
 }
 
 // ---- CPtvServerPage ----
@@ -212,19 +212,9 @@ void CPtvServerPage::RefreshConnections()
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(peer.c_str()));
 }
 
-bool CPtvServerPage::OnCommand(int id, int code, HWND control)
+void CPtvServerPage::StoreEdit(int editId)
 {
-    switch (id) {
-    case IDC_PTV_LOCAL_PORT:
-    case IDC_PTV_MAX_CONNECTIONS:
-        if (code == EN_CHANGE)
-            MarkTyping();
-        else if (code == EN_KILLFOCUS)
-            id == IDC_PTV_LOCAL_PORT ? StorePort() : StoreMaxConnections();
-        return true;
-    default:
-        return CPtvPage::OnCommand(id, code, control);
-    }
+    editId == IDC_PTV_LOCAL_PORT ? StorePort() : StoreMaxConnections();
 }
 
 // ---- CPortavoPage ----

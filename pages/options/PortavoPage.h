@@ -22,9 +22,13 @@ class CPtvPage : public CDialog
 public:
     CPtvPage(int templateId, CPortavoPage& owner);
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Typing in an edit marks the configuration unsaved; an edit that loses the focus is stored.
+    bool OnCommand(int id, int code, HWND control) override;
     virtual void ExchangeData(bool save) = 0;
 
 protected:
+    // Stores what was typed into one of the sub-page's edits.
+    virtual void StoreEdit(int editId) = 0;
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     // The sub-page's own controls, before the layout is captured and the data shown.
@@ -44,11 +48,11 @@ class CPtvClientPage : public CPtvPage
 {
 public:
     explicit CPtvClientPage(CPortavoPage& owner);
-    bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;
 
 private:
     void OnInitPage() override;
+    void StoreEdit(int editId) override;
     void StoreHost();
     void StorePort();
     void StorePeriod();
@@ -58,13 +62,13 @@ class CPtvServerPage : public CPtvPage
 {
 public:
     explicit CPtvServerPage(CPortavoPage& owner);
-    bool OnCommand(int id, int code, HWND control) override;
     void ExchangeData(bool save) override;
     // List 1128 anew from the running link's peers.
     void RefreshConnections();
 
 private:
     void OnInitPage() override;
+    void StoreEdit(int editId) override;
     void StorePort();
     void StoreMaxConnections();
 };
