@@ -103,6 +103,16 @@ bool CDestinationDialog::OnCommand(int id, int code, HWND control)
         SetModified(true);
         return true;
     }
+    if (m_placeholderButton && id == m_placeholderButton) {
+        TrackMenu(m_placeholderMenu, POINT{-1, -1}, {}, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
+        return true;
+    }
+    for (const Placeholder& placeholder : m_placeholders) {
+        if (id == placeholder.command) {
+            InsertIntoEdit(m_placeholderEdit, placeholder.text);
+            return true;
+        }
+    }
     switch (id) {
     case IDC_DST_APPLY:
         Apply();
@@ -151,6 +161,10 @@ void CDestinationDialog::InsertIntoEdit(int editId, const wchar_t* text)
 
 CCmdLineDialog::CCmdLineDialog(IPageHost& host) : CDestinationDialog(IDD_CMDLINE, host, kCmdLineSlot, SIZE{350, 250})
 {
+    m_placeholderEdit = IDC_CMD_ARGUMENTS;
+    m_placeholderButton = ID_CMD_ARGUMENTS_MENU;
+    m_placeholderMenu = IDM_CMDLINE_ARGUMENTS;
+    m_placeholders = {{ID_CMD_KEY_NUMBER, L"%KeyNum%"}};
 }
 
 void CCmdLineDialog::OnInitFields()
@@ -187,12 +201,6 @@ bool CCmdLineDialog::OnCommand(int id, int code, HWND control)
     case ID_CMD_SHOW_PROGRAM:
         if (const std::wstring program = ItemText(IDC_CMD_PROGRAM); IsFile(program))
             ShowInExplorer(program);
-        return true;
-    case ID_CMD_ARGUMENTS_MENU:
-        PopupMenu(IDM_CMDLINE_ARGUMENTS);
-        return true;
-    case ID_CMD_KEY_NUMBER:
-        InsertIntoEdit(IDC_CMD_ARGUMENTS, L"%KeyNum%");
         return true;
     case ID_CMD_BROWSE_DIR:
         BrowseFolder();
@@ -258,6 +266,11 @@ bool CCmdLineDialog::Apply()
 CHttpRequestDialog::CHttpRequestDialog(IPageHost& host)
     : CDestinationDialog(IDD_HTTP_REQUEST, host, kHttpRequestSlot, SIZE{300, 170})
 {
+    m_placeholderEdit = IDC_HTTP_ADDRESS;
+    m_placeholderButton = ID_HTTP_ARGUMENTS_MENU;
+    m_placeholderMenu = IDM_HTTP_ARGUMENTS;
+    m_placeholders = {{ID_HTTP_KEY_NUMBER, L"%KeyNum%"}, {ID_HTTP_READER_MODEL, L"%ReaderModel%"},
+                      {ID_HTTP_READER_SN, L"%ReaderSn%"}};
 }
 
 void CHttpRequestDialog::OnInitFields()
@@ -270,26 +283,6 @@ void CHttpRequestDialog::OnInitFields()
     m_address = m_host.GetTransferDoc().HttpRequest().address;
     UpdatingScope updating(m_hWnd);
     SetItemText(IDC_HTTP_ADDRESS, m_address.c_str());
-}
-
-bool CHttpRequestDialog::OnCommand(int id, int code, HWND control)
-{
-    switch (id) {
-    case ID_HTTP_ARGUMENTS_MENU:
-        PopupMenu(IDM_HTTP_ARGUMENTS);
-        return true;
-    case ID_HTTP_KEY_NUMBER:
-        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%KeyNum%");
-        return true;
-    case ID_HTTP_READER_MODEL:
-        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%ReaderModel%");
-        return true;
-    case ID_HTTP_READER_SN:
-        InsertIntoEdit(IDC_HTTP_ADDRESS, L"%ReaderSn%");
-        return true;
-    default:
-        return CDestinationDialog::OnCommand(id, code, control);
-    }
 }
 
 bool CHttpRequestDialog::Apply()

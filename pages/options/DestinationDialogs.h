@@ -3,6 +3,7 @@
 // texts, stores them on Apply (and on OK when they were edited) and keeps its placement.
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "framework/Dialog.h"
 #include "framework/Layout.h"
@@ -16,7 +17,8 @@ class CDestinationDialog : public CModalDialog
 public:
     CDestinationDialog(int templateId, IPageHost& host, int placementSlot, SIZE minTrack);
 
-    // Typing in any edit marks the dialog modified.
+    // Typing in any edit marks the dialog modified; the placeholder menu's commands go into
+    // the placeholder edit.
     bool OnCommand(int id, int code, HWND control) override;
 
     // Stores the edits into the transfer document; cannot fail.
@@ -29,6 +31,11 @@ protected:
         int image;
         int command;
     };
+    struct Placeholder
+    {
+        int command;
+        const wchar_t* text;
+    };
     bool OnInitDialog() override;
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
@@ -38,13 +45,18 @@ protected:
     virtual void OnInitFields() = 0;
     void SetupToolbar(int toolbarId, const ToolButton* buttons, int count);
     void SetModified(bool modified);
-    // The first submenu of the menu at the cursor; its commands come to this dialog.
-    void PopupMenu(int menuId) { TrackMenu(menuId, POINT{-1, -1}, {}, TPM_LEFTALIGN | TPM_RIGHTBUTTON); }
     // Replaces the selection of the edit, undoably, and marks it modified.
     void InsertIntoEdit(int editId, const wchar_t* text);
 
     IPageHost& m_host;
     AnchorLayout m_layout;
+
+    // The edit that takes placeholders, the button that opens their menu, the menu, and what
+    // each of its commands inserts.
+    int m_placeholderEdit = 0;
+    int m_placeholderButton = 0;
+    int m_placeholderMenu = 0;
+    std::vector<Placeholder> m_placeholders;
 
 private:
     int m_placementSlot;
@@ -72,7 +84,6 @@ class CHttpRequestDialog : public CDestinationDialog
 {
 public:
     explicit CHttpRequestDialog(IPageHost& host);
-    bool OnCommand(int id, int code, HWND control) override;
     bool Apply() override;
 
     std::wstring m_address;
