@@ -146,6 +146,18 @@ bool CMifareCPage::OnInitDialog()
     m_slotList.Attach(Item(IDC_MF_SLOT_LIST));
 
     m_slotList.SetData(&m_data);
+    m_slotList.events.keyDown = [this](WORD key, unsigned modifiers) {
+        if (key == VK_SPACE) {
+            std::vector<int> rows;
+            if (m_slotList.GetSelectedItems(rows) > 0)
+                ToggleMaskBits(rows);
+            return true;
+        }
+        if (key != VK_DELETE || (modifiers & (LIST_KEY_CTRL | LIST_KEY_ALT)))
+            return false;
+        DeleteSelectedKeys((modifiers & LIST_KEY_SHIFT) != 0);
+        return true;
+    };
     SendMessageW(m_slotList.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
                  LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
     SendMessageW(m_slotList.m_hWnd, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
@@ -407,20 +419,6 @@ bool CMifareCPage::OnListNotify(NMHDR* nmh, LRESULT* result)
 {
     *result = 0;
     switch (nmh->code) {
-    case LVN_KEYDOWN: {
-        const WORD key = reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey;
-        if (key == VK_SPACE) {
-            std::vector<int> rows;
-            if (m_slotList.GetSelectedItems(rows) > 0)
-                ToggleMaskBits(rows);
-            return true;
-        }
-        if (key == VK_DELETE && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
-            DeleteSelectedKeys(GetKeyState(VK_SHIFT) < 0);
-            return true;
-        }
-        return false;
-    }
     case NM_DBLCLK:
     case NM_CLICK: {
         const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
