@@ -317,10 +317,8 @@ void CHotkeysPage::ExchangeData(bool save)
     CheckItem(IDC_HOTKEYS_ENABLED, settings.IsHotkeysEnabled());
     const bool hide = (settings.GetHotkeysFilterFlags() & kHideUnassigned) != 0;
     CheckItem(IDC_HOTKEYS_UNASSIGNED, !(hide));
-    m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
+    m_list.ApplyLook(TABLE_LOOK_NOSORT | TABLE_LOOK_GRID);
     RebuildRows(true);
-    const DWORD grid = m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0;
-    ListView_SetExtendedListViewStyleEx(m_list.m_hWnd, LVS_EX_GRIDLINES, grid);
     EnableWindow(m_list.m_hWnd, settings.IsHotkeysEnabled());
     UpdateSelection();
 }

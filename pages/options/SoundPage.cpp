@@ -276,9 +276,7 @@ void CSoundPage::ExchangeData(bool save)
     UpdatingScope updating(m_hWnd);
     CAppSettings& settings = Settings();
     CheckItem(IDC_SOUNDS_ENABLED, settings.IsSoundsEnabled());
-    m_list.SetNoSortHeader(m_host->GetTableSettings().GetNoSortHeader());
-    ListView_SetExtendedListViewStyleEx(m_list.m_hWnd, LVS_EX_GRIDLINES,
-                                        m_host->GetTableSettings().GetTableGrid() ? LVS_EX_GRIDLINES : 0);
+    m_list.ApplyLook(TABLE_LOOK_NOSORT | TABLE_LOOK_GRID);
     RefreshRows(true);
     EnableWindow(m_list.m_hWnd, settings.IsSoundsEnabled());
 }
