@@ -195,6 +195,7 @@ bool CAdvAllPage::OnInitDialog()
     m_list.SetData(m_data.get());
     m_list.events.selectionChanged = [this](int, int, bool) { ScheduleEditorRefresh(); };
     m_list.events.activate = [this](int row, POINT) { OnActivate(row); };
+    m_list.events.keyDown = [this](WORD key, unsigned) { return OnListKey(key); };
     m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT* result) { DrawValueBold(draw, result); };
     m_list.tableEvents.columnsChanged = [this](int, int) {
         StoreColumns();
@@ -882,6 +883,29 @@ void CAdvAllPage::OnActivate(int row)
     }
 }
 
+// Enter folds the selected groups or, on parameters, opens the editor; Space flips yes/no values.
+bool CAdvAllPage::OnListKey(WORD key)
+{
+    if (key == VK_RETURN) {
+        std::vector<uint16_t> groups;
+        for (int row : SelectedRows())
+            if (m_rows[static_cast<size_t>(row)].node->IsGroup())
+                groups.push_back(m_rows[static_cast<size_t>(row)].node->id);
+        if (!groups.empty())
+            ChangeCollapsed(groups, 0);
+        else {
+            Flush();
+            FocusEditor();
+        }
+        return true;
+    }
+    if (key == VK_SPACE) {
+        FlipYesNo(SelectedRows());
+        return true;
+    }
+    return false;
+}
+
 bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
 {
     if (id != IDC_PARAM_LIST || !m_data)
@@ -911,27 +935,6 @@ bool CAdvAllPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         else if (!row.node->IsGroup() && column == kColumnValue && row.node->kind == PK_YESNO)
             FlipYesNo(SelectedRows());
         return true;
-    }
-    case LVN_KEYDOWN: {
-        const auto* key = reinterpret_cast<NMLVKEYDOWN*>(nmh);
-        if (key->wVKey == VK_RETURN) {
-            std::vector<uint16_t> groups;
-            for (int row : SelectedRows())
-                if (m_rows[static_cast<size_t>(row)].node->IsGroup())
-                    groups.push_back(m_rows[static_cast<size_t>(row)].node->id);
-            if (!groups.empty())
-                ChangeCollapsed(groups, 0);
-            else {
-                Flush();
-                FocusEditor();
-            }
-            return true;
-        }
-        if (key->wVKey == VK_SPACE) {
-            FlipYesNo(SelectedRows());
-            return true;
-        }
-        return m_list.OnKeyDown(key, result);
     }
     default:
         return CBasePage::OnNotify(id, nmh, result);

@@ -78,6 +78,7 @@ private:
     void OnSize(UINT type, int width, int height) override;
     void OnDestroy() override;
     void ApplySavedColumns();
+    bool OnListKey(WORD key);
     void RebuildRows();
     void AddRows(const ParamNode& group, int depth, uint16_t parent);
     void RefreshList(bool rebuild);

@@ -133,6 +133,12 @@ bool CEventLogPage::OnInitDialog()
     m_data->SetEventCallback(this, &CEventLogPage::OnDataChanged);
     m_list.SetData(m_data.get());
     m_list.events.selectionChanged = [this](int, int, bool) { m_host->MarkDirty(HostUpdate::StatusBar); };
+    m_list.events.keyDown = [this](WORD key, unsigned modifiers) {
+        if (key != 'C' || modifiers != LIST_KEY_CTRL)
+            return false;
+        Copy();
+        return true;
+    };
     m_list.tableEvents.columnsChanged = [this](int, int) {
         StoreColumns();
         RefreshList();
@@ -299,15 +305,6 @@ bool CEventLogPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
         lstrcpynW(markup->szMarkup, text.c_str(), L_MAX_URL_LENGTH);
         *result = TRUE;
         return true;
-    }
-    case LVN_KEYDOWN: {
-        const auto* key = reinterpret_cast<NMLVKEYDOWN*>(nmh);
-        if (key->wVKey == 'C' && (GetKeyState(VK_CONTROL) & 0x8000) && !(GetKeyState(VK_SHIFT) & 0x8000) &&
-            !(GetKeyState(VK_MENU) & 0x8000)) {
-            Copy();
-            return true;
-        }
-        return m_list.OnKeyDown(key, result);
     }
     default:
         return CBasePage::OnNotify(id, nmh, result);

@@ -250,6 +250,13 @@ bool CReadKeysGeneralPage::OnInitDialog()
     HWND list = Item(IDC_KEY_TYPES_LIST);
     m_list.Attach(list);
     m_list.SetData(&m_data);
+    m_list.events.keyDown = [this](WORD key, unsigned) {
+        if (key != VK_SPACE)
+            return false;
+        ToggleSelectedTypes();
+        return true;
+    };
+    m_list.events.toggleCheck = [this](int row) { ToggleRowType(row); };
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
     SendMessageW(list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
     LVCOLUMNW column{};
@@ -335,49 +342,31 @@ void CReadKeysGeneralPage::ChangeKeyTypes(uint32_t clear, uint32_t set)
         RefreshList();
 }
 
-bool CReadKeysGeneralPage::OnNotify(int id, NMHDR* nmh, LRESULT* result)
-{
-    if (nmh->hwndFrom == m_list.m_hWnd && m_list.m_hWnd && OnListNotify(nmh, result))
-        return true;
-    return CBasePage::OnNotify(id, nmh, result);
-}
-
-bool CReadKeysGeneralPage::OnListNotify(NMHDR* nmh, LRESULT* result)
+// Space flips the key types of every selected row at once: one change of the document.
+void CReadKeysGeneralPage::ToggleSelectedTypes()
 {
     HWND list = m_list.m_hWnd;
-    switch (nmh->code) {
-    case LVN_KEYDOWN: {
-        if (reinterpret_cast<NMLVKEYDOWN*>(nmh)->wVKey != VK_SPACE)
-            return false;
-        *result = 0;
-        uint32_t mask = Doc().readKeys.keyTypes;
-        int first = -1, last = -1;
-        for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
-                                                                 LVNI_SELECTED))) != -1;) {
-            if (first < 0)
-                first = row;
-            last = row;
-            if (row < kKeyTypeCount)
-                mask ^= 1u << row;
-        }
+    uint32_t mask = Doc().readKeys.keyTypes;
+    int first = -1, last = -1;
+    for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                                             LVNI_SELECTED))) != -1;) {
         if (first < 0)
-            return true;
-        StoreKeyTypes(mask);
-        SendMessageW(list, LVM_REDRAWITEMS, static_cast<WPARAM>(first), last);
-        return true;
+            first = row;
+        last = row;
+        if (row < kKeyTypeCount)
+            mask ^= 1u << row;
     }
-    case NM_CLICK: {
-        const auto* click = reinterpret_cast<NMITEMACTIVATE*>(nmh);
-        if (click->iSubItem != 0 || m_list.StateIconRow(*click) < 0)
-            return false;
-        const int type = m_data.KeyTypeOfRow(click->iItem);
-        if (type < 0)
-            return false;
-        StoreKeyTypes(Doc().readKeys.keyTypes ^ (1u << type));
-        SendMessageW(list, LVM_REDRAWITEMS, static_cast<WPARAM>(click->iItem), click->iItem);
-        return true;
-    }
-    default:
-        return false;
-    }
+    if (first < 0)
+        return;
+    StoreKeyTypes(mask);
+    SendMessageW(list, LVM_REDRAWITEMS, static_cast<WPARAM>(first), last);
+}
+
+void CReadKeysGeneralPage::ToggleRowType(int row)
+{
+    const int type = m_data.KeyTypeOfRow(row);
+    if (type < 0)
+        return;
+    StoreKeyTypes(Doc().readKeys.keyTypes ^ (1u << type));
+    SendMessageW(m_list.m_hWnd, LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
 }

@@ -51,12 +51,10 @@ public:
     explicit CReadKeysGeneralPage(IPageHost& host);
 
     bool OnCommand(int id, int code, HWND control) override;
-    bool OnNotify(int id, NMHDR* nmh, LRESULT* result) override;
     void ExchangeData(bool save) override;
     void OnDocumentChanged(CDocument* doc, const uint32_t* bits) override;
 
     void ChangeKeyTypes(uint32_t clear, uint32_t set);
-    bool OnListNotify(NMHDR* nmh, LRESULT* result);
 
     const CKeyTypesLvData& GetData() const { return m_data; }
 
@@ -67,6 +65,8 @@ private:
     void OnDestroy() override;
     void RefreshList();
     void StoreKeyTypes(uint32_t mask);
+    void ToggleSelectedTypes();
+    void ToggleRowType(int row);
     CTransferDoc& Doc() const;
     static int OnDataEvent(void* context, CVirtualListViewData* sender, int arg);
 

@@ -276,6 +276,16 @@ TEST_F(AdvancedPageTest, GroupsFoldAndTheSelectionIsKeptByKindAndId)
     EXPECT_EQ(CAdvAllPage::GroupHeading(std::wstring(28, L'x')), L"- " + std::wstring(28, L'x') + L" -");
     EXPECT_EQ(CAdvAllPage::GroupHeading(std::wstring(29, L'x')), std::wstring(29, L'x'));
     EXPECT_EQ(CAdvAllPage::GroupHeading(std::wstring(31, L'x')), std::wstring(31, L'x'));
+
+    // Keys in the list: Space flips each selected yes/no value, Enter folds the selected groups.
+    HWND list = All().GetList().m_hWnd;
+    host.settings.SetConfirmFlags(CONFIRM_EXIT);
+    Select({RowOfParam(29), RowOfParam(30)});
+    SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(host.settings.GetConfirmFlags(), CONFIRM_SAVE_CONFIG);
+    Select({RowOfGroup(1)});
+    SendMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(host.settings.advancedCollapsed, std::vector<uint16_t>{1});
 }
 
 TEST_F(AdvancedPageTest, TheConfigurationIsChosenThroughTheHost)
