@@ -2,29 +2,16 @@
 // second after its last user process ends and its explorer.exe then quits; a program that starts
 // in that moment meets a desktop being torn down, and a test or benchmark dies at its start or
 // cannot create its windows. A process with a window on the desktop is a user, so while this
-// one lives the desktop never closes. It prints "ready" once its window exists; it ends with
-// WM_CLOSE or when the wineserver ends it.
+// one lives the desktop never closes. It prints "ready" once its window exists and lives until
+// the wineserver ends it.
 #include <windows.h>
 
 #include <cstdio>
 
-namespace {
-
-LRESULT CALLBACK HoldProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-} // namespace
-
 int wmain()
 {
     WNDCLASSEXW wc{sizeof(wc)};
-    wc.lpfnWndProc = HoldProc;
+    wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"NorvaneDeskHold";
     // Never shown: no test sees it, and it takes neither focus nor a place on the screen.
