@@ -269,7 +269,7 @@ void ExportFormatsToCalc(const FormatsTableView& view, const wchar_t* file)
     WriteCalcTable([&](CBTableExport& table) { WriteFormatsTable(view, file, table); });
 }
 
-bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uint32_t keyFilterId,
+bool ImportFormatsFile(CAppSettings& settings, ITableFileUi& ui, int kind, uint32_t keyFilterId,
                        const void* sender)
 {
     const bool replace = !ui.IsAppendHeld();
@@ -300,7 +300,7 @@ bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uin
     return true;
 }
 
-bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, IFormatsFileUi& ui, int kind)
+bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, ITableFileUi& ui, int kind)
 {
     // By kind (FormatsExportKind; row 0 unused), and the kind by filter index.
     static const TableExportKind kKinds[] = {

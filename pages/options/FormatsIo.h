@@ -34,11 +34,6 @@ struct FormatsTableView
     _KEY_NUMBER lastKey{};
 };
 
-// What the commands ask of the user: the append modifier (an import adds to the list instead
-// of replacing the regular formats) and the file dialogs.
-using IFormatsFileUi = ITableFileUi;
-using CFormatsFileUi = CTableFileUi;
-
 // The view as a table: a header of the column titles, a row per shown format. file may be null
 // for a back-end that leaves its table open. A failure discards the table.
 void WriteFormatsTable(const FormatsTableView& view, const wchar_t* file, CBTableExport& table);
@@ -51,6 +46,6 @@ void ExportFormatsToExcel(const FormatsTableView& view, const wchar_t* file, boo
 void ExportFormatsToCalc(const FormatsTableView& view, const wchar_t* file);
 
 // Kind 0: the stored kind. False when the file dialog was cancelled.
-bool ImportFormatsFile(CAppSettings& settings, IFormatsFileUi& ui, int kind, uint32_t keyFilterId,
+bool ImportFormatsFile(CAppSettings& settings, ITableFileUi& ui, int kind, uint32_t keyFilterId,
                        const void* sender);
-bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, IFormatsFileUi& ui, int kind);
+bool ExportFormatsFile(CAppSettings& settings, const FormatsTableView& view, ITableFileUi& ui, int kind);

@@ -624,8 +624,8 @@ void CFormatsPage::RunFileCommand(F command)
 
 bool CFormatsPage::ImportFormats(int kind)
 {
-    CFormatsFileUi dialogs(m_hWnd);
-    IFormatsFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
+    CTableFileUi dialogs(m_hWnd);
+    ITableFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
     bool chosen = true;
     RunFileCommand([&] { chosen = ImportFormatsFile(Settings(), ui, kind, m_data.m_keyFilter, ObserverKey()); });
     return chosen;
@@ -633,8 +633,8 @@ bool CFormatsPage::ImportFormats(int kind)
 
 bool CFormatsPage::ExportFormats(int kind)
 {
-    CFormatsFileUi dialogs(m_hWnd);
-    IFormatsFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
+    CTableFileUi dialogs(m_hWnd);
+    ITableFileUi& ui = m_fileUi ? *m_fileUi : dialogs;
     bool chosen = true;
     RunFileCommand([&] { chosen = ExportFormatsFile(Settings(), TableView(), ui, kind); });
     return chosen;

@@ -87,7 +87,7 @@ public:
     // The page's rows and shown columns as the exports write them.
     FormatsTableView TableView();
     // The file dialogs and the Shift key the commands ask; null: the real ones.
-    void SetFileUi(IFormatsFileUi* ui) { m_fileUi = ui; }
+    void SetFileUi(ITableFileUi* ui) { m_fileUi = ui; }
 
     CTableCtrl& Table() { return m_table; }
     CFormatsLvData& Data() { return m_data; }
@@ -153,7 +153,7 @@ private:
     CImageList m_tabImages;
     HWND m_tabs = nullptr;
     HWND m_toolbar = nullptr;
-    IFormatsFileUi* m_fileUi = nullptr;
+    ITableFileUi* m_fileUi = nullptr;
     KvFormatPtr m_remembered;
     uint32_t m_pageFlags = 0;
     uint32_t m_idleFlags = 0;

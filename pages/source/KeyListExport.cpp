@@ -199,7 +199,7 @@ void ExportKeysToCalc(const KeyListIoContext& context, const KeyListView& view, 
     WriteCalcTable([&](CBTableExport& table) { WriteKeyTable(context, view, file, table); });
 }
 
-bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, IKeyListFileUi& ui, int kind)
+bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, ITableFileUi& ui, int kind)
 {
     // By kind (KeyExportKind; row 0 unused), and the kind by filter index of the save dialog.
     static const TableExportKind kKinds[] = {

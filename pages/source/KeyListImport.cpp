@@ -477,7 +477,7 @@ void ImportKeysFromFile(const KeyListIoContext& context, int kind, const std::ws
     }
 }
 
-bool ImportKeys(const KeyListIoContext& context, IKeyListFileUi& ui, int kind)
+bool ImportKeys(const KeyListIoContext& context, ITableFileUi& ui, int kind)
 {
     const bool replace = !ui.IsAppendHeld();
     int filterIndex = kind != 0 ? kind : context.settings.GetKeyListImport();

@@ -79,18 +79,14 @@ int KeyTypeFromDbfCardCode(int code);
 
 // ---- The page's commands
 
-// What the commands ask of the user: the append modifier and the file dialogs.
-using IKeyListFileUi = ITableFileUi;
-using CKeyListFileUi = CTableFileUi;
-
 // Kind 0: the kind last used. Asks for the file and imports it, replacing the list unless the
 // append modifier is held; the file's extension (".csv", ".xlsx", ".wd2ctr", ".log") decides
 // over the filter. False when the dialog was cancelled. Errors leave as exceptions, the list
 // unchanged.
-bool ImportKeys(const KeyListIoContext& context, IKeyListFileUi& ui, int kind);
+bool ImportKeys(const KeyListIoContext& context, ITableFileUi& ui, int kind);
 // Kind 0: the kind last used. Asks for the file (not for the kinds that leave a table open) and
 // exports the view. False when the dialog was cancelled.
-bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, IKeyListFileUi& ui, int kind);
+bool ExportKeys(const KeyListIoContext& context, const KeyListView& view, ITableFileUi& ui, int kind);
 
 // One import of a known kind and file (KeyImportKind); other kinds do nothing.
 void ImportKeysFromFile(const KeyListIoContext& context, int kind, const std::wstring& file, bool replace);

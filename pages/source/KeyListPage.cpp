@@ -676,7 +676,7 @@ void CKeyListPage::RestoreDefaults()
 void CKeyListPage::RunImport(int kind)
 {
     const KeyListIoContext context{m_host->GetSettings(), m_host->GetTransferDoc(), m_host->GetKeyTypeNames()};
-    CKeyListFileUi ui(m_hWnd);
+    CTableFileUi ui(m_hWnd);
     ImportKeys(context, ui, kind);
 }
 
@@ -689,7 +689,7 @@ void CKeyListPage::RunExport(int kind)
     for (int c = 0; c < static_cast<int>(columns.size()); ++c)
         if (columns[static_cast<size_t>(c)].IsVisible())
             view.columns.push_back(c);
-    CKeyListFileUi ui(m_hWnd);
+    CTableFileUi ui(m_hWnd);
     ExportKeys(context, view, ui, kind);
 }
 

@@ -147,7 +147,7 @@ inline HWND FindDescendant(HWND parent, const wchar_t* className)
 }
 
 // The file dialogs answered with a path and a filter index.
-class CChosenFile final : public IFormatsFileUi
+class CChosenFile final : public ITableFileUi
 {
 public:
     bool IsAppendHeld() override { return append; }

@@ -12,7 +12,7 @@ namespace {
 
 using Keys = std::vector<std::wstring>;
 
-struct SaveUi final : IKeyListFileUi
+struct SaveUi final : ITableFileUi
 {
     std::wstring path;
     int chosenFilter = 0;

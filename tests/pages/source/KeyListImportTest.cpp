@@ -14,7 +14,7 @@ namespace {
 using Keys = std::vector<std::wstring>;
 
 // The dialogs of the commands, answered by the test.
-struct FakeFileUi final : IKeyListFileUi
+struct FakeFileUi final : ITableFileUi
 {
     bool append = false;
     std::wstring path;       // empty: cancelled
