@@ -176,7 +176,7 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
     {ID_VIEW_TOOLBAR, ID_VIEW_TOOLBAR, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_TOOLBAR); }},
     {ID_DEBUG_LOG_ON, ID_DEBUG_LOG_ON, true, [](CMainFrame& f, int) { f.ToggleLogSwitch(true); }},
     {ID_TRANSFER_LOG_ON, ID_TRANSFER_LOG_ON, true, [](CMainFrame& f, int) { f.ToggleLogSwitch(false); }},
-    {ID_COPY_LAST_KEY, ID_COPY_LAST_KEY, true, [](CMainFrame& f, int) { SetClipboardText(f.LastKeyText().c_str()); }},
+    {ID_COPY_LAST_KEY, ID_COPY_LAST_KEY, true, [](CMainFrame& f, int) { SetClipboardText(f.m_hWnd, f.LastKeyText().c_str()); }},
     {ID_RESET_COUNTER, ID_RESET_COUNTER, true, [](CMainFrame&, int) { Settings().SetTransferCounter(0); }},
     {ID_INIT_TEMIC, ID_INIT_TEMIC, true,
      [](CMainFrame& f, int) { f.InitializeTemic((Settings().GetConfirmFlags() & CONFIRM_TEMIC) != 0); }},

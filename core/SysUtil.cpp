@@ -4,6 +4,8 @@
 #include <clocale>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <type_traits>
 #include <locale.h>
 #include <vector>
 
@@ -154,11 +156,11 @@ bool ClipboardFailure()
 constexpr int kClipboardOpenTries = 10;
 constexpr DWORD kClipboardRetryMs = 10;
 
-bool OpenClipboardWithRetry()
+bool OpenClipboardWithRetry(HWND owner)
 {
     for (int attempt = 1;; ++attempt)
     {
-        if (OpenClipboard(nullptr))
+        if (OpenClipboard(owner))
             return true;
         const DWORD error = GetLastError();
         if (attempt == kClipboardOpenTries)
@@ -170,14 +172,30 @@ bool OpenClipboardWithRetry()
     }
 }
 
+struct WindowCloser
+{
+    void operator()(HWND window) const { DestroyWindow(window); }
+};
+
 }  // namespace
 
-bool SetClipboardText(const wchar_t* text, int length)
+bool SetClipboardText(HWND owner, const wchar_t* text, int length)
 {
     if (!text)
         text = L"";
     size_t count = length < 0 ? wcslen(text) : static_cast<size_t>(length);
-    if (!OpenClipboardWithRetry())
+    // The clipboard is always opened for a window: after an open without one, Windows lets
+    // SetClipboardData fail, and Wine lets another thread's open without one take the open
+    // clipboard over between our EmptyClipboard and SetClipboardData.
+    std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> ownWindow;
+    if (!owner)
+    {
+        ownWindow.reset(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+        if (!ownWindow)
+            return false;
+        owner = ownWindow.get();
+    }
+    if (!OpenClipboardWithRetry(owner))
         return false;
     if (!EmptyClipboard())
         return ClipboardFailure();

@@ -107,10 +107,11 @@ void ShellOpen(const wchar_t* file, const wchar_t* parameters = nullptr, const w
 // elevation prompt throws like any other failure.
 void RunProgram(const wchar_t* file, const wchar_t* parameters = nullptr, const wchar_t* directory = nullptr);
 
-// Puts Unicode text on the clipboard; length < 0: up to the terminating zero. A clipboard that
-// another program holds open is tried again for about 100 ms. On failure the error of the
-// failing step is the last error and the result is false.
-bool SetClipboardText(const wchar_t* text, int length = -1);
+// Puts Unicode text on the clipboard, opened for owner (without one, for a message-only window
+// made for the call); length < 0: up to the terminating zero. A clipboard that another program
+// holds open is tried again for about 100 ms. On failure the error of the failing step is the
+// last error and the result is false.
+bool SetClipboardText(HWND owner, const wchar_t* text, int length = -1);
 
 // Full path of the program module (up to 16,640 characters); false with empty output.
 bool GetModuleFilePath(std::wstring& out);

@@ -71,7 +71,7 @@ HRESULT Deliver(const CTransferDoc& doc, int keyType, const _KEY_NUMBER& key, co
     {
     case DEST_CLIPBOARD:
         // A clipboard that stays busy is a key not delivered: nobody would see it was lost.
-        if (!SetClipboardText(texts.output.c_str(), static_cast<int>(texts.output.size())))
+        if (!SetClipboardText(targets.mainWindow, texts.output.c_str(), static_cast<int>(texts.output.size())))
             return ResultFromWin32(GetLastError());
         return S_OK;
     case DEST_PORTAVO:

@@ -198,7 +198,7 @@ std::wstring CEventLogPage::SelectedText()
 void CEventLogPage::Copy()
 {
     const std::wstring text = SelectedText();
-    SetClipboardText(text.c_str(), static_cast<int>(text.size()));
+    SetClipboardText(m_hWnd, text.c_str(), static_cast<int>(text.size()));
 }
 
 void CEventLogPage::EnableWrite(bool on)

@@ -130,7 +130,7 @@ public:
         ASSERT_NO_FATAL_FAILURE(CheckDestination());
         const std::string expected = "\"" + Expected() + "\" -> ";
         ASSERT_TRUE(m_program.WaitForFileText(L"Transfer.log", expected, kKeyMs))
-            << program_run::ReadWholeFile(m_program.File(L"Transfer.log"));
+            << program_run::ReadWholeFile(m_program.File(L"Transfer.log")) << "\nthe program's log ends:\n" << Log();
         ASSERT_TRUE(m_program.WaitForFileText(L"Norvane.log", "Transfer ok", kKeyMs)) << Log();
         const std::string log = Log();
         EXPECT_TRUE(m_program.Close()) << "the program did not close by itself; its log ends:\n" << log;

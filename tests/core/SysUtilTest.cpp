@@ -322,37 +322,46 @@ TEST(Clipboard, TextRoundTrip)
     };
     for (const Case& c : cases)
     {
-        ASSERT_TRUE(SetClipboardText(c.text, c.length)) << GetLastError();
+        ASSERT_TRUE(SetClipboardText(nullptr, c.text, c.length)) << GetLastError();
         EXPECT_EQ(c.expected, ClipboardText());
     }
 }
 
 TEST(Clipboard, BusyClipboardFailsWithItsError)
 {
-    // Another thread holds the clipboard open: the call fails and reports why.
-    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        bool ok = OpenClipboard(owner);
-        SetEvent(opened);
-        WaitForSingleObject(release, 10000);
-        if (ok)
-            CloseClipboard();
-        DestroyWindow(owner);
-    });
-    WaitForSingleObject(opened, 10000);
-    SetLastError(0);
-    bool result = SetClipboardText(L"x", -1);
-    DWORD error = GetLastError();
-    SetEvent(release);
-    holder.join();
-    CloseHandle(opened);
-    CloseHandle(release);
-    EXPECT_FALSE(result);
-    EXPECT_NE(0u, error);
-    EXPECT_TRUE(SetClipboardText(L"after", -1));
-    EXPECT_EQ(L"after", ClipboardText());
+    // Another thread holds the clipboard open, for a window or for none: the call fails and
+    // reports why, and never takes the open clipboard over.
+    for (const bool holderWindow : {true, false})
+    {
+        SCOPED_TRACE(holderWindow ? "held for a window" : "held for no window");
+        HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        bool closed = false;
+        std::thread holder([&] {
+            HWND owner = holderWindow ? CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                                        nullptr, nullptr)
+                                      : nullptr;
+            bool ok = OpenClipboard(owner);
+            SetEvent(opened);
+            WaitForSingleObject(release, 10000);
+            closed = ok && CloseClipboard();
+            if (owner)
+                DestroyWindow(owner);
+        });
+        WaitForSingleObject(opened, 10000);
+        SetLastError(0);
+        bool result = SetClipboardText(nullptr, L"x", -1);
+        DWORD error = GetLastError();
+        SetEvent(release);
+        holder.join();
+        CloseHandle(opened);
+        CloseHandle(release);
+        EXPECT_FALSE(result);
+        EXPECT_NE(0u, error);
+        EXPECT_TRUE(closed) << "the holder's clipboard was taken from it";
+        EXPECT_TRUE(SetClipboardText(nullptr, L"after", -1));
+        EXPECT_EQ(L"after", ClipboardText());
+    }
 }
 
 // ---- Automation ----
