@@ -74,21 +74,6 @@ void ShowError(const std::exception& e)
     SystemServices().AskUser(text, MB_OK | MB_ICONERROR, App().GetMainFrameWindow(), nullptr);
 }
 
-bool IsReservedDeviceName(std::wstring stem)
-{
-    // Windows ignores blanks before the extension of a device name too.
-    while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    for (auto& c : stem)
-        c = static_cast<wchar_t>(towupper(c));
-    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-    for (const wchar_t* name : kNames)
-        if (stem == name)
-            return true;
-    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
-}
-
 } // namespace
 
 UINT CheckConfigurationName(const std::wstring& name)
@@ -102,7 +87,7 @@ UINT CheckConfigurationName(const std::wstring& name)
     for (wchar_t c : name)
         if (c < 32)
             return IDS_INVALID_NAME_CHARS;
-    if (IsReservedDeviceName(name.substr(0, name.find(L'.'))))
+    if (IsReservedDeviceName(name))
         return IDS_INVALID_NAME_CHARS;
     return 0;
 }

@@ -293,6 +293,18 @@ void ImportSettingsText(CAppSettings& settings, const std::wstring& text, const 
     // Read as version 0 it would put every chosen group to its defaults and call that a success.
     if (version == 0 && !HoldsSettingsGroups(file.Root, configGroups, appGroups))
         throw CSettingsFileException(FormatText(IDS_SETTINGS_FOREIGN, path));
+    // Opening a device as the configuration would close the current one and end in an error
+    // about a copy of that device.
+    if (appGroups & AG_OTHER) {
+        std::wstring configuration;
+        if (const JsonValue* main = file.Root.FindMember(L"main", JSON_OBJECT))
+            main->GetString(L"configuration", configuration);
+        if (IsReservedDeviceName(configuration)) {
+            std::wstring message;
+            FormatResString(message, IDS_SETTINGS_DEVICE, path.c_str(), configuration.c_str());
+            throw CSettingsFileException(message);
+        }
+    }
 
     CTransferDoc& transfer = settings.GetTransferDoc();
     CDocUpdateScope transferScope(transfer, transfer.GetCurrentSender());

@@ -7,6 +7,7 @@
 #include "config/ConfigMembers.h"
 #include "config/SettingsGroups.h"
 #include "config/TransferDoc.h"
+#include "core/AppLog.h"
 #include "core/TextUtil.h"
 
 using namespace cfg;
@@ -20,6 +21,7 @@ constexpr PackedVersion kVersion1_6 = 0x0601;
 
 constexpr int64_t kLastReaderModel = 12;  // the PC/SC reader closes the model list
 constexpr int64_t kLastKeyType = 21;
+constexpr int kClassicKeyBytes = 6;
 
 bool ReadRanged(const JsonValue* parent, const wchar_t* key, int64_t low, int64_t high, int64_t& out)
 {
@@ -42,7 +44,7 @@ int64_t PackClassicKey(const _KEY_NUMBER& key)
 
 _KEY_NUMBER UnpackClassicKey(int64_t packed)
 {
-    uint8_t bytes[6];
+    uint8_t bytes[kClassicKeyBytes];
     uint64_t value = static_cast<uint64_t>(packed);
     for (uint8_t& byte : bytes) {
         byte = static_cast<uint8_t>(value & 0xFF);
@@ -57,6 +59,26 @@ _KEY_NUMBER KeyFromReversedHex(const std::wstring& text)
     uint8_t bytes[KEY_NUMBER_MAX_BYTES] = {};
     int count = HexToBytesReversed(text.c_str(), static_cast<int>(text.size()), bytes, KEY_NUMBER_MAX_BYTES);
     return MakeKeyNumber(bytes, count);
+}
+
+// A Classic key of the old hex text. The file's integer form holds 6 key bytes, so a longer
+// text keeps its first 6 (the last 12 digits) already here: the first save then reads back
+// as it was read.
+_KEY_NUMBER ClassicKeyFromOldText(const std::wstring& text)
+{
+    const _KEY_NUMBER read = KeyFromReversedHex(text);
+    if (read.length <= kClassicKeyBytes)
+        return read;
+    const _KEY_NUMBER key = UnpackClassicKey(PackClassicKey(read));
+    CAppContext* app = GetAppContext();
+    if (app && app->IsLogged(LOG_THRESHOLD_WARNING)) {
+        std::wstring kept;
+        KeyToHex(kept, key);
+        LogMessage(app, nullptr, LOG_WARNING,
+                   L"Mifare Classic key %s of an old settings file has %d bytes: its first 6 bytes %s are kept.",
+                   text.c_str(), static_cast<int>(read.length), kept.c_str());
+    }
+    return key;
 }
 
 // Hex in key order (first byte first).
@@ -522,14 +544,14 @@ private:
         }
     }
 
+    // The id counter ends where the reading left it, as it does after the old layout, the
+    // presets and an import: the "newId" a save writes is the one the next load gives back.
     bool ReadKeyFilters()
     {
         if (!AtLeast(kVersion1_4))
             return false;
         ClearKeyFilters();
-        const bool read = ReadKeyFilterObject(FindObject(m_root, L"keyFilters"));
-        m_doc.keyFilterNewId = 1;
-        return read;
+        return ReadKeyFilterObject(FindObject(m_root, L"keyFilters"));
     }
 
     void ClearKeyFilters()
@@ -541,9 +563,8 @@ private:
         m_doc.keyFilterNewId = 1;
     }
 
-    // An import keeps the id counter where the reading left it. Files older than 1.4 kept the
-    // key filters under "ui" "formatFilters", numbered by their order. False when the file
-    // holds neither.
+    // Files older than 1.4 kept the key filters under "ui" "formatFilters", numbered by their
+    // order. False when the file holds neither.
     bool ImportKeyFilters()
     {
         ClearKeyFilters();
@@ -617,7 +638,7 @@ private:
             const std::wstring* text = value.StringPtr();
             if (!text)
                 return false;
-            key = plus ? KeyFromHex(*text) : KeyFromReversedHex(*text);
+            key = plus ? KeyFromHex(*text) : ClassicKeyFromOldText(*text);
             return true;
         }
         if (value.GetType() != JSON_INT64)
@@ -687,9 +708,14 @@ private:
             ReadInt32(temic, L"count", t.count);
             ReadFlag(temic, L"usePassword", t.flags, TEMIC_USE_PASSWORD);
             ReadUInt32(temic, L"password", t.password);
-            std::wstring params;
-            if (ReadString(temic, L"params", params) && !params.empty())
-                t.params = ReadTemicParamsText(params);
+            // A text without any entry keeps the default list, as the empty text that an empty
+            // list is written as does.
+            std::wstring text;
+            if (ReadString(temic, L"params", text)) {
+                std::vector<uint32_t> params = ReadTemicParamsText(text);
+                if (!params.empty())
+                    t.params = std::move(params);
+            }
         }
         ClampCardReadSettings(s);
     }

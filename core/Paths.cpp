@@ -1,6 +1,8 @@
 // Path and folder helpers of core/File.h.
 #include "core/File.h"
 #include <shlobj.h>
+#include <algorithm>
+#include <cwctype>
 
 namespace {
 
@@ -139,6 +141,23 @@ void StripFileName(std::wstring& path)
     if (pos == std::wstring::npos)
         return;
     path.erase(path[pos] == L':' ? pos + 1 : pos);
+}
+
+bool IsReservedDeviceName(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/:");
+    std::wstring stem = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    stem.resize(std::min(stem.size(), stem.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    for (wchar_t& c : stem)
+        c = static_cast<wchar_t>(towupper(c));
+    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    for (const wchar_t* name : kNames)
+        if (stem == name)
+            return true;
+    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
 }
 
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out)

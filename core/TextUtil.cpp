@@ -26,6 +26,34 @@ int FormatInto(wchar_t* buffer, size_t room, const wchar_t* format, va_list args
     return n;
 }
 
+// Formats into a buffer of at least room characters, grown to the text's own length when it
+// does not fit there: a message that carries a long path or text is never cut to nothing.
+// -1 only when the runtime cannot format it at all.
+int FormatGrowing(std::vector<wchar_t>& buffer, size_t room, const wchar_t* format, va_list args)
+{
+    if (!format)
+        return -1;
+    buffer.resize(std::max<size_t>(room, 1));
+    va_list first;
+    va_copy(first, args);
+    int n = FormatInto(buffer.data(), buffer.size(), format, first);
+    va_end(first);
+    if (n >= 0)
+        return n;
+    va_list measure;
+    va_copy(measure, args);
+    const int needed = _vscwprintf(format, measure);
+    va_end(measure);
+    if (needed < 0)
+        return -1;
+    buffer.resize(static_cast<size_t>(needed) + 1);
+    va_list again;
+    va_copy(again, args);
+    n = FormatInto(buffer.data(), buffer.size(), format, again);
+    va_end(again);
+    return n;
+}
+
 const wchar_t kHexDigits[] = L"0123456789ABCDEF";
 
 int HexDigitValue(wchar_t c)
@@ -107,10 +135,9 @@ int LoadResString(UINT id, std::wstring& out)
 
 int FormatStringV(std::wstring& out, const wchar_t* format, va_list args)
 {
-    size_t room = std::max<size_t>(kResStringRoom, out.capacity());
     // A separate buffer: an argument may point into out itself.
-    std::vector<wchar_t> buffer(room);
-    int n = format ? FormatInto(buffer.data(), room, format, args) : -1;
+    std::vector<wchar_t> buffer;
+    int n = FormatGrowing(buffer, std::max<size_t>(kResStringRoom, out.capacity()), format, args);
     if (n < 0)
     {
         out.clear();
@@ -143,9 +170,8 @@ int FormatResString(std::wstring& out, UINT id, ...)
 int AppendFormatStringV(std::wstring& s, const wchar_t* format, va_list args)
 {
     size_t length = s.size();
-    size_t room = std::max(s.capacity(), length + 1024) - length;
-    std::vector<wchar_t> buffer(room);
-    int n = format ? FormatInto(buffer.data(), room, format, args) : -1;
+    std::vector<wchar_t> buffer;
+    int n = FormatGrowing(buffer, std::max(s.capacity(), length + 1024) - length, format, args);
     if (n > 0)
         s.append(buffer.data(), static_cast<size_t>(n));
     return static_cast<int>(s.size());

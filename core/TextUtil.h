@@ -24,12 +24,12 @@ int LoadResString(UINT id, std::wstring& out);
 int LoadResStringFrom(HMODULE module, UINT id, std::wstring& out);
 
 // printf-style formatting (Microsoft runtime conventions: %s takes a wide string).
-// A result that does not fit the room (512 characters or the string's capacity, whichever
-// is larger, terminator included) gives the empty string and 0.
+// The result is as long as the text needs: a long argument is never cut, nor the result
+// emptied. Only a format the runtime cannot apply gives the empty string and 0.
 int FormatString(std::wstring& out, const wchar_t* format, ...);
 int FormatStringV(std::wstring& out, const wchar_t* format, va_list args);
 int FormatResString(std::wstring& out, UINT id, ...);
-// Appends; at least 1023 characters always fit. On overflow nothing is appended.
+// Appends the whole formatted text (nothing for a format the runtime cannot apply).
 // Returns the new length.
 int AppendFormatString(std::wstring& s, const wchar_t* format, ...);
 int AppendFormatStringV(std::wstring& s, const wchar_t* format, va_list args);

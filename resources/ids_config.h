@@ -14,6 +14,7 @@
 #define IDS_SETTINGS_NEWER 881
 #define IDS_SETTINGS_FOREIGN 882
 #define IDS_SETTINGS_FOLDER 883
+#define IDS_SETTINGS_DEVICE 884          // "%s" the file, "%s" the device it names
 
 // Data
 #define IDR_PRESETS 803     // RCDATA: the built-in formats and key filters

@@ -3,6 +3,7 @@
 #include "AppSettingsTestSupport.h"
 
 #include <cstdlib>
+#include <functional>
 
 #include "core/Exceptions.h"
 #include "core/Json.h"
@@ -164,6 +165,101 @@ TEST_F(AppSettingsTest, PopulatedSettingsSaveLoadSaveIsByteIdentical)
     EXPECT_EQ(again.csv.delimiter, L'\t');
     again.Save(true, true);
     EXPECT_EQ(ReadBytes(SettingsPath()), first);
+}
+
+// Every member of `read` (but the header) stands in `saved` with the same value; the path of
+// the first one that does not, else empty.
+std::string FirstChangedMember(const JsonValue& read, const JsonValue& saved, const std::string& path = "")
+{
+    const JsonObject* object = read.ObjectPtr();
+    if (!object || saved.GetType() != JSON_OBJECT) {
+        std::wstring a, b;
+        read.Serialize(a, L"");
+        saved.Serialize(b, L"");
+        return a == b ? std::string() : path;
+    }
+    for (size_t i = 0; i < object->Count(); ++i) {
+        const std::wstring& key = object->At(i).key;
+        const std::string where = path + "/" + WStringToMultiByte(key, CP_UTF8);
+        if (path.empty() && key == L"info")
+            continue;
+        const JsonValue* other = saved.FindMember(key);
+        if (!other)
+            return where;
+        std::string changed = FirstChangedMember(object->At(i).value, *other, where);
+        if (!changed.empty())
+            return changed;
+    }
+    return std::string();
+}
+
+// Whatever the reader takes in, the first save writes a file that the next start reads as it
+// was written, so the next exit writes the same bytes again.
+TEST_F(AppSettingsTest, SaveOfAnythingReadIsAFixedPoint)
+{
+    const std::vector<uint32_t> defaultTemic = ReadKeysSettings().temic.params;
+    struct Case
+    {
+        const char* name;
+        std::string bytes;
+        const char* firstSaveHolds;                      // or null
+        std::function<void(const CAppSettings&)> check;  // of both reads; null: every member keeps its value
+    };
+    const Case cases[] = {
+        {"a Classic key of 8 bytes in \"mifareKeys\"",
+         SettingsText(R"("mifareKeys": {"keys": ["1122334455\u00e9\u00e9\u00e966"]})", "1.0"), "\t38707408142438\r\n",
+         [](const CAppSettings& s) {
+             const std::vector<_KEY_NUMBER>& keys = s.GetTransferDoc().GetMifareClassicKeys();
+             ASSERT_EQ(1u, keys.size());
+             const uint8_t first6[] = {0x66, 0x00, 0x50, 0x45, 0x34, 0x23};
+             EXPECT_TRUE(KeysEqual(MakeKeyNumber(first6, 6), keys[0]));
+         }},
+        {"Temic params without an entry", SettingsText(R"("readKeys": {"temic": {"params": ";"}})"),
+         "\"params\": \"2,0,0;1,1,0;2,1,0;1,0,0;255,0,1000;\"",
+         [&](const CAppSettings& s) { EXPECT_EQ(defaultTemic, s.GetTransferDoc().readKeys.temic.params); }},
+        {"key filters of the old layout",
+         R"({"info":{"name":"Norvane","version":"1"},"ui":{"formatFilters":{"":2,"formatFilters":[{"":""},{"":4,"":""}]}}})",
+         nullptr,
+         [](const CAppSettings& s) {
+             const CTransferDoc& doc = s.GetTransferDoc();
+             EXPECT_FALSE(doc.GetKeyFilters().empty());
+             EXPECT_EQ(doc.GetKeyFilters().size() + 1, doc.keyFilterNewId);
+         }},
+        {"Norvane_defaults.json", ReadBytes(GoldenPath(L"Norvane_defaults.json")), nullptr, nullptr},
+        {"default.nv2", ReadBytes(GoldenPath(L"default.nv2")), nullptr, nullptr},
+        {"full.nv2", ReadBytes(GoldenPath(L"full.nv2")), nullptr, nullptr},
+        {"export_all.json", ReadBytes(GoldenPath(L"export_all.json")), nullptr, nullptr},
+        {"export_columns.json", ReadBytes(GoldenPath(L"export_columns.json")), nullptr, nullptr},
+        {"export_destination.json", ReadBytes(GoldenPath(L"export_destination.json")), nullptr, nullptr},
+        {"export_other_keyfilters.json", ReadBytes(GoldenPath(L"export_other_keyfilters.json")), nullptr, nullptr},
+        {"export_tray.json", ReadBytes(GoldenPath(L"export_tray.json")), nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTempFolder folder;
+        CAppSettings first;
+        first.SetDataFolder(folder.Path(), false);
+        WriteBytes(first.GetSettingsPath(), c.bytes);
+        std::string saves[2];
+        for (std::string& save : saves) {
+            CAppSettings s;
+            s.SetDataFolder(folder.Path(), false);
+            s.Load(true, true);
+            if (c.check)
+                c.check(s);
+            s.Save(true, true);
+            save = ReadBytes(s.GetSettingsPath());
+        }
+        EXPECT_EQ(saves[0], saves[1]);
+        if (c.firstSaveHolds)
+            EXPECT_NE(std::string::npos, saves[0].find(c.firstSaveHolds));
+        if (!c.check) {
+            CMemJson read, saved;
+            ASSERT_TRUE(read.LoadFromText(MultiByteToWString(c.bytes.substr(3), CP_UTF8)));
+            ASSERT_TRUE(saved.LoadFromText(MultiByteToWString(saves[0].substr(3), CP_UTF8)));
+            EXPECT_EQ("", FirstChangedMember(read.Root, saved.Root));
+        }
+    }
 }
 
 // Load and save rules ------------------------------------------------------------------------

@@ -354,6 +354,12 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         {L"garbage.json", std::string("\x01\xFF garbage \x80", 12), "damaged at line 1, column 1"},
         {L"tail.json", text + "}", "damaged at line "},
         {L"newer.json", SettingsText(R"("reader": {})", "2.0"), "format 2.0"},
+        // A version text far longer than a string resource still gives the whole message.
+        {L"long_version.json", SettingsText(R"("reader": {})", ("2." + std::string(3000, '7')).c_str()),
+         "7777, which this version of Norvane cannot read."},
+        // A device is no configuration: the current one stays, and no copy of the device is kept.
+        {L"device.json", SettingsText(R"("main": {"configuration": "NUL"})"), "names the device \"NUL\" as its configuration"},
+        {L"com.json", SettingsText(R"("main": {"configuration": "Ports\\com7 .nv2"})"), "the device \"Ports\\com7 .nv2\""},
         {L"foreign.json", R"({"name": "x", "servers": [1, 2]})", "not a Norvane settings file"},
         {L"missing.json", "", "was not found"},
         {L"folder.json", "", "is a folder"},

@@ -309,19 +309,19 @@ TEST(TransferConfig, KeyFilterMembers)
     RunCases({
         {L"1.6", L"", state, L"|1,0"},
         {L"1.6", L"\"keyFilters\": {\"newId\": 3, \"keyFilters\": [{\"name\": \"a\"}, {\"name\": \"b\"}], \"sort\": 2}",
-         state, L"3:a 4:b|1,2"},
+         state, L"3:a 4:b|5,2"},
         {L"1.6",
          L"\"keyFilters\": {\"newId\": 3, \"keyFilters\": [{\"id\": 3, \"name\": \"a\"}, {\"name\": \"b\"},"
          L"{\"id\": 0, \"name\": \"c\"}]}",
-         state, L"3:a 4:b 5:c|1,0"},
+         state, L"3:a 4:b 5:c|6,0"},
         {L"1.6", L"\"keyFilters\": {\"keyFilters\": [{\"id\": 2, \"name\": \"a\"}, {\"name\": \"b\"}, {\"name\": \"c\"}]}",
-         state, L"2:a 1:b 3:c|1,0"},
+         state, L"2:a 1:b 3:c|4,0"},
         // A repeated id is numbered anew, so a format's key-filter bit names one filter.
         {L"1.6", L"\"keyFilters\": {\"newId\": 5, \"keyFilters\": [{\"name\": \"a\"}, {\"id\": 5, \"name\": \"b\"}]}",
-         state, L"5:a 6:b|1,0"},
-        {L"1.6", L"\"keyFilters\": {\"newId\": \"9\", \"keyFilters\": [7, {\"name\": \"a\"}]}", state, L"1:a|1,0"},
-        {L"1.6", L"\"keyFilters\": {\"newId\": 4294967295, \"keyFilters\": [{\"name\": \"a\"}]}", state, L"1:a|1,0"},
-        {L"1.4", L"\"keyFilters\": {\"keyFilters\": [{\"name\": \"a\"}]}", state, L"1:a|1,0"},
+         state, L"5:a 6:b|7,0"},
+        {L"1.6", L"\"keyFilters\": {\"newId\": \"9\", \"keyFilters\": [7, {\"name\": \"a\"}]}", state, L"1:a|2,0"},
+        {L"1.6", L"\"keyFilters\": {\"newId\": 4294967295, \"keyFilters\": [{\"name\": \"a\"}]}", state, L"1:a|2,0"},
+        {L"1.4", L"\"keyFilters\": {\"keyFilters\": [{\"name\": \"a\"}]}", state, L"1:a|2,0"},
         {L"1.3", L"\"keyFilters\": {\"keyFilters\": [{\"name\": \"a\"}]}", state, L"|1,0"},
     });
 
@@ -422,7 +422,8 @@ TEST(TransferConfig, CardReadingMembers)
         {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": \"3,4;;x;5,6,7;\"}}", Params, L"403 70605"},
         {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": \"\"}}", Params, L"2 101 102 1 3E800FF"},
         {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": 5}}", Params, L"2 101 102 1 3E800FF"},
-        {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": \";\"}}", Params, L""},
+        // A text without entries reads as the empty text that an empty list is written as.
+        {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": \";\"}}", Params, L"2 101 102 1 3E800FF"},
         {L"1.6", L"\"readKeys\": {\"temic\": {\"params\": \"255,0,1000\"}}", Params, L"3E800FF"},
     });
 }

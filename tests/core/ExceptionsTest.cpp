@@ -182,6 +182,9 @@ TEST(CFileException, TextOfEveryCause)
     // Non-ASCII names reach the ANSI text as the code page has them.
     EXPECT_EQ(Ansi(L"Access to C:\\\u00e9.txt was denied."),
               CFileException(CFileException::accessDenied, 5, L"C:\\\u00e9.txt").what());
+    // A path of any length stays whole in the text.
+    const std::wstring deep = L"C:\\" + std::wstring(4000, L'd') + L"\\Norvane.json";
+    EXPECT_EQ("Access to " + Ansi(deep) + " was denied.", CFileException(CFileException::accessDenied, 5, deep).what());
 }
 
 TEST(CFileException, CauseTable)

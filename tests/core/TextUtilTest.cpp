@@ -7,13 +7,14 @@
 
 // ---- formatting
 
-TEST(FormatString, FitsUpTo511CharactersInAFreshString)
+TEST(FormatString, GrowsToFitTextsOfAnyLength)
 {
+    // A cut or emptied text would turn an error message with a long path into nothing.
     struct Case
     {
         size_t chars;
         int expected;
-    } cases[] = {{0, 0}, {1, 1}, {510, 510}, {511, 511}, {512, 0}, {513, 0}, {2000, 0}};
+    } cases[] = {{0, 0}, {1, 1}, {510, 510}, {511, 511}, {512, 512}, {513, 513}, {2000, 2000}, {7000, 7000}};
     for (const Case& c : cases)
     {
         std::wstring arg(c.chars, L'x');
@@ -21,11 +22,11 @@ TEST(FormatString, FitsUpTo511CharactersInAFreshString)
         int n = FormatString(out, L"%s", arg.c_str());
         EXPECT_EQ(c.expected, n) << c.chars;
         EXPECT_EQ(static_cast<size_t>(c.expected), out.size()) << c.chars;
-        if (c.expected > 0)
-        {
-            EXPECT_EQ(arg, out);
-        }
+        EXPECT_EQ(arg, out) << c.chars;
     }
+    std::wstring out;
+    EXPECT_EQ(6007, FormatString(out, L"<%s|%d>", std::wstring(6000, L'w').c_str(), 1234));
+    EXPECT_EQ(L"<" + std::wstring(6000, L'w') + L"|1234>", out);
 }
 
 TEST(FormatString, LargerCapacityRaisesTheLimit)
@@ -37,17 +38,17 @@ TEST(FormatString, LargerCapacityRaisesTheLimit)
     EXPECT_EQ(arg, out);
 }
 
-TEST(FormatString, OverflowNeverLeavesGarbage)
+TEST(FormatString, TextsAtTheRoomsEdgeAreWholeAndTerminated)
 {
-    // The runtime reports -1 or fills the buffer without a terminator; either way the result
-    // must be the empty, terminated string.
+    // The runtime reports -1 or fills the buffer without a terminator when the text reaches
+    // the room's end; either way the text is formatted again into room enough.
     std::wstring out;
     std::wstring arg(512, L'z');
-    EXPECT_EQ(0, FormatString(out, L"%s", arg.c_str()));
-    EXPECT_TRUE(out.empty());
-    EXPECT_EQ(L'\0', out.c_str()[0]);
-    EXPECT_EQ(0, FormatString(out, L"%s!", std::wstring(511, L'z').c_str()));
-    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(512, FormatString(out, L"%s", arg.c_str()));
+    EXPECT_EQ(arg, out);
+    EXPECT_EQ(L'\0', out.c_str()[512]);
+    EXPECT_EQ(512, FormatString(out, L"%s!", std::wstring(511, L'z').c_str()));
+    EXPECT_EQ(std::wstring(511, L'z') + L"!", out);
 }
 
 TEST(FormatString, ConvertsLikeTheRuntime)
@@ -89,7 +90,7 @@ TEST(AppendFormatString, AppendsAndReturnsTheNewLength)
     EXPECT_EQ(L"ab123", s);
 }
 
-TEST(AppendFormatString, AlwaysTakes1023CharactersAndNothingOnOverflow)
+TEST(AppendFormatString, AppendsTextsLongerThanItsRoom)
 {
     std::wstring prefix(3000, L'p');
     std::wstring s = prefix;
@@ -100,9 +101,9 @@ TEST(AppendFormatString, AlwaysTakes1023CharactersAndNothingOnOverflow)
 
     std::wstring t = L"keep";
     t.shrink_to_fit();
-    std::wstring tooLong(t.capacity() + 2000, L'r');
-    EXPECT_EQ(4, AppendFormatString(t, L"%s", tooLong.c_str()));
-    EXPECT_EQ(L"keep", t);
+    std::wstring longer(t.capacity() + 5000, L'r');
+    EXPECT_EQ(static_cast<int>(4 + longer.size()), AppendFormatString(t, L"%s", longer.c_str()));
+    EXPECT_EQ(L"keep" + longer, t);
 }
 
 // ---- string resources and the language library
