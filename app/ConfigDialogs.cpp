@@ -67,10 +67,11 @@ void CConfigsLvData::Build(int sortKey)
             return a < b;
         }
     };
+    // The default configuration's row stays first whatever the order of the others.
     if (sortKey > 0)
-        std::stable_sort(m_rows.begin(), m_rows.end(), less);
+        std::stable_sort(m_rows.begin() + 1, m_rows.end(), less);
     else
-        std::stable_sort(m_rows.begin(), m_rows.end(), [&](int a, int b) { return less(b, a); });
+        std::stable_sort(m_rows.begin() + 1, m_rows.end(), [&](int a, int b) { return less(b, a); });
 }
 
 std::wstring CConfigsLvData::FilePath(int index) const

@@ -39,8 +39,8 @@ public:
     void GetDispInfo(LVITEMW* item) override;
     void CacheHint(int, int) override {}
     const std::vector<int>* visibleMap = nullptr;
-    // The rows in the order of the sort key: +(c+1) ascending, -(c+1) descending on column c,
-    // 0 the list's own order.
+    // The default configuration's row, then the others in the order of the sort key: +(c+1)
+    // ascending, -(c+1) descending on column c, 0 the list's own order.
     void Build(int sortKey = 0);
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     // The list index of a row: -1 for the default configuration.

@@ -278,14 +278,25 @@ TEST_F(Configurations, OpenDialogListsDefaultFirstAndOpensTheChosenRow)
     EXPECT_EQ(1111, Doc().reader.connectTimeout);
 }
 
-// A header click sorts the rows and keeps the chosen one; the grid follows the setting at
-// every idle pass of the dialog.
+// A header click sorts the rows below the default configuration's, which stays first, and
+// keeps the chosen one; the grid follows the setting at every idle pass of the dialog.
 TEST_F(Configurations, OpenDialogSortsByTheClickedHeaderAndFollowsTheGridAtIdle)
 {
     WriteConfiguration(L"a.nv2", 1111);
     WriteConfiguration(L"B.nv2", 2222);
+    // "a" changed after "B", so that the "Changed" order is not the names' order.
+    for (const auto& [name, year] : {std::pair{L"a.nv2", 2025}, std::pair{L"B.nv2", 2024}}) {
+        HANDLE file = CreateFileW(m_folder.File(name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        const SYSTEMTIME at{static_cast<WORD>(year), 6, 0, 1, 12, 0, 0, 0};
+        FILETIME time;
+        SystemTimeToFileTime(&at, &time);
+        SetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+    }
     App().ListConfigurations();
-    COpenConfigDialog dialog(Settings(), -1);
+    COpenConfigDialog dialog(Settings(), 0);  // "B" chosen
     ASSERT_TRUE(dialog.CreateDialogWindow(FrameWindow()));
     HWND list = GetDlgItem(dialog.m_hWnd, IDC_CONFIG_LIST);
     auto rows = [list] {
@@ -301,15 +312,26 @@ TEST_F(Configurations, OpenDialogSortsByTheClickedHeaderAndFollowsTheGridAtIdle)
         header.iSubItem = column;
         SendMessageW(dialog.m_hWnd, WM_NOTIFY, IDC_CONFIG_LIST, reinterpret_cast<LPARAM>(&header));
     };
-    click(0);  // "#" ascending: the list's own order
-    EXPECT_EQ((std::vector<std::wstring>{L"0 <Norvane>", L"1 B", L"2 a"}), rows());
-    click(0);  // again: descending
-    EXPECT_EQ((std::vector<std::wstring>{L"2 a", L"1 B", L"0 <Norvane>"}), rows());
-    EXPECT_EQ(2, static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
-    EXPECT_EQ(-1, dialog.m_chosen) << "the default configuration stays chosen";
-    click(1);  // "Name" ascending, without regard to case
-    const std::vector<std::wstring> byName = rows();
-    EXPECT_LT(std::find(byName.begin(), byName.end(), L"2 a"), std::find(byName.begin(), byName.end(), L"1 B"));
+    // Each column clicked twice: ascending, then descending.
+    const struct {
+        int column;
+        std::vector<std::wstring> rows;
+    } clicks[] = {
+        {0, {L"0 <Norvane>", L"1 B", L"2 a"}},  // "#": the list's own order
+        {0, {L"0 <Norvane>", L"2 a", L"1 B"}},
+        {1, {L"0 <Norvane>", L"2 a", L"1 B"}},  // "Name", without regard to case
+        {1, {L"0 <Norvane>", L"1 B", L"2 a"}},
+        {2, {L"0 <Norvane>", L"1 B", L"2 a"}},  // "Changed"
+        {2, {L"0 <Norvane>", L"2 a", L"1 B"}},
+    };
+    for (const auto& c : clicks) {
+        click(c.column);
+        EXPECT_EQ(c.rows, rows()) << c.column;
+        const int chosenRow = static_cast<int>(std::find(c.rows.begin(), c.rows.end(), L"1 B") - c.rows.begin());
+        EXPECT_EQ(chosenRow, static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)))
+            << c.column;
+        EXPECT_EQ(0, dialog.m_chosen) << "the chosen configuration stays chosen";
+    }
 
     for (bool grid : {true, false, true}) {
         AppViewOptions view = Settings().view;
