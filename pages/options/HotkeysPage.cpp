@@ -261,7 +261,7 @@ bool CHotkeysPage::OnInitDialog()
     };
     m_list.tableEvents.drawItem = [this](NMLVCUSTOMDRAW* draw, LRESULT* result) { DrawGroupRow(draw, result); };
     m_list.tableEvents.columnsChanged = [this](int, int) { *Settings().EditColumns(COLS_HOTKEYS) = m_list.GetColumns(); };
-    AnswerTableDefaults(m_list, COLS_HOTKEYS);
+    AnswerTableDefaults(m_list, COLS_HOTKEYS, false);
     ListView_SetExtendedListViewStyle(m_list.m_hWnd, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT |
                                                           LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES);
     LPCWSTR bitmap = MAKEINTRESOURCEW(IDB_CHECK_IMAGES);
@@ -583,6 +583,7 @@ void CHotkeysPage::OnListMenu(POINT at)
         EnableMenuItem(popup, ID_HOTKEYS_DELETE, m_list.GetSelectedItems(rows) ? MF_ENABLED : MF_GRAYED);
         CheckMenuItem(popup, ID_HOTKEYS_SHOW_UNASSIGNED,
                       (Settings().GetHotkeysFilterFlags() & kHideUnassigned) ? MF_UNCHECKED : MF_CHECKED);
+        m_host->PrepareMenu(popup);
     }, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
 }
 

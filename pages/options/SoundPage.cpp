@@ -432,6 +432,7 @@ void CSoundPage::OnListMenu(POINT at)
         const bool one = m_list.GetSelectedItems(rows) == 1 && !Settings().GetSoundFile(rows[0]).empty();
         EnableMenuItem(popup, ID_SOUND_GO, one ? MF_ENABLED : MF_GRAYED);
         EnableMenuItem(popup, ID_SOUND_PLAY, one ? MF_ENABLED : MF_GRAYED);
+        m_host->PrepareMenu(popup);
     }, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
 }
 

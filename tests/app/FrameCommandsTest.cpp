@@ -33,38 +33,6 @@ protected:
     static CAppSettings& Settings() { return App().GetSettings(); }
     static CTransferDoc& Doc() { return App().GetSettings().GetTransferDoc(); }
 
-    // The texts of a menu's items ("-" a separator), "*" after a radio-checked one.
-    static std::vector<std::wstring> Items(HMENU menu)
-    {
-        std::vector<std::wstring> items;
-        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-            wchar_t text[128] = {};
-            MENUITEMINFOW info{sizeof(info)};
-            info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING;
-            info.dwTypeData = text;
-            info.cch = 128;
-            GetMenuItemInfoW(menu, i, TRUE, &info);
-            std::wstring item = (info.fType & MFT_SEPARATOR) ? L"-" : text;
-            if ((info.fType & MFT_RADIOCHECK) && (info.fState & MFS_CHECKED))
-                item += L"*";
-            items.push_back(item);
-        }
-        return items;
-    }
-    // The items of the menu that was open when ReadShownMenu (a timer) closed it.
-    static std::vector<std::wstring>& ShownMenu()
-    {
-        static std::vector<std::wstring> items;
-        return items;
-    }
-    static void CALLBACK ReadShownMenu(HWND, UINT, UINT_PTR, DWORD)
-    {
-        HWND popup = FindWindowW(L"#32768", nullptr);
-        if (!popup || !IsWindowVisible(popup))
-            return;
-        ShownMenu() = Items(reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)));
-        EndMenu();
-    }
     // A menu holding the placeholder, opened as the system opens it.
     HMENU OpenPlaceholder(CMenu& holder, int placeholder)
     {

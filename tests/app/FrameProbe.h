@@ -162,6 +162,40 @@ private:
     UINT_PTR m_timer = 0;
 };
 
+// The texts of a menu's items ("-" a separator), "*" after a radio-checked one.
+inline std::vector<std::wstring> Items(HMENU menu)
+{
+    std::vector<std::wstring> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[128] = {};
+        MENUITEMINFOW info{sizeof(info)};
+        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 128;
+        GetMenuItemInfoW(menu, i, TRUE, &info);
+        std::wstring item = (info.fType & MFT_SEPARATOR) ? L"-" : text;
+        if ((info.fType & MFT_RADIOCHECK) && (info.fState & MFS_CHECKED))
+            item += L"*";
+        items.push_back(item);
+    }
+    return items;
+}
+// The items of the menu that was open when ReadShownMenu (a thread timer set around the call
+// that opens it) closed it.
+inline std::vector<std::wstring>& ShownMenu()
+{
+    static std::vector<std::wstring> items;
+    return items;
+}
+inline void CALLBACK ReadShownMenu(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup || !IsWindowVisible(popup))
+        return;
+    ShownMenu() = Items(reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)));
+    EndMenu();
+}
+
 // The WM_COMMAND ids waiting in the frame's queue (taken out).
 inline std::vector<WPARAM> TakePostedCommands(HWND frame)
 {

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "config/ActionCatalogue.h"
 #include "pages/options/HotkeysPage.h"
 #include "pages/options/SoundPage.h"
@@ -375,4 +377,43 @@ TEST_F(OptionsPages, DeleteAsksUnlessShiftPlayReachesTheFrameAndDefaultsSwitchSo
     EXPECT_FALSE(IsWindowEnabled(list));
     EXPECT_EQ(GetDefaultSoundFile(0), settings.GetSoundFile(0));
     EXPECT_EQ(L"", settings.GetSoundFile(2));
+}
+
+// The Hotkeys table's header menu goes without "Don't sort by click by column"; both pages' list
+// menus show the hotkeys of their commands, as the frame's menus do.
+TEST_F(OptionsPages, HotkeysHeaderMenuLacksNoSortAndListMenusShowHotkeyTexts)
+{
+    CAppSettings& settings = App().GetSettings();
+    settings.EditHotkeys()->push_back(MakeHotkeyEntry(ID_SOUND_PLAY, HOTKEY_MOD_CTRL | VK_F9));
+    settings.EditHotkeys()->push_back(MakeHotkeyEntry(ID_HOTKEYS_SELECT_ALL, HOTKEY_MOD_CTRL | VK_F8));
+    Frame()->IdleUpdate();
+
+    CTableCtrl& table = Show<CHotkeysPage>(PAGE_HOTKEYS).GetList();
+    ShownMenu().clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, &ReadShownMenu);
+    NMHDR click{table.GetHeader(), 0, static_cast<UINT>(NM_RCLICK)};
+    SendMessageW(table.m_hWnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    KillTimer(nullptr, timer);
+    const std::vector<std::wstring> header = ShownMenu();
+    EXPECT_NE(std::find(header.begin(), header.end(), L"Customize columns..."), header.end()) << "the menu was read";
+    EXPECT_EQ(std::find(header.begin(), header.end(), L"Don't sort by click by column"), header.end());
+
+    const struct {
+        int pageId;
+        std::vector<std::wstring> items;
+    } menus[] = {
+        {PAGE_HOTKEYS, {L"&Delete", L"Select &All\tCtrl+F8", L"Filters"}},
+        {PAGE_SOUNDS, {L"Sound choose", L"Sound go", L"Sound play\tCtrl+F9", L"-", L"Select &All"}},
+    };
+    for (const auto& m : menus) {
+        App().GetSettings().SetCurrentPage(m.pageId);
+        CBasePage* page = Frame()->GetCurrentPageObject();
+        ASSERT_TRUE(page);
+        HWND list = GetDlgItem(page->m_hWnd, m.pageId == PAGE_HOTKEYS ? IDC_HOTKEYS_LIST : IDC_SOUNDS_LIST);
+        ShownMenu().clear();
+        timer = SetTimer(nullptr, 0, 20, &ReadShownMenu);
+        SendMessageW(page->m_hWnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(-1, -1));
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(m.items, ShownMenu()) << m.pageId;
+    }
 }
