@@ -160,7 +160,7 @@ void CMainFrame::UpdatePageToolbarVisibility()
     if (!pageToolbar)
         return;
     const PageTableEntry* row = FindPageEntry(currentPage);
-    const bool show = header != nullptr || (row && row->pageToolbar);
+    const bool show = (transToolBar && transToolBar->m_hWnd) || header != nullptr || (row && row->pageToolbar);
     ShowWindow(pageToolbar, show ? SW_SHOWNOACTIVATE : SW_HIDE);
     if (show)
         InvalidateRect(pageToolbar, nullptr, TRUE);
@@ -185,13 +185,18 @@ void CMainFrame::RecalcLayout(int width, int height)
             SetWindowPos(hwnd, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
     };
     int top = 0, bottom = height, left = 0;
+    // In the top right corner, on the transfer toolbar when it is there, else on the header;
+    // above both, so that neither covers it.
+    if (pageToolbar) {
+        const SIZE s = WindowSize(pageToolbar);
+        if (batch)
+            batch = DeferWindowPos(batch, pageToolbar, HWND_TOP, width - s.cx - 1, 1, s.cx, s.cy, SWP_NOACTIVATE);
+        else
+            SetWindowPos(pageToolbar, HWND_TOP, width - s.cx - 1, 1, s.cx, s.cy, SWP_NOACTIVATE);
+    }
     if (transToolBar && transToolBar->m_hWnd) {
         top = TransToolBarHeight();
         place(transToolBar->m_hWnd, 0, 0, width, top);
-    }
-    if (pageToolbar) {
-        const SIZE s = WindowSize(pageToolbar);
-        place(pageToolbar, width - s.cx - 1, top + 1, s.cx, s.cy);
     }
     if (statusBar.m_hWnd) {
         const int h = WindowHeight(statusBar.m_hWnd);

@@ -152,7 +152,7 @@ void CRichTip::UnregisterWindowClass()
 bool CRichTip::CreateTip(HWND owner)
 {
     return Create(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kRichTipClass, nullptr,
-                  WS_POPUP | WS_CLIPCHILDREN | WS_BORDER, 0, 0, m_contentWidth, 100, owner, nullptr);
+                  WS_POPUP | WS_CLIPCHILDREN | WS_BORDER, 0, 0, m_contentWidth, kCreatedHeight, owner, nullptr);
 }
 
 LRESULT CRichTip::OnCreate()

@@ -48,8 +48,9 @@ public:
     // The window class; the shell registers it before it creates its tip.
     static bool RegisterWindowClass();
     static void UnregisterWindowClass();
-    // The pop-up window, owned by owner.
+    // The pop-up window, owned by owner, kCreatedHeight high until a page sizes it.
     bool CreateTip(HWND owner);
+    static constexpr int kCreatedHeight = 200;
 
     bool PreTranslate(MSG* msg) override;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -124,6 +124,9 @@ TEST_F(MainWindow, CreatedWithItsClassSizeStylesOwnerAndMenu)
     EXPECT_EQ(client.right - 1, bar.right);
     EXPECT_EQ(1, bar.top);
     EXPECT_FALSE(GetDlgItem(hwnd, IDC_STATUS_BAR)) << "panels 9 leave the status bar off";
+    RECT tip;
+    GetWindowRect(Frame()->RichTip().m_hWnd, &tip);
+    EXPECT_EQ(200, tip.bottom - tip.top) << "the rich tip as made, before a page sizes it";
 
     // A picture for a person to look at, sampled: the header's title and the toolbar's images
     // stand out from their backgrounds.
@@ -526,6 +529,11 @@ TEST_F(MainWindow, PanelsComeAndGoAndThePageToolbarFollows)
         EXPECT_EQ(p.page, Frame()->GetCurrentPage());
         EXPECT_EQ(p.visible, IsWindowVisible(toolbar) != FALSE) << p.page;
     }
+    // The transfer toolbar alone brings it onto every page, in the corner above that toolbar.
+    settings.SetPanels(PANEL_TOOLBAR);
+    EXPECT_TRUE(IsWindowVisible(toolbar)) << "page -1";
+    Frame()->ShowPage(1);
+    EXPECT_TRUE(IsWindowVisible(toolbar)) << "page 1";
     // With the header back it always shows, and the header names the page.
     settings.SetPanels(PANEL_HEADER);
     EXPECT_TRUE(IsWindowVisible(toolbar));

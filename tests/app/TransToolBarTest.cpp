@@ -459,3 +459,55 @@ TEST_F(TransToolBar, TransferPagePicture)
 }
 
 } // namespace
+
+// The page toolbar keeps the top right corner: over the transfer toolbar while that is shown,
+// else on the header, whose colour it takes; either way no box of another colour frames its
+// buttons.
+TEST_F(TransToolBar, PageToolbarSitsInTheTopRightCornerOnTheBandBelowIt)
+{
+    StartWithAll();
+    HWND frame = FrameWindow();
+    HWND toolbar = GetDlgItem(frame, IDC_PAGE_TOOLBAR);
+    const struct {
+        uint32_t panels;
+        const wchar_t* picture;
+    } states[] = {
+        {kAllPanels, L"PageToolbarOnTransferToolbar.bmp"},
+        {kAllPanels & ~PANEL_TOOLBAR, L"PageToolbarOnHeader.bmp"},
+    };
+    for (const auto& s : states) {
+        SCOPED_TRACE(s.picture);
+        App().GetSettings().SetPanels(s.panels);
+        HWND band = Frame()->TransToolBar() ? Frame()->TransToolBar()->m_hWnd : GetDlgItem(frame, IDC_PAGE_HEADER);
+        ASSERT_TRUE(band);
+        RECT client;
+        GetClientRect(frame, &client);
+        const RECT r = RectIn(toolbar), b = RectIn(band);
+        EXPECT_TRUE(IsWindowVisible(toolbar));
+        EXPECT_EQ(client.right - 1, r.right);
+        EXPECT_EQ(1, r.top);
+        EXPECT_LE(r.bottom, b.bottom) << "within the band";
+        EXPECT_GE(r.left, b.left);
+
+        PumpWaitingMessages();
+        const CWindowPicture picture(frame, s.picture);
+        ASSERT_TRUE(picture.Ok()) << picture.Problem();
+        const RECT face = ClientRectInWindowPicture(frame, toolbar);
+        const COLORREF bandColor = picture.Dominant(RECT{face.left - 12, face.top, face.left - 2, face.bottom});
+        if (!Frame()->TransToolBar())
+            EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), bandColor);
+        // The toolbar's edge, all round, is the band's colour: a box would take the whole edge;
+        // the last button's image touches it with a pixel or two.
+        const RECT edges[] = {{face.left, face.top, face.right, face.top + 1},
+                              {face.left, face.bottom - 1, face.right, face.bottom},
+                              {face.left, face.top + 1, face.left + 1, face.bottom - 1},
+                              {face.right - 1, face.top + 1, face.right, face.bottom - 1}};
+        int edge = 0, banded = 0;
+        for (const RECT& e : edges) {
+            edge += (e.right - e.left) * (e.bottom - e.top);
+            banded += picture.Count(e, bandColor);
+        }
+        EXPECT_GE(banded, edge - 4) << edge;
+        EXPECT_GE(picture.InkPixels(face, bandColor), 80) << "the buttons' images";
+    }
+}
