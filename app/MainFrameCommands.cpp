@@ -167,7 +167,7 @@ const CMainFrame::FrameCommand CMainFrame::s_commands[] = {
      }},
     {ID_VIEW_STATUSBAR, ID_VIEW_STATUSBAR, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_STATUSBAR); }},
     {ID_VIEW_PAGELIST, ID_VIEW_PAGELIST, true, [](CMainFrame& f, int) { f.TogglePanel(PANEL_PAGELIST); }},
-    {ID_LAST_KEY, ID_LAST_KEY, true, [](CMainFrame& f, int) { RunLastKeyDialog(f.m_app, f.m_hWnd); }},
+    {ID_LAST_KEY, ID_LAST_KEY, true, [](CMainFrame& f, int) { ShowLastKeyDialog(f.m_app, f.m_hWnd); }},
     {ID_VERSION_TITLE, ID_VERSION_TITLE, true,
      [](CMainFrame& f, int) {
          f.ToggleView(&AppViewOptions::versionTitle);
@@ -265,7 +265,7 @@ void CMainFrame::NewFormatCommand()
     if (CBasePage* formats = GetPage(PAGE_FORMATS); formats && formats->m_hWnd)
         SendMessageW(formats->m_hWnd, WM_COMMAND, ID_FORMAT_NEW, 0);
     else
-        RunNewFormatDialog(m_app, nullptr, m_hWnd);
+        ShowNewFormatDialog(m_app, nullptr, m_hWnd);
 }
 
 void CMainFrame::WriteKeysCommand()

@@ -201,7 +201,7 @@ bool CMainFrame::OnStatusBarDblClk(const NMMOUSE* notification)
         Settings().SetCurrentPage(PAGE_KEY_LIST);
         return true;
     case 4:
-        RunLastKeyDialog(m_app, m_hWnd);
+        ShowLastKeyDialog(m_app, m_hWnd);
         return true;
     default:
         return false;

@@ -103,6 +103,10 @@ public:
     void TryEventSound(int soundEvent) override;
     int GetPlayingSound() override;
 
+    // The command-line and the HTTP destination's editors over the main window; true after OK.
+    bool ShowCmdLineDialog();
+    bool ShowHttpRequestDialog();
+
     // ---- Transfer control (app/TransferControl.cpp) ----
     // False when the transfer did not start (no source, an elevated restart, an error).
     bool StartTransfer(bool interactive) override;

@@ -17,6 +17,7 @@
 #include "core/TextUtil.h"
 #include "framework/MessageBox.h"
 #include "framework/SysFunctions.h"
+#include "pages/options/DestinationDialogs.h"
 #include "resources/resource.h"
 
 namespace {
@@ -130,6 +131,16 @@ void ShowAboutDialog(HWND)
     HWND main = BringMainWindowForward();
     CAboutDialog dialog;
     dialog.RunModal(main);
+}
+
+bool CNorvaneApp::ShowCmdLineDialog()
+{
+    return RunDestinationDialog(*this, DEST_CMDLINE);
+}
+
+bool CNorvaneApp::ShowHttpRequestDialog()
+{
+    return RunDestinationDialog(*this, DEST_HTTP);
 }
 
 // ---- Elevated restart ----

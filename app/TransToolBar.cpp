@@ -21,7 +21,6 @@
 #include "framework/MessageBox.h"
 #include "framework/RichTip.h"
 #include "framework/WinApp.h"
-#include "pages/options/DestinationDialogs.h"
 #include "reader/Reader.h"
 #include "reader/ReaderModels.h"
 #include "resources/resource.h"
@@ -822,11 +821,11 @@ void CTransToolBar::OnTipLink(const std::wstring& link)
         break;
     case DEST_CMDLINE:
         if (link == L"config")
-            RunCmdLineDialog(App());
+            App().ShowCmdLineDialog();
         break;
     case DEST_HTTP:
         if (link == L"config")
-            RunHttpRequestDialog(App());
+            App().ShowHttpRequestDialog();
         break;
     default:
         break;

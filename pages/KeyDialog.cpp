@@ -486,7 +486,7 @@ bool CKeyDialog::Apply()
     return true;
 }
 
-void RunLastKeyDialog(IPageHost& host, HWND owner)
+void ShowLastKeyDialog(IPageHost& host, HWND owner)
 {
     CAppSettings& settings = host.GetSettings();
     const _LAST_TRANSFER& last = settings.GetLastTransfer();

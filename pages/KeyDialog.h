@@ -97,4 +97,4 @@ protected:
 
 // The key dialog on the application's last key; on OK what it holds becomes the last key of the
 // settings, stamped now.
-void RunLastKeyDialog(IPageHost& host, HWND owner);
+void ShowLastKeyDialog(IPageHost& host, HWND owner);

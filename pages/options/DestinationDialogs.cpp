@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 #include <shlobj.h>
+#include <memory>
 #include <vector>
 
 #include "config/TransferDoc.h"
@@ -297,25 +298,16 @@ bool CHttpRequestDialog::Apply()
     return true;
 }
 
-namespace {
-
-bool RunOverMainWindow(IPageHost& host, CDestinationDialog& dialog)
+bool RunDestinationDialog(IPageHost& host, int destinationType)
 {
+    std::unique_ptr<CDestinationDialog> dialog;
+    if (destinationType == DEST_CMDLINE)
+        dialog = std::make_unique<CCmdLineDialog>(host);
+    else if (destinationType == DEST_HTTP)
+        dialog = std::make_unique<CHttpRequestDialog>(host);
+    else
+        return false;
     HWND main = host.GetMainWindow();
     BringWindowForward(main);
-    return dialog.RunModal(main) == IDOK;
-}
-
-} // namespace
-
-bool RunCmdLineDialog(IPageHost& host)
-{
-    CCmdLineDialog dialog(host);
-    return RunOverMainWindow(host, dialog);
-}
-
-bool RunHttpRequestDialog(IPageHost& host)
-{
-    CHttpRequestDialog dialog(host);
-    return RunOverMainWindow(host, dialog);
+    return dialog->RunModal(main) == IDOK;
 }

@@ -92,10 +92,10 @@ private:
     void OnInitFields() override;
 };
 
-// The command-line or the HTTP destination's editor, run modally over the main window brought
-// forward; true after OK.
-bool RunCmdLineDialog(IPageHost& host);
-bool RunHttpRequestDialog(IPageHost& host);
+// The editor of the command-line (DEST_CMDLINE) or the HTTP (DEST_HTTP) destination, run modally
+// over the main window brought forward; true after OK. The application's ShowCmdLineDialog and
+// ShowHttpRequestDialog run it; the pages, which do not see the application, run it themselves.
+bool RunDestinationDialog(IPageHost& host, int destinationType);
 
 // The folder a typed initial directory stands for: the text itself when it names a folder, else
 // the text with its environment variables expanded.

@@ -568,7 +568,7 @@ bool CFormatDialog::OnCommand(int id, int code, HWND control)
         TrackMenu(IDM_FORMAT_EXAMPLE, POINT{-1, -1});
         return true;
     case ID_LAST_KEY:
-        RunLastKeyDialog(m_host, m_hWnd);
+        ShowLastKeyDialog(m_host, m_hWnd);
         RefreshPreview();
         return true;
     case ID_PREVIEW_REFRESH:
@@ -601,7 +601,7 @@ bool CFormatDialog::OnNotify(int id, NMHDR* nmh, LRESULT* result)
     return CModalDialog::OnNotify(id, nmh, result);
 }
 
-bool RunNewFormatDialog(IPageHost& host, int* index, HWND owner)
+bool ShowNewFormatDialog(IPageHost& host, int* index, HWND owner)
 {
     CFormatDialog dialog(host);
     dialog.m_addMode = true;

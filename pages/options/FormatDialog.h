@@ -97,4 +97,4 @@ private:
 
 // The dialog for a new format in add mode, its key filters preset to the one selected on the
 // formats page; true on OK, with the index of the format it added or replaced.
-bool RunNewFormatDialog(IPageHost& host, int* index, HWND owner);
+bool ShowNewFormatDialog(IPageHost& host, int* index, HWND owner);

@@ -567,7 +567,7 @@ bool CFormatsPage::OnCommand(int id, int code, HWND control)
     case ID_FILTER_SHOW_PRESETS: ToggleFilter(FFILTER_SHOW_PRESETS); return true;
     case ID_FILTER_SHOW_HIDDEN: ToggleFilter(FFILTER_SHOW_HIDDEN); return true;
     case ID_FILTER_SAME_NAME: ToggleFilter(FFILTER_SAME_NAME); return true;
-    case ID_LAST_KEY: RunLastKeyDialog(*m_host, m_hWnd); return true;
+    case ID_LAST_KEY: ShowLastKeyDialog(*m_host, m_hWnd); return true;
     case ID_TAB_DEFAULT: {
         CDocUpdateScope scope(Doc(), ObserverKey());
         Doc().SetFormatsKeyFilter(0);
@@ -654,7 +654,7 @@ void CFormatsPage::SelectFormatNamed(const std::wstring& name)
 bool CFormatsPage::AddFormat()
 {
     int index = -1;
-    if (!RunNewFormatDialog(*m_host, &index, m_hWnd))
+    if (!ShowNewFormatDialog(*m_host, &index, m_hWnd))
         return false;
     const auto& formats = Doc().GetFormats();
     if (index >= 0 && index < static_cast<int>(formats.size()))

@@ -427,8 +427,8 @@ bool CTransferPage::OnCommand(int id, int code, HWND control)
             switch (id - IDC_TP_METHOD_FIRST + 1) {
             case DEST_KEYBOARD: m_host->ShowPage(PAGE_KEYBOARD); break;
             case DEST_PORTAVO: m_host->ShowPage(PAGE_PORTAVO); break;
-            case DEST_CMDLINE: RunCmdLineDialog(*m_host); break;
-            case DEST_HTTP: RunHttpRequestDialog(*m_host); break;
+            case DEST_CMDLINE: RunDestinationDialog(*m_host, DEST_CMDLINE); break;
+            case DEST_HTTP: RunDestinationDialog(*m_host, DEST_HTTP); break;
             default: break;
             }
             return true;
@@ -505,8 +505,8 @@ void CTransferPage::ConfigureDestination()
     switch (Doc().GetDestinationType()) {
     case DEST_KEYBOARD: m_host->ShowPage(PAGE_KEYBOARD); break;
     case DEST_PORTAVO: m_host->ShowPage(PAGE_PORTAVO); break;
-    case DEST_CMDLINE: RunCmdLineDialog(*m_host); break;
-    case DEST_HTTP: RunHttpRequestDialog(*m_host); break;
+    case DEST_CMDLINE: RunDestinationDialog(*m_host, DEST_CMDLINE); break;
+    case DEST_HTTP: RunDestinationDialog(*m_host, DEST_HTTP); break;
     default: break;
     }
 }

@@ -16,6 +16,17 @@ namespace {
 constexpr int kClassicKeyLength = 6;
 constexpr int kPlusKeyLength = 16;
 
+// What a key edit holds: up to 16 bytes read, the last pair as byte 0, the first keyLength of
+// them kept. False (key unchanged) when no pair was read.
+bool ParseKeyOfLength(const std::wstring& text, int keyLength, _KEY_NUMBER& key)
+{
+    BYTE bytes[16] = {};
+    if (HexToBytesReversed(text.c_str(), -1, bytes, 16) == 0)
+        return false;
+    key = MakeKeyNumber(bytes, static_cast<size_t>(keyLength));
+    return true;
+}
+
 // Hex digits into a key of the card kind's length. False when the text holds no pair, or more
 // digits than such a key has (the reader would take a wrong key).
 bool ReadKeyDigits(const std::wstring& text, bool reversed, int keyLength, _KEY_NUMBER& key)
@@ -113,13 +124,14 @@ _KEY_NUMBER DefaultMifareKey(bool plus)
     return plus ? DefaultMifarePlusKey() : DefaultMifareClassicKey();
 }
 
-bool ParseMifareKey(bool plus, const std::wstring& text, _KEY_NUMBER& key)
+bool ParseMifareClassicKey(const std::wstring& text, _KEY_NUMBER& key)
 {
-    BYTE bytes[16] = {};
-    if (HexToBytesReversed(text.c_str(), -1, bytes, 16) == 0)
-        return false;
-    key = MakeKeyNumber(bytes, static_cast<size_t>(MifareKeyLength(plus)));
-    return true;
+    return ParseKeyOfLength(text, kClassicKeyLength, key);
+}
+
+bool ParseMifarePlusKey(const std::wstring& text, _KEY_NUMBER& key)
+{
+    return ParseKeyOfLength(text, kPlusKeyLength, key);
 }
 
 std::wstring MifareKeyText(const _KEY_NUMBER& key)

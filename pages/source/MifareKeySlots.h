@@ -18,8 +18,10 @@ int MifareKeyLength(bool plus);
 _KEY_NUMBER DefaultMifareKey(bool plus);
 
 // The hex digits with the last pair as byte 0; false (key unchanged) when no pair was read.
-// The key gets the card kind's length, the bytes beyond the digits zero.
-bool ParseMifareKey(bool plus, const std::wstring& text, _KEY_NUMBER& key);
+// The key gets the card kind's length (Classic 6, Plus 16 bytes), the bytes beyond the digits
+// zero.
+bool ParseMifareClassicKey(const std::wstring& text, _KEY_NUMBER& key);
+bool ParseMifarePlusKey(const std::wstring& text, _KEY_NUMBER& key);
 // Upper-case hex, last byte first, two digits a byte of the key's length.
 std::wstring MifareKeyText(const _KEY_NUMBER& key);
 

@@ -294,7 +294,7 @@ void CMifareCPage::ReadKeyEdit(bool onlyWhenModified)
     std::wstring text;
     m_keyEdit.GetText(text);
     _KEY_NUMBER key{};
-    if (ParseMifareKey(m_plus, text, key) && !KeysEqual(key, Settings().key)) {
+    if ((m_plus ? ParseMifarePlusKey : ParseMifareClassicKey)(text, key) && !KeysEqual(key, Settings().key)) {
         Store(&CTransferDoc::SetMifareClassicKey, &CTransferDoc::SetMifarePlusKey, key);
         m_keyEdit.SetModify(false);
     }
@@ -617,7 +617,7 @@ void CMfKeyDialog::ExchangeData(bool save)
         // Only prompts: nothing was typed, an empty key.
         m_key = _KEY_NUMBER{};
         if (text.find_first_of(kHexDigits) != std::wstring::npos)
-            ParseMifareKey(m_plus, text, m_key);
+            (m_plus ? ParseMifarePlusKey : ParseMifareClassicKey)(text, m_key);
     }
 }
 

@@ -260,8 +260,8 @@ TEST_F(AcceptanceTour, EveryPageTabViewAndDialogShows)
         {IDD_EXT_TOOLS, IDC_ET_COMMAND_BAR, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_EXT_TOOLS, 0); }},
         {IDD_MANAGE_SETTINGS, IDC_MS_TOOLBAR, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_MANAGE_SETTINGS, 0); }},
         {IDD_FORMAT, IDC_FORMAT_EXAMPLE, [&] { PostMessageW(FrameWindow(), WM_COMMAND, ID_FORMAT_NEW, 0); }},
-        {IDD_CMDLINE, IDC_CMD_PROGRAM_BAR, [&] { RunCmdLineDialog(App()); }},
-        {IDD_HTTP_REQUEST, IDC_HTTP_ADDRESS_BAR, [&] { RunHttpRequestDialog(App()); }},
+        {IDD_CMDLINE, IDC_CMD_PROGRAM_BAR, [&] { App().ShowCmdLineDialog(); }},
+        {IDD_HTTP_REQUEST, IDC_HTTP_ADDRESS_BAR, [&] { App().ShowHttpRequestDialog(); }},
     };
     for (const Opened& o : opened) {
         int buttons = 0;

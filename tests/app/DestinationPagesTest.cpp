@@ -139,7 +139,7 @@ TEST_F(DestinationPagesApp, DialogsRunOverTheMainWindowAndWhatTheyStoreRunsAtATr
                                 SetDlgItemTextW(dialog, id, text.c_str());
                             PressButton(dialog, IDOK);
                         });
-        EXPECT_TRUE(c.http ? RunHttpRequestDialog(App()) : RunCmdLineDialog(App())) << c.caption;
+        EXPECT_TRUE(c.http ? App().ShowHttpRequestDialog() : App().ShowCmdLineDialog()) << c.caption;
         robot.Join();
         EXPECT_EQ(FrameWindow(), owner) << c.caption;
     }

@@ -24,7 +24,7 @@ using page_test::Pump;
 _KEY_NUMBER Key(bool plus, const wchar_t* text)
 {
     _KEY_NUMBER key{};
-    ParseMifareKey(plus, text, key);
+    (plus ? ParseMifarePlusKey : ParseMifareClassicKey)(text, key);
     return key;
 }
 

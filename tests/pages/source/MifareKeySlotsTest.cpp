@@ -24,7 +24,7 @@ std::wstring Text(const _KEY_NUMBER& key)
 _KEY_NUMBER Key(bool plus, const wchar_t* text)
 {
     _KEY_NUMBER key{};
-    EXPECT_TRUE(ParseMifareKey(plus, text, key)) << text;
+    EXPECT_TRUE((plus ? ParseMifarePlusKey : ParseMifareClassicKey)(text, key)) << text;
     return key;
 }
 
@@ -51,7 +51,7 @@ TEST(MifareKeySlots, KeyTextsAreReadLastPairFirstToTheCardKindsLength)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         _KEY_NUMBER key{};
-        EXPECT_EQ(c.ok, ParseMifareKey(c.plus, c.text, key));
+        EXPECT_EQ(c.ok, (c.plus ? ParseMifarePlusKey : ParseMifareClassicKey)(c.text, key));
         EXPECT_EQ(c.stored, Text(key));
         EXPECT_EQ(c.byte0, key.bytes[0]);
     }
