@@ -221,6 +221,11 @@ private:
     bool ConnectByModel(const ReaderConnectParams& p, std::wstring& versionText);
     bool IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,
                         std::wstring& text);
+    // After a time-out or an invalid reply: worth asking at another speed.
+    bool MayTryAgain();
+    // Once more at the speed the program last switched the reader on this port to, if any.
+    bool IdentifyWhereCommanded(const ReaderConnectParams& p, uint32_t& code, int& sn, PackedVersion& fw,
+                                std::wstring& text);
     bool SetupProtocol();
     bool ApplySpeed(DWORD wanted);
     void OpenPort(DWORD speed);

@@ -151,11 +151,12 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
     else
         OpenPort(9600);
     bool ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
-    const HRESULT why = GetLastErrorCode();
-    if (!ok && chosen.retrySpeed && (why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE)) {
+    if (!ok && chosen.retrySpeed && MayTryAgain()) {
         ReconfigurePort(chosen.retrySpeed, '\n');
         ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
     }
+    if (!ok && MayTryAgain())
+        ok = IdentifyWhereCommanded(p, code, sn, fw, text);
     if (!ok)
         return false;
 
@@ -172,6 +173,32 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
         return false;
     }
     return true;
+}
+
+bool CReader::MayTryAgain()
+{
+    const HRESULT why = GetLastErrorCode();
+    return why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE;
+}
+
+bool CReader::IdentifyWhereCommanded(const ReaderConnectParams& p, uint32_t& code, int& sn, PackedVersion& fw,
+                                     std::wstring& text)
+{
+    // A reader the program switched keeps its speed, and its binary frames, over a dropped line.
+    CommandedLine left;
+    if (!FindCommandedLine(p.portName, left))
+        return false;
+    DWORD current = 0;
+    m_port->GetParams(&current, nullptr, nullptr);
+    if (left.speed == current && !left.binary)
+        return false;
+    ReconfigurePort(left.speed, '\n');
+    if (left.binary) {
+        // Whatever it answers, the version query tells.
+        CFrameLink link(*this);
+        link.SendTextMode();
+    }
+    return IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
 }
 
 bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,

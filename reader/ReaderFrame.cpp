@@ -1,6 +1,9 @@
 // Binary frames, the link that carries them, and the binary frame protocol.
 #include "reader/ReaderFrame.h"
 #include <algorithm>
+#include <cwctype>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include "comm/Notify.h"
 #include "core/ResultCodes.h"
@@ -26,7 +29,56 @@ constexpr uint32_t kMifareKeyTypes = 0x3FFE00;
 constexpr int kMaxCardsPerRound = 16;
 constexpr int kModelNextCardNine = 4;    // answers "next card" past the last card with 9
 
+// Every reader object of the process shares it: the program may make a new one for the port.
+std::mutex g_commandedMutex;
+std::map<std::wstring, CommandedLine> g_commanded;
+
+std::wstring CommandedKey(const std::wstring& port)
+{
+    std::wstring key = port;
+    for (wchar_t& c : key)
+        c = static_cast<wchar_t>(std::towupper(c));
+    return key;
+}
+
+// Noted before the reply: a reader whose reply was lost may have switched all the same.
+void NoteCommand(const std::wstring& port, BYTE mode, BYTE speedIndex)
+{
+    std::lock_guard<std::mutex> lock(g_commandedMutex);
+    const std::wstring key = CommandedKey(port);
+    if (speedIndex > 0 && speedIndex < kReaderSpeedCount) {
+        g_commanded[key] = CommandedLine{ReaderSpeeds[speedIndex], mode == kModeBinary};
+    } else if (mode == kModeBinary) {
+        auto it = g_commanded.find(key);
+        if (it != g_commanded.end())
+            it->second.binary = true;
+    }
+}
+
+// Only a confirmed command undoes what was noted.
+void NoteConfirmed(const std::wstring& port, BYTE mode, BYTE speedIndex)
+{
+    std::lock_guard<std::mutex> lock(g_commandedMutex);
+    auto it = g_commanded.find(CommandedKey(port));
+    if (it == g_commanded.end())
+        return;
+    if (speedIndex == 0)
+        g_commanded.erase(it);
+    else if (mode == kModeText)
+        it->second.binary = false;
+}
+
 } // namespace
+
+bool FindCommandedLine(const std::wstring& port, CommandedLine& line)
+{
+    std::lock_guard<std::mutex> lock(g_commandedMutex);
+    auto it = g_commanded.find(CommandedKey(port));
+    if (it == g_commanded.end())
+        return false;
+    line = it->second;
+    return true;
+}
 
 // The link ----------------------------------------------------------------------------------
 
@@ -111,6 +163,7 @@ bool CFrameLink::SendModeSpeed(BYTE mode, BYTE speedIndex)
     const BYTE payload[2] = {mode, speedIndex};
     BYTE status = 0;
     std::vector<BYTE> data;
+    NoteCommand(Params().portName, mode, speedIndex);
     if (!SendReaderFrame(FrameOpCommand(FOP_MODE_SPEED), payload, sizeof payload, &status, &data))
         return false;
     const HRESULT hr = FrameReplyResult(FOP_MODE_SPEED, status, data.size());
@@ -118,12 +171,18 @@ bool CFrameLink::SendModeSpeed(BYTE mode, BYTE speedIndex)
         SetLastError(hr);
         return false;
     }
+    NoteConfirmed(Params().portName, mode, speedIndex);
     if (speedIndex < kReaderSpeedCount) {
         BYTE evChar = 0;
         Port().GetParams(nullptr, nullptr, &evChar);
         ReconfigurePort(ReaderSpeeds[speedIndex], evChar);
     }
     return true;
+}
+
+bool CFrameLink::SendTextMode()
+{
+    return SendModeSpeed(kModeText, kKeepSpeed);
 }
 
 // The protocol ---------------------------------------------------------------------------------

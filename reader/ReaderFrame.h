@@ -4,10 +4,21 @@
 // (their speed, and leaving them in text mode), so the link belongs to the connection; the
 // binary frame protocol runs over it.
 #include <memory>
+#include <string>
 #include <vector>
 #include "reader/FrameCodec.h"
 #include "reader/FrameCommands.h"
 #include "reader/ReaderProtocol.h"
+
+// Where the program last commanded the reader on a port, for the life of the process: a
+// reader switched to another speed keeps it, and its binary mode, when the line drops, and
+// only the program knows where to look for it again. A reader told back to 9600 Bd (text
+// lines) is forgotten. Port names compare case-insensitively.
+struct CommandedLine {
+    DWORD speed = 0;
+    bool binary = false;    // may have been left in binary frames
+};
+bool FindCommandedLine(const std::wstring& port, CommandedLine& line);
 
 class CFrameLink : public CReaderServices, public IFrameTransport {
 public:
@@ -21,6 +32,8 @@ public:
     // Mode 1 binary frames, 0 text lines; a speed index, or 0x80 to keep the speed. The port
     // follows a speed the reader accepted.
     bool SendModeSpeed(BYTE mode, BYTE speedIndex);
+    // Text lines at the current speed, so that the reader hears the version query again.
+    bool SendTextMode();
 
     DWORD LastFrameTick() const { return m_lastFrameTick; }
     // Drops the bytes received so far.

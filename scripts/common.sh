@@ -3,7 +3,7 @@
 
 NV_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 xvfb xauth socat googletest python3
- x11-apps x11-utils imagemagick procps util-linux"
+ x11-apps x11-utils imagemagick procps util-linux ser2net"
 NV_WINE=/usr/lib/wine/wine64
 NV_WINESERVER=/usr/lib/wine/wineserver
 

@@ -8,13 +8,22 @@ process, so the supervisor listens on 127.0.0.1 (port written to
 
     unplug N   stop pair N (both ends vanish, as when a USB adapter is pulled)
     plug N     start pair N again (no-op when it is running)
+    convert N PORT
+               start Debian's ser2net as an RFC 2217 converter in front of the
+               a end of pair N, listening on 127.0.0.1:PORT (the test plays the
+               reader on the b end); stopped and started again, it is a
+               converter restarted mid-run
+    unconvert N
+               stop that converter (no-op when none runs)
     ping       liveness check
 
 Every command is answered with "ok" or "error <text>" on one line.
 """
 import argparse
+import errno
 import os
 import select
+import shutil
 import signal
 import socket
 import subprocess
@@ -69,11 +78,64 @@ class Pair:
         self._remove_links()
 
 
-def handle(line, pairs):
+def listening(port):
+    probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        probe.bind(('127.0.0.1', port))
+        return False
+    except OSError as e:
+        return e.errno == errno.EADDRINUSE
+    finally:
+        probe.close()
+
+
+class Converter:
+    def __init__(self, pair, folder, log):
+        self.pair = pair
+        self.config = os.path.join(folder, 'ser2net%d.yaml' % pair.index)
+        self.log = log
+        self.proc = None
+
+    def start(self, port):
+        self.stop()
+        if shutil.which('ser2net') is None:
+            raise RuntimeError('ser2net is not installed')
+        if not self.pair.running():
+            raise RuntimeError('pair %d is unplugged' % self.pair.index)
+        with open(self.config, 'w') as f:
+            f.write('connection: &c%d\n' % self.pair.index)
+            f.write('  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n' % port)
+            f.write('  connector: serialdev,%s,9600n81,local\n' % os.path.realpath(self.pair.a))
+        self.proc = subprocess.Popen(
+            ['ser2net', '-n', '-u', '-c', self.config],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.log,
+            start_new_session=True)
+        deadline = time.monotonic() + LINK_WAIT
+        while not listening(port):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError('ser2net for pair %d did not listen on %d' % (self.pair.index, port))
+            time.sleep(0.01)
+
+    def stop(self):
+        if self.proc is not None:
+            if self.proc.poll() is None:
+                self.proc.terminate()
+                try:
+                    self.proc.wait(LINK_WAIT)
+                except subprocess.TimeoutExpired:
+                    self.proc.kill()
+                    self.proc.wait()
+            self.proc = None
+
+
+def handle(line, pairs, converters):
     words = line.split()
     if words == ['ping']:
         return 'ok'
-    if len(words) != 2 or words[0] not in ('plug', 'unplug') or not words[1].isdigit():
+    shapes = {'plug': 2, 'unplug': 2, 'convert': 3, 'unconvert': 2}
+    if not words or shapes.get(words[0]) != len(words) or not all(w.isdigit() for w in words[1:]):
         return 'error bad command'
     n = int(words[1])
     if n >= len(pairs):
@@ -82,8 +144,12 @@ def handle(line, pairs):
         if words[0] == 'unplug':
             pairs[n].stop()
             pairs[n].unplugged = True
-        else:
+        elif words[0] == 'plug':
             pairs[n].start()
+        elif words[0] == 'convert':
+            converters[n].start(int(words[2]))
+        else:
+            converters[n].stop()
     except Exception as e:  # reported to the test, which fails with the text
         return 'error ' + str(e)
     return 'ok'
@@ -96,8 +162,11 @@ def main():
     args = ap.parse_args()
     log = open(os.path.join(args.dir, 'supervisor.log'), 'a')
     pairs = [Pair(i, args.dir, log) for i in range(args.pairs)]
+    converters = [Converter(p, args.dir, log) for p in pairs]
 
     def finish(*_):
+        for c in converters:
+            c.stop()
         for p in pairs:
             p.stop()
         for name in ('control.port',):
@@ -144,7 +213,7 @@ def main():
             clients[s] += data
             while b'\n' in clients[s]:
                 line, clients[s] = clients[s].split(b'\n', 1)
-                reply = handle(line.decode('ascii', 'replace'), pairs)
+                reply = handle(line.decode('ascii', 'replace'), pairs, converters)
                 try:
                     s.sendall((reply + '\n').encode('ascii'))
                 except OSError:
