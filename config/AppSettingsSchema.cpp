@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "config/AppSettings.h"
+#include "core/AppLog.h"
+#include "core/File.h"
 #include "config/ConfigMembers.h"
 #include "config/SettingsGroups.h"
 #include "resources/resource.h"
@@ -326,6 +328,16 @@ private:
         ReadDocDir();
         std::wstring configuration;
         cfg::ReadString(ObjectOrNull(&m_root, L"main"), L"configuration", configuration);
+        // A device is no configuration file: opening it would close the configuration and end
+        // in an error about a copy of the device. The default configuration stands instead.
+        if (IsReservedDeviceName(configuration)) {
+            CAppContext* app = GetAppContext();
+            if (app && app->IsLogged(LOG_THRESHOLD_WARNING))
+                LogMessage(app, nullptr, LOG_WARNING,
+                           L"The settings name the device \"%s\" as the configuration: the default configuration is used.",
+                           configuration.c_str());
+            configuration.clear();
+        }
         std::wstring path;
         m_s.MakeDocumentPath(configuration, path, false);
         CTransferDoc& transfer = m_s.m_transfer;

@@ -225,6 +225,8 @@ TEST_F(AppSettingsTest, SaveOfAnythingReadIsAFixedPoint)
              EXPECT_FALSE(doc.GetKeyFilters().empty());
              EXPECT_EQ(doc.GetKeyFilters().size() + 1, doc.keyFilterNewId);
          }},
+        {"a device as the configuration", SettingsText(R"("main": {"configuration": "NUL"})"), nullptr,
+         [](const CAppSettings& s) { EXPECT_EQ(L"", s.GetTransferDoc().GetPathName()); }},
         {"Norvane_defaults.json", ReadBytes(GoldenPath(L"Norvane_defaults.json")), nullptr, nullptr},
         {"default.nv2", ReadBytes(GoldenPath(L"default.nv2")), nullptr, nullptr},
         {"full.nv2", ReadBytes(GoldenPath(L"full.nv2")), nullptr, nullptr},
