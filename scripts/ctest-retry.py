@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Runs ctest once, then runs again, by name, only the failed tests whose process ended with no
 output at all (a Wine process that died while it started). A test that printed anything, or ran
-out of time, failed for real and is not run again. At most two more rounds; each retried test
-runs alone with Wine's error channel on, and what Wine wrote to <build-dir>/wine-stderr.log for
-its silent start and for its retry is printed.
+out of time, failed for real and is not run again; so did a silent one whose start Wine reports
+as a crash (an unhandled exception, a page fault, a stack overflow, a backtrace): that process
+ran code of its own and crashed, and the lines that say so are printed. At most two more
+rounds; each retried test runs alone with Wine's error channel on, and what Wine wrote to
+<build-dir>/wine-stderr.log for its silent start and for its retry is printed.
 
     ctest-retry.py [--floors FILE] [--allowed-skips FILE] <build-dir> <counts-file> [ctest arguments...]
 
 Counting: a test passed when it ran and passed. A test that did not run (ctest's "Not Run": a
 missing executable or required file, a disabled test) counts as failed, as does a skipped test
 not named in the allowed-skips file ("<test name> <reason>" lines). The floors file holds
-"<prefix> <count>" lines: at least that many tests whose name starts with "<prefix>." must pass.
+"<prefix> <count>" lines: at least that many tests whose name starts with "<prefix>." must pass,
+and a test whose name has a prefix without a line fails the run.
 
 Prints ctest's own output of every round, then which tests needed another round, which were
 skipped and which failed in the end. Writes "<passed> <failed> <skipped> <retried>" to the
@@ -28,6 +31,9 @@ MAX_RETRY_NAMES = 50    # past this many silent failures something else is wrong
 RETRY_WINEDEBUG = "-all,err+all"
 
 TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (.+?) \.*\s*\*\*\*Timeout")
+# Wine's lines for a process that crashed in its own code; a process that died while Wine
+# started it shows none of them.
+CRASH_LINE = re.compile(r"unhandled|page fault|stack overflow|backtrace", re.IGNORECASE)
 # What ctest writes into <skipped message=...> when the test itself asked to be skipped.
 SKIP_MESSAGES = ("SKIP_REGULAR_EXPRESSION_MATCHED", "SKIP_RETURN_CODE")
 
@@ -140,6 +146,11 @@ class WineStderr:
         return out
 
 
+def crashed(lines):
+    """The lines of a start that report a crash of the process: none when Wine died starting it."""
+    return [line for line in lines if CRASH_LINE.search(line)]
+
+
 def print_block(title, lines):
     print(f"== {title}:" if lines else f"== {title}: nothing", flush=True)
     for line in lines:
@@ -179,7 +190,18 @@ def main():
                       if status == "fail" and not output.strip() and n not in round_timed_out)
 
     needed = []        # tests that needed another round, in the order first seen
+    crashes = []       # silent tests that crashed in their own code: failed, not run again
     to_retry = silent(results, timed_out)
+    if len(to_retry) <= MAX_RETRY_NAMES:
+        for name in list(to_retry):
+            lines = stderr_log.lines_of_start(name, first_offset, first_end)
+            if crashed(lines):
+                crashes.append(name)
+                to_retry.remove(name)
+                print_block(f"Wine's lines at the silent start of {name} show a crash of its own: "
+                            "not run again", lines)
+            else:
+                print_block(f"Wine's lines at the silent start of {name} (wine-stderr.log)", lines)
     for round_number in range(1, MAX_ROUNDS + 1):
         if not to_retry:
             break
@@ -192,9 +214,6 @@ def main():
         env = dict(os.environ, WINEDEBUG=RETRY_WINEDEBUG)
         again_silent = []
         for name in to_retry:
-            if round_number == 1:
-                print_block(f"Wine's lines at the silent start of {name} (wine-stderr.log)",
-                            stderr_log.lines_of_start(name, first_offset, first_end))
             before = stderr_log.size()
             again, again_timed_out = run_round(
                 build, [*without_selection(args), "-j1", "-R", name_regex([name])],
@@ -205,7 +224,12 @@ def main():
                 continue
             status, message, _ = again.get(name, ("fail", "", ""))
             final[name] = (status, message)
-            again_silent += silent({n: again[n] for n in [name] if n in again}, again_timed_out)
+            for n in silent({n: again[n] for n in [name] if n in again}, again_timed_out):
+                lines = crashed(stderr_log.lines_of_start(n, before, None))
+                if lines:
+                    print_block(f"Wine's lines of the retry of {n} show a crash of its own: not run again", lines)
+                else:
+                    again_silent.append(n)
         to_retry = again_silent
 
     def is_skip(status, message):
@@ -233,6 +257,12 @@ def main():
             f"{n} ({final[n][1] or final[n][0]})" for n in not_run), flush=True)
     if failed:
         print("== failed in the end: " + ", ".join(failed), flush=True)
+    if crashes:
+        print("== crashed before their first line of output (not run again): " + ", ".join(crashes), flush=True)
+    if floors_file:
+        unfloored = sorted({n.split(".", 1)[0] for n in final} - set(floors))
+        for prefix in unfloored:
+            reasons.append(f"the {prefix}.* tests have no line in tests/min-test-count")
     for prefix, floor in sorted(floors.items()):
         count = sum(1 for n in passed if n.startswith(prefix + "."))
         if count < floor:

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""The counting of scripts/ctest-retry.py on small ctest projects of host shell commands: a
-test that did not run, a skip the allow-list does not name and a test executable below its
-floor each fail the run; an allowed skip and a test whose first start was silent do not."""
+"""The counting of scripts/ctest-retry.py on small ctest projects of host shell commands and one
+Windows program under this build's Wine: a test that did not run, a skip the allow-list does not
+name, a test executable below its floor or without one, a test silent again on its retry, more
+than two silent tests and a silent start that Wine reports as a crash each fail the run; an
+allowed skip and a test whose start died silently do not."""
+import concurrent.futures
 import os
 import subprocess
 import sys
@@ -14,8 +17,24 @@ PASS = 'add_test(NAME {name} COMMAND sh -c "echo ok")\n'
 SKIP = ('add_test(NAME {name} COMMAND sh -c "echo \'[  SKIPPED ] no device\'")\n'
         'set_tests_properties({name} PROPERTIES SKIP_REGULAR_EXPRESSION "\\\\[  SKIPPED \\\\]")\n')
 MISSING = 'add_test(NAME {name} COMMAND ${{CMAKE_CURRENT_BINARY_DIR}}/never-built)\n'
-# Ends with no output the first time, passes the second.
-SILENT_ONCE = 'add_test(NAME {name} COMMAND sh -c "[ -e started ] && echo ok || {{ touch started; exit 1; }}")\n'
+# Ends with no output every time.
+SILENT = 'add_test(NAME {name} COMMAND sh -c "exit 1")\n'
+# Ends with no output the first time, passes the second; the first time it leaves in
+# wine-stderr.log the start line of cmake/wine-run and the line given.
+FIRST_START = ('# {filter} the gtest filter of the test, then the line Wine writes at its first start\n'
+               'if [ -e "$1.started" ]; then echo ok; exit 0; fi\n'
+               'touch "$1.started"\n'
+               'printf "== 00:00:00 start $$ test.exe --gtest_filter=%s\\n%s\\n" "$1" "$2" >>wine-stderr.log\n'
+               'exit 1\n')
+START_DEATH = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/first-start.sh {filter} '
+               '"sendmsg: Socket operation on non-socket")\n')
+UNHANDLED = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/first-start.sh {filter} '
+             '"wine: Unhandled exception 0x80000003 in thread 2c at address 00000001400016A0")\n')
+# tests/scripts/CrashOnce.cpp under Wine: a static constructor that writes through a null pointer
+# on the first start.
+CRASH_ONCE = ('add_test(NAME {name} COMMAND /usr/bin/env NORVANE_WINE_STDERR=${{CMAKE_CURRENT_BINARY_DIR}}/wine-stderr.log '
+              '{wine_run} {crash_once} --gtest_filter={filter})\n')
+CRASH_LINE = "wine: Unhandled page fault on write access to 0000000000000000 at address"
 
 
 def run_counting(tests, floors="", allowed=""):
@@ -23,10 +42,14 @@ def run_counting(tests, floors="", allowed=""):
     with tempfile.TemporaryDirectory() as root:
         source, build = os.path.join(root, "s"), os.path.join(root, "b")
         os.makedirs(source)
+        with open(os.path.join(source, "first-start.sh"), "w") as f:
+            f.write(FIRST_START)
         with open(os.path.join(source, "CMakeLists.txt"), "w") as f:
             f.write("cmake_minimum_required(VERSION 3.20)\nproject(counting NONE)\nenable_testing()\n")
             for kind, name in tests:
-                f.write(kind.format(name=name))
+                f.write(kind.format(name=name, filter=name.split(".", 1)[1],
+                                    wine_run=os.environ.get("NORVANE_WINE_RUN", "no-wine-run"),
+                                    crash_once=os.environ.get("NORVANE_CRASH_ONCE", "no-crashonce.exe")))
         subprocess.run(["cmake", "-S", source, "-B", build], check=True, capture_output=True)
         for name, text in (("floors", floors), ("allowed", allowed)):
             with open(os.path.join(root, name), "w") as f:
@@ -42,27 +65,48 @@ def run_counting(tests, floors="", allowed=""):
 class Counting(unittest.TestCase):
     def test_each_rule(self):
         allowed = "# reasons\nm.Skip.Allowed the device is missing here\n"
+        silent_three = [(START_DEATH, f"m.A.Silent{i}") for i in range(3)]
         cases = [
-            # tests, floors, exit status, counts line, a reason line
-            ([(PASS, "m.A.One"), (PASS, "m.A.Two"), (SKIP, "m.Skip.Allowed")], "m 2\n", 0, "2 0 1 0", None),
-            ([(PASS, "m.A.One"), (MISSING, "m.A.Gone")], "", 1, "1 1 0 0", "1 tests failed"),
-            ([(PASS, "m.A.One"), (SKIP, "m.Skip.Unlisted")], "", 1, "1 1 0 0", "1 tests failed"),
+            # tests, floors, exit status, counts line, a reason line, a text of the output
+            ([(PASS, "m.A.One"), (PASS, "m.A.Two"), (SKIP, "m.Skip.Allowed")], "m 2\n", 0, "2 0 1 0", None, None),
+            ([(PASS, "m.A.One"), (MISSING, "m.A.Gone")], "m 1\n", 1, "1 1 0 0", "1 tests failed", None),
+            ([(PASS, "m.A.One"), (SKIP, "m.Skip.Unlisted")], "m 1\n", 1, "1 1 0 0", "1 tests failed", None),
             ([(PASS, "m.A.One"), (SKIP, "m.Skip.Allowed")], "m 2\n", 1, "1 0 1 0",
-             "1 m.* tests passed, fewer than the 2 of tests/min-test-count"),
+             "1 m.* tests passed, fewer than the 2 of tests/min-test-count", None),
             ([(PASS, "m.A.One"), (PASS, "n.A.One")], "m 1\nn 1\nq 1\n", 1, "2 0 0 0",
-             "0 q.* tests passed, fewer than the 1 of tests/min-test-count"),
-            ([(PASS, "m.A.One"), (SILENT_ONCE, "m.A.Silent")], "m 2\n", 0, "2 0 0 1", None),
+             "0 q.* tests passed, fewer than the 1 of tests/min-test-count", None),
+            ([(PASS, "m.A.One"), (PASS, "n.A.One")], "m 1\n", 1, "2 0 0 0",
+             "the n.* tests have no line in tests/min-test-count", None),
+            ([(PASS, "m.A.One"), (START_DEATH, "m.A.Silent")], "m 2\n", 0, "2 0 0 1", None,
+             "== tests that needed a retry (their process ended with no output): m.A.Silent (passed)"),
+            ([(PASS, "m.A.One"), (SILENT, "m.A.Silent")], "m 1\n", 1, "1 1 0 1", "1 tests failed",
+             "m.A.Silent (failed)"),
+            ([(PASS, "m.A.One"), *silent_three], "m 4\n", 1, "4 0 0 3", "3 tests needed a retry, more than 2", None),
+            ([(PASS, "m.A.One"), (UNHANDLED, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
+             "   wine: Unhandled exception 0x80000003"),
+            ([(PASS, "m.A.One"), (CRASH_ONCE, "m.A.Crash"), (START_DEATH, "m.A.Silent")], "m 2\n", 1, "2 1 0 1",
+             "1 tests failed", "   " + CRASH_LINE),
         ]
-        for tests, floors, rc, counts, reason in cases:
+        # Each project in a folder of its own: they run side by side.
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            runs = list(pool.map(lambda case: run_counting(case[0], case[1], allowed), cases))
+        for (tests, floors, rc, counts, reason, text), (got_rc, lines, out) in zip(cases, runs):
             with self.subTest(tests=[n for _, n in tests], floors=floors):
-                got_rc, lines, out = run_counting(tests, floors, allowed)
                 self.assertEqual((got_rc, lines[0]), (rc, counts), out)
                 if reason:
                     self.assertIn(reason, lines[1:], out)
                 else:
                     self.assertEqual(lines[1:], [], out)
                 retried = "== tests that needed a retry: none" in out
-                self.assertEqual(retried, not counts.endswith(" 1"), out)
+                self.assertEqual(retried, counts.endswith(" 0"), out)
+                if text:
+                    self.assertIn(text, out)
+                if any(kind in (UNHANDLED, CRASH_ONCE) for kind, _ in tests):
+                    self.assertIn("m.A.Crash show a crash of its own: not run again", out)
+                    self.assertNotIn("m.A.Crash ran again", out)
+                    self.assertIn("== failed in the end: m.A.Crash", out)
+                if (START_DEATH, "m.A.Silent") in tests:
+                    self.assertIn("m.A.Silent (passed)", out)
 
 
 if __name__ == "__main__":
