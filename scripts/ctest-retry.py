@@ -126,9 +126,10 @@ class WineStderr:
         except OSError:
             return ""
 
-    def lines_of_start(self, test, offset, end):
+    def lines_of_start(self, test, offset, end, to_end=False):
         """The lines after the test's last start marker in [offset, end), up to the next marker:
-        with other tests running at once, what Wine printed while this one started."""
+        with other tests running at once, what Wine printed while this one started. With to_end,
+        every line after the marker: Wine may write a crash report after another test's marker."""
         # "folder.Suite.Name  # GetParam() = ..." runs as --gtest_filter=Suite.Name
         filt = "--gtest_filter=" + test.split("  #", 1)[0].split(".", 1)[-1]
         lines = self.text_from(offset, end).splitlines()
@@ -140,7 +141,7 @@ class WineStderr:
             return []
         out = [lines[found]]
         for line in lines[found + 1:]:
-            if line.startswith("== ") and " start " in line:
+            if line.startswith("== ") and " start " in line and not to_end:
                 break
             out.append(line)
         return out
@@ -195,11 +196,14 @@ def main():
     if len(to_retry) <= MAX_RETRY_NAMES:
         for name in list(to_retry):
             lines = stderr_log.lines_of_start(name, first_offset, first_end)
-            if crashed(lines):
+            # A crash reported after the start, even among later starts' lines, may be this
+            # test's: whose it was cannot be told, so it is not run again.
+            later = crashed(stderr_log.lines_of_start(name, first_offset, first_end, to_end=True))
+            if later:
                 crashes.append(name)
                 to_retry.remove(name)
                 print_block(f"Wine's lines at the silent start of {name} show a crash of its own: "
-                            "not run again", lines)
+                            "not run again", lines + [line for line in later if line not in lines])
             else:
                 print_block(f"Wine's lines at the silent start of {name} (wine-stderr.log)", lines)
     for round_number in range(1, MAX_ROUNDS + 1):
