@@ -445,16 +445,22 @@ TEST_P(FrameReaderTest, KeepAliveAfterEighteenQuietSecondsAndOneRoundPerPollPeri
     // The connect round is the last traffic: its indications end it.
     ASSERT_TRUE(sim->WaitUntil([&] { return Binary().Count(0x20) == 2; }, 3000));
     const size_t quietFrom = sim->Frames().size();
-    const DWORD quiet = GetTickCount();
     const uint32_t wakes = reader->GetWakeCount();
     ASSERT_TRUE(sim->WaitUntil([&] { return sim->Frames().size() > quietFrom; }, 25000));
-    const DWORD passed = GetTickCount() - quiet;
     const auto frames = sim->Frames();
     EXPECT_EQ(0x2F, frames[quietFrom].code);
     EXPECT_EQ(S({0x01, 0x80}), frames[quietFrom].payload);
-    // Counted from when the last frame was seen, which a loaded machine may see late: a tenth
-    // off. That it comes at all is the wait above.
-    EXPECT_GE(passed, 18000u * 9 / 10);
+    // Timed by the program's own stamps of what it sent: the keep-alive and the frame before it.
+    // The thread's wait ends when the keep-alive is due; a thread that woke later than a poll
+    // period (333 ms) would miss its poll rounds too, so a poll period is the margin each way.
+    std::vector<std::wstring> sent;
+    ASSERT_TRUE(WaitFor([&] {
+        sent = LogLinesWith(L"<< (");
+        return sent.size() >= 2 && sent.back().find(L" 2F 01 80 ") != std::wstring::npos;
+    }));
+    const int passed = LogGap(sent[sent.size() - 2], sent.back());
+    EXPECT_GE(passed, 18000 - 333) << sent[sent.size() - 2];
+    EXPECT_LE(passed, 18000 + 333) << sent.back();
     // Wine's serial driver ends its comm wait every few milliseconds, a turn of the loop each
     // time: the turns are counted on TCP only.
     const bool countTurns = GetParam() == Line::Tcp;

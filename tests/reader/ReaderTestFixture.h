@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -217,6 +218,34 @@ protected:
         for (size_t p = log.find(text); p != std::wstring::npos; p = log.find(text, p + 1))
             ++n;
         return n;
+    }
+    // The debug-log lines that hold text, in order.
+    std::vector<std::wstring> LogLinesWith(const std::wstring& text)
+    {
+        std::vector<std::wstring> lines;
+        const std::wstring log = LogText();
+        for (size_t from = 0; from < log.size();) {
+            size_t end = log.find(L'\n', from);
+            if (end == std::wstring::npos)
+                end = log.size();
+            std::wstring line = log.substr(from, end - from);
+            if (line.find(text) != std::wstring::npos)
+                lines.push_back(line);
+            from = end + 1;
+        }
+        return lines;
+    }
+    // Milliseconds from the earlier log line's time stamp to the later one's: the program's own
+    // clock, which does not count how late a test saw what happened.
+    static int LogGap(const std::wstring& earlier, const std::wstring& later)
+    {
+        auto ms = [](const std::wstring& line) {
+            int h = 0, m = 0, s = 0, f = 0;
+            std::swscanf(line.c_str(), L"%d:%d:%d.%d", &h, &m, &s, &f);
+            return ((h * 60 + m) * 60 + s) * 1000 + f;
+        };
+        const int day = 24 * 60 * 60 * 1000;
+        return (ms(later) - ms(earlier) + day) % day;
     }
     int State() { return reader->GetState(); }
     bool Connected() { return Count(RDMSG_CONNECT) > 0; }
