@@ -180,13 +180,12 @@ void CNorvaneApp::OnConfigurationChanged(void* key, CDocument*, const uint32_t* 
         app->ApplySourceLink();
     if ((change & TDC_VELL4MODE) && app->GetReader() && app->GetReader()->SetVell4Mode(doc.readKeys.vell4Mode))
         app->GetReader()->Wake();
-    // Sector, block, key and pages are read at each card: a running reader takes them under its
-    // lock, without a reconnect (unless the same change already went through ApplySourceLink).
-    if ((change & (TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL)) && app->GetReader() &&
-        !(readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC)))) {
-        ReadKeysSettings cardReading = doc.readKeys;
-        cardReading.keyTypes = kAllKeyTypes;
-        app->GetReader()->SetCardReading(cardReading);
+    // The key types, sector, block, key and pages are read at each card: a running reader takes
+    // them under its lock, without a reconnect (unless the same change already went through
+    // ApplySourceLink). "toKeylist" decides which key types it reads.
+    if ((change & (TDC_KEYTYPES | TDC_MIFARE_CLASSIC | TDC_MIFARE_PLUS | TDC_MIFARE_UL | TDC_READER)) &&
+        app->GetReader() && !(readerSource && (change & (TDC_READER | TDC_SOURCE | TDC_TEMIC)))) {
+        app->GetReader()->SetCardReading(ReaderCardReading(doc));
         app->GetReader()->Wake();
     }
     const int32_t destination = doc.GetDestinationType();

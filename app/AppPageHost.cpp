@@ -47,6 +47,14 @@ bool CNorvaneApp::StartReaderSearch()
     return mainFrame && mainFrame->m_hWnd && mainFrame->StartReaderSearch();
 }
 
+void CNorvaneApp::RefreshPortsAndSearch()
+{
+    if (mainFrame && mainFrame->m_hWnd)
+        mainFrame->RefreshAllPorts();
+    else
+        RefreshPortList(false);
+}
+
 bool CNorvaneApp::ShowPage(int pageId)
 {
     // Through the setting, so that the page is remembered and becomes the previous one in turn;

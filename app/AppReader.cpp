@@ -64,6 +64,15 @@ bool SameCardReading(const ReadKeysSettings& a, const ReadKeysSettings& b)
 
 } // namespace
 
+ReadKeysSettings ReaderCardReading(const CTransferDoc& doc)
+{
+    ReadKeysSettings cardReading = doc.readKeys;
+    // The key list takes keys of every type: the mask then only keeps them out of the transfer.
+    if (doc.reader.flags & READER_TO_KEYLIST)
+        cardReading.keyTypes = kAllKeyTypes;
+    return cardReading;
+}
+
 void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)
 {
     CTransferDoc& doc = settings.GetTransferDoc();
@@ -80,9 +89,7 @@ void CNorvaneApp::ApplyReaderSettings(bool logStart, bool connect)
         reader = std::move(worker);
     }
 
-    // The key types to transfer stay with the UI: the key list takes keys of every type.
-    ReadKeysSettings cardReading = doc.readKeys;
-    cardReading.keyTypes = kAllKeyTypes;
+    const ReadKeysSettings cardReading = ReaderCardReading(doc);
     if (reader->IsStarted() && reader->GetSettings() == doc.reader &&
         SameCardReading(reader->GetCardReading(), cardReading)) {
         // Nothing changes for a reader at work (a start refreshes twice): a key or a connection

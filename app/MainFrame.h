@@ -151,6 +151,10 @@ public:
     void PollReaderJob();
     // Reader search; false when there is nothing to search.
     bool StartReaderSearch();
+    // What a device change of every kind asks for, at once: the port list with the PC/SC
+    // readers, and a reader search when "searchFlags" asks for one and none runs. The port-list
+    // dirty bits are done with.
+    void RefreshAllPorts();
     void OnSearchResults();
     bool CanClose();
     // Every page that has a window stores its pending edits into the documents.

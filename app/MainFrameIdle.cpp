@@ -34,12 +34,11 @@ void CMainFrame::IdleUpdate()
         BuildCaption(caption);
         SetWindowTextW(m_hWnd, caption.c_str());
     }
-    if (dirty & (MFD_SERIAL_PORTS | MFD_ALL_PORTS)) {
-        const bool serialOnly = !(dirty & MFD_ALL_PORTS);
-        dirty &= ~(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
-        m_app.RefreshPortList(serialOnly);
-        if (!serialOnly && !searchThread && (Settings().GetTransferDoc().reader.searchFlags & SEARCH_IP))
-            StartReaderSearch();
+    if (dirty & MFD_ALL_PORTS) {
+        RefreshAllPorts();
+    } else if (dirty & MFD_SERIAL_PORTS) {
+        dirty &= ~MFD_SERIAL_PORTS;
+        m_app.RefreshPortList(true);
     }
     if (dirty & MFD_TRAY) {
         dirty &= ~MFD_TRAY;

@@ -207,6 +207,14 @@ bool CMainFrame::StartReaderSearch()
     return true;
 }
 
+void CMainFrame::RefreshAllPorts()
+{
+    dirty &= ~(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
+    m_app.RefreshPortList(false);
+    if (!searchThread && (m_app.GetSettings().GetTransferDoc().reader.searchFlags & SEARCH_IP))
+        StartReaderSearch();
+}
+
 void CMainFrame::OnSearchResults()
 {
     // A message of a search deleted since finds nothing to take.

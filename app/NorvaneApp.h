@@ -84,6 +84,7 @@ public:
     bool CanStartReaderJob() override;
     void PrepareMenuShortcuts(HMENU menu, const std::vector<uint32_t>& shortcuts) override;
     bool StartReaderSearch() override;
+    void RefreshPortsAndSearch() override;
     bool ShowPage(int pageId) override;
     void MarkDirty(HostUpdate what) override;
     // (app/TableSettings.cpp)
@@ -291,6 +292,10 @@ constexpr int kSoundTransferOk = 0;
 constexpr int kSoundTransferFailed = 1;
 constexpr int kSoundReaderConnected = 2;
 constexpr int kSoundReaderDisconnected = 3;
+
+// What the reader is given to read: the configuration's card reading, with every key type
+// while "toKeylist" is on.
+ReadKeysSettings ReaderCardReading(const CTransferDoc& doc);
 
 // The application object (static storage, constructed before wWinMain).
 CNorvaneApp& App();

@@ -47,6 +47,9 @@ public:
     virtual void WriteKeysToReader(bool plus, uint32_t slotMask, bool confirm) = 0;
     // False when there is nothing to search.
     virtual bool StartReaderSearch() = 0;
+    // The port list with the PC/SC readers now (what the main window noted of device changes is
+    // done with), and a reader search when "searchFlags" asks for one and none runs.
+    virtual void RefreshPortsAndSearch() = 0;
     // A reader job may start now: the source is a reader with a port, and no job is pending.
     virtual bool CanStartReaderJob() = 0;
 

@@ -555,8 +555,12 @@ void CTransferPage::RunMenuCommand(int id)
         Doc().SetVell4Mode(id - ID_VELL4_DALLAS);
         break;
     }
+    case ID_REFRESH_PORT_LIST:
+        // Not the main window's command, which clears every reader's present mark first.
+        m_host->RefreshPortsAndSearch();
+        break;
     default:
-        // Key reading, the port list and the external tools are the main window's commands.
+        // Key reading and the external tools are the main window's commands.
         m_host->RunFrameCommand(id);
         break;
     }

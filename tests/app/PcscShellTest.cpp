@@ -6,6 +6,7 @@
 
 #include "app/MainFrame.h"
 #include "app/PortList.h"
+#include "resources/resource.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/PortPairs.h"
 #include "tests/support/ScardStandIn.h"
@@ -58,6 +59,38 @@ protected:
     int m_observer = -1;
     int m_changes = 0;
 };
+
+// The command the menu open when the timer fires is to return, chosen by the keyboard.
+UINT g_menuChoice = 0;
+
+void CALLBACK ChooseShownMenuItem(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!g_menuChoice || !popup || !IsWindowVisible(popup))
+        return;
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    int downs = 0;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        if (!(GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
+            ++downs;
+        if (GetMenuItemID(menu, i) == g_menuChoice)
+            break;
+    }
+    g_menuChoice = 0;
+    for (int i = 0; i < downs; ++i)
+        PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+// The Transfer page's Source button, and the item of its menu.
+void ChooseFromSourceMenu(HWND page, UINT command)
+{
+    g_menuChoice = command;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, &ChooseShownMenuItem);
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(ID_TP_SOURCE_MENU, 0), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(0u, g_menuChoice) << "the menu did not open";
+}
 
 } // namespace
 
@@ -145,4 +178,36 @@ TEST_F(PcscShell, ANewSearchReplacesTheRunningOneAndClosingEndsIt)
     start = GetTickCount();
     ShutDown();
     EXPECT_LT(GetTickCount() - start, 10000u) << "closing the window waited for the search";
+}
+
+TEST_F(PcscShell, TheTransferPagesPortRefreshListsThePcscReadersAndStartsOneSearch)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    CReaderSim silent;
+    silent.SetMute(true);
+    ASSERT_TRUE(silent.OpenCom(GetSerialPair(0)->farName));
+    ASSERT_EQ(kStartContinue, Start());
+    CTransferDoc& doc = App().GetTransferDoc();
+    // A search that is not cancelled waits out this reply time-out: far longer than the test.
+    doc.SetReceiveTimeout(30000);
+    // The mapped ports stand in the registry's serial map only. Without the watch a reader of
+    // the service comes into the list by the refresh alone.
+    doc.SetSearchFlags(SEARCH_STD_COM | SEARCH_IP);
+    NV_SCARD("add|Vell-4 MF CCID 7");
+    App().GetSettings().SetCurrentPage(PAGE_TRANSFER);
+    CBasePage* page = Frame()->GetPage(PAGE_TRANSFER);
+    ASSERT_TRUE(page && page->m_hWnd);
+    ASSERT_FALSE(Frame()->SearchThread());
+    Frame()->MarkDirty(MFD_SERIAL_PORTS | MFD_ALL_PORTS);
+
+    ChooseFromSourceMenu(page->m_hWnd, ID_REFRESH_PORT_LIST);
+    EXPECT_EQ(0u, Frame()->DirtyBits() & (MFD_SERIAL_PORTS | MFD_ALL_PORTS));
+    EXPECT_GE(FindKnown(L"Vell-4 MF CCID 7"), 0);
+    ASSERT_TRUE(Frame()->SearchThread()) << "no search started";
+    ASSERT_TRUE(silent.WaitUntil([&] { return silent.QueryCount() == 1; }, 3000));
+
+    // While it runs, another refresh starts none: a new search would ask the reader again.
+    ChooseFromSourceMenu(page->m_hWnd, ID_REFRESH_PORT_LIST);
+    EXPECT_TRUE(Frame()->SearchThread());
+    EXPECT_FALSE(silent.WaitUntil([&] { return silent.QueryCount() > 1; }, 1000)) << "a second search";
 }

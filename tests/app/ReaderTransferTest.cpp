@@ -255,6 +255,83 @@ TEST_F(ReaderTransferTest, AKeyTypeOutsideTheTransferMaskIsDroppedSilently)
     EXPECT_TRUE(Doc().GetKeys().empty());
 }
 
+// An unticked key type stays in the reader: not reported, not tracked, no event; with
+// "toKeylist" the reader reads every type for the key list. Either setting reaches the
+// running reader without a reconnect.
+TEST_F(ReaderTransferTest, TheReaderReadsTheTickedKeyTypesOrEveryTypeForTheKeyList)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const SerialPairInfo* pair = GetSerialPair(1);
+    ASSERT_TRUE(pair);
+    sims.push_back(std::make_unique<CReaderSim>());
+    ASSERT_TRUE(Sim().OpenCom(pair->farName));
+    Doc().SetReadKeyTypes(kAllKeyTypes & ~(1u << kEmMarine));
+    StartFromReader(pair->nearName);
+    CReader* worker = App().GetReader();
+    const size_t eventsBefore = Events().size();
+
+    Sim().PresentKey(kKeyA);
+    Sim().PresentKey("HID[0A0B0C] 12345,0");  // read after it: the Em-Marine line has been taken
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+    EXPECT_EQ(0, transfer_test::CountOf(DebugLog(), "Found key EM ")) << DebugLog();
+    EXPECT_EQ(1, transfer_test::CountOf(DebugLog(), "Found key "));
+    EXPECT_EQ(eventsBefore + 1, Events().size()) << "the one transfer";
+    EXPECT_TRUE(Doc().GetKeys().empty());
+
+    Doc().SetReaderFlags(Doc().reader.flags | READER_TO_KEYLIST);
+    Sim().PresentKey(kKeyA);
+    ASSERT_TRUE(WaitFor([] { return Doc().GetKeys().size() == 1; })) << DebugLog();
+    EXPECT_EQ(kEmMarine, Doc().GetKeys()[0]->keyType);
+    EXPECT_EQ(1, Counter()) << "a key of the key list is not transferred";
+
+    // Ticked again after "toKeylist" went off: the next key counts.
+    Doc().SetReaderFlags(Doc().reader.flags & ~READER_TO_KEYLIST);
+    Doc().SetReadKeyTypes(kAllKeyTypes);
+    Sim().PresentKey(kKeyB);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 2; })) << DebugLog();
+    EXPECT_EQ(transfer_test::ClipboardText(), L"42");
+    EXPECT_EQ(1u, Doc().GetKeys().size());
+    EXPECT_EQ(worker, App().GetReader());
+    EXPECT_EQ(1u, EventsOf(215).size()) << "the reader connected again";
+}
+
+// A reader of binary frames with every Mifare type unticked searches for no card at all;
+// ticked again as it runs, the card in its field is read.
+TEST_F(ReaderTransferTest, ABinaryReaderSearchesForCardsOnlyWhileAMifareTypeIsTicked)
+{
+    NV_REQUIRE_SERIAL_PAIRS();
+    const SerialPairInfo* pair = GetSerialPair(1);
+    ASSERT_TRUE(pair);
+    sims.push_back(std::make_unique<CReaderSim>());
+    Sim().SetIdentity({"Vell-4 USB MF", 0x811, 3003, "1.5", "", 3});
+    Sim().Binary().SetModel(3);
+    FrameSimCard card;
+    card.uid = std::string("\x04\xA1\xB2\xC3", 4);
+    Sim().Binary().SetField({card});
+    ASSERT_TRUE(Sim().OpenCom(pair->farName));
+    constexpr uint32_t kMifareTypes = 0x3FFE00;
+    Doc().SetReadKeyTypes(kAllKeyTypes & ~kMifareTypes);
+    StartFromReader(pair->nearName);
+    CReader* worker = App().GetReader();
+    auto framesOf = [this](BYTE code) {
+        const std::vector<ReaderSimFrame> frames = Sim().Frames();
+        return std::count_if(frames.begin(), frames.end(), [code](const ReaderSimFrame& f) { return f.code == code; });
+    };
+    constexpr BYTE kBeginSearch = 0x23, kEndSearch = 0x24;
+
+    // Each poll round still ends its search.
+    const auto ends = framesOf(kEndSearch);
+    ASSERT_TRUE(WaitFor([&] { return framesOf(kEndSearch) >= ends + 3; })) << DebugLog();
+    EXPECT_EQ(0, framesOf(kBeginSearch));
+    EXPECT_EQ(0, Counter());
+
+    Doc().SetReadKeyTypes(kAllKeyTypes);
+    ASSERT_TRUE(WaitFor([] { return Counter() == 1; })) << DebugLog();
+    EXPECT_GE(framesOf(kBeginSearch), 1);
+    EXPECT_EQ(worker, App().GetReader());
+    EXPECT_EQ(1u, EventsOf(215).size()) << "the reader connected again";
+}
+
 TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
 {
     StartFromReader(TcpReader());

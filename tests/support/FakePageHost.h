@@ -82,6 +82,7 @@ public:
         Record(L"WriteKeysToReader|" + Flag(plus) + L"|" + std::to_wstring(slotMask) + L"|" + Flag(confirm));
     }
     bool StartReaderSearch() override { return Record(L"StartReaderSearch"), true; }
+    void RefreshPortsAndSearch() override { Record(L"RefreshPortsAndSearch"); }
     bool CanStartReaderJob() override { return readerJobPossible; }
 
     bool ShowPage(int pageId) override { return Record(L"ShowPage|" + std::to_wstring(pageId)), true; }
