@@ -66,16 +66,19 @@ class Pair:
         self.unplugged = False
 
     def stop(self):
-        if self.proc is not None:
-            if self.proc.poll() is None:
-                self.proc.terminate()
-                try:
-                    self.proc.wait(LINK_WAIT)
-                except subprocess.TimeoutExpired:
-                    self.proc.kill()
-                    self.proc.wait()
-            self.proc = None
+        end_process(self.proc)
+        self.proc = None
         self._remove_links()
+
+
+def end_process(proc):
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(LINK_WAIT)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
 
 def listening(port):
@@ -119,15 +122,8 @@ class Converter:
             time.sleep(0.01)
 
     def stop(self):
-        if self.proc is not None:
-            if self.proc.poll() is None:
-                self.proc.terminate()
-                try:
-                    self.proc.wait(LINK_WAIT)
-                except subprocess.TimeoutExpired:
-                    self.proc.kill()
-                    self.proc.wait()
-            self.proc = None
+        end_process(self.proc)
+        self.proc = None
 
 
 def handle(line, pairs, converters):
