@@ -41,8 +41,8 @@ protected:
                 ++static_cast<PcscShell*>(key)->m_changes;
         });
     }
-    // Known readers for a search: the ports given, none of them present yet.
-    static void KnowPorts(const std::vector<std::wstring>& names)
+    // Known readers for a search: the ports given, none of them present yet unless said.
+    static void KnowPorts(const std::vector<std::wstring>& names, bool present = false)
     {
         auto edit = App().GetSettings().EditKnownReaders();
         std::vector<KnownReader>& readers = *edit;
@@ -52,6 +52,7 @@ protected:
             r.name = name;
             r.portValue = -1;
             r.kind = PORT_SOURCE_REGISTRY;
+            r.present = present ? 1 : 0;
             readers.push_back(r);
         }
     }
@@ -202,15 +203,7 @@ TEST_F(PcscShell, TheTransferPagesPortRefreshListsThePcscReadersAndStartsOneSear
     // The simulator's own end is a reader already found, which no search opens. Windows would
     // refuse the search that port while the simulator holds it; Wine opens it a second time, and
     // the search's purge and read of it would take the query meant for the simulator.
-    {
-        auto edit = App().GetSettings().EditKnownReaders();
-        KnownReader held;
-        held.name = GetSerialPair(0)->farName;
-        held.portValue = -1;
-        held.kind = PORT_SOURCE_REGISTRY;
-        held.present = 1;
-        edit->push_back(held);
-    }
+    KnowPorts({GetSerialPair(0)->farName}, true);
 
     ChooseFromSourceMenu(page->m_hWnd, ID_REFRESH_PORT_LIST);
     EXPECT_EQ(0u, Frame()->DirtyBits() & (MFD_SERIAL_PORTS | MFD_ALL_PORTS));
