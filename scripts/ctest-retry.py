@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Runs ctest once, then runs again, by name, only the failed tests whose process ended with no
-output at all (a Wine process that died while it started). A test that printed anything, or ran
-out of time, failed for real and is not run again; so did a silent one whose start Wine reports
-as a crash (an unhandled exception, a page fault, a stack overflow, a backtrace): that process
-ran code of its own and crashed, and the lines that say so are printed. At most two more
-rounds; each retried test runs alone with Wine's error channel on, and what Wine wrote to
-<build-dir>/wine-stderr.log for its silent start and for its retry is printed.
+output at all because Wine died while it started it. A test that printed anything, or ran out of
+time, failed for real and is not run again. So did a silent one not started through
+<build-dir>/wine-run (nothing tells how it died), and one whose start wrote anything to its stderr
+but the few lines Wine writes when it dies starting a process, or that ended with the C runtime's
+abort code: that process ran code of its own (a crash report, std::terminate, a failed assert, a
+message before an exit), and what it wrote is printed. At most two more rounds; each retried
+test runs alone with Wine's error channel on, and what its silent start and its retry wrote to
+<build-dir>/wine-stderr/ is printed.
 
     ctest-retry.py [--floors FILE] [--allowed-skips FILE] <build-dir> <counts-file> [ctest arguments...]
 
@@ -31,9 +33,18 @@ MAX_RETRY_NAMES = 50    # past this many silent failures something else is wrong
 RETRY_WINEDEBUG = "-all,err+all"
 
 TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (.+?) \.*\s*\*\*\*Timeout")
-# Wine's lines for a process that crashed in its own code; a process that died while Wine
-# started it shows none of them.
-CRASH_LINE = re.compile(r"unhandled|page fault|stack overflow|backtrace", re.IGNORECASE)
+# What Wine writes when a process dies while Wine starts it, before code of ours runs. Only these
+# leave a silent start open to a retry; each entry says where it was seen.
+START_DEATH_LINES = (
+    # Silent starts of tests of a few milliseconds under -j8 (CommandTexts.*, MifareKeySlots,
+    # TransferPresets...), even with WINEDEBUG=-all: the client found its server socket gone.
+    re.compile(r"wine client error:[0-9a-f]+: sendmsg: Socket operation on non-socket"),
+)
+# The retry turns Wine's error channel on (RETRY_WINEDEBUG): those lines are Wine's.
+WINE_CHANNEL_LINE = re.compile(r"^(?:[0-9a-f]{4}:){0,2}(?:err|fixme|warn|trace):[\w-]+:")
+# msvcrt's abort() (and so std::terminate and a failed assert) ends the process with 3; under Wine
+# its "abnormal program termination" goes to a console, which a test process has not.
+ABORT_EXIT = 3
 # What ctest writes into <skipped message=...> when the test itself asked to be skipped.
 SKIP_MESSAGES = ("SKIP_REGULAR_EXPRESSION_MATCHED", "SKIP_RETURN_CODE")
 
@@ -104,52 +115,63 @@ def read_pairs(path):
 
 
 class WineStderr:
-    """build/wine-stderr.log: cmake/wine-run writes a "== <time> start <pid> <command>" line before
-    each program it starts, then Wine's own lines of that program and of the processes Wine
-    starts on demand."""
+    """<build-dir>/wine-stderr/: cmake/wine-run gives each program it starts a file of its own there,
+    "<start time in microseconds>-<pid>.log": a line "== <time> start <pid> <command>", what the
+    process (and any process Wine started on demand for it) wrote to stderr, and "== exit <code>"."""
 
     def __init__(self, build):
-        self.path = os.path.join(build, "wine-stderr.log")
+        self.folder = os.path.join(build, "wine-stderr")
 
-    def size(self):
+    def clear(self):
+        """What earlier runs left there tells nothing of this one."""
+        for name in self.names():
+            try:
+                os.remove(os.path.join(self.folder, name))
+            except OSError:
+                pass
+
+    def names(self):
         try:
-            return os.path.getsize(self.path)
+            return set(os.listdir(self.folder))
         except OSError:
-            return 0
+            return set()
 
-    def text_from(self, offset, end=None):
+    def lines(self, name):
         try:
-            with open(self.path, "rb") as f:
-                f.seek(offset)
-                data = f.read() if end is None else f.read(max(0, end - offset))
-                return data.decode("utf-8", "replace")
+            with open(os.path.join(self.folder, name), "rb") as f:
+                return f.read().decode("utf-8", "replace").splitlines()
         except OSError:
-            return ""
+            return []
 
-    def lines_of_start(self, test, offset, end, to_end=False):
-        """The lines after the test's last start marker in [offset, end), up to the next marker:
-        with other tests running at once, what Wine printed while this one started. With to_end,
-        every line after the marker: Wine may write a crash report after another test's marker."""
+    def starts_of(self, test, names):
+        """The files among names of the starts that ran the test, oldest first."""
         # "folder.Suite.Name  # GetParam() = ..." runs as --gtest_filter=Suite.Name
         filt = "--gtest_filter=" + test.split("  #", 1)[0].split(".", 1)[-1]
-        lines = self.text_from(offset, end).splitlines()
-        found = None
-        for i, line in enumerate(lines):
-            if line.startswith("== ") and " start " in line and (filt + " ") in (line + " "):
-                found = i
-        if found is None:
-            return []
-        out = [lines[found]]
-        for line in lines[found + 1:]:
-            if line.startswith("== ") and " start " in line and not to_end:
-                break
-            out.append(line)
+        out = []
+        for name in sorted(names):
+            head = (self.lines(name) or [""])[0]
+            if head.startswith("== ") and " start " in head and (filt + " ") in (head + " "):
+                out.append(name)
         return out
 
 
-def crashed(lines):
-    """The lines of a start that report a crash of the process: none when Wine died starting it."""
-    return [line for line in lines if CRASH_LINE.search(line)]
+def own_lines(lines, retry=False):
+    """What a start wrote that is not Wine dying while it started the process: empty when the
+    start may be run again."""
+    own = []
+    for line in lines:
+        if line.startswith("== ") and " start " in line:
+            continue
+        if line.startswith("== exit "):
+            if line == f"== exit {ABORT_EXIT}":
+                own.append(line + " (the C runtime's abort: std::terminate, abort() or a failed assert)")
+            continue
+        if not line.strip() or any(p.search(line) for p in START_DEATH_LINES):
+            continue
+        if retry and WINE_CHANNEL_LINE.search(line):
+            continue
+        own.append(line)
+    return own
 
 
 def print_block(title, lines):
@@ -176,14 +198,14 @@ def main():
     floors = {k: int(v) for k, v in read_pairs(floors_file).items()} if floors_file else {}
     allowed_skips = read_pairs(skips_file) if skips_file else {}
     stderr_log = WineStderr(build)
+    stderr_log.clear()
 
-    first_offset = stderr_log.size()
     results, timed_out = run_round(build, args, os.path.join(testing, "round0.xml"))
     if results is None:
         with open(counts_file, "w") as f:
             f.write("0 0 0 0\nctest gave no report\n")
         return 1
-    first_end = stderr_log.size()
+    first_starts = stderr_log.names()
     final = {name: (status, message) for name, (status, message, _) in results.items()}
 
     def silent(round_results, round_timed_out):
@@ -191,21 +213,27 @@ def main():
                       if status == "fail" and not output.strip() and n not in round_timed_out)
 
     needed = []        # tests that needed another round, in the order first seen
-    crashes = []       # silent tests that crashed in their own code: failed, not run again
+    crashes = []       # silent tests that ran code of their own: failed, not run again
+    outside = []       # silent tests not started through wine-run: failed, not run again
     to_retry = silent(results, timed_out)
     if len(to_retry) <= MAX_RETRY_NAMES:
         for name in list(to_retry):
-            lines = stderr_log.lines_of_start(name, first_offset, first_end)
-            # A crash reported after the start, even among later starts' lines, may be this
-            # test's: whose it was cannot be told, so it is not run again.
-            later = crashed(stderr_log.lines_of_start(name, first_offset, first_end, to_end=True))
-            if later:
+            starts = stderr_log.starts_of(name, first_starts)
+            if not starts:
+                outside.append(name)
+                to_retry.remove(name)
+                print(f"== {name} ended with no output and was not started through wine-run: "
+                      "not run again", flush=True)
+                continue
+            lines = stderr_log.lines(starts[-1])
+            own = own_lines(lines)
+            if own:
                 crashes.append(name)
                 to_retry.remove(name)
                 print_block(f"Wine's lines at the silent start of {name} show a crash of its own: "
-                            "not run again", lines + [line for line in later if line not in lines])
+                            "not run again", lines + [line for line in own if line not in lines])
             else:
-                print_block(f"Wine's lines at the silent start of {name} (wine-stderr.log)", lines)
+                print_block(f"Wine's lines at the silent start of {name} (wine-stderr/{starts[-1]})", lines)
     for round_number in range(1, MAX_ROUNDS + 1):
         if not to_retry:
             break
@@ -218,18 +246,20 @@ def main():
         env = dict(os.environ, WINEDEBUG=RETRY_WINEDEBUG)
         again_silent = []
         for name in to_retry:
-            before = stderr_log.size()
+            before = stderr_log.names()
             again, again_timed_out = run_round(
                 build, [*without_selection(args), "-j1", "-R", name_regex([name])],
                 os.path.join(testing, f"round{round_number}.xml"), env)
-            print_block(f"Wine's lines while {name} ran again (wine-stderr.log)",
-                        stderr_log.text_from(before).splitlines())
+            retry_starts = sorted(stderr_log.names() - before)
+            print_block(f"Wine's lines while {name} ran again (wine-stderr/)",
+                        [line for start in retry_starts for line in stderr_log.lines(start)])
             if again is None:
                 continue
             status, message, _ = again.get(name, ("fail", "", ""))
             final[name] = (status, message)
             for n in silent({n: again[n] for n in [name] if n in again}, again_timed_out):
-                lines = crashed(stderr_log.lines_of_start(n, before, None))
+                starts = stderr_log.starts_of(n, retry_starts)
+                lines = own_lines(stderr_log.lines(starts[-1]), retry=True) if starts else []
                 if lines:
                     print_block(f"Wine's lines of the retry of {n} show a crash of its own: not run again", lines)
                 else:
@@ -263,6 +293,9 @@ def main():
         print("== failed in the end: " + ", ".join(failed), flush=True)
     if crashes:
         print("== crashed before their first line of output (not run again): " + ", ".join(crashes), flush=True)
+    if outside:
+        print("== ended with no output, not started through wine-run (not run again): " + ", ".join(outside),
+              flush=True)
     if floors_file:
         unfloored = sorted({n.split(".", 1)[0] for n in final} - set(floors))
         for prefix in unfloored:

@@ -2,8 +2,9 @@
 """The counting of scripts/ctest-retry.py on small ctest projects of host shell commands and one
 Windows program under this build's Wine: a test that did not run, a skip the allow-list does not
 name, a test executable below its floor or without one, a test silent again on its retry, more
-than two silent tests and a silent start that Wine reports as a crash each fail the run; an
-allowed skip and a test whose start died silently do not."""
+than two silent tests, a silent test not started through wine-run and a silent start that wrote
+lines of its own (a crash report, std::terminate, a failed assert) or ended with abort's code
+each fail the run; an allowed skip and a test whose start Wine killed silently do not."""
 import concurrent.futures
 import os
 import subprocess
@@ -17,23 +18,33 @@ PASS = 'add_test(NAME {name} COMMAND sh -c "echo ok")\n'
 SKIP = ('add_test(NAME {name} COMMAND sh -c "echo \'[  SKIPPED ] no device\'")\n'
         'set_tests_properties({name} PROPERTIES SKIP_REGULAR_EXPRESSION "\\\\[  SKIPPED \\\\]")\n')
 MISSING = 'add_test(NAME {name} COMMAND ${{CMAKE_CURRENT_BINARY_DIR}}/never-built)\n'
-# Ends with no output every time.
-SILENT = 'add_test(NAME {name} COMMAND sh -c "exit 1")\n'
-# Ends with no output the first time, passes the second; the first time it leaves in
-# wine-stderr.log the start line of cmake/wine-run and the line given.
-FIRST_START = ('# {filter} the gtest filter of the test, then the line Wine writes at its first start\n'
-               'if [ -e "$1.started" ]; then echo ok; exit 0; fi\n'
-               'touch "$1.started"\n'
-               'printf "== 00:00:00 start $$ test.exe --gtest_filter=%s\\n%s\\n" "$1" "$2" >>wine-stderr.log\n'
-               'exit 1\n')
-START_DEATH = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/first-start.sh {filter} '
-               '"sendmsg: Socket operation on non-socket")\n')
-UNHANDLED = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/first-start.sh {filter} '
-             '"wine: Unhandled exception 0x80000003 in thread 2c at address 00000001400016A0")\n')
-# tests/scripts/CrashOnce.cpp under Wine: a static constructor that writes through a null pointer
-# on the first start.
-CRASH_ONCE = ('add_test(NAME {name} COMMAND /usr/bin/env NORVANE_WINE_STDERR=${{CMAKE_CURRENT_BINARY_DIR}}/wine-stderr.log '
-              '{wine_run} {crash_once} --gtest_filter={filter})\n')
+# A start as cmake/wine-run makes it, dead with no output: it leaves wine-stderr/ a file with the
+# start line, the line given and its exit code; with "once" it passes from its second start on.
+START = ('# $1 the gtest filter of the test, $2 the line Wine writes at the start, $3 once or always\n'
+         'if [ "$3" = once ] && [ -e "$1.started" ]; then echo ok; exit 0; fi\n'
+         'touch "$1.started"\n'
+         'mkdir -p wine-stderr\n'
+         'printf "== 00:00:00 start $$ test.exe --gtest_filter=%s\\n%s\\n== exit 1\\n" "$1" "$2" '
+         '>"wine-stderr/$(date +%s%N)-$$.log"\n'
+         'exit 1\n')
+SILENT = 'add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/start.sh {filter} "" always)\n'
+START_DEATH = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/start.sh {filter} '
+               '"wine client error:dc8: sendmsg: Socket operation on non-socket" once)\n')
+UNHANDLED = ('add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/start.sh {filter} '
+             '"wine: Unhandled exception 0x80000003 in thread 2c at address 00000001400016A0" once)\n')
+# A test of no Windows program: nothing tells how it died.
+PY_SILENT = 'add_test(NAME {name} COMMAND python3 -c "import sys; sys.exit(1)")\n'
+
+
+def crash_once(how):
+    """tests/scripts/CrashOnce.cpp under Wine: its static constructor ends the first start so."""
+    return ('add_test(NAME {name} COMMAND /usr/bin/env NORVANE_WINE_STDERR=${{CMAKE_CURRENT_BINARY_DIR}}/wine-stderr '
+            '{wine_run} {crash_once} --gtest_filter={filter} --crash=' + how + ')\n')
+
+
+CRASH_ONCE, TERMINATE_ONCE, ABORT_ONCE, ASSERT_ONCE = (crash_once(how) for how in
+                                                       ("page-fault", "terminate", "abort", "assert"))
+CRASHES = (UNHANDLED, CRASH_ONCE, TERMINATE_ONCE, ABORT_ONCE, ASSERT_ONCE)
 CRASH_LINE = "wine: Unhandled page fault on write access to 0000000000000000 at address"
 
 
@@ -42,8 +53,8 @@ def run_counting(tests, floors="", allowed=""):
     with tempfile.TemporaryDirectory() as root:
         source, build = os.path.join(root, "s"), os.path.join(root, "b")
         os.makedirs(source)
-        with open(os.path.join(source, "first-start.sh"), "w") as f:
-            f.write(FIRST_START)
+        with open(os.path.join(source, "start.sh"), "w") as f:
+            f.write(START)
         with open(os.path.join(source, "CMakeLists.txt"), "w") as f:
             f.write("cmake_minimum_required(VERSION 3.20)\nproject(counting NONE)\nenable_testing()\n")
             for kind, name in tests:
@@ -86,6 +97,15 @@ class Counting(unittest.TestCase):
              "   wine: Unhandled exception 0x80000003"),
             ([(PASS, "m.A.One"), (CRASH_ONCE, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
              "   " + CRASH_LINE),
+            ([(PASS, "m.A.One"), (TERMINATE_ONCE, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
+             "   terminate called after throwing an instance of 'std::runtime_error'\n   "
+             "  what():  the first start fails"),
+            ([(PASS, "m.A.One"), (ABORT_ONCE, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
+             "   == exit 3 (the C runtime's abort"),
+            ([(PASS, "m.A.One"), (ASSERT_ONCE, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
+             "   Assertion failed: !firstStart, file "),
+            ([(PASS, "m.A.One"), (PY_SILENT, "m.A.Python")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
+             "== m.A.Python ended with no output and was not started through wine-run: not run again"),
         ]
         # Each project in a folder of its own: they run side by side.
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
@@ -101,7 +121,7 @@ class Counting(unittest.TestCase):
                 self.assertEqual(retried, counts.endswith(" 0"), out)
                 if text:
                     self.assertIn(text, out)
-                if any(kind in (UNHANDLED, CRASH_ONCE) for kind, _ in tests):
+                if any(kind in CRASHES for kind, _ in tests):
                     self.assertIn("m.A.Crash show a crash of its own: not run again", out)
                     self.assertNotIn("m.A.Crash ran again", out)
                     self.assertIn("== failed in the end: m.A.Crash", out)
