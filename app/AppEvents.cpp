@@ -7,11 +7,15 @@
 
 void CNorvaneApp::RecordStartEvent()
 {
+    const std::wstring device = settings.TakeRefusedDevice();
     if (!settings.GetEventLog().IsOpen())
         return;
     std::wstring path, program, system;
     if (GetModuleFilePath(path))
         VersionToString(GetFilePackedVersion(path.c_str()), program);
     VersionToString(GetFilePackedVersion(L"kernel32.dll"), system);
-    LogEvent(_time64(nullptr), 1, IDS_EVENT_STARTED, nullptr, program.c_str(), system.c_str());
+    const __time64_t now = _time64(nullptr);
+    LogEvent(now, EVENT_INFO, IDS_EVENT_STARTED, nullptr, program.c_str(), system.c_str());
+    if (!device.empty())
+        LogEvent(now, EVENT_WARNING, IDS_SETTINGS_DEVICE, nullptr, settings.GetSettingsPath().c_str(), device.c_str());
 }

@@ -87,7 +87,8 @@ UINT CheckConfigurationName(const std::wstring& name)
     for (wchar_t c : name)
         if (c < 32)
             return IDS_INVALID_NAME_CHARS;
-    if (IsReservedDeviceName(name))
+    // The name itself and the file made of it: the system decides which of them open a device.
+    if (IsReservedDeviceName(name) || IsReservedDeviceName(name + kConfigExtension))
         return IDS_INVALID_NAME_CHARS;
     return 0;
 }

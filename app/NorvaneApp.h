@@ -170,7 +170,8 @@ public:
     bool LoadKeyTypeNames();
     // Opens or closes the event table as "eventLog" "enabled" says.
     void UpdateEventLog() override;
-    // The start event: the program's and the system's versions.
+    // The start event: the program's and the system's versions; then the warning about a device
+    // that the settings named as the configuration, so the user sees why the default one was read.
     void RecordStartEvent();
     // The built-in language and the libraries of "Languages" beside the program (app/Languages.cpp).
     void ListLanguages();

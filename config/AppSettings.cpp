@@ -203,6 +203,11 @@ std::wstring CAppSettings::ResolveLogFolder()
     return folder;
 }
 
+bool CAppSettings::NamesDevice(const std::wstring& docDir, const std::wstring& name) const
+{
+    return IsReservedDeviceName(name) || IsReservedDeviceName(MakeDocumentPathFor(docDir, name));
+}
+
 void CAppSettings::GetConfigDisplayPath(std::wstring& out) const
 {
     const std::wstring& path = m_transfer.GetPathName();

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/ConfigFile.h"
@@ -373,6 +374,12 @@ public:
     // The "configuration" text: empty without an own file, else relative to the documents
     // folder when below it, else the full path.
     void GetConfigDisplayPath(std::wstring& out) const;
+    // True when a "configuration" text names a device, as it stands or as the path it is
+    // opened at below the documents folder that docDir names. Such a name is never opened.
+    bool NamesDevice(const std::wstring& docDir, const std::wstring& name) const;
+    // The device that the settings file named as the configuration at the last load, when the
+    // default configuration was read instead; empty when none. Handed out once.
+    std::wstring TakeRefusedDevice() { return std::exchange(m_refusedDevice, std::wstring()); }
 
     int FindConfigFile(const std::wstring& name) const;
     // count -1 (or above the size): all records.
@@ -572,6 +579,7 @@ private:
     uint32_t m_history = kDefaultHistory;
     bool m_cloneNewConfig = true;
     std::wstring m_docDir;
+    std::wstring m_refusedDevice;
     bool m_transferOn = false;
     _LAST_TRANSFER m_lastTransfer;
     int32_t m_keyViewFormat = KEY_VIEW_HEX;

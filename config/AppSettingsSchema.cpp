@@ -329,13 +329,15 @@ private:
         std::wstring configuration;
         cfg::ReadString(ObjectOrNull(&m_root, L"main"), L"configuration", configuration);
         // A device is no configuration file: opening it would close the configuration and end
-        // in an error about a copy of the device. The default configuration stands instead.
-        if (IsReservedDeviceName(configuration)) {
+        // in an error about a copy of the device. The default configuration stands instead, and
+        // the device is kept for the event table, which opens later in the start-up.
+        if (m_s.NamesDevice(m_s.m_docDir, configuration)) {
             CAppContext* app = GetAppContext();
             if (app && app->IsLogged(LOG_THRESHOLD_WARNING))
                 LogMessage(app, nullptr, LOG_WARNING,
                            L"The settings name the device \"%s\" as the configuration: the default configuration is used.",
                            configuration.c_str());
+            m_s.m_refusedDevice = std::move(configuration);
             configuration.clear();
         }
         std::wstring path;

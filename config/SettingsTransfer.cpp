@@ -296,10 +296,12 @@ void ImportSettingsText(CAppSettings& settings, const std::wstring& text, const 
     // Opening a device as the configuration would close the current one and end in an error
     // about a copy of that device.
     if (appGroups & AG_OTHER) {
-        std::wstring configuration;
-        if (const JsonValue* main = file.Root.FindMember(L"main", JSON_OBJECT))
+        std::wstring docDir, configuration;
+        if (const JsonValue* main = file.Root.FindMember(L"main", JSON_OBJECT)) {
+            main->GetString(L"docDir", docDir);
             main->GetString(L"configuration", configuration);
-        if (IsReservedDeviceName(configuration)) {
+        }
+        if (settings.NamesDevice(docDir, configuration)) {
             std::wstring message;
             FormatResString(message, IDS_SETTINGS_DEVICE, path.c_str(), configuration.c_str());
             throw CSettingsFileException(message);

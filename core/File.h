@@ -109,9 +109,9 @@ const wchar_t* GetRelativeSubPath(const wchar_t* path, const wchar_t* base);
 void GetDriveAndDirectory(const wchar_t* path, std::wstring& out);
 // Cuts at the last '\' (removed) or ':' (kept).
 void StripFileName(std::wstring& path);
-// True when the last component of path names a device rather than a file: CON, PRN, AUX,
-// NUL, COM1 to COM9 or LPT1 to LPT9, in any letter case, with any extension and blanks
-// before it. Windows opens the device for such a name in every folder.
+// True when the running system opens path as a device rather than a file: its full path
+// (GetFullPathNameW) begins "\\.\", as typed or as the system makes it of a DOS device name
+// such as "NUL:", "aux .nv2" or "CONIN$". A "\\?\" path is a file.
 bool IsReservedDeviceName(const std::wstring& path);
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out);
 void GetRoamingAppDataPath(std::wstring& out);

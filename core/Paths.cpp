@@ -1,8 +1,6 @@
 // Path and folder helpers of core/File.h.
 #include "core/File.h"
 #include <shlobj.h>
-#include <algorithm>
-#include <cwctype>
 
 namespace {
 
@@ -145,19 +143,25 @@ void StripFileName(std::wstring& path)
 
 bool IsReservedDeviceName(const std::wstring& path)
 {
-    const size_t slash = path.find_last_of(L"\\/:");
-    std::wstring stem = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
-    stem.resize(std::min(stem.size(), stem.find(L'.')));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    for (wchar_t& c : stem)
-        c = static_cast<wchar_t>(towupper(c));
-    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-    for (const wchar_t* name : kNames)
-        if (stem == name)
-            return true;
-    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
+    // Which names open a device differs between Windows versions (Windows 11 opens "nul.txt"
+    // as a file), so the running system's own full form decides.
+    static const wchar_t kDevicePrefix[] = L"\\\\.\\";
+    if (path.empty())
+        return false;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) {
+            full = path;
+            break;
+        }
+        if (n < full.size()) {
+            full.resize(n);
+            break;
+        }
+        full.resize(n);
+    }
+    return full.compare(0, 4, kDevicePrefix) == 0;
 }
 
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out)

@@ -629,3 +629,23 @@ TEST_F(MainWindow, StartIsRecordedInTheEventTable)
     const std::string table = ReadFileBytes(m_folder.File(L"EventLog.dbf"));
     EXPECT_NE(std::string::npos, table.find("Norvane v2.6 (Windows v")) << table.size();
 }
+
+TEST_F(MainWindow, ADeviceNamedAsTheConfigurationStartsTheDefaultOneAndTheEventTableSaysWhy)
+{
+    WriteFileBytes(SettingsPath(), R"({"info":{"name":"Norvane","version":"1.6"},)"
+                                   R"("main":{"configuration":"\\\\.\\NUL"},"eventLog":{"enabled":true,"limit":100}})");
+    ASSERT_EQ(kStartContinue, Start());
+    EXPECT_EQ(L"", App().GetSettings().GetTransferDoc().GetPathName());
+    CEventLogDb& table = App().GetSettings().GetEventLog();
+    ASSERT_TRUE(table.IsOpen());
+    std::vector<std::wstring> warnings;
+    for (int n = 1; n <= static_cast<int>(table.GetEventCount()); ++n) {
+        _EVENT_RECORD event;
+        table.ReadEvent(n, event);
+        if (event.level == EVENT_WARNING)
+            warnings.push_back(event.message);
+    }
+    EXPECT_EQ(std::vector<std::wstring>{SettingsPath() + L" names the device \"\\\\.\\NUL\" as its configuration; "
+                                        L"a configuration must be a file."},
+              warnings);
+}

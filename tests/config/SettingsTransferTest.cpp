@@ -360,6 +360,17 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         // A device is no configuration: the current one stays, and no copy of the device is kept.
         {L"device.json", SettingsText(R"("main": {"configuration": "NUL"})"), "names the device \"NUL\" as its configuration"},
         {L"com.json", SettingsText(R"("main": {"configuration": "Ports\\com7 .nv2"})"), "the device \"Ports\\com7 .nv2\""},
+        // The system decides what a device is: the classic spellings, a blank before the
+        // extension, the console, and device paths typed as such.
+        {L"nul_colon.json", SettingsText(R"("main": {"configuration": "NUL:"})"), "the device \"NUL:\""},
+        {L"com1_colon.json", SettingsText(R"("main": {"configuration": "COM1:"})"), "the device \"COM1:\""},
+        {L"aux_blank.json", SettingsText(R"("main": {"configuration": "aux .nv2"})"), "the device \"aux .nv2\""},
+        {L"conin.json", SettingsText(R"("main": {"configuration": "CONIN$"})"), "the device \"CONIN$\""},
+        {L"com11.json", SettingsText(R"("main": {"configuration": "\\\\.\\COM11"})"), "the device \"\\\\.\\COM11\""},
+        {L"pipe.json", SettingsText(R"("main": {"configuration": "\\\\.\\pipe\\x"})"), "the device \"\\\\.\\pipe\\x\""},
+        // Wine 8 answers as Windows 10 does: NUL in any folder and with any extension is the
+        // device. Windows 11 opens this one as a file.
+        {L"nul_txt.json", SettingsText(R"("main": {"configuration": "C:\\dir\\nul.txt"})"), "the device \"C:\\dir\\nul.txt\""},
         {L"foreign.json", R"({"name": "x", "servers": [1, 2]})", "not a Norvane settings file"},
         {L"missing.json", "", "was not found"},
         {L"folder.json", "", "is a folder"},
@@ -383,6 +394,28 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         EXPECT_EQ(listing, FolderListing(dir.Path())) << name << ": nothing written beside it";
         const std::string after = Export(settings, kAllConfigGroups, kAllAppGroups);
         EXPECT_TRUE(before == after) << name << ": " << FirstDifference(before, after);
+    }
+
+    // Files, however close to a device name, are taken as the configuration. Wine 8 opens the
+    // superscript "COM\u00b9" as a file, where Windows reserves it.
+    const struct {
+        const char* json;
+        const wchar_t* configuration;
+    } files[] = {
+        {R"("C:\\dir\\x.nv2")", L"C:\\dir\\x.nv2"},
+        {R"("COM10.nv2")", L"COM10.nv2"},
+        {R"("\\\\?\\C:\\dir\\x.nv2")", L"\\\\?\\C:\\dir\\x.nv2"},
+        {R"("COM\u00b9")", L"COM\u00b9"},
+    };
+    for (const auto& f : files) {
+        const std::wstring path = dir.File(L"file.json");
+        WriteBytes(path, SettingsText(std::string(R"("main": {"configuration": )") + f.json + "}"));
+        CAppSettings fresh;  // nothing unsaved to write to the folder of the row before
+        fresh.SetDataFolder(dir.Path(), false);
+        EXPECT_NO_THROW(ImportSettings(fresh, path, kAllConfigGroups, kAllAppGroups)) << f.json;
+        std::wstring opened;
+        fresh.MakeDocumentPath(f.configuration, opened, false);
+        EXPECT_EQ(opened, fresh.GetTransferDoc().GetPathName()) << f.json;
     }
 }
 
