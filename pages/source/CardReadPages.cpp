@@ -261,7 +261,9 @@ bool CTemicPage::ReadScanEdit()
     GetItemText(IDC_TEMIC_SCAN, text);
     std::vector<uint32_t> params;
     CTransferDoc& doc = m_host->GetTransferDoc();
-    if (!ParseTemicParams(text, params) || IntVectorsEqual(params, doc.readKeys.temic.params))
+    // A reader needs at least one request; an empty list would also be saved as the empty text
+    // that reads back as the default list.
+    if (!ParseTemicParams(text, params) || params.empty() || IntVectorsEqual(params, doc.readKeys.temic.params))
         return false;
     CDocUpdateScope scope(doc, ObserverKey());
     doc.EditTemicSettings()->params = std::move(params);

@@ -480,6 +480,32 @@ TEST_F(CardPagesTest, TemicScanRequestsAndPasswordAreReadAsTyped)
                  {{Item(page, IDC_TEMIC_SCAN), 20}, {Item(page, IDC_TEMIC_PASSWORD), 20}});
 }
 
+TEST_F(CardPagesTest, TemicScanListClearedOnThePageStaysTheList)
+{
+    const std::vector<uint32_t> list = {PackTemicParam(1, 1, 20), PackTemicParam(255, 0, 500)};
+    Doc().SetTemicEnabled(true);
+    Doc().EditTemicSettings()->params = list;
+    CTemicPage page(host);
+    ASSERT_TRUE(frame.Place(page));
+    HWND scan = Item(page, IDC_TEMIC_SCAN);
+    for (const wchar_t* cleared : {L"\b", L" ;\b"}) {
+        Type(scan, cleared);  // every change is read, down to the empty edit
+        SetFocus(Item(page, IDC_TEMIC_PASSWORD));
+        Pump();
+        page.ExchangeData(true);
+        EXPECT_EQ(list, Doc().readKeys.temic.params) << testing::PrintToString(std::wstring(cleared));
+        page.ExchangeData(false);
+        EXPECT_EQ(L"1,1,20;255,0,500;", ChosenText(page, IDC_TEMIC_SCAN));
+    }
+
+    CTempFolder folder;
+    Doc().SaveToFile(folder.File(L"temic.nv2"), true);
+    CTransferDoc reloaded;
+    reloaded.SetPathName(folder.File(L"temic.nv2"));
+    reloaded.Open();
+    EXPECT_EQ(list, reloaded.readKeys.temic.params);
+}
+
 TEST_F(CardPagesTest, TemicModeSwapsTheControlsAndTheButtonsCallTheReaderJobs)
 {
     {
