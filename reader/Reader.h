@@ -223,9 +223,10 @@ private:
                         std::wstring& text);
     // After a time-out or an invalid reply: worth asking at another speed.
     bool MayTryAgain();
-    // Once more at the speed the program last switched the reader on this port to, if any.
-    bool IdentifyWhereCommanded(const ReaderConnectParams& p, uint32_t& code, int& sn, PackedVersion& fw,
-                                std::wstring& text);
+    // Once more at each place the program may have left the reader on this port, if any,
+    // but where the version query in text lines was asked already.
+    bool IdentifyWhereCommanded(const ReaderConnectParams& p, const std::vector<DWORD>& asked, uint32_t& code,
+                                int& sn, PackedVersion& fw, std::wstring& text);
     bool SetupProtocol();
     bool ApplySpeed(DWORD wanted);
     void OpenPort(DWORD speed);

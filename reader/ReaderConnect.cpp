@@ -146,17 +146,20 @@ bool CReader::ConnectByModel(const ReaderConnectParams& p, std::wstring& text)
     int sn = -1;
     PackedVersion fw = 0;
     const ReaderModelInfo& chosen = ReaderModelRow(p.model);
+    std::vector<DWORD> asked;
     if (chosen.querySpeed)
         OpenPortAt(chosen.querySpeed);
     else
         OpenPort(9600);
+    asked.push_back(chosen.querySpeed ? chosen.querySpeed : 9600);
     bool ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
     if (!ok && chosen.retrySpeed && MayTryAgain()) {
         ReconfigurePort(chosen.retrySpeed, '\n');
+        asked.push_back(chosen.retrySpeed);
         ok = IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
     }
     if (!ok && MayTryAgain())
-        ok = IdentifyWhereCommanded(p, code, sn, fw, text);
+        ok = IdentifyWhereCommanded(p, asked, code, sn, fw, text);
     if (!ok)
         return false;
 
@@ -181,24 +184,29 @@ bool CReader::MayTryAgain()
     return why == KV_E_RESPONSE_TIMEOUT || why == KV_E_INVALID_RESPONSE;
 }
 
-bool CReader::IdentifyWhereCommanded(const ReaderConnectParams& p, uint32_t& code, int& sn, PackedVersion& fw,
-                                     std::wstring& text)
+bool CReader::IdentifyWhereCommanded(const ReaderConnectParams& p, const std::vector<DWORD>& asked, uint32_t& code,
+                                     int& sn, PackedVersion& fw, std::wstring& text)
 {
     // A reader the program switched keeps its speed, and its binary frames, over a dropped line.
     CommandedLine left;
     if (!FindCommandedLine(p.portName, left))
         return false;
-    DWORD current = 0;
-    m_port->GetParams(&current, nullptr, nullptr);
-    if (left.speed == current && !left.binary)
-        return false;
-    ReconfigurePort(left.speed, '\n');
-    if (left.binary) {
-        // Whatever it answers, the version query tells.
-        CFrameLink link(*this);
-        link.SendTextMode();
+    for (const CommandedPlace& place : left.places) {
+        if (!place.binary && std::find(asked.begin(), asked.end(), place.speed) != asked.end())
+            continue;
+        ReconfigurePort(place.speed, '\n');
+        if (place.binary) {
+            // Whatever it answers, the version query tells; no answer at all, and nobody is there.
+            CFrameLink link(*this);
+            if (!link.SendTextMode() && !link.HeardAnything() && GetLastErrorCode() == KV_E_RESPONSE_TIMEOUT)
+                continue;
+        }
+        if (IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text))
+            return true;
+        if (!MayTryAgain())
+            return false;
     }
-    return IdentifyReader(code, sn, fw, p.receiveTimeout, p.maxTries, text);
+    return false;
 }
 
 bool CReader::IdentifyReader(uint32_t& code, int& serialOut, PackedVersion& versionOut, int timeout, int tries,

@@ -41,31 +41,66 @@ std::wstring CommandedKey(const std::wstring& port)
     return key;
 }
 
-// Noted before the reply: a reader whose reply was lost may have switched all the same.
-void NoteCommand(const std::wstring& port, BYTE mode, BYTE speedIndex)
+// The reader answers the first commands of a fresh connection here, in text lines.
+constexpr DWORD kFreshSpeed = 9600;
+
+// One place per speed: a reader that may be in binary frames there gets the text-mode
+// command before the version query, which finds it in text lines too.
+void AddPlace(CommandedLine& line, const CommandedPlace& place)
+{
+    for (CommandedPlace& p : line.places) {
+        if (p.speed == place.speed) {
+            p.binary = p.binary || place.binary;
+            return;
+        }
+    }
+    line.places.push_back(place);
+}
+
+// Where a fresh connection asks first anyway is not worth an entry of its own.
+void StoreLine(const std::wstring& key, const CommandedLine& line)
+{
+    const bool fresh = line.places.empty() ||
+                       (line.places.size() == 1 && line.places[0].speed == kFreshSpeed && !line.places[0].binary);
+    if (fresh)
+        g_commanded.erase(key);
+    else
+        g_commanded[key] = line;
+}
+
+// Noted before the reply: a reader whose reply was lost may have switched all the same, or
+// not heard the command at all, so what was noted before stays noted after the new place.
+// Returns what was noted before, for a refusal to put back.
+CommandedLine NoteCommand(const std::wstring& port, const CommandedPlace& target)
 {
     std::lock_guard<std::mutex> lock(g_commandedMutex);
     const std::wstring key = CommandedKey(port);
-    if (speedIndex > 0 && speedIndex < kReaderSpeedCount) {
-        g_commanded[key] = CommandedLine{ReaderSpeeds[speedIndex], mode == kModeBinary};
-    } else if (mode == kModeBinary) {
-        auto it = g_commanded.find(key);
-        if (it != g_commanded.end())
-            it->second.binary = true;
-    }
+    CommandedLine before;
+    auto it = g_commanded.find(key);
+    if (it != g_commanded.end())
+        before = it->second;
+    CommandedLine now;
+    now.places.push_back(target);
+    for (const CommandedPlace& p : before.places)
+        AddPlace(now, p);
+    StoreLine(key, now);
+    return before;
 }
 
-// Only a confirmed command undoes what was noted.
-void NoteConfirmed(const std::wstring& port, BYTE mode, BYTE speedIndex)
+// The reader took the command: it is where the command sent it, and nowhere else.
+void NoteConfirmed(const std::wstring& port, const CommandedPlace& target)
 {
     std::lock_guard<std::mutex> lock(g_commandedMutex);
-    auto it = g_commanded.find(CommandedKey(port));
-    if (it == g_commanded.end())
-        return;
-    if (speedIndex == 0)
-        g_commanded.erase(it);
-    else if (mode == kModeText)
-        it->second.binary = false;
+    CommandedLine now;
+    now.places.push_back(target);
+    StoreLine(CommandedKey(port), now);
+}
+
+// The reader refused the command: it stays where it was.
+void NoteRefused(const std::wstring& port, const CommandedLine& before)
+{
+    std::lock_guard<std::mutex> lock(g_commandedMutex);
+    StoreLine(CommandedKey(port), before);
 }
 
 } // namespace
@@ -74,7 +109,7 @@ bool FindCommandedLine(const std::wstring& port, CommandedLine& line)
 {
     std::lock_guard<std::mutex> lock(g_commandedMutex);
     auto it = g_commanded.find(CommandedKey(port));
-    if (it == g_commanded.end())
+    if (it == g_commanded.end() || it->second.places.empty())
         return false;
     line = it->second;
     return true;
@@ -89,6 +124,8 @@ bool CFrameLink::ReceiveFrame(std::vector<BYTE>& reply, DWORD timeout)
     DWORD limit = timeout;
     for (;;) {
         bool seen = false;
+        if (!Received().empty())
+            m_heard = true;
         if (TakeReaderFrame(Received(), m_seq, reply, seen))
             return true;
         if (seen)
@@ -112,6 +149,7 @@ bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t lengt
     // What came before the request cannot be its reply: a frame joined to an earlier reply
     // may carry the sequence number this request has.
     DropInput();
+    m_heard = false;
 
     const DWORD wait = CReaderServices::ReplyTimeout();
     if (HasFlag(RTF_SPEED_CHANGED)) {
@@ -124,6 +162,7 @@ bool CFrameLink::SendReaderFrame(BYTE command, const BYTE* payload, size_t lengt
         Pause(kKnockPause);
         m_reply.clear();
         PortRead(kKnockRead, 0, true);
+        m_heard = !Received().empty();
     }
     for (int attempt = 0; attempt < Params().maxTries; ++attempt) {
         PortWrite(m_send.data(), m_send.size(), wait, true);
@@ -161,18 +200,26 @@ bool CFrameLink::Transact(BYTE command, const BYTE* payload, size_t length, BYTE
 bool CFrameLink::SendModeSpeed(BYTE mode, BYTE speedIndex)
 {
     const BYTE payload[2] = {mode, speedIndex};
+    const bool newSpeed = speedIndex < kReaderSpeedCount;
+    CommandedPlace target;
+    target.binary = mode == kModeBinary;
+    if (newSpeed)
+        target.speed = ReaderSpeeds[speedIndex];
+    else
+        Port().GetParams(&target.speed, nullptr, nullptr);
+    const CommandedLine before = NoteCommand(Params().portName, target);
     BYTE status = 0;
     std::vector<BYTE> data;
-    NoteCommand(Params().portName, mode, speedIndex);
     if (!SendReaderFrame(FrameOpCommand(FOP_MODE_SPEED), payload, sizeof payload, &status, &data))
         return false;
     const HRESULT hr = FrameReplyResult(FOP_MODE_SPEED, status, data.size());
     if (FAILED(hr)) {
+        NoteRefused(Params().portName, before);
         SetLastError(hr);
         return false;
     }
-    NoteConfirmed(Params().portName, mode, speedIndex);
-    if (speedIndex < kReaderSpeedCount) {
+    NoteConfirmed(Params().portName, target);
+    if (newSpeed) {
         BYTE evChar = 0;
         Port().GetParams(nullptr, nullptr, &evChar);
         ReconfigurePort(ReaderSpeeds[speedIndex], evChar);

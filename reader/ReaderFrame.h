@@ -11,12 +11,17 @@
 #include "reader/ReaderProtocol.h"
 
 // Where the program last commanded the reader on a port, for the life of the process: a
-// reader switched to another speed keeps it, and its binary mode, when the line drops, and
-// only the program knows where to look for it again. A reader told back to 9600 Bd (text
-// lines) is forgotten. Port names compare case-insensitively.
-struct CommandedLine {
+// reader switched to another speed, or to binary frames at its own, keeps both when the line
+// drops, and only the program knows where to look for it again. A switch the reader refused
+// leaves what was noted before it; one whose reply never came keeps the places noted before
+// it too, since the reader may not have heard it. A reader told back to 9600 Bd (text lines)
+// is forgotten. Port names compare case-insensitively.
+struct CommandedPlace {
     DWORD speed = 0;
     bool binary = false;    // may have been left in binary frames
+};
+struct CommandedLine {
+    std::vector<CommandedPlace> places;    // the latest command's first, one per speed
 };
 bool FindCommandedLine(const std::wstring& port, CommandedLine& line);
 
@@ -36,6 +41,8 @@ public:
     bool SendTextMode();
 
     DWORD LastFrameTick() const { return m_lastFrameTick; }
+    // Whether any byte came back during the last transaction, a valid reply or not.
+    bool HeardAnything() const { return m_heard; }
     // Drops the bytes received so far.
     void DropInput();
 
@@ -56,6 +63,7 @@ public:
 private:
     BYTE m_seq = 0;
     DWORD m_lastFrameTick = GetTickCount();
+    bool m_heard = false;
     std::vector<BYTE> m_send;
     std::vector<BYTE> m_reply;
 };

@@ -258,8 +258,19 @@ TEST_F(ReaderThreadTest, ConnectPeriodMinusOneMakesExactlyOneAttempt)
     reader->Start();
     ASSERT_TRUE(WaitFor([&] { return !Errors().empty(); }));
     WaitFor([] { return false; }, 800);
-    // Two tries at 9600, two at 115200, one error notification.
+    // Two tries at 9600, two at 115200, one error notification; a reader never switched is
+    // looked for nowhere else.
     EXPECT_EQ(4, sim->QueryCount());
+    EXPECT_EQ(1, LogCount(L"Port opened (9600,N,8,1)."));
+    EXPECT_EQ((std::vector<std::wstring>{L"Port reconfigured (115200,N,8,1)."}), [&] {
+        std::vector<std::wstring> texts;
+        for (const auto& line : LogLinesWith(L"Port reconfigured ("))
+            texts.push_back(line.substr(line.find(L"Port reconfigured (")));
+        for (auto& t : texts)
+            while (!t.empty() && (t.back() == L'\r' || t.back() == L'\n'))
+                t.pop_back();
+        return texts;
+    }());
     EXPECT_EQ((std::vector<HRESULT>{KV_E_RESPONSE_TIMEOUT}), Errors());
     EXPECT_EQ(RDST_DISCONNECTED, State());
     EXPECT_TRUE(Logged(L"Failed to connect to reader (code 0x80040217): Timeout response data from the port."));

@@ -2,6 +2,7 @@
 
 #include <ws2tcpip.h>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -152,7 +153,10 @@ bool RunningUnderWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-std::string SerialPairControl(const std::string& command)
+namespace {
+
+// One command line to the pair supervisor; its answer line, or why there was none.
+std::string AskSupervisor(const std::string& command)
 {
     if (!Pairs().controlPort)
         return "no pair supervisor";
@@ -171,13 +175,29 @@ std::string SerialPairControl(const std::string& command)
         std::string line = command + "\n";
         send(s, line.data(), static_cast<int>(line.size()), 0);
         reply = ReceiveLine(s);
-        if (reply == "ok")
-            reply.clear();
-        else if (reply.empty())
+        if (reply.empty())
             reply = "no answer from the pair supervisor";
     }
     closesocket(s);
     return reply;
+}
+
+} // namespace
+
+std::string SerialPairControl(const std::string& command)
+{
+    std::string reply = AskSupervisor(command);
+    if (reply == "ok")
+        reply.clear();
+    return reply;
+}
+
+DWORD SerialPairSpeed(int index)
+{
+    const std::string reply = AskSupervisor("speed " + std::to_string(index));
+    if (reply.compare(0, 3, "ok ") != 0)
+        return 0;
+    return static_cast<DWORD>(std::strtoul(reply.c_str() + 3, nullptr, 10));
 }
 
 // ---------------------------------------------------------------------------------------

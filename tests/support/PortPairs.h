@@ -35,6 +35,9 @@ bool RunningUnderWine();
 // Sends one command to the pair supervisor ("unplug 3", "plug 3"); empty on success, else
 // the reason.
 std::string SerialPairControl(const std::string& command);
+// The speed the near end of a pair is set to now (by the program, or by a converter in front
+// of it), as the supervisor reads it off the pseudo-terminal; 0 when it cannot tell.
+DWORD SerialPairSpeed(int index);
 
 #define NV_REQUIRE_SERIAL_PAIRS()                  \
     do {                                           \

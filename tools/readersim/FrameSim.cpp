@@ -307,8 +307,11 @@ void CFrameSim::Reply(BYTE seq, BYTE code, const std::string& payload, const Fra
         ++m_counts[code];
         a = Handle(code, payload);
         auto s = m_status.find(code);
-        if (s != m_status.end())
+        if (s != m_status.end()) {
             a.payload = Status(static_cast<char>(s->second));
+            if (static_cast<BYTE>(s->second) != static_cast<BYTE>(kOk))
+                a.mode = -1, a.speed = 0;
+        }
         faulty = TakeFault(code, fault);
         // The mode changes with a reply that goes out, before whoever reads it can look.
         const bool answered = !faulty || (fault.kind != FrameFault::Silence && fault.kind != FrameFault::Flood);

@@ -73,7 +73,9 @@ public:
     void SetAtsSupported(bool on);
     void SetField(const std::vector<FrameSimCard>& cards);
     void AddFault(const FrameSimFault& fault);
-    // Every request with this command is answered with this status byte alone; -1 clears.
+    // Every request with this command is answered with this status byte alone; -1 clears. A
+    // status other than 0x55 refuses the command: a refused mode and speed change leaves
+    // the reader's mode and speed as they were.
     void SetStatus(BYTE command, int status);
     void ClearFaults();
 

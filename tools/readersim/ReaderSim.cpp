@@ -147,6 +147,18 @@ void CReaderSim::SetAnswerSpeed(DWORD speed)
     m_answerSpeed = speed;
 }
 
+void CReaderSim::SetLineSpeedProbe(std::function<DWORD()> probe)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_speedProbe = std::move(probe);
+}
+
+void CReaderSim::SetAway(bool on)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_away = on;
+}
+
 void CReaderSim::SetTelnet(bool on)
 {
     std::lock_guard<std::mutex> l(m_mutex);
@@ -224,8 +236,20 @@ std::string CReaderSim::ReceivedText() const
 
 DWORD CReaderSim::LineSpeed() const
 {
+    std::function<DWORD()> probe;
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        if (m_telnet || !m_speedProbe)
+            return m_lineSpeed;
+        probe = m_speedProbe;
+    }
+    return probe();
+}
+
+DWORD CReaderSim::AnswerSpeed() const
+{
     std::lock_guard<std::mutex> l(m_mutex);
-    return m_lineSpeed;
+    return m_answerSpeed;
 }
 
 bool CReaderSim::Connected() const
@@ -408,25 +432,42 @@ std::string CReaderSim::OnTextLine(const std::string& line)
 
 std::string CReaderSim::OnFrame(const ReaderSimFrame& frame)
 {
+    // At another speed than its own the reader hears garbage: it neither answers nor obeys.
+    if (!AtOwnSpeed())
+        return std::string();
     FrameSimLine line;
     line.write = [this](const std::string& bytes) {
         Answer(bytes);
         return WaitForSingleObject(m_stop, 0) != WAIT_OBJECT_0;
     };
-    // A speed change is seen where the line shows its speed (telnet).
+    // A speed change is seen where the line shows its speed (telnet, or a probe).
     line.speed = [this](DWORD speed) {
         std::lock_guard<std::mutex> l(m_mutex);
-        if (m_telnet)
+        if (m_telnet || m_speedProbe)
             m_answerSpeed = speed;
     };
     m_binary.Reply(frame.seq, frame.code, frame.payload, line);
     return std::string();
 }
 
-bool CReaderSim::MayAnswer() const
+bool CReaderSim::AtOwnSpeed() const
 {
-    const bool speedShown = m_telnet;
-    return !m_mute && (m_answerSpeed == 0 || !speedShown || m_answerSpeed == m_lineSpeed);
+    std::function<DWORD()> probe;
+    DWORD own = 0;
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        own = m_answerSpeed;
+        if (own == 0)
+            return true;
+        if (m_telnet)
+            return m_lineSpeed == own;
+        probe = m_speedProbe;
+    }
+    // A line that does not show its speed, or a probe that cannot tell, is taken as right.
+    if (!probe)
+        return true;
+    const DWORD line = probe();
+    return line == 0 || line == own;
 }
 
 std::string CReaderSim::TelnetFilter(const char* data, size_t n)
@@ -490,8 +531,10 @@ void CReaderSim::OnBytes(const char* data, size_t n)
     {
         std::lock_guard<std::mutex> l(m_mutex);
         std::string clean = m_telnet ? TelnetFilter(data, n) : std::string(data, n);
-        m_received += clean;
-        m_input += clean;
+        if (!m_away) {
+            m_received += clean;
+            m_input += clean;
+        }
     }
     ProcessInput();
     Notify();
@@ -584,9 +627,11 @@ void CReaderSim::Answer(const std::string& bytes)
         return;
     {
         std::lock_guard<std::mutex> l(m_mutex);
-        if (!MayAnswer())
+        if (m_mute)
             return;
     }
+    if (!AtOwnSpeed())
+        return;
     WriteOut(bytes);
 }
 

@@ -65,12 +65,19 @@ public:
     // Settings (any thread).
     void SetIdentity(const ReaderSimIdentity& id);
     void SetVersionReply(const std::string& reply);   // raw reply to "i", replaces the identity's
-    // Answer only while the line runs at this speed (0: at any). The speed is known from the
-    // telnet baud-rate requests of a TCP peer (SetTelnet); a line that does not show its speed
-    // is answered at any.
+    // Answer only while the line runs at this speed (0: at any), and take no frame at another.
+    // The speed is known from the telnet baud-rate requests of a TCP peer (SetTelnet) or from
+    // a probe (SetLineSpeedProbe); a line that does not show its speed is answered at any. A
+    // speed change the reader carries out moves it where the line shows its speed.
     void SetAnswerSpeed(DWORD speed);
     void SetTelnet(bool on);
+    // A line that shows its speed only outside the simulator (a serial pair, or a converter
+    // in front of one): the probe tells the speed the program's end runs at now (0: unknown),
+    // and the answer speed holds there as over telnet. Called on the simulator's thread.
+    void SetLineSpeedProbe(std::function<DWORD()> probe);
     void SetMute(bool on);    // answer nothing at all
+    // The reader is off the line (the line itself stays): nothing that comes in is heard.
+    void SetAway(bool on);
     // The dialogue that takes the bytes after the first version query (nullptr: none). The
     // dialogue outlives its setting; it detaches itself with nullptr before it goes.
     void SetDialogue(CReaderSimDialogue* dialogue);
@@ -101,7 +108,8 @@ public:
     std::string ReceivedText() const;   // every byte received (telnet commands removed)
     std::vector<std::string> CommandLines() const;   // text commands, without line ends
     int CommandCount(const std::string& command) const;
-    DWORD LineSpeed() const;
+    DWORD LineSpeed() const;        // the program's end, where the line shows it
+    DWORD AnswerSpeed() const;      // the reader's own (0: any)
     bool Connected() const;
     int PeerCount() const;          // TCP peers accepted so far
     // Waits until cond () holds (checked after every change), at most timeout ms.
@@ -123,7 +131,9 @@ private:
     void Answer(const std::string& bytes);
     void WriteOut(const std::string& bytes);
     std::string TelnetFilter(const char* data, size_t n);
-    bool MayAnswer() const;
+    // Whether the line runs at the reader's own speed (the answer speed), as far as it shows;
+    // takes the lock, and asks the probe outside it.
+    bool AtOwnSpeed() const;
     void Notify();
 
     mutable std::mutex m_mutex;
@@ -140,6 +150,8 @@ private:
     DWORD m_lineSpeed = 0;
     bool m_telnet = false;
     bool m_mute = false;
+    bool m_away = false;
+    std::function<DWORD()> m_speedProbe;
     CReaderSimDialogue* m_dialogue = nullptr;
     std::string m_fieldKey;
     std::string m_pages = std::string(64, '\0');

@@ -15,6 +15,10 @@ process, so the supervisor listens on 127.0.0.1 (port written to
                converter restarted mid-run
     unconvert N
                stop that converter (no-op when none runs)
+    speed N    the speed the a end of pair N is set to now, by the program
+               or by a converter in front of it (answered "ok SPEED"), so
+               that a reader played on the b end can tell whether it is
+               heard at its own speed
     ping       liveness check
 
 Every command is answered with "ok" or "error <text>" on one line.
@@ -28,6 +32,7 @@ import signal
 import socket
 import subprocess
 import sys
+import termios
 import time
 
 LINK_WAIT = 5.0
@@ -69,6 +74,18 @@ class Pair:
         end_process(self.proc)
         self.proc = None
         self._remove_links()
+
+    def speed(self):
+        # A pty keeps the settings its last user gave it; reading them changes nothing.
+        fd = os.open(self.a, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            code = termios.tcgetattr(fd)[5]
+        finally:
+            os.close(fd)
+        for name in dir(termios):
+            if name[:1] == 'B' and name[1:].isdigit() and getattr(termios, name) == code:
+                return int(name[1:])
+        return 0
 
 
 def end_process(proc):
@@ -130,7 +147,7 @@ def handle(line, pairs, converters):
     words = line.split()
     if words == ['ping']:
         return 'ok'
-    shapes = {'plug': 2, 'unplug': 2, 'convert': 3, 'unconvert': 2}
+    shapes = {'plug': 2, 'unplug': 2, 'convert': 3, 'unconvert': 2, 'speed': 2}
     if not words or shapes.get(words[0]) != len(words) or not all(w.isdigit() for w in words[1:]):
         return 'error bad command'
     n = int(words[1])
@@ -144,6 +161,8 @@ def handle(line, pairs, converters):
             pairs[n].start()
         elif words[0] == 'convert':
             converters[n].start(int(words[2]))
+        elif words[0] == 'speed':
+            return 'ok %d' % pairs[n].speed()
         else:
             converters[n].stop()
     except Exception as e:  # reported to the test, which fails with the text
