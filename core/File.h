@@ -111,7 +111,8 @@ void GetDriveAndDirectory(const wchar_t* path, std::wstring& out);
 void StripFileName(std::wstring& path);
 // True when the running system opens path as a device rather than a file: its full path
 // (GetFullPathNameW) begins "\\.\", as typed or as the system makes it of a DOS device name
-// such as "NUL:", "aux .nv2" or "CONIN$". A "\\?\" path is a file.
+// such as "NUL:", "aux .nv2" or "CONIN$". A "\\?\" or "\??\" path is a file only when a drive
+// ("X:\"), "UNC\" or a volume ("Volume{...}\") follows the prefix.
 bool IsReservedDeviceName(const std::wstring& path);
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out);
 void GetRoamingAppDataPath(std::wstring& out);

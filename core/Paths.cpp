@@ -141,6 +141,32 @@ void StripFileName(std::wstring& path)
     path.erase(path[pos] == L':' ? pos + 1 : pos);
 }
 
+namespace {
+
+// "\\?\" (and "\??\", which the system passes on as it stands) hands what follows to the object
+// manager unparsed, where a device is as reachable as a file: only a drive, a UNC share or a
+// volume behind the prefix names a file.
+bool IsVerbatimDevicePath(const std::wstring& path)
+{
+    if (path.size() < 4 || path[0] != L'\\' || (path[1] != L'\\' && path[1] != L'?') || path[2] != L'?' ||
+        path[3] != L'\\')
+        return false;
+    const wchar_t* rest = path.c_str() + 4;
+    const wchar_t drive = static_cast<wchar_t>(rest[0] | 0x20);
+    if (drive >= L'a' && drive <= L'z' && rest[1] == L':' && rest[2] == L'\\')
+        return false;
+    if (_wcsnicmp(rest, L"UNC\\", 4) == 0)
+        return false;
+    if (_wcsnicmp(rest, L"Volume{", 7) == 0) {
+        const wchar_t* close = wcschr(rest, L'}');
+        if (close && close[1] == L'\\')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool IsReservedDeviceName(const std::wstring& path)
 {
     // Which names open a device differs between Windows versions (Windows 11 opens "nul.txt"
@@ -148,6 +174,8 @@ bool IsReservedDeviceName(const std::wstring& path)
     static const wchar_t kDevicePrefix[] = L"\\\\.\\";
     if (path.empty())
         return false;
+    if (IsVerbatimDevicePath(path))
+        return true;
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -161,7 +189,7 @@ bool IsReservedDeviceName(const std::wstring& path)
         }
         full.resize(n);
     }
-    return full.compare(0, 4, kDevicePrefix) == 0;
+    return full.compare(0, 4, kDevicePrefix) == 0 || IsVerbatimDevicePath(full);
 }
 
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out)

@@ -368,8 +368,17 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         {L"conin.json", SettingsText(R"("main": {"configuration": "CONIN$"})"), "the device \"CONIN$\""},
         {L"com11.json", SettingsText(R"("main": {"configuration": "\\\\.\\COM11"})"), "the device \"\\\\.\\COM11\""},
         {L"pipe.json", SettingsText(R"("main": {"configuration": "\\\\.\\pipe\\x"})"), "the device \"\\\\.\\pipe\\x\""},
-        // Wine 8 answers as Windows 10 does: NUL in any folder and with any extension is the
-        // device. Windows 11 opens this one as a file.
+        // Behind "\\?\" or "\??\" the object manager takes the name unparsed: a device unless a
+        // drive, a share or a volume follows.
+        {L"verbatim_nul.json", SettingsText(R"("main": {"configuration": "\\\\?\\NUL"})"), "the device \"\\\\?\\NUL\""},
+        {L"verbatim_com1.json", SettingsText(R"("main": {"configuration": "\\\\?\\COM1"})"), "the device \"\\\\?\\COM1\""},
+        {L"globalroot.json", SettingsText(R"("main": {"configuration": "\\\\?\\GLOBALROOT\\Device\\Null"})"),
+         "the device \"\\\\?\\GLOBALROOT\\Device\\Null\""},
+        {L"nt_globalroot.json", SettingsText(R"("main": {"configuration": "\\??\\GLOBALROOT\\Device\\Null"})"),
+         "the device \"\\??\\GLOBALROOT\\Device\\Null\""},
+        // The row follows the system's full path, which Wine 8 makes "\\.\nul" of NUL in any
+        // folder and with any extension (though its CreateFileW opens this one as a file, as
+        // Windows 11 does).
         {L"nul_txt.json", SettingsText(R"("main": {"configuration": "C:\\dir\\nul.txt"})"), "the device \"C:\\dir\\nul.txt\""},
         {L"foreign.json", R"({"name": "x", "servers": [1, 2]})", "not a Norvane settings file"},
         {L"missing.json", "", "was not found"},
@@ -405,6 +414,7 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         {R"("C:\\dir\\x.nv2")", L"C:\\dir\\x.nv2"},
         {R"("COM10.nv2")", L"COM10.nv2"},
         {R"("\\\\?\\C:\\dir\\x.nv2")", L"\\\\?\\C:\\dir\\x.nv2"},
+        {R"("\\\\?\\UNC\\server\\share\\x.nv2")", L"\\\\?\\UNC\\server\\share\\x.nv2"},
         {R"("COM\u00b9")", L"COM\u00b9"},
     };
     for (const auto& f : files) {
