@@ -21,6 +21,7 @@ Prints ctest's own output of every round, then which tests needed another round,
 skipped and which failed in the end. Writes "<passed> <failed> <skipped> <retried>" to the
 counts file, followed by one line for each reason the run fails. Exit status: 0 when none.
 """
+import json
 import os
 import re
 import subprocess
@@ -33,6 +34,8 @@ MAX_RETRY_NAMES = 50    # past this many silent failures something else is wrong
 RETRY_WINEDEBUG = "-all,err+all"
 
 TIMEOUT_LINE = re.compile(r"Test\s+#\d+: (.+?) \.*\s*\*\*\*Timeout")
+# The first line of a start's file in wine-stderr/: what wine-run was given, joined by blanks.
+START_LINE = re.compile(r"== \S+ start \d+ (.+)$")
 # What Wine writes when a process dies while Wine starts it, before code of ours runs. Only these
 # leave a silent start open to a retry; each entry says where it was seen.
 START_DEATH_LINES = (
@@ -102,6 +105,20 @@ def without_selection(args):
     return out
 
 
+def test_commands(build, names):
+    """{name: command as ctest runs it} for these tests; a test ctest cannot tell is left out."""
+    if not names:
+        return {}
+    try:
+        done = subprocess.run(["ctest", "--show-only=json-v1", "-R", name_regex(names)], cwd=build,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, errors="replace")
+        tests = json.loads(done.stdout).get("tests", [])
+    except (OSError, ValueError, AttributeError):
+        return {}
+    return {t["name"]: t["command"] for t in tests if isinstance(t, dict) and t.get("name") in names
+            and isinstance(t.get("command"), list)}
+
+
 def read_pairs(path):
     """The "<word> <rest>" lines of a file, without blank lines and # comments."""
     pairs = {}
@@ -143,14 +160,17 @@ class WineStderr:
         except OSError:
             return []
 
-    def starts_of(self, test, names):
-        """The files among names of the starts that ran the test, oldest first."""
-        # "folder.Suite.Name  # GetParam() = ..." runs as --gtest_filter=Suite.Name
-        filt = "--gtest_filter=" + test.split("  #", 1)[0].split(".", 1)[-1]
+    def starts_of(self, command, names):
+        """The files among names of the starts of a test's command, oldest first: those whose program
+        and arguments end the command. Two test executables may hold the same test name, so the
+        gtest filter alone would take the other one's start for this one's."""
+        if not command:
+            return []
+        whole = " " + " ".join(command)
         out = []
         for name in sorted(names):
-            head = (self.lines(name) or [""])[0]
-            if head.startswith("== ") and " start " in head and (filt + " ") in (head + " "):
+            match = START_LINE.match((self.lines(name) or [""])[0])
+            if match and whole.endswith(" " + match.group(1)):
                 out.append(name)
         return out
 
@@ -216,9 +236,10 @@ def main():
     crashes = []       # silent tests that ran code of their own: failed, not run again
     outside = []       # silent tests not started through wine-run: failed, not run again
     to_retry = silent(results, timed_out)
+    commands = test_commands(build, to_retry) if len(to_retry) <= MAX_RETRY_NAMES else {}
     if len(to_retry) <= MAX_RETRY_NAMES:
         for name in list(to_retry):
-            starts = stderr_log.starts_of(name, first_starts)
+            starts = stderr_log.starts_of(commands.get(name), first_starts)
             if not starts:
                 outside.append(name)
                 to_retry.remove(name)
@@ -258,7 +279,7 @@ def main():
             status, message, _ = again.get(name, ("fail", "", ""))
             final[name] = (status, message)
             for n in silent({n: again[n] for n in [name] if n in again}, again_timed_out):
-                starts = stderr_log.starts_of(n, retry_starts)
+                starts = stderr_log.starts_of(commands.get(n), retry_starts)
                 lines = own_lines(stderr_log.lines(starts[-1]), retry=True) if starts else []
                 if lines:
                     print_block(f"Wine's lines of the retry of {n} show a crash of its own: not run again", lines)

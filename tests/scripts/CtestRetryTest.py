@@ -4,7 +4,8 @@ Windows program under this build's Wine: a test that did not run, a skip the all
 name, a test executable below its floor or without one, a test silent again on its retry, more
 than two silent tests, a silent test not started through wine-run and a silent start that wrote
 lines of its own (a crash report, std::terminate, a failed assert) or ended with abort's code
-each fail the run; an allowed skip and a test whose start Wine killed silently do not."""
+each fail the run, even when another test executable's test of the same name started later and
+passed; an allowed skip and a test whose start Wine killed silently do not."""
 import concurrent.futures
 import os
 import subprocess
@@ -19,12 +20,13 @@ SKIP = ('add_test(NAME {name} COMMAND sh -c "echo \'[  SKIPPED ] no device\'")\n
         'set_tests_properties({name} PROPERTIES SKIP_REGULAR_EXPRESSION "\\\\[  SKIPPED \\\\]")\n')
 MISSING = 'add_test(NAME {name} COMMAND ${{CMAKE_CURRENT_BINARY_DIR}}/never-built)\n'
 # A start as cmake/wine-run makes it, dead with no output: it leaves wine-stderr/ a file with the
-# start line, the line given and its exit code; with "once" it passes from its second start on.
+# start line (naming this script as its program), the line given and its exit code; with "once"
+# it passes from its second start on.
 START = ('# $1 the gtest filter of the test, $2 the line Wine writes at the start, $3 once or always\n'
          'if [ "$3" = once ] && [ -e "$1.started" ]; then echo ok; exit 0; fi\n'
          'touch "$1.started"\n'
          'mkdir -p wine-stderr\n'
-         'printf "== 00:00:00 start $$ test.exe --gtest_filter=%s\\n%s\\n== exit 1\\n" "$1" "$2" '
+         'printf "== 00:00:00 start $$ %s\\n%s\\n== exit 1\\n" "$0 $*" "$2" '
          '>"wine-stderr/$(date +%s%N)-$$.log"\n'
          'exit 1\n')
 SILENT = 'add_test(NAME {name} COMMAND sh ${{CMAKE_CURRENT_SOURCE_DIR}}/start.sh {filter} "" always)\n'
@@ -44,6 +46,12 @@ def crash_once(how):
 
 CRASH_ONCE, TERMINATE_ONCE, ABORT_ONCE, ASSERT_ONCE = (crash_once(how) for how in
                                                        ("page-fault", "terminate", "abort", "assert"))
+# Another test executable (a copy of the same program) holding the crashing test's name: it starts
+# after m.A.Crash and passes, since that one's first start has been.
+NAMESAKE = ('file(COPY_FILE {crash_once} ${{CMAKE_CURRENT_BINARY_DIR}}/namesake.exe)\n'
+            'add_test(NAME {name} COMMAND /usr/bin/env NORVANE_WINE_STDERR=${{CMAKE_CURRENT_BINARY_DIR}}/wine-stderr '
+            '{wine_run} ${{CMAKE_CURRENT_BINARY_DIR}}/namesake.exe --gtest_filter={filter} --crash=page-fault)\n'
+            'set_tests_properties({name} PROPERTIES DEPENDS m.A.Crash)\n')
 CRASHES = (UNHANDLED, CRASH_ONCE, TERMINATE_ONCE, ABORT_ONCE, ASSERT_ONCE)
 CRASH_LINE = "wine: Unhandled page fault on write access to 0000000000000000 at address"
 
@@ -104,6 +112,8 @@ class Counting(unittest.TestCase):
              "   == exit 3 (the C runtime's abort"),
             ([(PASS, "m.A.One"), (ASSERT_ONCE, "m.A.Crash")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
              "   Assertion failed: !firstStart, file "),
+            ([(CRASH_ONCE, "m.A.Crash"), (NAMESAKE, "n.A.Crash")], "m 0\nn 1\n", 1, "1 1 0 0", "1 tests failed",
+             "   " + CRASH_LINE),
             ([(PASS, "m.A.One"), (PY_SILENT, "m.A.Python")], "m 1\n", 1, "1 1 0 0", "1 tests failed",
              "== m.A.Python ended with no output and was not started through wine-run: not run again"),
         ]
