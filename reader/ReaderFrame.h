@@ -21,7 +21,10 @@ struct CommandedPlace {
     bool binary = false;    // may have been left in binary frames
 };
 struct CommandedLine {
-    std::vector<CommandedPlace> places;    // the latest command's first, one per speed
+    // One per speed, the latest command's place first: one nobody answered, a text-mode command
+    // tried while looking for the reader among them, moves its place in front of those noted
+    // before it; a refused one puts the order back, a confirmed one leaves its place alone.
+    std::vector<CommandedPlace> places;
 };
 bool FindCommandedLine(const std::wstring& port, CommandedLine& line);
 

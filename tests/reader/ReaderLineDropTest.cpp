@@ -528,9 +528,6 @@ TEST_P(ReaderStaysAwayTest, EachRoundAsksOnceAtEachPlaceAndTakesNoLongerThanItsW
         const int own = lengths[i] - stalls[i] * kSerialCancelBound;
         EXPECT_GE(own, row.waits * kAwayReplyTimeout - 50);
         EXPECT_LE(own, bound);
-        if (row.todayWaits > row.waits) {
-            EXPECT_LT(own, row.todayWaits * kAwayReplyTimeout);
-        }
         std::printf("round %zu: %d ms (%d stalled cancels; bound %d ms, before: at least %d ms)\n", i + 1,
                     lengths[i], stalls[i], bound, row.todayWaits * kAwayReplyTimeout + row.knocks * kKnock);
     }
