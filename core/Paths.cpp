@@ -174,6 +174,7 @@ bool IsReservedDeviceName(const std::wstring& path)
     static const wchar_t kDevicePrefix[] = L"\\\\.\\";
     if (path.empty())
         return false;
+    // Before the full path: the system leaves "\\?\" as it is and puts a drive before "\??\".
     if (IsVerbatimDevicePath(path))
         return true;
     std::wstring full(MAX_PATH, L'\0');
@@ -189,7 +190,7 @@ bool IsReservedDeviceName(const std::wstring& path)
         }
         full.resize(n);
     }
-    return full.compare(0, 4, kDevicePrefix) == 0 || IsVerbatimDevicePath(full);
+    return full.compare(0, 4, kDevicePrefix) == 0;
 }
 
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out)

@@ -236,8 +236,9 @@ def main():
     crashes = []       # silent tests that ran code of their own: failed, not run again
     outside = []       # silent tests not started through wine-run: failed, not run again
     to_retry = silent(results, timed_out)
-    commands = test_commands(build, to_retry) if len(to_retry) <= MAX_RETRY_NAMES else {}
+    commands = {}
     if len(to_retry) <= MAX_RETRY_NAMES:
+        commands = test_commands(build, to_retry)
         for name in list(to_retry):
             starts = stderr_log.starts_of(commands.get(name), first_starts)
             if not starts:
