@@ -352,10 +352,14 @@ TEST_F(ReaderTransferTest, StoppingTheTransferStopsTheReaderUnlessAJobIsPending)
     EXPECT_FALSE(App().GetReader());
     ASSERT_TRUE(App().StartTransfer(false));
     ASSERT_TRUE(App().GetReader());
-    App().GetReader()->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
-    App().StopTransfer();
-    ASSERT_TRUE(App().GetReader());
-    EXPECT_TRUE(App().GetReader()->IsStarted());
+    {
+        // Held so that a failed connect attempt cannot end the job before the stop sees it.
+        CCriticalSectionLock lock(&CReaderTestPeer::Lock(*App().GetReader()));
+        App().GetReader()->StartJob(RDJOB_TEMIC_INIT, 0, {}, 1);
+        App().StopTransfer();
+        ASSERT_TRUE(App().GetReader());
+        EXPECT_TRUE(App().GetReader()->IsStarted());
+    }
     CReaderTestPeer::SetJob(*App().GetReader(), 0, S_OK, 0, 1);
     Doc().SetReaderStopBits(2);  // a reader change applies the source link again
     EXPECT_FALSE(App().GetReader());
