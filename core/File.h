@@ -109,10 +109,12 @@ const wchar_t* GetRelativeSubPath(const wchar_t* path, const wchar_t* base);
 void GetDriveAndDirectory(const wchar_t* path, std::wstring& out);
 // Cuts at the last '\' (removed) or ':' (kept).
 void StripFileName(std::wstring& path);
-// True when the running system opens path as a device rather than a file: its full path
-// (GetFullPathNameW) begins "\\.\", as typed or as the system makes it of a DOS device name
-// such as "NUL:", "aux .nv2" or "CONIN$". A "\\?\" or "\??\" path is a file only when a drive
-// ("X:\"), "UNC\" or a volume ("Volume{...}\") follows the prefix.
+// True when the running system opens path as a device rather than a file. One rule judges the
+// path as given and its full path (GetFullPathNameW, which makes "\\.\NUL" of a DOS device name
+// such as "NUL:", "aux .nv2" or "CONIN$", and "\\?\" of "\\?/" or "//?/"): either is a device
+// when it begins "\\.\"; when it begins "\\?\" or "\??\" and no drive ("X:\"), "UNC\" or volume
+// ("Volume{...}\") follows; or when its share, after "\\server\" or "\\?\UNC\server\", is "pipe"
+// or "mailslot" (any case).
 bool IsReservedDeviceName(const std::wstring& path);
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out);
 void GetRoamingAppDataPath(std::wstring& out);

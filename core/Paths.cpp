@@ -143,20 +143,36 @@ void StripFileName(std::wstring& path)
 
 namespace {
 
-// "\\?\" (and "\??\", which the system passes on as it stands) hands what follows to the object
-// manager unparsed, where a device is as reachable as a file: only a drive, a UNC share or a
-// volume behind the prefix names a file.
-bool IsVerbatimDevicePath(const std::wstring& path)
+// Whether the share behind the server that rest begins with is "pipe" or "mailslot", any case.
+bool IsPipeOrMailslotShare(const wchar_t* rest)
 {
-    if (path.size() < 4 || path[0] != L'\\' || (path[1] != L'\\' && path[1] != L'?') || path[2] != L'?' ||
-        path[3] != L'\\')
+    const wchar_t* share = wcschr(rest, L'\\');
+    if (!share)
         return false;
+    ++share;
+    const size_t n = wcscspn(share, L"\\");
+    return (n == 4 && _wcsnicmp(share, L"pipe", 4) == 0) || (n == 8 && _wcsnicmp(share, L"mailslot", 8) == 0);
+}
+
+// "\\.\" is the device namespace. "\\?\" (and "\??\", which the system passes on as it stands)
+// hands what follows to the object manager unparsed, where a device is as reachable as a file:
+// only a drive, a UNC share or a volume behind the prefix names a file. A UNC share "pipe" or
+// "mailslot" is that computer's pipe or mailslot file system, never a file share.
+bool IsDevicePath(const std::wstring& path)
+{
+    if (path.size() < 4 || path[0] != L'\\')
+        return false;
+    if (path[1] == L'\\' && path[2] == L'.' && path[3] == L'\\')
+        return true;
+    const bool verbatim = (path[1] == L'\\' || path[1] == L'?') && path[2] == L'?' && path[3] == L'\\';
+    if (!verbatim)
+        return path[1] == L'\\' && IsPipeOrMailslotShare(path.c_str() + 2);
     const wchar_t* rest = path.c_str() + 4;
     const wchar_t drive = static_cast<wchar_t>(rest[0] | 0x20);
     if (drive >= L'a' && drive <= L'z' && rest[1] == L':' && rest[2] == L'\\')
         return false;
     if (_wcsnicmp(rest, L"UNC\\", 4) == 0)
-        return false;
+        return IsPipeOrMailslotShare(rest + 4);
     if (_wcsnicmp(rest, L"Volume{", 7) == 0) {
         const wchar_t* close = wcschr(rest, L'}');
         if (close && close[1] == L'\\')
@@ -170,27 +186,25 @@ bool IsVerbatimDevicePath(const std::wstring& path)
 bool IsReservedDeviceName(const std::wstring& path)
 {
     // Which names open a device differs between Windows versions (Windows 11 opens "nul.txt"
-    // as a file), so the running system's own full form decides.
-    static const wchar_t kDevicePrefix[] = L"\\\\.\\";
+    // as a file), so the running system's own full form decides, by the same rule as the path
+    // as given: the system puts a drive before "\??\", and makes "\\?\" of any other mix of
+    // slashes in that prefix ("\\?/NUL", "//?/COM1").
     if (path.empty())
         return false;
-    // Before the full path: the system leaves "\\?\" as it is and puts a drive before "\??\".
-    if (IsVerbatimDevicePath(path))
+    if (IsDevicePath(path))
         return true;
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) {
-            full = path;
-            break;
-        }
+        if (n == 0)
+            return false;
         if (n < full.size()) {
             full.resize(n);
             break;
         }
         full.resize(n);
     }
-    return full.compare(0, 4, kDevicePrefix) == 0;
+    return IsDevicePath(full);
 }
 
 bool ExpandEnvStrings(const wchar_t* text, std::wstring& out)

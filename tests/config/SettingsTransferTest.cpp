@@ -376,6 +376,16 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
          "the device \"\\\\?\\GLOBALROOT\\Device\\Null\""},
         {L"nt_globalroot.json", SettingsText(R"("main": {"configuration": "\\??\\GLOBALROOT\\Device\\Null"})"),
          "the device \"\\??\\GLOBALROOT\\Device\\Null\""},
+        // The system makes "\\?\" of any other mix of slashes in that prefix.
+        {L"slash_nul.json", SettingsText(R"("main": {"configuration": "\\\\?/NUL"})"), "the device \"\\\\?/NUL\""},
+        {L"slash_com1.json", SettingsText(R"("main": {"configuration": "\\\\?/COM1"})"), "the device \"\\\\?/COM1\""},
+        {L"slash_globalroot.json", SettingsText(R"("main": {"configuration": "/\\?\\GLOBALROOT\\Device\\Null"})"),
+         "the device \"/\\?\\GLOBALROOT\\Device\\Null\""},
+        // A "pipe" or "mailslot" share is no file share (Wine opens neither, Windows both).
+        {L"unc_pipe.json", SettingsText(R"("main": {"configuration": "\\\\localhost\\pipe\\x"})"),
+         "the device \"\\\\localhost\\pipe\\x\""},
+        {L"unc_mailslot.json", SettingsText(R"("main": {"configuration": "\\\\?\\UNC\\server\\MAILSLOT\\x"})"),
+         "the device \"\\\\?\\UNC\\server\\MAILSLOT\\x\""},
         // The row follows the system's full path, which Wine 8 makes "\\.\nul" of NUL in any
         // folder and with any extension (though its CreateFileW opens this one as a file, as
         // Windows 11 does).
@@ -415,6 +425,8 @@ TEST_F(SettingsTransfer, BrokenFilesChangeNothingAndSayWhy)
         {R"("COM10.nv2")", L"COM10.nv2"},
         {R"("\\\\?\\C:\\dir\\x.nv2")", L"\\\\?\\C:\\dir\\x.nv2"},
         {R"("\\\\?\\UNC\\server\\share\\x.nv2")", L"\\\\?\\UNC\\server\\share\\x.nv2"},
+        {R"("//?/C:\\dir\\x.nv2")", L"//?/C:\\dir\\x.nv2"},
+        {R"("\\\\server\\pipes\\x.nv2")", L"\\\\server\\pipes\\x.nv2"},
         {R"("COM\u00b9")", L"COM\u00b9"},
     };
     for (const auto& f : files) {

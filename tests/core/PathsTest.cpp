@@ -151,6 +151,46 @@ TEST(PathHelpers, RoamingAppData)
     EXPECT_TRUE(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) << path;
 }
 
+// Every mix of slashes in the device prefixes, before two devices that are safe to open (no
+// serial line is touched): whatever this system opens as a character device must be refused.
+// One way only: a name may be refused that this system does not open.
+TEST(PathHelpers, EverySpellingTheSystemOpensAsADeviceIsRefused)
+{
+    const struct {
+        const wchar_t* prefix;
+        std::vector<size_t> separators;
+    } prefixes[] = {
+        {L"\\\\?\\", {0, 1, 3}},
+        {L"\\\\.\\", {0, 1, 3}},
+        {L"\\??\\", {0, 3}},
+    };
+    std::vector<std::wstring> opened;
+    for (const auto& p : prefixes) {
+        for (unsigned mask = 0; mask < (1u << p.separators.size()); ++mask) {
+            std::wstring spelling = p.prefix;
+            for (size_t i = 0; i < p.separators.size(); ++i)
+                if (mask & (1u << i))
+                    spelling[p.separators[i]] = L'/';
+            for (const wchar_t* device : {L"NUL", L"GLOBALROOT\\Device\\Null"}) {
+                const std::wstring name = spelling + device;
+                HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+                if (h == INVALID_HANDLE_VALUE)
+                    continue;
+                const DWORD type = GetFileType(h);
+                CloseHandle(h);
+                if (type != FILE_TYPE_CHAR)
+                    continue;
+                opened.push_back(name);
+                EXPECT_TRUE(IsReservedDeviceName(name)) << name;
+            }
+        }
+    }
+    // The check has something to judge: the plain spellings open the null device.
+    for (const wchar_t* plain : {L"\\\\.\\NUL", L"\\\\?\\NUL", L"\\\\?\\GLOBALROOT\\Device\\Null"})
+        EXPECT_NE(opened.end(), std::find(opened.begin(), opened.end(), plain)) << plain;
+}
+
 using Folders = FileTestFolder;
 
 TEST_F(Folders, CreateDirectoryPath)
